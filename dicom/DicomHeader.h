@@ -1,0 +1,100 @@
+#pragma once
+// Parse state and data set parser of a DICOM file, the element byte ranges
+// and the transfer syntax / photometric vocabulary of the loaded data set.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "dicom/TagArray.h"
+
+// How deep sequences may nest (sequence inside item inside sequence ...).
+// Deeper input is rejected, so that the reader, the tree walks and the
+// destructors never run out of stack.
+constexpr unsigned kMaxSequenceDepth = 1000;
+
+class CDicomHeader : public CTagArray {
+public:
+    CDicomHeader() = default;
+    ~CDicomHeader() override;
+
+    // --- data set parser ---
+    bool ReadDataSet();
+    bool ReadSequence(CDicomTag* sequence);
+    bool ReadItem(CDicomTag* item);
+    bool ReadElementHeader(CDicomTag* element);
+    bool ReadValue(CDicomTag* element);
+    bool ReadEncapsulatedPixelData(CDicomTag* pixelData);
+
+    // Total bytes of an item / element, header, items and delimiters included.
+    // ItemExtent rewrites a defined item length to the sum of its children.
+    uint64_t ItemExtent(CDicomTag* node);
+    uint64_t ElementExtent(CDicomTag* node);
+
+    // --- element byte ranges (encoding of the main data set) ---
+    uint32_t HeaderSize(const CDicomTag* element) const;
+    uint64_t TagOffset(const CDicomTag* element) const;
+    // First and last byte of the element in the file, both inclusive.
+    std::pair<uint64_t, uint64_t> ElementRange(CDicomTag* element);
+
+    // --- transfer syntax families (first top-level (0002,0010)) ---
+    bool IsRLE() const;
+    bool IsJPEG() const;
+    bool IsJPEGLossless() const;
+    bool IsJPEGLSLossless() const;
+    bool IsJPEGLSLossy() const;
+    bool IsJPEG2000Lossless() const;
+    bool IsJPEG2000Lossy() const;
+    bool IsUncompressed() const;
+    // --- photometric interpretation (first top-level (0028,0004)) ---
+    bool IsRGB() const;
+    bool IsCMYK() const;
+    bool IsARGB() const;
+    bool IsYBRFull() const;
+    bool IsYBRFull422() const;
+    bool IsYBRPartial422() const;
+    bool IsYBRICT() const;
+    bool IsPaletteColor() const;
+    bool IsMonochrome1() const;
+    bool IsMonochrome2() const;
+    bool IsMonochrome() const;
+
+    // Parse state.
+    bool m_hasPreamble = false;
+    bool m_explicitVR = true;
+    bool m_littleEndian = true;
+    quillon::HeapPtr<uint8_t> m_buffer;  // the whole file while it is parsed
+    std::FILE* m_file = nullptr;         // byte source when the buffer could not be allocated
+    uint64_t m_fileSize = 0;
+    uint64_t m_position = 0;
+
+protected:
+    // Back to the reset state: no elements, no buffer, default encoding.
+    void ResetHeader();
+    bool ReadMetaInformation();
+    void ApplyTransferSyntax();
+    bool LittleEndianTagTest() const;
+    bool BigEndianTagTest() const;
+
+    // Byte source.
+    bool CanRead(uint64_t n) const { return n <= m_fileSize && m_position <= m_fileSize - n; }
+    bool PeekBytes(void* dst, std::size_t n) const;
+    bool ReadBytes(void* dst, std::size_t n);
+    bool ReadTag(uint16_t& group, uint16_t& element);
+    bool Read16(uint16_t& value);
+    bool Read32(uint32_t& value);
+    bool PeekDelimiter(uint16_t element) const;
+    bool SkipDelimiter();
+    // Copies `n` bytes at `offset` into dst.
+    bool CopyAt(uint64_t offset, void* dst, std::size_t n) const;
+
+private:
+    bool ReadItemElement(CDicomTag* item);
+    bool ReadNativeFrames(CDicomTag* pixelData);
+    bool ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_t element, uint64_t* sum);
+    bool InsideUndefinedUNSequence(const CDicomTag* element) const;
+    const CDicomTag* FindTopLevelPixelData() const;
+    std::u16string VocabularyText(uint16_t group, uint16_t element, bool* present) const;
+
+    unsigned m_depth = 0;
+};

@@ -1,0 +1,44 @@
+#pragma once
+// Value representations: the VR state of an element, VR inference from the
+// value bytes, the VR classes and the number parsers.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class CDicomVR {
+public:
+    CDicomVR() = default;
+    CDicomVR(const CDicomVR&) = default;
+    CDicomVR& operator=(const CDicomVR&) = default;
+    virtual ~CDicomVR();
+
+    // Declared VR when not empty, else the guessed VR (possibly empty). Never guesses.
+    const std::u16string& GetVR() const { return m_declaredVR.empty() ? m_guessedVR : m_declaredVR; }
+    // Declared VR when not empty; otherwise guesses once from the value and returns the guess.
+    const std::u16string& GetVRGuessing(const uint8_t* value, uint32_t length, bool longForm);
+    void GuessVR(const uint8_t* value, uint32_t length, bool longForm);
+    // Stores the text upper-cased as the declared VR; the text ends at a NUL.
+    void SetVR(std::u16string_view vr);
+    void SetGroupLengthVR() { m_declaredVR = u"UL"; }
+    const std::u16string& GetDeclaredVR() const { return m_declaredVR; }
+    const std::u16string& GetGuessedVR() const { return m_guessedVR; }
+    void Clear() {
+        m_declaredVR.clear();
+        m_guessedVR.clear();
+    }
+
+    std::u16string m_declaredVR;
+    std::u16string m_guessedVR;
+};
+
+// False for exactly AT FL FD SL SS UL US OB OW SQ; true for every other text, empty included.
+bool IsTextVR(std::u16string_view vr);
+// True for the five VRs that have a 4-byte length in explicit VR: OB OW SQ UN UT.
+bool IsLongLengthVR(std::u16string_view vr);
+
+// Both parse a NUL-terminated text and may modify it in place.
+int32_t ParseISText(char* text);
+double ParseDSText(char* text);
+
+// Converts a VR text to a plain ASCII std::string (for printing).
+std::string VRToAscii(std::u16string_view vr);

@@ -1,0 +1,26 @@
+#pragma once
+// The top-level element list of a data set.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dicom/DicomTag.h"
+#include "image/PixelModule.h"
+
+class CTagArray : public CPixelModule {
+public:
+    CTagArray() = default;
+    ~CTagArray() override;
+
+    // Appends an owned element (a null element is ignored; result true).
+    bool Add(CDicomTag* element);
+    // The first top-level element with the tag, or null. Nested items are never searched.
+    CDicomTag* Find(uint16_t group, uint16_t element) const;
+    // Value text of the first top-level (0008,0005), or empty.
+    std::u16string GetSpecificCharacterSet() const;
+    void RemoveAll() { m_tags.clear(); }
+    const TagList& Tags() const { return m_tags; }
+
+    TagList m_tags;
+};
