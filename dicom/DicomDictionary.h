@@ -7,8 +7,8 @@
 struct DicomDictEntry {
     uint16_t group;
     uint16_t element;
-    char name[128];
-    char vr[10];
+    char name[128];  // NUL-terminated Windows-1252 text
+    char vr[10];     // two-letter code, NUL; a few rows add a second code after the NUL
 };
 
 // The static table (first row of a duplicated tag wins).
@@ -32,7 +32,8 @@ private:
         std::u16string name;
         std::u16string vr;
     };
-    std::map<uint32_t, Entry> m_map;
+    std::map<uint32_t, Entry> m_map;  // key: group << 16 | element
+    std::u16string m_empty;           // the answer for unknown tags
 };
 
 // 54xx -> 5400; 6000..6FFF -> 6000; anything else unchanged.
