@@ -13,6 +13,9 @@
 // destructors never run out of stack.
 constexpr unsigned kMaxSequenceDepth = 1000;
 
+// Compression name of a Transfer Syntax UID ("NONE", "JPEG", ..., "UNKNOWN").
+std::string CompressionNameForUID(const std::u16string& uid);
+
 class CDicomHeader : public CTagArray {
 public:
     CDicomHeader() = default;
@@ -89,8 +92,9 @@ protected:
     bool CopyAt(uint64_t offset, void* dst, std::size_t n) const;
 
 private:
-    bool ReadItemElement(CDicomTag* item);
-    bool ReadNativeFrames(CDicomTag* pixelData);
+    enum class ItemStep { Failed, Read, FileEnded };
+    ItemStep ReadItemElement(CDicomTag* item);
+    bool ReadNativeFrames(CDicomTag7FE0* pixelData);
     bool ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_t element, uint64_t* sum);
     bool InsideUndefinedUNSequence(const CDicomTag* element) const;
     const CDicomTag* FindTopLevelPixelData() const;

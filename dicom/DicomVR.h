@@ -39,6 +39,8 @@ bool IsLongLengthVR(std::u16string_view vr);
 // Both parse a NUL-terminated text and may modify it in place.
 int32_t ParseISText(char* text);
 double ParseDSText(char* text);
+// Truncates toward zero, saturating at the 32-bit range (NaN gives 0).
+int32_t TruncateToInt32(double value);
 
 // Converts a VR text to a plain ASCII std::string (for printing).
 std::string VRToAscii(std::u16string_view vr);

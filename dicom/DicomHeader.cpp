@@ -1,0 +1,537 @@
+#include "dicom/DicomHeader.h"
+
+#include <cstring>
+
+using quillon::AllocBlock;
+using quillon::HeapPtr;
+
+namespace {
+
+// Counts the nesting of sequences while they are read, and refuses to go
+// deeper than kMaxSequenceDepth.
+class DepthGuard {
+public:
+    explicit DepthGuard(unsigned& depth) : m_depth(depth) { ++m_depth; }
+    ~DepthGuard() { --m_depth; }
+    bool Exceeded() const { return m_depth > kMaxSequenceDepth; }
+
+private:
+    unsigned& m_depth;
+};
+
+void SwapUnits(uint8_t* data, uint64_t length, unsigned unit) {
+    const uint64_t units = length / unit;
+    for (uint64_t i = 0; i < units; ++i) {
+        uint8_t* p = data + i * unit;
+        for (unsigned a = 0, b = unit - 1; a < b; ++a, --b) std::swap(p[a], p[b]);
+    }
+}
+
+unsigned SwapUnitFor(const std::u16string& vr) {
+    if (vr == u"OW" || vr == u"SS" || vr == u"US") return 2;
+    if (vr == u"SL" || vr == u"UL" || vr == u"FL") return 4;
+    if (vr == u"FD") return 8;
+    return 1;
+}
+
+// A node for an item header: the tag as read, its 32-bit length in long form
+// and nothing else (no default value of a group length element).
+CDicomTag* NewItemNode(uint16_t group, uint16_t element, uint32_t length, uint64_t dataOffset) {
+    auto* item = new CDicomTag(group, element);
+    item->m_tagData.Free();
+    item->m_tagData.m_longLength = length;
+    item->m_dataOffset = dataOffset;
+    return item;
+}
+
+}  // namespace
+
+CDicomHeader::~CDicomHeader() {
+    if (m_file) std::fclose(m_file);
+}
+
+void CDicomHeader::ResetHeader() {
+    RemoveAll();
+    m_buffer.reset();
+    if (m_file) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+    m_fileSize = 0;
+    m_position = 0;
+    m_hasPreamble = false;
+    m_explicitVR = true;
+    m_littleEndian = true;
+    m_depth = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Byte source
+
+bool CDicomHeader::CopyAt(uint64_t offset, void* dst, std::size_t n) const {
+    if (n > m_fileSize || offset > m_fileSize - n) return false;
+    if (n == 0) return true;
+    if (m_buffer) {
+        std::memcpy(dst, m_buffer.get() + offset, n);
+        return true;
+    }
+    if (!m_file || fseeko(m_file, off_t(offset), SEEK_SET) != 0) return false;
+    return std::fread(dst, 1, n, m_file) == n;
+}
+
+bool CDicomHeader::PeekBytes(void* dst, std::size_t n) const { return CopyAt(m_position, dst, n); }
+
+bool CDicomHeader::ReadBytes(void* dst, std::size_t n) {
+    if (!PeekBytes(dst, n)) return false;
+    m_position += n;
+    return true;
+}
+
+bool CDicomHeader::Read16(uint16_t& value) {
+    uint8_t b[2];
+    if (!ReadBytes(b, 2)) return false;
+    value = m_littleEndian ? uint16_t(b[0] | (b[1] << 8)) : uint16_t((b[0] << 8) | b[1]);
+    return true;
+}
+
+bool CDicomHeader::Read32(uint32_t& value) {
+    uint8_t b[4];
+    if (!ReadBytes(b, 4)) return false;
+    value = m_littleEndian ? (uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24)
+                           : (uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]));
+    return true;
+}
+
+bool CDicomHeader::ReadTag(uint16_t& group, uint16_t& element) {
+    if (!CanRead(4)) return false;
+    return Read16(group) && Read16(element);
+}
+
+bool CDicomHeader::PeekDelimiter(uint16_t element) const {
+    uint8_t b[4];
+    if (!PeekBytes(b, 4)) return false;
+    uint16_t g, e;
+    if (m_littleEndian) {
+        g = uint16_t(b[0] | (b[1] << 8));
+        e = uint16_t(b[2] | (b[3] << 8));
+    } else {
+        g = uint16_t((b[0] << 8) | b[1]);
+        e = uint16_t((b[2] << 8) | b[3]);
+    }
+    return g == 0xFFFE && e == element;
+}
+
+bool CDicomHeader::SkipDelimiter() {
+    if (!CanRead(8)) return false;
+    m_position += 8;
+    return true;
+}
+
+bool CDicomHeader::LittleEndianTagTest() const {
+    uint8_t b[4];
+    if (!PeekBytes(b, 4)) return false;
+    return uint16_t(b[0] | (b[1] << 8)) <= 0x0028 && uint16_t(b[2] | (b[3] << 8)) <= 0x0028;
+}
+
+bool CDicomHeader::BigEndianTagTest() const {
+    uint8_t b[4];
+    if (!PeekBytes(b, 4)) return false;
+    return uint16_t((b[0] << 8) | b[1]) <= 0x0028 && uint16_t((b[2] << 8) | b[3]) <= 0x0028;
+}
+
+// ---------------------------------------------------------------------------
+// File meta information and transfer syntax
+
+bool CDicomHeader::ReadMetaInformation() {
+    for (;;) {
+        uint16_t group, element;
+        if (!ReadTag(group, element)) return false;
+        if (group != 0x0002) {
+            m_position -= 4;
+            m_explicitVR = false;
+            return true;
+        }
+        std::unique_ptr<CDicomTag> node(new CDicomTag(group, element));
+        if (!ReadElementHeader(node.get())) return false;
+        const uint32_t length = node->GetLength();
+        if (!CanRead(length)) return false;
+        if (length != 0 && !ReadValue(node.get())) return false;
+        Add(node.release());
+        m_position += length;
+    }
+}
+
+void CDicomHeader::ApplyTransferSyntax() {
+    for (const auto& tag : m_tags) {
+        if (!tag) continue;
+        if (tag->m_group > 0x0002) return;
+        if (tag->m_group != 0x0002 || tag->m_element != 0x0010) continue;
+        m_littleEndian = true;
+        HeapPtr<char> uid = tag->GetValueString();
+        const char* s = uid ? uid.get() : "";
+        if (std::strcmp(s, "1.2.840.10008.1.2.1") == 0) {
+            m_explicitVR = true;
+        } else if (std::strcmp(s, "1.2.840.10008.1.2.2") == 0) {
+            m_explicitVR = true;
+            m_littleEndian = false;
+        } else if (std::strcmp(s, "1.2.840.10008.1.2") == 0 || std::strcmp(s, "1.2.840.10008.1.20") == 0) {
+            m_explicitVR = false;
+        } else if (!std::strstr(s, "1.2.840.10008")) {
+            m_explicitVR = false;
+        } else {
+            m_explicitVR = true;
+        }
+        return;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Data set parser
+
+namespace {
+
+bool IsSequence(const CDicomTag* node, bool explicitVR) {
+    const std::u16string& vr = node->m_vr.GetVR();
+    const bool undefined = node->GetLength() == kUndefinedLength;
+    return vr == u"SQ" || (!explicitVR && undefined) || (vr == u"UN" && undefined);
+}
+
+}  // namespace
+
+bool CDicomHeader::ReadDataSet() {
+    uint16_t group, element;
+    if (!ReadTag(group, element)) return false;
+    for (;;) {
+        if (m_tags.size() > 50 && group == 0x0000) return false;
+        if (group == 0x8000) return false;
+        const bool isPixelData = group == 0x7FE0 && element == 0x0010;
+        std::unique_ptr<CDicomTag> node;
+        if (isPixelData) {
+            LoadPixelModule(m_tags);
+            node.reset(new CDicomTag7FE0(group, element));
+        } else {
+            node.reset(new CDicomTag(group, element));
+        }
+        if (!ReadElementHeader(node.get())) return false;
+        const uint32_t length = node->GetLength();
+
+        if (IsSequence(node.get(), m_explicitVR)) {
+            if (!ReadSequence(node.get())) return false;
+            Add(node.release());
+            if (m_position == m_fileSize) return true;
+            if (!ReadTag(group, element)) return false;
+            continue;
+        }
+        if (isPixelData && (!IsUncompressed() || length == kUndefinedLength)) {
+            if (!ReadEncapsulatedPixelData(node.get())) return false;
+            Add(node.release());
+            return true;
+        }
+        if (!CanRead(length)) return false;
+        if (length != 0 && !ReadValue(node.get())) return false;
+        if (isPixelData && !m_explicitVR) {
+            const CDicomTag* bitsAllocated = Find(0x0028, 0x0100);
+            if (bitsAllocated && bitsAllocated->GetIntValue() > 8) node->SetVR(u"OW");
+        }
+        Add(node.release());
+        if (!m_hasPreamble && group == 0x0002 && element == 0x0010) ApplyTransferSyntax();
+        m_position += length;
+        if (m_position == m_fileSize || isPixelData) return true;
+        if (!ReadTag(group, element)) return false;
+    }
+}
+
+bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
+    if (m_explicitVR) {
+        uint8_t vr[2];
+        if (!ReadBytes(vr, 2)) return false;
+        const char16_t text[2] = {char16_t(vr[0]), char16_t(vr[1])};
+        element->SetVR(std::u16string_view(text, 2));
+        uint16_t shortLength;
+        if (!Read16(shortLength)) return false;
+        uint32_t longLength = 0;
+        if (shortLength == 0 && IsLongLengthVR(element->m_vr.GetDeclaredVR())) {
+            if (!Read32(longLength)) return false;
+        }
+        element->m_tagData.m_shortLength = shortLength;
+        element->m_tagData.m_longLength = longLength;
+    } else {
+        uint8_t b[4];
+        if (!ReadBytes(b, 4)) return false;
+        element->m_tagData.m_longLength =
+            uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+        element->m_tagData.m_shortLength = 0;
+    }
+    element->m_dataOffset = m_position;
+    return true;
+}
+
+bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
+    DepthGuard depth(m_depth);
+    if (depth.Exceeded()) return false;
+    sequence->m_dataOffset = m_position;
+    const uint32_t length = sequence->GetLength();
+
+    if (length == kUndefinedLength) {
+        if (PeekDelimiter(0xE0DD)) return SkipDelimiter();
+        const bool unknownVR = sequence->m_vr.GetVR() == u"UN";
+        for (;;) {
+            uint16_t group, element;
+            uint32_t itemLength;
+            if (!ReadTag(group, element) || !Read32(itemLength)) return false;
+            std::unique_ptr<CDicomTag> item(NewItemNode(group, element, itemLength, m_position));
+            bool ok;
+            if (unknownVR) {
+                const bool saved = m_explicitVR;
+                m_explicitVR = false;
+                ok = ReadItem(item.get());
+                m_explicitVR = saved;
+            } else {
+                ok = ReadItem(item.get());
+            }
+            if (!ok) return false;
+            sequence->AddChild(item.release());
+            if (PeekDelimiter(0xE0DD)) return SkipDelimiter();
+        }
+    }
+
+    if (length == 0) return true;
+    uint64_t sum = 0;
+    for (;;) {
+        uint16_t group, element;
+        if (!ReadTag(group, element)) return false;
+        if (group == 0xFFFE && element == 0xE000) {
+            uint32_t itemLength;
+            if (!Read32(itemLength)) return false;
+            std::unique_ptr<CDicomTag> item(NewItemNode(group, element, itemLength, m_position));
+            if (itemLength != 0 && !ReadItem(item.get())) return false;
+            sum += ItemExtent(item.get());
+            sequence->AddChild(item.release());
+            if (sum >= length) return true;
+        } else if (length == 8 && group == 0xFFFE && (element == 0xE00D || element == 0xE0DD)) {
+            uint32_t delimiterLength;
+            if (!Read32(delimiterLength) || delimiterLength != 0) return false;
+            sequence->m_tagData.m_longLength = 0;
+            sequence->m_tagData.m_shortLength = 0;
+            return true;
+        } else {
+            return false;
+        }
+    }
+}
+
+bool CDicomHeader::ReadItem(CDicomTag* item) {
+    const uint32_t length = item->GetLength();
+    if (length == 0) return true;
+    if (length == kUndefinedLength) {
+        if (PeekDelimiter(0xE00D)) return SkipDelimiter();
+        for (;;) {
+            const ItemStep step = ReadItemElement(item);
+            if (step == ItemStep::Failed) return false;
+            if (step == ItemStep::FileEnded) return true;
+            if (PeekDelimiter(0xE00D)) return SkipDelimiter();
+        }
+    }
+    const uint64_t end = m_position + length;
+    while (m_position < end) {
+        const ItemStep step = ReadItemElement(item);
+        if (step == ItemStep::Failed) return false;
+        if (step == ItemStep::FileEnded) return true;
+    }
+    return true;
+}
+
+CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
+    uint16_t group, element;
+    if (!ReadTag(group, element)) return ItemStep::Failed;
+    std::unique_ptr<CDicomTag> node(new CDicomTag(group, element));
+    node->m_parent = item;
+    if (!ReadElementHeader(node.get())) return ItemStep::Failed;
+    const uint32_t length = node->GetLength();
+    const bool nested = (node->m_tagData.m_longLength == kUndefinedLength && group == 0x7FE0 && element == 0x0010) ||
+                        IsSequence(node.get(), m_explicitVR);
+    if (nested) {
+        const bool ok = (node->m_tagData.m_longLength == kUndefinedLength && group == 0x7FE0 && element == 0x0010)
+                            ? ReadEncapsulatedPixelData(node.get())
+                            : ReadSequence(node.get());
+        if (!ok) return ItemStep::Failed;
+        item->AddChild(node.release());
+        return m_position == m_fileSize ? ItemStep::FileEnded : ItemStep::Read;
+    }
+    if (!CanRead(length)) return ItemStep::Failed;
+    if (length != 0 && !ReadValue(node.get())) return ItemStep::Failed;
+    item->AddChild(node.release());
+    m_position += length;
+    return ItemStep::Read;
+}
+
+bool CDicomHeader::ReadValue(CDicomTag* element) {
+    element->m_dataOffset = m_position;
+    const uint32_t length = element->GetLength();
+    if (auto* pixelData = dynamic_cast<CDicomTag7FE0*>(element)) return ReadNativeFrames(pixelData);
+    if (!CanRead(length)) return false;
+    if (m_littleEndian && m_buffer) return element->SetValue(m_buffer.get() + m_position, length);
+    HeapPtr<uint8_t> copy(static_cast<uint8_t*>(AllocBlock(length)));
+    if (!copy || !CopyAt(m_position, copy.get(), length)) return false;
+    if (!m_littleEndian) {
+        const unsigned unit = SwapUnitFor(element->m_vr.GetVR());
+        if (unit > 1) SwapUnits(copy.get(), length, unit);
+    }
+    return element->SetValue(copy.get(), length);
+}
+
+bool CDicomHeader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
+    const uint64_t frameSize = NativeFrameSize(IsYBRFull422());
+    const uint64_t frames = m_numberOfFrames;
+    // No frames, or frames of no bytes: nothing to store.
+    if (frames == 0 || frameSize == 0) return true;
+    const uint64_t available = m_fileSize - m_position;
+    if (frames > available / frameSize) return false;
+    const bool swap = !m_littleEndian && pixelData->m_vr.GetVR() == u"OW";
+    uint64_t offset = m_position;
+    for (uint64_t k = 0; k < frames; ++k, offset += frameSize) {
+        auto* block = static_cast<uint8_t*>(AllocBlock(frameSize));
+        if (!block) return false;
+        if (!CopyAt(offset, block, frameSize)) {
+            std::free(block);
+            return false;
+        }
+        if (swap) SwapUnits(block, frameSize, 2);
+        pixelData->AddFrame(block, frameSize);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Encapsulated pixel data
+
+bool CDicomHeader::ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_t element, uint64_t* sum) {
+    uint32_t length;
+    if (!Read32(length)) return false;
+    std::unique_ptr<CDicomTag> item(NewItemNode(group, element, length, m_position));
+    if (sum) *sum += 8 + uint64_t(length);
+    if (!CanRead(length)) return false;
+    if (length != 0 && !ReadValue(item.get())) return false;
+    pixelData->AddChild(item.release());
+    m_position += length;
+    return true;
+}
+
+bool CDicomHeader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
+    pixelData->m_dataOffset = m_position;
+    uint16_t group, element;
+    if (!ReadTag(group, element) || group != 0xFFFE || element != 0xE000) return false;
+    if (!ReadFragmentItem(pixelData, group, element, nullptr)) return false;
+
+    const uint32_t length = pixelData->GetLength();
+    if (length == kUndefinedLength) {
+        for (;;) {
+            if (!ReadTag(group, element) || group != 0xFFFE) return false;
+            if (element == 0xE0DD) {
+                uint32_t delimiterLength;
+                return Read32(delimiterLength);
+            }
+            if (element != 0xE000) return false;
+            if (!ReadFragmentItem(pixelData, group, element, nullptr)) return false;
+            if (m_position == m_fileSize) return true;
+        }
+    }
+    uint64_t sum = 8;
+    for (const auto& child : pixelData->m_children) sum += child->GetLength();
+    while (sum < length) {
+        if (!ReadTag(group, element)) return false;
+        if (!ReadFragmentItem(pixelData, group, element, &sum)) return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Extents
+
+uint64_t CDicomHeader::ItemExtent(CDicomTag* node) {
+    if (!node) return 0;
+    if (!node->IsItem()) return ElementExtent(node);
+    uint64_t size = 8;
+    for (const auto& child : node->m_children) size += ElementExtent(child.get());
+    if (node->GetLength() == kUndefinedLength) {
+        size += 8;
+    } else {
+        // The stored length of a defined-length item always equals the sum of
+        // its children's extents (odd values were padded when stored).
+        const uint64_t content = size - 8;
+        node->m_tagData.m_longLength = content >= kUndefinedLength ? kUndefinedLength - 1 : uint32_t(content);
+        node->m_tagData.m_shortLength = 0;
+    }
+    return size;
+}
+
+uint64_t CDicomHeader::ElementExtent(CDicomTag* node) {
+    if (!node) return 0;
+    if (node->IsItem()) return ItemExtent(node);
+    const std::u16string& vr = node->m_vr.GetVR();
+    const uint32_t length = node->GetLength();
+    if (IsSequence(node, m_explicitVR)) {
+        const uint64_t header = m_explicitVR ? 12 : 8;
+        const bool saved = m_explicitVR;
+        if (vr == u"UN") m_explicitVR = false;
+        uint64_t items = 0;
+        for (const auto& child : node->m_children) items += ItemExtent(child.get());
+        m_explicitVR = saved;
+        return header + items + (length == kUndefinedLength ? 8 : 0);
+    }
+    if (node->m_group == 0x7FE0 && node->m_element == 0x0010) {
+        const uint64_t header = m_explicitVR ? 12 : 8;
+        if (length == kUndefinedLength) {
+            uint64_t items = 0;
+            for (const auto& child : node->m_children) items += 8 + uint64_t(child->m_tagData.m_longLength);
+            return header + items + 8;
+        }
+        return header + length;
+    }
+    if (m_explicitVR || node->m_group == 0x0002) {
+        const uint64_t header = (vr.empty() || vr == u"OB" || vr == u"OW" || vr == u"UN" || vr == u"UT") ? 12 : 8;
+        return header + length;
+    }
+    return 8 + uint64_t(length);
+}
+
+// ---------------------------------------------------------------------------
+// Element byte ranges
+
+bool CDicomHeader::InsideUndefinedUNSequence(const CDicomTag* element) const {
+    for (const CDicomTag* p = element->m_parent; p; p = p->m_parent)
+        if (p->m_vr.GetVR() == u"UN" && p->GetLength() == kUndefinedLength) return true;
+    return false;
+}
+
+uint32_t CDicomHeader::HeaderSize(const CDicomTag* element) const {
+    if (!element) return 0;
+    if (element->IsItem()) return 8;
+    const CDicomTag* parent = element->m_parent;
+    if (element->m_group == 0x0000 && parent && !parent->m_parent && parent->Is(0x7FE0, 0x0010)) return 0;
+    const bool explicitVR = (m_explicitVR || element->m_group == 0x0002) && !InsideUndefinedUNSequence(element);
+    if (explicitVR) return element->HasLongLength() ? 12 : 8;
+    return 8;
+}
+
+uint64_t CDicomHeader::TagOffset(const CDicomTag* element) const {
+    if (!element) return 0;
+    const uint32_t header = HeaderSize(element);
+    return element->m_dataOffset >= header ? element->m_dataOffset - header : 0;
+}
+
+std::pair<uint64_t, uint64_t> CDicomHeader::ElementRange(CDicomTag* element) {
+    if (!element) return {0, 0};
+    const uint64_t first = TagOffset(element);
+    const uint32_t length = element->GetLength();
+    uint64_t last;
+    if (length == kUndefinedLength) {
+        const uint64_t extent = element->IsItem() ? ItemExtent(element) : ElementExtent(element);
+        last = first + (extent ? extent - 1 : 0);
+    } else if (length == 0) {
+        last = element->m_dataOffset ? element->m_dataOffset - 1 : 0;
+    } else {
+        last = element->m_dataOffset + length - 1;
+    }
+    return {first, last};
+}

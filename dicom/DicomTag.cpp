@@ -1,0 +1,229 @@
+#include "dicom/DicomTag.h"
+
+#include <cstring>
+
+#include "dicom/DicomDictionary.h"
+
+using quillon::AllocBlock;
+using quillon::HeapPtr;
+
+namespace {
+
+const std::u16string kSQ = u"SQ";
+
+bool IsPaddedTextVR(const std::u16string& vr) {
+    static constexpr std::u16string_view kText[] = {u"AE", u"AS", u"CS", u"DS", u"DT", u"IS", u"LO",
+                                                    u"LT", u"PN", u"SH", u"ST", u"TM", u"UT"};
+    for (auto t : kText)
+        if (vr == t) return true;
+    return false;
+}
+
+}  // namespace
+
+CTagData::~CTagData() { Free(); }
+
+void CTagData::Free() {
+    std::free(m_data);
+    m_data = nullptr;
+    m_shortLength = 0;
+    m_longLength = 0;
+}
+
+CDicomTag::CDicomTag(uint16_t group, uint16_t element) { SetTag(group, element); }
+
+CDicomTag::~CDicomTag() = default;
+
+void CDicomTag::Clear() {
+    m_tagData.Free();
+    m_children.clear();
+    m_group = 0;
+    m_element = 0;
+    m_vr.Clear();
+    m_description.clear();
+    m_dataOffset = 0;
+    m_parent = nullptr;
+}
+
+bool CDicomTag::SetTag(uint16_t group, uint16_t element) {
+    Clear();
+    m_group = group;
+    m_element = element;
+    const CDicomDictionary& dict = CDicomDictionary::Instance();
+    const uint16_t folded = FoldRepeatingGroup(group);
+    if (element == 0x0000) {
+        m_vr.SetGroupLengthVR();
+        m_description = u"Group Length";
+        auto* block = static_cast<uint8_t*>(std::calloc(4, 1));
+        if (!block) return false;
+        m_tagData.m_data = block;
+        m_tagData.m_shortLength = 4;
+        m_tagData.m_longLength = 0;
+        return true;
+    }
+    const std::u16string& vr = dict.LookupVR(folded, element);
+    if (!vr.empty()) m_vr.SetVR(vr);
+    const std::u16string& name = dict.LookupName(folded, element);
+    if (!name.empty()) m_description = name;
+    return true;
+}
+
+bool CDicomTag::SetValue(const uint8_t* bytes, uint32_t length) {
+    if (!bytes || length == 0) return false;
+    m_tagData.Free();
+    auto* block = static_cast<uint8_t*>(AllocBlock(length));
+    if (!block) return false;
+    std::memcpy(block, bytes, length);
+    m_tagData.m_data = block;
+    if (HasLongLength() || length > 0xFFFF)
+        m_tagData.m_longLength = length;
+    else
+        m_tagData.m_shortLength = uint16_t(length);
+    NormalizeValue();
+    return true;
+}
+
+void CDicomTag::AdoptLongValue(uint8_t* block, uint32_t length) {
+    m_tagData.Free();
+    m_tagData.m_data = block;
+    m_tagData.m_longLength = length;
+}
+
+// Grows (or shrinks) the value block to newLength bytes, filling new bytes
+// with `fill`, and updates the length field in use. A short length that would
+// no longer fit in 16 bits moves to the long length. On allocation failure
+// the value is dropped.
+bool CDicomTag::GrowValue(uint32_t newLength, uint8_t fill) {
+    const uint32_t oldLength = GetLength();
+    auto* block = static_cast<uint8_t*>(std::realloc(m_tagData.m_data, newLength ? newLength : 1));
+    if (!block) {
+        m_tagData.Free();
+        return false;
+    }
+    if (newLength > oldLength) std::memset(block + oldLength, fill, newLength - oldLength);
+    m_tagData.m_data = block;
+    if (m_tagData.m_longLength != 0 || newLength > 0xFFFF) {
+        m_tagData.m_longLength = newLength;
+        m_tagData.m_shortLength = 0;
+    } else {
+        m_tagData.m_shortLength = uint16_t(newLength);
+    }
+    return true;
+}
+
+void CDicomTag::NormalizeValue() {
+    const std::u16string& vr = m_vr.GetVR();
+    auto moveToLong = [this] {
+        if (m_tagData.m_shortLength != 0) {
+            m_tagData.m_longLength = m_tagData.m_shortLength;
+            m_tagData.m_shortLength = 0;
+        }
+    };
+    const uint32_t length = GetLength();
+    const bool odd = (length & 1) != 0;
+    if (IsPaddedTextVR(vr)) {
+        if (odd) GrowValue(length + 1, ' ');
+    } else if (vr == u"AT") {
+        if (odd) GrowValue(length + 1, 0);
+    } else if (vr == u"OB" || vr == u"OW") {
+        moveToLong();
+        if (odd && length != kUndefinedLength) GrowValue(length + 1, 0);
+    } else if (vr == u"DA") {
+        if (length != 0 && length != 8 && length != 10) GrowValue(length < 8 ? 8 : 10, ' ');
+    } else if (vr == u"UI") {
+        if (odd) GrowValue(length + 1, 0);
+        const uint32_t n = GetLength();
+        uint8_t* d = m_tagData.m_data;
+        if (d) {
+            for (uint32_t i = 0; i < n; ++i) {
+                const uint8_t c = d[i];
+                if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == ' ' || c == 0)) d[i] = '0';
+            }
+        }
+    } else if (vr == u"SQ" || vr == u"UN") {
+        moveToLong();
+    }
+}
+
+HeapPtr<char> CDicomTag::GetValueString() const {
+    const uint8_t* data = m_tagData.m_data;
+    const uint64_t length = data ? GetLength() : 0;
+    HeapPtr<char> out(static_cast<char*>(std::malloc(length + 1)));
+    if (!out) return out;
+    if (length) std::memcpy(out.get(), data, length);
+    out.get()[length] = 0;
+    return out;
+}
+
+bool CDicomTag::AddChild(CDicomTag* child) {
+    if (!child) return false;
+    if (child->m_vr.GetVR().empty()) {
+        std::u16string vr = child->GetDisplayVR();
+        child->SetVR(vr);
+    }
+    child->m_parent = this;
+    m_children.emplace_back(child);
+    return true;
+}
+
+const std::u16string& CDicomTag::GetDisplayVR() {
+    if (!m_children.empty()) return kSQ;
+    return m_vr.GetVRGuessing(m_tagData.m_data, GetLength(), m_tagData.m_longLength != 0);
+}
+
+bool CDicomTag::HasLongLength() const {
+    return m_group == 0xFFFE || GetLength() > 0xFFFF || IsLongLengthVR(m_vr.GetDeclaredVR());
+}
+
+int32_t CDicomTag::GetIntValue() const {
+    const uint8_t* v = m_tagData.m_data;
+    if (!v) return 0;
+    const std::u16string& declared = m_vr.GetDeclaredVR();
+    if (declared == u"SS" || declared == u"US" || declared == u"SL" || declared == u"UL" || m_vr.GetVR().empty()) {
+        switch (GetLength()) {
+            case 1:
+                return int8_t(v[0]);
+            case 2: {
+                int16_t n;
+                std::memcpy(&n, v, 2);
+                return n;
+            }
+            case 4: {
+                int32_t n;
+                std::memcpy(&n, v, 4);
+                return n;
+            }
+            default:
+                return 0;
+        }
+    }
+    if (declared == u"IS") {
+        auto text = GetValueString();
+        return text ? ParseISText(text.get()) : 0;
+    }
+    if (declared == u"DS") {
+        auto text = GetValueString();
+        return text ? TruncateToInt32(ParseDSText(text.get())) : 0;
+    }
+    return 0;
+}
+
+double CDicomTag::GetDSValue() const {
+    if (!m_tagData.m_data || m_vr.GetDeclaredVR() != u"DS") return 0.0;
+    auto text = GetValueString();
+    return text ? ParseDSText(text.get()) : 0.0;
+}
+
+std::u16string CDicomTag::GetDescription() const {
+    const std::u16string& name = CDicomDictionary::Instance().LookupName(FoldRepeatingGroup(m_group), m_element);
+    return name.empty() ? m_description : name;
+}
+
+CDicomTag7FE0::~CDicomTag7FE0() {
+    for (uint8_t* block : m_frames) std::free(block);
+}
+
+void CDicomTag7FE0::AddFrame(uint8_t* block, uint64_t size) {
+    m_frames.push_back(block);
+    m_frameSizes.push_back(size);
+}
