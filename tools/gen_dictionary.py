@@ -18,9 +18,9 @@ CDicomDictionary decodes them with the same code page.
 """
 
 import argparse
-import importlib.util
 import os
 import re
+import runpy
 import sys
 
 DEFAULT_REGISTRY = "/usr/lib/python3/dist-packages/pydicom/_dicom_dict.py"
@@ -194,16 +194,14 @@ def parse_keys(text):
 
 
 def load_registry(path):
-    spec = importlib.util.spec_from_file_location("registry_dict", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = runpy.run_path(path)
     version = "unknown version"
     version_file = os.path.join(os.path.dirname(path), "_version.py")
     if os.path.exists(version_file):
         m = re.search(r"__version__[^=]*=\s*['\"]([^'\"]+)", open(version_file).read())
         if m:
             version = m.group(1)
-    return module.DicomDictionary, module.RepeatersDictionary, version
+    return module["DicomDictionary"], module["RepeatersDictionary"], version
 
 
 def registry_entry(tag, exact, repeaters):
