@@ -1,0 +1,604 @@
+#include "hexview/MCWndHexEditor.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QScrollBar>
+#include <QStyle>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+const QColor kWhite(0xFF, 0xFF, 0xFF);
+const QColor kGrey(0xE0, 0xE0, 0xE0);
+const QColor kActiveFill(0x00, 0x00, 0xE0);
+const QColor kOtherFill(0xA4, 0xFF, 0xFF);
+const QColor kHeaderFill(0xEE, 0xD8, 0x80);
+const QColor kHeaderLight(0xFF, 0xF5, 0xA4);
+const QColor kHeaderShade1(0xD6, 0xC2, 0x73);
+const QColor kHeaderShade2(0xBE, 0xAC, 0x66);
+const QColor kHeaderShade3(0x8E, 0x81, 0x4C);
+const QColor kBlack(0x00, 0x00, 0x00);
+
+// 8-point "MS Sans Serif" where it is installed; elsewhere DejaVu Sans (from
+// fonts-dejavu-core), pinned so that the geometry does not depend on what a
+// generic family name happens to resolve to.
+QFont MakeViewFont()
+{
+    if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif")))
+        return QFont(QStringLiteral("MS Sans Serif"), 8);
+    QFont font(QStringLiteral("DejaVu Sans"), 8);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+// Texts of the 256 byte values, built once: "%02X" and the text-column
+// character (0x20..0x7A as themselves, everything else ".").
+struct ByteTexts {
+    std::array<QString, 256> hex;
+    std::array<QString, 256> chr;
+    ByteTexts()
+    {
+        for (int b = 0; b < 256; ++b) {
+            hex[b] = QString::asprintf("%02X", b);
+            chr[b] = (b >= 0x20 && b <= 0x7A) ? QString(QChar(b)) : QStringLiteral(".");
+        }
+    }
+};
+
+const ByteTexts &Texts()
+{
+    static const ByteTexts texts;
+    return texts;
+}
+
+// The six navigation keys the view keeps from the window while it has the
+// focus: Page Up, Page Down, End, Home, Up, Down (not Left and Right).
+bool IsSwallowedKey(int key)
+{
+    switch (key) {
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_End:
+    case Qt::Key_Home:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Lines in the way of a line-drawing call that leaves out its end point.
+void HLine(QPainter &p, int x1, int x2, int y, const QColor &c)
+{
+    if (x2 > x1)
+        p.fillRect(QRect(x1, y, x2 - x1, 1), c);
+}
+
+void VLine(QPainter &p, int x, int y1, int y2, const QColor &c)
+{
+    if (y2 > y1)
+        p.fillRect(QRect(x, y1, 1, y2 - y1), c);
+}
+
+} // namespace
+
+// The client area: paints the lines of the view and takes the clicks.
+class MCHexClientArea : public QWidget
+{
+public:
+    explicit MCHexClientArea(MCWndHexEditor *owner)
+        : QWidget(owner), m_owner(owner)
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setCursor(Qt::IBeamCursor);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    // The backing store is the off-screen image: the whole client area is
+    // painted into it and reaches the screen in one flush, so no flicker.
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        m_owner->PaintClient(p, width(), height());
+    }
+
+    void mousePressEvent(QMouseEvent *e) override
+    {
+        if (e->button() != Qt::LeftButton) {
+            e->ignore();
+            return;
+        }
+        e->accept();
+        m_owner->OnLButtonDown(e->position().toPoint());
+    }
+
+private:
+    MCWndHexEditor *m_owner;
+};
+
+MCWndHexEditor::MCWndHexEditor(QWidget *parent)
+    : QWidget(parent), m_font(MakeViewFont())
+{
+    setObjectName(QStringLiteral("MyHexEditor"));
+    setProperty("controlId", kControlId);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Focus only through a click (taken explicitly after the locate command);
+    // the view is not a tab stop.
+    setFocusPolicy(Qt::NoFocus);
+    setFont(m_font);
+
+    m_client = new MCHexClientArea(this);
+    m_client->setFont(m_font);
+
+    m_scrollBar = new QScrollBar(Qt::Vertical, this);
+    m_scrollBar->setFocusPolicy(Qt::NoFocus);
+    m_scrollBar->setSingleStep(1);
+    m_scrollBar->setPageStep(kPageLines);
+    m_scrollBar->setRange(0, 0);
+    m_scrollBar->installEventFilter(this);
+    m_scrollBar->hide();
+    connect(m_scrollBar, &QAbstractSlider::actionTriggered, this, &MCWndHexEditor::OnScrollAction);
+    connect(m_scrollBar, &QAbstractSlider::valueChanged, this, &MCWndHexEditor::OnScrollValueChanged);
+
+    RecalcLayout();
+}
+
+MCWndHexEditor::~MCWndHexEditor() = default;
+
+bool MCWndHexEditor::Create(QWidget *parent)
+{
+    if (!parent)
+        return false;
+    setParent(parent);
+    setGeometry(QRect());
+    setFont(m_font);
+    m_scrollBar->hide();
+    RecalcLayout();
+    show();
+    return true;
+}
+
+void MCWndHexEditor::RecalcLayout()
+{
+    const QFontMetrics fm(m_font, m_client);
+    const int textHeight = fm.height();
+
+    m_offsetTextSize = QSize(fm.horizontalAdvance(QStringLiteral("FFFFFFFFH: ")), textHeight + 4);
+    m_lineHeight = m_offsetTextSize.height();
+    m_hexCellSize = QSize(fm.horizontalAdvance(QStringLiteral(" 00 ")), textHeight + 4);
+    m_textCellSize = QSize(fm.horizontalAdvance(QStringLiteral("0")) + 2, textHeight + 4);
+    m_offsetColumnRight = m_offsetTextSize.width();
+
+    for (int k = 0; k < 16; ++k) {
+        const int left = m_offsetColumnRight + k * m_hexCellSize.width();
+        m_hexCells[k] = {left, left + m_hexCellSize.width()};
+    }
+    const int textLeft = m_offsetColumnRight + 16 * m_hexCellSize.width() + 4;
+    for (int k = 0; k < 16; ++k) {
+        const int left = textLeft + k * m_textCellSize.width();
+        m_textCells[k] = {left, left + m_textCellSize.width()};
+    }
+
+    m_headerRect = QRect(0, 0, width(), m_lineHeight + 2);
+    LayoutChildren();
+}
+
+QRect MCWndHexEditor::ClientRect() const
+{
+    // The header strip covers rows 0 .. m_lineHeight + 2 inclusive.
+    const int top = m_lineHeight + 3;
+    const int barWidth = m_scrollBar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scrollBar);
+    return QRect(0, top, std::max(0, width() - barWidth), std::max(0, height() - top));
+}
+
+QWidget *MCWndHexEditor::ClientArea() const
+{
+    return m_client;
+}
+
+void MCWndHexEditor::LayoutChildren()
+{
+    const QRect client = ClientRect();
+    m_client->setGeometry(client);
+    if (!m_scrollBar->isHidden())
+        m_scrollBar->setGeometry(client.right() + 1, client.top(), width() - client.width(), client.height());
+}
+
+quint64 MCWndHexEditor::GetFirstLine() const
+{
+    if (m_lineCount == 0)
+        return 0;
+    return m_scrollPos < m_lineCount ? m_scrollPos : m_lineCount - 1;
+}
+
+int MCWndHexEditor::GetVisibleLines() const
+{
+    return m_lineHeight > 0 ? ClientRect().height() / m_lineHeight : 0;
+}
+
+void MCWndHexEditor::SetData(const void *data, quint64 size)
+{
+    m_data = static_cast<const std::uint8_t *>(data);
+    m_dataSize = m_data ? size : 0;
+    m_lineCount = m_dataSize / 16 + (m_dataSize % 16 != 0 ? 1 : 0);
+    m_caretOffset = kNone;
+
+    m_scrollBar->setHidden(m_lineCount == 0);
+    m_scrollPos = 0;
+    UpdateScrollRange();
+    LayoutChildren();
+    m_client->update();
+}
+
+bool MCWndHexEditor::IsNoneRequest(quint64 value) const
+{
+    // 0xFFFFFFFF means none unless the data is large enough for it to be a byte.
+    return value == kNone || (value == kNoOffset && m_dataSize <= kNoOffset);
+}
+
+void MCWndHexEditor::SetHighlight(quint64 start, quint64 end)
+{
+    const bool none = (start == kNoOffset && end == kNoOffset) || IsNoneRequest(start) || IsNoneRequest(end);
+
+    if (none || start >= m_dataSize || start > end) {
+        m_highlightStart = kNone;
+        m_highlightEnd = kNone;
+    } else {
+        m_highlightStart = start;
+        m_highlightEnd = std::min(end, m_dataSize - 1);
+    }
+    m_caretOffset = kNone;
+
+    if (none) {
+        SetScrollPos(0);
+    } else {
+        const quint64 line = start / 16;
+        const quint64 first = GetFirstLine();
+        const quint64 visible = static_cast<quint64>(GetVisibleLines());
+        if (line < first || line - first >= visible)
+            SetScrollPos(line);
+    }
+    m_client->update();
+}
+
+// Scroll bar values are int. Up to INT_MAX lines (32 GiB of data) a bar value
+// is a line number. Beyond, the bar runs 0 .. INT_MAX and value v stands for
+// line v * m_lineCount / INT_MAX (rounded down); line and page requests still
+// move exactly 1 and kPageLines lines, and dragging the thumb picks lines in
+// steps of about m_lineCount / INT_MAX.
+int MCWndHexEditor::BarFromLine(quint64 line) const
+{
+    if (m_lineCount <= static_cast<quint64>(INT_MAX))
+        return static_cast<int>(line);
+    return static_cast<int>(static_cast<unsigned __int128>(line) * INT_MAX / m_lineCount);
+}
+
+quint64 MCWndHexEditor::LineFromBar(int value) const
+{
+    if (value <= 0)
+        return 0;
+    if (m_lineCount <= static_cast<quint64>(INT_MAX))
+        return static_cast<quint64>(value);
+    return static_cast<quint64>(static_cast<unsigned __int128>(value) * m_lineCount / INT_MAX);
+}
+
+void MCWndHexEditor::UpdateScrollRange()
+{
+    const QSignalBlocker block(m_scrollBar);
+    m_scrollBar->setRange(0, BarFromLine(m_lineCount));
+    m_scrollBar->setValue(BarFromLine(m_scrollPos));
+}
+
+void MCWndHexEditor::SetScrollPos(quint64 line)
+{
+    m_scrollPos = std::min(line, m_lineCount);
+    {
+        const QSignalBlocker block(m_scrollBar);
+        m_scrollBar->setValue(BarFromLine(m_scrollPos));
+    }
+    m_scrollBar->update();
+    m_client->update();
+}
+
+void MCWndHexEditor::OnScrollAction(int action)
+{
+    const quint64 p = m_scrollPos;
+    quint64 next = p;
+    bool move = true;
+
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        move = p != 0;
+        next = move ? p - 1 : p;
+        break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        move = p != m_lineCount;
+        next = move ? p + 1 : p;
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        next = p > static_cast<quint64>(kPageLines) ? p - kPageLines : 0;
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        next = std::min(p + kPageLines, m_lineCount);
+        break;
+    case QAbstractSlider::SliderMove: {
+        // Thumb tracking: the position under the thumb.
+        const int track = m_scrollBar->sliderPosition();
+        const quint64 line = LineFromBar(track);
+        move = track >= 0 && line <= m_lineCount;
+        next = move ? line : p;
+        break;
+    }
+    case QAbstractSlider::SliderToMinimum:
+        next = 0;
+        break;
+    case QAbstractSlider::SliderToMaximum: {
+        // Bottom: the last line on the last full row, the view filled with
+        // data as far as the data allows.
+        const quint64 visible = static_cast<quint64>(GetVisibleLines());
+        next = m_lineCount > visible ? m_lineCount - visible : 0;
+        break;
+    }
+    default:
+        return;
+    }
+
+    // The bar has already applied its own idea of the action; put it where
+    // the view decided, before it propagates the value.
+    m_scrollPos = next;
+    m_scrollBar->setSliderPosition(BarFromLine(next));
+    if (move)
+        m_client->update();
+}
+
+void MCWndHexEditor::OnScrollValueChanged(int value)
+{
+    // Value changes that came without an action (e.g. "Scroll here" of the
+    // bar's context menu). Those that follow an action already match.
+    if (value == BarFromLine(m_scrollPos))
+        return;
+    m_scrollPos = std::min(LineFromBar(value), m_lineCount);
+    m_client->update();
+}
+
+void MCWndHexEditor::HandleWheel(const QWheelEvent *e)
+{
+    // One line per wheel message whatever its delta. Messages without a
+    // vertical delta (horizontal wheel, begin/end phases of touchpads) are
+    // not vertical wheel turns and move nothing.
+    const int delta = e->angleDelta().y();
+    if (delta == 0)
+        return;
+    const quint64 p = m_scrollPos;
+    SetScrollPos(delta < 0 ? p + 1 : (p > 0 ? p - 1 : 0));
+}
+
+void MCWndHexEditor::wheelEvent(QWheelEvent *e)
+{
+    HandleWheel(e);
+    // Passed on to the parent, as unhandled wheel turns are.
+    e->ignore();
+}
+
+bool MCWndHexEditor::eventFilter(QObject *watched, QEvent *e)
+{
+    // The wheel over the scroll bar follows the view's rule too, instead of
+    // the bar's own multi-line steps.
+    if (watched == m_scrollBar && e->type() == QEvent::Wheel) {
+        HandleWheel(static_cast<QWheelEvent *>(e));
+        return true;
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+bool MCWndHexEditor::event(QEvent *e)
+{
+    // Keep the window's shortcuts off the navigation keys while the view has
+    // the focus, so that they arrive here as key presses and are dropped.
+    if (e->type() == QEvent::ShortcutOverride && IsSwallowedKey(static_cast<QKeyEvent *>(e)->key())) {
+        e->accept();
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+void MCWndHexEditor::keyPressEvent(QKeyEvent *e)
+{
+    // No keyboard navigation: the six keys are taken and ignored, every other
+    // key goes on to the window.
+    if (IsSwallowedKey(e->key()))
+        e->accept();
+    else
+        e->ignore();
+}
+
+void MCWndHexEditor::resizeEvent(QResizeEvent *)
+{
+    RecalcLayout();
+}
+
+void MCWndHexEditor::moveEvent(QMoveEvent *)
+{
+    RecalcLayout();
+}
+
+quint64 MCWndHexEditor::HitTest(QPoint pt)
+{
+    const int x = pt.x();
+    const int y = pt.y();
+    if (x <= m_offsetColumnRight || y < 0 || m_lineHeight <= 0)
+        return kNone;
+
+    const quint64 line = GetFirstLine() + static_cast<quint64>(y / m_lineHeight);
+    if (line > (kNone - 15) / 16)
+        return kNone;
+    const quint64 base = 16 * line;
+
+    if (x < m_hexCells[15].second) {
+        for (int k = 0; k < 16; ++k) {
+            if (m_hexCells[k].first <= x && x <= m_hexCells[k].second) {
+                m_activeColumn = 0;
+                return base + k;
+            }
+        }
+        return kNone;
+    }
+    if (x < m_textCells[15].second) {
+        for (int k = 0; k < 16; ++k) {
+            if (m_textCells[k].first <= x && x <= m_textCells[k].second) {
+                m_activeColumn = 1;
+                return base + k;
+            }
+        }
+        return kNone;  // the gap band
+    }
+    return kNone;
+}
+
+void MCWndHexEditor::OnLButtonDown(QPoint clientPoint)
+{
+    m_caretOffset = m_data ? HitTest(clientPoint) : kNone;
+    // Cleared without a repaint: the parent's answer sets the new highlight.
+    m_highlightStart = kNone;
+    m_highlightEnd = kNone;
+
+    const QPointer<MCWndHexEditor> alive(this);
+    emit Command(ID_HEXVIEW_LOCATE);
+    if (!alive)
+        return;
+
+    m_caretOffset = kNone;
+    setFocus(Qt::MouseFocusReason);
+}
+
+void MCWndHexEditor::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    PaintHeader(p);
+}
+
+void MCWndHexEditor::PaintHeader(QPainter &p) const
+{
+    const int w = width();
+    const int bottom = m_lineHeight + 2;
+
+    p.fillRect(QRect(0, 0, w, bottom + 1), kHeaderFill);
+    HLine(p, 0, w, 0, kHeaderLight);
+    VLine(p, 0, 0, bottom, kHeaderLight);
+    HLine(p, 1, w, bottom - 2, kHeaderShade1);
+    HLine(p, 1, w, bottom - 1, kHeaderShade2);
+    HLine(p, 1, w, bottom, kHeaderShade3);
+
+    p.setFont(m_font);
+    p.setPen(kBlack);
+    for (int k = 0; k < 16; ++k) {
+        const QString digit = QString::number(k, 16).toUpper();
+        for (const auto &cell : {m_hexCells[k], m_textCells[k]}) {
+            p.drawText(QRect(cell.first, 2, cell.second - cell.first, m_lineHeight - 2), Qt::AlignHCenter | Qt::AlignTop, digit);
+            const int x = cell.first + (cell.second - cell.first) / 2;
+            VLine(p, x, m_lineHeight - 2, m_lineHeight, kBlack);
+        }
+    }
+}
+
+void MCWndHexEditor::PaintClient(QPainter &p, int width, int height) const
+{
+    const ByteTexts &texts = Texts();
+    const int lh = m_lineHeight;
+    const int visible = lh > 0 ? height / lh : 0;
+    const quint64 first = GetFirstLine();
+
+    // 1-2. Background, offset column and right margin.
+    p.fillRect(QRect(0, 0, width, height), kWhite);
+    p.fillRect(QRect(0, 0, m_offsetColumnRight, height), kGrey);
+    const int marginLeft = m_textCells[15].second;
+    if (width > marginLeft)
+        p.fillRect(QRect(marginLeft, 0, width - marginLeft, height), kGrey);
+
+    // 3. Grid: group separators after every four bytes and the gap band.
+    const auto grid = [&] {
+        for (int k : {3, 7, 11})
+            VLine(p, m_hexCells[k].second, 0, height, kGrey);
+        for (int i = 0; i < 4; ++i)
+            VLine(p, m_hexCells[15].second + i, 0, height, kGrey);
+    };
+    grid();
+
+    // 4. Offset labels for every row of the view, the low 32 bits of the
+    // line's first offset.
+    p.setFont(m_font);
+    p.setPen(kBlack);
+    if (m_lineCount != 0) {
+        for (int r = 0; r < visible; ++r) {
+            const auto offset = static_cast<quint32>((first + static_cast<quint64>(r)) * 16);
+            p.drawText(QRect(0, r * lh + 2, m_offsetColumnRight, lh - 2), Qt::AlignLeft | Qt::AlignTop,
+                       QString::asprintf("%08XH:", offset));
+        }
+    }
+
+    // 5. Nothing more without data.
+    if (!m_data || m_lineCount == 0 || visible == 0)
+        return;
+
+    // Lines first .. last - 1 are drawn and hold data.
+    const quint64 last = std::min(first + static_cast<quint64>(visible), m_lineCount);
+    const bool highlight = m_highlightStart != kNone && m_highlightEnd != kNone;
+
+    // 6. Highlight fill, clipped to the drawn lines and to the data: runs of
+    // cells per row, first in the active column, then in the other one.
+    if (highlight) {
+        const quint64 from = std::max(m_highlightStart, 16 * first);
+        const quint64 to = std::min({m_highlightEnd, 16 * last - 1, m_dataSize - 1});
+        if (from <= to) {
+            const auto fill = [&](const std::array<std::pair<int, int>, 16> &cells, const QColor &colour) {
+                for (quint64 line = from / 16; line <= to / 16; ++line) {
+                    const quint64 lineStart = 16 * line;
+                    const int k0 = static_cast<int>(std::max(from, lineStart) - lineStart);
+                    const int k1 = static_cast<int>(std::min(to, lineStart + 15) - lineStart);
+                    const int top = static_cast<int>(line - first) * lh;
+                    p.fillRect(QRect(cells[k0].first, top, cells[k1].second - cells[k0].first, lh), colour);
+                }
+            };
+            fill(m_activeColumn == 0 ? m_hexCells : m_textCells, kActiveFill);
+            fill(m_activeColumn == 0 ? m_textCells : m_hexCells, kOtherFill);
+        }
+    }
+
+    // 7. Grid again, over the fill.
+    grid();
+
+    // 8. Bytes of the drawn lines, up to the end of the data.
+    const int hexTextHeight = m_hexCellSize.height() - 2;
+    const int chrTextHeight = m_textCellSize.height() - 2;
+    for (quint64 line = first; line < last; ++line) {
+        const int top = static_cast<int>(line - first) * lh;
+        for (int k = 0; k < 16; ++k) {
+            const quint64 j = 16 * line + static_cast<quint64>(k);
+            if (j >= m_dataSize)
+                break;
+            const std::uint8_t b = m_data[j];
+            const bool inside = highlight && j >= m_highlightStart && j <= m_highlightEnd;
+            const QColor &hexPen = inside && m_activeColumn == 0 ? kWhite : kBlack;
+            const QColor &chrPen = inside && m_activeColumn == 1 ? kWhite : kBlack;
+
+            const auto &hc = m_hexCells[k];
+            p.setPen(hexPen);
+            p.drawText(QRect(hc.first, top + 2, hc.second - hc.first, hexTextHeight), Qt::AlignHCenter | Qt::AlignTop,
+                       texts.hex[b]);
+            const auto &tc = m_textCells[k];
+            p.setPen(chrPen);
+            p.drawText(QRect(tc.first, top + 2, tc.second - tc.first, chrTextHeight), Qt::AlignHCenter | Qt::AlignTop,
+                       texts.chr[b]);
+        }
+    }
+}

@@ -1,0 +1,158 @@
+// MCWndHexEditor: read-only view of a borrowed byte buffer as lines of 16
+// bytes (offset column, 16 hex cells, a 4-pixel gap, 16 text cells) under a
+// column-header strip, with one highlighted inclusive byte range.
+//
+// Layout of the widget, top to bottom: the header strip (LineHeight() + 3
+// pixels high, full width), then the client area with the vertical scroll bar
+// at its right. Client coordinates start at the client area's top-left corner
+// (ClientRect() gives it in widget coordinates); the header's x positions are
+// those of the client cells.
+//
+// Offsets and sizes are 64-bit. "No offset" is kNone (UINT64_MAX), a value no
+// byte can have; callers may still pass the 32-bit marker kNoOffset
+// (0xFFFFFFFF) to SetHighlight to mean none (see there).
+#pragma once
+
+#include <QFont>
+#include <QPoint>
+#include <QRect>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <limits>
+
+class QPainter;
+class QScrollBar;
+class QWheelEvent;
+
+class MCWndHexEditor : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Held and returned for "no offset" (caret, hit test, highlight).
+    static constexpr quint64 kNone = std::numeric_limits<quint64>::max();
+    // The window's 32-bit "none" marker, accepted by SetHighlight.
+    static constexpr quint64 kNoOffset = 0xFFFFFFFFu;
+    // Command sent to the parent by a click (see Command()).
+    static constexpr int ID_HEXVIEW_LOCATE = 31001;
+    // Control identifier of the view inside its parent (property "controlId").
+    static constexpr int kControlId = 1000;
+    // Lines moved by a page request of the scroll bar, whatever the height.
+    static constexpr int kPageLines = 10;
+
+    // Builds the view with its font, hidden scroll bar and measured layout.
+    // With a parent it is a child of that parent (shown with the parent).
+    explicit MCWndHexEditor(QWidget *parent = nullptr);
+    ~MCWndHexEditor() override;
+
+    // Makes the view a visible child of parent with an empty rectangle (the
+    // parent moves it into place). False without a parent.
+    bool Create(QWidget *parent);
+
+    // Shows size bytes from data (borrowed: the caller keeps them alive and
+    // unchanged until the next SetData). A null pointer shows no data,
+    // whatever the size. Resets the caret and the scroll position; keeps the
+    // highlight.
+    void SetData(const void *data, quint64 size);
+
+    // Highlights bytes start..end (inclusive) and scrolls the start line to the
+    // top when it is not drawn. A request for none (either value kNone, both
+    // values kNoOffset, or kNoOffset where it cannot be an offset because the
+    // data has at most 0xFFFFFFFF bytes) clears the highlight and scrolls to
+    // line 0. An end past the data is cut at the last byte; a start past the
+    // data, or a start after the end, leaves no highlight. Resets the caret.
+    void SetHighlight(quint64 start, quint64 end);
+
+    // Byte under the click being handled, valid while Command() runs; kNone
+    // otherwise and for clicks outside the cells. May be at or past the data
+    // size (below the last line, right of a partial last line).
+    quint64 GetCaretOffset() const { return m_caretOffset; }
+
+    // Measures the cell geometry from the font; runs at construction and on
+    // every resize and move.
+    void RecalcLayout();
+
+    // Byte offset under a client point, or kNone outside the cells (offset
+    // column, gap band, right margin, above the client area). Sets the active
+    // column on a hit.
+    quint64 HitTest(QPoint clientPoint);
+
+    // State, for the parent and for tests.
+    quint64 GetDataSize() const { return m_dataSize; }
+    quint64 GetLineCount() const { return m_lineCount; }
+    quint64 GetHighlightStart() const { return m_highlightStart; }
+    quint64 GetHighlightEnd() const { return m_highlightEnd; }
+    int GetActiveColumn() const { return m_activeColumn; }
+    quint64 GetScrollPos() const { return m_scrollPos; }
+    quint64 GetFirstLine() const;
+    int GetVisibleLines() const;
+
+    // Geometry, in client coordinates except HeaderRect and ClientRect (widget
+    // coordinates). Cell extents are (left, right), right exclusive.
+    const QFont &GetFont() const { return m_font; }
+    int GetLineHeight() const { return m_lineHeight; }
+    int GetOffsetColumnRight() const { return m_offsetColumnRight; }
+    QSize GetHexCellSize() const { return m_hexCellSize; }
+    QSize GetTextCellSize() const { return m_textCellSize; }
+    std::pair<int, int> GetHexCell(int k) const { return m_hexCells.at(k); }
+    std::pair<int, int> GetTextCell(int k) const { return m_textCells.at(k); }
+    QRect GetHeaderRect() const { return m_headerRect; }
+    QRect ClientRect() const;
+    QWidget *ClientArea() const;
+    QScrollBar *VerticalScrollBar() const { return m_scrollBar; }
+
+signals:
+    // Sent synchronously on a left click with ID_HEXVIEW_LOCATE; connect it
+    // with Qt::DirectConnection (the default within the GUI thread). The caret
+    // is set while it runs and reset to kNone afterwards.
+    void Command(int commandId);
+
+protected:
+    bool event(QEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
+    void paintEvent(QPaintEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
+    void moveEvent(QMoveEvent *e) override;
+    void wheelEvent(QWheelEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+
+private:
+    friend class MCHexClientArea;
+
+    void PaintClient(QPainter &p, int width, int height) const;
+    void PaintHeader(QPainter &p) const;
+    void OnLButtonDown(QPoint clientPoint);
+    void OnScrollAction(int action);
+    void OnScrollValueChanged(int value);
+    void HandleWheel(const QWheelEvent *e);
+    void SetScrollPos(quint64 line);
+    void UpdateScrollRange();
+    void LayoutChildren();
+    int BarFromLine(quint64 line) const;
+    quint64 LineFromBar(int value) const;
+    bool IsNoneRequest(quint64 value) const;
+
+    const std::uint8_t *m_data = nullptr;
+    quint64 m_dataSize = 0;
+    quint64 m_lineCount = 0;
+    quint64 m_caretOffset = kNone;
+    int m_activeColumn = 0;
+    quint64 m_highlightStart = kNone;
+    quint64 m_highlightEnd = kNone;
+    quint64 m_scrollPos = 0;  // top line asked for, 0 .. m_lineCount
+
+    QFont m_font;
+    int m_lineHeight = 0;
+    QSize m_offsetTextSize;
+    QSize m_hexCellSize;
+    QSize m_textCellSize;
+    int m_offsetColumnRight = 0;
+    std::array<std::pair<int, int>, 16> m_hexCells{};
+    std::array<std::pair<int, int>, 16> m_textCells{};
+    QRect m_headerRect;
+
+    QWidget *m_client = nullptr;
+    QScrollBar *m_scrollBar = nullptr;
+};
