@@ -1,5 +1,6 @@
 #include "hexview/MCWndHexEditor.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -112,6 +113,13 @@ protected:
         m_owner->PaintClient(p, width(), height());
     }
 
+    void wheelEvent(QWheelEvent *e) override
+    {
+        m_owner->OnMouseWheel(this, e);
+    }
+
+    // A double click arrives as press, release, double click, release; the
+    // default handling of the double click is a second press, as wanted.
     void mousePressEvent(QMouseEvent *e) override
     {
         if (e->button() != Qt::LeftButton) {
@@ -371,23 +379,32 @@ void MCWndHexEditor::OnScrollValueChanged(int value)
     m_client->update();
 }
 
-void MCWndHexEditor::HandleWheel(const QWheelEvent *e)
+void MCWndHexEditor::OnMouseWheel(QWidget *receiver, QWheelEvent *e)
 {
     // One line per wheel message whatever its delta. Messages without a
     // vertical delta (horizontal wheel, begin/end phases of touchpads) are
     // not vertical wheel turns and move nothing.
     const int delta = e->angleDelta().y();
-    if (delta == 0)
+    if (delta != 0) {
+        const quint64 p = m_scrollPos;
+        SetScrollPos(delta < 0 ? p + 1 : (p > 0 ? p - 1 : 0));
+    }
+    e->accept();
+
+    // Then on to the parent, as unhandled wheel messages go.
+    QWidget *parent = parentWidget();
+    if (!parent)
         return;
-    const quint64 p = m_scrollPos;
-    SetScrollPos(delta < 0 ? p + 1 : (p > 0 ? p - 1 : 0));
+    const QPointF at = receiver->mapTo(parent, e->position());
+    QWheelEvent forward(at, e->globalPosition(), e->pixelDelta(), e->angleDelta(), e->buttons(), e->modifiers(),
+                        e->phase(), e->inverted(), Qt::MouseEventNotSynthesized, e->pointingDevice());
+    QCoreApplication::sendEvent(parent, &forward);
 }
 
 void MCWndHexEditor::wheelEvent(QWheelEvent *e)
 {
-    HandleWheel(e);
-    // Passed on to the parent, as unhandled wheel turns are.
-    e->ignore();
+    // Over the header strip.
+    OnMouseWheel(this, e);
 }
 
 bool MCWndHexEditor::eventFilter(QObject *watched, QEvent *e)
@@ -395,7 +412,7 @@ bool MCWndHexEditor::eventFilter(QObject *watched, QEvent *e)
     // The wheel over the scroll bar follows the view's rule too, instead of
     // the bar's own multi-line steps.
     if (watched == m_scrollBar && e->type() == QEvent::Wheel) {
-        HandleWheel(static_cast<QWheelEvent *>(e));
+        OnMouseWheel(m_scrollBar, static_cast<QWheelEvent *>(e));
         return true;
     }
     return QWidget::eventFilter(watched, e);

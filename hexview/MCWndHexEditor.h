@@ -126,7 +126,7 @@ private:
     void OnLButtonDown(QPoint clientPoint);
     void OnScrollAction(int action);
     void OnScrollValueChanged(int value);
-    void HandleWheel(const QWheelEvent *e);
+    void OnMouseWheel(QWidget *receiver, QWheelEvent *e);
     void SetScrollPos(quint64 line);
     void UpdateScrollRange();
     void LayoutChildren();

@@ -1,0 +1,390 @@
+// Input of the hex view: hit testing, the click sequence with its locate
+// command, the scroll bar, the wheel and the navigation keys.
+#include "hexview_test_support.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QShortcut>
+#include <QSignalSpy>
+#include <QWheelEvent>
+
+#include <vector>
+
+using namespace hexview_test;
+
+namespace {
+
+// A window around the view: an edit box that holds the focus at first, and a
+// record of the keys and wheel turns that reach the window itself.
+class Window : public QWidget
+{
+public:
+    explicit Window(quint64 size) : buffer(size)
+    {
+        for (quint64 i = 0; i < size; ++i)
+            buffer.data()[i] = static_cast<std::uint8_t>(i);
+        edit = new QLineEdit(this);
+        edit->setGeometry(0, 0, 100, 20);
+        view = new MCWndHexEditor(this);
+        view->setGeometry(0, 30, 640, HeightForRows(*view, 10));
+        resize(660, view->geometry().bottom() + 10);
+        view->SetData(buffer.data(), buffer.size());
+    }
+
+    bool activate()
+    {
+        show();
+        QApplication::setActiveWindow(this);
+        if (!QTest::qWaitForWindowActive(this))
+            return false;
+        edit->setFocus();
+        return edit->hasFocus();
+    }
+
+    FencedBuffer buffer;
+    QLineEdit *edit = nullptr;
+    MCWndHexEditor *view = nullptr;
+    std::vector<int> keys;
+    int wheels = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override
+    {
+        // Modifier keys on their own are of no interest here.
+        if (e->key() != Qt::Key_Shift && e->key() != Qt::Key_Control && e->key() != Qt::Key_Alt)
+            keys.push_back(e->key());
+    }
+    void wheelEvent(QWheelEvent *) override { ++wheels; }
+};
+
+// Client point inside a cell of a row.
+QPoint InHex(const MCWndHexEditor &v, int k, int row = 0)
+{
+    return QPoint(v.GetHexCell(k).first + 3, row * v.GetLineHeight() + 4);
+}
+
+QPoint InText(const MCWndHexEditor &v, int k, int row = 0)
+{
+    return QPoint(v.GetTextCell(k).first + 3, row * v.GetLineHeight() + 4);
+}
+
+void Wheel(QWidget *target, QPoint angle)
+{
+    const QPointF pos(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent e(pos, target->mapToGlobal(pos), QPoint(), angle, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                  false);
+    QApplication::sendEvent(target, &e);
+}
+
+const quint64 kNone = MCWndHexEditor::kNone;
+
+} // namespace
+
+class HexViewInputTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void hitTest_data();
+    void hitTest();
+    void click_data();
+    void click();
+    void clickWithoutData();
+    void otherButtonsAndDoubleClick();
+    void viewDeletedByTheCommand();
+    void scrollBar_data();
+    void scrollBar();
+    void wheel_data();
+    void wheel();
+    void keys();
+};
+
+void HexViewInputTest::hitTest_data()
+{
+    QTest::addColumn<quint64>("scroll");
+    QTest::addColumn<QPoint>("point");
+    QTest::addColumn<quint64>("offset");
+    QTest::addColumn<int>("column");  // -1: a miss, the column stays as it was
+
+    MCWndHexEditor v;  // geometry only
+    const int lh = v.GetLineHeight();
+    const int off = v.GetOffsetColumnRight();
+    const auto hex = [&](int k) { return v.GetHexCell(k); };
+    const auto txt = [&](int k) { return v.GetTextCell(k); };
+
+    // 17 bytes: lines 0 and 1, then rows without data.
+    QTest::newRow("offset column") << quint64(0) << QPoint(0, 3) << kNone << -1;
+    QTest::newRow("offset column right edge") << quint64(0) << QPoint(off, 3) << kNone << -1;
+    QTest::newRow("hex 0 first pixel") << quint64(0) << QPoint(off + 1, 3) << quint64(0) << 0;
+    QTest::newRow("hex 0|1 edge") << quint64(0) << QPoint(hex(0).second, 3) << quint64(0) << 0;
+    QTest::newRow("hex 1 after edge") << quint64(0) << QPoint(hex(0).second + 1, 3) << quint64(1) << 0;
+    QTest::newRow("hex 7|8 edge") << quint64(0) << QPoint(hex(7).second, 3) << quint64(7) << 0;
+    QTest::newRow("hex 15 last pixel") << quint64(0) << QPoint(hex(15).second - 1, 3) << quint64(15) << 0;
+    QTest::newRow("gap band first") << quint64(0) << QPoint(hex(15).second, 3) << kNone << -1;
+    QTest::newRow("gap band last") << quint64(0) << QPoint(hex(15).second + 3, 3) << kNone << -1;
+    QTest::newRow("text 0 left edge") << quint64(0) << QPoint(txt(0).first, 3) << quint64(0) << 1;
+    QTest::newRow("text 3|4 edge") << quint64(0) << QPoint(txt(3).second, 3) << quint64(3) << 1;
+    QTest::newRow("text 15 last pixel") << quint64(0) << QPoint(txt(15).second - 1, 3) << quint64(15) << 1;
+    QTest::newRow("text 15 right edge") << quint64(0) << QPoint(txt(15).second, 3) << kNone << -1;
+    QTest::newRow("right margin") << quint64(0) << QPoint(txt(15).second + 20, 3) << kNone << -1;
+    QTest::newRow("row 1 top") << quint64(0) << QPoint(hex(2).first + 1, lh) << quint64(18) << 0;
+    QTest::newRow("row 0 bottom") << quint64(0) << QPoint(hex(2).first + 1, lh - 1) << quint64(2) << 0;
+    QTest::newRow("right of the last byte") << quint64(0) << QPoint(hex(9).first + 1, lh + 2) << quint64(25) << 0;
+    QTest::newRow("below the last line") << quint64(0) << QPoint(txt(4).first + 1, 4 * lh + 2) << quint64(68) << 1;
+    QTest::newRow("above the client") << quint64(0) << QPoint(hex(2).first + 1, -1) << kNone << -1;
+    // Scrolled to the end: the last line is on top.
+    QTest::newRow("scrolled to the end") << quint64(2) << QPoint(hex(0).first + 1, 3) << quint64(16) << 0;
+    QTest::newRow("scrolled, row 2") << quint64(2) << QPoint(txt(1).first + 1, 2 * lh + 3) << quint64(49) << 1;
+}
+
+void HexViewInputTest::hitTest()
+{
+    QFETCH(quint64, scroll);
+    QFETCH(QPoint, point);
+    QFETCH(quint64, offset);
+    QFETCH(int, column);
+
+    FencedBuffer buf(17);
+    MCWndHexEditor view;
+    view.resize(640, HeightForRows(view, 6));
+    view.SetData(buf.data(), buf.size());
+    view.VerticalScrollBar()->setValue(int(scroll));
+    QCOMPARE(view.GetScrollPos(), scroll);
+
+    for (int primed : {0, 1}) {
+        view.HitTest(primed == 0 ? InHex(view, 0) : InText(view, 0));
+        QCOMPARE(view.GetActiveColumn(), primed);
+        QCOMPARE(view.HitTest(point), offset);
+        QCOMPARE(view.GetActiveColumn(), column < 0 ? primed : column);
+    }
+}
+
+void HexViewInputTest::click_data()
+{
+    QTest::addColumn<QPoint>("point");
+    QTest::addColumn<quint64>("caret");
+    QTest::addColumn<int>("column");
+
+    MCWndHexEditor v;  // geometry only
+    QTest::newRow("hex cell") << InHex(v, 5, 1) << quint64(21) << 0;
+    QTest::newRow("text cell") << InText(v, 12, 0) << quint64(12) << 1;
+    QTest::newRow("offset column") << QPoint(5, 5) << kNone << 0;
+    QTest::newRow("gap band") << QPoint(v.GetHexCell(15).second + 1, 5) << kNone << 0;
+    QTest::newRow("below the data") << InHex(v, 3, 8) << quint64(16 * 8 + 3) << 0;
+}
+
+void HexViewInputTest::click()
+{
+    QFETCH(QPoint, point);
+    QFETCH(quint64, caret);
+    QFETCH(int, column);
+
+    Window w(40);
+    QVERIFY(w.activate());
+    MCWndHexEditor *view = w.view;
+    view->SetHighlight(2, 30);
+
+    struct Seen {
+        int id;
+        quint64 caret;
+        quint64 highlight;
+        bool viewFocused;
+    };
+    std::vector<Seen> seen;
+    QObject::connect(view, &MCWndHexEditor::Command, view, [&](int id) {
+        seen.push_back({id, view->GetCaretOffset(), view->GetHighlightStart(), view->hasFocus()});
+    });
+
+    QTest::mouseClick(view->ClientArea(), Qt::LeftButton, {}, point);
+
+    QCOMPARE(int(seen.size()), 1);
+    QCOMPARE(seen[0].id, MCWndHexEditor::ID_HEXVIEW_LOCATE);
+    QCOMPARE(seen[0].id, 31001);
+    QCOMPARE(seen[0].caret, caret);
+    QCOMPARE(seen[0].highlight, kNone);  // cleared before the window is told
+    QVERIFY(!seen[0].viewFocused);        // the focus comes after
+    QCOMPARE(view->GetActiveColumn(), column);
+    QCOMPARE(view->GetCaretOffset(), kNone);
+    QCOMPARE(view->GetHighlightStart(), kNone);
+    QVERIFY(view->hasFocus());
+    QCOMPARE(w.view->window()->focusWidget(), static_cast<QWidget *>(view));
+}
+
+void HexViewInputTest::clickWithoutData()
+{
+    Window w(40);
+    w.view->SetData(nullptr, 0);
+    w.show();
+    QSignalSpy spy(w.view, &MCWndHexEditor::Command);
+    quint64 caret = 0;
+    QObject::connect(w.view, &MCWndHexEditor::Command, w.view, [&] { caret = w.view->GetCaretOffset(); });
+    QTest::mouseClick(w.view->ClientArea(), Qt::LeftButton, {}, InHex(*w.view, 3));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(caret, kNone);
+}
+
+void HexViewInputTest::otherButtonsAndDoubleClick()
+{
+    Window w(40);
+    w.show();
+    QSignalSpy spy(w.view, &MCWndHexEditor::Command);
+    QTest::mouseClick(w.view->ClientArea(), Qt::RightButton, {}, InHex(*w.view, 3));
+    QTest::mouseClick(w.view->ClientArea(), Qt::MiddleButton, {}, InHex(*w.view, 3));
+    QCOMPARE(spy.count(), 0);
+    // A double click, as the platform delivers it, is two presses of the
+    // left button: two commands, not three.
+    const QPoint at = w.view->ClientArea()->mapTo(&w, InHex(*w.view, 3));
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::mouseDClick(w.windowHandle(), Qt::LeftButton, {}, at);
+    QCOMPARE(spy.count(), 2);
+}
+
+void HexViewInputTest::viewDeletedByTheCommand()
+{
+    // The window may destroy the view while it answers the click.
+    Window w(40);
+    w.show();
+    QPointer<MCWndHexEditor> view(w.view);
+    QObject::connect(w.view, &MCWndHexEditor::Command, w.view, [&] { delete view.data(); });
+    QWidget *client = w.view->ClientArea();
+    const QPointF at(InHex(*w.view, 3));
+    QMouseEvent press(QEvent::MouseButtonPress, at, client->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(client, &press);
+    QVERIFY(view.isNull());
+}
+
+void HexViewInputTest::scrollBar_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<int>("track");  // thumb drag target, for SliderMove
+    QTest::addColumn<int>("expected");
+
+    // 100 lines, 10 rows in view.
+    using S = QAbstractSlider;
+    QTest::newRow("line up") << 5 << int(S::SliderSingleStepSub) << 0 << 4;
+    QTest::newRow("line up at 0") << 0 << int(S::SliderSingleStepSub) << 0 << 0;
+    QTest::newRow("line down") << 5 << int(S::SliderSingleStepAdd) << 0 << 6;
+    QTest::newRow("line down to the end") << 99 << int(S::SliderSingleStepAdd) << 0 << 100;
+    QTest::newRow("line down at the end") << 100 << int(S::SliderSingleStepAdd) << 0 << 100;
+    QTest::newRow("page up") << 25 << int(S::SliderPageStepSub) << 0 << 15;
+    QTest::newRow("page up near 0") << 7 << int(S::SliderPageStepSub) << 0 << 0;
+    QTest::newRow("page down") << 25 << int(S::SliderPageStepAdd) << 0 << 35;
+    QTest::newRow("page down near the end") << 97 << int(S::SliderPageStepAdd) << 0 << 100;
+    QTest::newRow("top") << 60 << int(S::SliderToMinimum) << 0 << 0;
+    QTest::newRow("bottom") << 3 << int(S::SliderToMaximum) << 0 << 90;
+    QTest::newRow("thumb track") << 3 << int(S::SliderMove) << 42 << 42;
+    QTest::newRow("thumb track to the end") << 3 << int(S::SliderMove) << 100 << 100;
+}
+
+void HexViewInputTest::scrollBar()
+{
+    QFETCH(int, start);
+    QFETCH(int, action);
+    QFETCH(int, track);
+    QFETCH(int, expected);
+
+    FencedBuffer buf(16 * 100);
+    MCWndHexEditor view;
+    view.resize(640, HeightForRows(view, 10, 5));
+    view.SetData(buf.data(), buf.size());
+    view.show();
+    QScrollBar *bar = view.VerticalScrollBar();
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), 100);
+    bar->setValue(start);
+    QCOMPARE(view.GetScrollPos(), quint64(start));
+
+    if (action == QAbstractSlider::SliderMove) {
+        bar->setSliderDown(true);
+        bar->setSliderPosition(track);
+        QCOMPARE(view.GetScrollPos(), quint64(expected));  // follows while dragging
+        bar->setSliderDown(false);
+    } else {
+        bar->triggerAction(QAbstractSlider::SliderAction(action));
+    }
+    QCOMPARE(view.GetScrollPos(), quint64(expected));
+    QCOMPARE(bar->value(), expected);
+    QCOMPARE(view.GetFirstLine(), quint64(std::min(expected, 99)));
+}
+
+void HexViewInputTest::wheel_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QPoint>("angle");
+    QTest::addColumn<bool>("overBar");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("down one notch") << 5 << QPoint(0, -120) << false << 6;
+    QTest::newRow("down two notches: one line") << 5 << QPoint(0, -240) << false << 6;
+    QTest::newRow("down a fraction") << 5 << QPoint(0, -8) << false << 6;
+    QTest::newRow("up one notch") << 5 << QPoint(0, 120) << false << 4;
+    QTest::newRow("up three notches") << 5 << QPoint(0, 360) << false << 4;
+    QTest::newRow("up at 0") << 0 << QPoint(0, 120) << false << 0;
+    QTest::newRow("down at the end") << 100 << QPoint(0, -120) << false << 100;
+    QTest::newRow("horizontal only") << 5 << QPoint(-120, 0) << false << 5;
+    QTest::newRow("over the bar, down") << 5 << QPoint(0, -360) << true << 6;
+    QTest::newRow("over the bar, up") << 5 << QPoint(0, 240) << true << 4;
+}
+
+void HexViewInputTest::wheel()
+{
+    QFETCH(int, start);
+    QFETCH(QPoint, angle);
+    QFETCH(bool, overBar);
+    QFETCH(int, expected);
+
+    Window w(16 * 100);
+    w.show();
+    w.view->VerticalScrollBar()->setValue(start);
+    Wheel(overBar ? static_cast<QWidget *>(w.view->VerticalScrollBar()) : w.view->ClientArea(), angle);
+    QCOMPARE(w.view->GetScrollPos(), quint64(expected));
+    QCOMPARE(w.view->VerticalScrollBar()->value(), expected);
+    // The turn goes on to the window afterwards.
+    QCOMPARE(w.wheels, 1);
+}
+
+void HexViewInputTest::keys()
+{
+    Window w(16 * 100);
+    QVERIFY(w.activate());
+    int pageUpShortcut = 0, leftShortcut = 0;
+    QShortcut pageUp(QKeySequence(Qt::Key_PageUp), &w);
+    QObject::connect(&pageUp, &QShortcut::activated, [&] { ++pageUpShortcut; });
+    QShortcut left(QKeySequence(Qt::Key_Left), &w);
+    QObject::connect(&left, &QShortcut::activated, [&] { ++leftShortcut; });
+
+    QTest::mouseClick(w.view->ClientArea(), Qt::LeftButton, {}, InHex(*w.view, 1));
+    QVERIFY(w.view->hasFocus());
+    w.view->VerticalScrollBar()->setValue(20);
+
+    // Taken and dropped: no scrolling, no focus change, nothing for the window.
+    for (Qt::Key key : {Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_End, Qt::Key_Home, Qt::Key_Up, Qt::Key_Down}) {
+        QTest::keyClick(w.view, key);
+        QTest::keyClick(w.view, key, Qt::ShiftModifier);
+    }
+    QCOMPARE(w.view->GetScrollPos(), quint64(20));
+    QVERIFY(w.view->hasFocus());
+    QVERIFY(w.keys.empty());
+    QCOMPARE(pageUpShortcut, 0);
+
+    // Everything else, Left and Right included, goes on to the window.
+    QTest::keyClick(w.view, Qt::Key_Left);
+    QCOMPARE(leftShortcut, 1);
+    for (Qt::Key key : {Qt::Key_Right, Qt::Key_A, Qt::Key_Space, Qt::Key_Return, Qt::Key_Escape})
+        QTest::keyClick(w.view, key);
+    QCOMPARE(w.keys, (std::vector<int>{Qt::Key_Right, Qt::Key_A, Qt::Key_Space, Qt::Key_Return, Qt::Key_Escape}));
+    QCOMPARE(w.view->GetScrollPos(), quint64(20));
+
+    // With the focus elsewhere the window's shortcut works as usual.
+    w.edit->setFocus();
+    QTest::keyClick(w.edit, Qt::Key_PageUp);
+    QCOMPARE(pageUpShortcut, 1);
+}
+
+QTEST_MAIN(HexViewInputTest)
+#include "hexview_input_test.moc"
