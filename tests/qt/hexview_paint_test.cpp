@@ -12,19 +12,6 @@
 
 using namespace hexview_test;
 
-namespace {
-
-// Compares a crop of a render with a reference, leaving out the crop's first
-// column (where a grid line may fall).
-bool SameText(const QImage &render, const QRect &rect, const QImage &reference)
-{
-    const QImage a = render.copy(rect.adjusted(1, 0, 0, 0));
-    const QImage b = reference.copy(QRect(1, 0, reference.width() - 1, reference.height()));
-    return a == b.convertToFormat(a.format());
-}
-
-} // namespace
-
 class HexViewPaintTest : public QObject
 {
     Q_OBJECT

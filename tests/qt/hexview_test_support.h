@@ -132,6 +132,19 @@ inline QImage Reference(const QFont &font, QSize size, int top, Qt::Alignment al
     return img;
 }
 
+inline bool SameImage(const QImage &a, const QImage &b)
+{
+    return a.convertToFormat(QImage::Format_RGB32) == b.convertToFormat(QImage::Format_RGB32);
+}
+
+// Compares a crop of a render with a reference, leaving out the crop's first
+// column (where a grid line may fall).
+inline bool SameText(const QImage &render, const QRect &rect, const QImage &reference)
+{
+    return SameImage(render.copy(rect.adjusted(1, 0, 0, 0)),
+                     reference.copy(QRect(1, 0, reference.width() - 1, reference.height())));
+}
+
 // Client-coordinate rectangles of the cells of row `row`: full row height.
 inline QRect HexCellRect(const MCWndHexEditor &view, int row, int k)
 {
