@@ -36,52 +36,80 @@ std::size_t AddFrameNodes(CDicomFile& file) {
 
 namespace {
 
+constexpr std::size_t kNoIndex = std::size_t(-1);
+
 std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
     for (std::size_t i = 0; i < parent->m_children.size(); ++i)
         if (parent->m_children[i].get() == child) return i;
-    return std::size_t(-1);
+    return kNoIndex;
 }
 
-}  // namespace
-
-std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, std::size_t thumbnailCount) {
-    const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
+// The label rules with the first top-level Pixel Data element and the
+// element's position among its siblings already known (the tree walk has both;
+// looking them up per element would make the walk quadratic).
+std::u16string Label(const CDicomTag* pixelData, const CDicomTag* element, std::size_t childIndex,
+                     std::size_t thumbnailCount) {
     if (element->m_group == 0x0000 && pixelData && element->m_parent == pixelData)
         return Format16("Frame %04d", int(element->m_element));
     if (element->IsItem()) {
-        if (pixelData && element->m_parent == pixelData) {
-            const std::size_t j = ChildIndex(pixelData, element);
-            if (j != std::size_t(-1) && j >= 1 && thumbnailCount >= j) return Format16("Frame %04d", int(j));
-        }
+        // The basic offset table (child 0) keeps the item label; fragment j
+        // is labelled as frame j while there are that many thumbnails.
+        if (pixelData && element->m_parent == pixelData && childIndex != kNoIndex && childIndex >= 1 &&
+            thumbnailCount >= childIndex)
+            return Format16("Frame %04d", int(childIndex));
         return Format16("(%04X,%04X)  SQ Item", 0xFFFE, 0xE000);
     }
     return Format16("(%04X,%04X)  ", element->m_group, element->m_element) + element->GetDescription();
 }
 
-namespace {
+struct Walk {
+    const CDicomTag* pixelData;
+    std::size_t thumbnailCount;
+    std::vector<TreeItemRecord>& out;
 
-void AddRecords(const CDicomFile& file, CDicomTag* element, int depth, const std::u16string& charset,
-                std::size_t thumbnailCount, std::vector<TreeItemRecord>& out) {
-    if (!element) return;
-    out.push_back({element, depth, charset, ElementLabel(file, element, thumbnailCount)});
-    const std::u16string* childCharset = &charset;
-    std::u16string own;
-    for (const auto& child : element->m_children) {
-        if (child && child->Is(0x0008, 0x0005)) {
-            own = child->GetValueText(u"");
-            childCharset = &own;
-            break;
+    void Add(CDicomTag* element, std::size_t childIndex, int depth, const std::u16string& charset,
+             std::size_t parent, std::size_t row) {
+        if (!element) return;
+        const std::size_t index = out.size();
+        out.push_back({element, depth, charset, Label(pixelData, element, childIndex, thumbnailCount), parent, row, 0});
+        // A (0008,0005) among the direct children sets the character set of
+        // the children and their descendants, not of the element itself.
+        const std::u16string* childCharset = &charset;
+        std::u16string own;
+        for (const auto& child : element->m_children) {
+            if (child && child->Is(0x0008, 0x0005)) {
+                own = child->GetValueText(u"");
+                childCharset = &own;
+                break;
+            }
         }
+        std::size_t childRow = 0;
+        for (std::size_t i = 0; i < element->m_children.size(); ++i) {
+            if (!element->m_children[i]) continue;
+            Add(element->m_children[i].get(), i, depth + 1, *childCharset, index, childRow++);
+        }
+        out[index].end = out.size();
     }
-    for (const auto& child : element->m_children)
-        AddRecords(file, child.get(), depth + 1, *childCharset, thumbnailCount, out);
-}
+};
 
 }  // namespace
+
+std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, std::size_t thumbnailCount) {
+    if (!element) return {};
+    const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
+    const std::size_t childIndex =
+        (pixelData && element->m_parent == pixelData) ? ChildIndex(pixelData, element) : kNoIndex;
+    return Label(pixelData, element, childIndex, thumbnailCount);
+}
 
 std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t thumbnailCount) {
     std::vector<TreeItemRecord> records;
     const std::u16string charset = file.GetSpecificCharacterSet();
-    for (const auto& element : file.m_tags) AddRecords(file, element.get(), 0, charset, thumbnailCount, records);
+    Walk walk{file.Find(0x7FE0, 0x0010), thumbnailCount, records};
+    std::size_t row = 0;
+    for (const auto& element : file.m_tags) {
+        if (!element) continue;
+        walk.Add(element.get(), kNoIndex, 0, charset, kRootRecord, row++);
+    }
     return records;
 }

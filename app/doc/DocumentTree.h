@@ -8,13 +8,23 @@
 
 #include "dicom/DicomFile.h"
 
+// Parent index of a record that hangs directly under the root item.
+constexpr std::size_t kRootRecord = std::size_t(-1);
+
 // One tree item: the element it stands for, its depth below the root, the
-// Specific Character Set text in force for its value, and its label.
+// Specific Character Set text in force for its value, and its label. The
+// records are in pre-order; `parent` is the index of the parent's record
+// (kRootRecord under the root), `row` the position among its siblings and
+// `end` one past the index of its last descendant, so that records
+// [index + 1, end) are exactly its subtree.
 struct TreeItemRecord {
     CDicomTag* element = nullptr;
     int depth = 0;
     std::u16string charset;
     std::u16string label;
+    std::size_t parent = kRootRecord;
+    std::size_t row = 0;
+    std::size_t end = 0;
 };
 
 // Adds one "Frame Data" node per native frame under the first top-level
@@ -25,4 +35,5 @@ std::size_t AddFrameNodes(CDicomFile& file);
 std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, std::size_t thumbnailCount);
 
 // Pre-order records of the whole tree (the root, labelled with the path, has none).
+// Throws std::bad_alloc when the table cannot grow.
 std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t thumbnailCount);

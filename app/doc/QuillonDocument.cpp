@@ -1,0 +1,260 @@
+#include "app/doc/QuillonDocument.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+#include "dicom/TextUtil.h"
+
+namespace quillon {
+
+const std::array<const char16_t*, kPropertyRows> kPropertyNames = {
+    u"Tag", u"Description", u"VR", u"Tag Offset", u"Data Offset", u"Data Size", u"Data Value",
+};
+
+std::u16string SizeText(uint64_t size) { return Format16("Size : %llu", static_cast<unsigned long long>(size)); }
+
+std::u16string CutValueText(std::u16string text) {
+    if (text.size() < 512) return text;
+    std::size_t keep = 252;
+    // Never end on the first half of a surrogate pair.
+    if (text[keep - 1] >= 0xD800 && text[keep - 1] <= 0xDBFF) --keep;
+    text.resize(keep);
+    text += u"...";
+    return text;
+}
+
+namespace {
+
+std::filesystem::path ToFsPath(const std::u16string& path) { return std::filesystem::path(ToUtf8(path)); }
+
+std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
+    for (std::size_t i = 0; i < parent->m_children.size(); ++i)
+        if (parent->m_children[i].get() == child) return i;
+    return std::size_t(-1);
+}
+
+std::u16string TagText(uint16_t group, uint16_t element) { return Format16("%04X, %04X", group, element); }
+
+struct FileCloser {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+
+}  // namespace
+
+CQuillonDocument::CQuillonDocument() = default;
+
+CQuillonDocument::~CQuillonDocument() { Close(); }
+
+void CQuillonDocument::Close() {
+    m_thumbnails.clear();
+    m_thumbnailCount = 0;
+    m_data.reset();
+    m_dataSize = 0;
+    // The records point into the file's tree: they go first.
+    m_records.clear();
+    m_records.shrink_to_fit();
+    m_ranges.clear();
+    m_rangeKnown.clear();
+    m_hulls.clear();
+    m_file.reset();
+    m_path.clear();
+}
+
+std::unique_ptr<CDicomFile> CQuillonDocument::NewFile() { return std::unique_ptr<CDicomFile>(new (std::nothrow) CDicomFile); }
+
+uint8_t* CQuillonDocument::AllocateData(uint64_t size) {
+    if (size > SIZE_MAX) return nullptr;
+    return static_cast<uint8_t*>(AllocBlock(std::size_t(size)));
+}
+
+std::unique_ptr<FrameThumbnail> CQuillonDocument::MakeThumbnail(CDicomFile&, std::size_t) {
+    // Frames are not decoded yet: every frame has no thumbnail.
+    return nullptr;
+}
+
+void CQuillonDocument::Parsed(const std::u16string&) {}
+
+const FrameThumbnail* CQuillonDocument::Thumbnail(std::size_t frame) const {
+    return frame < m_thumbnails.size() ? m_thumbnails[frame].get() : nullptr;
+}
+
+OpenResult CQuillonDocument::Fail(OpenStatus status, const char16_t* message, bool forget) {
+    // The thumbnails made so far stay until the next Open or Close.
+    m_data.reset();
+    m_dataSize = 0;
+    m_records.clear();
+    m_ranges.clear();
+    m_rangeKnown.clear();
+    m_hulls.clear();
+    m_file.reset();
+    m_path.clear();
+    return OpenResult{status, message ? std::u16string(message) : std::u16string(), forget};
+}
+
+OpenResult CQuillonDocument::Open(const std::u16string& path) {
+    Close();
+    if (path.empty()) return Fail(OpenStatus::EmptyPath, nullptr, false);
+    try {
+        const std::filesystem::path fsPath = ToFsPath(path);
+        std::error_code ec;
+        if (!std::filesystem::exists(fsPath, ec)) return Fail(OpenStatus::NotFound, kMsgFileNotFound, true);
+        // Only regular files are parsed: opening a FIFO for reading would
+        // block until a writer comes, and a directory or device has no bytes.
+        if (!std::filesystem::is_regular_file(fsPath, ec)) return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
+
+        m_file = NewFile();
+        if (!m_file) return Fail(OpenStatus::NoMemory, kMsgMemoryError, false);
+        if (!m_file->Load(fsPath)) return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
+
+        // One thumbnail entry per frame. Only frames whose bytes exist can be
+        // decoded; the entries beyond them are none without being stored, so
+        // that a bogus Number of Frames costs nothing.
+        m_thumbnailCount = m_file->m_numberOfFrames;
+        std::size_t available = 0;
+        if (auto* pixelData = dynamic_cast<CDicomTag7FE0*>(m_file->Find(0x7FE0, 0x0010)))
+            available = std::max(pixelData->m_frames.size(), pixelData->m_children.size());
+        const std::size_t made = std::min(m_thumbnailCount, available);
+        m_thumbnails.reserve(made);
+        for (std::size_t i = 0; i < made; ++i) m_thumbnails.push_back(MakeThumbnail(*m_file, i));
+
+        AddFrameNodes(*m_file);
+        Parsed(path);
+
+        // The second read: the exact bytes of the file, for the hex view.
+        std::unique_ptr<std::FILE, FileCloser> f(std::fopen(fsPath.c_str(), "rb"));
+        struct stat st {};
+        if (!f || fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode))
+            return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
+        if (fseeko(f.get(), 0, SEEK_END) != 0) return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
+        const off_t end = ftello(f.get());
+        if (end < 0 || fseeko(f.get(), 0, SEEK_SET) != 0) return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
+        const uint64_t size = uint64_t(end);
+        if (size == 0) return Fail(OpenStatus::NoData, kMsgNoData, true);
+        m_data.reset(AllocateData(size));
+        if (!m_data) return Fail(OpenStatus::NoMemory, kMsgMemoryError, true);
+        m_dataSize = size;
+        // Bytes the read does not deliver (the file shrank) stay zero.
+        uint64_t got = 0;
+        while (got < size) {
+            const std::size_t n = std::fread(m_data.get() + got, 1, std::size_t(size - got), f.get());
+            if (n == 0) break;
+            got += n;
+        }
+        if (got < size) std::memset(m_data.get() + got, 0, std::size_t(size - got));
+        f.reset();
+
+        m_records = BuildTreeRecords(*m_file, m_thumbnailCount);
+        m_path = path;
+        return OpenResult{OpenStatus::Opened, {}, false};
+    } catch (const std::bad_alloc&) {
+        // The parse or the tree table ran out of memory: no document, and
+        // the path stays in the list (the file itself may be fine).
+        return Fail(OpenStatus::NoMemory, kMsgMemoryError, false);
+    }
+}
+
+std::pair<uint64_t, uint64_t> CQuillonDocument::Range(std::size_t index) {
+    if (!m_file || index >= m_records.size()) return {0, 0};
+    if (m_ranges.size() != m_records.size()) {
+        m_ranges.assign(m_records.size(), {0, 0});
+        m_rangeKnown.assign(m_records.size(), 0);
+    }
+    if (!m_rangeKnown[index]) {
+        m_ranges[index] = m_file->ElementRange(m_records[index].element);
+        m_rangeKnown[index] = 1;
+    }
+    return m_ranges[index];
+}
+
+void CQuillonDocument::ComputeHulls() {
+    const std::size_t n = m_records.size();
+    m_hulls.resize(n);
+    for (std::size_t i = 0; i < n; ++i) m_hulls[i] = Range(i);
+    // Children come after their parent in pre-order: walking backwards, a
+    // record's hull is complete before it is merged into its parent's.
+    for (std::size_t i = n; i-- > 0;) {
+        const std::size_t parent = m_records[i].parent;
+        if (parent == kRootRecord || parent >= n) continue;
+        auto& hull = m_hulls[parent];
+        hull.first = std::min(hull.first, m_hulls[i].first);
+        hull.second = std::max(hull.second, m_hulls[i].second);
+    }
+}
+
+std::optional<std::size_t> CQuillonDocument::RecordAtOffset(uint64_t offset) {
+    if (!m_file || m_records.empty()) return std::nullopt;
+    if (m_hulls.size() != m_records.size()) ComputeHulls();
+    // The same answer as testing every record in pre-order, but a subtree
+    // whose ranges all miss the offset is skipped in one step.
+    const std::size_t n = m_records.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const auto& hull = m_hulls[i];
+        if (offset < hull.first || offset > hull.second) {
+            i = std::max(m_records[i].end, i + 1);
+            continue;
+        }
+        const auto& range = m_ranges[i];
+        if (range.first <= offset && offset <= range.second) return i;
+        ++i;
+    }
+    return std::nullopt;
+}
+
+ElementProperties CQuillonDocument::Properties(std::optional<std::size_t> index) {
+    ElementProperties p;
+    if (!m_file || m_records.empty()) {
+        p.values.fill(u" ");
+        p.highlight = HighlightRequest::Keep;
+        return p;
+    }
+    if (!index || *index >= m_records.size() || !m_records[*index].element) {
+        p.values.fill(u" ");
+        p.highlight = HighlightRequest::Clear;
+        return p;
+    }
+    const TreeItemRecord& record = m_records[*index];
+    const CDicomTag* e = record.element;
+    const CDicomTag* pixelData = m_file->Find(0x7FE0, 0x0010);
+
+    if (pixelData && e->m_parent == pixelData && e->m_group != 0x0000) {
+        // Offset table or fragment item of encapsulated pixel data.
+        p.values[0] = TagText(e->m_group, e->m_element);
+        const std::size_t j = ChildIndex(pixelData, e);
+        if (j != std::size_t(-1) && j >= 1 && m_thumbnailCount >= j) p.thumbnail = j - 1;
+    } else if (pixelData && e->m_parent == pixelData) {
+        // Frame node: the tag of the Pixel Data element.
+        p.values[0] = TagText(0x7FE0, 0x0010);
+        const std::size_t n = e->m_element;
+        if (n >= 1 && m_thumbnailCount >= n) p.thumbnail = n - 1;
+    } else {
+        p.values[0] = TagText(e->m_group, e->m_element);
+    }
+
+    if (e->IsItem()) {
+        p.values[1] = u"SQ Item";
+    } else {
+        p.values[1] = e->GetDescription();
+        p.values[2] = e->m_vr.GetVR();
+    }
+    // Offsets and sizes are unsigned: files of 2 GiB and more show them as they are.
+    p.values[3] = Format16("%llu", static_cast<unsigned long long>(m_file->TagOffset(e)));
+    p.values[4] = Format16("%llu", static_cast<unsigned long long>(e->m_dataOffset));
+    const uint32_t length = e->GetLength();
+    p.values[5] = length == kUndefinedLength ? std::u16string(u"FFFFFFFF") : Format16("%u", length);
+    if (e->GetData()) p.values[6] = CutValueText(e->GetValueText(record.charset));
+
+    const auto [first, last] = Range(*index);
+    p.highlight = HighlightRequest::Range;
+    p.first = first;
+    p.last = last;
+    return p;
+}
+
+}  // namespace quillon

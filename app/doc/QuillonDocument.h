@@ -1,0 +1,153 @@
+#pragma once
+// The document of the main window without the window: the open flow and its
+// outcome, the file bytes that the hex view shows, the tree records, the
+// property rows of a selected element and the element under a clicked byte.
+// Plain C++, so that the flow is tested without a display.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/doc/DocumentTree.h"
+#include "dicom/DicomFile.h"
+#include "dicom/HeapBlock.h"
+
+namespace quillon {
+
+// The four texts of the error message box (the four blanks belong to them).
+inline constexpr const char16_t* kMsgFileNotFound = u"The file was not found    ";
+inline constexpr const char16_t* kMsgMemoryError = u"Memory allocation error    ";
+inline constexpr const char16_t* kMsgInvalidFile = u"Invalid DICOM file    ";
+inline constexpr const char16_t* kMsgNoData = u"File does not contain data    ";
+
+// "Size : %d" with the byte count, as an unsigned number (files of 2 GiB and more).
+std::u16string SizeText(uint64_t size);
+
+enum class OpenStatus {
+    Opened,     // a document is shown
+    EmptyPath,  // nothing to open, no message
+    NotFound,
+    NoMemory,
+    Invalid,
+    NoData,
+};
+
+struct OpenResult {
+    OpenStatus status = OpenStatus::EmptyPath;
+    // Text of the error message box; empty when no box is shown.
+    std::u16string message;
+    // The path leaves the recent-files list.
+    bool forgetPath = false;
+
+    bool Opened() const { return status == OpenStatus::Opened; }
+};
+
+// A frame's picture for the picture button: width x height pixels,
+// 0xAARRGGBB, row by row. Frames are not decoded yet, so none is ever made.
+struct FrameThumbnail {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+};
+
+// The property list's value column for one selection.
+enum class HighlightRequest {
+    Keep,   // no document: the hex view's highlight is left as it is
+    Clear,  // the root (no element): no highlight, hex view back to its first line
+    Range,  // highlight first..last
+};
+
+constexpr std::size_t kPropertyRows = 7;
+// Names of the rows, column 0.
+extern const std::array<const char16_t*, kPropertyRows> kPropertyNames;
+
+struct ElementProperties {
+    std::array<std::u16string, kPropertyRows> values;
+    HighlightRequest highlight = HighlightRequest::Keep;
+    uint64_t first = 0;
+    uint64_t last = 0;
+    // Frame whose thumbnail the picture shows (index into the thumbnails),
+    // when the element is a frame node or a fragment that has one.
+    std::optional<std::size_t> thumbnail;
+};
+
+// The Data Value row: texts of 512 characters or more are cut to their first
+// 252 characters and "...".
+std::u16string CutValueText(std::u16string text);
+
+class CQuillonDocument {
+public:
+    CQuillonDocument();
+    CQuillonDocument(const CQuillonDocument&) = delete;
+    CQuillonDocument& operator=(const CQuillonDocument&) = delete;
+    virtual ~CQuillonDocument();
+
+    // Tears the document down: thumbnails, file bytes, tree records, then the
+    // parsed file. Afterwards there is no document.
+    void Close();
+
+    // Closes the current document, then parses the file, makes the
+    // thumbnails, adds the frame nodes, reads the file again into the byte
+    // buffer and builds the tree records. On failure there is no document
+    // (the thumbnails already made stay until the next Open or Close).
+    OpenResult Open(const std::u16string& path);
+
+    bool IsOpen() const { return m_file != nullptr; }
+    CDicomFile* File() const { return m_file.get(); }
+    const std::u16string& Path() const { return m_path; }
+    // The whole file as read by the second read; borrowed by the hex view.
+    const uint8_t* Data() const { return m_data.get(); }
+    uint64_t DataSize() const { return m_dataSize; }
+
+    // One entry per frame (m_numberOfFrames of the file); an entry may be none.
+    std::size_t ThumbnailCount() const { return m_thumbnailCount; }
+    const FrameThumbnail* Thumbnail(std::size_t frame) const;
+
+    const std::vector<TreeItemRecord>& Records() const { return m_records; }
+
+    // The rows of the element of record `index`; `index` none (or out of
+    // range) stands for the root item. Without a document every row is " ".
+    ElementProperties Properties(std::optional<std::size_t> index);
+
+    // The byte range of record `index`'s element, both ends inclusive.
+    std::pair<uint64_t, uint64_t> Range(std::size_t index);
+
+    // The first record in pre-order whose range holds `offset`: the
+    // outermost element that contains the byte. None when no range does.
+    std::optional<std::size_t> RecordAtOffset(uint64_t offset);
+
+protected:
+    // Seams for tests: the allocation of the file object and of the byte
+    // buffer (null: out of memory), the thumbnail of one frame, and a call
+    // between the parse and the second read of the file.
+    virtual std::unique_ptr<CDicomFile> NewFile();
+    virtual uint8_t* AllocateData(uint64_t size);
+    virtual std::unique_ptr<FrameThumbnail> MakeThumbnail(CDicomFile& file, std::size_t frame);
+    virtual void Parsed(const std::u16string& path);
+
+private:
+    OpenResult Fail(OpenStatus status, const char16_t* message, bool forget);
+    void ComputeHulls();
+
+    std::unique_ptr<CDicomFile> m_file;
+    std::u16string m_path;
+    quillon::HeapPtr<uint8_t> m_data;
+    uint64_t m_dataSize = 0;
+    std::size_t m_thumbnailCount = 0;
+    // Made thumbnails; frames at or beyond its size have none.
+    std::vector<std::unique_ptr<FrameThumbnail>> m_thumbnails;
+    std::vector<TreeItemRecord> m_records;
+
+    // Per document: each record's range, and the smallest range that holds
+    // the ranges of its whole subtree (for skipping subtrees in the caret
+    // lookup). Filled on first use; the tree does not change while open.
+    std::vector<std::pair<uint64_t, uint64_t>> m_ranges;
+    std::vector<uint8_t> m_rangeKnown;
+    std::vector<std::pair<uint64_t, uint64_t>> m_hulls;
+};
+
+}  // namespace quillon

@@ -1,0 +1,243 @@
+// The open flow of the main window without the window: outcome, message,
+// recent-list effect and the state left behind on every path.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "app/doc/QuillonDocument.h"
+#include "dicom/TextUtil.h"
+#include "tests/unit/doc_test_files.h"
+
+using namespace quillon;
+using doctest_files::TempDir;
+using testdicom::Bytes;
+
+namespace {
+
+std::u16string U16(const std::filesystem::path& p) { return FromUtf8(p.string()); }
+
+// No document: nothing parsed, no bytes, no records.
+void ExpectNoDocument(const CQuillonDocument& doc) {
+    EXPECT_FALSE(doc.IsOpen());
+    EXPECT_EQ(doc.File(), nullptr);
+    EXPECT_EQ(doc.Data(), nullptr);
+    EXPECT_EQ(doc.DataSize(), 0u);
+    EXPECT_TRUE(doc.Records().empty());
+}
+
+// A document whose seams tests can steer.
+class SteeredDocument : public CQuillonDocument {
+public:
+    std::function<void(const std::u16string&)> onParsed;
+    bool failFileObject = false;
+    bool failBuffer = false;
+    int thumbnailsAsked = 0;
+
+protected:
+    std::unique_ptr<CDicomFile> NewFile() override {
+        return failFileObject ? nullptr : CQuillonDocument::NewFile();
+    }
+    uint8_t* AllocateData(uint64_t size) override {
+        return failBuffer ? nullptr : CQuillonDocument::AllocateData(size);
+    }
+    std::unique_ptr<FrameThumbnail> MakeThumbnail(CDicomFile& file, std::size_t frame) override {
+        ++thumbnailsAsked;
+        return CQuillonDocument::MakeThumbnail(file, frame);
+    }
+    void Parsed(const std::u16string& path) override {
+        if (onParsed) onParsed(path);
+    }
+};
+
+}  // namespace
+
+TEST(DocOpen, ReadsTheExactBytesAndBuildsTheTree) {
+    TempDir dir;
+    // CR LF and Ctrl-Z inside a value must come through unchanged.
+    testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+    testdicom::StudyElements(w);
+    w.text(0x0008, 0x1030, "LO", std::string("a\r\n\x1A\r\nb "));
+    const Bytes bytes = w.bytes();
+    const auto path = dir.Write("crlf.dcm", bytes);
+
+    CQuillonDocument doc;
+    const OpenResult r = doc.Open(U16(path));
+    ASSERT_TRUE(r.Opened());
+    EXPECT_TRUE(r.message.empty());
+    EXPECT_FALSE(r.forgetPath);
+    EXPECT_TRUE(doc.IsOpen());
+    EXPECT_EQ(doc.Path(), U16(path));
+    ASSERT_EQ(doc.DataSize(), bytes.size());
+    EXPECT_EQ(0, std::memcmp(doc.Data(), bytes.data(), bytes.size()));
+    EXPECT_EQ(doc.Records().size(), 7u);
+    EXPECT_EQ(SizeText(doc.DataSize()), Format16("Size : %zu", bytes.size()));
+}
+
+// Every failing path: the message box text, whether the path leaves the
+// recent list, and no document afterwards, also after a good file was open.
+TEST(DocOpen, FailuresEndWithoutADocument) {
+    TempDir dir;
+    const auto good = dir.Write("good.dcm", doctest_files::SequenceFile());
+    const auto empty = dir.Write("empty.dcm", {});
+    const auto text = dir.Write("notes.txt", Bytes(300, 'x'));
+    std::filesystem::create_directory(dir.path() / "folder.dcm");
+    ASSERT_EQ(0, mkfifo((dir.path() / "pipe.dcm").c_str(), 0600));
+
+    struct Case {
+        const char* name;
+        std::u16string path;
+        OpenStatus status;
+        const char16_t* message;
+        bool forget;
+    } cases[] = {
+        {"empty path", u"", OpenStatus::EmptyPath, u"", false},
+        {"missing file", U16(dir.path() / "missing.dcm"), OpenStatus::NotFound, kMsgFileNotFound, true},
+        {"zero bytes", U16(empty), OpenStatus::Invalid, kMsgInvalidFile, true},
+        {"not DICOM", U16(text), OpenStatus::Invalid, kMsgInvalidFile, true},
+        {"directory", U16(dir.path() / "folder.dcm"), OpenStatus::Invalid, kMsgInvalidFile, true},
+        // Must not wait for a writer.
+        {"named pipe", U16(dir.path() / "pipe.dcm"), OpenStatus::Invalid, kMsgInvalidFile, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CQuillonDocument doc;
+        ASSERT_TRUE(doc.Open(U16(good)).Opened());
+        const OpenResult r = doc.Open(c.path);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.message, c.message);
+        EXPECT_EQ(r.forgetPath, c.forget);
+        ExpectNoDocument(doc);
+        EXPECT_TRUE(doc.Path().empty());
+    }
+}
+
+TEST(DocOpen, UnreadableFileIsInvalid) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    TempDir dir;
+    const auto path = dir.Write("locked.dcm", doctest_files::SequenceFile());
+    ASSERT_EQ(0, chmod(path.c_str(), 0));
+    CQuillonDocument doc;
+    const OpenResult r = doc.Open(U16(path));
+    EXPECT_EQ(r.status, OpenStatus::Invalid);
+    EXPECT_EQ(r.message, kMsgInvalidFile);
+    EXPECT_TRUE(r.forgetPath);
+    ExpectNoDocument(doc);
+}
+
+TEST(DocOpen, MemoryShortages) {
+    TempDir dir;
+    const auto path = U16(dir.Write("good.dcm", doctest_files::SequenceFile()));
+    {
+        SteeredDocument doc;
+        doc.failFileObject = true;
+        const OpenResult r = doc.Open(path);
+        EXPECT_EQ(r.status, OpenStatus::NoMemory);
+        EXPECT_EQ(r.message, kMsgMemoryError);
+        EXPECT_FALSE(r.forgetPath);  // the file object, not the file
+        ExpectNoDocument(doc);
+    }
+    {
+        SteeredDocument doc;
+        doc.failBuffer = true;
+        const OpenResult r = doc.Open(path);
+        EXPECT_EQ(r.status, OpenStatus::NoMemory);
+        EXPECT_EQ(r.message, kMsgMemoryError);
+        EXPECT_TRUE(r.forgetPath);  // the display buffer of this file
+        ExpectNoDocument(doc);
+    }
+}
+
+// The file changes between the parse and the second read.
+TEST(DocOpen, FileChangingBetweenTheReads) {
+    TempDir dir;
+    const Bytes bytes = doctest_files::SequenceFile();
+    const auto path = dir.Write("moving.dcm", bytes);
+
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        OpenStatus status;
+        const char16_t* message;
+    } cases[] = {
+        {"emptied", [&] { std::filesystem::resize_file(path, 0); }, OpenStatus::NoData, kMsgNoData},
+        {"deleted", [&] { std::filesystem::remove(path); }, OpenStatus::Invalid, kMsgInvalidFile},
+        {"replaced by a directory",
+         [&] {
+             std::filesystem::remove(path);
+             std::filesystem::create_directory(path);
+         },
+         OpenStatus::Invalid, kMsgInvalidFile},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(path);
+        dir.Write("moving.dcm", bytes);
+        SteeredDocument doc;
+        doc.onParsed = [&](const std::u16string&) { c.change(); };
+        const OpenResult r = doc.Open(U16(path));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.message, c.message);
+        EXPECT_TRUE(r.forgetPath);
+        ExpectNoDocument(doc);
+    }
+    std::filesystem::remove_all(path);
+
+    // Grown: the buffer holds what the second read finds, the tree what the parse found.
+    dir.Write("moving.dcm", bytes);
+    SteeredDocument doc;
+    doc.onParsed = [&](const std::u16string&) {
+        std::ofstream(path, std::ios::binary | std::ios::app) << "tail";
+    };
+    ASSERT_TRUE(doc.Open(U16(path)).Opened());
+    EXPECT_EQ(doc.DataSize(), bytes.size() + 4);
+    EXPECT_EQ(0, std::memcmp(doc.Data() + bytes.size(), "tail", 4));
+}
+
+TEST(DocOpen, ThumbnailEntriesFollowTheFrameCount) {
+    TempDir dir;
+    SteeredDocument doc;
+    ASSERT_TRUE(doc.Open(U16(dir.Write("native.dcm", doctest_files::NativeFramesFile(3)))).Opened());
+    EXPECT_EQ(doc.ThumbnailCount(), 3u);
+    EXPECT_EQ(doc.thumbnailsAsked, 3);
+    EXPECT_EQ(doc.Thumbnail(0), nullptr);  // frames are not decoded
+
+    // A frame count far beyond the frames present costs nothing: the entries
+    // exist (labels count them) but only real frames are asked for.
+    doc.thumbnailsAsked = 0;
+    ASSERT_TRUE(doc.Open(U16(dir.Write("many.dcm", doctest_files::EncapsulatedFile(2000000000)))).Opened());
+    EXPECT_EQ(doc.ThumbnailCount(), 2000000000u);
+    EXPECT_LE(doc.thumbnailsAsked, 4);
+
+    ASSERT_TRUE(doc.Open(U16(dir.Write("plain.dcm", doctest_files::SequenceFile()))).Opened());
+    EXPECT_EQ(doc.ThumbnailCount(), 0u);
+}
+
+TEST(DocOpen, SecondOpenReplacesTheFirst) {
+    TempDir dir;
+    const Bytes a = doctest_files::SequenceFile();
+    const Bytes b = doctest_files::NativeFramesFile(2);
+    CQuillonDocument doc;
+    ASSERT_TRUE(doc.Open(U16(dir.Write("a.dcm", a))).Opened());
+    ASSERT_NE(doc.File()->Find(0x0008, 0x1115), nullptr);
+    ASSERT_TRUE(doc.Open(U16(dir.Write("b.dcm", b))).Opened());
+    EXPECT_EQ(doc.DataSize(), b.size());
+    EXPECT_EQ(doc.File()->Find(0x0008, 0x1115), nullptr);
+    EXPECT_TRUE(doc.Records().back().element->Is(0x0000, 0x0002));  // frame node 2
+    EXPECT_EQ(doc.Path(), U16(dir.path() / "b.dcm"));
+    doc.Close();
+    ExpectNoDocument(doc);
+}
+
+TEST(DocOpen, SizeTextIsUnsigned) {
+    EXPECT_EQ(SizeText(0), u"Size : 0");
+    EXPECT_EQ(SizeText(412), u"Size : 412");
+    // 2 GiB and 4 GiB + 1: the signed 32-bit count would print these negative or small.
+    EXPECT_EQ(SizeText(2147483648ull), u"Size : 2147483648");
+    EXPECT_EQ(SizeText(4294967297ull), u"Size : 4294967297");
+}
