@@ -1,138 +1,149 @@
 // Transfer syntax families and photometric interpretation of the loaded data
 // set. Every predicate reads the first top-level element each time it is
 // called; nothing is cached.
-#include <algorithm>
-#include <initializer_list>
+#include <optional>
 #include <string_view>
 
 #include "dicom/DicomHeader.h"
 
 namespace {
 
+constexpr std::string_view kNone = "NONE";
+constexpr std::string_view kUnknown = "UNKNOWN";
+constexpr std::string_view kJPEG = "JPEG";
+constexpr std::string_view kJPEGLossless = "JPEG Lossless";
+constexpr std::string_view kJPEGLSLossless = "JPEG-LS Lossless";
+constexpr std::string_view kJPEGLSLossy = "JPEG-LS Lossy";
+constexpr std::string_view kJPEG2000Lossless = "JPEG2000 Lossless";
+constexpr std::string_view kJPEG2000Lossy = "JPEG2000 Lossy";
+constexpr std::string_view kRLE = "RLE";
+
+struct KnownSyntax {
+    std::u16string_view uid;
+    std::string_view compression;
+};
+
+// Every transfer syntax this viewer knows; its family is its compression name.
+constexpr KnownSyntax kKnownSyntaxes[] = {
+    {u"1.2.840.10008.1.2", kNone},
+    {u"1.2.840.10008.1.2.1", kNone},
+    {u"1.2.840.10008.1.2.1.99", kNone},
+    {u"1.2.840.10008.1.2.2", kNone},
+    {u"1.2.840.10008.1.20", kNone},
+    {u"1.2.840.10008.1.2.4.50", kJPEG},
+    {u"1.2.840.10008.1.2.4.51", kJPEG},
+    {u"1.2.840.10008.1.2.4.52", kJPEG},
+    {u"1.2.840.10008.1.2.4.53", kJPEG},
+    {u"1.2.840.10008.1.2.4.54", kJPEG},
+    {u"1.2.840.10008.1.2.4.55", kJPEG},
+    {u"1.2.840.10008.1.2.4.56", kJPEG},
+    {u"1.2.840.10008.1.2.4.60", kJPEG},
+    {u"1.2.840.10008.1.2.4.61", kJPEG},
+    {u"1.2.840.10008.1.2.4.62", kJPEG},
+    {u"1.2.840.10008.1.2.4.63", kJPEG},
+    {u"1.2.840.10008.1.2.4.64", kJPEG},
+    {u"1.2.840.10008.1.2.4.57", kJPEGLossless},
+    {u"1.2.840.10008.1.2.4.58", kJPEGLossless},
+    {u"1.2.840.10008.1.2.4.59", kJPEGLossless},
+    {u"1.2.840.10008.1.2.4.65", kJPEGLossless},
+    {u"1.2.840.10008.1.2.4.66", kJPEGLossless},
+    {u"1.2.840.10008.1.2.4.70", kJPEGLossless},
+    {u"1.2.840.10008.1.2.4.80", kJPEGLSLossless},
+    {u"1.2.840.10008.1.2.4.81", kJPEGLSLossy},
+    {u"1.2.840.10008.1.2.4.90", kJPEG2000Lossless},
+    {u"1.2.840.10008.1.2.4.91", kJPEG2000Lossy},
+    {u"1.2.840.10008.1.2.5", kRLE},
+};
+
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
 
-std::u16string Trim(const std::u16string& text) {
-    size_t b = 0, e = text.size();
-    while (b < e && IsSpace(text[b])) ++b;
-    while (e > b && IsSpace(text[e - 1])) --e;
-    return text.substr(b, e - b);
+std::u16string_view Trim(std::u16string_view text) {
+    while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+    return text;
 }
 
+// UIDs are ASCII; letter case does not matter.
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'a' && x <= u'z') x = char16_t(x - 32);
-        if (y >= u'a' && y <= u'z') y = char16_t(y - 32);
-        if (x != y) return false;
-    }
+    auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+    for (size_t i = 0; i < a.size(); ++i)
+        if (upper(a[i]) != upper(b[i])) return false;
     return true;
 }
 
-constexpr std::u16string_view kJPEG[] = {
-    u"1.2.840.10008.1.2.4.50", u"1.2.840.10008.1.2.4.51", u"1.2.840.10008.1.2.4.52", u"1.2.840.10008.1.2.4.53",
-    u"1.2.840.10008.1.2.4.54", u"1.2.840.10008.1.2.4.55", u"1.2.840.10008.1.2.4.56", u"1.2.840.10008.1.2.4.60",
-    u"1.2.840.10008.1.2.4.61", u"1.2.840.10008.1.2.4.62", u"1.2.840.10008.1.2.4.63", u"1.2.840.10008.1.2.4.64"};
-constexpr std::u16string_view kJPEGLossless[] = {u"1.2.840.10008.1.2.4.57", u"1.2.840.10008.1.2.4.58",
-                                                 u"1.2.840.10008.1.2.4.59", u"1.2.840.10008.1.2.4.65",
-                                                 u"1.2.840.10008.1.2.4.66", u"1.2.840.10008.1.2.4.70"};
-constexpr std::u16string_view kNone[] = {u"1.2.840.10008.1.2", u"1.2.840.10008.1.2.1", u"1.2.840.10008.1.2.1.99",
-                                         u"1.2.840.10008.1.2.2", u"1.2.840.10008.1.20"};
+// The compression name of a trimmed UID; "UNKNOWN" for an empty or unlisted one.
+std::string_view CompressionOf(std::u16string_view uid) {
+    for (const KnownSyntax& known : kKnownSyntaxes)
+        if (EqualsNoCase(uid, known.uid)) return known.compression;
+    return kUnknown;
+}
 
-template <size_t N>
-bool InList(const std::u16string& uid, const std::u16string_view (&list)[N]) {
-    return std::any_of(std::begin(list), std::end(list), [&](std::u16string_view u) { return EqualsNoCase(uid, u); });
+// The trimmed value text of the first top-level element with the tag; none when there is no such element.
+std::optional<std::u16string> TopLevelText(const CTagArray& tags, uint16_t group, uint16_t element) {
+    const CDicomTag* tag = tags.Find(group, element);
+    if (!tag) return std::nullopt;
+    return std::u16string(Trim(tag->GetValueText(u"")));
+}
+
+// The family of the data set's transfer syntax: its compression name, or
+// empty when (0002,0010) is absent or holds no text.
+std::string_view TransferSyntaxFamily(const CTagArray& tags) {
+    const std::optional<std::u16string> uid = TopLevelText(tags, 0x0002, 0x0010);
+    if (!uid || uid->empty()) return {};
+    return CompressionOf(*uid);
+}
+
+// Whether (0028,0004) holds exactly the term (case-sensitive); none when it is absent.
+std::optional<bool> PhotometricIs(const CTagArray& tags, std::u16string_view term) {
+    const std::optional<std::u16string> text = TopLevelText(tags, 0x0028, 0x0004);
+    if (!text) return std::nullopt;
+    return *text == term;
 }
 
 }  // namespace
 
-std::string CompressionNameForUID(const std::u16string& rawUid) {
-    const std::u16string uid = Trim(rawUid);
-    if (uid.empty()) return "UNKNOWN";
-    if (InList(uid, kNone)) return "NONE";
-    if (InList(uid, kJPEG)) return "JPEG";
-    if (InList(uid, kJPEGLossless)) return "JPEG Lossless";
-    if (EqualsNoCase(uid, u"1.2.840.10008.1.2.4.80")) return "JPEG-LS Lossless";
-    if (EqualsNoCase(uid, u"1.2.840.10008.1.2.4.81")) return "JPEG-LS Lossy";
-    if (EqualsNoCase(uid, u"1.2.840.10008.1.2.4.90")) return "JPEG2000 Lossless";
-    if (EqualsNoCase(uid, u"1.2.840.10008.1.2.4.91")) return "JPEG2000 Lossy";
-    if (EqualsNoCase(uid, u"1.2.840.10008.1.2.5")) return "RLE";
-    return "UNKNOWN";
-}
+std::string CompressionNameForUID(const std::u16string& uid) { return std::string(CompressionOf(Trim(uid))); }
 
 std::u16string CDicomHeader::VocabularyText(uint16_t group, uint16_t element, bool* present) const {
-    const CDicomTag* tag = Find(group, element);
-    *present = tag != nullptr;
-    return tag ? Trim(tag->GetValueText(u"")) : std::u16string();
+    std::optional<std::u16string> text = TopLevelText(*this, group, element);
+    *present = text.has_value();
+    return text ? std::move(*text) : std::u16string();
 }
 
-namespace {
+bool CDicomHeader::IsRLE() const { return TransferSyntaxFamily(*this) == kRLE; }
+bool CDicomHeader::IsJPEG() const { return TransferSyntaxFamily(*this) == kJPEG; }
+bool CDicomHeader::IsJPEGLossless() const { return TransferSyntaxFamily(*this) == kJPEGLossless; }
+bool CDicomHeader::IsJPEGLSLossless() const { return TransferSyntaxFamily(*this) == kJPEGLSLossless; }
+bool CDicomHeader::IsJPEGLSLossy() const { return TransferSyntaxFamily(*this) == kJPEGLSLossy; }
+bool CDicomHeader::IsJPEG2000Lossless() const { return TransferSyntaxFamily(*this) == kJPEG2000Lossless; }
+bool CDicomHeader::IsJPEG2000Lossy() const { return TransferSyntaxFamily(*this) == kJPEG2000Lossy; }
 
-template <size_t N>
-bool TransferSyntaxIn(const CDicomHeader& h, const std::u16string& uid, bool present,
-                      const std::u16string_view (&list)[N]) {
-    (void)h;
-    return present && !uid.empty() && InList(uid, list);
-}
-
-}  // namespace
-
-#define QUILLON_TS_PREDICATE(Name, ...)                                          \
-    bool CDicomHeader::Name() const {                                           \
-        bool present = false;                                                   \
-        const std::u16string uid = VocabularyText(0x0002, 0x0010, &present);   \
-        static constexpr std::u16string_view kList[] = {__VA_ARGS__};          \
-        return TransferSyntaxIn(*this, uid, present, kList);                    \
-    }
-
-bool CDicomHeader::IsJPEG() const {
-    bool present = false;
-    const std::u16string uid = VocabularyText(0x0002, 0x0010, &present);
-    return TransferSyntaxIn(*this, uid, present, kJPEG);
-}
-bool CDicomHeader::IsJPEGLossless() const {
-    bool present = false;
-    const std::u16string uid = VocabularyText(0x0002, 0x0010, &present);
-    return TransferSyntaxIn(*this, uid, present, kJPEGLossless);
-}
-QUILLON_TS_PREDICATE(IsRLE, u"1.2.840.10008.1.2.5")
-QUILLON_TS_PREDICATE(IsJPEGLSLossless, u"1.2.840.10008.1.2.4.80")
-QUILLON_TS_PREDICATE(IsJPEGLSLossy, u"1.2.840.10008.1.2.4.81")
-QUILLON_TS_PREDICATE(IsJPEG2000Lossless, u"1.2.840.10008.1.2.4.90")
-QUILLON_TS_PREDICATE(IsJPEG2000Lossy, u"1.2.840.10008.1.2.4.91")
-#undef QUILLON_TS_PREDICATE
-
+// Big-endian data sets are always read natively. Otherwise only the seven
+// compressed families are encapsulated; an unknown UID is read as native data.
 bool CDicomHeader::IsUncompressed() const {
     if (!Find(0x0002, 0x0010) || !m_littleEndian) return true;
-    return !(IsRLE() || IsJPEG() || IsJPEGLossless() || IsJPEGLSLossy() || IsJPEGLSLossless() || IsJPEG2000Lossy() ||
-             IsJPEG2000Lossless());
+    const std::string_view family = TransferSyntaxFamily(*this);
+    return family.empty() || family == kNone || family == kUnknown;
 }
 
-// Photometric interpretation: exact, case-sensitive comparison of the
-// trimmed text; a default from the pixel description when it is absent.
-#define QUILLON_PHOTOMETRIC(Name, Term, Default)                                  \
-    bool CDicomHeader::Name() const {                                            \
-        bool present = false;                                                    \
-        const std::u16string text = VocabularyText(0x0028, 0x0004, &present);   \
-        if (!present) return (Default);                                          \
-        return text == (Term);                                                   \
-    }
+// Photometric interpretation: exact comparison of the trimmed text, or a
+// default from the pixel description when (0028,0004) is absent.
+bool CDicomHeader::IsRGB() const { return PhotometricIs(*this, u"RGB").value_or(m_samplesPerPixel == 3); }
+bool CDicomHeader::IsCMYK() const { return PhotometricIs(*this, u"CMYK").value_or(false); }
+bool CDicomHeader::IsARGB() const { return PhotometricIs(*this, u"ARGB").value_or(m_samplesPerPixel == 4); }
+bool CDicomHeader::IsYBRFull() const { return PhotometricIs(*this, u"YBR_FULL").value_or(false); }
+bool CDicomHeader::IsYBRFull422() const { return PhotometricIs(*this, u"YBR_FULL_422").value_or(false); }
+bool CDicomHeader::IsYBRPartial422() const { return PhotometricIs(*this, u"YBR_PARTIAL_422").value_or(false); }
+bool CDicomHeader::IsYBRICT() const { return PhotometricIs(*this, u"YBR_ICT").value_or(false); }
+bool CDicomHeader::IsMonochrome1() const { return PhotometricIs(*this, u"MONOCHROME1").value_or(false); }
 
-QUILLON_PHOTOMETRIC(IsRGB, u"RGB", m_samplesPerPixel == 3)
-QUILLON_PHOTOMETRIC(IsCMYK, u"CMYK", false)
-QUILLON_PHOTOMETRIC(IsARGB, u"ARGB", m_samplesPerPixel == 4)
-QUILLON_PHOTOMETRIC(IsYBRFull, u"YBR_FULL", false)
-QUILLON_PHOTOMETRIC(IsYBRFull422, u"YBR_FULL_422", false)
-QUILLON_PHOTOMETRIC(IsYBRPartial422, u"YBR_PARTIAL_422", false)
-QUILLON_PHOTOMETRIC(IsYBRICT, u"YBR_ICT", false)
-QUILLON_PHOTOMETRIC(IsPaletteColor, u"PALETTE COLOR", uint16_t(m_samplesPerPixel) < 2 && m_blueLut != nullptr)
-QUILLON_PHOTOMETRIC(IsMonochrome1, u"MONOCHROME1", false)
-#undef QUILLON_PHOTOMETRIC
+bool CDicomHeader::IsPaletteColor() const {
+    return PhotometricIs(*this, u"PALETTE COLOR").value_or(uint16_t(m_samplesPerPixel) < 2 && m_blueLut != nullptr);
+}
 
 bool CDicomHeader::IsMonochrome2() const {
-    bool present = false;
-    const std::u16string text = VocabularyText(0x0028, 0x0004, &present);
-    if (present) return text == u"MONOCHROME2";
+    if (const std::optional<bool> is = PhotometricIs(*this, u"MONOCHROME2")) return *is;
     if (m_bitsAllocated == 0) return false;
     if (m_bitsAllocated > 8) return true;
     return m_samplesPerPixel < 2 && m_blueLut == nullptr;

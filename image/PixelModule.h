@@ -18,7 +18,8 @@ public:
     CPixelModule& operator=(const CPixelModule&) = delete;
     virtual ~CPixelModule();
 
-    // Fills the fields from the top-level elements (stops at the first group above 0028).
+    // Fills the fields from the top-level elements (stops at the first group above
+    // 0028); only the first element with a tag counts.
     void LoadPixelModule(const TagList& elements);
     // Applies one top-level element.
     void ReadPixelModuleElement(CDicomTag* element);
@@ -55,4 +56,8 @@ public:
     bool m_hasRescale = false;
     double m_rescaleIntercept = 0.0;
     double m_rescaleSlope = 0.0;
+
+private:
+    // (0028,0104)..(0028,0111): "SS" for a signed image, "US" for an unsigned one.
+    void CorrectPixelValueVR(CDicomTag* element) const;
 };
