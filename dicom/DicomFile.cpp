@@ -1,6 +1,8 @@
 #include "dicom/DicomFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -33,15 +35,22 @@ void CDicomFile::Reset() {
 
 bool CDicomFile::Load(const std::filesystem::path& path) {
     Reset();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    m_file = file;
     // Only regular files: a directory, a pipe or a device has no size to read.
+    // Opened without blocking, because opening a named pipe for reading would
+    // otherwise wait for a writer; a regular file reads the same either way.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
     struct stat st {};
-    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
-        Reset();
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         return false;
     }
+    std::FILE* file = fdopen(fd, "rb");
+    if (!file) {
+        ::close(fd);
+        return false;
+    }
+    m_file = file;
     if (fseeko(file, 0, SEEK_END) != 0) {
         Reset();
         return false;
