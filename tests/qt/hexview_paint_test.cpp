@@ -17,6 +17,7 @@ class HexViewPaintTest : public QObject
     Q_OBJECT
 
 private slots:
+    void create();
     void fontAndGeometry();
     void emptyFrame();
     void seventeenBytes();
@@ -30,6 +31,33 @@ private slots:
     void setHighlightRanges();
     void rendersOnlyInsideBuffer();
 };
+
+void HexViewPaintTest::create()
+{
+    // Declared after its parent, as a member of the window would be.
+    QWidget parent;
+    MCWndHexEditor view;
+    QVERIFY(!view.Create(nullptr));  // a child needs a parent
+
+    parent.resize(500, 300);
+    parent.show();
+    QVERIFY(view.Create(&parent));
+    QCOMPARE(view.parentWidget(), &parent);
+    QVERIFY(view.isVisible());
+    QVERIFY(view.geometry().isEmpty());  // the parent moves it into place
+    QCOMPARE(view.property("controlId").toInt(), 1000);
+    QVERIFY(view.VerticalScrollBar()->isHidden());
+    QCOMPARE(view.GetCaretOffset(), MCWndHexEditor::kNone);
+    QCOMPARE(view.GetHighlightStart(), MCWndHexEditor::kNone);
+    QCOMPARE(view.GetActiveColumn(), 0);
+    QVERIFY(view.GetLineHeight() > 0);
+
+    // Moved into place by the parent: the layout follows the new size.
+    view.setGeometry(10, 20, 400, 200);
+    QCOMPARE(view.GetHeaderRect(), QRect(0, 0, 400, view.GetLineHeight() + 2));
+    QCOMPARE(view.ClientArea()->geometry(), view.ClientRect());
+    QCOMPARE(view.ClientRect().bottom(), 199);
+}
 
 void HexViewPaintTest::fontAndGeometry()
 {
