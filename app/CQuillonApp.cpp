@@ -1,0 +1,24 @@
+#include "app/CQuillonApp.h"
+
+#include "app/CQuillonDlg.h"
+#include "app/QuillonResources.h"
+
+namespace quillon {
+
+CQuillonApp::CQuillonApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setOrganizationName(QString::fromLatin1(kOrganisation));
+    setApplicationName(QString::fromLatin1(kApplication));
+    setApplicationDisplayName(QString::fromLatin1(kAppTitle));
+    setWindowIcon(ApplicationIcon());
+}
+
+CQuillonApp::~CQuillonApp() = default;
+
+int CQuillonApp::InitInstance() {
+    // No message loop after the dialog: the application ends with it.
+    CQuillonDlg dialog;
+    const int result = dialog.exec();
+    return result < 0 ? 1 : 0;
+}
+
+}  // namespace quillon

@@ -1,0 +1,534 @@
+#include "app/CQuillonDlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QFrame>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QStyleFactory>
+#include <QTableWidget>
+#include <QTreeView>
+#include <QUrl>
+
+#include "app/CAboutDlg.h"
+#include "app/DialogUnits.h"
+#include "app/ElementTreeModel.h"
+#include "app/MessageBox.h"
+#include "app/QuillonResources.h"
+#include "hexview/MCWndHexEditor.h"
+
+namespace quillon {
+
+// ---------------------------------------------------------------------------
+// Recent-files values in the per-user settings
+
+std::u16string SettingsRecentStore::Read(const std::u16string& section, const std::u16string& name) {
+    QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplication));
+    settings.beginGroup(QString::fromStdU16String(section));
+    const QVariant value = settings.value(QString::fromStdU16String(name));
+    // A value that is not a plain text reads as a free place.
+    if (value.typeId() != QMetaType::QString) return {};
+    return value.toString().toStdU16String();
+}
+
+void SettingsRecentStore::Write(const std::u16string& section, const std::u16string& name,
+                                const std::u16string& value) {
+    QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplication));
+    settings.beginGroup(QString::fromStdU16String(section));
+    settings.setValue(QString::fromStdU16String(name), QString::fromStdU16String(value));
+}
+
+namespace {
+
+// A borderless hyperlink-style button with a hand cursor that opens its
+// address in the browser.
+class CLinkButton : public QPushButton {
+public:
+    CLinkButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
+        setFlat(true);
+        setCursor(Qt::PointingHandCursor);
+        setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0px; color: #0000FF; "
+                                     "text-decoration: underline; background: transparent; }"
+                                     "QPushButton:focus { outline: 1px dotted; }"));
+        connect(this, &QPushButton::clicked, this, [this] {
+            const QString url = property("url").toString();
+            if (!url.isEmpty()) QDesktopServices::openUrl(QUrl(url));
+        });
+    }
+};
+
+QWidget* Tagged(QWidget* w, int id, const char* name) {
+    w->setProperty("controlId", id);
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+
+QFrame* EtchedFrame(QWidget* parent) {
+    auto* frame = new QFrame(parent);
+    frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    frame->setLineWidth(1);
+    frame->setMidLineWidth(0);
+    return frame;
+}
+
+const QColor kEvenRow(0xE0, 0xE0, 0xE0);
+const QColor kOddRow(0xFF, 0xFF, 0xFF);
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction, layout of template 102 and initialisation
+
+CQuillonDlg::CQuillonDlg(QWidget* parent, std::unique_ptr<RecentStore> store)
+    : QDialog(parent),
+      m_store(store ? std::move(store) : std::make_unique<SettingsRecentStore>()),
+      m_recent(*m_store),
+      m_sizeText(QStringLiteral("Size : 0")) {
+    CreateControls();
+    m_initialised = OnInitDialog();
+}
+
+CQuillonDlg::~CQuillonDlg() {
+    // The link button's address and tooltip go first, then the hex view gives
+    // up the buffer before the document frees it.
+    if (m_link) {
+        m_link->setProperty("url", QVariant());
+        m_link->setToolTip(QString());
+    }
+    if (m_hexView) m_hexView->SetData(nullptr, 0);
+    m_model->Clear();
+    m_document.Close();
+}
+
+void CQuillonDlg::CreateControls() {
+    setWindowTitle(QString::fromLatin1(kAppTitle));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(DialogFont());
+    const DialogUnits du(font());
+    setFixedSize(du.MapSize(563, 404));
+
+    // Controls in tab order.
+    m_exit = new QPushButton(QStringLiteral("E&xit"), this);
+    Tagged(m_exit, IDC_EXIT, "exitButton");
+    m_exit->setGeometry(du.Map(506, 383, 50, 14));
+
+    QFrame* fileFrame = EtchedFrame(this);
+    fileFrame->setGeometry(du.Map(7, 7, 549, 23));
+
+    auto* fileLabel = new QLabel(QStringLiteral("File:"), this);
+    fileLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    fileLabel->setGeometry(du.Map(11, 12, 22, 10));
+
+    m_open = new QPushButton(QStringLiteral("Open..."), this);
+    Tagged(m_open, IDC_OPEN, "openButton");
+    m_open->setGeometry(du.Map(343, 11, 50, 14));
+
+    m_combo = new QComboBox(this);
+    Tagged(m_combo, IDC_RECENT, "recentCombo");
+    m_combo->setEditable(false);
+    m_combo->setMaxVisibleItems(8);
+    {
+        // 210 units is the height of the opened list; the closed box is one
+        // text line high, as tall as the Open button beside it.
+        const QRect r = du.Map(40, 11, 299, 210);
+        const QRect button = du.Map(343, 11, 50, 14);
+        m_combo->setGeometry(r.x(), r.y(), r.width(), button.height());
+    }
+
+    m_tree = new QTreeView(this);
+    Tagged(m_tree, IDC_TREE, "elementTree");
+    m_tree->setGeometry(du.Map(7, 32, 203, 323));
+    m_model = new ElementTreeModel(m_tree);
+    m_tree->setModel(m_model);
+    m_tree->setHeaderHidden(true);
+    m_tree->setRootIsDecorated(true);
+    m_tree->setUniformRowHeights(true);
+    m_tree->setItemsExpandable(true);
+    m_tree->setExpandsOnDoubleClick(true);
+    m_tree->setDragEnabled(false);
+    m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tree->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_tree->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_tree->setIndentation(19);
+    m_tree->header()->setStretchLastSection(false);
+    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    // Buttons and dotted lines, as a tree with lines at the root draws them.
+    if (QStyle* lines = QStyleFactory::create(QStringLiteral("Windows"))) {
+        lines->setParent(m_tree);
+        m_tree->setStyle(lines);
+    }
+    connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current, const QModelIndex&) { OnCurrentChanged(current); });
+
+    m_list = new QTableWidget(this);
+    Tagged(m_list, IDC_PROPERTIES, "propertyList");
+    m_list->setGeometry(du.Map(215, 33, 232, 96));
+
+    m_hexFrame = EtchedFrame(this);
+    Tagged(m_hexFrame, IDC_HEXVIEW_FRAME, "hexViewFrame");
+    m_hexFrame->setGeometry(du.Map(216, 134, 340, 244));
+
+    QFrame* sizeFrame = EtchedFrame(this);
+    sizeFrame->setGeometry(du.Map(7, 360, 203, 18));
+
+    m_size = new QLabel(QStringLiteral("Size: "), this);
+    Tagged(m_size, IDC_SIZE, "sizeLabel");
+    m_size->setGeometry(du.Map(11, 364, 193, 8));
+    m_size->setTextFormat(Qt::PlainText);
+
+    auto* notice = new QLabel(QString::fromLatin1(kMakerNotice), this);
+    notice->setGeometry(du.Map(7, 386, 80, 10));
+
+    m_link = new CLinkButton(QStringLiteral("Brevant"), this);
+    Tagged(m_link, IDC_LINK, "linkButton");
+    m_link->setGeometry(du.Map(88, 384, 34, 12));
+
+    m_picture = new QPushButton(QStringLiteral("Button1"), this);
+    Tagged(m_picture, IDC_PICTURE, "pictureButton");
+    m_picture->setGeometry(du.Map(452, 33, 104, 96));
+    m_picture->setFlat(true);
+    m_picture->setText(QString());
+    m_picture->setIconSize(QSize(128, 128));
+
+    // Enter is the dialog's: no button takes it as the default.
+    for (QPushButton* b : {m_exit, m_open, m_link, m_picture}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+        b->setFocusPolicy(Qt::StrongFocus);
+    }
+    m_combo->setFocusPolicy(Qt::StrongFocus);
+    m_tree->setFocusPolicy(Qt::StrongFocus);
+    m_list->setFocusPolicy(Qt::StrongFocus);
+    QWidget::setTabOrder(m_exit, m_open);
+    QWidget::setTabOrder(m_open, m_combo);
+    QWidget::setTabOrder(m_combo, m_tree);
+    QWidget::setTabOrder(m_tree, m_list);
+    QWidget::setTabOrder(m_list, m_link);
+    QWidget::setTabOrder(m_link, m_picture);
+
+    connect(m_exit, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_open, &QPushButton::clicked, this, &CQuillonDlg::OnOpenClicked);
+    connect(m_combo, &QComboBox::activated, this, &CQuillonDlg::OnRecentActivated);
+}
+
+bool CQuillonDlg::OnInitDialog() {
+    m_size->setText(m_sizeText);
+    // The About item lives in the dialog's context menu (see contextMenuEvent):
+    // the window's system menu is not reachable here.
+    setWindowIcon(ApplicationIcon());
+    InitPropertyList();
+
+    m_hexView = new MCWndHexEditor();
+    if (!m_hexView->Create(this)) {
+        delete m_hexView;
+        m_hexView = nullptr;
+        ShowErrorBox(this, QStringLiteral("I cannot create editor window    "));
+        return false;
+    }
+    m_hexView->setGeometry(m_hexFrame->geometry());
+    m_hexView->raise();
+    m_hexView->update();
+    connect(m_hexView, &MCWndHexEditor::Command, this, [this](int id) {
+        if (id == MCWndHexEditor::ID_HEXVIEW_LOCATE) GoToElementAtCaret();
+    });
+
+    m_thumbnailBitmap = DefaultPicture();
+    SetPicture(m_thumbnailBitmap);
+
+    m_link->setProperty("url", QString::fromLatin1(kMakerUrl));
+    m_link->setToolTip(QStringLiteral("Visit Brevant site"));
+    m_link->resize(m_link->sizeHint());
+
+    LoadRecentFiles();
+    // The first tab stop, the Exit button, starts with the focus.
+    m_exit->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+int CQuillonDlg::exec() {
+    if (!m_initialised) return -1;
+    return QDialog::exec();
+}
+
+QWidget* CQuillonDlg::Control(int id) const {
+    switch (id) {
+        case IDC_EXIT: return m_exit;
+        case IDC_OPEN: return m_open;
+        case IDC_RECENT: return m_combo;
+        case IDC_TREE: return m_tree;
+        case IDC_PROPERTIES: return m_list;
+        case IDC_HEXVIEW_FRAME: return m_hexFrame;
+        case IDC_SIZE: return m_size;
+        case IDC_LINK: return m_link;
+        case IDC_PICTURE: return m_picture;
+        case MCWndHexEditor::kControlId: return m_hexView;
+        default: return nullptr;
+    }
+}
+
+void CQuillonDlg::keyPressEvent(QKeyEvent* event) {
+    const bool plain = event->modifiers() == Qt::NoModifier ||
+                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        // A focused push button takes Enter as its click; anywhere else Enter
+        // ends the dialog like Exit does.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+            return;
+        }
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CQuillonDlg::contextMenuEvent(QContextMenuEvent* event) {
+    const QString about = LoadString(IDS_ABOUTBOX);
+    if (about.isEmpty()) {
+        QDialog::contextMenuEvent(event);
+        return;
+    }
+    QMenu menu(this);
+    QAction* action = menu.addAction(about);
+    action->setData(IDM_ABOUTBOX);
+    connect(action, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    menu.exec(event->globalPos());
+}
+
+void CQuillonDlg::OnSysCommand(int id) {
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.exec();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Property list
+
+void CQuillonDlg::InitPropertyList() {
+    m_list->setColumnCount(2);
+    m_list->setRowCount(int(kPropertyRows));
+    m_list->setHorizontalHeaderLabels({QStringLiteral("Property"), QStringLiteral("Value")});
+    QHeaderView* header = m_list->horizontalHeader();
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setSectionsClickable(false);
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    m_list->setColumnWidth(0, 100);
+    m_list->setColumnWidth(1, 220);
+    m_list->verticalHeader()->hide();
+    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    const int rowHeight = QFontMetrics(m_list->font()).height() + 4;
+    m_list->verticalHeader()->setMinimumSectionSize(rowHeight);
+    m_list->verticalHeader()->setDefaultSectionSize(rowHeight);
+    m_list->setShowGrid(true);
+    m_list->setGridStyle(Qt::SolidLine);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setWordWrap(false);
+    m_list->setTextElideMode(Qt::ElideNone);
+    m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    for (int row = 0; row < int(kPropertyRows); ++row) {
+        for (int column = 0; column < 2; ++column) {
+            auto* item = new QTableWidgetItem(column == 0 ? QString::fromStdU16String(kPropertyNames[row]) : QString());
+            item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            item->setBackground(row % 2 == 0 ? kEvenRow : kOddRow);
+            item->setForeground(Qt::black);
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            m_list->setItem(row, column, item);
+        }
+    }
+}
+
+QString CQuillonDlg::PropertyValue(int row) const {
+    const QTableWidgetItem* item = m_list->item(row, 1);
+    return item ? item->text() : QString();
+}
+
+void CQuillonDlg::SetPicture(const QPixmap& picture) { m_picture->setIcon(QIcon(picture)); }
+
+// ---------------------------------------------------------------------------
+// Open flow
+
+void CQuillonDlg::OpenDocument(const QString& path) {
+    WaitCursor wait;
+    // Back to no document: picture, hex view, tree; then the document's own
+    // teardown (thumbnails, bytes, records, parsed file) inside Open.
+    m_thumbnailBitmap = DefaultPicture();
+    SetPicture(m_thumbnailBitmap);
+    m_hexView->SetData(nullptr, 0);
+    ClearTree();
+
+    const OpenResult result = m_document.Open(path.toStdU16String());
+    if (!result.Opened()) {
+        if (!result.message.empty()) ShowErrorBox(this, QString::fromStdU16String(result.message));
+        ResetToNoDocument();
+        if (result.forgetPath) ForgetRecentFile(path);
+        return;
+    }
+
+    // The new bytes reach the screen in one repaint.
+    m_hexView->setUpdatesEnabled(false);
+    m_hexView->SetData(m_document.Data(), m_document.DataSize());
+    m_hexView->setUpdatesEnabled(true);
+    m_sizeText = QString::fromStdU16String(quillon::SizeText(m_document.DataSize()));
+    m_hexView->update();
+    BuildElementTree(path);
+    m_size->setText(m_sizeText);
+}
+
+void CQuillonDlg::ResetToNoDocument() {
+    m_hexView->update();
+    m_sizeText = QStringLiteral("Size : 0");
+    m_size->setText(m_sizeText);
+    ClearTree();
+}
+
+void CQuillonDlg::ClearTree() {
+    if (m_model->IsEmpty()) return;
+    const bool hadSelection = m_tree->currentIndex().isValid();
+    m_model->Clear();
+    // Deleting the selected item is a selection change to no item, seen
+    // without a tree table: blank values, the default picture, and the hex
+    // view's highlight left as it is.
+    if (hadSelection) {
+        m_thumbnailBitmap = DefaultPicture();
+        for (int row = 0; row < int(kPropertyRows); ++row)
+            if (QTableWidgetItem* cell = m_list->item(row, 1)) cell->setText(QStringLiteral(" "));
+        SetPicture(m_thumbnailBitmap);
+    }
+}
+
+void CQuillonDlg::BuildElementTree(const QString& path) {
+    ClearTree();
+    if (!m_document.IsOpen()) return;
+    m_model->SetRecords(&m_document.Records(), path);
+    m_tree->expand(m_model->RootIndex());
+}
+
+// ---------------------------------------------------------------------------
+// Selection sync
+
+void CQuillonDlg::OnCurrentChanged(const QModelIndex& current) { ShowElement(current); }
+
+void CQuillonDlg::ShowElement(const QModelIndex& item) {
+    m_thumbnailBitmap = DefaultPicture();
+    const ElementProperties p = m_document.Properties(m_model->RecordOf(item));
+    for (int row = 0; row < int(kPropertyRows); ++row) {
+        if (QTableWidgetItem* cell = m_list->item(row, 1)) cell->setText(QString::fromStdU16String(p.values[row]));
+    }
+    switch (p.highlight) {
+        case HighlightRequest::Keep: break;
+        case HighlightRequest::Clear:
+            m_hexView->SetHighlight(MCWndHexEditor::kNoOffset, MCWndHexEditor::kNoOffset);
+            break;
+        case HighlightRequest::Range: m_hexView->SetHighlight(p.first, p.last); break;
+    }
+    // A frame's thumbnail replaces the default picture; frames without one
+    // (all of them until frames are decoded) keep it.
+    if (p.thumbnail) {
+        if (const FrameThumbnail* t = m_document.Thumbnail(*p.thumbnail);
+            t && t->width > 0 && t->height > 0 && t->pixels.size() >= std::size_t(t->width) * std::size_t(t->height)) {
+            const QImage frame(reinterpret_cast<const uchar*>(t->pixels.data()), t->width, t->height,
+                               t->width * 4, QImage::Format_ARGB32);
+            QImage canvas(128, 128, QImage::Format_RGB32);
+            canvas.fill(Qt::black);
+            const QImage scaled = frame.scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            for (int y = 0; y < scaled.height(); ++y)
+                for (int x = 0; x < scaled.width(); ++x)
+                    canvas.setPixel((128 - scaled.width()) / 2 + x, (128 - scaled.height()) / 2 + y, scaled.pixel(x, y));
+            m_thumbnailBitmap = QPixmap::fromImage(canvas);
+        }
+    }
+    SetPicture(m_thumbnailBitmap);
+}
+
+void CQuillonDlg::GoToElementAtCaret() {
+    const QModelIndex root = m_model->RootIndex();
+    const quint64 caret = m_hexView->GetCaretOffset();
+    QModelIndex target = root;
+    if (caret != MCWndHexEditor::kNone) {
+        if (const auto record = m_document.RecordAtOffset(caret)) target = m_model->IndexOfRecord(*record);
+    }
+    if (!target.isValid()) return;
+    m_tree->setCurrentIndex(target);
+    if (target != root) m_tree->expand(target);
+    m_tree->scrollTo(target);
+}
+
+// ---------------------------------------------------------------------------
+// Recent files
+
+void CQuillonDlg::LoadRecentFiles() {
+    m_recent.Load();
+    FillRecentCombo();
+}
+
+void CQuillonDlg::FillRecentCombo() {
+    m_combo->clear();
+    for (const auto& entry : m_recent.Entries()) m_combo->addItem(QString::fromStdU16String(entry));
+    m_combo->setCurrentIndex(-1);
+}
+
+void CQuillonDlg::OpenAndRemember(const QString& path) {
+    WaitCursor wait;
+    const auto r = m_recent.Remember(path.toStdU16String());
+    switch (r.change) {
+        case CRecentFiles::Change::Existing: break;
+        case CRecentFiles::Change::Inserted: m_combo->insertItem(int(r.entry), path); break;
+        case CRecentFiles::Change::Shifted:
+            m_combo->clear();
+            for (const auto& place : m_recent.Places()) m_combo->addItem(QString::fromStdU16String(place));
+            break;
+    }
+    m_combo->setCurrentIndex(int(r.entry));
+    OpenDocument(path);
+}
+
+void CQuillonDlg::ForgetRecentFile(const QString& path) {
+    m_recent.Forget(path.toStdU16String());
+    FillRecentCombo();
+}
+
+void CQuillonDlg::OnRecentActivated(int index) {
+    if (index >= 0) OpenDocument(m_combo->itemText(index));
+    m_tree->setFocus(Qt::OtherFocusReason);
+}
+
+QString CQuillonDlg::ChooseFileToOpen(QWidget* parent) {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setOption(QFileDialog::ReadOnly, true);
+    dialog.setNameFilter(QStringLiteral("All Files (*.*)"));
+    // "*.*" means every file, with or without a dot in its name.
+    auto matchAll = [&dialog] {
+        if (auto* model = dialog.findChild<QFileSystemModel*>()) model->setNameFilters({QStringLiteral("*")});
+    };
+    matchAll();
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, matchAll);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+void CQuillonDlg::OnOpenClicked() {
+    const QString path = m_fileChooser ? m_fileChooser(this) : ChooseFileToOpen(this);
+    if (!path.isEmpty()) OpenAndRemember(path);
+}
+
+}  // namespace quillon

@@ -1,0 +1,144 @@
+#pragma once
+// The main dialog: recent-files drop-down and Open button, element tree,
+// property list, picture button, size label and the hex view of the open file.
+// The document logic lives in app/doc (CQuillonDocument, CRecentFiles); this
+// class shows it and routes the user's actions to it.
+#include <QDialog>
+#include <QModelIndex>
+#include <QPixmap>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+#include "app/doc/QuillonDocument.h"
+#include "app/doc/RecentFiles.h"
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class QTreeView;
+class MCWndHexEditor;
+
+namespace quillon {
+
+class ElementTreeModel;
+
+// Control identifiers of template 102 (property "controlId" of each widget).
+enum ControlId {
+    IDC_EXIT = 2,
+    IDC_OPEN = 1001,
+    IDC_RECENT = 1002,
+    IDC_TREE = 1003,
+    IDC_PROPERTIES = 1004,
+    IDC_HEXVIEW_FRAME = 1005,
+    IDC_SIZE = 1006,
+    IDC_LINK = 1010,
+    IDC_PICTURE = 1011,
+};
+
+// The recent-files values in the per-user settings (organisation "Brevant",
+// application "Quillon").
+class SettingsRecentStore : public RecentStore {
+public:
+    std::u16string Read(const std::u16string& section, const std::u16string& name) override;
+    void Write(const std::u16string& section, const std::u16string& name, const std::u16string& value) override;
+};
+
+class CQuillonDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    // `store` keeps the recent list (the per-user settings when null).
+    explicit CQuillonDlg(QWidget* parent = nullptr, std::unique_ptr<RecentStore> store = nullptr);
+    ~CQuillonDlg() override;
+
+    // False when the dialog could not be set up (the hex view could not be
+    // created); exec() then returns -1 at once.
+    bool Initialised() const { return m_initialised; }
+    int exec() override;
+
+    // Opening: the one place where a document is torn down and built.
+    void OpenDocument(const QString& path);
+    // A path chosen in the file dialog: remembered in the recent list, then opened.
+    void OpenAndRemember(const QString& path);
+    void ForgetRecentFile(const QString& path);
+
+    // Selection sync: fill the property list for a tree item, and select the
+    // outermost element under the hex view's caret.
+    void ShowElement(const QModelIndex& item);
+    void GoToElementAtCaret();
+
+    // A system command (the About item is IDM_ABOUTBOX).
+    void OnSysCommand(int id);
+
+    // The file dialog of the Open button; tests replace it. It returns the
+    // chosen path, or an empty text when the user cancels.
+    using FileChooser = std::function<QString(QWidget* parent)>;
+    void SetFileChooser(FileChooser chooser) { m_fileChooser = std::move(chooser); }
+    static QString ChooseFileToOpen(QWidget* parent);
+
+    // For the tests, the tools and the benchmark.
+    CQuillonDocument& Document() { return m_document; }
+    const CRecentFiles& RecentFiles() const { return m_recent; }
+    QTreeView* Tree() const { return m_tree; }
+    ElementTreeModel* TreeModel() const { return m_model; }
+    QTableWidget* PropertyList() const { return m_list; }
+    QComboBox* RecentCombo() const { return m_combo; }
+    QPushButton* ExitButton() const { return m_exit; }
+    QPushButton* OpenButton() const { return m_open; }
+    QPushButton* LinkButton() const { return m_link; }
+    QPushButton* PictureButton() const { return m_picture; }
+    QLabel* SizeLabel() const { return m_size; }
+    QFrame* HexViewFrame() const { return m_hexFrame; }
+    MCWndHexEditor* HexView() const { return m_hexView; }
+    const QPixmap& Picture() const { return m_thumbnailBitmap; }
+    QString SizeText() const { return m_sizeText; }
+    // The widget of a control of template 102, by identifier.
+    QWidget* Control(int id) const;
+    // Texts of column 1 of the property list.
+    QString PropertyValue(int row) const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void CreateControls();
+    bool OnInitDialog();
+    void InitPropertyList();
+    void LoadRecentFiles();
+    void FillRecentCombo();
+    void BuildElementTree(const QString& path);
+    void ClearTree();
+    void ResetToNoDocument();
+    void SetPicture(const QPixmap& picture);
+    void OnOpenClicked();
+    void OnRecentActivated(int index);
+    void OnCurrentChanged(const QModelIndex& current);
+
+    CQuillonDocument m_document;
+    std::unique_ptr<RecentStore> m_store;
+    CRecentFiles m_recent;
+    FileChooser m_fileChooser;
+    bool m_initialised = false;
+
+    QString m_sizeText;
+    QPixmap m_thumbnailBitmap;
+
+    QPushButton* m_exit = nullptr;
+    QPushButton* m_open = nullptr;
+    QComboBox* m_combo = nullptr;
+    QTreeView* m_tree = nullptr;
+    ElementTreeModel* m_model = nullptr;
+    QTableWidget* m_list = nullptr;
+    QFrame* m_hexFrame = nullptr;
+    QLabel* m_size = nullptr;
+    QPushButton* m_link = nullptr;
+    QPushButton* m_picture = nullptr;
+    MCWndHexEditor* m_hexView = nullptr;
+};
+
+}  // namespace quillon

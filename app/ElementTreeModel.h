@@ -1,0 +1,51 @@
+#pragma once
+// The element tree for the tree view: one root item labelled with the path,
+// under it the document's tree records. The records are the only map from
+// items to elements: an item's internal id is its record index + 1 (0 for the
+// root).
+#include <QAbstractItemModel>
+#include <QString>
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "app/doc/DocumentTree.h"
+
+namespace quillon {
+
+class ElementTreeModel : public QAbstractItemModel {
+    Q_OBJECT
+
+public:
+    explicit ElementTreeModel(QObject* parent = nullptr);
+
+    // Shows `records` (borrowed; valid until the next SetRecords or Clear)
+    // under a root item with the text `rootLabel`.
+    void SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel);
+    // No items at all.
+    void Clear();
+    bool IsEmpty() const { return !m_records; }
+
+    QModelIndex RootIndex() const;
+    QModelIndex IndexOfRecord(std::size_t record) const;
+    // The record of an item; none for the root and for an invalid index.
+    std::optional<std::size_t> RecordOf(const QModelIndex& index) const;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    // Children of node n (0 = root, record i = i + 1) are
+    // m_children[m_childStart[n] .. m_childStart[n + 1]).
+    const std::vector<TreeItemRecord>* m_records = nullptr;
+    QString m_rootLabel;
+    std::vector<std::size_t> m_childStart;
+    std::vector<std::size_t> m_children;
+};
+
+}  // namespace quillon
