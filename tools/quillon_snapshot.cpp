@@ -1,0 +1,90 @@
+// quillon-snapshot: opens a DICOM file in the viewer's main dialog on the
+// offscreen platform, optionally selects an element, and saves a picture of
+// the whole window.
+//   quillon-snapshot FILE OUT.png [--select GGGG,EEEE[/N]]
+// --select picks the Nth element (from 1; 1 when /N is left out) with that
+// tag in tree order, expanding the items above it.
+#include <QApplication>
+#include <QImage>
+#include <QTreeView>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/CQuillonDlg.h"
+#include "app/ElementTreeModel.h"
+#include "app/MessageBox.h"
+#include "app/doc/RecentFiles.h"
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr, "usage: quillon-snapshot FILE OUT.png [--select GGGG,EEEE[/N]]\n");
+    return 2;
+}
+
+bool ParseSelect(const std::string& text, unsigned& group, unsigned& element, unsigned& nth) {
+    nth = 1;
+    char rest = 0;
+    if (std::sscanf(text.c_str(), "%4x,%4x/%u%c", &group, &element, &nth, &rest) == 3) return nth >= 1;
+    nth = 1;
+    return std::sscanf(text.c_str(), "%4x,%4x%c", &group, &element, &rest) == 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 && argc != 5) return Usage();
+    unsigned group = 0, element = 0, nth = 0;
+    const bool select = argc == 5;
+    if (select && (std::string(argv[3]) != "--select" || !ParseSelect(argv[4], group, element, nth))) return Usage();
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    // Messages go to the standard error stream instead of a box.
+    bool failed = false;
+    quillon::SetErrorBoxHandler([&failed](QWidget*, const QString&, const QString& text) {
+        std::fprintf(stderr, "%s\n", text.trimmed().toLocal8Bit().constData());
+        failed = true;
+    });
+
+    // A recent list of its own: the user's list is left alone.
+    quillon::CQuillonDlg dialog(nullptr, std::make_unique<quillon::MemoryRecentStore>());
+    dialog.show();
+    QApplication::processEvents();
+    dialog.OpenDocument(QString::fromLocal8Bit(argv[1]));
+    if (failed) return 1;
+    QApplication::processEvents();
+
+    if (select) {
+        const auto& records = dialog.Document().Records();
+        std::size_t found = records.size();
+        unsigned seen = 0;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (records[i].element->Is(uint16_t(group), uint16_t(element)) && ++seen == nth) {
+                found = i;
+                break;
+            }
+        }
+        if (found == records.size()) {
+            std::fprintf(stderr, "no element (%04X,%04X) number %u\n", group, element, nth);
+            return 1;
+        }
+        const QModelIndex index = dialog.TreeModel()->IndexOfRecord(found);
+        dialog.Tree()->setFocus();
+        dialog.Tree()->setCurrentIndex(index);
+        QApplication::processEvents();
+        dialog.Tree()->scrollTo(index);
+    }
+    QApplication::processEvents();
+
+    const QImage picture = dialog.grab().toImage();
+    if (!picture.save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", argv[2]);
+        return 1;
+    }
+    return 0;
+}
