@@ -262,6 +262,15 @@ bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
             uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
         element->m_tagData.m_shortLength = 0;
     }
+    // A block held now is the 4-byte default of a group length element. It
+    // stays only for length 0; any other length is either read as the value,
+    // which replaces the block, or is the length of a sequence, which holds no
+    // value. Left in place it would be a block shorter than the length that
+    // every reader of the value trusts.
+    if (element->m_tagData.m_data && element->GetLength() != 0) {
+        std::free(element->m_tagData.m_data);
+        element->m_tagData.m_data = nullptr;
+    }
     element->m_dataOffset = m_position;
     return true;
 }
