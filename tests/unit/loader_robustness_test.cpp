@@ -52,6 +52,8 @@ void TouchEveryNode(CDicomFile& f) {
         EXPECT_LE(first, last + 1);
         (void)n->GetValueText(charset);
         (void)n->GetDisplayVR();
+        const auto value = n->GetValueString();
+        EXPECT_TRUE(value);
     }
 }
 
@@ -280,6 +282,89 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         LengthCase{"DefinedItemLongerThanTheFile",
                    [] { return Explicit().header(0x0008, 0x1115, "SQ", 28).item(20).us(0x0028, 0x0010, 1); }, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Group length elements that turn out to be something else
+
+struct GroupLengthCase {
+    const char* name;
+    std::function<Writer()> build;
+    uint16_t group;
+    bool keepsDefaultValue;  // read with length 0: the 4 zero bytes stay
+};
+
+class GroupLengthNodes : public ::testing::TestWithParam<GroupLengthCase> {};
+
+// A (gggg,0000) node starts with a 4-byte default value. When the file makes
+// it a sequence, that block must not stay behind with the sequence's length:
+// every reader of the value trusts the length to fit the block.
+TEST_P(GroupLengthNodes, HoldNoMoreLengthThanValue) {
+    const GroupLengthCase& c = GetParam();
+    CDicomFile f;
+    ASSERT_TRUE(LoadBytes(f, c.build().bytes()));
+    const CDicomTag* node = f.Find(c.group, 0x0000);
+    ASSERT_NE(node, nullptr);
+    if (c.keepsDefaultValue) {
+        ASSERT_NE(node->GetData(), nullptr);
+        EXPECT_EQ(node->GetLength(), 0u);
+    } else {
+        EXPECT_EQ(node->GetData(), nullptr);
+        EXPECT_FALSE(node->m_children.empty());
+    }
+    const auto text = node->GetValueString();
+    ASSERT_TRUE(text);
+    TouchEveryNode(f);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, GroupLengthNodes,
+    ::testing::Values(
+        GroupLengthCase{"ExplicitUndefinedSQ",
+                        [] {
+                            return Explicit()
+                                .header(0x0009, 0x0000, "SQ", 0xFFFFFFFF)
+                                .item(0xFFFFFFFF)
+                                .us(0x0028, 0x0010, 1)
+                                .itemEnd()
+                                .seqEnd();
+                        },
+                        0x0009, false},
+        GroupLengthCase{"ExplicitUndefinedUN",
+                        [] {
+                            Writer w = Explicit().header(0x0009, 0x0000, "UN", 0xFFFFFFFF).item(0xFFFFFFFF);
+                            return w.tag(0x0028, 0x0010).le32(2).u16(1).itemEnd().seqEnd();
+                        },
+                        0x0009, false},
+        GroupLengthCase{"ExplicitDefinedSQ",
+                        [] { return Explicit().header(0x0009, 0x0000, "SQ", 18).item(10).us(0x0028, 0x0010, 1); },
+                        0x0009, false},
+        GroupLengthCase{"ImplicitUndefined",
+                        [] {
+                            return Implicit()
+                                .header(0x0009, 0x0000, "", 0xFFFFFFFF)
+                                .item(0xFFFFFFFF)
+                                .us(0x0028, 0x0010, 1)
+                                .itemEnd()
+                                .seqEnd();
+                        },
+                        0x0009, false},
+        GroupLengthCase{"InsideAnItem",
+                        [] {
+                            return Explicit()
+                                .header(0x0008, 0x1115, "SQ", 0xFFFFFFFF)
+                                .item(0xFFFFFFFF)
+                                .header(0x0000, 0x0000, "SQ", 0xFFFFFFFF)
+                                .item(0xFFFFFFFF)
+                                .itemEnd()
+                                .seqEnd()
+                                .itemEnd()
+                                .seqEnd()
+                                .header(0x0009, 0x0000, "UL", 0);
+                        },
+                        0x0009, true},
+        GroupLengthCase{"LengthZeroKeepsFourZeroBytes", [] { return Explicit().header(0x0009, 0x0000, "UL", 0); },
+                        0x0009, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
