@@ -338,6 +338,7 @@ void CQuillonDlg::InitPropertyList() {
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setTabKeyNavigation(false);  // Tab moves on to the next control
     m_list->setWordWrap(false);
     m_list->setTextElideMode(Qt::ElideNone);
     m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);

@@ -1,0 +1,239 @@
+// The open flow through the real dialog: messages, their effect on the
+// recent list, the no-document state, the tree it builds.
+#include <QComboBox>
+#include <QLabel>
+#include <QTableWidget>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include "tests/qt/app_support.h"
+
+using namespace quillon;
+using apptest::Q;
+
+class AppOpenTest : public QObject {
+    Q_OBJECT
+
+private:
+    // The no-document state, as the user sees it.
+    void VerifyNoDocument(CQuillonDlg& dlg) {
+        QCOMPARE(dlg.SizeLabel()->text(), QStringLiteral("Size : 0"));
+        QCOMPARE(dlg.TreeModel()->rowCount(), 0);
+        QCOMPARE(dlg.HexView()->GetDataSize(), 0u);
+        QVERIFY(!dlg.Document().IsOpen());
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+private slots:
+    void initTestCase() { m_settings = std::make_unique<apptest::ScratchSettings>(); }
+    void init() { m_settings->Store({}); }
+
+    // Each failure: its box (caption, exact text, under the wait cursor), the
+    // state afterwards and what happens to the path in the recent list.
+    void failures_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("forgotten");
+        QTest::newRow("missing") << "missing" << "The file was not found    " << true;
+        QTest::newRow("empty file") << "empty" << "Invalid DICOM file    " << true;
+        QTest::newRow("not DICOM") << "text" << "Invalid DICOM file    " << true;
+        QTest::newRow("directory") << "directory" << "Invalid DICOM file    " << true;
+        QTest::newRow("unreadable") << "unreadable" << "Invalid DICOM file    " << true;
+        QTest::newRow("empty path") << "empty path" << "" << false;
+    }
+
+    void failures() {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        QFETCH(bool, forgotten);
+        if (kind == "unreadable" && geteuid() == 0) QSKIP("root reads every file");
+        doctest_files::TempDir dir;
+        const QString good = Q(dir.Write("good.dcm", doctest_files::SequenceFile()));
+        QString path;
+        if (kind == "missing") path = Q(dir.path() / "gone.dcm");
+        if (kind == "empty") path = Q(dir.Write("empty.dcm", {}));
+        if (kind == "text") path = Q(dir.Write("notes.txt", testdicom::Bytes(500, 'x')));
+        if (kind == "directory") {
+            std::filesystem::create_directory(dir.path() / "folder");
+            path = Q(dir.path() / "folder");
+        }
+        if (kind == "unreadable") {
+            path = Q(dir.Write("locked.dcm", doctest_files::SequenceFile()));
+            chmod(path.toLocal8Bit().constData(), 0);
+        }
+        m_settings->Store({good, path, Q(dir.path() / "other.dcm")});
+
+        CQuillonDlg dlg;
+        dlg.show();
+        apptest::BoxRecorder boxes;
+        dlg.OpenDocument(good);
+        QVERIFY(dlg.Document().IsOpen());
+        QVERIFY(boxes.boxes.empty());
+
+        dlg.OpenDocument(path);
+        if (message.isEmpty()) {
+            QVERIFY(boxes.boxes.empty());
+        } else {
+            QCOMPARE(boxes.boxes.size(), std::size_t(1));
+            QCOMPARE(boxes.boxes[0].caption, QStringLiteral("Quillon"));
+            QCOMPARE(boxes.boxes[0].text, message);
+            QVERIFY(boxes.boxes[0].waitCursor);
+        }
+        VerifyNoDocument(dlg);
+        const QString other = Q(dir.path() / "other.dcm");
+        // (An empty path is a free place of the list: there is nothing to forget.)
+        const QStringList expected = forgotten ? QStringList{good, other} : QStringList{good, path, other};
+        QStringList entries = expected;
+        entries.removeAll(QString());
+        QCOMPARE(apptest::ComboEntries(dlg), entries);
+        QStringList stored = expected;
+        while (stored.size() < 8) stored << QString();
+        QCOMPARE(m_settings->Stored(), stored);
+        if (forgotten) QCOMPARE(dlg.RecentCombo()->currentIndex(), -1);
+    }
+
+    void successShowsTheDocument() {
+        doctest_files::TempDir dir;
+        const testdicom::Bytes bytes = doctest_files::SequenceFile();
+        const QString path = Q(dir.Write("seq.dcm", bytes));
+        CQuillonDlg dlg;
+        dlg.show();
+        apptest::BoxRecorder boxes;
+        dlg.OpenDocument(path);
+        QVERIFY(boxes.boxes.empty());
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        QCOMPARE(dlg.SizeLabel()->text(), QStringLiteral("Size : %1").arg(bytes.size()));
+        QCOMPARE(dlg.HexView()->GetDataSize(), quint64(bytes.size()));
+        QCOMPARE(dlg.TreeModel()->rowCount(), 1);
+        // The root: the path exactly as passed, expanded; deeper items collapsed.
+        const QModelIndex root = dlg.TreeModel()->RootIndex();
+        QCOMPARE(root.data().toString(), path);
+        QVERIFY(dlg.Tree()->isExpanded(root));
+        const QModelIndex sequence = apptest::ItemOf(dlg, 0x0008, 0x1115);
+        QVERIFY(!dlg.Tree()->isExpanded(sequence));
+
+        // The items' labels and nesting, in tree order.
+        QStringList labels;
+        std::function<void(const QModelIndex&, int)> walk = [&](const QModelIndex& parent, int depth) {
+            for (int row = 0; row < dlg.TreeModel()->rowCount(parent); ++row) {
+                const QModelIndex child = dlg.TreeModel()->index(row, 0, parent);
+                QCOMPARE(dlg.TreeModel()->parent(child), parent);
+                labels << QString(depth * 2, ' ') + child.data().toString();
+                walk(child, depth + 1);
+            }
+        };
+        walk(root, 0);
+        const QStringList expected = {
+            "(0002,0001)  File Meta Information Version",
+            "(0002,0002)  Media Storage SOP Class UID",
+            "(0002,0010)  Transfer Syntax UID",
+            "(0008,0005)  Specific Character Set",
+            "(0008,0060)  Modality",
+            "(0008,1115)  Referenced Series Sequence",
+            "  (FFFE,E000)  SQ Item",
+            "    (0008,0005)  Specific Character Set",
+            "    (0010,0010)  Patient's Name",
+            "  (FFFE,E000)  SQ Item",
+            "    (0008,1150)  Referenced SOP Class UID",
+            "(0008,1140)  Referenced Image Sequence",
+            "  (FFFE,E000)  SQ Item",
+            "    (0008,1155)  Referenced SOP Instance UID",
+            "(0010,0010)  Patient's Name",
+            "(0010,0020)  Patient ID",
+            "(0010,0030)  Patient's Birth Date",
+            "(0020,0013)  Image Number",
+        };
+        QCOMPARE(labels, expected);
+    }
+
+    void pixelDataItems() {
+        doctest_files::TempDir dir;
+        CQuillonDlg dlg;
+        apptest::BoxRecorder boxes;
+        dlg.OpenDocument(Q(dir.Write("native.dcm", doctest_files::NativeFramesFile(3))));
+        QModelIndex pixel = apptest::ItemOf(dlg, 0x7FE0, 0x0010);
+        QCOMPARE(dlg.TreeModel()->rowCount(pixel), 3);
+        for (int k = 0; k < 3; ++k)
+            QCOMPARE(dlg.TreeModel()->index(k, 0, pixel).data().toString(), QStringLiteral("Frame %1").arg(k + 1, 4, 10, QChar('0')));
+
+        dlg.OpenDocument(Q(dir.Write("jpeg.dcm", doctest_files::EncapsulatedFile(1))));
+        pixel = apptest::ItemOf(dlg, 0x7FE0, 0x0010);
+        QStringList fragments;
+        for (int k = 0; k < dlg.TreeModel()->rowCount(pixel); ++k)
+            fragments << dlg.TreeModel()->index(k, 0, pixel).data().toString();
+        QCOMPARE(fragments, QStringList({"(FFFE,E000)  SQ Item", "Frame 0001", "(FFFE,E000)  SQ Item",
+                                         "(FFFE,E000)  SQ Item"}));
+    }
+
+    // A second open replaces tree, bytes and size; the highlight stays until
+    // an element of the new file is selected.
+    void secondOpenReplacesTheFirst() {
+        doctest_files::TempDir dir;
+        const testdicom::Bytes second = doctest_files::NativeFramesFile(2);
+        CQuillonDlg dlg;
+        dlg.show();
+        apptest::BoxRecorder boxes;
+        dlg.OpenDocument(Q(dir.Write("a.dcm", doctest_files::SequenceFile())));
+        dlg.Tree()->setCurrentIndex(apptest::ItemOf(dlg, 0x0010, 0x0020));
+        QCOMPARE(dlg.HexView()->GetHighlightStart(), 380u);
+        QCOMPARE(dlg.PropertyValue(0), QStringLiteral("0010, 0020"));
+
+        dlg.OpenDocument(Q(dir.Write("b.dcm", second)));
+        QCOMPARE(dlg.SizeLabel()->text(), QStringLiteral("Size : %1").arg(second.size()));
+        QCOMPARE(dlg.HexView()->GetDataSize(), quint64(second.size()));
+        QCOMPARE(dlg.TreeModel()->RootIndex().data().toString(), Q(dir.path() / "b.dcm"));
+        QVERIFY(!apptest::ItemOf(dlg, 0x0008, 0x1115).isValid());
+        QCOMPARE(dlg.HexView()->GetHighlightStart(), 380u);
+        QCOMPARE(dlg.PropertyValue(0), QStringLiteral(" "));  // the old selection went with its tree
+        QVERIFY(!dlg.Tree()->currentIndex().isValid());
+    }
+
+    // Twelve opens in a row through the drop-down, good and bad files mixed:
+    // every one ends in a shown document or in the no-document state.
+    void twelveOpensThroughTheDropDown() {
+        doctest_files::TempDir dir;
+        QStringList paths;
+        for (int i = 0; i < 8; ++i) {
+            if (i % 3 == 2)
+                paths << Q(dir.path() / ("missing" + std::to_string(i) + ".dcm"));
+            else
+                paths << Q(dir.Write("f" + std::to_string(i) + ".dcm",
+                                     i % 2 ? doctest_files::NativeFramesFile(i) : doctest_files::SequenceFile()));
+        }
+        m_settings->Store(paths);
+        CQuillonDlg dlg;
+        dlg.show();
+        apptest::BoxRecorder boxes;
+        for (int n = 0; n < 12; ++n) {
+            QComboBox* combo = dlg.RecentCombo();
+            QVERIFY(combo->count() > 0);
+            const int index = (n * 5) % combo->count();
+            const QString path = combo->itemText(index);
+            combo->setCurrentIndex(index);
+            emit combo->activated(index);
+            QCOMPARE(dlg.focusWidget(), static_cast<QWidget*>(dlg.Tree()));
+            if (dlg.Document().IsOpen()) {
+                QCOMPARE(dlg.TreeModel()->RootIndex().data().toString(), path);
+                QVERIFY(dlg.SizeLabel()->text() != QStringLiteral("Size : 0"));
+                QVERIFY(apptest::ComboEntries(dlg).contains(path));
+            } else {
+                VerifyNoDocument(dlg);
+                QVERIFY(!apptest::ComboEntries(dlg).contains(path));
+                QCOMPARE(boxes.boxes.back().text, QStringLiteral("The file was not found    "));
+            }
+            QCOMPARE(QApplication::overrideCursor(), nullptr);
+        }
+        // The missing files are gone, the others kept their order.
+        QStringList kept;
+        for (const QString& p : paths)
+            if (!p.contains("missing")) kept << p;
+        QCOMPARE(apptest::ComboEntries(dlg), kept);
+    }
+
+private:
+    std::unique_ptr<apptest::ScratchSettings> m_settings;
+};
+
+QTEST_MAIN(AppOpenTest)
+#include "app_open_test.moc"
