@@ -181,7 +181,8 @@ bool ConvertCodePage(unsigned codePage, std::string_view bytes, std::u16string& 
             const int error = errno;
             out.append(chunk, (sizeof chunk - outLeft) / sizeof(char16_t));
             if (result != static_cast<size_t>(-1)) continue;
-            if (error == E2BIG) {
+            if (error == E2BIG && outLeft < sizeof chunk) {
+                // The chunk is full: collect it and go on.
                 flushed = false;
                 continue;
             }

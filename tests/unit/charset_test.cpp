@@ -181,6 +181,22 @@ TEST(ConvertCodePage, ReadsOnlyTheGivenBytes) {
     EXPECT_EQ(Convert(65001, std::string_view(utf8.data(), 1)), u"\uFFFD");
 }
 
+TEST(ConvertCodePage, LongValuesAreConvertedWhole) {
+    // Far more than one conversion chunk, with multi-unit characters and a
+    // substitution in between.
+    std::string korean, emoji;
+    std::u16string koreanText, emojiText;
+    for (int i = 0; i < 700; ++i) {
+        korean += i == 350 ? "\xB1 " : "\xB1\xE8";
+        koreanText += i == 350 ? u"\uFFFD " : u"\uAE40";
+        emoji += "A\xF0\x9F\x98\x80";
+        emojiText += u"A\U0001F600";
+    }
+    EXPECT_EQ(Convert(949, korean), koreanText);
+    EXPECT_EQ(Convert(65001, emoji), emojiText);
+    EXPECT_EQ(Convert(0, std::string(70000, 'x')), std::u16string(70000, u'x'));
+}
+
 TEST(ConvertCodePage, ShiftStateDoesNotCarryOverToTheNextValue) {
     // The first value ends inside JIS X 0208; the next starts in ASCII again.
     EXPECT_EQ(Convert(50222, "\x1B$B;3"), u"\u5C71");
