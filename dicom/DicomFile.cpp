@@ -61,16 +61,11 @@ bool CDicomFile::Load(const std::filesystem::path& path) {
         return false;
     }
     m_fileSize = uint64_t(end);
+    // The buffer is filled from the open file as the parse advances (FillTo);
+    // without a buffer the parser reads from the file itself. A file that
+    // yields fewer bytes than its size fails the parse either way.
     m_buffer.reset(static_cast<uint8_t*>(AllocBlock(m_fileSize)));
-    if (m_buffer) {
-        if (std::fread(m_buffer.get(), 1, m_fileSize, file) != m_fileSize) {
-            Reset();
-            return false;
-        }
-        std::fclose(m_file);
-        m_file = nullptr;
-    }
-    // Without a buffer the parser reads from the open file.
+    m_filled = 0;
     if (!RecogniseAndParse()) {
         Reset();
         return false;
@@ -87,6 +82,7 @@ bool CDicomFile::LoadMemory(const uint8_t* data, std::size_t size) {
         return false;
     }
     if (size) std::memcpy(m_buffer.get(), data, size);
+    m_filled = size;
     if (!RecogniseAndParse()) {
         Reset();
         return false;
@@ -100,6 +96,7 @@ bool CDicomFile::FinishLoad() {
         return false;
     }
     m_buffer.reset();
+    m_filled = 0;
     LoadPixelModule(m_tags);
     if (IsPaletteColor() && !LoadPaletteLuts(m_tags)) {
         Reset();

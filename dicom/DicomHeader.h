@@ -67,7 +67,7 @@ public:
     bool m_explicitVR = true;
     bool m_littleEndian = true;
     quillon::HeapPtr<uint8_t> m_buffer;  // the whole file while it is parsed
-    std::FILE* m_file = nullptr;         // byte source when the buffer could not be allocated
+    std::FILE* m_file = nullptr;         // the open file, read into m_buffer as the parse advances
     uint64_t m_fileSize = 0;
     uint64_t m_position = 0;
 
@@ -90,6 +90,14 @@ protected:
     bool SkipDelimiter();
     // Copies `n` bytes at `offset` into dst.
     bool CopyAt(uint64_t offset, void* dst, std::size_t n) const;
+    // Makes bytes [0, end) of m_buffer hold the file (reading ahead a little).
+    bool FillTo(uint64_t end) const;
+
+    // How much of m_buffer holds the file's bytes: Load reads the file into
+    // the buffer as the parse advances, so that the bytes of native frames,
+    // which are copied into their own blocks, are read only once and straight
+    // into those blocks. LoadMemory fills the buffer at once.
+    mutable uint64_t m_filled = 0;
 
 private:
     enum class ItemStep { Failed, Read, FileEnded };
