@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -554,6 +555,92 @@ INSTANTIATE_TEST_SUITE_P(
         FrameCase{"FrameSizeOver32Bits", 65535, 65535, 32, 3, "1", 16, false, 0},
         FrameCase{"BitsAllocated65535", 65535, 65535, 65535, 1, "1", 16, false, 0},
         FrameCase{"Samples65535", 1, 1, 8, 65535, "1", 16, false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Loading from a file reads the file as the parse advances (and large frames
+// straight into their blocks): the result must equal loading the same bytes
+// from memory.
+
+struct FileCase {
+    const char* name;
+    std::function<Writer()> build;
+};
+
+Bytes Pattern(size_t n, uint8_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i * 31 + seed + (i >> 9));
+    return b;
+}
+
+Writer WithImage(Writer w, uint16_t rows, uint16_t columns, uint16_t bits, int frames) {
+    w.us(0x0028, 0x0002, 1).text(0x0028, 0x0004, "CS", "MONOCHROME2 ");
+    w.text(0x0028, 0x0008, "IS", Pad(std::to_string(frames)));
+    w.us(0x0028, 0x0010, rows).us(0x0028, 0x0011, columns).us(0x0028, 0x0100, bits);
+    const uint32_t bytes = uint32_t(rows) * columns * bits / 8 * uint32_t(frames);
+    return w.header(0x7FE0, 0x0010, bits > 8 ? "OW" : "OB", bytes).raw(Pattern(bytes, 7));
+}
+
+class LoadFromFile : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(LoadFromFile, GivesWhatLoadingTheBytesFromMemoryGives) {
+    const Bytes bytes = GetParam().build().bytes();
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("quillon-load-" + std::to_string(::getpid()) + "-" + GetParam().name);
+    {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
+        std::fclose(out);
+    }
+    CDicomFile fromMemory, fromFile;
+    ASSERT_TRUE(LoadBytes(fromMemory, bytes));
+    ASSERT_TRUE(fromFile.Load(path));
+    const auto a = PreOrder(fromMemory), b = PreOrder(fromFile);
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE("node " + std::to_string(i));
+        EXPECT_TRUE(a[i]->Is(b[i]->m_group, b[i]->m_element));
+        EXPECT_EQ(a[i]->m_dataOffset, b[i]->m_dataOffset);
+        EXPECT_EQ(a[i]->m_vr.GetVR(), b[i]->m_vr.GetVR());
+        ASSERT_EQ(a[i]->GetLength(), b[i]->GetLength());
+        ASSERT_EQ(a[i]->GetData() == nullptr, b[i]->GetData() == nullptr);
+        if (a[i]->GetData()) {
+            EXPECT_EQ(std::memcmp(a[i]->GetData(), b[i]->GetData(), a[i]->GetLength()), 0);
+        }
+    }
+    const auto* pa = dynamic_cast<const CDicomTag7FE0*>(fromMemory.Find(0x7FE0, 0x0010));
+    const auto* pb = dynamic_cast<const CDicomTag7FE0*>(fromFile.Find(0x7FE0, 0x0010));
+    if (pa && pb) {
+        ASSERT_EQ(pa->m_frameSizes, pb->m_frameSizes);
+        for (size_t k = 0; k < pa->m_frames.size(); ++k)
+            EXPECT_EQ(std::memcmp(pa->m_frames[k], pb->m_frames[k], pa->m_frameSizes[k]), 0) << "frame " << k;
+    }
+    // One byte short of the value that ends the file: both fail.
+    std::filesystem::resize_file(path, bytes.size() - 1);
+    EXPECT_FALSE(fromFile.Load(path));
+    EXPECT_FALSE(LoadBytes(fromMemory, bytes.data(), bytes.size() - 1));
+    std::filesystem::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoadFromFile,
+    ::testing::Values(
+        // A value that spans many read-ahead steps, then frames of 128 KiB
+        // that are read straight from the file, the first partly buffered.
+        FileCase{"LargeValueAndLargeFrames",
+                 [] {
+                     Writer w = Explicit().header(0x0009, 0x1010, "OB", 300000).raw(Pattern(300000, 1));
+                     w.text(0x0020, 0x000D, "UI", "1.2.3.4");
+                     return WithImage(w, 256, 256, 16, 3);
+                 }},
+        FileCase{"SmallImplicitFrames", [] { return WithImage(Implicit(), 16, 16, 8, 5); }},
+        FileCase{"BigEndianLargeFrames", [] { return WithImage(BigEndian(), 300, 200, 16, 2); }},
+        FileCase{"LargeFragment",
+                 [] {
+                     Writer w = Jpeg().header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0);
+                     return w.item(200000).raw(Pattern(200000, 3)).item(4).raw(Pattern(4, 5));
+                 }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
