@@ -6,9 +6,12 @@
 // quillon-dump --pixel-module FILE prints the pixel description instead, as
 // one line of TAB-separated key=value pairs (rows, columns, frames, ...,
 // compression, photometric, native_frames, frame_size).
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "app/doc/DocumentTree.h"
@@ -17,26 +20,58 @@
 
 namespace {
 
-// Control characters, TAB, CR and LF as escapes so that a line stays a line.
-std::string Escape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        switch (c) {
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\x%02X", c);
-                    out += buf;
-                } else {
-                    out.push_back(char(c));
-                }
+// Appends the text as UTF-8, with control characters, TAB, CR and LF as
+// escapes so that a line stays a line (unpaired surrogates become U+FFFD).
+void AppendEscaped(std::string& out, std::u16string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c < 0x80) {
+            if (c >= 0x20 && c != 0x7F) {
+                out.push_back(char(c));
+            } else if (c == '\t') {
+                out += "\\t";
+            } else if (c == '\r') {
+                out += "\\r";
+            } else if (c == '\n') {
+                out += "\\n";
+            } else {
+                const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+                out.append(escape, 4);
+            }
+            continue;
         }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x800) {
+            out.push_back(char(0xC0 | (c >> 6)));
+        } else if (c < 0x10000) {
+            out.push_back(char(0xE0 | (c >> 12)));
+            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        } else {
+            out.push_back(char(0xF0 | (c >> 18)));
+            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        }
+        out.push_back(char(0x80 | (c & 0x3F)));
     }
-    return out;
+}
+
+template <class Number>
+void AppendNumber(std::string& out, Number value) {
+    char buf[24];
+    const auto result = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, result.ptr);
+}
+
+void AppendHex4(std::string& out, uint16_t value) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const char text[4] = {kHex[value >> 12], kHex[(value >> 8) & 15], kHex[(value >> 4) & 15], kHex[value & 15]};
+    out.append(text, 4);
 }
 
 // The photometric predicate that holds first, in the order they are tested.
@@ -103,29 +138,48 @@ int main(int argc, char** argv) {
     AddFrameNodes(file);
     const auto records = BuildTreeRecords(file, file.m_numberOfFrames);
 
-    std::string line;
+    // Lines are gathered and written in blocks of about 64 KiB.
+    std::string out;
+    out.reserve(80 * 1024);
     for (const TreeItemRecord& record : records) {
         CDicomTag* e = record.element;
         const auto [first, last] = file.ElementRange(e);
         const uint32_t length = e->GetLength();
-        char numbers[160];
-        char lengthText[16];
+        AppendNumber(out, record.depth);
+        out += '\t';
+        AppendHex4(out, e->m_group);
+        out += ',';
+        AppendHex4(out, e->m_element);
+        out += '\t';
+        for (char16_t c : e->m_vr.GetVR()) out.push_back(c < 0x80 ? char(c) : '?');
+        out += '\t';
+        AppendNumber(out, file.TagOffset(e));
+        out += '\t';
+        AppendNumber(out, e->m_dataOffset);
+        out += '\t';
         if (length == kUndefinedLength)
-            std::snprintf(lengthText, sizeof lengthText, "FFFFFFFF");
+            out += "FFFFFFFF";
         else
-            std::snprintf(lengthText, sizeof lengthText, "%u", length);
-        std::snprintf(numbers, sizeof numbers, "%d\t%04X,%04X\t%s\t%llu\t%llu\t%s\t%llu\t%llu\t", record.depth,
-                      e->m_group, e->m_element, VRToAscii(e->m_vr.GetVR()).c_str(),
-                      (unsigned long long)file.TagOffset(e), (unsigned long long)e->m_dataOffset, lengthText,
-                      (unsigned long long)first, (unsigned long long)last);
-        line = numbers;
-        line += Escape(quillon::ToUtf8(e->IsItem() ? std::u16string(u"SQ Item") : e->GetDescription()));
-        line += '\t';
-        if (e->GetData()) line += Escape(quillon::ToUtf8(e->GetValueText(record.charset)));
-        line += '\t';
-        line += Escape(quillon::ToUtf8(record.label));
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), stdout);
+            AppendNumber(out, length);
+        out += '\t';
+        AppendNumber(out, first);
+        out += '\t';
+        AppendNumber(out, last);
+        out += '\t';
+        if (e->IsItem())
+            out += "SQ Item";
+        else
+            AppendEscaped(out, e->GetDescription());
+        out += '\t';
+        if (e->GetData()) AppendEscaped(out, e->GetValueText(record.charset));
+        out += '\t';
+        AppendEscaped(out, record.label);
+        out += '\n';
+        if (out.size() >= 64 * 1024) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
     }
+    std::fwrite(out.data(), 1, out.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
