@@ -22,22 +22,33 @@ namespace {
 
 // Appends the text as UTF-8, with control characters, TAB, CR and LF as
 // escapes so that a line stays a line (unpaired surrogates become U+FFFD).
+// Bytes are gathered in a small block and appended a block at a time.
 void AppendEscaped(std::string& out, std::u16string_view text) {
     static const char kHex[] = "0123456789ABCDEF";
+    char block[256];
+    size_t n = 0;
     for (size_t i = 0; i < text.size(); ++i) {
+        if (n > sizeof block - 4) {
+            out.append(block, n);
+            n = 0;
+        }
         uint32_t c = text[i];
         if (c < 0x80) {
             if (c >= 0x20 && c != 0x7F) {
-                out.push_back(char(c));
-            } else if (c == '\t') {
-                out += "\\t";
-            } else if (c == '\r') {
-                out += "\\r";
-            } else if (c == '\n') {
-                out += "\\n";
+                block[n++] = char(c);
             } else {
-                const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
-                out.append(escape, 4);
+                block[n++] = '\\';
+                if (c == '\t') {
+                    block[n++] = 't';
+                } else if (c == '\r') {
+                    block[n++] = 'r';
+                } else if (c == '\n') {
+                    block[n++] = 'n';
+                } else {
+                    block[n++] = 'x';
+                    block[n++] = kHex[c >> 4];
+                    block[n++] = kHex[c & 15];
+                }
             }
             continue;
         }
@@ -48,17 +59,18 @@ void AppendEscaped(std::string& out, std::u16string_view text) {
             c = 0xFFFD;
         }
         if (c < 0x800) {
-            out.push_back(char(0xC0 | (c >> 6)));
+            block[n++] = char(0xC0 | (c >> 6));
         } else if (c < 0x10000) {
-            out.push_back(char(0xE0 | (c >> 12)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            block[n++] = char(0xE0 | (c >> 12));
+            block[n++] = char(0x80 | ((c >> 6) & 0x3F));
         } else {
-            out.push_back(char(0xF0 | (c >> 18)));
-            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            block[n++] = char(0xF0 | (c >> 18));
+            block[n++] = char(0x80 | ((c >> 12) & 0x3F));
+            block[n++] = char(0x80 | ((c >> 6) & 0x3F));
         }
-        out.push_back(char(0x80 | (c & 0x3F)));
+        block[n++] = char(0x80 | (c & 0x3F));
     }
+    out.append(block, n);
 }
 
 template <class Number>
