@@ -241,3 +241,43 @@ TEST(DocOpen, SizeTextIsUnsigned) {
     EXPECT_EQ(SizeText(2147483648ull), u"Size : 2147483648");
     EXPECT_EQ(SizeText(4294967297ull), u"Size : 4294967297");
 }
+
+// A file of more than 2 GiB (sparse on disk, but read fully: several GiB of
+// memory), so it runs only when QUILLON_LARGE_FILE_TESTS is set.
+TEST(DocOpen, FilesOfTwoGibibytesAndMore) {
+    if (!std::getenv("QUILLON_LARGE_FILE_TESTS")) GTEST_SKIP() << "set QUILLON_LARGE_FILE_TESTS=1 to run";
+    TempDir dir;
+    constexpr uint32_t kBig = 0x90000000u;  // 2.25 GiB of value
+    testdicom::Writer head = testdicom::Part10(testdicom::kExplicitLE);
+    testdicom::StudyElements(head);
+    head.header(0x0009, 0x1010, "OB", kBig);
+    testdicom::Writer tail(testdicom::Syntax::ExplicitLittle);
+    tail.text(0x0020, 0x000D, "UI", testdicom::Pad("1.2.3", '\0'));
+    const auto path = dir.Write("big.dcm", head.bytes());
+    const uint64_t valueOffset = head.size();
+    std::filesystem::resize_file(path, valueOffset + kBig);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        out.write(reinterpret_cast<const char*>(tail.bytes().data()), std::streamsize(tail.size()));
+    }
+    const uint64_t size = valueOffset + kBig + tail.size();
+
+    CQuillonDocument doc;
+    ASSERT_TRUE(doc.Open(U16(path)).Opened());
+    ASSERT_EQ(doc.DataSize(), size);
+    EXPECT_EQ(SizeText(doc.DataSize()), Format16("Size : %llu", (unsigned long long)size));
+    const auto& records = doc.Records();
+    ASSERT_TRUE(records.back().element->Is(0x0020, 0x000D));
+    const ElementProperties last = doc.Properties(records.size() - 1);
+    const uint64_t tagOffset = valueOffset + kBig;
+    EXPECT_EQ(last.values[3], Format16("%llu", (unsigned long long)tagOffset));
+    EXPECT_EQ(last.values[4], Format16("%llu", (unsigned long long)(tagOffset + 8)));
+    EXPECT_EQ(last.first, tagOffset);
+    EXPECT_EQ(last.last, size - 1);
+    const ElementProperties big = doc.Properties(records.size() - 2);
+    EXPECT_EQ(big.values[5], u"2415919104");  // the length, unsigned
+    EXPECT_EQ(doc.RecordAtOffset(size - 1), std::optional<std::size_t>(records.size() - 1));
+    EXPECT_EQ(doc.RecordAtOffset(0x80000000ull), std::optional<std::size_t>(records.size() - 2));
+    EXPECT_EQ(doc.Data()[size - 1], 0);  // the UID's padding
+    EXPECT_EQ(doc.Data()[tagOffset], 0x20);
+}
