@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <string>
 
 #include "app/doc/QuillonDocument.h"
@@ -38,6 +39,7 @@ public:
     bool failFileObject = false;
     bool failBuffer = false;
     int thumbnailsAsked = 0;
+    bool thumbnailThrows = false;
 
 protected:
     std::unique_ptr<CDicomFile> NewFile() override {
@@ -48,6 +50,7 @@ protected:
     }
     std::unique_ptr<FrameThumbnail> MakeThumbnail(CDicomFile& file, std::size_t frame) override {
         ++thumbnailsAsked;
+        if (thumbnailThrows) throw std::bad_alloc();
         return CQuillonDocument::MakeThumbnail(file, frame);
     }
     void Parsed(const std::u16string& path) override {
@@ -149,6 +152,17 @@ TEST(DocOpen, MemoryShortages) {
         EXPECT_EQ(r.status, OpenStatus::NoMemory);
         EXPECT_EQ(r.message, kMsgMemoryError);
         EXPECT_TRUE(r.forgetPath);  // the display buffer of this file
+        ExpectNoDocument(doc);
+    }
+    {
+        // Memory running out anywhere in the flow (here while the frames are
+        // worked on) ends in the same message, and no half-built document.
+        SteeredDocument doc;
+        doc.thumbnailThrows = true;
+        const OpenResult r = doc.Open(U16(dir.Write("frames.dcm", doctest_files::NativeFramesFile(2))));
+        EXPECT_EQ(r.status, OpenStatus::NoMemory);
+        EXPECT_EQ(r.message, kMsgMemoryError);
+        EXPECT_FALSE(r.forgetPath);
         ExpectNoDocument(doc);
     }
 }
