@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QStyleFactory>
@@ -56,8 +57,7 @@ public:
         setFlat(true);
         setCursor(Qt::PointingHandCursor);
         setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0px; color: #0000FF; "
-                                     "text-decoration: underline; background: transparent; }"
-                                     "QPushButton:focus { outline: 1px dotted; }"));
+                                     "text-decoration: underline; background: transparent; }"));
         connect(this, &QPushButton::clicked, this, [this] {
             const QString url = property("url").toString();
             if (!url.isEmpty()) QDesktopServices::openUrl(QUrl(url));
@@ -438,19 +438,21 @@ void CQuillonDlg::ShowElement(const QModelIndex& item) {
             break;
         case HighlightRequest::Range: m_hexView->SetHighlight(p.first, p.last); break;
     }
-    // A frame's thumbnail replaces the default picture; frames without one
-    // (all of them until frames are decoded) keep it.
+    // A frame's thumbnail replaces the default picture, centred on the
+    // 128 x 128 canvas; frames without one (all of them until frames are
+    // decoded) keep it.
     if (p.thumbnail) {
-        if (const FrameThumbnail* t = m_document.Thumbnail(*p.thumbnail);
-            t && t->width > 0 && t->height > 0 && t->pixels.size() >= std::size_t(t->width) * std::size_t(t->height)) {
+        const FrameThumbnail* t = m_document.Thumbnail(*p.thumbnail);
+        if (t && t->width > 0 && t->height > 0 &&
+            t->pixels.size() >= std::size_t(t->width) * std::size_t(t->height)) {
             const QImage frame(reinterpret_cast<const uchar*>(t->pixels.data()), t->width, t->height,
                                t->width * 4, QImage::Format_ARGB32);
             QImage canvas(128, 128, QImage::Format_RGB32);
             canvas.fill(Qt::black);
             const QImage scaled = frame.scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            for (int y = 0; y < scaled.height(); ++y)
-                for (int x = 0; x < scaled.width(); ++x)
-                    canvas.setPixel((128 - scaled.width()) / 2 + x, (128 - scaled.height()) / 2 + y, scaled.pixel(x, y));
+            QPainter painter(&canvas);
+            painter.drawImage((128 - scaled.width()) / 2, (128 - scaled.height()) / 2, scaled);
+            painter.end();
             m_thumbnailBitmap = QPixmap::fromImage(canvas);
         }
     }
