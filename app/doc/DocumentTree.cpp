@@ -1,6 +1,7 @@
 #include "app/doc/DocumentTree.h"
 
 #include <cstring>
+#include <memory>
 
 #include "dicom/TextUtil.h"
 
@@ -17,18 +18,26 @@ std::size_t AddFrameNodes(CDicomFile& file) {
         const uint64_t size = k < pixelData->m_frameSizes.size() ? pixelData->m_frameSizes[k] : 0;
         // Frame numbers are 16-bit and a frame node's length 32-bit.
         if (k + 1 > 0xFFFF || size >= kUndefinedLength) break;
-        const uint8_t* source = pixelData->m_frames[k];
-        auto* copy = static_cast<uint8_t*>(quillon::AllocBlock(size));
-        if (copy) {
-            if (size && source) std::memcpy(copy, source, size);
-            auto* node = new CDicomTag(0x0000, uint16_t(k + 1));
-            node->AdoptLongValue(copy, uint32_t(size));
-            node->m_dataOffset = offset;
-            node->SetVR(vr);
-            node->m_description = u"Frame Data";
-            pixelData->AddChild(node);
-            ++added;
+        // The node takes the frame's block: its bytes are held once, by the
+        // node, however big the frames are. A block that is missing gets an
+        // empty one of the frame's size.
+        uint8_t* block = pixelData->m_frames[k];
+        if (!block) {
+            block = static_cast<uint8_t*>(quillon::AllocBlock(size));
+            if (!block) {
+                offset += size;
+                continue;
+            }
+            std::memset(block, 0, size);
         }
+        auto node = std::make_unique<CDicomTag>(0x0000, uint16_t(k + 1));
+        pixelData->m_frames[k] = nullptr;
+        node->AdoptLongValue(block, uint32_t(size));
+        node->m_dataOffset = offset;
+        node->SetVR(vr);
+        node->m_description = u"Frame Data";
+        pixelData->AddChild(node.release());
+        ++added;
         offset += size;
     }
     return added;

@@ -2,6 +2,7 @@
 // in force, frame nodes of native pixel data and fragment labels.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,8 @@ TEST(DocTree, NativeFrameNodes) {
         EXPECT_EQ(node->GetLength(), 4u);
         ASSERT_NE(node->GetData(), nullptr);
         EXPECT_EQ(node->GetData()[0], k + 1);
+        // The node's value is exactly the file's bytes at its range.
+        EXPECT_EQ(0, std::memcmp(node->GetData(), doc.Data() + node->m_dataOffset, 4));
         EXPECT_EQ(doc.File()->TagOffset(node), node->m_dataOffset);
     }
     ExpectConsistentStructure(records);
