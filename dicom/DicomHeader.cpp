@@ -24,6 +24,10 @@ private:
     unsigned& m_depth;
 };
 
+// Sequences nested deeper than this remember the extent of their items while
+// the data set is parsed (see CDicomHeader::m_itemsExtents).
+constexpr unsigned kRememberedDepth = 8;
+
 void SwapUnits(uint8_t* data, uint64_t length, unsigned unit) {
     const uint64_t units = length / unit;
     for (uint64_t i = 0; i < units; ++i) {
@@ -261,6 +265,18 @@ bool IsSequence(const CDicomTag* node, bool explicitVR) {
 }  // namespace
 
 bool CDicomHeader::ReadDataSet() {
+    // What is remembered while parsing lives only as long as the parse.
+    struct ParseScope {
+        CDicomHeader& header;
+        explicit ParseScope(CDicomHeader& h) : header(h) {
+            header.m_parsing = true;
+            header.m_itemsExtents.clear();
+        }
+        ~ParseScope() {
+            header.m_parsing = false;
+            header.m_itemsExtents.clear();
+        }
+    } scope(*this);
     uint16_t group, element;
     if (!ReadTag(group, element)) return false;
     for (;;) {
@@ -378,7 +394,10 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
             if (itemLength != 0 && !ReadItem(item.get())) return false;
             sum += ItemExtent(item.get());
             sequence->AddChild(item.release());
-            if (sum >= length) return true;
+            if (sum >= length) {
+                if (m_parsing && m_depth > kRememberedDepth) m_itemsExtents[sequence] = {sum, m_explicitVR};
+                return true;
+            }
         } else if (length == 8 && group == 0xFFFE && (element == 0xE00D || element == 0xE0DD)) {
             uint32_t delimiterLength;
             if (!Read32(delimiterLength) || delimiterLength != 0) return false;
@@ -549,7 +568,12 @@ uint64_t CDicomHeader::ElementExtent(CDicomTag* node) {
         const bool saved = m_explicitVR;
         if (vr == u"UN") m_explicitVR = false;
         uint64_t items = 0;
-        for (const auto& child : node->m_children) items += ItemExtent(child.get());
+        const auto remembered = m_parsing ? m_itemsExtents.find(node) : m_itemsExtents.end();
+        if (remembered != m_itemsExtents.end() && remembered->second.explicitVR == m_explicitVR) {
+            items = remembered->second.sum;
+        } else {
+            for (const auto& child : node->m_children) items += ItemExtent(child.get());
+        }
         m_explicitVR = saved;
         return header + items + (length == kUndefinedLength ? 8 : 0);
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "dicom/TagArray.h"
@@ -109,4 +110,17 @@ private:
     std::u16string VocabularyText(uint16_t group, uint16_t element, bool* present) const;
 
     unsigned m_depth = 0;
+
+    // While a data set is parsed: for each defined-length sequence nested
+    // more than kRememberedDepth deep, the sum of its items' extents as
+    // measured when it was read, and the encoding it was measured in.
+    // Measuring an item measures everything below it, so without this a
+    // chain of nested defined-length sequences would be measured again at
+    // every level above it: time growing with depth x size.
+    struct ItemsExtent {
+        uint64_t sum;
+        bool explicitVR;
+    };
+    std::unordered_map<const CDicomTag*, ItemsExtent> m_itemsExtents;
+    bool m_parsing = false;
 };
