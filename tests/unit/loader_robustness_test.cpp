@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -184,6 +185,48 @@ INSTANTIATE_TEST_SUITE_P(
                       NestCase{"ImplicitDefined100000", Nest::ImplicitDefined, 100000, false},
                       NestCase{"ThroughUN50000", Nest::ThroughUN, 50000, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Defined-length sequences are closed by measuring their items, and measuring
+// an item measures everything below it. A chain of them must not be measured
+// again at every level: loading 1000 levels over a wide bottom costs about
+// what one level over the same bottom costs, and the lengths come out right.
+TEST(NestingDepth, DefinedChainsAreMeasuredOncePerLevel) {
+    constexpr unsigned kBottom = 50000;
+    auto build = [](unsigned depth, size_t* sequenceAt) {
+        Writer w = Part10(kExplicitLE);
+        StudyElements(w);
+        *sequenceAt = w.size();
+        const uint32_t inner = kBottom * 10;
+        for (unsigned k = 0; k < depth; ++k) {
+            const uint32_t item = (depth - k - 1) * 20 + inner;
+            w.header(0x0008, 0x1115, "SQ", item + 8).item(item);
+        }
+        for (unsigned i = 0; i < kBottom; ++i) w.us(0x0028, 0x0010, uint16_t(i));
+        return w.bytes();
+    };
+    size_t shallowAt = 0, deepAt = 0;
+    const Bytes shallow = build(1, &shallowAt), deep = build(kMaxSequenceDepth, &deepAt);
+    double shallowSeconds = 1e9, deepSeconds = 1e9;
+    for (int run = 0; run < 3; ++run) {
+        CDicomFile a, b;
+        shallowSeconds = std::min(shallowSeconds, Seconds([&] { ASSERT_TRUE(LoadBytes(a, shallow)); }));
+        deepSeconds = std::min(deepSeconds, Seconds([&] { ASSERT_TRUE(LoadBytes(b, deep)); }));
+    }
+    EXPECT_LT(deepSeconds, 10 * shallowSeconds + 0.05) << "1000 levels: " << deepSeconds << " s, one level: "
+                                                        << shallowSeconds << " s";
+
+    CDicomFile f;
+    ASSERT_TRUE(LoadBytes(f, deep));
+    CDicomTag* top = f.m_tags[6].get();
+    EXPECT_EQ(f.ElementRange(top), std::make_pair(uint64_t(deepAt), uint64_t(deep.size() - 1)));
+    const CDicomTag* node = top;
+    for (unsigned k = 0; k < kMaxSequenceDepth; ++k) {
+        ASSERT_EQ(node->m_children.size(), 1u);
+        const CDicomTag* item = node->m_children[0].get();
+        EXPECT_EQ(item->GetLength(), (kMaxSequenceDepth - k - 1) * 20 + kBottom * 10) << "level " << k;
+        node = item->m_children[0].get();
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Lengths at the top of the 32-bit range, and values beyond the end
