@@ -458,7 +458,8 @@ CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
 bool CDicomHeader::ReadValue(CDicomTag* element) {
     element->m_dataOffset = m_position;
     const uint32_t length = element->GetLength();
-    if (auto* pixelData = dynamic_cast<CDicomTag7FE0*>(element)) return ReadNativeFrames(pixelData);
+    if (element->Is(0x7FE0, 0x0010))
+        if (auto* pixelData = dynamic_cast<CDicomTag7FE0*>(element)) return ReadNativeFrames(pixelData);
     if (!CanRead(length)) return false;
     if (m_littleEndian && m_buffer) {
         if (!FillTo(m_position + length)) return false;

@@ -11,13 +11,10 @@ namespace {
 
 const std::u16string kSQ = u"SQ";
 
-bool IsPaddedTextVR(const std::u16string& vr) {
-    static constexpr std::u16string_view kText[] = {u"AE", u"AS", u"CS", u"DS", u"DT", u"IS", u"LO",
-                                                    u"LT", u"PN", u"SH", u"ST", u"TM", u"UT"};
-    for (auto t : kText)
-        if (vr == t) return true;
-    return false;
-}
+// A VR text of two characters as one number, for switching on it; 0 for any
+// other length (no VR code of two characters maps to 0).
+constexpr uint32_t Code(char a, char b) { return uint32_t(uint8_t(a)) << 16 | uint8_t(b); }
+uint32_t VRCode(const std::u16string& vr) { return vr.size() == 2 ? uint32_t(vr[0]) << 16 | vr[1] : 0; }
 
 }  // namespace
 
@@ -112,7 +109,6 @@ bool CDicomTag::GrowValue(uint32_t newLength, uint8_t fill) {
 }
 
 void CDicomTag::NormalizeValue() {
-    const std::u16string& vr = m_vr.GetVR();
     auto moveToLong = [this] {
         if (m_tagData.m_shortLength != 0) {
             m_tagData.m_longLength = m_tagData.m_shortLength;
@@ -121,27 +117,39 @@ void CDicomTag::NormalizeValue() {
     };
     const uint32_t length = GetLength();
     const bool odd = (length & 1) != 0;
-    if (IsPaddedTextVR(vr)) {
-        if (odd) GrowValue(length + 1, ' ');
-    } else if (vr == u"AT") {
-        if (odd) GrowValue(length + 1, 0);
-    } else if (vr == u"OB" || vr == u"OW") {
-        moveToLong();
-        if (odd && length != kUndefinedLength) GrowValue(length + 1, 0);
-    } else if (vr == u"DA") {
-        if (length != 0 && length != 8 && length != 10) GrowValue(length < 8 ? 8 : 10, ' ');
-    } else if (vr == u"UI") {
-        if (odd) GrowValue(length + 1, 0);
-        const uint32_t n = GetLength();
-        uint8_t* d = m_tagData.m_data;
-        if (d) {
-            for (uint32_t i = 0; i < n; ++i) {
-                const uint8_t c = d[i];
-                if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == ' ' || c == 0)) d[i] = '0';
+    switch (VRCode(m_vr.GetVR())) {
+        case Code('A', 'E'): case Code('A', 'S'): case Code('C', 'S'): case Code('D', 'S'): case Code('D', 'T'):
+        case Code('I', 'S'): case Code('L', 'O'): case Code('L', 'T'): case Code('P', 'N'): case Code('S', 'H'):
+        case Code('S', 'T'): case Code('T', 'M'): case Code('U', 'T'):
+            if (odd) GrowValue(length + 1, ' ');
+            break;
+        case Code('A', 'T'):
+            if (odd) GrowValue(length + 1, 0);
+            break;
+        case Code('O', 'B'): case Code('O', 'W'):
+            moveToLong();
+            if (odd && length != kUndefinedLength) GrowValue(length + 1, 0);
+            break;
+        case Code('D', 'A'):
+            if (length != 0 && length != 8 && length != 10) GrowValue(length < 8 ? 8 : 10, ' ');
+            break;
+        case Code('U', 'I'): {
+            if (odd) GrowValue(length + 1, 0);
+            const uint32_t n = GetLength();
+            uint8_t* d = m_tagData.m_data;
+            if (d) {
+                for (uint32_t i = 0; i < n; ++i) {
+                    const uint8_t c = d[i];
+                    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == ' ' || c == 0)) d[i] = '0';
+                }
             }
+            break;
         }
-    } else if (vr == u"SQ" || vr == u"UN") {
-        moveToLong();
+        case Code('S', 'Q'): case Code('U', 'N'):
+            moveToLong();
+            break;
+        default:
+            break;
     }
 }
 

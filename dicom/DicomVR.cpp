@@ -207,7 +207,13 @@ bool IsTextVR(std::u16string_view vr) {
 }
 
 bool IsLongLengthVR(std::u16string_view vr) {
-    return vr == u"OB" || vr == u"OW" || vr == u"SQ" || vr == u"UN" || vr == u"UT";
+    if (vr.size() != 2) return false;
+    switch (vr[0]) {
+        case u'O': return vr[1] == u'B' || vr[1] == u'W';
+        case u'S': return vr[1] == u'Q';
+        case u'U': return vr[1] == u'N' || vr[1] == u'T';
+        default: return false;
+    }
 }
 
 double ParseDSText(char* text) {
