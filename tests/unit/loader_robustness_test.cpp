@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <future>
 #include <string>
 #include <vector>
@@ -127,6 +128,7 @@ struct NestCase {
     unsigned depth;
     bool loads;
 };
+void PrintTo(const NestCase& c, std::ostream* os) { *os << c.name; }
 
 class NestingDepth : public ::testing::TestWithParam<NestCase> {};
 
@@ -236,6 +238,7 @@ struct LengthCase {
     std::function<Writer()> build;
     bool loads;
 };
+void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.name; }
 
 Writer Explicit() {
     Writer w = Part10(kExplicitLE);
@@ -337,6 +340,7 @@ struct GroupLengthCase {
     uint16_t group;
     bool keepsDefaultValue;  // read with length 0: the 4 zero bytes stay
 };
+void PrintTo(const GroupLengthCase& c, std::ostream* os) { *os << c.name; }
 
 class GroupLengthNodes : public ::testing::TestWithParam<GroupLengthCase> {};
 
@@ -419,6 +423,7 @@ struct Fixture {
     std::function<Writer()> build;
     bool bare;  // a bare data set: a cut can be read differently after the implicit retry
 };
+void PrintTo(const Fixture& c, std::ostream* os) { *os << c.name; }
 
 // Sequences of both kinds, a private UN sequence and encapsulated pixel data.
 Writer EncapsulatedFixture() {
@@ -542,6 +547,7 @@ struct FrameCase {
     bool loads;
     size_t storedFrames;
 };
+void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
 
 Writer NativeImage(const FrameCase& c) {
     Writer w = Part10(kExplicitLE);
@@ -609,6 +615,7 @@ struct FileCase {
     const char* name;
     std::function<Writer()> build;
 };
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 
 Bytes Pattern(size_t n, uint8_t seed) {
     Bytes b(n);
