@@ -230,3 +230,26 @@ TEST(DocCaret, SameAsTheLinearScanOnTheCorpus) {
     }
     EXPECT_GE(files, 8);
 }
+
+// Every element of every real file can be shown: a range inside the file's
+// bytes (cut-off files aside) and a value row that fits the list.
+TEST(DocCorpus, EveryElementCanBeShown) {
+    const std::filesystem::path data = std::filesystem::path(QUILLON_PYDICOM_DATA) / "test_files";
+    if (!std::filesystem::exists(data)) GTEST_SKIP() << "pydicom data not installed";
+    std::size_t shown = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(data)) {
+        if (!entry.is_regular_file()) continue;
+        CQuillonDocument doc;
+        if (!doc.Open(U16(entry.path())).Opened()) continue;
+        SCOPED_TRACE(entry.path().string());
+        for (std::size_t i = 0; i < doc.Records().size(); ++i) {
+            const ElementProperties p = doc.Properties(i);
+            ASSERT_EQ(p.highlight, HighlightRequest::Range);
+            EXPECT_LE(p.first, p.last + 1);
+            EXPECT_FALSE(p.values[0].empty());
+            EXPECT_TRUE(p.values[6].size() < 512);
+            ++shown;
+        }
+    }
+    EXPECT_GT(shown, 10000u);
+}
