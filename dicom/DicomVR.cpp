@@ -105,21 +105,19 @@ void CDicomVR::GuessVR(const uint8_t* v, uint32_t count, bool longForm) {
             return;
         }
         if (count == 1) return;
-        if (count == 2) {
+        if (count == 2 || count == 4) {
             if (nonPrintable) {
-                int16_t n;
-                std::memcpy(&n, v, 2);
-                m_guessedVR = n < 0 ? u"SS" : u"US";
-            } else {
-                m_guessedVR = allDigits ? u"IS" : u"CS";
-            }
-            return;
-        }
-        if (count == 4) {
-            if (nonPrintable) {
+                // A signed integer of the value's size, in the machine's byte order.
                 int32_t n;
-                std::memcpy(&n, v, 4);
-                m_guessedVR = n < 0 ? u"SL" : u"UL";
+                if (count == 2) {
+                    int16_t n16;
+                    std::memcpy(&n16, v, 2);
+                    n = n16;
+                    m_guessedVR = n < 0 ? u"SS" : u"US";
+                } else {
+                    std::memcpy(&n, v, 4);
+                    m_guessedVR = n < 0 ? u"SL" : u"UL";
+                }
             } else {
                 m_guessedVR = allDigits ? u"IS" : u"CS";
             }
