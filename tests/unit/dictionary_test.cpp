@@ -408,3 +408,10 @@ TEST(DictionaryLookup, NewElementsTakeNameAndVr) {
         EXPECT_EQ(tag.m_vr.GetDeclaredVR(), c.vr);
     }
 }
+
+// Names the generator writes as two adjacent literals come out whole.
+TEST(Dictionary, SplitLiteralNamesAreWhole) {
+    const CDicomDictionary& dict = CDicomDictionary::Instance();
+    EXPECT_EQ(dict.LookupName(0x300A, 0x0082), u"Beam Dose Speci" u"fication Point");
+    EXPECT_EQ(dict.LookupName(0x300A, 0x00A2), u"Brachy Application Setup Dose Speci" u"fication Point");
+}
