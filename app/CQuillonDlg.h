@@ -11,8 +11,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/doc/QuillonDocument.h"
-#include "app/doc/RecentFiles.h"
+#include "doc/QuillonDocument.h"
+#include "doc/RecentFiles.h"
 
 class QComboBox;
 class QFrame;

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/doc/DocumentTree.h"
+#include "doc/DocumentTree.h"
 
 namespace quillon {
 

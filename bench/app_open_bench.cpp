@@ -30,7 +30,7 @@
 #include "app/CQuillonDlg.h"
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
-#include "app/doc/RecentFiles.h"
+#include "doc/RecentFiles.h"
 #include "dicom/DicomFile.h"
 #include "hexview/MCWndHexEditor.h"
 

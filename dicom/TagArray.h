@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dicom/DicomTag.h"
-#include "image/PixelModule.h"
+#include "dicom/PixelModule.h"
 
 class CTagArray : public CPixelModule {
 public:

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/doc/DocumentTree.h"
+#include "doc/DocumentTree.h"
 #include "dicom/DicomFile.h"
 #include "dicom/TextUtil.h"
 

@@ -16,7 +16,7 @@
 #include "app/CQuillonDlg.h"
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
-#include "app/doc/RecentFiles.h"
+#include "doc/RecentFiles.h"
 
 namespace {
 

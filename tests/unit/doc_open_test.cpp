@@ -11,7 +11,7 @@
 #include <new>
 #include <string>
 
-#include "app/doc/QuillonDocument.h"
+#include "doc/QuillonDocument.h"
 #include "dicom/TextUtil.h"
 #include "tests/unit/doc_test_files.h"
 

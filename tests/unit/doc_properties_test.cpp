@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/doc/QuillonDocument.h"
+#include "doc/QuillonDocument.h"
 #include "dicom/TextUtil.h"
 #include "tests/unit/doc_test_files.h"
 

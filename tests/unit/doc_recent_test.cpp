@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/doc/RecentFiles.h"
+#include "doc/RecentFiles.h"
 #include "dicom/TextUtil.h"
 
 using namespace quillon;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/doc/DocumentTree.h"
-#include "app/doc/QuillonDocument.h"
+#include "doc/DocumentTree.h"
+#include "doc/QuillonDocument.h"
 #include "dicom/TextUtil.h"
 #include "tests/unit/doc_test_files.h"
 

@@ -1,4 +1,4 @@
-#include "app/doc/RecentFiles.h"
+#include "doc/RecentFiles.h"
 
 #include "dicom/TextUtil.h"
 

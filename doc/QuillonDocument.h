@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/doc/DocumentTree.h"
+#include "doc/DocumentTree.h"
 #include "dicom/DicomFile.h"
 #include "dicom/HeapBlock.h"
 

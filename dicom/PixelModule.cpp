@@ -1,4 +1,4 @@
-#include "image/PixelModule.h"
+#include "dicom/PixelModule.h"
 
 #include <algorithm>
 #include <cmath>

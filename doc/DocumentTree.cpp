@@ -1,4 +1,4 @@
-#include "app/doc/DocumentTree.h"
+#include "doc/DocumentTree.h"
 
 #include <cstring>
 #include <memory>

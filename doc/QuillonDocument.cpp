@@ -1,4 +1,4 @@
-#include "app/doc/QuillonDocument.h"
+#include "doc/QuillonDocument.h"
 
 #include <sys/stat.h>
 
