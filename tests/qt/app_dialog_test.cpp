@@ -221,7 +221,7 @@ private slots:
         QVERIFY(sawMenu);
         QCOMPARE(title, QStringLiteral("About Quillon"));
         QCOMPARE(product, QStringLiteral("Quillon"));
-        QCOMPARE(version, QStringLiteral("Version 1.1.7 (64 bit)"));
+        QCOMPARE(version, QStringLiteral("Version " QUILLON_VERSION " (64 bit)"));
         QCOMPARE(ok, QStringLiteral("OK"));
 
         // Any system command with the About identifier in its upper bits opens it too.
