@@ -6,7 +6,7 @@
 #include <limits>
 #include <unordered_set>
 
-#include "dicom/DicomHeader.h"
+#include "dicom/TransferSyntax.h"
 #include "dicom/DicomTag.h"
 
 using quillon::AllocBlock;

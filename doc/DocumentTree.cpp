@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "dicom/LoaderRules.h"
 #include "dicom/TextUtil.h"
 
 using quillon::Format16;
@@ -30,7 +31,7 @@ std::size_t AddFrameNodes(CDicomFile& file) {
             }
             std::memset(block, 0, size);
         }
-        auto node = std::make_unique<CDicomTag>(0x0000, uint16_t(k + 1));
+        auto node = std::make_unique<CDicomTag>(quillon::rules::kFrameNodeGroup, uint16_t(k + 1));
         pixelData->m_frames[k] = nullptr;
         node->AdoptLongValue(block, uint32_t(size));
         node->m_dataOffset = offset;
@@ -58,7 +59,7 @@ std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
 // looking them up per element would make the walk quadratic).
 std::u16string Label(const CDicomTag* pixelData, const CDicomTag* element, std::size_t childIndex,
                      std::size_t thumbnailCount) {
-    if (element->m_group == 0x0000 && pixelData && element->m_parent == pixelData)
+    if (element->m_group == quillon::rules::kFrameNodeGroup && pixelData && element->m_parent == pixelData)
         return Format16("Frame %04d", int(element->m_element));
     if (element->IsItem()) {
         // The basic offset table (child 0) keeps the item label; fragment j
