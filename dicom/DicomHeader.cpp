@@ -46,8 +46,8 @@ unsigned SwapUnitFor(const std::u16string& vr) {
 
 // A node for an item header: the tag as read, its 32-bit length in long form
 // and nothing else (no default value of a group length element).
-CDicomTag* NewItemNode(uint16_t group, uint16_t element, uint32_t length, uint64_t dataOffset) {
-    auto* item = new CDicomTag(group, element);
+std::unique_ptr<CDicomTag> NewItemNode(uint16_t group, uint16_t element, uint32_t length, uint64_t dataOffset) {
+    auto item = std::make_unique<CDicomTag>(group, element);
     item->m_tagData.Free();
     item->m_tagData.m_longLength = length;
     item->m_dataOffset = dataOffset;
@@ -105,7 +105,7 @@ bool CDicomHeader::ReadMetaInformation() {
         const uint32_t length = node->GetLength();
         if (!CanRead(length)) return false;
         if (length != 0 && !ReadValue(node.get())) return false;
-        Add(node.release());
+        Add(std::move(node));
         m_position += length;
     }
 }
@@ -158,14 +158,14 @@ bool CDicomHeader::ReadDataSet() {
 
         if (IsSequence(node.get(), m_explicitVR)) {
             if (!ReadSequence(node.get())) return false;
-            Add(node.release());
+            Add(std::move(node));
             if (m_position == m_fileSize) return true;
             if (!ReadTag(group, element)) return false;
             continue;
         }
         if (isPixelData && (!IsUncompressed() || length == kUndefinedLength)) {
             if (!ReadEncapsulatedPixelData(node.get())) return false;
-            Add(node.release());
+            Add(std::move(node));
             return true;
         }
         if (!CanRead(length)) return false;
@@ -174,7 +174,7 @@ bool CDicomHeader::ReadDataSet() {
             const CDicomTag* bitsAllocated = Find(0x0028, 0x0100);
             if (bitsAllocated && bitsAllocated->GetIntValue() > 8) node->SetVR(u"OW");
         }
-        Add(node.release());
+        Add(std::move(node));
         if (!m_hasPreamble && group == 0x0002 && element == 0x0010) ApplyTransferSyntax();
         m_position += length;
         if (m_position == m_fileSize || isPixelData) return true;
@@ -208,10 +208,7 @@ bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
     // which replaces the block, or is the length of a sequence, which holds no
     // value. Left in place it would be a block shorter than the length that
     // every reader of the value trusts.
-    if (element->m_tagData.m_data && element->GetLength() != 0) {
-        std::free(element->m_tagData.m_data);
-        element->m_tagData.m_data = nullptr;
-    }
+    if (element->m_tagData.m_data && element->GetLength() != 0) element->m_tagData.m_data.reset();
     element->m_dataOffset = m_position;
     return true;
 }
@@ -229,7 +226,7 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
             uint16_t group, element;
             uint32_t itemLength;
             if (!ReadTag(group, element) || !Read32(itemLength)) return false;
-            std::unique_ptr<CDicomTag> item(NewItemNode(group, element, itemLength, m_position));
+            std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
             bool ok;
             if (unknownVR) {
                 const bool saved = m_explicitVR;
@@ -240,7 +237,7 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
                 ok = ReadItem(item.get());
             }
             if (!ok) return false;
-            sequence->AddChild(item.release());
+            sequence->AddChild(std::move(item));
             if (PeekDelimiter(0xE0DD)) return SkipDelimiter();
         }
     }
@@ -253,10 +250,10 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
         if (group == 0xFFFE && element == 0xE000) {
             uint32_t itemLength;
             if (!Read32(itemLength)) return false;
-            std::unique_ptr<CDicomTag> item(NewItemNode(group, element, itemLength, m_position));
+            std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
             if (itemLength != 0 && !ReadItem(item.get())) return false;
             sum += SettleItem(item.get());
-            sequence->AddChild(item.release());
+            sequence->AddChild(std::move(item));
             if (sum >= length) {
                 if (m_parsing && m_depth > kRememberedDepth) m_itemsExtents[sequence] = {sum, m_explicitVR};
                 return true;
@@ -308,12 +305,12 @@ CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
                             ? ReadEncapsulatedPixelData(node.get())
                             : ReadSequence(node.get());
         if (!ok) return ItemStep::Failed;
-        item->AddChild(node.release());
+        item->AddChild(std::move(node));
         return m_position == m_fileSize ? ItemStep::FileEnded : ItemStep::Read;
     }
     if (!CanRead(length)) return ItemStep::Failed;
     if (length != 0 && !ReadValue(node.get())) return ItemStep::Failed;
-    item->AddChild(node.release());
+    item->AddChild(std::move(node));
     m_position += length;
     return ItemStep::Read;
 }
@@ -347,14 +344,10 @@ bool CDicomHeader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
     const bool swap = !m_littleEndian && pixelData->m_vr.GetVR() == u"OW";
     uint64_t offset = m_position;
     for (uint64_t k = 0; k < frames; ++k, offset += frameSize) {
-        auto* block = static_cast<uint8_t*>(AllocBlock(frameSize));
-        if (!block) return false;
-        if (!CopyAt(offset, block, frameSize)) {
-            std::free(block);
-            return false;
-        }
-        if (swap) SwapUnits(block, frameSize, 2);
-        pixelData->AddFrame(block, frameSize);
+        HeapPtr<uint8_t> block(static_cast<uint8_t*>(AllocBlock(frameSize)));
+        if (!block || !CopyAt(offset, block.get(), frameSize)) return false;
+        if (swap) SwapUnits(block.get(), frameSize, 2);
+        pixelData->AddFrame(std::move(block), frameSize);
     }
     return true;
 }
@@ -365,11 +358,11 @@ bool CDicomHeader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
 bool CDicomHeader::ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_t element, uint64_t* sum) {
     uint32_t length;
     if (!Read32(length)) return false;
-    std::unique_ptr<CDicomTag> item(NewItemNode(group, element, length, m_position));
+    std::unique_ptr<CDicomTag> item = NewItemNode(group, element, length, m_position);
     if (sum) *sum += 8 + uint64_t(length);
     if (!CanRead(length)) return false;
     if (length != 0 && !ReadValue(item.get())) return false;
-    pixelData->AddChild(item.release());
+    pixelData->AddChild(std::move(item));
     m_position += length;
     return true;
 }

@@ -64,7 +64,7 @@ std::u16string CDicomTag::GetValueText(std::u16string_view charsetTerm) const {
     try {
         const uint32_t length = GetLength();
         if (length == 0) return {};
-        const uint8_t* data = m_tagData.m_data;
+        const uint8_t* data = m_tagData.m_data.get();
         const std::u16string& vr = m_vr.GetVR();
         const std::u16string& declared = m_vr.GetDeclaredVR();
 

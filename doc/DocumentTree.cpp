@@ -22,22 +22,21 @@ std::size_t AddFrameNodes(CDicomFile& file) {
         // The node takes the frame's block: its bytes are held once, by the
         // node, however big the frames are. A block that is missing gets an
         // empty one of the frame's size.
-        uint8_t* block = pixelData->m_frames[k];
+        quillon::HeapPtr<uint8_t> block = std::move(pixelData->m_frames[k]);
         if (!block) {
-            block = static_cast<uint8_t*>(quillon::AllocBlock(size));
+            block.reset(static_cast<uint8_t*>(quillon::AllocBlock(size)));
             if (!block) {
                 offset += size;
                 continue;
             }
-            std::memset(block, 0, size);
+            std::memset(block.get(), 0, size);
         }
         auto node = std::make_unique<CDicomTag>(quillon::rules::kFrameNodeGroup, uint16_t(k + 1));
-        pixelData->m_frames[k] = nullptr;
-        node->AdoptLongValue(block, uint32_t(size));
+        node->AdoptLongValue(std::move(block), uint32_t(size));
         node->m_dataOffset = offset;
         node->SetVR(vr);
         node->m_description = u"Frame Data";
-        pixelData->AddChild(node.release());
+        pixelData->AddChild(std::move(node));
         ++added;
         offset += size;
     }

@@ -664,7 +664,7 @@ TEST_P(LoadFromFile, GivesWhatLoadingTheBytesFromMemoryGives) {
     if (pa && pb) {
         ASSERT_EQ(pa->m_frameSizes, pb->m_frameSizes);
         for (size_t k = 0; k < pa->m_frames.size(); ++k)
-            EXPECT_EQ(std::memcmp(pa->m_frames[k], pb->m_frames[k], pa->m_frameSizes[k]), 0) << "frame " << k;
+            EXPECT_EQ(std::memcmp(pa->m_frames[k].get(), pb->m_frames[k].get(), pa->m_frameSizes[k]), 0) << "frame " << k;
     }
     // One byte short of the value that ends the file: both fail.
     std::filesystem::resize_file(path, bytes.size() - 1);

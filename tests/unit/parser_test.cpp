@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "DicomWriter.h"
@@ -85,9 +86,10 @@ TEST(ElementModel, GroupLengthNodeAndSequenceVR) {
     EXPECT_EQ(ValueOf(&t), Bytes(4, 0));
 
     CDicomTag parent(0x0009, 0x1010);
-    auto* unknown = new CDicomTag(0x0009, 0x1020);
-    unknown->AddChild(new CDicomTag(0xFFFE, 0xE000));
-    parent.AddChild(unknown);
+    auto owned = std::make_unique<CDicomTag>(0x0009, 0x1020);
+    CDicomTag* unknown = owned.get();
+    unknown->AddChild(std::make_unique<CDicomTag>(0xFFFE, 0xE000));
+    parent.AddChild(std::move(owned));
     EXPECT_EQ(unknown->m_vr.GetVR(), u"SQ");
     EXPECT_EQ(unknown->m_parent, &parent);
 }

@@ -326,7 +326,7 @@ TEST(PixelModuleFrames, NativeDataIsCutIntoFrames) {
         for (size_t k = 0; k < c.frames; ++k) {
             SCOPED_TRACE(k);
             ASSERT_EQ(pixels->m_frameSizes[k], c.frameSize);
-            const uint8_t* frame = pixels->m_frames[k];
+            const uint8_t* frame = pixels->m_frames[k].get();
             const uint64_t first = k * c.frameSize, last = first + c.frameSize - 1;
             EXPECT_EQ(frame[0], uint8_t((k + 1) * 16 + first % 7));
             EXPECT_EQ(frame[c.frameSize - 1], uint8_t((k + 1) * 16 + last % 7));
