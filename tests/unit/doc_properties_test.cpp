@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "doc/QuillonDocument.h"
 #include "dicom/TextUtil.h"
-#include "tests/unit/doc_test_files.h"
+#include "doc/QuillonDocument.h"
+#include "tests/support/DocTestFiles.h"
 
 using namespace quillon;
 using doctest_files::TempDir;

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "doc/RecentFiles.h"
 #include "dicom/TextUtil.h"
+#include "doc/RecentFiles.h"
 
 using namespace quillon;
 using Places = std::vector<std::u16string>;

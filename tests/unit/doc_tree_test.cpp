@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "dicom/TextUtil.h"
 #include "doc/DocumentTree.h"
 #include "doc/QuillonDocument.h"
-#include "dicom/TextUtil.h"
-#include "tests/unit/doc_test_files.h"
+#include "tests/support/DocTestFiles.h"
 
 using namespace quillon;
 using doctest_files::TempDir;

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "DicomWriter.h"
 #include "dicom/DicomFile.h"
+#include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "DicomWriter.h"
 #include "dicom/DicomFile.h"
+#include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
 

@@ -8,8 +8,8 @@
 #include <limits>
 #include <optional>
 
-#include "DicomWriter.h"
 #include "dicom/DicomFile.h"
+#include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
 

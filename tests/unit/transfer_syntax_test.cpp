@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "DicomWriter.h"
 #include "dicom/DicomFile.h"
+#include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
 
