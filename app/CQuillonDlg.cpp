@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFrame>
@@ -11,59 +10,24 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
-#include <QSettings>
 #include <QStyleFactory>
 #include <QTableWidget>
 #include <QTreeView>
-#include <QUrl>
 
 #include "app/CAboutDlg.h"
+#include "app/CLinkButton.h"
 #include "app/DialogUnits.h"
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
 #include "app/QuillonResources.h"
+#include "app/SettingsRecentStore.h"
+#include "app/ThumbnailCanvas.h"
 #include "hexview/MCWndHexEditor.h"
 
 namespace quillon {
 
-// ---------------------------------------------------------------------------
-// Recent-files values in the per-user settings
-
-std::u16string SettingsRecentStore::Read(const std::u16string& section, const std::u16string& name) {
-    QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplication));
-    settings.beginGroup(QString::fromStdU16String(section));
-    const QVariant value = settings.value(QString::fromStdU16String(name));
-    // A value that is not a plain text reads as a free place.
-    if (value.typeId() != QMetaType::QString) return {};
-    return value.toString().toStdU16String();
-}
-
-void SettingsRecentStore::Write(const std::u16string& section, const std::u16string& name,
-                                const std::u16string& value) {
-    QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplication));
-    settings.beginGroup(QString::fromStdU16String(section));
-    settings.setValue(QString::fromStdU16String(name), QString::fromStdU16String(value));
-}
-
 namespace {
-
-// A borderless hyperlink-style button with a hand cursor that opens its
-// address in the browser.
-class CLinkButton : public QPushButton {
-public:
-    CLinkButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
-        setFlat(true);
-        setCursor(Qt::PointingHandCursor);
-        setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0px; color: #0000FF; "
-                                     "text-decoration: underline; background: transparent; }"));
-        connect(this, &QPushButton::clicked, this, [this] {
-            const QString url = property("url").toString();
-            if (!url.isEmpty()) QDesktopServices::openUrl(QUrl(url));
-        });
-    }
-};
 
 QWidget* Tagged(QWidget* w, int id, const char* name) {
     w->setProperty("controlId", id);
@@ -443,17 +407,9 @@ void CQuillonDlg::ShowElement(const QModelIndex& item) {
     // decoded) keep it.
     if (p.thumbnail) {
         const FrameThumbnail* t = m_document.Thumbnail(*p.thumbnail);
-        if (t && t->width > 0 && t->height > 0 &&
-            t->pixels.size() >= std::size_t(t->width) * std::size_t(t->height)) {
-            const QImage frame(reinterpret_cast<const uchar*>(t->pixels.data()), t->width, t->height,
-                               t->width * 4, QImage::Format_ARGB32);
-            QImage canvas(128, 128, QImage::Format_RGB32);
-            canvas.fill(Qt::black);
-            const QImage scaled = frame.scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            QPainter painter(&canvas);
-            painter.drawImage((128 - scaled.width()) / 2, (128 - scaled.height()) / 2, scaled);
-            painter.end();
-            m_thumbnailBitmap = QPixmap::fromImage(canvas);
+        if (t) {
+            const QPixmap composed = ComposeThumbnail(*t);
+            if (!composed.isNull()) m_thumbnailBitmap = composed;
         }
     }
     SetPicture(m_thumbnailBitmap);
