@@ -115,6 +115,8 @@ void CDicomTag::NormalizeValue() {
     };
     const uint32_t length = GetLength();
     const bool odd = (length & 1) != 0;
+    // The VRs of one rule stay on shared lines.
+    // clang-format off
     switch (VRCode(m_vr.GetVR())) {
         case Code('A', 'E'): case Code('A', 'S'): case Code('C', 'S'): case Code('D', 'S'): case Code('D', 'T'):
         case Code('I', 'S'): case Code('L', 'O'): case Code('L', 'T'): case Code('P', 'N'): case Code('S', 'H'):
@@ -149,6 +151,7 @@ void CDicomTag::NormalizeValue() {
         default:
             break;
     }
+    // clang-format on
 }
 
 HeapPtr<char> CDicomTag::GetValueString() const {
