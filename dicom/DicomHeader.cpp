@@ -126,7 +126,6 @@ void CDicomHeader::ApplyTransferSyntax() {
 // ---------------------------------------------------------------------------
 // Data set parser
 
-
 bool CDicomHeader::ReadDataSet() {
     // What is remembered while parsing lives only as long as the parse.
     struct ParseScope {
@@ -394,4 +393,3 @@ bool CDicomHeader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
     }
     return true;
 }
-

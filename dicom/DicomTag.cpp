@@ -190,8 +190,7 @@ int32_t CDicomTag::GetIntValue() const {
     const std::u16string& declared = m_vr.GetDeclaredVR();
     if (declared == u"SS" || declared == u"US" || declared == u"SL" || declared == u"UL" || m_vr.GetVR().empty()) {
         switch (GetLength()) {
-            case 1:
-                return int8_t(v[0]);
+            case 1: return int8_t(v[0]);
             case 2: {
                 int16_t n;
                 std::memcpy(&n, v, 2);
@@ -202,8 +201,7 @@ int32_t CDicomTag::GetIntValue() const {
                 std::memcpy(&n, v, 4);
                 return n;
             }
-            default:
-                return 0;
+            default: return 0;
         }
     }
     if (declared == u"IS") {

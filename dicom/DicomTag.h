@@ -43,9 +43,7 @@ public:
     // Takes a block of `length` bytes as the value, held in long form without
     // normalising (frame nodes).
     void AdoptLongValue(quillon::HeapPtr<uint8_t> block, uint32_t length);
-    uint32_t GetLength() const {
-        return m_tagData.m_longLength ? m_tagData.m_longLength : m_tagData.m_shortLength;
-    }
+    uint32_t GetLength() const { return m_tagData.m_longLength ? m_tagData.m_longLength : m_tagData.m_shortLength; }
     // The value bytes followed by a NUL (all NUL without value); null on allocation failure.
     quillon::HeapPtr<char> GetValueString() const;
     // Takes the child into the tree (its parent becomes this node); false for null.

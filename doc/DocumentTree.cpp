@@ -76,8 +76,8 @@ struct Walk {
     std::size_t thumbnailCount;
     std::vector<TreeItemRecord>& out;
 
-    void Add(CDicomTag* element, std::size_t childIndex, int depth, const std::u16string& charset,
-             std::size_t parent, std::size_t row) {
+    void Add(CDicomTag* element, std::size_t childIndex, int depth, const std::u16string& charset, std::size_t parent,
+             std::size_t row) {
         if (!element) return;
         const std::size_t index = out.size();
         out.push_back({element, depth, charset, Label(pixelData, element, childIndex, thumbnailCount), parent, row, 0});

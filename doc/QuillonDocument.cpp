@@ -67,7 +67,9 @@ void CQuillonDocument::Close() {
     m_path.clear();
 }
 
-std::unique_ptr<CDicomFile> CQuillonDocument::NewFile() { return std::unique_ptr<CDicomFile>(new (std::nothrow) CDicomFile); }
+std::unique_ptr<CDicomFile> CQuillonDocument::NewFile() {
+    return std::unique_ptr<CDicomFile>(new (std::nothrow) CDicomFile);
+}
 
 uint8_t* CQuillonDocument::AllocateData(uint64_t size) {
     if (size > SIZE_MAX) return nullptr;

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "doc/DocumentTree.h"
 #include "dicom/DicomFile.h"
 #include "dicom/HeapBlock.h"
+#include "doc/DocumentTree.h"
 
 namespace quillon {
 

@@ -42,9 +42,7 @@ public:
     bool thumbnailThrows = false;
 
 protected:
-    std::unique_ptr<CDicomFile> NewFile() override {
-        return failFileObject ? nullptr : CQuillonDocument::NewFile();
-    }
+    std::unique_ptr<CDicomFile> NewFile() override { return failFileObject ? nullptr : CQuillonDocument::NewFile(); }
     uint8_t* AllocateData(uint64_t size) override {
         return failBuffer ? nullptr : CQuillonDocument::AllocateData(size);
     }
@@ -205,9 +203,7 @@ TEST(DocOpen, FileChangingBetweenTheReads) {
     // Grown: the buffer holds what the second read finds, the tree what the parse found.
     dir.Write("moving.dcm", bytes);
     SteeredDocument doc;
-    doc.onParsed = [&](const std::u16string&) {
-        std::ofstream(path, std::ios::binary | std::ios::app) << "tail";
-    };
+    doc.onParsed = [&](const std::u16string&) { std::ofstream(path, std::ios::binary | std::ios::app) << "tail"; };
     ASSERT_TRUE(doc.Open(U16(path)).Opened());
     EXPECT_EQ(doc.DataSize(), bytes.size() + 4);
     EXPECT_EQ(0, std::memcmp(doc.Data() + bytes.size(), "tail", 4));

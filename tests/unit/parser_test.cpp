@@ -34,10 +34,10 @@ TEST(ElementModel, SetValueNormalisesByVR) {
         bool longForm;
     };
     const Case cases[] = {
-        {"DA", "20010203\\", "20010203\\ ", false},    // 9 bytes -> 10
-        {"DA", "200102", "200102  ", false},           // 6 bytes -> 8
+        {"DA", "20010203\\", "20010203\\ ", false},  // 9 bytes -> 10
+        {"DA", "200102", "200102  ", false},         // 6 bytes -> 8
         {"UI", "1.2.840.10008.1.2.1", std::string("1.2.840.10008.1.2.1\0", 20), false},
-        {"UI", "1.2.3A", "1.2.30", false},             // letters become '0'
+        {"UI", "1.2.3A", "1.2.30", false},  // letters become '0'
         {"PN", "Doe^J", "Doe^J ", false},
         {"AT", std::string("\x28\x00\x10", 3), std::string("\x28\x00\x10\x00", 4), false},
         {"US", std::string("\x01\x02\x03", 3), std::string("\x01\x02\x03", 3), false},
@@ -418,7 +418,9 @@ TEST(Parser, ItemLengthsAreSettledByTheLoadNotByQueries) {
              w.item(8 + 5).text(0x0008, 0x1030, "LO", "abcde");
              w.seqEnd();
          },
-         0x1140, {0}, 14},
+         0x1140,
+         {0},
+         14},
         {"item of 13 bytes (UT of 5) in an undefined-length UN sequence: implicit VR",
          [](Writer& w) {
              w.header(0x0009, 0x1010, "UN", kUndefinedLength);
@@ -427,7 +429,9 @@ TEST(Parser, ItemLengthsAreSettledByTheLoadNotByQueries) {
              w.seqEnd();
              w.setSyntax(Syntax::ExplicitLittle);
          },
-         0x1010, {0}, 8 + 6},
+         0x1010,
+         {0},
+         8 + 6},
         {"item two undefined-length levels down",
          [](Writer& w) {
              w.header(0x0008, 0x1140, "SQ", kUndefinedLength).item(kUndefinedLength);
@@ -435,7 +439,9 @@ TEST(Parser, ItemLengthsAreSettledByTheLoadNotByQueries) {
              w.item(8 + 5).text(0x0008, 0x1030, "LO", "abcde");
              w.seqEnd().itemEnd().seqEnd();
          },
-         0x1140, {0, 0, 0}, 14},
+         0x1140,
+         {0, 0, 0},
+         14},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
