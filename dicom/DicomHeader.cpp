@@ -76,6 +76,58 @@ void CDicomHeader::ResetHeader() {
     m_depth = 0;
 }
 
+// ---------------------------------------------------------------------------
+// Reading at the cursor (in this file, beside the parser, so that the
+// compiler can inline these small steps into it)
+
+bool CDicomHeader::PeekBytes(void* dst, std::size_t n) const { return CopyAt(m_position, dst, n); }
+
+bool CDicomHeader::ReadBytes(void* dst, std::size_t n) {
+    if (!PeekBytes(dst, n)) return false;
+    m_position += n;
+    return true;
+}
+
+bool CDicomHeader::Read16(uint16_t& value) {
+    uint8_t b[2];
+    if (!ReadBytes(b, 2)) return false;
+    value = m_littleEndian ? uint16_t(b[0] | (b[1] << 8)) : uint16_t((b[0] << 8) | b[1]);
+    return true;
+}
+
+bool CDicomHeader::Read32(uint32_t& value) {
+    uint8_t b[4];
+    if (!ReadBytes(b, 4)) return false;
+    value = m_littleEndian ? (uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24)
+                           : (uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]));
+    return true;
+}
+
+bool CDicomHeader::ReadTag(uint16_t& group, uint16_t& element) {
+    if (!CanRead(4)) return false;
+    return Read16(group) && Read16(element);
+}
+
+bool CDicomHeader::PeekDelimiter(uint16_t element) const {
+    uint8_t b[4];
+    if (!PeekBytes(b, 4)) return false;
+    uint16_t g, e;
+    if (m_littleEndian) {
+        g = uint16_t(b[0] | (b[1] << 8));
+        e = uint16_t(b[2] | (b[3] << 8));
+    } else {
+        g = uint16_t((b[0] << 8) | b[1]);
+        e = uint16_t((b[2] << 8) | b[3]);
+    }
+    return g == 0xFFFE && e == element;
+}
+
+bool CDicomHeader::SkipDelimiter() {
+    if (!CanRead(8)) return false;
+    m_position += 8;
+    return true;
+}
+
 bool CDicomHeader::LittleEndianTagTest() const {
     uint8_t b[4];
     if (!PeekBytes(b, 4)) return false;
@@ -133,6 +185,7 @@ bool CDicomHeader::ReadDataSet() {
         explicit ParseScope(CDicomHeader& h) : header(h) {
             header.m_parsing = true;
             header.m_itemsExtents.clear();
+            header.m_undefinedLength.clear();
         }
         ~ParseScope() {
             header.m_parsing = false;
@@ -209,6 +262,7 @@ bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
     // every reader of the value trusts.
     if (element->m_tagData.m_data && element->GetLength() != 0) element->m_tagData.m_data.reset();
     element->m_dataOffset = m_position;
+    NoteLength(element);
     return true;
 }
 
@@ -226,6 +280,7 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
             uint32_t itemLength;
             if (!ReadTag(group, element) || !Read32(itemLength)) return false;
             std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
+            NoteLength(item.get());
             bool ok;
             if (unknownVR) {
                 const bool saved = m_explicitVR;
@@ -250,6 +305,7 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
             uint32_t itemLength;
             if (!Read32(itemLength)) return false;
             std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
+            NoteLength(item.get());
             if (itemLength != 0 && !ReadItem(item.get())) return false;
             sum += SettleItem(item.get());
             sequence->AddChild(std::move(item));

@@ -7,9 +7,11 @@
 // and TransferSyntax.cpp (vocabulary).
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "dicom/TagArray.h"
 #include "dicom/TransferSyntax.h"
@@ -84,8 +86,15 @@ protected:
     bool ReadDataSet();
     bool LittleEndianTagTest() const;
     bool BigEndianTagTest() const;
-    // Copies `n` bytes at `offset` into dst.
-    bool CopyAt(uint64_t offset, void* dst, std::size_t n) const;
+    // Copies `n` bytes at `offset` into dst. Bytes the buffer holds already
+    // are copied here; the rest goes through CopyAtSlow.
+    bool CopyAt(uint64_t offset, void* dst, std::size_t n) const {
+        if (m_buffer && n <= m_fileSize && offset <= m_fileSize - n && offset + n <= m_filled) {
+            std::memcpy(dst, m_buffer.get() + offset, n);
+            return true;
+        }
+        return CopyAtSlow(offset, dst, n);
+    }
 
     // Once the tree is complete: gives every defined-length item that lies
     // below an undefined-length element the length of its content as
@@ -109,7 +118,9 @@ private:
     bool PeekDelimiter(uint16_t element) const;
     bool SkipDelimiter();
     // Makes bytes [0, end) of m_buffer hold the file (reading ahead a little).
-    bool FillTo(uint64_t end) const;
+    bool FillTo(uint64_t end) const { return end <= m_filled || FillToSlow(end); }
+    bool FillToSlow(uint64_t end) const;
+    bool CopyAtSlow(uint64_t offset, void* dst, std::size_t n) const;
 
     quillon::HeapPtr<uint8_t> m_buffer;  // the whole file while it is parsed
     std::FILE* m_file = nullptr;         // the open file, read into m_buffer as the parse advances
@@ -143,6 +154,12 @@ private:
     };
     std::unordered_map<const CDicomTag*, ItemsExtent> m_itemsExtents;
     bool m_parsing = false;
+    // The undefined-length nodes of the data set in the order they were read
+    // (pre-order), for SettleItemLengths.
+    std::vector<CDicomTag*> m_undefinedLength;
+    void NoteLength(CDicomTag* node) {
+        if (m_parsing && node->GetLength() == kUndefinedLength) m_undefinedLength.push_back(node);
+    }
 
     // Measuring with or without settling item lengths (DicomHeaderGeometry.cpp).
     struct Settling;

@@ -3,21 +3,20 @@
 // one place where measuring writes into the tree.
 #include "dicom/DicomHeader.h"
 
+#include <optional>
 #include <type_traits>
 #include <vector>
 
 #include "dicom/LoaderRules.h"
 
 using quillon::rules::IsSequence;
+using quillon::rules::IsVR;
 
 // What a measure that settles item lengths carries along.
 struct CDicomHeader::Settling {
     // While the data set is parsed: the remembered item sums of deep
     // defined-length sequences (m_itemsExtents); null otherwise.
     const std::unordered_map<const CDicomTag*, ItemsExtent>* remembered = nullptr;
-    // After the parse: for each undefined-length node measured, the encoding
-    // it was last measured in; null while parsing.
-    std::unordered_map<const CDicomTag*, bool>* measuredIn = nullptr;
 };
 
 // One measure for both uses: with a const Node it only reads; with a mutable
@@ -28,9 +27,6 @@ uint64_t CDicomHeader::Measure(Node* node, bool explicitVR, Settling* settling) 
     constexpr bool kSettles = !std::is_const_v<Node>;
     if (!node) return 0;
     const uint32_t length = node->GetLength();
-    if constexpr (kSettles) {
-        if (settling->measuredIn && length == kUndefinedLength) (*settling->measuredIn)[node] = explicitVR;
-    }
     if (node->IsItem()) {
         uint64_t size = 8;
         for (const auto& child : node->m_children) size += Measure<Node>(child.get(), explicitVR, settling);
@@ -46,7 +42,7 @@ uint64_t CDicomHeader::Measure(Node* node, bool explicitVR, Settling* settling) 
     if (IsSequence(node, explicitVR)) {
         const uint64_t header = explicitVR ? 12 : 8;
         // The items of a UN sequence are implicit VR.
-        const bool itemsExplicitVR = vr == u"UN" ? false : explicitVR;
+        const bool itemsExplicitVR = IsVR(vr, 'U', 'N') ? false : explicitVR;
         uint64_t items = 0;
         bool known = false;
         if constexpr (kSettles) {
@@ -72,7 +68,9 @@ uint64_t CDicomHeader::Measure(Node* node, bool explicitVR, Settling* settling) 
         return header + length;
     }
     if (explicitVR || node->m_group == 0x0002) {
-        const uint64_t header = (vr.empty() || vr == u"OB" || vr == u"OW" || vr == u"UN" || vr == u"UT") ? 12 : 8;
+        const uint64_t header =
+            (vr.empty() || IsVR(vr, 'O', 'B') || IsVR(vr, 'O', 'W') || IsVR(vr, 'U', 'N') || IsVR(vr, 'U', 'T')) ? 12
+                                                                                                                 : 8;
         return header + length;
     }
     return 8 + uint64_t(length);
@@ -88,28 +86,53 @@ uint64_t CDicomHeader::SettleItem(CDicomTag* item) {
     return Measure<CDicomTag>(item, m_explicitVR, &settling);
 }
 
-void CDicomHeader::SettleItemLengths() {
-    // Each undefined-length node is measured in the data set's encoding, top
-    // down, so that an item ends with the length measured from its nearest
-    // undefined-length ancestor. A node already measured in that encoding
-    // from an ancestor is not measured again: the same measure from the same
-    // start writes the same lengths, and a tree of nested undefined-length
-    // sequences is walked once rather than once per level.
-    std::unordered_map<const CDicomTag*, bool> measuredIn;
-    Settling settling;
-    settling.measuredIn = &measuredIn;
-    std::vector<CDicomTag*> pending;
-    for (auto it = m_tags.rbegin(); it != m_tags.rend(); ++it) pending.push_back(it->get());
-    while (!pending.empty()) {
-        CDicomTag* node = pending.back();
-        pending.pop_back();
-        if (!node) continue;
-        if (node->GetLength() == kUndefinedLength) {
-            const auto it = measuredIn.find(node);
-            if (it == measuredIn.end() || it->second != m_explicitVR) Measure<CDicomTag>(node, m_explicitVR, &settling);
-        }
-        for (auto it = node->m_children.rbegin(); it != node->m_children.rend(); ++it) pending.push_back(it->get());
+namespace {
+
+// Whether the measure started at `from` (in `explicitVR`) goes down to `to`,
+// one of its descendants, and in which encoding it then measures it: it
+// descends into every child of an item, into the items of a sequence (as
+// implicit VR below a UN sequence), and into nothing else.
+std::optional<bool> EncodingReaching(const CDicomTag* from, const CDicomTag* to, bool explicitVR,
+                                     std::vector<const CDicomTag*>& path) {
+    path.clear();
+    for (const CDicomTag* p = to->m_parent; p != from; p = p->m_parent) path.push_back(p);
+    path.push_back(from);
+    bool e = explicitVR;
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+        const CDicomTag* node = *it;
+        if (node->IsItem()) continue;
+        if (!IsSequence(node, e)) return std::nullopt;
+        if (IsVR(node->m_vr.GetVR(), 'U', 'N')) e = false;
     }
+    return e;
+}
+
+}  // namespace
+
+void CDicomHeader::SettleItemLengths() {
+    // Each undefined-length node is measured in the data set's encoding, in
+    // the order of the file, so that an item ends with the length measured
+    // from its nearest undefined-length ancestor. A node that the measure of
+    // its nearest reaching undefined-length ancestor reaches in that same
+    // encoding is not measured again: that measure wrote the same lengths
+    // below it. So nested undefined-length sequences are measured once, not
+    // once per level.
+    Settling settling;
+    std::vector<const CDicomTag*> path;
+    for (CDicomTag* node : m_undefinedLength) {
+        if (node->GetLength() != kUndefinedLength) continue;
+        bool measured = false;
+        for (const CDicomTag* a = node->m_parent; a && !measured; a = a->m_parent) {
+            if (a->GetLength() != kUndefinedLength) continue;
+            if (const std::optional<bool> e = EncodingReaching(a, node, m_explicitVR, path)) {
+                measured = *e == m_explicitVR;
+                break;
+            }
+        }
+        if (!measured) Measure<CDicomTag>(node, m_explicitVR, &settling);
+    }
+    m_undefinedLength.clear();
+    m_undefinedLength.shrink_to_fit();
 }
 
 // ---------------------------------------------------------------------------

@@ -52,8 +52,7 @@ constexpr std::size_t kDirectRead = 64 * 1024;
 
 }  // namespace
 
-bool CDicomHeader::FillTo(uint64_t end) const {
-    if (end <= m_filled) return true;
+bool CDicomHeader::FillToSlow(uint64_t end) const {
     if (!m_buffer || end > m_fileSize) return false;
     const uint64_t target = std::max(end, std::min(m_fileSize, m_filled + kReadAhead));
     if (!ReadFileAt(m_file, m_filled, m_buffer.get() + m_filled, std::size_t(target - m_filled))) return false;
@@ -61,7 +60,7 @@ bool CDicomHeader::FillTo(uint64_t end) const {
     return true;
 }
 
-bool CDicomHeader::CopyAt(uint64_t offset, void* dst, std::size_t n) const {
+bool CDicomHeader::CopyAtSlow(uint64_t offset, void* dst, std::size_t n) const {
     if (n > m_fileSize || offset > m_fileSize - n) return false;
     if (n == 0) return true;
     if (!m_buffer) return ReadFileAt(m_file, offset, dst, n);
@@ -75,54 +74,6 @@ bool CDicomHeader::CopyAt(uint64_t offset, void* dst, std::size_t n) const {
     }
     if (!FillTo(end)) return false;
     std::memcpy(dst, m_buffer.get() + offset, n);
-    return true;
-}
-
-bool CDicomHeader::PeekBytes(void* dst, std::size_t n) const { return CopyAt(m_position, dst, n); }
-
-bool CDicomHeader::ReadBytes(void* dst, std::size_t n) {
-    if (!PeekBytes(dst, n)) return false;
-    m_position += n;
-    return true;
-}
-
-bool CDicomHeader::Read16(uint16_t& value) {
-    uint8_t b[2];
-    if (!ReadBytes(b, 2)) return false;
-    value = m_littleEndian ? uint16_t(b[0] | (b[1] << 8)) : uint16_t((b[0] << 8) | b[1]);
-    return true;
-}
-
-bool CDicomHeader::Read32(uint32_t& value) {
-    uint8_t b[4];
-    if (!ReadBytes(b, 4)) return false;
-    value = m_littleEndian ? (uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24)
-                           : (uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]));
-    return true;
-}
-
-bool CDicomHeader::ReadTag(uint16_t& group, uint16_t& element) {
-    if (!CanRead(4)) return false;
-    return Read16(group) && Read16(element);
-}
-
-bool CDicomHeader::PeekDelimiter(uint16_t element) const {
-    uint8_t b[4];
-    if (!PeekBytes(b, 4)) return false;
-    uint16_t g, e;
-    if (m_littleEndian) {
-        g = uint16_t(b[0] | (b[1] << 8));
-        e = uint16_t(b[2] | (b[3] << 8));
-    } else {
-        g = uint16_t((b[0] << 8) | b[1]);
-        e = uint16_t((b[2] << 8) | b[3]);
-    }
-    return g == 0xFFFE && e == element;
-}
-
-bool CDicomHeader::SkipDelimiter() {
-    if (!CanRead(8)) return false;
-    m_position += 8;
     return true;
 }
 

@@ -49,15 +49,20 @@ inline bool IsPlausibleFirstTag(uint16_t group, uint16_t element) {
 // the second parse counts (DicomFile.cpp, RecogniseAndParse).
 constexpr bool kRetryBareDataSetAsImplicit = true;
 
+// Whether a VR is the two letters a and b (cheaper than comparing strings,
+// for the loops that measure every node).
+inline bool IsVR(const std::u16string& vr, char a, char b) {
+    return vr.size() == 2 && vr[0] == char16_t(a) && vr[1] == char16_t(b);
+}
+
 // What is read as a sequence of items: an SQ element, an undefined-length
 // element of implicit VR (its VR cannot be told from the file), and an
 // undefined-length UN element (whose items are then implicit VR).
 inline bool IsSequence(const CDicomTag* node, bool explicitVR) {
     const std::u16string& vr = node->m_vr.GetVR();
-    const bool undefined = node->GetLength() == kUndefinedLength;
-    return vr == u"SQ" || (!explicitVR && undefined) || (vr == u"UN" && undefined);
+    if (node->GetLength() == kUndefinedLength) return !explicitVR || IsVR(vr, 'S', 'Q') || IsVR(vr, 'U', 'N');
+    return IsVR(vr, 'S', 'Q');
 }
-
 // The frame nodes that the document adds under the top-level Pixel Data
 // element carry the tag (0000,n), n the frame number from 1; no element read
 // from a file sits there with group 0000.
