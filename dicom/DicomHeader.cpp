@@ -186,6 +186,7 @@ bool CDicomHeader::ReadDataSet() {
             header.m_parsing = true;
             header.m_itemsExtents.clear();
             header.m_undefinedLength.clear();
+            header.m_settledIn[0] = header.m_settledIn[1] = false;
         }
         ~ParseScope() {
             header.m_parsing = false;
@@ -205,11 +206,20 @@ bool CDicomHeader::ReadDataSet() {
         } else {
             node.reset(new CDicomTag(group, element));
         }
+        const std::size_t noted = m_undefinedLength.size();
+        m_switchedToImplicit = false;
         if (!ReadElementHeader(node.get())) return false;
         const uint32_t length = node->GetLength();
 
         if (IsSequence(node.get(), m_explicitVR)) {
             if (!ReadSequence(node.get())) return false;
+            // Its items were settled as they were read, in the encoding that
+            // SettleItemLengths measures them in, unless a UN sequence read
+            // them as implicit VR inside explicit VR: then they are left to it.
+            if (!m_switchedToImplicit) {
+                m_undefinedLength.resize(noted);
+                m_settledIn[m_explicitVR] = true;
+            }
             Add(std::move(node));
             if (m_position == m_fileSize) return true;
             if (!ReadTag(group, element)) return false;
@@ -275,24 +285,27 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
     if (length == kUndefinedLength) {
         if (PeekDelimiter(0xE0DD)) return SkipDelimiter();
         const bool unknownVR = sequence->m_vr.GetVR() == u"UN";
+        if (unknownVR && m_explicitVR) m_switchedToImplicit = true;
+        const bool itemsExplicitVR = unknownVR ? false : m_explicitVR;
+        uint64_t sum = 0;
         for (;;) {
             uint16_t group, element;
             uint32_t itemLength;
             if (!ReadTag(group, element) || !Read32(itemLength)) return false;
             std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
             NoteLength(item.get());
-            bool ok;
-            if (unknownVR) {
-                const bool saved = m_explicitVR;
-                m_explicitVR = false;
-                ok = ReadItem(item.get());
-                m_explicitVR = saved;
-            } else {
-                ok = ReadItem(item.get());
-            }
+            const bool saved = m_explicitVR;
+            m_explicitVR = itemsExplicitVR;
+            const bool ok = ReadItem(item.get());
+            // Settled now, while its nodes are fresh in memory.
+            if (ok) sum += SettleItem(item.get());
+            m_explicitVR = saved;
             if (!ok) return false;
             sequence->AddChild(std::move(item));
-            if (PeekDelimiter(0xE0DD)) return SkipDelimiter();
+            if (PeekDelimiter(0xE0DD)) {
+                if (m_parsing && m_depth > kRememberedDepth) m_itemsExtents[sequence] = {sum, itemsExplicitVR};
+                return SkipDelimiter();
+            }
         }
     }
 

@@ -157,6 +157,10 @@ private:
     // The undefined-length nodes of the data set in the order they were read
     // (pre-order), for SettleItemLengths.
     std::vector<CDicomTag*> m_undefinedLength;
+    // Top-level sequences whose item lengths the parser settled itself are
+    // left out of that list; these say in which encodings that happened.
+    bool m_settledIn[2] = {false, false};
+    bool m_switchedToImplicit = false;
     void NoteLength(CDicomTag* node) {
         if (m_parsing && node->GetLength() == kUndefinedLength) m_undefinedLength.push_back(node);
     }

@@ -119,6 +119,20 @@ void CDicomHeader::SettleItemLengths() {
     // once per level.
     Settling settling;
     std::vector<const CDicomTag*> path;
+    if (m_settledIn[!m_explicitVR]) {
+        // The encoding changed after the parser settled some sequences (a
+        // transfer syntax late in a bare data set): all of them again.
+        m_undefinedLength.clear();
+        std::vector<CDicomTag*> pending;
+        for (auto it = m_tags.rbegin(); it != m_tags.rend(); ++it) pending.push_back(it->get());
+        while (!pending.empty()) {
+            CDicomTag* node = pending.back();
+            pending.pop_back();
+            if (!node) continue;
+            if (node->GetLength() == kUndefinedLength) m_undefinedLength.push_back(node);
+            for (auto it = node->m_children.rbegin(); it != node->m_children.rend(); ++it) pending.push_back(it->get());
+        }
+    }
     for (CDicomTag* node : m_undefinedLength) {
         if (node->GetLength() != kUndefinedLength) continue;
         bool measured = false;
@@ -133,6 +147,7 @@ void CDicomHeader::SettleItemLengths() {
     }
     m_undefinedLength.clear();
     m_undefinedLength.shrink_to_fit();
+    m_settledIn[0] = m_settledIn[1] = false;
 }
 
 // ---------------------------------------------------------------------------
