@@ -1,0 +1,27 @@
+// libFuzzer target: CDicomFile::LoadMemory on arbitrary bytes, then what the
+// window's open does with the frames: every frame's thumbnail (decoded,
+// converted, resampled, centred, turned into 24 bits), and each frame's
+// samples as the decoder hands them over.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "dicom/DicomFile.h"
+#include "image/FrameDecoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    CDicomFile file;
+    if (!file.LoadMemory(data, size)) return 0;
+    // A 16 KiB input can announce billions of frames; a few are enough.
+    const std::size_t frames = std::min<std::size_t>(FramesWithBytes(file), 16);
+    CFrameDecoder decoder(file, 8u << 20);
+    const auto thumbnails = decoder.MakeThumbnails(frames, {}, 1);
+    for (const auto& t : thumbnails) {
+        if (t && (t->Width() != kThumbnailSize || t->Height() != kThumbnailSize || t->BitsPerPixel() != 24))
+            std::abort();
+    }
+    std::vector<uint8_t> samples;
+    if (frames) decoder.GetFrameSamples(frames - 1, samples);
+    return 0;
+}
