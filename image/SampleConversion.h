@@ -18,8 +18,8 @@
 quillon::HeapPtr<uint8_t> ConvertFrameTo8Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
                                              uint64_t& outSize);
 
-// One 16-bit value per pixel (first sample only), stored bits unchanged, from
-// 8, packed 12 or 16 bits allocated. outSize is 2 x Rows x Columns. With an
+// One 16-bit value per pixel (the frame's first Rows x Columns samples),
+// stored bits unchanged, from 8, packed 12 or 16 bits allocated. outSize is 2 x Rows x Columns. With an
 // odd pixel count the last 12-bit sample comes from the first half of a
 // three-byte group. Missing source bytes read as 0.
 quillon::HeapPtr<uint16_t> ConvertFrameTo16Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,

@@ -152,8 +152,9 @@ TEST(ConvertFrameTo8Bit, RefusesWhatItCannotShow) {
         {"16 bits allocated", Frame(1, 1, Photo::Mono2, Codec::Native, 0, 16)},
         {"no rows", Frame(0, 4)},
         {"no columns", Frame(4, 0)},
-        // 4 x Rows x Columns does not fit in 64 bits.
+        // 4 x Rows x Columns does not fit in 64 bits: 2^31 x 2^31 x 4 wraps to 0.
         {"matrix too large", Frame(huge, huge, Photo::Cmyk)},
+        {"output size wraps to 0", Frame(1u << 31, 1u << 31, Photo::Cmyk)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -208,7 +209,7 @@ TEST(ConvertFrameTo8Bit, ShortFrameReadsMissingBytesAsZero) {
 }
 
 TEST(ConvertFrameTo16Bit, WordsFromEachDepth) {
-    // 8 bits: zero-extended; only the first sample of each pixel counts.
+    // 8 bits: zero-extended; a frame of several samples gives its first Rows x Columns.
     EXPECT_EQ(To16(Frame(1, 3), {0, 128, 255, 9}), (std::vector<uint16_t>{0, 128, 255}));
     EXPECT_EQ(To16(Frame(1, 2, Photo::Rgb), {1, 2, 3, 4, 5, 6}), (std::vector<uint16_t>{1, 2}));
     // 12 bits packed: b0 + low nibble of b1, high nibble of b1 + b2.
