@@ -458,6 +458,11 @@ void MCImage::SetMonochrome1(bool mark) {
 }
 int32_t MCImage::GetWindowCenter() const { return m_block ? GetS32(m_block.get(), kOffCenter) : 0; }
 int32_t MCImage::GetWindowWidth() const { return m_block ? GetS32(m_block.get(), kOffWindowWidth) : 0; }
+void MCImage::SetWindow(int32_t center, int32_t width) {
+    if (!m_block) return;
+    PutS32(m_block.get(), kOffCenter, center);
+    PutS32(m_block.get(), kOffWindowWidth, width);
+}
 int32_t MCImage::GetMin() const { return m_block ? GetS32(m_block.get(), kOffMin) : 0; }
 int32_t MCImage::GetMax() const { return m_block ? GetS32(m_block.get(), kOffMax) : 0; }
 uint32_t MCImage::GetPaletteCount() const { return m_block ? Get32(m_block.get(), kOffPaletteCount) : 0; }

@@ -124,6 +124,7 @@ public:
     void SetMonochrome1(bool mark);
     int32_t GetWindowCenter() const;
     int32_t GetWindowWidth() const;
+    void SetWindow(int32_t center, int32_t width);
     int32_t GetMin() const;
     int32_t GetMax() const;
     uint32_t GetPaletteCount() const;
