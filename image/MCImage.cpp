@@ -282,9 +282,9 @@ void NearestPixels(const uint8_t* src, uint32_t srcW, uint8_t* dst, uint32_t dst
 
 // The grey level of a 16-bit sample through a window [low, high]:
 // (s - low) / (high - low) x 255 in single precision, + 0.5 in double,
-// truncated and clamped to 0..255.
+// truncated and clamped to 0..255. Below low that is 0, from high on 255.
 struct GreyWindow {
-    int64_t low;
+    int64_t low, high;
     float range;
 
     uint8_t operator()(int32_t s) const {
@@ -311,20 +311,25 @@ GreyWindow WindowOf(const uint8_t* b) {
     }
     // A width of 1 (or an empty range) leaves no room between the two ends.
     if (high <= low) high = low + 1;
-    return {low, float(high - low)};
+    return {low, high, float(high - low)};
 }
 
 template <bool Signed>
 void WindowToRgb(const uint8_t* src, uint64_t count, uint8_t* dst, const GreyWindow& window) {
-    // Past 65536 pixels one table of every sample value is cheaper than the arithmetic per pixel.
-    if (count > 65536) {
-        uint8_t table[65536];
-        for (uint32_t raw = 0; raw < 65536; ++raw)
-            table[raw] = window(Signed ? int32_t(int16_t(uint16_t(raw))) : int32_t(raw));
-        for (uint64_t i = 0; i < count; ++i, dst += 3) dst[0] = dst[1] = dst[2] = table[Get16(src + 2 * i)];
+    // Only samples inside the window need the arithmetic. Once there are clearly
+    // more pixels than such values, one table of all 65536 values is cheaper.
+    constexpr int64_t first = Signed ? -32768 : 0, last = first + 65535;
+    const int64_t from = std::clamp(window.low, first, last + 1), to = std::clamp(window.high, first, last + 1);
+    if (count < uint64_t(to - from) * 5 / 4 + 2048) {
+        for (uint64_t i = 0; i < count; ++i, dst += 3)
+            dst[0] = dst[1] = dst[2] = window(Sample16<Signed>(src + 2 * i));
         return;
     }
-    for (uint64_t i = 0; i < count; ++i, dst += 3) dst[0] = dst[1] = dst[2] = window(Sample16<Signed>(src + 2 * i));
+    uint8_t table[65536];
+    for (int64_t s = first; s < from; ++s) table[uint16_t(s)] = 0;
+    for (int64_t s = from; s < to; ++s) table[uint16_t(s)] = window(int32_t(s));
+    for (int64_t s = to; s <= last; ++s) table[uint16_t(s)] = 255;
+    for (uint64_t i = 0; i < count; ++i, dst += 3) dst[0] = dst[1] = dst[2] = table[Get16(src + 2 * i)];
 }
 
 }  // namespace

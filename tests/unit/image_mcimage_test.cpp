@@ -499,25 +499,43 @@ TEST(MCImageConvert, SixteenBitGreyThroughTheWindow) {
     }
 }
 
-// Large images take the grey levels from a table of all 65536 sample values;
-// small ones compute them. Both must agree for every value.
-TEST(MCImageConvert, TableAndArithmeticAgree) {
-    for (bool isSigned : {false, true}) {
-        SCOPED_TRACE(isSigned);
-        std::vector<uint16_t> all(65536 + 4);
-        for (uint32_t i = 0; i < all.size(); ++i) all[i] = uint16_t(i);
-        MCImage large = Grey16(all, 65540, 1, isSigned, 0, 0, 1000, 3001);
-        ASSERT_EQ(large.GetWindowCenter(), 1000);
-        ASSERT_NE(large.ConvertTo24Bit(), 0u);
-        const uint8_t* big = large.GetBits();
-        for (uint32_t half = 0; half < 2; ++half) {
-            std::vector<uint16_t> part(all.begin() + half * 32768, all.begin() + (half + 1) * 32768);
-            MCImage small = Grey16(part, 32768, 1, isSigned, 0, 0, 1000, 3001);
-            ASSERT_NE(small.ConvertTo24Bit(), 0u);
-            ASSERT_EQ(std::memcmp(small.GetBits(), big + half * 32768 * 3, 32768 * 3), 0);
+// Every 16-bit value through a window, against the mapping written out:
+// f = (s - low) / (high - low) x 255 in single precision, g = trunc(f + 0.5) in
+// double, clamped. Narrow windows on large images go through a table of all
+// values, wide ones through the arithmetic per pixel; both must agree with it.
+TEST(MCImageConvert, EveryValueThroughTheWindow) {
+    struct Case {
+        const char* name;
+        bool isSigned;
+        int32_t center, width;
+    };
+    const Case cases[] = {
+        {"unsigned", false, 1000, 3001},
+        {"signed", true, 1000, 3001},
+        {"window starts below the signed values", true, -32760, 20},
+        {"window ends above the unsigned values", false, 65530, 100},
+        {"whole unsigned domain", false, 32768, 65536},
+        {"wider than the signed domain", true, 0, 2000000000},
+    };
+    std::vector<uint16_t> all(65536 + 4);
+    for (uint32_t i = 0; i < all.size(); ++i) all[i] = uint16_t(i);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MCImage image = Grey16(all, uint32_t(all.size()), 1, c.isSigned, 0, 0, c.center, c.width);
+        ASSERT_EQ(image.GetWindowCenter(), c.center);
+        ASSERT_NE(image.ConvertTo24Bit(), 0u);
+        const uint8_t* rgb = image.GetBits();
+        const int64_t low = int64_t(c.center) - c.width / 2 + 1, high = int64_t(c.center) + c.width / 2;
+        for (uint32_t raw = 0; raw < 65536; ++raw) {
+            const int64_t s = c.isSigned ? int64_t(int16_t(raw)) : int64_t(raw);
+            const float f = float(s - low) / float(high - low) * 255.0f;
+            const double g = std::trunc(double(f) + 0.5);
+            const auto want = uint8_t(g < 0 ? 0 : g > 255 ? 255 : g);
+            if (rgb[3 * raw] != want || rgb[3 * raw + 1] != want || rgb[3 * raw + 2] != want) {
+                ADD_FAILURE() << "sample " << s << ": " << int(rgb[3 * raw]) << ", want " << int(want);
+                break;
+            }
         }
-        // 65535: unsigned far above the window; signed -1, (498 / 2999) x 255 = 42.3.
-        EXPECT_EQ(big[3 * 65535], isSigned ? 42 : 255);
     }
 }
 
