@@ -1,6 +1,7 @@
 #include "image/MCImage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -41,7 +42,14 @@ void Put32(uint8_t* b, uint32_t at, uint32_t v) {
 void PutS32(uint8_t* b, uint32_t at, int32_t v) { Put32(b, at, uint32_t(v)); }
 
 // 16-bit samples, little endian.
-inline uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t Get16(const uint8_t* p) {
+    if constexpr (std::endian::native == std::endian::little) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    return uint16_t(p[0] | p[1] << 8);
+}
 inline void Put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
@@ -227,47 +235,64 @@ inline int64_t ClampSample(double v, int64_t min, int64_t max) {
     return t;
 }
 
-// Bilinear scaling of 8-bit channels: `channels` bytes of every `bytesPerPixel`.
-template <uint32_t BytesPerPixel, uint32_t Channels>
-void BilinearBytes(const uint8_t* src, uint32_t srcW, uint8_t* dst, uint32_t dstW, uint32_t dstH,
-                   const BilinearStep* cols, const BilinearStep* rows) {
-    const size_t stride = size_t(srcW) * BytesPerPixel;
-    for (uint32_t i = 0; i < dstH; ++i) {
-        const double fy = rows[i].f;
-        const uint8_t* top = src + rows[i].first * stride;
-        const uint8_t* bottom = src + rows[i].second * stride;
-        for (uint32_t j = 0; j < dstW; ++j, dst += BytesPerPixel) {
-            const BilinearStep& c = cols[j];
-            for (uint32_t k = 0; k < Channels; ++k) {
-                const double v = Bilinear(fy, c.f, top[c.first + k], top[c.second + k], bottom[c.first + k],
-                                          bottom[c.second + k]);
-                dst[k] = uint8_t(ClampSample(v, 0, 255));
-            }
-        }
-    }
-}
-
 template <bool Signed>
 inline int32_t Sample16(const uint8_t* p) {
     const uint16_t raw = Get16(p);
     return Signed ? int32_t(int16_t(raw)) : int32_t(raw);
 }
 
-template <bool Signed>
-void BilinearWords(const uint8_t* src, uint32_t srcW, uint8_t* dst, uint32_t dstW, uint32_t dstH,
-                   const BilinearStep* cols, const BilinearStep* rows, int32_t min, int32_t max) {
-    const size_t stride = size_t(srcW) * 2;
+// Bilinear scaling of `Channels` samples per pixel of `BytesPerPixel` bytes.
+// read(pixel, k) gives sample k of a source pixel, write(pixel, k, v) stores
+// the weighted sum v. When a row and every column fall exactly on source
+// pixels (downscaling by a whole factor), all weights but the first are 0 and
+// the sum is that sample itself.
+template <uint32_t BytesPerPixel, uint32_t Channels, class Read, class Write>
+void BilinearScale(const uint8_t* src, uint32_t srcW, uint8_t* dst, uint32_t dstW, uint32_t dstH,
+                   const BilinearStep* cols, const BilinearStep* rows, bool onColumns, Read read, Write write) {
+    const size_t stride = size_t(srcW) * BytesPerPixel;
     for (uint32_t i = 0; i < dstH; ++i) {
         const double fy = rows[i].f;
         const uint8_t* top = src + rows[i].first * stride;
         const uint8_t* bottom = src + rows[i].second * stride;
-        for (uint32_t j = 0; j < dstW; ++j, dst += 2) {
+        if (fy == 0.0 && onColumns) {
+            for (uint32_t j = 0; j < dstW; ++j, dst += BytesPerPixel)
+                for (uint32_t k = 0; k < Channels; ++k) write(dst, k, double(read(top + cols[j].first, k)));
+            continue;
+        }
+        for (uint32_t j = 0; j < dstW; ++j, dst += BytesPerPixel) {
             const BilinearStep& c = cols[j];
-            const double v = Bilinear(fy, c.f, Sample16<Signed>(top + c.first), Sample16<Signed>(top + c.second),
-                                      Sample16<Signed>(bottom + c.first), Sample16<Signed>(bottom + c.second));
-            Put16(dst, uint16_t(ClampSample(v, min, max)));
+            for (uint32_t k = 0; k < Channels; ++k)
+                write(dst, k,
+                      Bilinear(fy, c.f, read(top + c.first, k), read(top + c.second, k), read(bottom + c.first, k),
+                               read(bottom + c.second, k)));
         }
     }
+}
+
+template <uint32_t BytesPerPixel>
+void BilinearBytes(const uint8_t* src, uint32_t srcW, uint8_t* dst, uint32_t dstW, uint32_t dstH,
+                   const BilinearStep* cols, const BilinearStep* rows, bool onColumns) {
+    BilinearScale<BytesPerPixel, BytesPerPixel>(
+        src, srcW, dst, dstW, dstH, cols, rows, onColumns, [](const uint8_t* p, uint32_t k) { return p[k]; },
+        [](uint8_t* p, uint32_t k, double v) { p[k] = uint8_t(ClampSample(v, 0, 255)); });
+}
+
+template <bool Signed>
+void BilinearWords(const uint8_t* src, uint32_t srcW, uint8_t* dst, uint32_t dstW, uint32_t dstH,
+                   const BilinearStep* cols, const BilinearStep* rows, bool onColumns, int32_t min, int32_t max) {
+    auto read = [](const uint8_t* p, uint32_t) { return Sample16<Signed>(p); };
+    auto write = [min, max](uint8_t* p, uint32_t, double v) { Put16(p, uint16_t(ClampSample(v, min, max))); };
+    BilinearScale<2, 1>(src, srcW, dst, dstW, dstH, cols, rows, onColumns, read, write);
+}
+
+// 8-bit grey: each index read through `grey` (the red of its palette entry),
+// each result through `luma`.
+void BilinearGrey(const uint8_t* src, uint32_t srcW, uint8_t* dst, uint32_t dstW, uint32_t dstH,
+                  const BilinearStep* cols, const BilinearStep* rows, bool onColumns, const uint8_t* grey,
+                  const uint8_t* luma) {
+    BilinearScale<1, 1>(
+        src, srcW, dst, dstW, dstH, cols, rows, onColumns, [grey](const uint8_t* p, uint32_t) { return grey[*p]; },
+        [luma](uint8_t* p, uint32_t, double v) { *p = luma[ClampSample(v, 0, 255)]; });
 }
 
 template <uint32_t BytesPerPixel>
@@ -326,9 +351,15 @@ void WindowToRgb(const uint8_t* src, uint64_t count, uint8_t* dst, const GreyWin
         return;
     }
     uint8_t table[65536];
-    for (int64_t s = first; s < from; ++s) table[uint16_t(s)] = 0;
+    // Samples [a, b) to one value; negative samples sit at the top of the table.
+    auto fill = [&table](int64_t a, int64_t b, uint8_t value) {
+        const int64_t negativeEnd = std::min<int64_t>(b, 0), positiveStart = std::max<int64_t>(a, 0);
+        if (a < negativeEnd) std::memset(table + (a + 65536), value, size_t(negativeEnd - a));
+        if (positiveStart < b) std::memset(table + positiveStart, value, size_t(b - positiveStart));
+    };
+    fill(first, from, 0);
     for (int64_t s = from; s < to; ++s) table[uint16_t(s)] = window(int32_t(s));
-    for (int64_t s = to; s <= last; ++s) table[uint16_t(s)] = 255;
+    fill(to, last + 1, 255);
     for (uint64_t i = 0; i < count; ++i, dst += 3) dst[0] = dst[1] = dst[2] = table[Get16(src + 2 * i)];
 }
 
@@ -676,31 +707,31 @@ bool MCImage::ResampleBilinear(uint32_t dstW, uint32_t dstH) {
         HeapPtr<BilinearStep> cols = BilinearSteps(dstW, srcW, bytesPerPixel);
         HeapPtr<BilinearStep> rows = BilinearSteps(dstH, srcH, 1);
         if (!cols || !rows) return false;
+        bool onColumns = true;
+        for (uint32_t j = 0; j < dstW && onColumns; ++j) onColumns = cols.get()[j].f == 0.0;
         uint8_t* dst = block.data.get() + (block.size - Get32(block.data.get(), kOffDataSize));
         switch (bits) {
         case 8: {
-            HeapPtr<uint8_t> grey(static_cast<uint8_t*>(AllocBlock(uint64_t(srcW) * srcH)));
-            if (!grey) return false;
-            const uint8_t* palette = header + kHeader;
-            for (uint64_t i = 0; i < uint64_t(srcW) * srcH; ++i) grey.get()[i] = palette[4 * size_t(src[i])];
-            BilinearBytes<1, 1>(grey.get(), srcW, dst, dstW, dstH, cols.get(), rows.get());
-            uint8_t luma[256];
-            for (uint32_t v = 0; v < 256; ++v) luma[v] = Luma(uint8_t(v), uint8_t(v), uint8_t(v));
-            for (uint64_t i = 0; i < uint64_t(dstW) * dstH; ++i) dst[i] = luma[dst[i]];
+            uint8_t grey[256], luma[256];
+            for (uint32_t v = 0; v < 256; ++v) {
+                grey[v] = header[kHeader + 4 * v];
+                luma[v] = Luma(uint8_t(v), uint8_t(v), uint8_t(v));
+            }
+            BilinearGrey(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns, grey, luma);
             break;
         }
         case 16:
             if (IsSigned()) {
-                BilinearWords<true>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), GetMin(), GetMax());
+                BilinearWords<true>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns, GetMin(), GetMax());
             } else {
-                BilinearWords<false>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), GetMin(), GetMax());
+                BilinearWords<false>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns, GetMin(), GetMax());
             }
             break;
         case 24:
-            BilinearBytes<3, 3>(src, srcW, dst, dstW, dstH, cols.get(), rows.get());
+            BilinearBytes<3>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns);
             break;
         default:
-            BilinearBytes<4, 4>(src, srcW, dst, dstW, dstH, cols.get(), rows.get());
+            BilinearBytes<4>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns);
             break;
         }
     }
@@ -728,7 +759,8 @@ bool MCImage::CenterOnCanvas() {
         uint8_t background[4] = {};
         std::memcpy(background, src + (uint64_t(srcW) * srcH - 1) * bytesPerPixel, bytesPerPixel);
         if (bytesPerPixel == 4) background[3] = 0;
-        for (uint32_t i = 0; i < kCanvas * kCanvas; ++i) std::memcpy(dst + i * bytesPerPixel, background, bytesPerPixel);
+        for (uint32_t i = 0; i < kCanvas * kCanvas; ++i)
+            std::memcpy(dst + i * bytesPerPixel, background, bytesPerPixel);
 
         const int64_t dx = (int64_t(kCanvas) - srcW) / 2, dy = (int64_t(kCanvas) - srcH) / 2;
         const uint64_t srcX = dx < 0 ? uint64_t(-dx) : 0, srcY = dy < 0 ? uint64_t(-dy) : 0;

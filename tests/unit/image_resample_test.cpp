@@ -152,10 +152,13 @@ TEST(MCImageResample, BilinearSixteenBit) {
     EXPECT_EQ(signedImage.GetMin(), -2);
     EXPECT_EQ(signedImage.GetMax(), -1);
 
-    // Results are clamped to the source header's range.
+    // Results are clamped to the source header's range, also where no weights mix.
     MCImage clamped = Grey16({1000, 0}, 2, 1, false, 0, 255, 128, 256);
     ASSERT_TRUE(clamped.Resample(4, 1, MCImage::kBilinear));
     EXPECT_EQ(Samples16(clamped), (std::vector<int32_t>{255, 255, 0, 0}));
+    MCImage narrow = Grey16({uint16_t(-5), 1, 1000, 1, 0, 0, 0, 0}, 4, 2, true, -3, 500);
+    ASSERT_TRUE(narrow.Resample(2, 1, MCImage::kBilinear));
+    EXPECT_EQ(Samples16(narrow), (std::vector<int32_t>{-3, 500}));
 }
 
 TEST(MCImageResample, BilinearRgb) {
@@ -185,9 +188,12 @@ TEST(MCImageResample, BilinearGreyEightBitStaysGrey) {
     Bytes entries(1024);
     for (int i = 0; i < 256; ++i) entries[4 * i] = entries[4 * i + 1] = entries[4 * i + 2] = uint8_t(255 - i);
     reversed.SetPalette(entries.data());
+    MCImage halved(reversed);
     ASSERT_TRUE(reversed.Resample(4, 1, MCImage::kBilinear));
     EXPECT_EQ(Pixels(reversed), (Bytes{255, 127, 0, 0}));
     EXPECT_EQ(reversed.GetPalette()[4 * 200], 200);
+    ASSERT_TRUE(halved.Resample(1, 1, MCImage::kBilinear));
+    EXPECT_EQ(Pixels(halved), (Bytes{255}));
 
     // Every grey level survives an identity-sized scaling.
     Bytes ramp(256);
