@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 using quillon::AllocBlock;
 using quillon::HeapPtr;
@@ -138,12 +139,12 @@ void ScanRange(const uint8_t* p, uint64_t count, int32_t& min, int32_t& max) {
         min = max = 0;
         return;
     }
-    int32_t lo = std::numeric_limits<int32_t>::max(), hi = std::numeric_limits<int32_t>::min();
+    using Sample = std::conditional_t<Signed, int16_t, uint16_t>;
+    Sample lo = std::numeric_limits<Sample>::max(), hi = std::numeric_limits<Sample>::min();
     for (uint64_t i = 0; i < count; ++i) {
-        const uint16_t raw = Get16(p + 2 * i);
-        const int32_t s = Signed ? int32_t(int16_t(raw)) : int32_t(raw);
-        lo = std::min(lo, s);
-        hi = std::max(hi, s);
+        const auto s = Sample(Get16(p + 2 * i));
+        lo = s < lo ? s : lo;
+        hi = s > hi ? s : hi;
     }
     min = lo;
     max = hi;

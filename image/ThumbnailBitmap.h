@@ -15,10 +15,10 @@ struct ThumbnailSize {
 };
 ThumbnailSize ThumbnailFitSize(uint32_t width, uint32_t height);
 
-// Bytes per pixel row order of a 128 x 128 bitmap at `screenDepth` bits per
-// pixel (32: B G R 0, 24: B G R, 16: 5-6-5 words low byte first, 8: a
-// 15-level grey index), made from a copy of `image` fitted to 128 x 128 and
-// converted to 24 bits.
+// The bytes of a 128 x 128 bitmap at `screenDepth` bits per pixel, rows from the
+// top (32: B G R 0, 24: B G R, 16: 5-6-5 words low byte first, 8: a 15-level
+// grey index), made from a copy of `image` fitted to 128 x 128 (nearest
+// neighbour, centred on the canvas when not square) and converted to 24 bits.
 // `bits` first becomes 65536 zero bytes (the cleared picture) and stays so when
 // the result is false: no image, no pixels or a failed step. Another screen
 // depth gives true and no bytes: nothing to draw, the picture stays cleared.
