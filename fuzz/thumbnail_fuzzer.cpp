@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     CFrameDecoder decoder(file, 8u << 20);
     const auto thumbnails = decoder.MakeThumbnails(frames, {}, 1);
     for (const auto& t : thumbnails) {
-        if (t && (t->Width() != kThumbnailSize || t->Height() != kThumbnailSize || t->BitsPerPixel() != 24))
+        if (t && (t->GetWidth() != kThumbnailSize || t->GetHeight() != kThumbnailSize || t->GetBitsPerPixel() != 24))
             std::abort();
     }
     std::vector<uint8_t> samples;

@@ -11,19 +11,13 @@
 #include "dicom/DicomFile.h"
 #include "image/FrameCodecs.h"
 #include "image/SampleConversion.h"
+#include "image/ThumbnailBitmap.h"
 
 uint64_t DefaultImageCacheBudget() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
     const uint64_t physical = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
     return std::clamp<uint64_t>(physical / 64, uint64_t(32) << 20, uint64_t(256) << 20);
-}
-
-std::pair<uint32_t, uint32_t> ThumbnailGeometry(uint32_t width, uint32_t height) {
-    if (width == height || width == 0 || height == 0) return {kThumbnailSize, kThumbnailSize};
-    const double x = double(width) / double(height);
-    if (x > 1) return {kThumbnailSize, uint32_t(kThumbnailSize / x + 0.5)};
-    return {uint32_t(x * kThumbnailSize + 0.5), kThumbnailSize};
 }
 
 CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
@@ -107,7 +101,7 @@ std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame) cons
         quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(asDecoded, samples.data, samples.size, size);
         decoded.reset();
         if (!converted) return nullptr;
-        return ByteImage(std::move(converted), depth);
+        return ByteImage(std::move(converted), size, depth);
     }
     quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(asDecoded, samples.data, samples.size, size);
     decoded.reset();
@@ -115,13 +109,13 @@ std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame) cons
     return WordImage(std::move(words), size, depth);
 }
 
-std::unique_ptr<MCImage> CFrameDecoder::ByteImage(quillon::HeapPtr<uint8_t> buffer, int depth) const {
+std::unique_ptr<MCImage> CFrameDecoder::ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const {
     const FrameDescription& d = m_description;
     // Byte images keep a window in their header, but are shown through their
     // palette or RGB values.
     const DisplayWindow window = ComputeDisplayWindow(d, 255, 0);
     auto image = std::make_unique<MCImage>(buffer.get(), d.columns, d.rows, uint8_t(depth), false, 0, 255,
-                                           window.center, window.width);
+                                           window.center, window.width, std::size_t(size));
     buffer.reset();
     if (!image->HasBlock()) return nullptr;
     image->SetMonochrome1(d.isMonochrome1);
@@ -139,12 +133,12 @@ std::unique_ptr<MCImage> CFrameDecoder::WordImage(quillon::HeapPtr<uint16_t> sam
         count = uint32_t(std::min<uint64_t>(
             {count, d.redLut8.size(), d.greenLut8.size(), d.blueLut8.size()}));
         image = std::make_unique<MCImage>(samples.get(), d.columns, d.rows, count, d.redLut8.data(),
-                                          d.greenLut8.data(), d.blueLut8.data());
+                                          d.greenLut8.data(), d.blueLut8.data(), std::size_t(byteCount / 2));
     } else {
         const SampleRange range = ScanSampleRange16(d, samples.get(), byteCount);
         const DisplayWindow window = ComputeDisplayWindow(d, range.max, range.min);
         image = std::make_unique<MCImage>(samples.get(), d.columns, d.rows, uint8_t(depth), range.isSigned,
-                                          range.min, range.max, window.center, window.width);
+                                          range.min, range.max, window.center, window.width, std::size_t(byteCount));
     }
     samples.reset();
     if (!image->HasBlock()) return nullptr;
@@ -153,11 +147,11 @@ std::unique_ptr<MCImage> CFrameDecoder::WordImage(quillon::HeapPtr<uint16_t> sam
 }
 
 void CFrameDecoder::Remember(std::size_t frame, const std::shared_ptr<const MCImage>& image) {
-    const uint64_t bytes = image->BlockSize();
+    const uint64_t bytes = image->GetBlockSize();
     std::lock_guard lock(m_cacheMutex);
     if (m_cache.count(frame) || bytes > m_cacheBudget) return;
     while (m_cachedBytes + bytes > m_cacheBudget && !m_lru.empty()) {
-        m_cachedBytes -= m_lru.back().second->BlockSize();
+        m_cachedBytes -= m_lru.back().second->GetBlockSize();
         m_cache.erase(m_lru.back().first);
         m_lru.pop_back();
     }
@@ -199,12 +193,12 @@ std::unique_ptr<MCImage> CFrameDecoder::GetFrameThumbnail(std::size_t frame) {
     if (!image) return nullptr;
     try {
         auto copy = std::make_unique<MCImage>(*image);
-        if (!copy->HasBlock() || copy->Height() == 0) return nullptr;
-        if (copy->Width() == copy->Height()) {
+        if (!copy->HasBlock() || copy->GetHeight() == 0) return nullptr;
+        if (copy->GetWidth() == copy->GetHeight()) {
             copy->Resample(kThumbnailSize, kThumbnailSize, 1);
         } else {
-            const auto [w, h] = ThumbnailGeometry(copy->Width(), copy->Height());
-            if (!copy->Resample(w, h, 1) || !copy->CenterOnCanvas()) return nullptr;
+            const ThumbnailSize size = ThumbnailFitSize(copy->GetWidth(), copy->GetHeight());
+            if (!copy->Resample(size.width, size.height, 1) || !copy->CenterOnCanvas()) return nullptr;
         }
         if (m_description.isMonochrome1) copy->Invert();
         copy->ConvertTo24Bit();

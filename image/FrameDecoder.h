@@ -65,7 +65,7 @@ public:
 private:
     // Decodes frame i without touching the cache.
     std::unique_ptr<MCImage> DecodeFrameImage(std::size_t frame) const;
-    std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, int depth) const;
+    std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const;
     std::unique_ptr<MCImage> WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount, int depth) const;
     bool DecodedSamples(std::size_t frame, std::vector<uint8_t>& joined, FrameDescription& asDecoded,
                         quillon::HeapPtr<uint8_t>& decoded, ByteSpan& samples) const;
@@ -82,7 +82,3 @@ private:
     uint64_t m_cachedBytes = 0;
     std::atomic<uint64_t> m_decodes{0};
 };
-
-// Width and height of a frame scaled into the thumbnail canvas: the longer
-// side 128, the other rounded (truncating after adding one half).
-std::pair<uint32_t, uint32_t> ThumbnailGeometry(uint32_t width, uint32_t height);

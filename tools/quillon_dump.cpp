@@ -145,7 +145,7 @@ int WriteThumbnails(const CDicomFile& file, const std::filesystem::path& dir) {
         if (!t || !t->GetBits()) continue;
         char name[32];
         std::snprintf(name, sizeof name, "thumb-%04zu.png", i);
-        if (!WriteRgbPng(dir / name, t->Width(), t->Height(), t->GetBits())) {
+        if (!WriteRgbPng(dir / name, t->GetWidth(), t->GetHeight(), t->GetBits())) {
             std::fprintf(stderr, "Cannot write %s\n", (dir / name).c_str());
             return 1;
         }
