@@ -117,7 +117,7 @@ bool DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t le
         if (oneSegment) {
             uint64_t begin, limit;
             SegmentRange(h, 0, length, begin, limit);
-            limit = length;
+            if (limit != 0) limit = length;  // the samples may run on through later segments
             produced = DecodeRuns(bytes, begin, limit, output.get(), size, size);
         } else {
             if (samples > kMaxSegments || size < samples * pixels) return false;
