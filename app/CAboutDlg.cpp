@@ -35,7 +35,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(ApplicationIcon().pixmap(32, 32));
 
     Static(QStringLiteral("Quillon"), du.Map(50, 17, 148, 8), this)->setObjectName(QStringLiteral("productName"));
-    m_version = Static(QStringLiteral("Version 1.1.7"), du.Map(50, 29, 87, 8), this);
+    m_version = Static(QStringLiteral("Version " QUILLON_VERSION), du.Map(50, 29, 87, 8), this);
     m_version->setObjectName(QStringLiteral("version"));
     m_version->setProperty("controlId", 1009);
     Static(QString::fromLatin1(kAboutNotice), du.Map(50, 51, 132, 8), this);

@@ -12,8 +12,8 @@ public:
     CQuillonApp(int& argc, char** argv);
     ~CQuillonApp() override;
 
-    // Runs the main dialog; its result is the process's exit code (0, or -1
-    // when the dialog could not be set up).
+    // Runs the main dialog and gives the process's exit code: 0, or 1 when
+    // the dialog ended with a negative result (it could not be set up).
     int InitInstance();
 };
 

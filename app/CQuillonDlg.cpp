@@ -1,9 +1,13 @@
 #include "app/CQuillonDlg.h"
 
+#include <algorithm>
+#include <climits>
+#include <memory>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFrame>
@@ -11,59 +15,25 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
+#include <QProgressDialog>
 #include <QPushButton>
-#include <QSettings>
 #include <QStyleFactory>
 #include <QTableWidget>
 #include <QTreeView>
-#include <QUrl>
 
 #include "app/CAboutDlg.h"
+#include "app/CLinkButton.h"
 #include "app/DialogUnits.h"
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
 #include "app/QuillonResources.h"
+#include "app/SettingsRecentStore.h"
+#include "app/ThumbnailCanvas.h"
 #include "hexview/MCWndHexEditor.h"
 
 namespace quillon {
 
-// ---------------------------------------------------------------------------
-// Recent-files values in the per-user settings
-
-std::u16string SettingsRecentStore::Read(const std::u16string& section, const std::u16string& name) {
-    QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplication));
-    settings.beginGroup(QString::fromStdU16String(section));
-    const QVariant value = settings.value(QString::fromStdU16String(name));
-    // A value that is not a plain text reads as a free place.
-    if (value.typeId() != QMetaType::QString) return {};
-    return value.toString().toStdU16String();
-}
-
-void SettingsRecentStore::Write(const std::u16string& section, const std::u16string& name,
-                                const std::u16string& value) {
-    QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplication));
-    settings.beginGroup(QString::fromStdU16String(section));
-    settings.setValue(QString::fromStdU16String(name), QString::fromStdU16String(value));
-}
-
 namespace {
-
-// A borderless hyperlink-style button with a hand cursor that opens its
-// address in the browser.
-class CLinkButton : public QPushButton {
-public:
-    CLinkButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
-        setFlat(true);
-        setCursor(Qt::PointingHandCursor);
-        setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0px; color: #0000FF; "
-                                     "text-decoration: underline; background: transparent; }"));
-        connect(this, &QPushButton::clicked, this, [this] {
-            const QString url = property("url").toString();
-            if (!url.isEmpty()) QDesktopServices::openUrl(QUrl(url));
-        });
-    }
-};
 
 QWidget* Tagged(QWidget* w, int id, const char* name) {
     w->setProperty("controlId", id);
@@ -373,7 +343,28 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     m_hexView->SetData(nullptr, 0);
     ClearTree();
 
+    // Thumbnails of a multi-frame file can take a while: after half a second
+    // a progress box counts the frames done.
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProgressDialog> progress;
+    m_document.SetProgressHandler([&](std::size_t done, std::size_t total) {
+        if (!progress) {
+            if (done >= total || clock.elapsed() < 500) return;
+            progress = std::make_unique<QProgressDialog>(this);
+            progress->setWindowTitle(windowTitle());
+            progress->setCancelButton(nullptr);
+            progress->setWindowModality(Qt::WindowModal);
+            progress->setMinimumDuration(0);
+            progress->setRange(0, int(std::min<std::size_t>(total, INT_MAX)));
+        }
+        progress->setLabelText(QStringLiteral("Frame thumbnails: %1 of %2").arg(done).arg(total));
+        progress->setValue(int(std::min<std::size_t>(done, INT_MAX)));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
     const OpenResult result = m_document.Open(path.toStdU16String());
+    m_document.SetProgressHandler({});
+    progress.reset();
     if (!result.Opened()) {
         if (!result.message.empty()) ShowErrorBox(this, QString::fromStdU16String(result.message));
         ResetToNoDocument();
@@ -438,24 +429,9 @@ void CQuillonDlg::ShowElement(const QModelIndex& item) {
             break;
         case HighlightRequest::Range: m_hexView->SetHighlight(p.first, p.last); break;
     }
-    // A frame's thumbnail replaces the default picture, centred on the
-    // 128 x 128 canvas; frames without one (all of them until frames are
-    // decoded) keep it.
-    if (p.thumbnail) {
-        const FrameThumbnail* t = m_document.Thumbnail(*p.thumbnail);
-        if (t && t->width > 0 && t->height > 0 &&
-            t->pixels.size() >= std::size_t(t->width) * std::size_t(t->height)) {
-            const QImage frame(reinterpret_cast<const uchar*>(t->pixels.data()), t->width, t->height,
-                               t->width * 4, QImage::Format_ARGB32);
-            QImage canvas(128, 128, QImage::Format_RGB32);
-            canvas.fill(Qt::black);
-            const QImage scaled = frame.scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            QPainter painter(&canvas);
-            painter.drawImage((128 - scaled.width()) / 2, (128 - scaled.height()) / 2, scaled);
-            painter.end();
-            m_thumbnailBitmap = QPixmap::fromImage(canvas);
-        }
-    }
+    // A frame's thumbnail replaces the default picture; a frame whose
+    // thumbnail could not be made shows the cleared (black) picture.
+    if (p.thumbnail) m_thumbnailBitmap = LoadFromMCImage(m_document.Thumbnail(*p.thumbnail), ScreenDepth());
     SetPicture(m_thumbnailBitmap);
 }
 

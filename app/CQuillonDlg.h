@@ -1,7 +1,7 @@
 #pragma once
 // The main dialog: recent-files drop-down and Open button, element tree,
 // property list, picture button, size label and the hex view of the open file.
-// The document logic lives in app/doc (CQuillonDocument, CRecentFiles); this
+// The document logic lives in doc/ (QuillonDocument, RecentFiles); this
 // class shows it and routes the user's actions to it.
 #include <QDialog>
 #include <QModelIndex>
@@ -37,14 +37,6 @@ enum ControlId {
     IDC_SIZE = 1006,
     IDC_LINK = 1010,
     IDC_PICTURE = 1011,
-};
-
-// The recent-files values in the per-user settings (organisation "Brevant",
-// application "Quillon").
-class SettingsRecentStore : public RecentStore {
-public:
-    std::u16string Read(const std::u16string& section, const std::u16string& name) override;
-    void Write(const std::u16string& section, const std::u16string& name, const std::u16string& value) override;
 };
 
 class CQuillonDlg : public QDialog {

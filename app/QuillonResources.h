@@ -9,7 +9,7 @@
 
 namespace quillon {
 
-inline constexpr int IDR_MAINFRAME = 128;    // application icon
+inline constexpr int IDR_MAINFRAME = 128;  // application icon
 inline constexpr int IDB_DEFAULT_PICTURE = 132;
 inline constexpr int IDS_ABOUTBOX = 101;     // "&About Quillon..."
 inline constexpr int IDM_ABOUTBOX = 0x0010;  // its system command

@@ -30,8 +30,8 @@
 #include "app/CQuillonDlg.h"
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
-#include "doc/RecentFiles.h"
 #include "dicom/DicomFile.h"
+#include "doc/RecentFiles.h"
 #include "hexview/MCWndHexEditor.h"
 
 namespace {
@@ -193,7 +193,9 @@ std::string WriteStandIn() {
     std::string out(128, '\0');
     out += "DICM";
     auto u16 = [&](uint16_t v) { out.append({char(v & 0xFF), char(v >> 8)}); };
-    auto u32 = [&](uint32_t v) { for (int s = 0; s < 32; s += 8) out.push_back(char(v >> s)); };
+    auto u32 = [&](uint32_t v) {
+        for (int s = 0; s < 32; s += 8) out.push_back(char(v >> s));
+    };
     auto text = [&](uint16_t g, uint16_t e, const char* vr, std::string v) {
         if (v.size() % 2) v.push_back(' ');
         u16(g), u16(e), out.append(vr, 2), u16(uint16_t(v.size())), out += v;
@@ -249,11 +251,15 @@ int main(int argc, char** argv) {
         const std::string name = Name(f);
         const bool big = std::filesystem::file_size(f) > (64u << 20);
         const int heavy = big ? 3 : 5;
-        benchmark::RegisterBenchmark(("load/" + name).c_str(), BM_Load, f)->Iterations(heavy)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("load/" + name).c_str(), BM_Load, f)
+            ->Iterations(heavy)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("open_to_tree_shown/" + name).c_str(), BM_OpenToTreeShown, f)
             ->Iterations(heavy)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("select/" + name).c_str(), BM_Select, f)->Iterations(40)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("select/" + name).c_str(), BM_Select, f)
+            ->Iterations(40)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("locate_first/" + name).c_str(), BM_Locate, f, true)
             ->Iterations(big ? 2 : 4)
             ->Unit(benchmark::kMillisecond);
@@ -277,12 +283,14 @@ int main(int argc, char** argv) {
             const double target = 1.5 * load + 500.0;
             allMet = allMet && open <= target;
             std::printf("%-22s load         %10.1f\n", name.c_str(), load);
-            std::printf("%-22s tree shown   %10.1f  %10.1f %s\n", name.c_str(), open, target, open <= target ? "met" : "MISSED");
+            std::printf("%-22s tree shown   %10.1f  %10.1f %s\n", name.c_str(), open, target,
+                        open <= target ? "met" : "MISSED");
         }
         for (const char* measure : {"select", "locate-first", "locate"}) {
             const double m = mean(measure);
             if (m < 0) continue;
-            std::printf("%-22s %-12s %10.1f  %10.1f %s\n", name.c_str(), measure, m, 100.0, m <= 100.0 ? "met" : "MISSED");
+            std::printf("%-22s %-12s %10.1f  %10.1f %s\n", name.c_str(), measure, m, 100.0,
+                        m <= 100.0 ? "met" : "MISSED");
             if (name == "structure.dcm") allMet = allMet && m <= 100.0;
         }
     }

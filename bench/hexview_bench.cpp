@@ -26,33 +26,28 @@ namespace {
 
 constexpr int kRows = 40;
 
-class Mapping
-{
+class Mapping {
 public:
-    explicit Mapping(quint64 size) : m_size(size)
-    {
-        void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        m_data = p == MAP_FAILED ? nullptr : static_cast<std::uint8_t *>(p);
+    explicit Mapping(quint64 size) : m_size(size) {
+        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        m_data = p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
     }
-    ~Mapping()
-    {
-        if (m_data)
-            munmap(m_data, m_size);
+    ~Mapping() {
+        if (m_data) munmap(m_data, m_size);
     }
-    Mapping(const Mapping &) = delete;
-    Mapping &operator=(const Mapping &) = delete;
-    std::uint8_t *data() const { return m_data; }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    std::uint8_t* data() const { return m_data; }
 
 private:
-    std::uint8_t *m_data = nullptr;
+    std::uint8_t* m_data = nullptr;
     quint64 m_size;
 };
 
 // One repaint of the whole widget (header, client area, scroll bar) into an
 // image, with a highlight over the whole buffer and the same bytes in view:
 // the 1 KiB view at its top, the 1 GiB view in the middle.
-void BM_Repaint(benchmark::State &state, quint64 size)
-{
+void BM_Repaint(benchmark::State& state, quint64 size) {
     Mapping buffer(size);
     if (!buffer.data()) {
         state.SkipWithError("mmap failed");
@@ -86,23 +81,20 @@ BENCHMARK_CAPTURE(BM_Repaint, 1GiB, quint64(1) << 30)->Unit(benchmark::kMicrosec
 
 // Console output plus the best time per repaint of each benchmark over its
 // repetitions, wall clock and CPU, for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter
-{
+class RatioReporter : public benchmark::ConsoleReporter {
 public:
     struct Times {
         double real = 0;
         double cpu = 0;
     };
 
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
+    void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
+        for (const Run& run : runs) {
             // Single runs; with --benchmark_report_aggregates_only the medians.
             const bool single = run.run_type == Run::RT_Iteration;
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if ((!single && !median) || run.error_occurred)
-                continue;
+            if ((!single && !median) || run.error_occurred) continue;
             const Times t{run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
             auto [it, added] = times.try_emplace(run.run_name.str(), t);
             if (!added) {
@@ -114,12 +106,10 @@ public:
     std::map<std::string, Times> times;
 };
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     benchmark::Initialize(&argc, argv);
     QApplication app(argc, argv);
 

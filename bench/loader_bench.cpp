@@ -97,7 +97,7 @@ void BM_Load(benchmark::State& state, std::string path) {
 }
 
 long MaxRssKiB() {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
@@ -129,9 +129,8 @@ int Once(const char* what, const char* path) {
         std::fprintf(stderr, "--once takes read or load\n");
         return 2;
     }
-    std::printf("%s %s: %.4f s (freeing %.4f s), max RSS %ld KiB, %llu elements, %llu nodes\n", what, path,
-                seconds, freeing, MaxRssKiB(), (unsigned long long)counts.elements,
-                (unsigned long long)counts.nodes);
+    std::printf("%s %s: %.4f s (freeing %.4f s), max RSS %ld KiB, %llu elements, %llu nodes\n", what, path, seconds,
+                freeing, MaxRssKiB(), (unsigned long long)counts.elements, (unsigned long long)counts.nodes);
     return 0;
 }
 

@@ -1,14 +1,15 @@
+// The data set parser: file meta information, transfer syntax, elements,
+// sequences and items, native frames and encapsulated pixel data.
 #include "dicom/DicomHeader.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "dicom/LoaderRules.h"
 
 using quillon::AllocBlock;
 using quillon::HeapPtr;
+using quillon::rules::IsSequence;
 
 namespace {
 
@@ -45,8 +46,8 @@ unsigned SwapUnitFor(const std::u16string& vr) {
 
 // A node for an item header: the tag as read, its 32-bit length in long form
 // and nothing else (no default value of a group length element).
-CDicomTag* NewItemNode(uint16_t group, uint16_t element, uint32_t length, uint64_t dataOffset) {
-    auto* item = new CDicomTag(group, element);
+std::unique_ptr<CDicomTag> NewItemNode(uint16_t group, uint16_t element, uint32_t length, uint64_t dataOffset) {
+    auto item = std::make_unique<CDicomTag>(group, element);
     item->m_tagData.Free();
     item->m_tagData.m_longLength = length;
     item->m_dataOffset = dataOffset;
@@ -76,74 +77,8 @@ void CDicomHeader::ResetHeader() {
 }
 
 // ---------------------------------------------------------------------------
-// Byte source
-
-namespace {
-
-// Reads n bytes at offset from the file; false when they cannot all be read.
-bool ReadFileAt(std::FILE* file, uint64_t offset, void* dst, std::size_t n) {
-    if (!file) return false;
-    const int fd = fileno(file);
-    auto* out = static_cast<uint8_t*>(dst);
-    while (n > 0) {
-        const ssize_t got = ::pread(fd, out, n, off_t(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        out += got;
-        offset += uint64_t(got);
-        n -= std::size_t(got);
-    }
-    return true;
-}
-
-// Faults in the whole pages of [dst, dst + n) in one call before a large
-// read writes them: far cheaper than one page fault per page. A hint only;
-// kernels without MADV_POPULATE_WRITE refuse it and the read faults as usual.
-void PrefaultForWrite(void* dst, std::size_t n) {
-#ifdef MADV_POPULATE_WRITE
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    const uintptr_t first = (uintptr_t(dst) + page - 1) & ~(page - 1);
-    const uintptr_t last = (uintptr_t(dst) + n) & ~(page - 1);
-    if (last > first) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#else
-    (void)dst;
-    (void)n;
-#endif
-}
-
-// The buffer is filled in steps of at least this many bytes.
-constexpr uint64_t kReadAhead = 256 * 1024;
-// Reads of at least this many bytes past the filled part of the buffer (the
-// frames of native pixel data) go straight from the file to their target.
-constexpr std::size_t kDirectRead = 64 * 1024;
-
-}  // namespace
-
-bool CDicomHeader::FillTo(uint64_t end) const {
-    if (end <= m_filled) return true;
-    if (!m_buffer || end > m_fileSize) return false;
-    const uint64_t target = std::max(end, std::min(m_fileSize, m_filled + kReadAhead));
-    if (!ReadFileAt(m_file, m_filled, m_buffer.get() + m_filled, std::size_t(target - m_filled))) return false;
-    m_filled = target;
-    return true;
-}
-
-bool CDicomHeader::CopyAt(uint64_t offset, void* dst, std::size_t n) const {
-    if (n > m_fileSize || offset > m_fileSize - n) return false;
-    if (n == 0) return true;
-    if (!m_buffer) return ReadFileAt(m_file, offset, dst, n);
-    const uint64_t end = offset + n;
-    if (end > m_filled && n >= kDirectRead) {
-        // A large read: what the buffer already holds, the rest from the file.
-        const std::size_t buffered = offset < m_filled ? std::size_t(m_filled - offset) : 0;
-        if (buffered) std::memcpy(dst, m_buffer.get() + offset, buffered);
-        PrefaultForWrite(static_cast<uint8_t*>(dst) + buffered, n - buffered);
-        return ReadFileAt(m_file, offset + buffered, static_cast<uint8_t*>(dst) + buffered, n - buffered);
-    }
-    if (!FillTo(end)) return false;
-    std::memcpy(dst, m_buffer.get() + offset, n);
-    return true;
-}
+// Reading at the cursor (in this file, beside the parser, so that the
+// compiler can inline these small steps into it)
 
 bool CDicomHeader::PeekBytes(void* dst, std::size_t n) const { return CopyAt(m_position, dst, n); }
 
@@ -196,13 +131,13 @@ bool CDicomHeader::SkipDelimiter() {
 bool CDicomHeader::LittleEndianTagTest() const {
     uint8_t b[4];
     if (!PeekBytes(b, 4)) return false;
-    return uint16_t(b[0] | (b[1] << 8)) <= 0x0028 && uint16_t(b[2] | (b[3] << 8)) <= 0x0028;
+    return quillon::rules::IsPlausibleFirstTag(uint16_t(b[0] | (b[1] << 8)), uint16_t(b[2] | (b[3] << 8)));
 }
 
 bool CDicomHeader::BigEndianTagTest() const {
     uint8_t b[4];
     if (!PeekBytes(b, 4)) return false;
-    return uint16_t((b[0] << 8) | b[1]) <= 0x0028 && uint16_t((b[2] << 8) | b[3]) <= 0x0028;
+    return quillon::rules::IsPlausibleFirstTag(uint16_t((b[0] << 8) | b[1]), uint16_t((b[2] << 8) | b[3]));
 }
 
 // ---------------------------------------------------------------------------
@@ -222,7 +157,7 @@ bool CDicomHeader::ReadMetaInformation() {
         const uint32_t length = node->GetLength();
         if (!CanRead(length)) return false;
         if (length != 0 && !ReadValue(node.get())) return false;
-        Add(node.release());
+        Add(std::move(node));
         m_position += length;
     }
 }
@@ -232,37 +167,16 @@ void CDicomHeader::ApplyTransferSyntax() {
         if (!tag) continue;
         if (tag->m_group > 0x0002) return;
         if (tag->m_group != 0x0002 || tag->m_element != 0x0010) continue;
-        m_littleEndian = true;
         HeapPtr<char> uid = tag->GetValueString();
-        const char* s = uid ? uid.get() : "";
-        if (std::strcmp(s, "1.2.840.10008.1.2.1") == 0) {
-            m_explicitVR = true;
-        } else if (std::strcmp(s, "1.2.840.10008.1.2.2") == 0) {
-            m_explicitVR = true;
-            m_littleEndian = false;
-        } else if (std::strcmp(s, "1.2.840.10008.1.2") == 0 || std::strcmp(s, "1.2.840.10008.1.20") == 0) {
-            m_explicitVR = false;
-        } else if (!std::strstr(s, "1.2.840.10008")) {
-            m_explicitVR = false;
-        } else {
-            m_explicitVR = true;
-        }
+        const DataSetEncoding encoding = EncodingForTransferSyntax(uid ? uid.get() : "");
+        m_explicitVR = encoding.explicitVR;
+        m_littleEndian = encoding.littleEndian;
         return;
     }
 }
 
 // ---------------------------------------------------------------------------
 // Data set parser
-
-namespace {
-
-bool IsSequence(const CDicomTag* node, bool explicitVR) {
-    const std::u16string& vr = node->m_vr.GetVR();
-    const bool undefined = node->GetLength() == kUndefinedLength;
-    return vr == u"SQ" || (!explicitVR && undefined) || (vr == u"UN" && undefined);
-}
-
-}  // namespace
 
 bool CDicomHeader::ReadDataSet() {
     // What is remembered while parsing lives only as long as the parse.
@@ -271,6 +185,7 @@ bool CDicomHeader::ReadDataSet() {
         explicit ParseScope(CDicomHeader& h) : header(h) {
             header.m_parsing = true;
             header.m_itemsExtents.clear();
+            header.m_undefinedLength.clear();
         }
         ~ParseScope() {
             header.m_parsing = false;
@@ -280,8 +195,8 @@ bool CDicomHeader::ReadDataSet() {
     uint16_t group, element;
     if (!ReadTag(group, element)) return false;
     for (;;) {
-        if (m_tags.size() > 50 && group == 0x0000) return false;
-        if (group == 0x8000) return false;
+        if (quillon::rules::IsStrayGroup0000(m_tags.size(), group)) return false;
+        if (group == quillon::rules::kRefusedGroup) return false;
         const bool isPixelData = group == 0x7FE0 && element == 0x0010;
         std::unique_ptr<CDicomTag> node;
         if (isPixelData) {
@@ -295,14 +210,14 @@ bool CDicomHeader::ReadDataSet() {
 
         if (IsSequence(node.get(), m_explicitVR)) {
             if (!ReadSequence(node.get())) return false;
-            Add(node.release());
+            Add(std::move(node));
             if (m_position == m_fileSize) return true;
             if (!ReadTag(group, element)) return false;
             continue;
         }
         if (isPixelData && (!IsUncompressed() || length == kUndefinedLength)) {
             if (!ReadEncapsulatedPixelData(node.get())) return false;
-            Add(node.release());
+            Add(std::move(node));
             return true;
         }
         if (!CanRead(length)) return false;
@@ -311,7 +226,7 @@ bool CDicomHeader::ReadDataSet() {
             const CDicomTag* bitsAllocated = Find(0x0028, 0x0100);
             if (bitsAllocated && bitsAllocated->GetIntValue() > 8) node->SetVR(u"OW");
         }
-        Add(node.release());
+        Add(std::move(node));
         if (!m_hasPreamble && group == 0x0002 && element == 0x0010) ApplyTransferSyntax();
         m_position += length;
         if (m_position == m_fileSize || isPixelData) return true;
@@ -345,11 +260,9 @@ bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
     // which replaces the block, or is the length of a sequence, which holds no
     // value. Left in place it would be a block shorter than the length that
     // every reader of the value trusts.
-    if (element->m_tagData.m_data && element->GetLength() != 0) {
-        std::free(element->m_tagData.m_data);
-        element->m_tagData.m_data = nullptr;
-    }
+    if (element->m_tagData.m_data && element->GetLength() != 0) element->m_tagData.m_data.reset();
     element->m_dataOffset = m_position;
+    NoteLength(element);
     return true;
 }
 
@@ -366,7 +279,8 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
             uint16_t group, element;
             uint32_t itemLength;
             if (!ReadTag(group, element) || !Read32(itemLength)) return false;
-            std::unique_ptr<CDicomTag> item(NewItemNode(group, element, itemLength, m_position));
+            std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
+            NoteLength(item.get());
             bool ok;
             if (unknownVR) {
                 const bool saved = m_explicitVR;
@@ -377,7 +291,7 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
                 ok = ReadItem(item.get());
             }
             if (!ok) return false;
-            sequence->AddChild(item.release());
+            sequence->AddChild(std::move(item));
             if (PeekDelimiter(0xE0DD)) return SkipDelimiter();
         }
     }
@@ -390,10 +304,11 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
         if (group == 0xFFFE && element == 0xE000) {
             uint32_t itemLength;
             if (!Read32(itemLength)) return false;
-            std::unique_ptr<CDicomTag> item(NewItemNode(group, element, itemLength, m_position));
+            std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
+            NoteLength(item.get());
             if (itemLength != 0 && !ReadItem(item.get())) return false;
-            sum += ItemExtent(item.get());
-            sequence->AddChild(item.release());
+            sum += SettleItem(item.get());
+            sequence->AddChild(std::move(item));
             if (sum >= length) {
                 if (m_parsing && m_depth > kRememberedDepth) m_itemsExtents[sequence] = {sum, m_explicitVR};
                 return true;
@@ -445,12 +360,12 @@ CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
                             ? ReadEncapsulatedPixelData(node.get())
                             : ReadSequence(node.get());
         if (!ok) return ItemStep::Failed;
-        item->AddChild(node.release());
+        item->AddChild(std::move(node));
         return m_position == m_fileSize ? ItemStep::FileEnded : ItemStep::Read;
     }
     if (!CanRead(length)) return ItemStep::Failed;
     if (length != 0 && !ReadValue(node.get())) return ItemStep::Failed;
-    item->AddChild(node.release());
+    item->AddChild(std::move(node));
     m_position += length;
     return ItemStep::Read;
 }
@@ -484,14 +399,10 @@ bool CDicomHeader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
     const bool swap = !m_littleEndian && pixelData->m_vr.GetVR() == u"OW";
     uint64_t offset = m_position;
     for (uint64_t k = 0; k < frames; ++k, offset += frameSize) {
-        auto* block = static_cast<uint8_t*>(AllocBlock(frameSize));
-        if (!block) return false;
-        if (!CopyAt(offset, block, frameSize)) {
-            std::free(block);
-            return false;
-        }
-        if (swap) SwapUnits(block, frameSize, 2);
-        pixelData->AddFrame(block, frameSize);
+        HeapPtr<uint8_t> block(static_cast<uint8_t*>(AllocBlock(frameSize)));
+        if (!block || !CopyAt(offset, block.get(), frameSize)) return false;
+        if (swap) SwapUnits(block.get(), frameSize, 2);
+        pixelData->AddFrame(std::move(block), frameSize);
     }
     return true;
 }
@@ -502,11 +413,11 @@ bool CDicomHeader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
 bool CDicomHeader::ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_t element, uint64_t* sum) {
     uint32_t length;
     if (!Read32(length)) return false;
-    std::unique_ptr<CDicomTag> item(NewItemNode(group, element, length, m_position));
+    std::unique_ptr<CDicomTag> item = NewItemNode(group, element, length, m_position);
     if (sum) *sum += 8 + uint64_t(length);
     if (!CanRead(length)) return false;
     if (length != 0 && !ReadValue(item.get())) return false;
-    pixelData->AddChild(item.release());
+    pixelData->AddChild(std::move(item));
     m_position += length;
     return true;
 }
@@ -537,100 +448,4 @@ bool CDicomHeader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
         if (!ReadFragmentItem(pixelData, group, element, &sum)) return false;
     }
     return true;
-}
-
-// ---------------------------------------------------------------------------
-// Extents
-
-uint64_t CDicomHeader::ItemExtent(CDicomTag* node) {
-    if (!node) return 0;
-    if (!node->IsItem()) return ElementExtent(node);
-    uint64_t size = 8;
-    for (const auto& child : node->m_children) size += ElementExtent(child.get());
-    if (node->GetLength() == kUndefinedLength) {
-        size += 8;
-    } else {
-        // The stored length of a defined-length item always equals the sum of
-        // its children's extents (odd values were padded when stored).
-        const uint64_t content = size - 8;
-        node->m_tagData.m_longLength = content >= kUndefinedLength ? kUndefinedLength - 1 : uint32_t(content);
-        node->m_tagData.m_shortLength = 0;
-    }
-    return size;
-}
-
-uint64_t CDicomHeader::ElementExtent(CDicomTag* node) {
-    if (!node) return 0;
-    if (node->IsItem()) return ItemExtent(node);
-    const std::u16string& vr = node->m_vr.GetVR();
-    const uint32_t length = node->GetLength();
-    if (IsSequence(node, m_explicitVR)) {
-        const uint64_t header = m_explicitVR ? 12 : 8;
-        const bool saved = m_explicitVR;
-        if (vr == u"UN") m_explicitVR = false;
-        uint64_t items = 0;
-        const auto remembered = m_parsing ? m_itemsExtents.find(node) : m_itemsExtents.end();
-        if (remembered != m_itemsExtents.end() && remembered->second.explicitVR == m_explicitVR) {
-            items = remembered->second.sum;
-        } else {
-            for (const auto& child : node->m_children) items += ItemExtent(child.get());
-        }
-        m_explicitVR = saved;
-        return header + items + (length == kUndefinedLength ? 8 : 0);
-    }
-    if (node->m_group == 0x7FE0 && node->m_element == 0x0010) {
-        const uint64_t header = m_explicitVR ? 12 : 8;
-        if (length == kUndefinedLength) {
-            uint64_t items = 0;
-            for (const auto& child : node->m_children) items += 8 + uint64_t(child->m_tagData.m_longLength);
-            return header + items + 8;
-        }
-        return header + length;
-    }
-    if (m_explicitVR || node->m_group == 0x0002) {
-        const uint64_t header = (vr.empty() || vr == u"OB" || vr == u"OW" || vr == u"UN" || vr == u"UT") ? 12 : 8;
-        return header + length;
-    }
-    return 8 + uint64_t(length);
-}
-
-// ---------------------------------------------------------------------------
-// Element byte ranges
-
-bool CDicomHeader::InsideUndefinedUNSequence(const CDicomTag* element) const {
-    for (const CDicomTag* p = element->m_parent; p; p = p->m_parent)
-        if (p->m_vr.GetVR() == u"UN" && p->GetLength() == kUndefinedLength) return true;
-    return false;
-}
-
-uint32_t CDicomHeader::HeaderSize(const CDicomTag* element) const {
-    if (!element) return 0;
-    if (element->IsItem()) return 8;
-    const CDicomTag* parent = element->m_parent;
-    if (element->m_group == 0x0000 && parent && !parent->m_parent && parent->Is(0x7FE0, 0x0010)) return 0;
-    const bool explicitVR = (m_explicitVR || element->m_group == 0x0002) && !InsideUndefinedUNSequence(element);
-    if (explicitVR) return element->HasLongLength() ? 12 : 8;
-    return 8;
-}
-
-uint64_t CDicomHeader::TagOffset(const CDicomTag* element) const {
-    if (!element) return 0;
-    const uint32_t header = HeaderSize(element);
-    return element->m_dataOffset >= header ? element->m_dataOffset - header : 0;
-}
-
-std::pair<uint64_t, uint64_t> CDicomHeader::ElementRange(CDicomTag* element) {
-    if (!element) return {0, 0};
-    const uint64_t first = TagOffset(element);
-    const uint32_t length = element->GetLength();
-    uint64_t last;
-    if (length == kUndefinedLength) {
-        const uint64_t extent = element->IsItem() ? ItemExtent(element) : ElementExtent(element);
-        last = first + (extent ? extent - 1 : 0);
-    } else if (length == 0) {
-        last = element->m_dataOffset ? element->m_dataOffset - 1 : 0;
-    } else {
-        last = element->m_dataOffset + length - 1;
-    }
-    return {first, last};
 }

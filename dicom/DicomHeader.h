@@ -1,45 +1,43 @@
 #pragma once
 // Parse state and data set parser of a DICOM file, the element byte ranges
 // and the transfer syntax / photometric vocabulary of the loaded data set.
+// The members live in one file per concern: DicomHeaderSource.cpp (the bytes
+// of the file), DicomHeader.cpp (meta information and data set parser),
+// DicomHeaderGeometry.cpp (extents and byte ranges, settling item lengths)
+// and TransferSyntax.cpp (vocabulary).
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "dicom/TagArray.h"
+#include "dicom/TransferSyntax.h"
 
 // How deep sequences may nest (sequence inside item inside sequence ...).
 // Deeper input is rejected, so that the reader, the tree walks and the
 // destructors never run out of stack.
 constexpr unsigned kMaxSequenceDepth = 1000;
 
-// Compression name of a Transfer Syntax UID ("NONE", "JPEG", ..., "UNKNOWN").
-std::string CompressionNameForUID(const std::u16string& uid);
-
 class CDicomHeader : public CTagArray {
 public:
     CDicomHeader() = default;
     ~CDicomHeader() override;
 
-    // --- data set parser ---
-    bool ReadDataSet();
-    bool ReadSequence(CDicomTag* sequence);
-    bool ReadItem(CDicomTag* item);
-    bool ReadElementHeader(CDicomTag* element);
-    bool ReadValue(CDicomTag* element);
-    bool ReadEncapsulatedPixelData(CDicomTag* pixelData);
-
-    // Total bytes of an item / element, header, items and delimiters included.
-    // ItemExtent rewrites a defined item length to the sum of its children.
-    uint64_t ItemExtent(CDicomTag* node);
-    uint64_t ElementExtent(CDicomTag* node);
-
-    // --- element byte ranges (encoding of the main data set) ---
+    // --- element byte ranges, in the encoding of the main data set ---
+    // Queries only: they read the tree and the encoding and change neither,
+    // so they may run while the document is shown, from any thread.
     uint32_t HeaderSize(const CDicomTag* element) const;
     uint64_t TagOffset(const CDicomTag* element) const;
     // First and last byte of the element in the file, both inclusive.
-    std::pair<uint64_t, uint64_t> ElementRange(CDicomTag* element);
+    std::pair<uint64_t, uint64_t> ElementRange(const CDicomTag* element) const;
+    // Total bytes of an element or item, header, items and delimiters
+    // included, measured as encoded in `explicitVR` (the items of a UN
+    // sequence always as implicit VR); without it, in the data set's encoding.
+    uint64_t Extent(const CDicomTag* node, bool explicitVR) const;
+    uint64_t Extent(const CDicomTag* node) const { return Extent(node, m_explicitVR); }
 
     // --- transfer syntax families (first top-level (0002,0010)) ---
     bool IsRLE() const;
@@ -63,22 +61,52 @@ public:
     bool IsMonochrome2() const;
     bool IsMonochrome() const;
 
-    // Parse state.
+    // Encoding of the data set (after the load: of the main data set).
     bool m_hasPreamble = false;
     bool m_explicitVR = true;
     bool m_littleEndian = true;
-    quillon::HeapPtr<uint8_t> m_buffer;  // the whole file while it is parsed
-    std::FILE* m_file = nullptr;         // the open file, read into m_buffer as the parse advances
-    uint64_t m_fileSize = 0;
-    uint64_t m_position = 0;
 
 protected:
-    // Back to the reset state: no elements, no buffer, default encoding.
+    // Back to the reset state: no elements, no bytes, default encoding.
     void ResetHeader();
+
+    // --- the bytes of the file (DicomHeaderSource.cpp) ---
+    // Reads the open file as the parse advances; the header owns and closes it.
+    bool AttachFile(std::FILE* file);
+    // Parses a copy of bytes already in memory.
+    bool AttachMemory(const uint8_t* data, std::size_t size);
+    // After the parse: the element tree holds everything; the bytes go.
+    void ReleaseSource();
+    uint64_t FileSize() const { return m_fileSize; }
+    void SeekTo(uint64_t position) { m_position = position; }
+
+    // --- the parser (DicomHeader.cpp) ---
     bool ReadMetaInformation();
     void ApplyTransferSyntax();
+    bool ReadDataSet();
     bool LittleEndianTagTest() const;
     bool BigEndianTagTest() const;
+    // Copies `n` bytes at `offset` into dst. Bytes the buffer holds already
+    // are copied here; the rest goes through CopyAtSlow.
+    bool CopyAt(uint64_t offset, void* dst, std::size_t n) const {
+        if (m_buffer && n <= m_fileSize && offset <= m_fileSize - n && offset + n <= m_filled) {
+            std::memcpy(dst, m_buffer.get() + offset, n);
+            return true;
+        }
+        return CopyAtSlow(offset, dst, n);
+    }
+
+    // Once the tree is complete: gives every defined-length item that lies
+    // below an undefined-length element the length of its content as
+    // measured (DicomHeaderGeometry.cpp).
+    void SettleItemLengths();
+
+private:
+    bool ReadSequence(CDicomTag* sequence);
+    bool ReadItem(CDicomTag* item);
+    bool ReadElementHeader(CDicomTag* element);
+    bool ReadValue(CDicomTag* element);
+    bool ReadEncapsulatedPixelData(CDicomTag* pixelData);
 
     // Byte source.
     bool CanRead(uint64_t n) const { return n <= m_fileSize && m_position <= m_fileSize - n; }
@@ -89,18 +117,21 @@ protected:
     bool Read32(uint32_t& value);
     bool PeekDelimiter(uint16_t element) const;
     bool SkipDelimiter();
-    // Copies `n` bytes at `offset` into dst.
-    bool CopyAt(uint64_t offset, void* dst, std::size_t n) const;
     // Makes bytes [0, end) of m_buffer hold the file (reading ahead a little).
-    bool FillTo(uint64_t end) const;
+    bool FillTo(uint64_t end) const { return end <= m_filled || FillToSlow(end); }
+    bool FillToSlow(uint64_t end) const;
+    bool CopyAtSlow(uint64_t offset, void* dst, std::size_t n) const;
 
+    quillon::HeapPtr<uint8_t> m_buffer;  // the whole file while it is parsed
+    std::FILE* m_file = nullptr;         // the open file, read into m_buffer as the parse advances
+    uint64_t m_fileSize = 0;
+    uint64_t m_position = 0;
     // How much of m_buffer holds the file's bytes: Load reads the file into
     // the buffer as the parse advances, so that the bytes of native frames,
     // which are copied into their own blocks, are read only once and straight
     // into those blocks. LoadMemory fills the buffer at once.
     mutable uint64_t m_filled = 0;
 
-private:
     enum class ItemStep { Failed, Read, FileEnded };
     ItemStep ReadItemElement(CDicomTag* item);
     bool ReadNativeFrames(CDicomTag7FE0* pixelData);
@@ -123,4 +154,18 @@ private:
     };
     std::unordered_map<const CDicomTag*, ItemsExtent> m_itemsExtents;
     bool m_parsing = false;
+    // The undefined-length nodes of the data set in the order they were read
+    // (pre-order), for SettleItemLengths.
+    std::vector<CDicomTag*> m_undefinedLength;
+    void NoteLength(CDicomTag* node) {
+        if (m_parsing && node->GetLength() == kUndefinedLength) m_undefinedLength.push_back(node);
+    }
+
+    // Measuring with or without settling item lengths (DicomHeaderGeometry.cpp).
+    struct Settling;
+    template <class Node>
+    static uint64_t Measure(Node* node, bool explicitVR, Settling* settling);
+    // The parser's measure of an item just read: settles its length and those
+    // of the items below it in the current encoding.
+    uint64_t SettleItem(CDicomTag* item);
 };

@@ -21,8 +21,7 @@ uint32_t VRCode(const std::u16string& vr) { return vr.size() == 2 ? uint32_t(vr[
 CTagData::~CTagData() { Free(); }
 
 void CTagData::Free() {
-    std::free(m_data);
-    m_data = nullptr;
+    m_data.reset();
     m_shortLength = 0;
     m_longLength = 0;
 }
@@ -51,9 +50,8 @@ bool CDicomTag::SetTag(uint16_t group, uint16_t element) {
     if (element == 0x0000) {
         m_vr.SetGroupLengthVR();
         m_description = u"Group Length";
-        auto* block = static_cast<uint8_t*>(std::calloc(4, 1));
-        if (!block) return false;
-        m_tagData.m_data = block;
+        m_tagData.m_data.reset(static_cast<uint8_t*>(std::calloc(4, 1)));
+        if (!m_tagData.m_data) return false;
         m_tagData.m_shortLength = 4;
         m_tagData.m_longLength = 0;
         return true;
@@ -68,10 +66,9 @@ bool CDicomTag::SetTag(uint16_t group, uint16_t element) {
 bool CDicomTag::SetValue(const uint8_t* bytes, uint32_t length) {
     if (!bytes || length == 0) return false;
     m_tagData.Free();
-    auto* block = static_cast<uint8_t*>(AllocBlock(length));
-    if (!block) return false;
-    std::memcpy(block, bytes, length);
-    m_tagData.m_data = block;
+    m_tagData.m_data.reset(static_cast<uint8_t*>(AllocBlock(length)));
+    if (!m_tagData.m_data) return false;
+    std::memcpy(m_tagData.m_data.get(), bytes, length);
     if (HasLongLength() || length > 0xFFFF)
         m_tagData.m_longLength = length;
     else
@@ -80,9 +77,9 @@ bool CDicomTag::SetValue(const uint8_t* bytes, uint32_t length) {
     return true;
 }
 
-void CDicomTag::AdoptLongValue(uint8_t* block, uint32_t length) {
+void CDicomTag::AdoptLongValue(quillon::HeapPtr<uint8_t> block, uint32_t length) {
     m_tagData.Free();
-    m_tagData.m_data = block;
+    m_tagData.m_data = std::move(block);
     m_tagData.m_longLength = length;
 }
 
@@ -92,13 +89,14 @@ void CDicomTag::AdoptLongValue(uint8_t* block, uint32_t length) {
 // the value is dropped.
 bool CDicomTag::GrowValue(uint32_t newLength, uint8_t fill) {
     const uint32_t oldLength = GetLength();
-    auto* block = static_cast<uint8_t*>(std::realloc(m_tagData.m_data, newLength ? newLength : 1));
+    auto* block = static_cast<uint8_t*>(std::realloc(m_tagData.m_data.get(), newLength ? newLength : 1));
     if (!block) {
-        m_tagData.Free();
+        m_tagData.Free();  // realloc left the old block in place
         return false;
     }
+    (void)m_tagData.m_data.release();  // realloc freed or kept it; block is the one now
+    m_tagData.m_data.reset(block);
     if (newLength > oldLength) std::memset(block + oldLength, fill, newLength - oldLength);
-    m_tagData.m_data = block;
     if (m_tagData.m_longLength != 0 || newLength > 0xFFFF) {
         m_tagData.m_longLength = newLength;
         m_tagData.m_shortLength = 0;
@@ -117,6 +115,8 @@ void CDicomTag::NormalizeValue() {
     };
     const uint32_t length = GetLength();
     const bool odd = (length & 1) != 0;
+    // The VRs of one rule stay on shared lines.
+    // clang-format off
     switch (VRCode(m_vr.GetVR())) {
         case Code('A', 'E'): case Code('A', 'S'): case Code('C', 'S'): case Code('D', 'S'): case Code('D', 'T'):
         case Code('I', 'S'): case Code('L', 'O'): case Code('L', 'T'): case Code('P', 'N'): case Code('S', 'H'):
@@ -136,7 +136,7 @@ void CDicomTag::NormalizeValue() {
         case Code('U', 'I'): {
             if (odd) GrowValue(length + 1, 0);
             const uint32_t n = GetLength();
-            uint8_t* d = m_tagData.m_data;
+            uint8_t* d = m_tagData.m_data.get();
             if (d) {
                 for (uint32_t i = 0; i < n; ++i) {
                     const uint8_t c = d[i];
@@ -151,10 +151,11 @@ void CDicomTag::NormalizeValue() {
         default:
             break;
     }
+    // clang-format on
 }
 
 HeapPtr<char> CDicomTag::GetValueString() const {
-    const uint8_t* data = m_tagData.m_data;
+    const uint8_t* data = m_tagData.m_data.get();
     const uint64_t length = data ? GetLength() : 0;
     HeapPtr<char> out(static_cast<char*>(std::malloc(length + 1)));
     if (!out) return out;
@@ -163,20 +164,20 @@ HeapPtr<char> CDicomTag::GetValueString() const {
     return out;
 }
 
-bool CDicomTag::AddChild(CDicomTag* child) {
+bool CDicomTag::AddChild(std::unique_ptr<CDicomTag> child) {
     if (!child) return false;
     if (child->m_vr.GetVR().empty()) {
         std::u16string vr = child->GetDisplayVR();
         child->SetVR(vr);
     }
     child->m_parent = this;
-    m_children.emplace_back(child);
+    m_children.push_back(std::move(child));
     return true;
 }
 
 const std::u16string& CDicomTag::GetDisplayVR() {
     if (!m_children.empty()) return kSQ;
-    return m_vr.GetVRGuessing(m_tagData.m_data, GetLength(), m_tagData.m_longLength != 0);
+    return m_vr.GetVRGuessing(m_tagData.m_data.get(), GetLength(), m_tagData.m_longLength != 0);
 }
 
 bool CDicomTag::HasLongLength() const {
@@ -184,13 +185,12 @@ bool CDicomTag::HasLongLength() const {
 }
 
 int32_t CDicomTag::GetIntValue() const {
-    const uint8_t* v = m_tagData.m_data;
+    const uint8_t* v = m_tagData.m_data.get();
     if (!v) return 0;
     const std::u16string& declared = m_vr.GetDeclaredVR();
     if (declared == u"SS" || declared == u"US" || declared == u"SL" || declared == u"UL" || m_vr.GetVR().empty()) {
         switch (GetLength()) {
-            case 1:
-                return int8_t(v[0]);
+            case 1: return int8_t(v[0]);
             case 2: {
                 int16_t n;
                 std::memcpy(&n, v, 2);
@@ -201,8 +201,7 @@ int32_t CDicomTag::GetIntValue() const {
                 std::memcpy(&n, v, 4);
                 return n;
             }
-            default:
-                return 0;
+            default: return 0;
         }
     }
     if (declared == u"IS") {
@@ -227,11 +226,9 @@ std::u16string CDicomTag::GetDescription() const {
     return name.empty() ? m_description : name;
 }
 
-CDicomTag7FE0::~CDicomTag7FE0() {
-    for (uint8_t* block : m_frames) std::free(block);
-}
+CDicomTag7FE0::~CDicomTag7FE0() = default;
 
-void CDicomTag7FE0::AddFrame(uint8_t* block, uint64_t size) {
-    m_frames.push_back(block);
+void CDicomTag7FE0::AddFrame(quillon::HeapPtr<uint8_t> block, uint64_t size) {
+    m_frames.push_back(std::move(block));
     m_frameSizes.push_back(size);
 }

@@ -25,7 +25,7 @@ public:
 
     uint16_t m_shortLength = 0;
     uint32_t m_longLength = 0;
-    uint8_t* m_data = nullptr;  // plain heap block (malloc), owned
+    quillon::HeapPtr<uint8_t> m_data;  // plain heap block (malloc)
 };
 
 class CDicomTag {
@@ -40,20 +40,19 @@ public:
     void SetVR(std::u16string_view vr) { m_vr.SetVR(vr); }
     // Stores a copy of the value, chooses the length form and normalises it.
     bool SetValue(const uint8_t* bytes, uint32_t length);
-    // Takes ownership of a malloc'd block of `length` bytes as the value, held
-    // in long form without normalising (frame nodes).
-    void AdoptLongValue(uint8_t* block, uint32_t length);
-    uint32_t GetLength() const {
-        return m_tagData.m_longLength ? m_tagData.m_longLength : m_tagData.m_shortLength;
-    }
+    // Takes a block of `length` bytes as the value, held in long form without
+    // normalising (frame nodes).
+    void AdoptLongValue(quillon::HeapPtr<uint8_t> block, uint32_t length);
+    uint32_t GetLength() const { return m_tagData.m_longLength ? m_tagData.m_longLength : m_tagData.m_shortLength; }
     // The value bytes followed by a NUL (all NUL without value); null on allocation failure.
     quillon::HeapPtr<char> GetValueString() const;
-    bool AddChild(CDicomTag* child);
+    // Takes the child into the tree (its parent becomes this node); false for null.
+    bool AddChild(std::unique_ptr<CDicomTag> child);
     void Clear();
 
     bool IsItem() const { return m_group == 0xFFFE && m_element == 0xE000; }
     bool Is(uint16_t group, uint16_t element) const { return m_group == group && m_element == element; }
-    const uint8_t* GetData() const { return m_tagData.m_data; }
+    const uint8_t* GetData() const { return m_tagData.m_data.get(); }
 
     // VR queries.
     const std::u16string& GetDisplayVR();
@@ -84,10 +83,11 @@ public:
     CDicomTag7FE0(uint16_t group, uint16_t element) : CDicomTag(group, element) {}
     ~CDicomTag7FE0() override;
 
-    // Ownership of the malloc'd block passes to the node.
-    void AddFrame(uint8_t* block, uint64_t size);
+    // The node takes the frame's block.
+    void AddFrame(quillon::HeapPtr<uint8_t> block, uint64_t size);
 
-    std::vector<uint8_t*> m_frames;
+    // One block per native frame; null once a frame node has taken it.
+    std::vector<quillon::HeapPtr<uint8_t>> m_frames;
     // Frame sizes are 64-bit: Rows x Columns x Bits x Samples can exceed 32 bits.
     std::vector<uint64_t> m_frameSizes;
 };

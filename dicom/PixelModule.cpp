@@ -6,8 +6,8 @@
 #include <limits>
 #include <unordered_set>
 
-#include "dicom/DicomHeader.h"
 #include "dicom/DicomTag.h"
+#include "dicom/TransferSyntax.h"
 
 using quillon::AllocBlock;
 using quillon::HeapPtr;
@@ -17,9 +17,7 @@ namespace {
 constexpr uint32_t TagKey(uint16_t group, uint16_t element) { return uint32_t(group) << 16 | element; }
 
 // Values are held little endian after the parse, whatever the file's order.
-uint16_t Word(const uint8_t* bytes, unsigned index) {
-    return uint16_t(bytes[2 * index] | bytes[2 * index + 1] << 8);
-}
+uint16_t Word(const uint8_t* bytes, unsigned index) { return uint16_t(bytes[2 * index] | bytes[2 * index + 1] << 8); }
 
 // An unsigned count (Rows, Columns, Number of Frames) as a 32-bit field.
 // GetIntValue reads a 2-byte "US" value as signed 16-bit, so 32768..65535
@@ -236,7 +234,9 @@ bool CPixelModule::LoadPaletteLuts(const TagList& elements) {
     return m_redLutEntries == m_greenLutEntries && m_greenLutEntries == m_blueLutEntries;
 }
 
-HeapPtr<uint8_t> CPixelModule::GetRedLut8() const { return Lut8(m_redLutEntries, m_redLutBits, m_redLut, m_redLutSize); }
+HeapPtr<uint8_t> CPixelModule::GetRedLut8() const {
+    return Lut8(m_redLutEntries, m_redLutBits, m_redLut, m_redLutSize);
+}
 
 HeapPtr<uint8_t> CPixelModule::GetGreenLut8() const {
     return Lut8(m_greenLutEntries, m_greenLutBits, m_greenLut, m_greenLutSize);

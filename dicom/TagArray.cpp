@@ -2,13 +2,13 @@
 
 CTagArray::~CTagArray() = default;
 
-bool CTagArray::Add(CDicomTag* element) {
+bool CTagArray::Add(std::unique_ptr<CDicomTag> element) {
     if (!element) return true;
     if (element->m_vr.GetVR().empty()) {
         std::u16string vr = element->GetDisplayVR();
         element->SetVR(vr);
     }
-    m_tags.emplace_back(element);
+    m_tags.push_back(std::move(element));
     return true;
 }
 

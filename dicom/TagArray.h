@@ -13,8 +13,8 @@ public:
     CTagArray() = default;
     ~CTagArray() override;
 
-    // Appends an owned element (a null element is ignored; result true).
-    bool Add(CDicomTag* element);
+    // Takes the element into the list (a null element is ignored; result true).
+    bool Add(std::unique_ptr<CDicomTag> element);
     // The first top-level element with the tag, or null. Nested items are never searched.
     CDicomTag* Find(uint16_t group, uint16_t element) const;
     // Value text of the first top-level (0008,0005), or empty.

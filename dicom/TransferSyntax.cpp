@@ -4,6 +4,8 @@
 #include <optional>
 #include <string_view>
 
+#include "dicom/TransferSyntax.h"
+
 #include "dicom/DicomHeader.h"
 
 namespace {
@@ -18,42 +20,55 @@ constexpr std::string_view kJPEG2000Lossless = "JPEG2000 Lossless";
 constexpr std::string_view kJPEG2000Lossy = "JPEG2000 Lossy";
 constexpr std::string_view kRLE = "RLE";
 
+constexpr DataSetEncoding kImplicitLittle{false, true};
+constexpr DataSetEncoding kExplicitLittle{true, true};
+constexpr DataSetEncoding kExplicitBig{true, false};
+
 struct KnownSyntax {
     std::u16string_view uid;
     std::string_view compression;
+    DataSetEncoding encoding;  // encapsulated pixel data is read as explicit VR little endian
 };
 
 // Every transfer syntax this viewer knows; its family is its compression name.
 constexpr KnownSyntax kKnownSyntaxes[] = {
-    {u"1.2.840.10008.1.2", kNone},
-    {u"1.2.840.10008.1.2.1", kNone},
-    {u"1.2.840.10008.1.2.1.99", kNone},
-    {u"1.2.840.10008.1.2.2", kNone},
-    {u"1.2.840.10008.1.20", kNone},
-    {u"1.2.840.10008.1.2.4.50", kJPEG},
-    {u"1.2.840.10008.1.2.4.51", kJPEG},
-    {u"1.2.840.10008.1.2.4.52", kJPEG},
-    {u"1.2.840.10008.1.2.4.53", kJPEG},
-    {u"1.2.840.10008.1.2.4.54", kJPEG},
-    {u"1.2.840.10008.1.2.4.55", kJPEG},
-    {u"1.2.840.10008.1.2.4.56", kJPEG},
-    {u"1.2.840.10008.1.2.4.60", kJPEG},
-    {u"1.2.840.10008.1.2.4.61", kJPEG},
-    {u"1.2.840.10008.1.2.4.62", kJPEG},
-    {u"1.2.840.10008.1.2.4.63", kJPEG},
-    {u"1.2.840.10008.1.2.4.64", kJPEG},
-    {u"1.2.840.10008.1.2.4.57", kJPEGLossless},
-    {u"1.2.840.10008.1.2.4.58", kJPEGLossless},
-    {u"1.2.840.10008.1.2.4.59", kJPEGLossless},
-    {u"1.2.840.10008.1.2.4.65", kJPEGLossless},
-    {u"1.2.840.10008.1.2.4.66", kJPEGLossless},
-    {u"1.2.840.10008.1.2.4.70", kJPEGLossless},
-    {u"1.2.840.10008.1.2.4.80", kJPEGLSLossless},
-    {u"1.2.840.10008.1.2.4.81", kJPEGLSLossy},
-    {u"1.2.840.10008.1.2.4.90", kJPEG2000Lossless},
-    {u"1.2.840.10008.1.2.4.91", kJPEG2000Lossy},
-    {u"1.2.840.10008.1.2.5", kRLE},
+    {u"1.2.840.10008.1.2", kNone, kImplicitLittle},
+    {u"1.2.840.10008.1.2.1", kNone, kExplicitLittle},
+    {u"1.2.840.10008.1.2.1.99", kNone, kExplicitLittle},  // deflated: not inflated
+    {u"1.2.840.10008.1.2.2", kNone, kExplicitBig},
+    {u"1.2.840.10008.1.20", kNone, kImplicitLittle},
+    {u"1.2.840.10008.1.2.4.50", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.51", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.52", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.53", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.54", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.55", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.56", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.60", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.61", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.62", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.63", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.64", kJPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.57", kJPEGLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.58", kJPEGLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.59", kJPEGLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.65", kJPEGLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.66", kJPEGLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.70", kJPEGLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.80", kJPEGLSLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.81", kJPEGLSLossy, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.90", kJPEG2000Lossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.91", kJPEG2000Lossy, kExplicitLittle},
+    {u"1.2.840.10008.1.2.5", kRLE, kExplicitLittle},
 };
+
+// The UIDs of the table are ASCII: a byte-for-byte comparison with them.
+bool SameBytes(std::string_view bytes, std::u16string_view uid) {
+    if (bytes.size() != uid.size()) return false;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (char16_t(uint8_t(bytes[i])) != uid[i]) return false;
+    return true;
+}
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
 
@@ -104,6 +119,12 @@ std::optional<bool> PhotometricIs(const CTagArray& tags, std::u16string_view ter
 }  // namespace
 
 std::string CompressionNameForUID(const std::u16string& uid) { return std::string(CompressionOf(Trim(uid))); }
+
+DataSetEncoding EncodingForTransferSyntax(std::string_view uid) {
+    for (const KnownSyntax& known : kKnownSyntaxes)
+        if (SameBytes(uid, known.uid)) return known.encoding;
+    return uid.find("1.2.840.10008") != std::string_view::npos ? kExplicitLittle : kImplicitLittle;
+}
 
 std::u16string CDicomHeader::VocabularyText(uint16_t group, uint16_t element, bool* present) const {
     std::optional<std::u16string> text = TopLevelText(*this, group, element);

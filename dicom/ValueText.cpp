@@ -64,7 +64,7 @@ std::u16string CDicomTag::GetValueText(std::u16string_view charsetTerm) const {
     try {
         const uint32_t length = GetLength();
         if (length == 0) return {};
-        const uint8_t* data = m_tagData.m_data;
+        const uint8_t* data = m_tagData.m_data.get();
         const std::u16string& vr = m_vr.GetVR();
         const std::u16string& declared = m_vr.GetDeclaredVR();
 
@@ -81,8 +81,7 @@ std::u16string CDicomTag::GetValueText(std::u16string_view charsetTerm) const {
 
         // Text VRs, unknown codes, and inferred VRs (empty declared VR).
         if (IsTextVR(declared)) {
-            if (vr == u"OB" || vr == u"OW" || vr == u"SQ")
-                return Is(0x7FE0, 0x0010) ? kFrameData : kSequenceData;
+            if (vr == u"OB" || vr == u"OW" || vr == u"SQ") return Is(0x7FE0, 0x0010) ? kFrameData : kSequenceData;
             return ShortTextOrPlaceholder(*this, length, charsetTerm);
         }
 

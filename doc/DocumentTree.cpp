@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "dicom/LoaderRules.h"
 #include "dicom/TextUtil.h"
 
 using quillon::Format16;
@@ -21,22 +22,21 @@ std::size_t AddFrameNodes(CDicomFile& file) {
         // The node takes the frame's block: its bytes are held once, by the
         // node, however big the frames are. A block that is missing gets an
         // empty one of the frame's size.
-        uint8_t* block = pixelData->m_frames[k];
+        quillon::HeapPtr<uint8_t> block = std::move(pixelData->m_frames[k]);
         if (!block) {
-            block = static_cast<uint8_t*>(quillon::AllocBlock(size));
+            block.reset(static_cast<uint8_t*>(quillon::AllocBlock(size)));
             if (!block) {
                 offset += size;
                 continue;
             }
-            std::memset(block, 0, size);
+            std::memset(block.get(), 0, size);
         }
-        auto node = std::make_unique<CDicomTag>(0x0000, uint16_t(k + 1));
-        pixelData->m_frames[k] = nullptr;
-        node->AdoptLongValue(block, uint32_t(size));
+        auto node = std::make_unique<CDicomTag>(quillon::rules::kFrameNodeGroup, uint16_t(k + 1));
+        node->AdoptLongValue(std::move(block), uint32_t(size));
         node->m_dataOffset = offset;
         node->SetVR(vr);
         node->m_description = u"Frame Data";
-        pixelData->AddChild(node.release());
+        pixelData->AddChild(std::move(node));
         ++added;
         offset += size;
     }
@@ -58,7 +58,7 @@ std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
 // looking them up per element would make the walk quadratic).
 std::u16string Label(const CDicomTag* pixelData, const CDicomTag* element, std::size_t childIndex,
                      std::size_t thumbnailCount) {
-    if (element->m_group == 0x0000 && pixelData && element->m_parent == pixelData)
+    if (element->m_group == quillon::rules::kFrameNodeGroup && pixelData && element->m_parent == pixelData)
         return Format16("Frame %04d", int(element->m_element));
     if (element->IsItem()) {
         // The basic offset table (child 0) keeps the item label; fragment j
@@ -76,8 +76,8 @@ struct Walk {
     std::size_t thumbnailCount;
     std::vector<TreeItemRecord>& out;
 
-    void Add(CDicomTag* element, std::size_t childIndex, int depth, const std::u16string& charset,
-             std::size_t parent, std::size_t row) {
+    void Add(CDicomTag* element, std::size_t childIndex, int depth, const std::u16string& charset, std::size_t parent,
+             std::size_t row) {
         if (!element) return;
         const std::size_t index = out.size();
         out.push_back({element, depth, charset, Label(pixelData, element, childIndex, thumbnailCount), parent, row, 0});

@@ -30,7 +30,7 @@ struct TreeItemRecord {
 // Adds one "Frame Data" node per native frame under the first top-level
 // Pixel Data element (tags (0000,n), n from 1), at the frame's offset in the
 // file. Each node takes over its frame's block as its value: afterwards
-// m_frames[k] is null and the bytes of frame k are the value of node k+1
+// m_frames[k] is empty and the bytes of frame k are the value of node k+1
 // (m_frameSizes is kept). Returns the number of nodes added.
 std::size_t AddFrameNodes(CDicomFile& file);
 

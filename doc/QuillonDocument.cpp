@@ -9,6 +9,7 @@
 #include <new>
 #include <system_error>
 
+#include "dicom/LoaderRules.h"
 #include "dicom/TextUtil.h"
 
 namespace quillon {
@@ -67,7 +68,9 @@ void CQuillonDocument::Close() {
     m_path.clear();
 }
 
-std::unique_ptr<CDicomFile> CQuillonDocument::NewFile() { return std::unique_ptr<CDicomFile>(new (std::nothrow) CDicomFile); }
+std::unique_ptr<CDicomFile> CQuillonDocument::NewFile() {
+    return std::unique_ptr<CDicomFile>(new (std::nothrow) CDicomFile);
+}
 
 uint8_t* CQuillonDocument::AllocateData(uint64_t size) {
     if (size > SIZE_MAX) return nullptr;
@@ -221,7 +224,7 @@ ElementProperties CQuillonDocument::Properties(std::optional<std::size_t> index)
     const CDicomTag* e = record.element;
     const CDicomTag* pixelData = m_file->Find(0x7FE0, 0x0010);
 
-    if (pixelData && e->m_parent == pixelData && e->m_group != 0x0000) {
+    if (pixelData && e->m_parent == pixelData && e->m_group != quillon::rules::kFrameNodeGroup) {
         // Offset table or fragment item of encapsulated pixel data.
         p.values[0] = TagText(e->m_group, e->m_element);
         const std::size_t j = ChildIndex(pixelData, e);

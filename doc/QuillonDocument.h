@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "doc/DocumentTree.h"
 #include "dicom/DicomFile.h"
 #include "dicom/HeapBlock.h"
+#include "doc/DocumentTree.h"
 #include "image/FrameDecoder.h"
 #include "image/MCImage.h"
 

@@ -30,10 +30,8 @@ const QColor kBlack(0x00, 0x00, 0x00);
 // 8-point "MS Sans Serif" where it is installed; elsewhere DejaVu Sans (from
 // fonts-dejavu-core), pinned so that the geometry does not depend on what a
 // generic family name happens to resolve to.
-QFont MakeViewFont()
-{
-    if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif")))
-        return QFont(QStringLiteral("MS Sans Serif"), 8);
+QFont MakeViewFont() {
+    if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))) return QFont(QStringLiteral("MS Sans Serif"), 8);
     QFont font(QStringLiteral("DejaVu Sans"), 8);
     font.setStyleHint(QFont::SansSerif);
     return font;
@@ -44,8 +42,7 @@ QFont MakeViewFont()
 struct ByteTexts {
     std::array<QString, 256> hex;
     std::array<QString, 256> chr;
-    ByteTexts()
-    {
+    ByteTexts() {
         for (int b = 0; b < 256; ++b) {
             hex[b] = QString::asprintf("%02X", b);
             chr[b] = (b >= 0x20 && b <= 0x7A) ? QString(QChar(b)) : QStringLiteral(".");
@@ -53,51 +50,40 @@ struct ByteTexts {
     }
 };
 
-const ByteTexts &Texts()
-{
+const ByteTexts& Texts() {
     static const ByteTexts texts;
     return texts;
 }
 
 // The six navigation keys the view keeps from the window while it has the
 // focus: Page Up, Page Down, End, Home, Up, Down (not Left and Right).
-bool IsSwallowedKey(int key)
-{
+bool IsSwallowedKey(int key) {
     switch (key) {
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown:
-    case Qt::Key_End:
-    case Qt::Key_Home:
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-        return true;
-    default:
-        return false;
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_End:
+        case Qt::Key_Home:
+        case Qt::Key_Up:
+        case Qt::Key_Down: return true;
+        default: return false;
     }
 }
 
 // Lines in the way of a line-drawing call that leaves out its end point.
-void HLine(QPainter &p, int x1, int x2, int y, const QColor &c)
-{
-    if (x2 > x1)
-        p.fillRect(QRect(x1, y, x2 - x1, 1), c);
+void HLine(QPainter& p, int x1, int x2, int y, const QColor& c) {
+    if (x2 > x1) p.fillRect(QRect(x1, y, x2 - x1, 1), c);
 }
 
-void VLine(QPainter &p, int x, int y1, int y2, const QColor &c)
-{
-    if (y2 > y1)
-        p.fillRect(QRect(x, y1, 1, y2 - y1), c);
+void VLine(QPainter& p, int x, int y1, int y2, const QColor& c) {
+    if (y2 > y1) p.fillRect(QRect(x, y1, 1, y2 - y1), c);
 }
 
-} // namespace
+}  // namespace
 
 // The client area: paints the lines of the view and takes the clicks.
-class MCHexClientArea : public QWidget
-{
+class MCHexClientArea : public QWidget {
 public:
-    explicit MCHexClientArea(MCWndHexEditor *owner)
-        : QWidget(owner), m_owner(owner)
-    {
+    explicit MCHexClientArea(MCWndHexEditor* owner) : QWidget(owner), m_owner(owner) {
         setAttribute(Qt::WA_OpaquePaintEvent);
         setAttribute(Qt::WA_NoSystemBackground);
         setCursor(Qt::IBeamCursor);
@@ -107,21 +93,16 @@ public:
 protected:
     // The backing store is the off-screen image: the whole client area is
     // painted into it and reaches the screen in one flush, so no flicker.
-    void paintEvent(QPaintEvent *) override
-    {
+    void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         m_owner->PaintClient(p, width(), height());
     }
 
-    void wheelEvent(QWheelEvent *e) override
-    {
-        m_owner->OnMouseWheel(this, e);
-    }
+    void wheelEvent(QWheelEvent* e) override { m_owner->OnMouseWheel(this, e); }
 
     // A double click arrives as press, release, double click, release; the
     // default handling of the double click is a second press, as wanted.
-    void mousePressEvent(QMouseEvent *e) override
-    {
+    void mousePressEvent(QMouseEvent* e) override {
         if (e->button() != Qt::LeftButton) {
             e->ignore();
             return;
@@ -131,12 +112,10 @@ protected:
     }
 
 private:
-    MCWndHexEditor *m_owner;
+    MCWndHexEditor* m_owner;
 };
 
-MCWndHexEditor::MCWndHexEditor(QWidget *parent)
-    : QWidget(parent), m_font(MakeViewFont())
-{
+MCWndHexEditor::MCWndHexEditor(QWidget* parent) : QWidget(parent), m_font(MakeViewFont()) {
     setObjectName(QStringLiteral("MyHexEditor"));
     setProperty("controlId", kControlId);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -163,10 +142,8 @@ MCWndHexEditor::MCWndHexEditor(QWidget *parent)
 
 MCWndHexEditor::~MCWndHexEditor() = default;
 
-bool MCWndHexEditor::Create(QWidget *parent)
-{
-    if (!parent)
-        return false;
+bool MCWndHexEditor::Create(QWidget* parent) {
+    if (!parent) return false;
     setParent(parent);
     setGeometry(QRect());
     setFont(m_font);
@@ -176,8 +153,7 @@ bool MCWndHexEditor::Create(QWidget *parent)
     return true;
 }
 
-void MCWndHexEditor::RecalcLayout()
-{
+void MCWndHexEditor::RecalcLayout() {
     const QFontMetrics fm(m_font, m_client);
     const int textHeight = fm.height();
 
@@ -201,42 +177,32 @@ void MCWndHexEditor::RecalcLayout()
     LayoutChildren();
 }
 
-QRect MCWndHexEditor::ClientRect() const
-{
+QRect MCWndHexEditor::ClientRect() const {
     // The header strip covers rows 0 .. m_lineHeight + 2 inclusive.
     const int top = m_lineHeight + 3;
-    const int barWidth = m_scrollBar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scrollBar);
+    const int barWidth =
+        m_scrollBar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scrollBar);
     return QRect(0, top, std::max(0, width() - barWidth), std::max(0, height() - top));
 }
 
-QWidget *MCWndHexEditor::ClientArea() const
-{
-    return m_client;
-}
+QWidget* MCWndHexEditor::ClientArea() const { return m_client; }
 
-void MCWndHexEditor::LayoutChildren()
-{
+void MCWndHexEditor::LayoutChildren() {
     const QRect client = ClientRect();
     m_client->setGeometry(client);
     if (!m_scrollBar->isHidden())
         m_scrollBar->setGeometry(client.right() + 1, client.top(), width() - client.width(), client.height());
 }
 
-quint64 MCWndHexEditor::GetFirstLine() const
-{
-    if (m_lineCount == 0)
-        return 0;
+quint64 MCWndHexEditor::GetFirstLine() const {
+    if (m_lineCount == 0) return 0;
     return m_scrollPos < m_lineCount ? m_scrollPos : m_lineCount - 1;
 }
 
-int MCWndHexEditor::GetVisibleLines() const
-{
-    return m_lineHeight > 0 ? ClientRect().height() / m_lineHeight : 0;
-}
+int MCWndHexEditor::GetVisibleLines() const { return m_lineHeight > 0 ? ClientRect().height() / m_lineHeight : 0; }
 
-void MCWndHexEditor::SetData(const void *data, quint64 size)
-{
-    m_data = static_cast<const std::uint8_t *>(data);
+void MCWndHexEditor::SetData(const void* data, quint64 size) {
+    m_data = static_cast<const std::uint8_t*>(data);
     m_dataSize = m_data ? size : 0;
     m_lineCount = m_dataSize / 16 + (m_dataSize % 16 != 0 ? 1 : 0);
     m_caretOffset = kNone;
@@ -248,14 +214,12 @@ void MCWndHexEditor::SetData(const void *data, quint64 size)
     m_client->update();
 }
 
-bool MCWndHexEditor::IsNoneRequest(quint64 value) const
-{
+bool MCWndHexEditor::IsNoneRequest(quint64 value) const {
     // 0xFFFFFFFF means none unless the data is large enough for it to be a byte.
     return value == kNone || (value == kNoOffset && m_dataSize <= kNoOffset);
 }
 
-void MCWndHexEditor::SetHighlight(quint64 start, quint64 end)
-{
+void MCWndHexEditor::SetHighlight(quint64 start, quint64 end) {
     const bool none = (start == kNoOffset && end == kNoOffset) || IsNoneRequest(start) || IsNoneRequest(end);
 
     if (none || start >= m_dataSize || start > end) {
@@ -273,8 +237,7 @@ void MCWndHexEditor::SetHighlight(quint64 start, quint64 end)
         const quint64 line = start / 16;
         const quint64 first = GetFirstLine();
         const quint64 visible = static_cast<quint64>(GetVisibleLines());
-        if (line < first || line - first >= visible)
-            SetScrollPos(line);
+        if (line < first || line - first >= visible) SetScrollPos(line);
     }
     m_client->update();
 }
@@ -284,31 +247,24 @@ void MCWndHexEditor::SetHighlight(quint64 start, quint64 end)
 // line v * m_lineCount / INT_MAX (rounded down); line and page requests still
 // move exactly 1 and kPageLines lines, and dragging the thumb picks lines in
 // steps of about m_lineCount / INT_MAX.
-int MCWndHexEditor::BarFromLine(quint64 line) const
-{
-    if (m_lineCount <= static_cast<quint64>(INT_MAX))
-        return static_cast<int>(line);
+int MCWndHexEditor::BarFromLine(quint64 line) const {
+    if (m_lineCount <= static_cast<quint64>(INT_MAX)) return static_cast<int>(line);
     return static_cast<int>(static_cast<unsigned __int128>(line) * INT_MAX / m_lineCount);
 }
 
-quint64 MCWndHexEditor::LineFromBar(int value) const
-{
-    if (value <= 0)
-        return 0;
-    if (m_lineCount <= static_cast<quint64>(INT_MAX))
-        return static_cast<quint64>(value);
+quint64 MCWndHexEditor::LineFromBar(int value) const {
+    if (value <= 0) return 0;
+    if (m_lineCount <= static_cast<quint64>(INT_MAX)) return static_cast<quint64>(value);
     return static_cast<quint64>(static_cast<unsigned __int128>(value) * m_lineCount / INT_MAX);
 }
 
-void MCWndHexEditor::UpdateScrollRange()
-{
+void MCWndHexEditor::UpdateScrollRange() {
     const QSignalBlocker block(m_scrollBar);
     m_scrollBar->setRange(0, BarFromLine(m_lineCount));
     m_scrollBar->setValue(BarFromLine(m_scrollPos));
 }
 
-void MCWndHexEditor::SetScrollPos(quint64 line)
-{
+void MCWndHexEditor::SetScrollPos(quint64 line) {
     m_scrollPos = std::min(line, m_lineCount);
     {
         const QSignalBlocker block(m_scrollBar);
@@ -318,69 +274,59 @@ void MCWndHexEditor::SetScrollPos(quint64 line)
     m_client->update();
 }
 
-void MCWndHexEditor::OnScrollAction(int action)
-{
+void MCWndHexEditor::OnScrollAction(int action) {
     const quint64 p = m_scrollPos;
     quint64 next = p;
     bool move = true;
 
     switch (action) {
-    case QAbstractSlider::SliderSingleStepSub:
-        move = p != 0;
-        next = move ? p - 1 : p;
-        break;
-    case QAbstractSlider::SliderSingleStepAdd:
-        move = p != m_lineCount;
-        next = move ? p + 1 : p;
-        break;
-    case QAbstractSlider::SliderPageStepSub:
-        next = p > static_cast<quint64>(kPageLines) ? p - kPageLines : 0;
-        break;
-    case QAbstractSlider::SliderPageStepAdd:
-        next = std::min(p + kPageLines, m_lineCount);
-        break;
-    case QAbstractSlider::SliderMove: {
-        // Thumb tracking: the position under the thumb.
-        const int track = m_scrollBar->sliderPosition();
-        const quint64 line = LineFromBar(track);
-        move = track >= 0 && line <= m_lineCount;
-        next = move ? line : p;
-        break;
-    }
-    case QAbstractSlider::SliderToMinimum:
-        next = 0;
-        break;
-    case QAbstractSlider::SliderToMaximum: {
-        // Bottom: the last line on the last full row, the view filled with
-        // data as far as the data allows.
-        const quint64 visible = static_cast<quint64>(GetVisibleLines());
-        next = m_lineCount > visible ? m_lineCount - visible : 0;
-        break;
-    }
-    default:
-        return;
+        case QAbstractSlider::SliderSingleStepSub:
+            move = p != 0;
+            next = move ? p - 1 : p;
+            break;
+        case QAbstractSlider::SliderSingleStepAdd:
+            move = p != m_lineCount;
+            next = move ? p + 1 : p;
+            break;
+        case QAbstractSlider::SliderPageStepSub:
+            next = p > static_cast<quint64>(kPageLines) ? p - kPageLines : 0;
+            break;
+        case QAbstractSlider::SliderPageStepAdd: next = std::min(p + kPageLines, m_lineCount); break;
+        case QAbstractSlider::SliderMove: {
+            // Thumb tracking: the position under the thumb.
+            const int track = m_scrollBar->sliderPosition();
+            const quint64 line = LineFromBar(track);
+            move = track >= 0 && line <= m_lineCount;
+            next = move ? line : p;
+            break;
+        }
+        case QAbstractSlider::SliderToMinimum: next = 0; break;
+        case QAbstractSlider::SliderToMaximum: {
+            // Bottom: the last line on the last full row, the view filled with
+            // data as far as the data allows.
+            const quint64 visible = static_cast<quint64>(GetVisibleLines());
+            next = m_lineCount > visible ? m_lineCount - visible : 0;
+            break;
+        }
+        default: return;
     }
 
     // The bar has already applied its own idea of the action; put it where
     // the view decided, before it propagates the value.
     m_scrollPos = next;
     m_scrollBar->setSliderPosition(BarFromLine(next));
-    if (move)
-        m_client->update();
+    if (move) m_client->update();
 }
 
-void MCWndHexEditor::OnScrollValueChanged(int value)
-{
+void MCWndHexEditor::OnScrollValueChanged(int value) {
     // Value changes that came without an action (e.g. "Scroll here" of the
     // bar's context menu). Those that follow an action already match.
-    if (value == BarFromLine(m_scrollPos))
-        return;
+    if (value == BarFromLine(m_scrollPos)) return;
     m_scrollPos = std::min(LineFromBar(value), m_lineCount);
     m_client->update();
 }
 
-void MCWndHexEditor::OnMouseWheel(QWidget *receiver, QWheelEvent *e)
-{
+void MCWndHexEditor::OnMouseWheel(QWidget* receiver, QWheelEvent* e) {
     // One line per wheel message whatever its delta. Messages without a
     // vertical delta (horizontal wheel, begin/end phases of touchpads) are
     // not vertical wheel turns and move nothing.
@@ -392,45 +338,40 @@ void MCWndHexEditor::OnMouseWheel(QWidget *receiver, QWheelEvent *e)
     e->accept();
 
     // Then on to the parent, as unhandled wheel messages go.
-    QWidget *parent = parentWidget();
-    if (!parent)
-        return;
+    QWidget* parent = parentWidget();
+    if (!parent) return;
     const QPointF at = receiver->mapTo(parent, e->position());
     QWheelEvent forward(at, e->globalPosition(), e->pixelDelta(), e->angleDelta(), e->buttons(), e->modifiers(),
                         e->phase(), e->inverted(), Qt::MouseEventNotSynthesized, e->pointingDevice());
     QCoreApplication::sendEvent(parent, &forward);
 }
 
-void MCWndHexEditor::wheelEvent(QWheelEvent *e)
-{
+void MCWndHexEditor::wheelEvent(QWheelEvent* e) {
     // Over the header strip.
     OnMouseWheel(this, e);
 }
 
-bool MCWndHexEditor::eventFilter(QObject *watched, QEvent *e)
-{
+bool MCWndHexEditor::eventFilter(QObject* watched, QEvent* e) {
     // The wheel over the scroll bar follows the view's rule too, instead of
     // the bar's own multi-line steps.
     if (watched == m_scrollBar && e->type() == QEvent::Wheel) {
-        OnMouseWheel(m_scrollBar, static_cast<QWheelEvent *>(e));
+        OnMouseWheel(m_scrollBar, static_cast<QWheelEvent*>(e));
         return true;
     }
     return QWidget::eventFilter(watched, e);
 }
 
-bool MCWndHexEditor::event(QEvent *e)
-{
+bool MCWndHexEditor::event(QEvent* e) {
     // Keep the window's shortcuts off the navigation keys while the view has
     // the focus, so that they arrive here as key presses and are dropped.
-    if (e->type() == QEvent::ShortcutOverride && IsSwallowedKey(static_cast<QKeyEvent *>(e)->key())) {
+    if (e->type() == QEvent::ShortcutOverride && IsSwallowedKey(static_cast<QKeyEvent*>(e)->key())) {
         e->accept();
         return true;
     }
     return QWidget::event(e);
 }
 
-void MCWndHexEditor::keyPressEvent(QKeyEvent *e)
-{
+void MCWndHexEditor::keyPressEvent(QKeyEvent* e) {
     // No keyboard navigation: the six keys are taken and ignored, every other
     // key goes on to the window.
     if (IsSwallowedKey(e->key()))
@@ -439,26 +380,17 @@ void MCWndHexEditor::keyPressEvent(QKeyEvent *e)
         e->ignore();
 }
 
-void MCWndHexEditor::resizeEvent(QResizeEvent *)
-{
-    RecalcLayout();
-}
+void MCWndHexEditor::resizeEvent(QResizeEvent*) { RecalcLayout(); }
 
-void MCWndHexEditor::moveEvent(QMoveEvent *)
-{
-    RecalcLayout();
-}
+void MCWndHexEditor::moveEvent(QMoveEvent*) { RecalcLayout(); }
 
-quint64 MCWndHexEditor::HitTest(QPoint pt)
-{
+quint64 MCWndHexEditor::HitTest(QPoint pt) {
     const int x = pt.x();
     const int y = pt.y();
-    if (x <= m_offsetColumnRight || y < 0 || m_lineHeight <= 0)
-        return kNone;
+    if (x <= m_offsetColumnRight || y < 0 || m_lineHeight <= 0) return kNone;
 
     const quint64 line = GetFirstLine() + static_cast<quint64>(y / m_lineHeight);
-    if (line > (kNone - 15) / 16)
-        return kNone;
+    if (line > (kNone - 15) / 16) return kNone;
     const quint64 base = 16 * line;
 
     if (x < m_hexCells[15].second) {
@@ -482,8 +414,7 @@ quint64 MCWndHexEditor::HitTest(QPoint pt)
     return kNone;
 }
 
-void MCWndHexEditor::OnLButtonDown(QPoint clientPoint)
-{
+void MCWndHexEditor::OnLButtonDown(QPoint clientPoint) {
     m_caretOffset = m_data ? HitTest(clientPoint) : kNone;
     // Cleared without a repaint: the parent's answer sets the new highlight.
     m_highlightStart = kNone;
@@ -491,21 +422,18 @@ void MCWndHexEditor::OnLButtonDown(QPoint clientPoint)
 
     const QPointer<MCWndHexEditor> alive(this);
     emit Command(ID_HEXVIEW_LOCATE);
-    if (!alive)
-        return;
+    if (!alive) return;
 
     m_caretOffset = kNone;
     setFocus(Qt::MouseFocusReason);
 }
 
-void MCWndHexEditor::paintEvent(QPaintEvent *)
-{
+void MCWndHexEditor::paintEvent(QPaintEvent*) {
     QPainter p(this);
     PaintHeader(p);
 }
 
-void MCWndHexEditor::PaintHeader(QPainter &p) const
-{
+void MCWndHexEditor::PaintHeader(QPainter& p) const {
     const int w = width();
     const int bottom = m_lineHeight + 2;
 
@@ -520,17 +448,17 @@ void MCWndHexEditor::PaintHeader(QPainter &p) const
     p.setPen(kBlack);
     for (int k = 0; k < 16; ++k) {
         const QString digit = QString::number(k, 16).toUpper();
-        for (const auto &cell : {m_hexCells[k], m_textCells[k]}) {
-            p.drawText(QRect(cell.first, 2, cell.second - cell.first, m_lineHeight - 2), Qt::AlignHCenter | Qt::AlignTop, digit);
+        for (const auto& cell : {m_hexCells[k], m_textCells[k]}) {
+            p.drawText(QRect(cell.first, 2, cell.second - cell.first, m_lineHeight - 2),
+                       Qt::AlignHCenter | Qt::AlignTop, digit);
             const int x = cell.first + (cell.second - cell.first) / 2;
             VLine(p, x, m_lineHeight - 2, m_lineHeight, kBlack);
         }
     }
 }
 
-void MCWndHexEditor::PaintClient(QPainter &p, int width, int height) const
-{
-    const ByteTexts &texts = Texts();
+void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
+    const ByteTexts& texts = Texts();
     const int lh = m_lineHeight;
     const int visible = lh > 0 ? height / lh : 0;
     const quint64 first = GetFirstLine();
@@ -539,15 +467,12 @@ void MCWndHexEditor::PaintClient(QPainter &p, int width, int height) const
     p.fillRect(QRect(0, 0, width, height), kWhite);
     p.fillRect(QRect(0, 0, m_offsetColumnRight, height), kGrey);
     const int marginLeft = m_textCells[15].second;
-    if (width > marginLeft)
-        p.fillRect(QRect(marginLeft, 0, width - marginLeft, height), kGrey);
+    if (width > marginLeft) p.fillRect(QRect(marginLeft, 0, width - marginLeft, height), kGrey);
 
     // 3. Grid: group separators after every four bytes and the gap band.
     const auto grid = [&] {
-        for (int k : {3, 7, 11})
-            VLine(p, m_hexCells[k].second, 0, height, kGrey);
-        for (int i = 0; i < 4; ++i)
-            VLine(p, m_hexCells[15].second + i, 0, height, kGrey);
+        for (int k : {3, 7, 11}) VLine(p, m_hexCells[k].second, 0, height, kGrey);
+        for (int i = 0; i < 4; ++i) VLine(p, m_hexCells[15].second + i, 0, height, kGrey);
     };
     grid();
 
@@ -564,8 +489,7 @@ void MCWndHexEditor::PaintClient(QPainter &p, int width, int height) const
     }
 
     // 5. Nothing more without data.
-    if (!m_data || m_lineCount == 0 || visible == 0)
-        return;
+    if (!m_data || m_lineCount == 0 || visible == 0) return;
 
     // Lines first .. last - 1 are drawn and hold data.
     const quint64 last = std::min(first + static_cast<quint64>(visible), m_lineCount);
@@ -577,7 +501,7 @@ void MCWndHexEditor::PaintClient(QPainter &p, int width, int height) const
         const quint64 from = std::max(m_highlightStart, 16 * first);
         const quint64 to = std::min({m_highlightEnd, 16 * last - 1, m_dataSize - 1});
         if (from <= to) {
-            const auto fill = [&](const std::array<std::pair<int, int>, 16> &cells, const QColor &colour) {
+            const auto fill = [&](const std::array<std::pair<int, int>, 16>& cells, const QColor& colour) {
                 for (quint64 line = from / 16; line <= to / 16; ++line) {
                     const quint64 lineStart = 16 * line;
                     const int k0 = static_cast<int>(std::max(from, lineStart) - lineStart);
@@ -601,18 +525,17 @@ void MCWndHexEditor::PaintClient(QPainter &p, int width, int height) const
         const int top = static_cast<int>(line - first) * lh;
         for (int k = 0; k < 16; ++k) {
             const quint64 j = 16 * line + static_cast<quint64>(k);
-            if (j >= m_dataSize)
-                break;
+            if (j >= m_dataSize) break;
             const std::uint8_t b = m_data[j];
             const bool inside = highlight && j >= m_highlightStart && j <= m_highlightEnd;
-            const QColor &hexPen = inside && m_activeColumn == 0 ? kWhite : kBlack;
-            const QColor &chrPen = inside && m_activeColumn == 1 ? kWhite : kBlack;
+            const QColor& hexPen = inside && m_activeColumn == 0 ? kWhite : kBlack;
+            const QColor& chrPen = inside && m_activeColumn == 1 ? kWhite : kBlack;
 
-            const auto &hc = m_hexCells[k];
+            const auto& hc = m_hexCells[k];
             p.setPen(hexPen);
             p.drawText(QRect(hc.first, top + 2, hc.second - hc.first, hexTextHeight), Qt::AlignHCenter | Qt::AlignTop,
                        texts.hex[b]);
-            const auto &tc = m_textCells[k];
+            const auto& tc = m_textCells[k];
             p.setPen(chrPen);
             p.drawText(QRect(tc.first, top + 2, tc.second - tc.first, chrTextHeight), Qt::AlignHCenter | Qt::AlignTop,
                        texts.chr[b]);

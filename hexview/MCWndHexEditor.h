@@ -26,8 +26,7 @@ class QPainter;
 class QScrollBar;
 class QWheelEvent;
 
-class MCWndHexEditor : public QWidget
-{
+class MCWndHexEditor : public QWidget {
     Q_OBJECT
 
 public:
@@ -44,18 +43,18 @@ public:
 
     // Builds the view with its font, hidden scroll bar and measured layout.
     // With a parent it is a child of that parent (shown with the parent).
-    explicit MCWndHexEditor(QWidget *parent = nullptr);
+    explicit MCWndHexEditor(QWidget* parent = nullptr);
     ~MCWndHexEditor() override;
 
     // Makes the view a visible child of parent with an empty rectangle (the
     // parent moves it into place). False without a parent.
-    bool Create(QWidget *parent);
+    bool Create(QWidget* parent);
 
     // Shows size bytes from data (borrowed: the caller keeps them alive and
     // unchanged until the next SetData). A null pointer shows no data,
     // whatever the size. Resets the caret and the scroll position; keeps the
     // highlight.
-    void SetData(const void *data, quint64 size);
+    void SetData(const void* data, quint64 size);
 
     // Highlights bytes start..end (inclusive) and scrolls the start line to the
     // top when it is not drawn. A request for none (either value kNone, both
@@ -91,7 +90,7 @@ public:
 
     // Geometry, in client coordinates except HeaderRect and ClientRect (widget
     // coordinates). Cell extents are (left, right), right exclusive.
-    const QFont &GetFont() const { return m_font; }
+    const QFont& GetFont() const { return m_font; }
     int GetLineHeight() const { return m_lineHeight; }
     int GetOffsetColumnRight() const { return m_offsetColumnRight; }
     QSize GetHexCellSize() const { return m_hexCellSize; }
@@ -100,8 +99,8 @@ public:
     std::pair<int, int> GetTextCell(int k) const { return m_textCells.at(k); }
     QRect GetHeaderRect() const { return m_headerRect; }
     QRect ClientRect() const;
-    QWidget *ClientArea() const;
-    QScrollBar *VerticalScrollBar() const { return m_scrollBar; }
+    QWidget* ClientArea() const;
+    QScrollBar* VerticalScrollBar() const { return m_scrollBar; }
 
 signals:
     // Sent synchronously on a left click with ID_HEXVIEW_LOCATE; connect it
@@ -110,23 +109,23 @@ signals:
     void Command(int commandId);
 
 protected:
-    bool event(QEvent *e) override;
-    bool eventFilter(QObject *watched, QEvent *e) override;
-    void paintEvent(QPaintEvent *e) override;
-    void resizeEvent(QResizeEvent *e) override;
-    void moveEvent(QMoveEvent *e) override;
-    void wheelEvent(QWheelEvent *e) override;
-    void keyPressEvent(QKeyEvent *e) override;
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     friend class MCHexClientArea;
 
-    void PaintClient(QPainter &p, int width, int height) const;
-    void PaintHeader(QPainter &p) const;
+    void PaintClient(QPainter& p, int width, int height) const;
+    void PaintHeader(QPainter& p) const;
     void OnLButtonDown(QPoint clientPoint);
     void OnScrollAction(int action);
     void OnScrollValueChanged(int value);
-    void OnMouseWheel(QWidget *receiver, QWheelEvent *e);
+    void OnMouseWheel(QWidget* receiver, QWheelEvent* e);
     void SetScrollPos(quint64 line);
     void UpdateScrollRange();
     void LayoutChildren();
@@ -134,7 +133,7 @@ private:
     quint64 LineFromBar(int value) const;
     bool IsNoneRequest(quint64 value) const;
 
-    const std::uint8_t *m_data = nullptr;
+    const std::uint8_t* m_data = nullptr;
     quint64 m_dataSize = 0;
     quint64 m_lineCount = 0;
     quint64 m_caretOffset = kNone;
@@ -153,6 +152,6 @@ private:
     std::array<std::pair<int, int>, 16> m_textCells{};
     QRect m_headerRect;
 
-    QWidget *m_client = nullptr;
-    QScrollBar *m_scrollBar = nullptr;
+    QWidget* m_client = nullptr;
+    QScrollBar* m_scrollBar = nullptr;
 };

@@ -100,7 +100,7 @@ ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame) {
     if (!pixelData) return {};
     if (frame < pixelData->m_frames.size() && pixelData->m_frames[frame]) {
         const uint64_t size = frame < pixelData->m_frameSizes.size() ? pixelData->m_frameSizes[frame] : 0;
-        return {pixelData->m_frames[frame], size};
+        return {pixelData->m_frames[frame].get(), size};
     }
     // Frame nodes are the only children of a native Pixel Data element, in order.
     if (frame < pixelData->m_children.size()) {

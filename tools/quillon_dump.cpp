@@ -20,9 +20,9 @@
 #include <system_error>
 #include <vector>
 
-#include "doc/DocumentTree.h"
 #include "dicom/DicomFile.h"
 #include "dicom/TextUtil.h"
+#include "doc/DocumentTree.h"
 #include "image/FrameDecoder.h"
 #include "tools/PngWriter.h"
 
@@ -122,12 +122,11 @@ int PrintPixelModule(const CDicomFile& file) {
         "has_rescale=%d\trescale_intercept=%.17g\trescale_slope=%.17g\tlut_entries=%d/%d/%d\t"
         "lut_bits=%d/%d/%d\tlut_sizes=%u/%u/%u\n",
         file.m_rows, file.m_columns, file.m_numberOfFrames, file.m_bitsAllocated, file.m_bitsStored,
-        file.m_samplesPerPixel, file.m_pixelRepresentation, file.m_planarConfiguration,
-        file.m_compressionName.c_str(), file.IsUncompressed() ? 1 : 0, PhotometricName(file), nativeFrames,
-        frameSize, file.m_hasWindow ? 1 : 0, file.m_windowCenter, file.m_windowWidth, file.m_hasRescale ? 1 : 0,
-        file.m_rescaleIntercept, file.m_rescaleSlope, file.m_redLutEntries, file.m_greenLutEntries,
-        file.m_blueLutEntries, file.m_redLutBits, file.m_greenLutBits, file.m_blueLutBits, file.m_redLutSize,
-        file.m_greenLutSize, file.m_blueLutSize);
+        file.m_samplesPerPixel, file.m_pixelRepresentation, file.m_planarConfiguration, file.m_compressionName.c_str(),
+        file.IsUncompressed() ? 1 : 0, PhotometricName(file), nativeFrames, frameSize, file.m_hasWindow ? 1 : 0,
+        file.m_windowCenter, file.m_windowWidth, file.m_hasRescale ? 1 : 0, file.m_rescaleIntercept,
+        file.m_rescaleSlope, file.m_redLutEntries, file.m_greenLutEntries, file.m_blueLutEntries, file.m_redLutBits,
+        file.m_greenLutBits, file.m_blueLutBits, file.m_redLutSize, file.m_greenLutSize, file.m_blueLutSize);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 

@@ -60,8 +60,8 @@ private slots:
         struct {
             int x, y;
             QRgb colour;
-        } pixels[] = {{0, 0, grey}, {125, 125, grey}, {126, 0, white}, {127, 64, white},
-                      {0, 126, white}, {64, 127, white}, {125, 0, grey}, {0, 125, grey}};
+        } pixels[] = {{0, 0, grey},    {125, 125, grey}, {126, 0, white}, {127, 64, white},
+                      {0, 126, white}, {64, 127, white}, {125, 0, grey},  {0, 125, grey}};
         for (const auto& p : pixels) QCOMPARE(picture.pixel(p.x, p.y) & 0xFFFFFF, p.colour & 0xFFFFFF);
         QCOMPARE(DefaultPictureImage().colorCount(), 16);
         // The button shows it: a grab of its centre is the grey.
@@ -90,8 +90,8 @@ private slots:
         }
         // All seven rows fit without scrolling.
         dlg.show();
-        QVERIFY(list->verticalHeader()->length() + list->horizontalHeader()->height() <= list->viewport()->height() +
-                                                                                           list->horizontalHeader()->height());
+        QVERIFY(list->verticalHeader()->length() + list->horizontalHeader()->height() <=
+                list->viewport()->height() + list->horizontalHeader()->height());
     }
 
     // Every control at its dialog-unit rectangle, the hex view over 1005.
@@ -104,9 +104,12 @@ private slots:
         struct {
             int id, x, y, w, h;
         } controls[] = {
-            {IDC_EXIT, 506, 383, 50, 14},         {IDC_OPEN, 343, 11, 50, 14},
-            {IDC_TREE, 7, 32, 203, 323},          {IDC_PROPERTIES, 215, 33, 232, 96},
-            {IDC_HEXVIEW_FRAME, 216, 134, 340, 244}, {IDC_SIZE, 11, 364, 193, 8},
+            {IDC_EXIT, 506, 383, 50, 14},
+            {IDC_OPEN, 343, 11, 50, 14},
+            {IDC_TREE, 7, 32, 203, 323},
+            {IDC_PROPERTIES, 215, 33, 232, 96},
+            {IDC_HEXVIEW_FRAME, 216, 134, 340, 244},
+            {IDC_SIZE, 11, 364, 193, 8},
             {IDC_PICTURE, 452, 33, 104, 96},
         };
         for (const auto& c : controls) {
@@ -129,7 +132,7 @@ private slots:
         CQuillonDlg dlg;
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        QList<QWidget*> expected = {dlg.ExitButton(), dlg.OpenButton(), dlg.RecentCombo(), dlg.Tree(),
+        QList<QWidget*> expected = {dlg.ExitButton(),   dlg.OpenButton(), dlg.RecentCombo(),   dlg.Tree(),
                                     dlg.PropertyList(), dlg.LinkButton(), dlg.PictureButton(), dlg.ExitButton()};
         dlg.ExitButton()->setFocus();
         for (int i = 1; i < expected.size(); ++i) {
@@ -160,8 +163,8 @@ private slots:
         apptest::BoxRecorder boxes;
         doctest_files::TempDir dir;
         dlg.OpenDocument(apptest::Q(dir.Write("a.dcm", doctest_files::SequenceFile())));
-        QWidget* target = focus == "tree" ? static_cast<QWidget*>(dlg.Tree())
-                          : focus == "list" ? static_cast<QWidget*>(dlg.PropertyList())
+        QWidget* target = focus == "tree"    ? static_cast<QWidget*>(dlg.Tree())
+                          : focus == "list"  ? static_cast<QWidget*>(dlg.PropertyList())
                           : focus == "combo" ? static_cast<QWidget*>(dlg.RecentCombo())
                                              : static_cast<QWidget*>(dlg.ExitButton());
         target->setFocus();
@@ -221,7 +224,7 @@ private slots:
         QVERIFY(sawMenu);
         QCOMPARE(title, QStringLiteral("About Quillon"));
         QCOMPARE(product, QStringLiteral("Quillon"));
-        QCOMPARE(version, QStringLiteral("Version 1.1.7 (64 bit)"));
+        QCOMPARE(version, QStringLiteral("Version " QUILLON_VERSION " (64 bit)"));
         QCOMPARE(ok, QStringLiteral("OK"));
 
         // Any system command with the About identifier in its upper bits opens it too.

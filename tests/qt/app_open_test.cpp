@@ -35,12 +35,18 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("forgotten");
-        QTest::newRow("missing") << "missing" << "The file was not found    " << true;
-        QTest::newRow("empty file") << "empty" << "Invalid DICOM file    " << true;
-        QTest::newRow("not DICOM") << "text" << "Invalid DICOM file    " << true;
-        QTest::newRow("directory") << "directory" << "Invalid DICOM file    " << true;
-        QTest::newRow("unreadable") << "unreadable" << "Invalid DICOM file    " << true;
-        QTest::newRow("empty path") << "empty path" << "" << false;
+        QTest::newRow("missing") << "missing"
+                                 << "The file was not found    " << true;
+        QTest::newRow("empty file") << "empty"
+                                    << "Invalid DICOM file    " << true;
+        QTest::newRow("not DICOM") << "text"
+                                   << "Invalid DICOM file    " << true;
+        QTest::newRow("directory") << "directory"
+                                   << "Invalid DICOM file    " << true;
+        QTest::newRow("unreadable") << "unreadable"
+                                    << "Invalid DICOM file    " << true;
+        QTest::newRow("empty path") << "empty path"
+                                    << "" << false;
     }
 
     void failures() {
@@ -155,15 +161,16 @@ private slots:
         QModelIndex pixel = apptest::ItemOf(dlg, 0x7FE0, 0x0010);
         QCOMPARE(dlg.TreeModel()->rowCount(pixel), 3);
         for (int k = 0; k < 3; ++k)
-            QCOMPARE(dlg.TreeModel()->index(k, 0, pixel).data().toString(), QStringLiteral("Frame %1").arg(k + 1, 4, 10, QChar('0')));
+            QCOMPARE(dlg.TreeModel()->index(k, 0, pixel).data().toString(),
+                     QStringLiteral("Frame %1").arg(k + 1, 4, 10, QChar('0')));
 
         dlg.OpenDocument(Q(dir.Write("jpeg.dcm", doctest_files::EncapsulatedFile(1))));
         pixel = apptest::ItemOf(dlg, 0x7FE0, 0x0010);
         QStringList fragments;
         for (int k = 0; k < dlg.TreeModel()->rowCount(pixel); ++k)
             fragments << dlg.TreeModel()->index(k, 0, pixel).data().toString();
-        QCOMPARE(fragments, QStringList({"(FFFE,E000)  SQ Item", "Frame 0001", "(FFFE,E000)  SQ Item",
-                                         "(FFFE,E000)  SQ Item"}));
+        QCOMPARE(fragments,
+                 QStringList({"(FFFE,E000)  SQ Item", "Frame 0001", "(FFFE,E000)  SQ Item", "(FFFE,E000)  SQ Item"}));
     }
 
     // A second open replaces tree, bytes and size; the highlight stays until

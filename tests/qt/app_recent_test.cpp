@@ -76,7 +76,7 @@ private slots:
         QCOMPARE(apptest::ComboEntries(dlg), paths);
         QCOMPARE(dlg.RecentCombo()->currentIndex(), 4);
         QCOMPARE(m_settings->Stored()[4], paths[4]);  // URL5
-        QVERIFY(!m_settings->HasValue(6));             // only URL5 written
+        QVERIFY(!m_settings->HasValue(6));            // only URL5 written
         QVERIFY(dlg.Document().IsOpen());
     }
 

@@ -16,7 +16,7 @@
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
 #include "hexview/MCWndHexEditor.h"
-#include "tests/unit/doc_test_files.h"
+#include "tests/support/DocTestFiles.h"
 
 namespace apptest {
 

@@ -31,12 +31,12 @@ private slots:
         QTest::addColumn<quint64>("first");
         QTest::addColumn<quint64>("last");
         QTest::newRow("element") << 0x0002 << 0x0010 << 1
-                                 << QStringList{"0002, 0010", "Transfer Syntax UID", "UI", "180", "188", "20",
-                                                "1.2.840.10008.1.2.1"}
+                                 << QStringList{"0002, 0010", "Transfer Syntax UID", "UI", "180", "188",
+                                                "20",         "1.2.840.10008.1.2.1"}
                                  << quint64(180) << quint64(207);
         QTest::newRow("item") << 0xFFFE << 0xE000 << 2
-                              << QStringList{"FFFE, E000", "SQ Item", "", "294", "302", "FFFFFFFF", ""}
-                              << quint64(294) << quint64(323);
+                              << QStringList{"FFFE, E000", "SQ Item", "", "294", "302", "FFFFFFFF", ""} << quint64(294)
+                              << quint64(323);
         QTest::newRow("undefined-length sequence")
             << 0x0008 << 0x1115 << 1
             << QStringList{"0008, 1115", "Referenced Series Sequence", "SQ", "236", "248", "FFFFFFFF", ""}
@@ -45,9 +45,8 @@ private slots:
                                        << QStringList{"0010, 0030", "Patient's Birth Date", "DA", "394", "402", "0", ""}
                                        << quint64(394) << quint64(401);
         QTest::newRow("value in the item's character set")
-            << 0x0010 << 0x0010 << 1
-            << QStringList{"0010, 0010", "Patient's Name", "PN", "274", "282", "4", "Doe "} << quint64(274)
-            << quint64(285);
+            << 0x0010 << 0x0010 << 1 << QStringList{"0010, 0010", "Patient's Name", "PN", "274", "282", "4", "Doe "}
+            << quint64(274) << quint64(285);
     }
 
     void propertyRows() {
@@ -114,11 +113,16 @@ private slots:
         QTest::addColumn<int>("element");
         QTest::addColumn<quint64>("first");
         QTest::addColumn<quint64>("last");
-        QTest::newRow("name inside an item") << quint64(280) << false << 0x0008 << 0x1115 << quint64(236) << quint64(331);
-        QTest::newRow("text column, delimiter") << quint64(330) << true << 0x0008 << 0x1115 << quint64(236) << quint64(331);
-        QTest::newRow("first byte of an element") << quint64(132) << false << 0x0002 << 0x0001 << quint64(132) << quint64(145);
-        QTest::newRow("after an empty element") << quint64(402) << false << 0x0020 << 0x0013 << quint64(402) << quint64(411);
-        QTest::newRow("empty element's header") << quint64(400) << true << 0x0010 << 0x0030 << quint64(394) << quint64(401);
+        QTest::newRow("name inside an item")
+            << quint64(280) << false << 0x0008 << 0x1115 << quint64(236) << quint64(331);
+        QTest::newRow("text column, delimiter")
+            << quint64(330) << true << 0x0008 << 0x1115 << quint64(236) << quint64(331);
+        QTest::newRow("first byte of an element")
+            << quint64(132) << false << 0x0002 << 0x0001 << quint64(132) << quint64(145);
+        QTest::newRow("after an empty element")
+            << quint64(402) << false << 0x0020 << 0x0013 << quint64(402) << quint64(411);
+        QTest::newRow("empty element's header")
+            << quint64(400) << true << 0x0010 << 0x0030 << quint64(394) << quint64(401);
     }
 
     void clickSelectsTheOutermostElement() {
@@ -140,7 +144,8 @@ private slots:
         const QModelIndex selected = dlg.Tree()->currentIndex();
         QCOMPARE(selected, apptest::ItemOf(dlg, uint16_t(group), uint16_t(element)));
         QCOMPARE(selected.parent(), dlg.TreeModel()->RootIndex());
-        QCOMPARE(dlg.PropertyValue(0), QStringLiteral("%1, %2").arg(group, 4, 16, QChar('0')).arg(element, 4, 16, QChar('0')).toUpper());
+        QCOMPARE(dlg.PropertyValue(0),
+                 QStringLiteral("%1, %2").arg(group, 4, 16, QChar('0')).arg(element, 4, 16, QChar('0')).toUpper());
         QCOMPARE(dlg.HexView()->GetHighlightStart(), first);
         QCOMPARE(dlg.HexView()->GetHighlightEnd(), last);
         if (dlg.TreeModel()->rowCount(selected) > 0) QVERIFY(dlg.Tree()->isExpanded(selected));

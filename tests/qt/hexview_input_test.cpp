@@ -19,13 +19,10 @@ namespace {
 
 // A window around the view: an edit box that holds the focus at first, and a
 // record of the keys and wheel turns that reach the window itself.
-class Window : public QWidget
-{
+class Window : public QWidget {
 public:
-    explicit Window(quint64 size) : buffer(size)
-    {
-        for (quint64 i = 0; i < size; ++i)
-            buffer.data()[i] = static_cast<std::uint8_t>(i);
+    explicit Window(quint64 size) : buffer(size) {
+        for (quint64 i = 0; i < size; ++i) buffer.data()[i] = static_cast<std::uint8_t>(i);
         edit = new QLineEdit(this);
         edit->setGeometry(0, 0, 100, 20);
         view = new MCWndHexEditor(this);
@@ -34,45 +31,39 @@ public:
         view->SetData(buffer.data(), buffer.size());
     }
 
-    bool activate()
-    {
+    bool activate() {
         show();
         QApplication::setActiveWindow(this);
-        if (!QTest::qWaitForWindowActive(this))
-            return false;
+        if (!QTest::qWaitForWindowActive(this)) return false;
         edit->setFocus();
         return edit->hasFocus();
     }
 
     FencedBuffer buffer;
-    QLineEdit *edit = nullptr;
-    MCWndHexEditor *view = nullptr;
+    QLineEdit* edit = nullptr;
+    MCWndHexEditor* view = nullptr;
     std::vector<int> keys;
     int wheels = 0;
 
 protected:
-    void keyPressEvent(QKeyEvent *e) override
-    {
+    void keyPressEvent(QKeyEvent* e) override {
         // Modifier keys on their own are of no interest here.
         if (e->key() != Qt::Key_Shift && e->key() != Qt::Key_Control && e->key() != Qt::Key_Alt)
             keys.push_back(e->key());
     }
-    void wheelEvent(QWheelEvent *) override { ++wheels; }
+    void wheelEvent(QWheelEvent*) override { ++wheels; }
 };
 
 // Client point inside a cell of a row.
-QPoint InHex(const MCWndHexEditor &v, int k, int row = 0)
-{
+QPoint InHex(const MCWndHexEditor& v, int k, int row = 0) {
     return QPoint(v.GetHexCell(k).first + 3, row * v.GetLineHeight() + 4);
 }
 
-QPoint InText(const MCWndHexEditor &v, int k, int row = 0)
-{
+QPoint InText(const MCWndHexEditor& v, int k, int row = 0) {
     return QPoint(v.GetTextCell(k).first + 3, row * v.GetLineHeight() + 4);
 }
 
-void Wheel(QWidget *target, QPoint angle)
-{
+void Wheel(QWidget* target, QPoint angle) {
     const QPointF pos(target->width() / 2.0, target->height() / 2.0);
     QWheelEvent e(pos, target->mapToGlobal(pos), QPoint(), angle, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
                   false);
@@ -81,10 +72,9 @@ void Wheel(QWidget *target, QPoint angle)
 
 const quint64 kNone = MCWndHexEditor::kNone;
 
-} // namespace
+}  // namespace
 
-class HexViewInputTest : public QObject
-{
+class HexViewInputTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -102,8 +92,7 @@ private slots:
     void keys();
 };
 
-void HexViewInputTest::hitTest_data()
-{
+void HexViewInputTest::hitTest_data() {
     QTest::addColumn<quint64>("scroll");
     QTest::addColumn<QPoint>("point");
     QTest::addColumn<quint64>("offset");
@@ -140,8 +129,7 @@ void HexViewInputTest::hitTest_data()
     QTest::newRow("scrolled, row 2") << quint64(2) << QPoint(txt(1).first + 1, 2 * lh + 3) << quint64(49) << 1;
 }
 
-void HexViewInputTest::hitTest()
-{
+void HexViewInputTest::hitTest() {
     QFETCH(quint64, scroll);
     QFETCH(QPoint, point);
     QFETCH(quint64, offset);
@@ -162,8 +150,7 @@ void HexViewInputTest::hitTest()
     }
 }
 
-void HexViewInputTest::click_data()
-{
+void HexViewInputTest::click_data() {
     QTest::addColumn<QPoint>("point");
     QTest::addColumn<quint64>("caret");
     QTest::addColumn<int>("column");
@@ -176,15 +163,14 @@ void HexViewInputTest::click_data()
     QTest::newRow("below the data") << InHex(v, 3, 8) << quint64(16 * 8 + 3) << 0;
 }
 
-void HexViewInputTest::click()
-{
+void HexViewInputTest::click() {
     QFETCH(QPoint, point);
     QFETCH(quint64, caret);
     QFETCH(int, column);
 
     Window w(40);
     QVERIFY(w.activate());
-    MCWndHexEditor *view = w.view;
+    MCWndHexEditor* view = w.view;
     view->SetHighlight(2, 30);
 
     struct Seen {
@@ -205,16 +191,15 @@ void HexViewInputTest::click()
     QCOMPARE(seen[0].id, 31001);
     QCOMPARE(seen[0].caret, caret);
     QCOMPARE(seen[0].highlight, kNone);  // cleared before the window is told
-    QVERIFY(!seen[0].viewFocused);        // the focus comes after
+    QVERIFY(!seen[0].viewFocused);       // the focus comes after
     QCOMPARE(view->GetActiveColumn(), column);
     QCOMPARE(view->GetCaretOffset(), kNone);
     QCOMPARE(view->GetHighlightStart(), kNone);
     QVERIFY(view->hasFocus());
-    QCOMPARE(w.view->window()->focusWidget(), static_cast<QWidget *>(view));
+    QCOMPARE(w.view->window()->focusWidget(), static_cast<QWidget*>(view));
 }
 
-void HexViewInputTest::clickWithoutData()
-{
+void HexViewInputTest::clickWithoutData() {
     Window w(40);
     w.view->SetData(nullptr, 0);
     w.show();
@@ -226,8 +211,7 @@ void HexViewInputTest::clickWithoutData()
     QCOMPARE(caret, kNone);
 }
 
-void HexViewInputTest::otherButtonsAndDoubleClick()
-{
+void HexViewInputTest::otherButtonsAndDoubleClick() {
     Window w(40);
     w.show();
     QSignalSpy spy(w.view, &MCWndHexEditor::Command);
@@ -242,14 +226,13 @@ void HexViewInputTest::otherButtonsAndDoubleClick()
     QCOMPARE(spy.count(), 2);
 }
 
-void HexViewInputTest::viewDeletedByTheCommand()
-{
+void HexViewInputTest::viewDeletedByTheCommand() {
     // The window may destroy the view while it answers the click.
     Window w(40);
     w.show();
     QPointer<MCWndHexEditor> view(w.view);
     QObject::connect(w.view, &MCWndHexEditor::Command, w.view, [&] { delete view.data(); });
-    QWidget *client = w.view->ClientArea();
+    QWidget* client = w.view->ClientArea();
     const QPointF at(InHex(*w.view, 3));
     QMouseEvent press(QEvent::MouseButtonPress, at, client->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
@@ -257,8 +240,7 @@ void HexViewInputTest::viewDeletedByTheCommand()
     QVERIFY(view.isNull());
 }
 
-void HexViewInputTest::scrollBar_data()
-{
+void HexViewInputTest::scrollBar_data() {
     QTest::addColumn<int>("start");
     QTest::addColumn<int>("action");
     QTest::addColumn<int>("track");  // thumb drag target, for SliderMove
@@ -281,8 +263,7 @@ void HexViewInputTest::scrollBar_data()
     QTest::newRow("thumb track to the end") << 3 << int(S::SliderMove) << 100 << 100;
 }
 
-void HexViewInputTest::scrollBar()
-{
+void HexViewInputTest::scrollBar() {
     QFETCH(int, start);
     QFETCH(int, action);
     QFETCH(int, track);
@@ -293,7 +274,7 @@ void HexViewInputTest::scrollBar()
     view.resize(640, HeightForRows(view, 10, 5));
     view.SetData(buf.data(), buf.size());
     view.show();
-    QScrollBar *bar = view.VerticalScrollBar();
+    QScrollBar* bar = view.VerticalScrollBar();
     QCOMPARE(bar->minimum(), 0);
     QCOMPARE(bar->maximum(), 100);
     bar->setValue(start);
@@ -312,8 +293,7 @@ void HexViewInputTest::scrollBar()
     QCOMPARE(view.GetFirstLine(), quint64(std::min(expected, 99)));
 }
 
-void HexViewInputTest::wheel_data()
-{
+void HexViewInputTest::wheel_data() {
     QTest::addColumn<int>("start");
     QTest::addColumn<QPoint>("angle");
     QTest::addColumn<bool>("overBar");
@@ -331,8 +311,7 @@ void HexViewInputTest::wheel_data()
     QTest::newRow("over the bar, up") << 5 << QPoint(0, 240) << true << 4;
 }
 
-void HexViewInputTest::wheel()
-{
+void HexViewInputTest::wheel() {
     QFETCH(int, start);
     QFETCH(QPoint, angle);
     QFETCH(bool, overBar);
@@ -341,15 +320,14 @@ void HexViewInputTest::wheel()
     Window w(16 * 100);
     w.show();
     w.view->VerticalScrollBar()->setValue(start);
-    Wheel(overBar ? static_cast<QWidget *>(w.view->VerticalScrollBar()) : w.view->ClientArea(), angle);
+    Wheel(overBar ? static_cast<QWidget*>(w.view->VerticalScrollBar()) : w.view->ClientArea(), angle);
     QCOMPARE(w.view->GetScrollPos(), quint64(expected));
     QCOMPARE(w.view->VerticalScrollBar()->value(), expected);
     // The turn goes on to the window afterwards.
     QCOMPARE(w.wheels, 1);
 }
 
-void HexViewInputTest::keys()
-{
+void HexViewInputTest::keys() {
     Window w(16 * 100);
     QVERIFY(w.activate());
     int pageUpShortcut = 0, leftShortcut = 0;

@@ -15,22 +15,19 @@ namespace {
 
 constexpr quint64 k4GiB = 0x100000000ull;
 
-void PlaceView(MCWndHexEditor &view, int rows)
-{
+void PlaceView(MCWndHexEditor& view, int rows) {
     view.resize(640, HeightForRows(view, rows));
     view.show();
 }
 
 // Point inside hex cell k of a row, in client coordinates.
-QPoint InHex(const MCWndHexEditor &v, int k, int row)
-{
+QPoint InHex(const MCWndHexEditor& v, int k, int row) {
     return QPoint(v.GetHexCell(k).first + 3, row * v.GetLineHeight() + 4);
 }
 
-} // namespace
+}  // namespace
 
-class HexViewLargeTest : public QObject
-{
+class HexViewLargeTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -38,14 +35,11 @@ private slots:
     void moreLinesThanInt();
 };
 
-void HexViewLargeTest::past4GiB()
-{
+void HexViewLargeTest::past4GiB() {
     const quint64 size = k4GiB + 0x25;  // 4 GiB and 37 bytes
     FencedBuffer buf(size);
-    if (!buf.ok())
-        QSKIP("cannot map 4 GiB of address space");
-    for (quint64 j = k4GiB - 16; j < size; ++j)
-        buf.data()[j] = static_cast<std::uint8_t>(0x40 + (j & 0x3F));
+    if (!buf.ok()) QSKIP("cannot map 4 GiB of address space");
+    for (quint64 j = k4GiB - 16; j < size; ++j) buf.data()[j] = static_cast<std::uint8_t>(0x40 + (j & 0x3F));
 
     MCWndHexEditor view;
     view.SetData(buf.data(), size);
@@ -97,7 +91,7 @@ void HexViewLargeTest::past4GiB()
 
     // The end of the data: bottom, line down at the end, wheel; drawn from
     // the fenced buffer without reading past it.
-    QScrollBar *bar = view.VerticalScrollBar();
+    QScrollBar* bar = view.VerticalScrollBar();
     bar->triggerAction(QAbstractSlider::SliderToMaximum);
     QCOMPARE(view.GetScrollPos(), quint64(0x10000003 - 6));
     view.grab();
@@ -108,21 +102,18 @@ void HexViewLargeTest::past4GiB()
     view.grab();
 }
 
-void HexViewLargeTest::moreLinesThanInt()
-{
+void HexViewLargeTest::moreLinesThanInt() {
     // 40 GiB: 0xA0000000 lines, beyond the int range of a scroll bar.
     const quint64 size = 40 * (1ull << 30) - 3;
     const quint64 lines = size / 16 + 1;
     FencedBuffer buf(size);
-    if (!buf.ok())
-        QSKIP("cannot map 40 GiB of address space");
-    for (quint64 j = size - 64; j < size; ++j)
-        buf.data()[j] = 0x5A;
+    if (!buf.ok()) QSKIP("cannot map 40 GiB of address space");
+    for (quint64 j = size - 64; j < size; ++j) buf.data()[j] = 0x5A;
 
     MCWndHexEditor view;
     view.SetData(buf.data(), size);
     PlaceView(view, 8);
-    QScrollBar *bar = view.VerticalScrollBar();
+    QScrollBar* bar = view.VerticalScrollBar();
     QCOMPARE(view.GetLineCount(), lines);
     QCOMPARE(bar->maximum(), INT_MAX);
 
@@ -140,7 +131,7 @@ void HexViewLargeTest::moreLinesThanInt()
         int track;
         quint64 line;
     } drags[] = {{INT_MAX, lines}, {INT_MAX / 2, lines / 2}, {1, 1}, {0, 0}};
-    for (const auto &d : drags) {
+    for (const auto& d : drags) {
         bar->setSliderDown(true);
         bar->setSliderPosition(d.track);
         bar->setSliderDown(false);

@@ -12,8 +12,7 @@
 
 using namespace hexview_test;
 
-class HexViewPaintTest : public QObject
-{
+class HexViewPaintTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -32,8 +31,7 @@ private slots:
     void rendersOnlyInsideBuffer();
 };
 
-void HexViewPaintTest::create()
-{
+void HexViewPaintTest::create() {
     // Declared after its parent, as a member of the window would be.
     QWidget parent;
     MCWndHexEditor view;
@@ -59,10 +57,9 @@ void HexViewPaintTest::create()
     QCOMPARE(view.ClientRect().bottom(), 199);
 }
 
-void HexViewPaintTest::fontAndGeometry()
-{
+void HexViewPaintTest::fontAndGeometry() {
     MCWndHexEditor view;
-    const QFont &font = view.GetFont();
+    const QFont& font = view.GetFont();
     if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif")))
         QCOMPARE(QFontInfo(font).family(), QStringLiteral("MS Sans Serif"));
     else
@@ -96,8 +93,7 @@ void HexViewPaintTest::fontAndGeometry()
     QCOMPARE(view.ClientRect(), QRect(0, lh + 3, 640, 300 - lh - 3));
 }
 
-void HexViewPaintTest::emptyFrame()
-{
+void HexViewPaintTest::emptyFrame() {
     MCWndHexEditor view;
     view.resize(640, HeightForRows(view, 6, 5));
     view.show();
@@ -112,12 +108,14 @@ void HexViewPaintTest::emptyFrame()
     QVERIFY(Uniform(c, QRect(0, 0, view.GetOffsetColumnRight(), c.height()), kGrey));
     const int marginLeft = view.GetTextCell(15).second;
     QVERIFY(Uniform(c, QRect(marginLeft, 0, c.width() - marginLeft, c.height()), kGrey));
-    for (int k : {3, 7, 11})
-        QVERIFY(Uniform(c, QRect(view.GetHexCell(k).second, 0, 1, c.height()), kGrey));
+    for (int k : {3, 7, 11}) QVERIFY(Uniform(c, QRect(view.GetHexCell(k).second, 0, 1, c.height()), kGrey));
     const int gap = view.GetHexCell(15).second;
     QVERIFY(Uniform(c, QRect(gap, 0, 4, c.height()), kGrey));
-    QVERIFY(Uniform(c, QRect(view.GetHexCell(0).first, 0, view.GetHexCell(3).second - view.GetHexCell(0).first, c.height()), kWhite));
-    QVERIFY(Uniform(c, QRect(view.GetTextCell(0).first, 0, marginLeft - view.GetTextCell(0).first, c.height()), kWhite));
+    QVERIFY(
+        Uniform(c, QRect(view.GetHexCell(0).first, 0, view.GetHexCell(3).second - view.GetHexCell(0).first, c.height()),
+                kWhite));
+    QVERIFY(
+        Uniform(c, QRect(view.GetTextCell(0).first, 0, marginLeft - view.GetTextCell(0).first, c.height()), kWhite));
 
     // Header: fill, edges, a digit and a tick over every cell.
     const int bottom = lh + 2;
@@ -129,7 +127,7 @@ void HexViewPaintTest::emptyFrame()
     QVERIFY(Uniform(img, QRect(1, bottom, img.width() - 1, 1), QColor(0x8E, 0x81, 0x4C)));
     QVERIFY(Uniform(img, QRect(1, 1, view.GetOffsetColumnRight() - 1, bottom - 3), kHeader));
     for (int k = 0; k < 16; ++k) {
-        for (const auto &cell : {view.GetHexCell(k), view.GetTextCell(k)}) {
+        for (const auto& cell : {view.GetHexCell(k), view.GetTextCell(k)}) {
             const int w = cell.second - cell.first;
             const QImage digit = Reference(view.GetFont(), QSize(w, lh - 4), 0, Qt::AlignHCenter | Qt::AlignTop,
                                            QString::number(k, 16).toUpper(), kBlack, kHeader);
@@ -143,11 +141,9 @@ void HexViewPaintTest::emptyFrame()
     QVERIFY(img.copy(view.GetHexCell(0).first, 2, 10, lh - 4) != img.copy(view.GetHexCell(8).first, 2, 10, lh - 4));
 }
 
-void HexViewPaintTest::seventeenBytes()
-{
+void HexViewPaintTest::seventeenBytes() {
     FencedBuffer buf(17);
-    for (int i = 0; i < 17; ++i)
-        buf.data()[i] = static_cast<std::uint8_t>(0x30 + i % 10);
+    for (int i = 0; i < 17; ++i) buf.data()[i] = static_cast<std::uint8_t>(0x30 + i % 10);
     MCWndHexEditor view;
     view.resize(640, HeightForRows(view, 5, 7));
     view.SetData(buf.data(), buf.size());
@@ -161,7 +157,8 @@ void HexViewPaintTest::seventeenBytes()
     // A label for every row of the view, past the data too; none in the
     // partial row at the bottom.
     for (int r = 0; r < 5; ++r)
-        QVERIFY2(SameText(c, LabelRect(view, r), LabelReference(view, quint32(r * 16))), qPrintable(QString::number(r)));
+        QVERIFY2(SameText(c, LabelRect(view, r), LabelReference(view, quint32(r * 16))),
+                 qPrintable(QString::number(r)));
     QVERIFY(Uniform(c, QRect(0, 5 * view.GetLineHeight(), view.GetOffsetColumnRight(), 7), kGrey));
 
     // Line 0 holds 16 bytes, line 1 one byte, then nothing.
@@ -169,7 +166,8 @@ void HexViewPaintTest::seventeenBytes()
     const int txtW = view.GetTextCellSize().width();
     for (int k = 0; k < 16; ++k) {
         const QString digit = QString(QChar(0x30 + k % 10));
-        QVERIFY(SameText(c, HexCellRect(view, 0, k), CellReference(view, hexW, QStringLiteral("3") + digit, kBlack, kWhite)));
+        QVERIFY(SameText(c, HexCellRect(view, 0, k),
+                         CellReference(view, hexW, QStringLiteral("3") + digit, kBlack, kWhite)));
         QVERIFY(SameText(c, TextCellRect(view, 0, k), CellReference(view, txtW, digit, kBlack, kWhite)));
     }
     QVERIFY(SameText(c, HexCellRect(view, 1, 0), CellReference(view, hexW, QStringLiteral("36"), kBlack, kWhite)));
@@ -182,8 +180,7 @@ void HexViewPaintTest::seventeenBytes()
     }
 }
 
-void HexViewPaintTest::textColumnCharacters()
-{
+void HexViewPaintTest::textColumnCharacters() {
     const std::vector<std::uint8_t> bytes = {0x20, 0x41, 0x7A, 0x7B, 0x7E, 0x7F, 0x80, 0xFF, 0x2E};
     FencedBuffer buf(bytes.size());
     std::memcpy(buf.data(), bytes.data(), bytes.size());
@@ -207,11 +204,9 @@ void HexViewPaintTest::textColumnCharacters()
                          CellReference(view, hexW, QString::asprintf("%02X", bytes[k]), kBlack, kWhite)));
 }
 
-void HexViewPaintTest::highlightColumns()
-{
+void HexViewPaintTest::highlightColumns() {
     FencedBuffer buf(64);
-    for (int i = 0; i < 64; ++i)
-        buf.data()[i] = static_cast<std::uint8_t>(0x41 + i % 26);
+    for (int i = 0; i < 64; ++i) buf.data()[i] = static_cast<std::uint8_t>(0x41 + i % 26);
     QWidget parent;
     MCWndHexEditor view(&parent);
     view.resize(640, HeightForRows(view, 6));
@@ -238,37 +233,37 @@ void HexViewPaintTest::highlightColumns()
             // Text: white on dark blue, black on light cyan and on white.
             const QString hex = QString::asprintf("%02X", 0x41 + j % 26);
             const QString chr = QString(QChar(0x41 + j % 26));
-            QVERIFY2(SameText(c, HexCellRect(view, row, k), CellReference(view, hexW, hex, hexFill == kBlue ? kWhite : kBlack, hexFill)), qPrintable(what));
-            QVERIFY2(SameText(c, TextCellRect(view, row, k), CellReference(view, txtW, chr, txtFill == kBlue ? kWhite : kBlack, txtFill)), qPrintable(what));
+            QVERIFY2(SameText(c, HexCellRect(view, row, k),
+                              CellReference(view, hexW, hex, hexFill == kBlue ? kWhite : kBlack, hexFill)),
+                     qPrintable(what));
+            QVERIFY2(SameText(c, TextCellRect(view, row, k),
+                              CellReference(view, txtW, chr, txtFill == kBlue ? kWhite : kBlack, txtFill)),
+                     qPrintable(what));
         }
         // The grid lines stay over the fill.
         QVERIFY(Uniform(c, QRect(view.GetHexCell(7).second, 0, 1, c.height()), kGrey));
     };
 
     check(true);
-    if (QTest::currentTestFailed())
-        return;
+    if (QTest::currentTestFailed()) return;
 
     // A click in the text column makes it the dark blue one.
     const auto t = view.GetTextCell(9);
     QTest::mouseClick(view.ClientArea(), Qt::LeftButton, {}, QPoint(t.first + 2, 3));
     check(false);
-    if (QTest::currentTestFailed())
-        return;
+    if (QTest::currentTestFailed()) return;
 
     // A click outside the cells keeps the side.
     QTest::mouseClick(view.ClientArea(), Qt::LeftButton, {}, QPoint(2, 3));
     check(false);
-    if (QTest::currentTestFailed())
-        return;
+    if (QTest::currentTestFailed()) return;
 
     const auto h = view.GetHexCell(2);
     QTest::mouseClick(view.ClientArea(), Qt::LeftButton, {}, QPoint(h.first + 2, 3));
     check(true);
 }
 
-void HexViewPaintTest::highlightEndPastData()
-{
+void HexViewPaintTest::highlightEndPastData() {
     // An element cut off by the end of the file: the highlight stops at the
     // last byte, the empty cells after it stay white.
     FencedBuffer big(64);
@@ -284,15 +279,15 @@ void HexViewPaintTest::highlightEndPastData()
             const QColor want = j >= 5 && j <= 16 ? kBlue : kWhite;
             QVERIFY2(Uniform(c, FillProbe(HexCellRect(view, j / 16, j % 16)), want), qPrintable(QString::number(j)));
             const QColor wantText = j >= 5 && j <= 16 ? kCyan : kWhite;
-            QVERIFY2(Uniform(c, FillProbe(TextCellRect(view, j / 16, j % 16)), wantText), qPrintable(QString::number(j)));
+            QVERIFY2(Uniform(c, FillProbe(TextCellRect(view, j / 16, j % 16)), wantText),
+                     qPrintable(QString::number(j)));
         }
     };
 
     view.SetData(buf.data(), buf.size());
     view.SetHighlight(5, 100);
     check();
-    if (QTest::currentTestFailed())
-        return;
+    if (QTest::currentTestFailed()) return;
 
     // A highlight set over larger data survives SetData and is drawn only
     // over the bytes that exist.
@@ -303,8 +298,7 @@ void HexViewPaintTest::highlightEndPastData()
     check();
 }
 
-void HexViewPaintTest::highlightAboveView()
-{
+void HexViewPaintTest::highlightAboveView() {
     FencedBuffer buf(16 * 100);
     MCWndHexEditor view;
     view.resize(640, HeightForRows(view, 10));
@@ -319,8 +313,7 @@ void HexViewPaintTest::highlightAboveView()
     QImage c = ClientImage(view);
     QVERIFY(SameText(c, LabelRect(view, 0), LabelReference(view, 20 * 16)));
     for (int row = 0; row < 10; ++row)
-        for (int k = 0; k < 16; ++k)
-            QVERIFY(Uniform(c, FillProbe(HexCellRect(view, row, k)), kBlue));
+        for (int k = 0; k < 16; ++k) QVERIFY(Uniform(c, FillProbe(HexCellRect(view, row, k)), kBlue));
 
     // End inside the view: line 40 has only its first byte highlighted.
     view.VerticalScrollBar()->setValue(35);
@@ -333,16 +326,16 @@ void HexViewPaintTest::highlightAboveView()
     }
 }
 
-void HexViewPaintTest::setHighlightScrolls_data()
-{
+void HexViewPaintTest::setHighlightScrolls_data() {
     QTest::addColumn<quint64>("before");  // scroll position before
     QTest::addColumn<quint64>("start");
     QTest::addColumn<quint64>("end");
-    QTest::addColumn<quint64>("after");   // scroll position after
+    QTest::addColumn<quint64>("after");  // scroll position after
 
     // 100 lines, 10 rows in view.
     QTest::newRow("start line drawn, top") << quint64(30) << quint64(16 * 30) << quint64(16 * 31) << quint64(30);
-    QTest::newRow("start line drawn, bottom") << quint64(30) << quint64(16 * 39 + 15) << quint64(16 * 60) << quint64(30);
+    QTest::newRow("start line drawn, bottom")
+        << quint64(30) << quint64(16 * 39 + 15) << quint64(16 * 60) << quint64(30);
     QTest::newRow("start just below view") << quint64(30) << quint64(16 * 40) << quint64(16 * 41) << quint64(40);
     QTest::newRow("start far below") << quint64(0) << quint64(16 * 77 + 4) << quint64(16 * 90) << quint64(77);
     QTest::newRow("start just above view") << quint64(30) << quint64(16 * 29 + 15) << quint64(16 * 30) << quint64(29);
@@ -351,8 +344,7 @@ void HexViewPaintTest::setHighlightScrolls_data()
     QTest::newRow("start past the data") << quint64(0) << quint64(16 * 500) << quint64(16 * 501) << quint64(100);
 }
 
-void HexViewPaintTest::setHighlightScrolls()
-{
+void HexViewPaintTest::setHighlightScrolls() {
     QFETCH(quint64, before);
     QFETCH(quint64, start);
     QFETCH(quint64, end);
@@ -374,8 +366,7 @@ void HexViewPaintTest::setHighlightScrolls()
     QVERIFY(SameText(ClientImage(view), LabelRect(view, 0), LabelReference(view, quint32(first * 16))));
 }
 
-void HexViewPaintTest::setHighlightRanges_data()
-{
+void HexViewPaintTest::setHighlightRanges_data() {
     QTest::addColumn<quint64>("start");
     QTest::addColumn<quint64>("end");
     QTest::addColumn<quint64>("wantStart");
@@ -393,8 +384,7 @@ void HexViewPaintTest::setHighlightRanges_data()
     QTest::newRow("start after end") << quint64(30) << quint64(20) << none << none;
 }
 
-void HexViewPaintTest::setHighlightRanges()
-{
+void HexViewPaintTest::setHighlightRanges() {
     QFETCH(quint64, start);
     QFETCH(quint64, end);
     QFETCH(quint64, wantStart);
@@ -411,8 +401,7 @@ void HexViewPaintTest::setHighlightRanges()
     QCOMPARE(view.GetCaretOffset(), MCWndHexEditor::kNone);
 }
 
-void HexViewPaintTest::rendersOnlyInsideBuffer()
-{
+void HexViewPaintTest::rendersOnlyInsideBuffer() {
     // Every size around the line boundaries, every scroll position class,
     // highlights reaching past the data, a view of 0, 1 and a few rows; the
     // buffer is fenced by inaccessible pages, so a stray read crashes.
@@ -432,7 +421,7 @@ void HexViewPaintTest::rendersOnlyInsideBuffer()
         for (int rows : heights) {
             view.resize(640, HeightForRows(view, rows, 3));
             for (quint64 pos : {quint64(0), lines / 2, lines ? lines - 1 : 0, lines}) {
-                for (const auto &r : ranges) {
+                for (const auto& r : ranges) {
                     view.SetHighlight(r.first, r.second);
                     view.VerticalScrollBar()->setValue(int(pos));
                     view.render(&target);

@@ -32,8 +32,8 @@ std::u16string Convert(unsigned codePage, std::string_view bytes) {
 }
 
 // Every code page the term table can produce, and 0 for the ANSI code page.
-constexpr unsigned kCodePages[] = {0,     28591, 28592, 28593, 28594, 28595, 28596, 28597, 28598,
-                                   28599, 949,   65001, 54936, 874,   932,   50222};
+constexpr unsigned kCodePages[] = {0,     28591, 28592, 28593, 28594, 28595, 28596, 28597,
+                                   28598, 28599, 949,   65001, 54936, 874,   932,   50222};
 
 }  // namespace
 
@@ -46,15 +46,17 @@ TEST(CodePageForTerm, EveryRowBothSpellings) {
         unsigned codePage;
     };
     const Case cases[] = {
-        {u"ISO_IR 126", 28597}, {u"ISO 2022 IR 126", 28597}, {u"ISO_IR 100", 28591}, {u"ISO 2022 IR 100", 28591},
-        {u"ISO_IR 101", 28592}, {u"ISO 2022 IR 101", 28592}, {u"ISO_IR 109", 28593}, {u"ISO 2022 IR 109", 28593},
-        {u"ISO_IR 110", 28594}, {u"ISO 2022 IR 110", 28594}, {u"ISO_IR 148", 28599}, {u"ISO 2022 IR 148", 28599},
-        {u"ISO_IR 127", 28596}, {u"ISO 2022 IR 127", 28596}, {u"ISO_IR 138", 28598}, {u"ISO 2022 IR 138", 28598},
-        {u"ISO_IR 144", 28595}, {u"ISO 2022 IR 144", 28595}, {u"ISO_IR 149", 949},   {u"ISO 2022 IR 149", 949},
-        {u"ISO_IR 192", 65001}, {u"ISO 2022 IR 192", 65001}, {u"GB18030", 54936},    {u"ISO_IR 166", 874},
-        {u"ISO 2022 IR 166", 874}, {u"ISO_IR 13", 932},      {u"ISO 2022 IR 13", 932}, {u"ISO_IR 14", 932},
-        {u"ISO 2022 IR 14", 932},  {u"ISO_IR 87", 50222},    {u"ISO 2022 IR 87", 50222}, {u"ISO_IR 159", 50222},
-        {u"ISO 2022 IR 159", 50222},
+        {u"ISO_IR 126", 28597},      {u"ISO 2022 IR 126", 28597}, {u"ISO_IR 100", 28591},
+        {u"ISO 2022 IR 100", 28591}, {u"ISO_IR 101", 28592},      {u"ISO 2022 IR 101", 28592},
+        {u"ISO_IR 109", 28593},      {u"ISO 2022 IR 109", 28593}, {u"ISO_IR 110", 28594},
+        {u"ISO 2022 IR 110", 28594}, {u"ISO_IR 148", 28599},      {u"ISO 2022 IR 148", 28599},
+        {u"ISO_IR 127", 28596},      {u"ISO 2022 IR 127", 28596}, {u"ISO_IR 138", 28598},
+        {u"ISO 2022 IR 138", 28598}, {u"ISO_IR 144", 28595},      {u"ISO 2022 IR 144", 28595},
+        {u"ISO_IR 149", 949},        {u"ISO 2022 IR 149", 949},   {u"ISO_IR 192", 65001},
+        {u"ISO 2022 IR 192", 65001}, {u"GB18030", 54936},         {u"ISO_IR 166", 874},
+        {u"ISO 2022 IR 166", 874},   {u"ISO_IR 13", 932},         {u"ISO 2022 IR 13", 932},
+        {u"ISO_IR 14", 932},         {u"ISO 2022 IR 14", 932},    {u"ISO_IR 87", 50222},
+        {u"ISO 2022 IR 87", 50222},  {u"ISO_IR 159", 50222},      {u"ISO 2022 IR 159", 50222},
     };
     for (const Case& c : cases) EXPECT_EQ(CodePageForTerm(c.term), c.codePage) << U8(c.term);
 }
@@ -148,14 +150,26 @@ TEST(ConvertCodePage, UndefinedBytesBecomeReplacementCharacters) {
         {28598, "A\xA1\xF9", u"A\uFFFD\u05E9"},
         {874, "\xDB\xA1", u"\uFFFD\u0E01"},
         // Multi-byte code pages skip one byte and go on with the next.
-        {65001, "\xFF" "A", u"\uFFFDA"},
-        {65001, "\xC3", u"\uFFFD"},            // cut short by the end of the value
-        {65001, "\xE2\x82" "A", u"\uFFFD\uFFFDA"},
+        {65001,
+         "\xFF"
+         "A",
+         u"\uFFFDA"},
+        {65001, "\xC3", u"\uFFFD"},  // cut short by the end of the value
+        {65001,
+         "\xE2\x82"
+         "A",
+         u"\uFFFD\uFFFDA"},
         {932, "A\x93", u"A\uFFFD"},
         {949, "\xB1 A", u"\uFFFD A"},
         {949, "A\xB1", u"A\uFFFD"},
-        {54936, "\x81\x30" "A", u"\uFFFD0A"},
-        {50222, "A\x80" "B", u"A\uFFFDB"},
+        {54936,
+         "\x81\x30"
+         "A",
+         u"\uFFFD0A"},
+        {50222,
+         "A\x80"
+         "B",
+         u"A\uFFFDB"},
     };
     for (const Case& c : cases) EXPECT_EQ(Convert(c.codePage, c.bytes), c.text) << c.codePage << ": " << Hex(c.bytes);
 }
@@ -296,8 +310,7 @@ TEST(DecodeText, ComponentGroups) {
         // Undefined bytes per group.
         {"\xA1=\xA1", u"ISO_IR 138", u"\u00A1=\uFFFD"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(DecodeText(c.bytes, c.term), c.text) << Hex(c.bytes) << " / " << U8(c.term);
+    for (const Case& c : cases) EXPECT_EQ(DecodeText(c.bytes, c.term), c.text) << Hex(c.bytes) << " / " << U8(c.term);
 }
 
 TEST(DecodeText, TermTrimmedBeforeSplitting) {
@@ -316,8 +329,7 @@ TEST(DecodeText, TermTrimmedBeforeSplitting) {
         // Korean designations in a value without "=".
         {"\x1B$)C\xB1\xE8", u" \\ISO 2022 IR 149 ", u"\uAE40"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(DecodeText(c.bytes, c.term), c.text) << Hex(c.bytes) << " / " << U8(c.term);
+    for (const Case& c : cases) EXPECT_EQ(DecodeText(c.bytes, c.term), c.text) << Hex(c.bytes) << " / " << U8(c.term);
 }
 
 TEST(DecodeText, StopsAtTheFirstNul) {

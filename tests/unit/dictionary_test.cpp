@@ -71,15 +71,13 @@ TEST(DictionaryTable, RowsKeysAndFields) {
 
 TEST(DictionaryTable, RowsPerGroup) {
     const std::map<uint16_t, std::size_t> expected = {
-        {0x0002, 12}, {0x0004, 19}, {0x0008, 140}, {0x0010, 45}, {0x0012, 15},
-        {0x0018, 510}, {0x0020, 91}, {0x0022, 48}, {0x0028, 143}, {0x0032, 26},
-        {0x0038, 26}, {0x003A, 25}, {0x0040, 175}, {0x0050, 9}, {0x0054, 78},
-        {0x0060, 7}, {0x0070, 57}, {0x0072, 98}, {0x0088, 8}, {0x0100, 5},
-        {0x0400, 25}, {0x2000, 15}, {0x2010, 18}, {0x2020, 8}, {0x2030, 3},
-        {0x2040, 8}, {0x2050, 4}, {0x2100, 11}, {0x2110, 5}, {0x2120, 3},
-        {0x2130, 9}, {0x3002, 17}, {0x3004, 23}, {0x3006, 44}, {0x300A, 224},
-        {0x300C, 25}, {0x300E, 4}, {0x4008, 28}, {0x4FFE, 2}, {0x5000, 26},
-        {0x5200, 2}, {0x5400, 7}, {0x6000, 30}, {0x7FE0, 2},
+        {0x0002, 12}, {0x0004, 19},  {0x0008, 140}, {0x0010, 45}, {0x0012, 15}, {0x0018, 510}, {0x0020, 91},
+        {0x0022, 48}, {0x0028, 143}, {0x0032, 26},  {0x0038, 26}, {0x003A, 25}, {0x0040, 175}, {0x0050, 9},
+        {0x0054, 78}, {0x0060, 7},   {0x0070, 57},  {0x0072, 98}, {0x0088, 8},  {0x0100, 5},   {0x0400, 25},
+        {0x2000, 15}, {0x2010, 18},  {0x2020, 8},   {0x2030, 3},  {0x2040, 8},  {0x2050, 4},   {0x2100, 11},
+        {0x2110, 5},  {0x2120, 3},   {0x2130, 9},   {0x3002, 17}, {0x3004, 23}, {0x3006, 44},  {0x300A, 224},
+        {0x300C, 25}, {0x300E, 4},   {0x4008, 28},  {0x4FFE, 2},  {0x5000, 26}, {0x5200, 2},   {0x5400, 7},
+        {0x6000, 30}, {0x7FE0, 2},
     };
     std::map<uint16_t, std::size_t> actual;
     for (std::size_t i = 0; i < kDicomDictTableSize; ++i) ++actual[kDicomDictTable[i].group];
@@ -92,9 +90,9 @@ TEST(DictionaryTable, RowsPerGroup) {
 }
 
 TEST(DictionaryTable, VrCodesInUse) {
-    const std::set<std::string> expected = {
-        "AE", "AS", "AT", "CS", "DA", "DS", "DT", "FD", "FL", "ID", "IS", "LO", "LT",
-        "OB", "OW", "PN", "SH", "SL", "SQ", "SS", "ST", "TM", "UI", "UL", "US", "UT"};
+    const std::set<std::string> expected = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FD", "FL",
+                                            "ID", "IS", "LO", "LT", "OB", "OW", "PN", "SH", "SL",
+                                            "SQ", "SS", "ST", "TM", "UI", "UL", "US", "UT"};
     std::set<std::string> used;
     std::set<Tag> idRows;
     for (std::size_t i = 0; i < kDicomDictTableSize; ++i) {
@@ -118,13 +116,16 @@ TEST(DictionaryTable, DuplicatedRowsInTheirPlaces) {
         EXPECT_LE(rows.size(), 2u);
         if (rows.size() > 1) duplicated.insert(tag);
     }
-    EXPECT_EQ(duplicated, (std::set<Tag>{{0x0002, 0x0000}, {0x0002, 0x0001}, {0x0018, 0x9022},
-                                         {0x0028, 0x0400}, {0x0028, 0x0401}, {0x0028, 0x0402},
+    EXPECT_EQ(duplicated, (std::set<Tag>{{0x0002, 0x0000},
+                                         {0x0002, 0x0001},
+                                         {0x0018, 0x9022},
+                                         {0x0028, 0x0400},
+                                         {0x0028, 0x0401},
+                                         {0x0028, 0x0402},
                                          {0x0028, 0x0403}}));
 
     // The table opens with (0002,0000), (0002,0001) twice, then group 0002 goes on.
-    const Tag opening[] = {{0x0002, 0x0000}, {0x0002, 0x0001}, {0x0002, 0x0000}, {0x0002, 0x0001},
-                           {0x0002, 0x0002}};
+    const Tag opening[] = {{0x0002, 0x0000}, {0x0002, 0x0001}, {0x0002, 0x0000}, {0x0002, 0x0001}, {0x0002, 0x0002}};
     for (std::size_t i = 0; i < std::size(opening); ++i) {
         EXPECT_EQ(Tag(kDicomDictTable[i].group, kDicomDictTable[i].element), opening[i]) << "row " << i;
     }
@@ -163,8 +164,7 @@ TEST(DictionaryTable, DuplicatedRowsInTheirPlaces) {
         EXPECT_STREQ(kDicomDictTable[rows[1]].name, c.laterName);
         EXPECT_STREQ(kDicomDictTable[rows[1]].vr, c.laterVr);
         EXPECT_EQ(Dict().LookupName(0x0028, c.element), c.lookedUpName);
-        EXPECT_EQ(Dict().LookupVR(0x0028, c.element),
-                  std::u16string(c.firstVr, c.firstVr + 2));
+        EXPECT_EQ(Dict().LookupVR(0x0028, c.element), std::u16string(c.firstVr, c.firstVr + 2));
     }
 }
 
@@ -212,10 +212,9 @@ TEST(DictionaryTable, SecondVrAfterTheNul) {
 }
 
 TEST(DictionaryTable, GroupLengthRows) {
-    const uint16_t groups[] = {0x0002, 0x0004, 0x0008, 0x0010, 0x0018, 0x0020, 0x0028,
-                               0x0032, 0x0038, 0x0040, 0x0050, 0x0054, 0x0088, 0x0100,
-                               0x0400, 0x2000, 0x2010, 0x2020, 0x2030, 0x2040, 0x2050,
-                               0x2100, 0x2110, 0x4008, 0x4FFE, 0x5000, 0x6000, 0x7FE0};
+    const uint16_t groups[] = {0x0002, 0x0004, 0x0008, 0x0010, 0x0018, 0x0020, 0x0028, 0x0032, 0x0038, 0x0040,
+                               0x0050, 0x0054, 0x0088, 0x0100, 0x0400, 0x2000, 0x2010, 0x2020, 0x2030, 0x2040,
+                               0x2050, 0x2100, 0x2110, 0x4008, 0x4FFE, 0x5000, 0x6000, 0x7FE0};
     std::set<uint16_t> expected(std::begin(groups), std::end(groups));
     std::set<uint16_t> actual;
     std::size_t rows = 0;
@@ -309,8 +308,8 @@ TEST(DictionaryLookup, NonAsciiNamesDecodeToTheirCharacters) {
 
 TEST(FoldRepeatingGroup, Groups) {
     const std::pair<uint16_t, uint16_t> cases[] = {
-        {0x6000, 0x6000}, {0x6002, 0x6000}, {0x60FE, 0x6000}, {0x6F00, 0x6000},
-        {0x6FFF, 0x6000}, {0x6001, 0x6000},  // odd overlay groups fold too
+        {0x6000, 0x6000}, {0x6002, 0x6000}, {0x60FE, 0x6000},
+        {0x6F00, 0x6000}, {0x6FFF, 0x6000}, {0x6001, 0x6000},  // odd overlay groups fold too
         {0x5400, 0x5400}, {0x5410, 0x5400}, {0x54FF, 0x5400},
         {0x5000, 0x5000}, {0x5002, 0x5002}, {0x50FE, 0x50FE},  // curves never fold
         {0x5500, 0x5500}, {0x5FFF, 0x5FFF}, {0x7000, 0x7000},
@@ -348,16 +347,12 @@ TEST(DictionaryLookup, RepeatingGroupsAfterFolding) {
 
 TEST(DictionaryLookup, UnknownTagsAreEmpty) {
     const Tag unknown[] = {
-        {0x0009, 0x0010},  // private creator
-        {0x0009, 0x1001},
-        {0x0029, 0x0000},  // private group length: no row (the element-0000 rule is the caller's)
-        {0x0000, 0x0000},  // command group
-        {0x0008, 0x0002},  // gaps between listed elements
-        {0x0028, 0x0405},
-        {0xFFFE, 0xE000},  // items and delimiters
-        {0xFFFE, 0xE0DD},
-        {0x7FE0, 0x0020},
-        {0x0010, 0x1003},
+        {0x0009, 0x0010},                    // private creator
+        {0x0009, 0x1001}, {0x0029, 0x0000},  // private group length: no row (the element-0000 rule is the caller's)
+        {0x0000, 0x0000},                    // command group
+        {0x0008, 0x0002},                    // gaps between listed elements
+        {0x0028, 0x0405}, {0xFFFE, 0xE000},  // items and delimiters
+        {0xFFFE, 0xE0DD}, {0x7FE0, 0x0020}, {0x0010, 0x1003},
     };
     for (const auto& [group, element] : unknown) {
         SCOPED_TRACE(Hex(group, element));
@@ -412,6 +407,10 @@ TEST(DictionaryLookup, NewElementsTakeNameAndVr) {
 // Names the generator writes as two adjacent literals come out whole.
 TEST(Dictionary, SplitLiteralNamesAreWhole) {
     const CDicomDictionary& dict = CDicomDictionary::Instance();
-    EXPECT_EQ(dict.LookupName(0x300A, 0x0082), u"Beam Dose Speci" u"fication Point");
-    EXPECT_EQ(dict.LookupName(0x300A, 0x00A2), u"Brachy Application Setup Dose Speci" u"fication Point");
+    EXPECT_EQ(dict.LookupName(0x300A, 0x0082),
+              u"Beam Dose Speci"
+              u"fication Point");
+    EXPECT_EQ(dict.LookupName(0x300A, 0x00A2),
+              u"Brachy Application Setup Dose Speci"
+              u"fication Point");
 }

@@ -12,9 +12,9 @@
 #include <new>
 #include <string>
 
-#include "doc/QuillonDocument.h"
 #include "dicom/TextUtil.h"
-#include "tests/unit/doc_test_files.h"
+#include "doc/QuillonDocument.h"
+#include "tests/support/DocTestFiles.h"
 
 using namespace quillon;
 using doctest_files::TempDir;
@@ -43,9 +43,7 @@ public:
     bool thumbnailThrows = false;
 
 protected:
-    std::unique_ptr<CDicomFile> NewFile() override {
-        return failFileObject ? nullptr : CQuillonDocument::NewFile();
-    }
+    std::unique_ptr<CDicomFile> NewFile() override { return failFileObject ? nullptr : CQuillonDocument::NewFile(); }
     uint8_t* AllocateData(uint64_t size) override {
         return failBuffer ? nullptr : CQuillonDocument::AllocateData(size);
     }
@@ -206,9 +204,7 @@ TEST(DocOpen, FileChangingBetweenTheReads) {
     // Grown: the buffer holds what the second read finds, the tree what the parse found.
     dir.Write("moving.dcm", bytes);
     SteeredDocument doc;
-    doc.onParsed = [&](const std::u16string&) {
-        std::ofstream(path, std::ios::binary | std::ios::app) << "tail";
-    };
+    doc.onParsed = [&](const std::u16string&) { std::ofstream(path, std::ios::binary | std::ios::app) << "tail"; };
     ASSERT_TRUE(doc.Open(U16(path)).Opened());
     EXPECT_EQ(doc.DataSize(), bytes.size() + 4);
     EXPECT_EQ(0, std::memcmp(doc.Data() + bytes.size(), "tail", 4));

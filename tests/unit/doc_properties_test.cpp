@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "doc/QuillonDocument.h"
 #include "dicom/TextUtil.h"
-#include "tests/unit/doc_test_files.h"
+#include "doc/QuillonDocument.h"
+#include "tests/support/DocTestFiles.h"
 
 using namespace quillon;
 using doctest_files::TempDir;
@@ -67,16 +67,19 @@ TEST_F(DocProperties, RowsOfElementsItemsAndSequences) {
         Rows rows;
     } cases[] = {
         // Explicit VR short header: tag offset 8 below the data offset.
-        {0x0002, 0x0010, 1,
+        {0x0002,
+         0x0010,
+         1,
          {u"0002, 0010", u"Transfer Syntax UID", u"UI", u"180", u"188", u"20", u"1.2.840.10008.1.2.1", 180, 207}},
         // Undefined-length sequence: size FFFFFFFF, range through its delimiter.
-        {0x0008, 0x1115, 1,
+        {0x0008,
+         0x1115,
+         1,
          {u"0008, 1115", u"Referenced Series Sequence", u"SQ", u"236", u"248", u"FFFFFFFF", u"", 236, 331}},
         // An item: "SQ Item", no VR, its 8-byte header included.
         {0xFFFE, 0xE000, 1, {u"FFFE, E000", u"SQ Item", u"", u"248", u"256", u"FFFFFFFF", u"", 248, 293}},
         {0xFFFE, 0xE000, 3, {u"FFFE, E000", u"SQ Item", u"", u"344", u"352", u"12", u"", 344, 363}},
-        {0x0008, 0x1140, 1,
-         {u"0008, 1140", u"Referenced Image Sequence", u"SQ", u"332", u"344", u"20", u"", 332, 363}},
+        {0x0008, 0x1140, 1, {u"0008, 1140", u"Referenced Image Sequence", u"SQ", u"332", u"344", u"20", u"", 332, 363}},
         // The element inside the item decodes with the item's own character set.
         {0x0010, 0x0010, 1, {u"0010, 0010", u"Patient's Name", u"PN", u"274", u"282", u"4", u"Doe ", 274, 285}},
         // Empty value: exactly its header, and an empty value row.
@@ -174,16 +177,16 @@ TEST_F(DocProperties, RecordAtOffsetIsTheOutermostElement) {
         int group, element;  // -1: none (preamble)
     } cases[] = {
         {0, -1, -1},
-        {131, -1, -1},              // "DICM"
-        {132, 0x0002, 0x0001},      // first byte of the first element
-        {250, 0x0008, 0x1115},      // inside the first item's header
-        {280, 0x0008, 0x1115},      // the name inside the item
-        {331, 0x0008, 0x1115},      // last byte of the sequence delimiter
+        {131, -1, -1},          // "DICM"
+        {132, 0x0002, 0x0001},  // first byte of the first element
+        {250, 0x0008, 0x1115},  // inside the first item's header
+        {280, 0x0008, 0x1115},  // the name inside the item
+        {331, 0x0008, 0x1115},  // last byte of the sequence delimiter
         {332, 0x0008, 0x1140},
-        {401, 0x0010, 0x0030},      // the empty element's header
-        {402, 0x0020, 0x0013},      // the byte after it: the next element
+        {401, 0x0010, 0x0030},  // the empty element's header
+        {402, 0x0020, 0x0013},  // the byte after it: the next element
         {411, 0x0020, 0x0013},
-        {412, -1, -1},              // past the end
+        {412, -1, -1},  // past the end
         {0xFFFFFFFFull, -1, -1},
     };
     for (const Case& c : cases) {
@@ -206,10 +209,10 @@ TEST(DocCaret, SameAsTheLinearScanOnTheCorpus) {
     const std::filesystem::path data = std::filesystem::path(QUILLON_PYDICOM_DATA) / "test_files";
     if (!std::filesystem::exists(data)) GTEST_SKIP() << "pydicom data not installed";
     int files = 0;
-    for (const char* name : {"CT_small.dcm", "MR_small_RLE.dcm", "JPEG2000.dcm", "UN_sequence.dcm",
-                             "rtplan.dcm", "rtstruct.dcm", "emri_small_jpeg_2k_lossless.dcm", "nested_priv_SQ.dcm",
-                             "SC_rgb_rle_2frame.dcm", "reportsi.dcm", "ExplVR_BigEnd.dcm", "MR_small_implicit.dcm",
-                             "no_meta_group_length.dcm", "MR_truncated.dcm"}) {
+    for (const char* name :
+         {"CT_small.dcm", "MR_small_RLE.dcm", "JPEG2000.dcm", "UN_sequence.dcm", "rtplan.dcm", "rtstruct.dcm",
+          "emri_small_jpeg_2k_lossless.dcm", "nested_priv_SQ.dcm", "SC_rgb_rle_2frame.dcm", "reportsi.dcm",
+          "ExplVR_BigEnd.dcm", "MR_small_implicit.dcm", "no_meta_group_length.dcm", "MR_truncated.dcm"}) {
         CQuillonDocument doc;
         if (!doc.Open(U16(data / name)).Opened()) continue;
         SCOPED_TRACE(name);

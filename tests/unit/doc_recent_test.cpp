@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "doc/RecentFiles.h"
 #include "dicom/TextUtil.h"
+#include "doc/RecentFiles.h"
 
 using namespace quillon;
 using Places = std::vector<std::u16string>;
@@ -99,7 +99,9 @@ TEST(DocRecent, ForgetMovesLaterPlacesUp) {
         Places after;
     } cases[] = {
         {"middle", {P(0), P(1), P(2)}, P(1), {P(0), P(2)}},
-        {"first of a full list", {P(0), P(1), P(2), P(3), P(4), P(5), P(6), P(7)}, P(0),
+        {"first of a full list",
+         {P(0), P(1), P(2), P(3), P(4), P(5), P(6), P(7)},
+         P(0),
          {P(1), P(2), P(3), P(4), P(5), P(6), P(7)}},
         {"absent", {P(0), P(1)}, P(9), {P(0), P(1)}},
         {"two apart", {P(0), P(1), P(0), P(2)}, P(0), {P(1), P(2)}},

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "dicom/TextUtil.h"
 #include "doc/DocumentTree.h"
 #include "doc/QuillonDocument.h"
-#include "dicom/TextUtil.h"
-#include "tests/unit/doc_test_files.h"
+#include "tests/support/DocTestFiles.h"
 
 using namespace quillon;
 using doctest_files::TempDir;
@@ -65,29 +65,28 @@ TEST(DocTree, SequenceFileRecords) {
     ASSERT_TRUE(doc.Open(U16(dir.Write("seq.dcm", doctest_files::SequenceFile()))).Opened());
     const char16_t* latin = u"ISO_IR 100";
     const char16_t* utf8 = u"ISO_IR 192";
-    ExpectRecords(doc.Records(),
-                  {
-                      {0, u"(0002,0001)  File Meta Information Version", latin},
-                      {0, u"(0002,0002)  Media Storage SOP Class UID", latin},
-                      {0, u"(0002,0010)  Transfer Syntax UID", latin},
-                      {0, u"(0008,0005)  Specific Character Set", latin},
-                      {0, u"(0008,0060)  Modality", latin},
-                      {0, u"(0008,1115)  Referenced Series Sequence", latin},
-                      // The item keeps the enclosing set; its own (0008,0005) rules its children.
-                      {1, u"(FFFE,E000)  SQ Item", latin},
-                      {2, u"(0008,0005)  Specific Character Set", utf8},
-                      {2, u"(0010,0010)  Patient's Name", utf8},
-                      // The sibling item is outside it.
-                      {1, u"(FFFE,E000)  SQ Item", latin},
-                      {2, u"(0008,1150)  Referenced SOP Class UID", latin},
-                      {0, u"(0008,1140)  Referenced Image Sequence", latin},
-                      {1, u"(FFFE,E000)  SQ Item", latin},
-                      {2, u"(0008,1155)  Referenced SOP Instance UID", latin},
-                      {0, u"(0010,0010)  Patient's Name", latin},
-                      {0, u"(0010,0020)  Patient ID", latin},
-                      {0, u"(0010,0030)  Patient's Birth Date", latin},
-                      {0, u"(0020,0013)  Image Number", latin},
-                  });
+    ExpectRecords(doc.Records(), {
+                                     {0, u"(0002,0001)  File Meta Information Version", latin},
+                                     {0, u"(0002,0002)  Media Storage SOP Class UID", latin},
+                                     {0, u"(0002,0010)  Transfer Syntax UID", latin},
+                                     {0, u"(0008,0005)  Specific Character Set", latin},
+                                     {0, u"(0008,0060)  Modality", latin},
+                                     {0, u"(0008,1115)  Referenced Series Sequence", latin},
+                                     // The item keeps the enclosing set; its own (0008,0005) rules its children.
+                                     {1, u"(FFFE,E000)  SQ Item", latin},
+                                     {2, u"(0008,0005)  Specific Character Set", utf8},
+                                     {2, u"(0010,0010)  Patient's Name", utf8},
+                                     // The sibling item is outside it.
+                                     {1, u"(FFFE,E000)  SQ Item", latin},
+                                     {2, u"(0008,1150)  Referenced SOP Class UID", latin},
+                                     {0, u"(0008,1140)  Referenced Image Sequence", latin},
+                                     {1, u"(FFFE,E000)  SQ Item", latin},
+                                     {2, u"(0008,1155)  Referenced SOP Instance UID", latin},
+                                     {0, u"(0010,0010)  Patient's Name", latin},
+                                     {0, u"(0010,0020)  Patient ID", latin},
+                                     {0, u"(0010,0030)  Patient's Birth Date", latin},
+                                     {0, u"(0020,0013)  Image Number", latin},
+                                 });
     ExpectConsistentStructure(doc.Records());
 }
 
@@ -169,8 +168,8 @@ TEST(DocTree, GroupZeroWithoutPixelDataIsNoFrame) {
 // The same label whether it is asked for alone or made by the tree walk.
 TEST(DocTree, ElementLabelMatchesTheWalk) {
     TempDir dir;
-    for (const auto& bytes : {doctest_files::EncapsulatedFile(1), doctest_files::NativeFramesFile(2),
-                              doctest_files::SequenceFile()}) {
+    for (const auto& bytes :
+         {doctest_files::EncapsulatedFile(1), doctest_files::NativeFramesFile(2), doctest_files::SequenceFile()}) {
         CQuillonDocument doc;
         ASSERT_TRUE(doc.Open(U16(dir.Write("f.dcm", bytes))).Opened());
         for (const auto& r : doc.Records())

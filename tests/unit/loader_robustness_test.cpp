@@ -13,13 +13,13 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <ostream>
 #include <future>
+#include <ostream>
 #include <string>
 #include <vector>
 
-#include "DicomWriter.h"
 #include "dicom/DicomFile.h"
+#include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
 
@@ -74,7 +74,7 @@ enum class Nest {
     ExplicitDefined,    // explicit VR, defined lengths throughout
     ImplicitUndefined,
     ImplicitDefined,
-    ThroughUN,          // an explicit VR "UN" sequence of undefined length, nested implicit VR inside
+    ThroughUN,  // an explicit VR "UN" sequence of undefined length, nested implicit VR inside
 };
 
 struct NestedFile {
@@ -214,8 +214,8 @@ TEST(NestingDepth, DefinedChainsAreMeasuredOncePerLevel) {
         shallowSeconds = std::min(shallowSeconds, Seconds([&] { ASSERT_TRUE(LoadBytes(a, shallow)); }));
         deepSeconds = std::min(deepSeconds, Seconds([&] { ASSERT_TRUE(LoadBytes(b, deep)); }));
     }
-    EXPECT_LT(deepSeconds, 10 * shallowSeconds + 0.05) << "1000 levels: " << deepSeconds << " s, one level: "
-                                                        << shallowSeconds << " s";
+    EXPECT_LT(deepSeconds, 10 * shallowSeconds + 0.05)
+        << "1000 levels: " << deepSeconds << " s, one level: " << shallowSeconds << " s";
 
     CDicomFile f;
     ASSERT_TRUE(LoadBytes(f, deep));
@@ -289,21 +289,19 @@ INSTANTIATE_TEST_SUITE_P(
                            .raw(kSixteen);
                    },
                    false},
-        LengthCase{"ItemFFFFFFF0InDefinedSequence",
-                   [] {
-                       return Explicit().header(0x0008, 0x1115, "SQ", 0xFFFFFFF8).item(0xFFFFFFF0).us(0x0028, 0x0010, 1);
-                   },
-                   false},
+        LengthCase{
+            "ItemFFFFFFF0InDefinedSequence",
+            [] { return Explicit().header(0x0008, 0x1115, "SQ", 0xFFFFFFF8).item(0xFFFFFFF0).us(0x0028, 0x0010, 1); },
+            false},
         LengthCase{"SequenceFFFFFFFEEndingAfterOneItem",
                    [] { return Explicit().header(0x0008, 0x1115, "SQ", 0xFFFFFFFE).item(10).us(0x0028, 0x0010, 1); },
                    false},
-        LengthCase{"ImplicitValueFFFFFFFE", [] { return Implicit().header(0x0009, 0x1010, "", 0xFFFFFFFE).raw(kSixteen); },
-                   false},
-        LengthCase{"ImplicitItemFFFFFFFE",
-                   [] {
-                       return Implicit().header(0x0008, 0x1115, "", 0xFFFFFFFF).item(0xFFFFFFFE).us(0x0028, 0x0010, 1);
-                   },
-                   false},
+        LengthCase{"ImplicitValueFFFFFFFE",
+                   [] { return Implicit().header(0x0009, 0x1010, "", 0xFFFFFFFE).raw(kSixteen); }, false},
+        LengthCase{
+            "ImplicitItemFFFFFFFE",
+            [] { return Implicit().header(0x0008, 0x1115, "", 0xFFFFFFFF).item(0xFFFFFFFE).us(0x0028, 0x0010, 1); },
+            false},
         LengthCase{"BigEndianValueFFFFFFFE",
                    [] { return BigEndian().header(0x0009, 0x1010, "OB", 0xFFFFFFFE).raw(kSixteen); }, false},
         LengthCase{"NativePixelDataFFFFFFFE",
@@ -311,11 +309,10 @@ INSTANTIATE_TEST_SUITE_P(
         LengthCase{"OffsetTableFFFFFFFF",
                    [] { return Jpeg().header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0xFFFFFFFF).raw(kSixteen); },
                    false},
-        LengthCase{"FragmentFFFFFFF8",
-                   [] {
-                       return Jpeg().header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0).item(0xFFFFFFF8).raw(kSixteen);
-                   },
-                   false},
+        LengthCase{
+            "FragmentFFFFFFF8",
+            [] { return Jpeg().header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0).item(0xFFFFFFF8).raw(kSixteen); },
+            false},
         LengthCase{"DefinedPixelDataFFFFFFFEWithEmptyFragments",
                    [] {
                        Writer w = Jpeg().header(0x7FE0, 0x0010, "OB", 0xFFFFFFFE).item(0);
@@ -323,8 +320,8 @@ INSTANTIATE_TEST_SUITE_P(
                        return w;
                    },
                    false},
-        LengthCase{"ValueOneBytePastTheEnd",
-                   [] { return Explicit().header(0x0009, 0x1010, "OB", 17).raw(kSixteen); }, false},
+        LengthCase{"ValueOneBytePastTheEnd", [] { return Explicit().header(0x0009, 0x1010, "OB", 17).raw(kSixteen); },
+                   false},
         LengthCase{"ValueEndingAtTheEnd", [] { return Explicit().header(0x0009, 0x1010, "OB", 16).raw(kSixteen); },
                    true},
         LengthCase{"DefinedItemLongerThanTheFile",
@@ -367,52 +364,53 @@ TEST_P(GroupLengthNodes, HoldNoMoreLengthThanValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Loader, GroupLengthNodes,
-    ::testing::Values(
-        GroupLengthCase{"ExplicitUndefinedSQ",
-                        [] {
-                            return Explicit()
-                                .header(0x0009, 0x0000, "SQ", 0xFFFFFFFF)
-                                .item(0xFFFFFFFF)
-                                .us(0x0028, 0x0010, 1)
-                                .itemEnd()
-                                .seqEnd();
-                        },
-                        0x0009, false},
-        GroupLengthCase{"ExplicitUndefinedUN",
-                        [] {
-                            Writer w = Explicit().header(0x0009, 0x0000, "UN", 0xFFFFFFFF).item(0xFFFFFFFF);
-                            return w.tag(0x0028, 0x0010).le32(2).u16(1).itemEnd().seqEnd();
-                        },
-                        0x0009, false},
-        GroupLengthCase{"ExplicitDefinedSQ",
-                        [] { return Explicit().header(0x0009, 0x0000, "SQ", 18).item(10).us(0x0028, 0x0010, 1); },
-                        0x0009, false},
-        GroupLengthCase{"ImplicitUndefined",
-                        [] {
-                            return Implicit()
-                                .header(0x0009, 0x0000, "", 0xFFFFFFFF)
-                                .item(0xFFFFFFFF)
-                                .us(0x0028, 0x0010, 1)
-                                .itemEnd()
-                                .seqEnd();
-                        },
-                        0x0009, false},
-        GroupLengthCase{"InsideAnItem",
-                        [] {
-                            return Explicit()
-                                .header(0x0008, 0x1115, "SQ", 0xFFFFFFFF)
-                                .item(0xFFFFFFFF)
-                                .header(0x0000, 0x0000, "SQ", 0xFFFFFFFF)
-                                .item(0xFFFFFFFF)
-                                .itemEnd()
-                                .seqEnd()
-                                .itemEnd()
-                                .seqEnd()
-                                .header(0x0009, 0x0000, "UL", 0);
-                        },
-                        0x0009, true},
-        GroupLengthCase{"LengthZeroKeepsFourZeroBytes", [] { return Explicit().header(0x0009, 0x0000, "UL", 0); },
-                        0x0009, true}),
+    ::testing::Values(GroupLengthCase{"ExplicitUndefinedSQ",
+                                      [] {
+                                          return Explicit()
+                                              .header(0x0009, 0x0000, "SQ", 0xFFFFFFFF)
+                                              .item(0xFFFFFFFF)
+                                              .us(0x0028, 0x0010, 1)
+                                              .itemEnd()
+                                              .seqEnd();
+                                      },
+                                      0x0009, false},
+                      GroupLengthCase{"ExplicitUndefinedUN",
+                                      [] {
+                                          Writer w =
+                                              Explicit().header(0x0009, 0x0000, "UN", 0xFFFFFFFF).item(0xFFFFFFFF);
+                                          return w.tag(0x0028, 0x0010).le32(2).u16(1).itemEnd().seqEnd();
+                                      },
+                                      0x0009, false},
+                      GroupLengthCase{
+                          "ExplicitDefinedSQ",
+                          [] { return Explicit().header(0x0009, 0x0000, "SQ", 18).item(10).us(0x0028, 0x0010, 1); },
+                          0x0009, false},
+                      GroupLengthCase{"ImplicitUndefined",
+                                      [] {
+                                          return Implicit()
+                                              .header(0x0009, 0x0000, "", 0xFFFFFFFF)
+                                              .item(0xFFFFFFFF)
+                                              .us(0x0028, 0x0010, 1)
+                                              .itemEnd()
+                                              .seqEnd();
+                                      },
+                                      0x0009, false},
+                      GroupLengthCase{"InsideAnItem",
+                                      [] {
+                                          return Explicit()
+                                              .header(0x0008, 0x1115, "SQ", 0xFFFFFFFF)
+                                              .item(0xFFFFFFFF)
+                                              .header(0x0000, 0x0000, "SQ", 0xFFFFFFFF)
+                                              .item(0xFFFFFFFF)
+                                              .itemEnd()
+                                              .seqEnd()
+                                              .itemEnd()
+                                              .seqEnd()
+                                              .header(0x0009, 0x0000, "UL", 0);
+                                      },
+                                      0x0009, true},
+                      GroupLengthCase{"LengthZeroKeepsFourZeroBytes",
+                                      [] { return Explicit().header(0x0009, 0x0000, "UL", 0); }, 0x0009, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -448,7 +446,11 @@ Writer EncapsulatedFixture() {
 Writer ImplicitFixture() {
     Writer w = Part10(kImplicitLE);
     StudyElements(w);
-    w.header(0x0008, 0x1115, "", 0xFFFFFFFF).item(0xFFFFFFFF).text(0x0008, 0x1150, "", std::string("1.2\0", 4)).itemEnd().seqEnd();
+    w.header(0x0008, 0x1115, "", 0xFFFFFFFF)
+        .item(0xFFFFFFFF)
+        .text(0x0008, 0x1150, "", std::string("1.2\0", 4))
+        .itemEnd()
+        .seqEnd();
     w.header(0x0008, 0x1140, "", 8 + 10).item(10).us(0x0028, 0x0010, 1);
     w.text(0x0028, 0x0008, "", "2 ").us(0x0028, 0x0010, 2).us(0x0028, 0x0011, 2).us(0x0028, 0x0100, 16);
     w.header(0x7FE0, 0x0010, "", 16).raw(Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
@@ -586,25 +588,24 @@ TEST_P(NativeFrames, AreCutOnlyFromBytesTheFileHolds) {
     EXPECT_LE(total, bytes.size() - px->m_dataOffset);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Loader, NativeFrames,
-    ::testing::Values(
-        // One-byte frames: four billion of them (saturating the IS value) or
-        // 2^32 - 1 (from "-1"), where the file holds sixteen.
-        FrameCase{"FourBillionTinyFrames", 1, 1, 8, 1, "4000000000", 16, false, 0},
-        FrameCase{"Int32MaxTinyFrames", 1, 1, 8, 1, "2147483647", 16, false, 0},
-        FrameCase{"MinusOneFrames", 1, 1, 8, 1, "-1", 16, false, 0},
-        FrameCase{"SixteenTinyFrames", 1, 1, 8, 1, "16", 16, true, 16},
-        FrameCase{"ThreeFramesExactly", 2, 2, 16, 1, "3", 24, true, 3},
-        FrameCase{"ThreeFramesOneByteShort", 2, 2, 16, 1, "3", 22, false, 0},
-        // Rows x Columns x Bits: 2^34, 0 in 32 bits; a 2 GiB frame the file does not hold.
-        FrameCase{"FrameSizeWrapsToZeroIn32Bits", 32768, 32768, 16, 1, "1", 16, false, 0},
-        // 3 x 2^32 + 16 bits: in 32 bits a 2-byte frame that the file does hold.
-        FrameCase{"FrameSizeWrapsToTwoBytesIn32Bits", 36001, 22369, 16, 1, "1", 16, false, 0},
-        FrameCase{"FrameSizeOver32Bits", 65535, 65535, 32, 3, "1", 16, false, 0},
-        FrameCase{"BitsAllocated65535", 65535, 65535, 65535, 1, "1", 16, false, 0},
-        FrameCase{"Samples65535", 1, 1, 8, 65535, "1", 16, false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Loader, NativeFrames,
+                         ::testing::Values(
+                             // One-byte frames: four billion of them (saturating the IS value) or
+                             // 2^32 - 1 (from "-1"), where the file holds sixteen.
+                             FrameCase{"FourBillionTinyFrames", 1, 1, 8, 1, "4000000000", 16, false, 0},
+                             FrameCase{"Int32MaxTinyFrames", 1, 1, 8, 1, "2147483647", 16, false, 0},
+                             FrameCase{"MinusOneFrames", 1, 1, 8, 1, "-1", 16, false, 0},
+                             FrameCase{"SixteenTinyFrames", 1, 1, 8, 1, "16", 16, true, 16},
+                             FrameCase{"ThreeFramesExactly", 2, 2, 16, 1, "3", 24, true, 3},
+                             FrameCase{"ThreeFramesOneByteShort", 2, 2, 16, 1, "3", 22, false, 0},
+                             // Rows x Columns x Bits: 2^34, 0 in 32 bits; a 2 GiB frame the file does not hold.
+                             FrameCase{"FrameSizeWrapsToZeroIn32Bits", 32768, 32768, 16, 1, "1", 16, false, 0},
+                             // 3 x 2^32 + 16 bits: in 32 bits a 2-byte frame that the file does hold.
+                             FrameCase{"FrameSizeWrapsToTwoBytesIn32Bits", 36001, 22369, 16, 1, "1", 16, false, 0},
+                             FrameCase{"FrameSizeOver32Bits", 65535, 65535, 32, 3, "1", 16, false, 0},
+                             FrameCase{"BitsAllocated65535", 65535, 65535, 65535, 1, "1", 16, false, 0},
+                             FrameCase{"Samples65535", 1, 1, 8, 65535, "1", 16, false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Loading from a file reads the file as the parse advances (and large frames
@@ -635,8 +636,8 @@ class LoadFromFile : public ::testing::TestWithParam<FileCase> {};
 
 TEST_P(LoadFromFile, GivesWhatLoadingTheBytesFromMemoryGives) {
     const Bytes bytes = GetParam().build().bytes();
-    const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                       ("quillon-load-" + std::to_string(::getpid()) + "-" + GetParam().name);
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("quillon-load-" + std::to_string(::getpid()) + "-" + GetParam().name);
     {
         std::FILE* out = std::fopen(path.c_str(), "wb");
         ASSERT_NE(out, nullptr);
@@ -664,7 +665,8 @@ TEST_P(LoadFromFile, GivesWhatLoadingTheBytesFromMemoryGives) {
     if (pa && pb) {
         ASSERT_EQ(pa->m_frameSizes, pb->m_frameSizes);
         for (size_t k = 0; k < pa->m_frames.size(); ++k)
-            EXPECT_EQ(std::memcmp(pa->m_frames[k], pb->m_frames[k], pa->m_frameSizes[k]), 0) << "frame " << k;
+            EXPECT_EQ(std::memcmp(pa->m_frames[k].get(), pb->m_frames[k].get(), pa->m_frameSizes[k]), 0)
+                << "frame " << k;
     }
     // One byte short of the value that ends the file: both fail.
     std::filesystem::resize_file(path, bytes.size() - 1);
@@ -673,25 +675,25 @@ TEST_P(LoadFromFile, GivesWhatLoadingTheBytesFromMemoryGives) {
     std::filesystem::remove(path);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Loader, LoadFromFile,
-    ::testing::Values(
-        // A value that spans many read-ahead steps, then frames of 128 KiB
-        // that are read straight from the file, the first partly buffered.
-        FileCase{"LargeValueAndLargeFrames",
-                 [] {
-                     Writer w = Explicit().header(0x0009, 0x1010, "OB", 300000).raw(Pattern(300000, 1));
-                     w.text(0x0020, 0x000D, "UI", "1.2.3.4");
-                     return WithImage(w, 256, 256, 16, 3);
-                 }},
-        FileCase{"SmallImplicitFrames", [] { return WithImage(Implicit(), 16, 16, 8, 5); }},
-        FileCase{"BigEndianLargeFrames", [] { return WithImage(BigEndian(), 300, 200, 16, 2); }},
-        FileCase{"LargeFragment",
-                 [] {
-                     Writer w = Jpeg().header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0);
-                     return w.item(200000).raw(Pattern(200000, 3)).item(4).raw(Pattern(4, 5));
-                 }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Loader, LoadFromFile,
+                         ::testing::Values(
+                             // A value that spans many read-ahead steps, then frames of 128 KiB
+                             // that are read straight from the file, the first partly buffered.
+                             FileCase{"LargeValueAndLargeFrames",
+                                      [] {
+                                          Writer w =
+                                              Explicit().header(0x0009, 0x1010, "OB", 300000).raw(Pattern(300000, 1));
+                                          w.text(0x0020, 0x000D, "UI", "1.2.3.4");
+                                          return WithImage(w, 256, 256, 16, 3);
+                                      }},
+                             FileCase{"SmallImplicitFrames", [] { return WithImage(Implicit(), 16, 16, 8, 5); }},
+                             FileCase{"BigEndianLargeFrames", [] { return WithImage(BigEndian(), 300, 200, 16, 2); }},
+                             FileCase{"LargeFragment",
+                                      [] {
+                                          Writer w = Jpeg().header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0);
+                                          return w.item(200000).raw(Pattern(200000, 3)).item(4).raw(Pattern(4, 5));
+                                      }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Paths that are not regular files

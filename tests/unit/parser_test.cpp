@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
-#include "DicomWriter.h"
 #include "dicom/DicomFile.h"
+#include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
 
@@ -32,10 +34,10 @@ TEST(ElementModel, SetValueNormalisesByVR) {
         bool longForm;
     };
     const Case cases[] = {
-        {"DA", "20010203\\", "20010203\\ ", false},    // 9 bytes -> 10
-        {"DA", "200102", "200102  ", false},           // 6 bytes -> 8
+        {"DA", "20010203\\", "20010203\\ ", false},  // 9 bytes -> 10
+        {"DA", "200102", "200102  ", false},         // 6 bytes -> 8
         {"UI", "1.2.840.10008.1.2.1", std::string("1.2.840.10008.1.2.1\0", 20), false},
-        {"UI", "1.2.3A", "1.2.30", false},             // letters become '0'
+        {"UI", "1.2.3A", "1.2.30", false},  // letters become '0'
         {"PN", "Doe^J", "Doe^J ", false},
         {"AT", std::string("\x28\x00\x10", 3), std::string("\x28\x00\x10\x00", 4), false},
         {"US", std::string("\x01\x02\x03", 3), std::string("\x01\x02\x03", 3), false},
@@ -84,9 +86,10 @@ TEST(ElementModel, GroupLengthNodeAndSequenceVR) {
     EXPECT_EQ(ValueOf(&t), Bytes(4, 0));
 
     CDicomTag parent(0x0009, 0x1010);
-    auto* unknown = new CDicomTag(0x0009, 0x1020);
-    unknown->AddChild(new CDicomTag(0xFFFE, 0xE000));
-    parent.AddChild(unknown);
+    auto owned = std::make_unique<CDicomTag>(0x0009, 0x1020);
+    CDicomTag* unknown = owned.get();
+    unknown->AddChild(std::make_unique<CDicomTag>(0xFFFE, 0xE000));
+    parent.AddChild(std::move(owned));
     EXPECT_EQ(unknown->m_vr.GetVR(), u"SQ");
     EXPECT_EQ(unknown->m_parent, &parent);
 }
@@ -338,8 +341,8 @@ TEST(Parser, UndefinedLengthSequenceAndExtent) {
     ASSERT_EQ(seq->m_children.size(), 1u);
     CDicomTag* item = seq->m_children[0].get();
     EXPECT_EQ(item->m_dataOffset, seqAt + 12 + 8);
-    EXPECT_EQ(f.ItemExtent(item), 26u);
-    EXPECT_EQ(f.ElementExtent(seq), 46u);
+    EXPECT_EQ(f.Extent(item), 26u);
+    EXPECT_EQ(f.Extent(seq), 46u);
     const auto range = f.ElementRange(seq);
     EXPECT_EQ(range.first, seqAt);
     EXPECT_EQ(range.second, seqAt + 45);
@@ -361,7 +364,7 @@ TEST(Parser, ImplicitSequenceExtentAndUnknownSequence) {
     CDicomTag* seq = f.Find(0x0009, 0x1010);
     ASSERT_TRUE(seq);
     EXPECT_EQ(VR(seq), "SQ");
-    EXPECT_EQ(f.ElementExtent(seq), 42u);
+    EXPECT_EQ(f.Extent(seq), 42u);
     EXPECT_EQ(f.ElementRange(seq).second, seqAt + 41);
 }
 
@@ -393,7 +396,85 @@ TEST(Parser, DefinedLengthItemIsRemeasuredWithPadding) {
     ASSERT_TRUE(Load(f, w));
     CDicomTag* item = f.Find(0x0008, 0x1140)->m_children[0].get();
     EXPECT_EQ(item->GetLength(), 14u);
-    EXPECT_EQ(f.ItemExtent(item), 22u);
+    EXPECT_EQ(f.Extent(item), 22u);
+}
+
+TEST(Parser, ItemLengthsAreSettledByTheLoadNotByQueries) {
+    // Defined-length items below an undefined-length element carry, right
+    // after the load, the length of their content as measured from that
+    // element (in implicit VR inside a UN sequence); asking for ranges and
+    // extents afterwards changes no length.
+    struct Case {
+        const char* name;
+        void (*write)(Writer&);
+        uint16_t element;          // of the top-level sequence, group 0008 or 0009
+        std::vector<size_t> path;  // child indexes from that sequence to the item
+        uint32_t settled;
+    };
+    const Case cases[] = {
+        {"item of 13 bytes (LO of 5) in an undefined-length SQ",
+         [](Writer& w) {
+             w.header(0x0008, 0x1140, "SQ", kUndefinedLength);
+             w.item(8 + 5).text(0x0008, 0x1030, "LO", "abcde");
+             w.seqEnd();
+         },
+         0x1140,
+         {0},
+         14},
+        {"item of 13 bytes (UT of 5) in an undefined-length UN sequence: implicit VR",
+         [](Writer& w) {
+             w.header(0x0009, 0x1010, "UN", kUndefinedLength);
+             w.setSyntax(Syntax::ImplicitLittle);
+             w.item(8 + 5).header(0x0040, 0xA160, "", 5).raw(std::string("abcde"));
+             w.seqEnd();
+             w.setSyntax(Syntax::ExplicitLittle);
+         },
+         0x1010,
+         {0},
+         8 + 6},
+        {"item two undefined-length levels down",
+         [](Writer& w) {
+             w.header(0x0008, 0x1140, "SQ", kUndefinedLength).item(kUndefinedLength);
+             w.header(0x0008, 0x1115, "SQ", kUndefinedLength);
+             w.item(8 + 5).text(0x0008, 0x1030, "LO", "abcde");
+             w.seqEnd().itemEnd().seqEnd();
+         },
+         0x1140,
+         {0, 0, 0},
+         14},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Writer w = Part10(kExplicitLE);
+        StudyElements(w);
+        c.write(w);
+        w.text(0x0010, 0x0030, "DA", "20010101");
+        CDicomFile f;
+        ASSERT_TRUE(Load(f, w));
+        const CDicomTag* item = f.Find(c.element == 0x1010 ? 0x0009 : 0x0008, c.element);
+        ASSERT_TRUE(item);
+        for (size_t index : c.path) {
+            ASSERT_LT(index, item->m_children.size());
+            item = item->m_children[index].get();
+        }
+        ASSERT_TRUE(item->IsItem());
+        EXPECT_EQ(item->GetLength(), c.settled);
+
+        // Every query on every node, through a const file: lengths stay.
+        const CDicomFile& shown = f;
+        std::vector<const CDicomTag*> nodes;
+        for (const auto& top : shown.Tags()) nodes.push_back(top.get());
+        for (size_t i = 0; i < nodes.size(); ++i)
+            for (const auto& child : nodes[i]->m_children) nodes.push_back(child.get());
+        std::vector<uint32_t> before;
+        for (const CDicomTag* n : nodes) before.push_back(n->GetLength());
+        for (const CDicomTag* n : nodes) {
+            (void)shown.ElementRange(n);
+            (void)shown.Extent(n, true);
+            (void)shown.Extent(n, false);
+        }
+        for (size_t i = 0; i < nodes.size(); ++i) EXPECT_EQ(nodes[i]->GetLength(), before[i]) << "node " << i;
+    }
 }
 
 TEST(Parser, UNSequenceItemsAreImplicit) {
@@ -415,7 +496,7 @@ TEST(Parser, UNSequenceItemsAreImplicit) {
     EXPECT_EQ(inner->m_dataOffset, obAt + 8);
     inner->SetVR(u"OB");  // even as OB it stays an 8-byte header inside the UN sequence
     EXPECT_EQ(f.HeaderSize(inner), 8u);
-    EXPECT_EQ(f.ElementExtent(un), 12u + (8 + 12 + 8) + 8);
+    EXPECT_EQ(f.Extent(un), 12u + (8 + 12 + 8) + 8);
     EXPECT_EQ(VR(f.Find(0x0010, 0x0030)), "DA");
 }
 
@@ -468,7 +549,7 @@ TEST(Parser, EncapsulatedPixelData) {
     EXPECT_EQ(px->m_children[0]->GetLength(), 0u);
     EXPECT_EQ(px->m_children[0]->GetData(), nullptr);
     EXPECT_EQ(ValueOf(px->m_children[1].get()), Bytes({0xFF, 0xD8, 1, 2, 0xFF, 0xD9}));
-    EXPECT_EQ(f.ElementExtent(px), 12u + 8 + (8 + 6) + 8);
+    EXPECT_EQ(f.Extent(px), 12u + 8 + (8 + 6) + 8);
     EXPECT_EQ(f.ElementRange(px).second, pxAt + 12 + 8 + 14 + 8 - 1);
     const auto fragment = f.ElementRange(px->m_children[1].get());
     EXPECT_EQ(fragment.first, pxAt + 12 + 8);

@@ -8,8 +8,8 @@
 #include <limits>
 #include <optional>
 
-#include "DicomWriter.h"
 #include "dicom/DicomFile.h"
+#include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
 
@@ -31,8 +31,7 @@ bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data()
 void Text(Writer& w, uint16_t g, uint16_t e, const char* vr, const std::string& v) { w.text(g, e, vr, Pad(v)); }
 
 // Rows, Columns, Bits Allocated, Samples per Pixel and an optional Number of Frames.
-void Matrix(Writer& w, uint16_t rows, uint16_t columns, uint16_t bits, uint16_t samples,
-            const char* frames = nullptr) {
+void Matrix(Writer& w, uint16_t rows, uint16_t columns, uint16_t bits, uint16_t samples, const char* frames = nullptr) {
     w.us(0x0028, 0x0002, samples);
     if (frames) Text(w, 0x0028, 0x0008, "IS", frames);
     w.us(0x0028, 0x0010, rows);
@@ -49,8 +48,8 @@ void PixelData(Writer& w, uint32_t length, uint32_t frameSize) {
 }
 
 Bytes Descriptor(uint16_t entries, uint16_t first, uint16_t bits) {
-    return {uint8_t(entries), uint8_t(entries >> 8), uint8_t(first), uint8_t(first >> 8), uint8_t(bits),
-            uint8_t(bits >> 8)};
+    return {uint8_t(entries),    uint8_t(entries >> 8), uint8_t(first),
+            uint8_t(first >> 8), uint8_t(bits),         uint8_t(bits >> 8)};
 }
 
 // 16-bit little-endian LUT entries.
@@ -145,13 +144,13 @@ TEST(PixelModuleFields, WindowIntegers) {
         int32_t expected;
     };
     const Case cases[] = {
-        {"DS", "40\\400", 40},          // first value only
-        {"DS", "-12.7", -12},           // truncated toward zero
-        {"DS", " 1e12 ", 2147483647},   // saturated
+        {"DS", "40\\400", 40},         // first value only
+        {"DS", "-12.7", -12},          // truncated toward zero
+        {"DS", " 1e12 ", 2147483647},  // saturated
         {"IS", " 512\\600", 512},
         {"IS", "1E3", 1000},
-        {"LO", "40", 0},                // neither IS nor DS
-        {"DS", "", 0},                  // present but empty
+        {"LO", "40", 0},  // neither IS nor DS
+        {"DS", "", 0},    // present but empty
     };
     // Each element on its own: either one means a window was given.
     for (const Case& c : cases) {
@@ -179,14 +178,14 @@ TEST(PixelModuleFields, Rescale) {
     const Case cases[] = {
         {std::nullopt, std::nullopt, 0, 1, false},  // slope 1 from the reset
         {"0", "1", 0, 1, false},
-        {"0", "0", 0, 1, false},                    // slope 0 is stored as 1
+        {"0", "0", 0, 1, false},  // slope 0 is stored as 1
         {std::nullopt, "0.0", 0, 1, false},
         {"-1024", "1", -1024, 1, true},
         {"0", "2.5", 0, 2.5, true},
         {"0", "-1", 0, -1, true},
-        {"0", "1e999", 0, inf, true},               // overflows: a number, and not 1
+        {"0", "1e999", 0, inf, true},  // overflows: a number, and not 1
         {"-1e999", "1", -inf, 1, true},
-        {"abc", "abc", 0, 1, false},                // no number in the text reads as 0
+        {"abc", "abc", 0, 1, false},  // no number in the text reads as 0
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.intercept.value_or("-") + " / " + c.slope.value_or("-"));
@@ -211,22 +210,22 @@ TEST(PixelModuleFields, PixelValueElementsGetTheVROfThePixelRepresentation) {
     };
     const Case cases[] = {
         {Syntax::ExplicitLittle, 0, 0x0106, "US", "US"},
-        {Syntax::ExplicitLittle, 0, 0x0106, "SS", "SS"},        // an unsigned image keeps SS
-        {Syntax::ExplicitLittle, 0, 0x0106, "XX", "US"},        // unusual VR
-        {Syntax::ExplicitLittle, 0, 0x0106, "\0\0", "US"},      // no VR
+        {Syntax::ExplicitLittle, 0, 0x0106, "SS", "SS"},    // an unsigned image keeps SS
+        {Syntax::ExplicitLittle, 0, 0x0106, "XX", "US"},    // unusual VR
+        {Syntax::ExplicitLittle, 0, 0x0106, "\0\0", "US"},  // no VR
         {Syntax::ExplicitLittle, 1, 0x0106, "US", "SS"},
         {Syntax::ExplicitLittle, 1, 0x0106, "SS", "SS"},
-        {Syntax::ExplicitLittle, 1, 0x0106, "XX", "XX"},        // only US becomes SS
-        {Syntax::ExplicitLittle, 0, 0x0111, "XX", "US"},        // last of the range
-        {Syntax::ExplicitLittle, 0, 0x0104, "XX", "US"},        // first of the range
-        {Syntax::ExplicitLittle, 0, 0x0112, "XX", "XX"},        // outside the range
-        {Syntax::ImplicitLittle, 0, 0x0104, "", "SS"},          // the dictionary's SS is kept
+        {Syntax::ExplicitLittle, 1, 0x0106, "XX", "XX"},  // only US becomes SS
+        {Syntax::ExplicitLittle, 0, 0x0111, "XX", "US"},  // last of the range
+        {Syntax::ExplicitLittle, 0, 0x0104, "XX", "US"},  // first of the range
+        {Syntax::ExplicitLittle, 0, 0x0112, "XX", "XX"},  // outside the range
+        {Syntax::ImplicitLittle, 0, 0x0104, "", "SS"},    // the dictionary's SS is kept
         {Syntax::ImplicitLittle, 0, 0x0106, "", "US"},
-        {Syntax::ImplicitLittle, 1, 0x0106, "", "SS"},          // dictionary says US first
+        {Syntax::ImplicitLittle, 1, 0x0106, "", "SS"},  // dictionary says US first
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "rep " << c.pixelRepresentation << " (0028," << std::hex
-                                        << c.element << ") " << c.vr);
+        SCOPED_TRACE(testing::Message() << "rep " << c.pixelRepresentation << " (0028," << std::hex << c.element << ") "
+                                        << c.vr);
         Writer w = Part10(c.syntax == Syntax::ImplicitLittle ? kImplicitLE : kExplicitLE);
         StudyElements(w);
         w.us(0x0028, 0x0103, c.pixelRepresentation);
@@ -252,9 +251,9 @@ TEST(PixelModuleFrames, FrameSize) {
     };
     const Case cases[] = {
         {512, 512, 16, 1, false, 524288},
-        {512, 512, 16, 0, false, 524288},           // 0 samples count as 1
-        {3, 1, 12, 1, false, 4},                    // 36 bits, rounded down
-        {2, 2, 8, 3, true, 8},                      // YBR_FULL_422: two thirds
+        {512, 512, 16, 0, false, 524288},  // 0 samples count as 1
+        {3, 1, 12, 1, false, 4},           // 36 bits, rounded down
+        {2, 2, 8, 3, true, 8},             // YBR_FULL_422: two thirds
         {1, 1, 8, 1, true, 0},
         {32768, 32768, 16, 1, false, 2147483648u},  // wraps to 0 in 32 bits
         {65535, 65535, 16, 3, false, 25769017350ull},
@@ -326,7 +325,7 @@ TEST(PixelModuleFrames, NativeDataIsCutIntoFrames) {
         for (size_t k = 0; k < c.frames; ++k) {
             SCOPED_TRACE(k);
             ASSERT_EQ(pixels->m_frameSizes[k], c.frameSize);
-            const uint8_t* frame = pixels->m_frames[k];
+            const uint8_t* frame = pixels->m_frames[k].get();
             const uint64_t first = k * c.frameSize, last = first + c.frameSize - 1;
             EXPECT_EQ(frame[0], uint8_t((k + 1) * 16 + first % 7));
             EXPECT_EQ(frame[c.frameSize - 1], uint8_t((k + 1) * 16 + last % 7));
@@ -415,24 +414,29 @@ TEST(PixelModulePalette, LoadPaletteLuts) {
     const Case cases[] = {
         {"256 entries of 16 bits", Palette(d256x16, d256x16, d256x16, Bytes(512, 1)), true, 256, 16, 512},
         {"0 entries: counted from 131072 bytes of 16 bits",
-         Palette(Descriptor(0, 0, 16), Descriptor(0, 0, 16), Descriptor(0, 0, 16), Bytes(131072, 1)), true, 65536,
-         16, 131072},
-        {"256 entries of 16 bits in 256 bytes are 8-bit", Palette(d256x16, d256x16, d256x16, Bytes(256, 1)), true,
-         256, 8, 256},
-        {"data that fits neither 8 nor 16 bits", Palette(d256x16, d256x16, d256x16, Bytes(1000, 1)), false, 256, 16,
-         0},
+         Palette(Descriptor(0, 0, 16), Descriptor(0, 0, 16), Descriptor(0, 0, 16), Bytes(131072, 1)), true, 65536, 16,
+         131072},
+        {"256 entries of 16 bits in 256 bytes are 8-bit", Palette(d256x16, d256x16, d256x16, Bytes(256, 1)), true, 256,
+         8, 256},
+        {"data that fits neither 8 nor 16 bits", Palette(d256x16, d256x16, d256x16, Bytes(1000, 1)), false, 256, 16, 0},
         {"a descriptor that is not 6 bytes", {{0x1101, u"US", Bytes(4, 0)}}, false, 0, 0, 0},
         {"empty LUT data", Palette(d256x16, d256x16, d256x16, Bytes()), false, 256, 16, 0},
-        {"unequal entry counts", Palette(d256x16, Descriptor(255, 0, 16), d256x16, Bytes(512, 1)), false, 256, 16,
-         512},
+        {"unequal entry counts", Palette(d256x16, Descriptor(255, 0, 16), d256x16, Bytes(512, 1)), false, 256, 16, 512},
         {"segmented data is stored as it is",
          {{0x1101, u"US", Descriptor(0, 0, 16)},
           {0x1221, u"OW", Bytes(10, 1)},
           {0x1222, u"OW", Bytes(10, 1)},
           {0x1223, u"OW", Bytes(12, 1)}},
-         true, 0, 16, 10},
+         true,
+         0,
+         16,
+         10},
         {"large palette data is checked against its descriptor",
-         {{0x1101, u"US", d256x16}, {0x1211, u"OW", Bytes(1000, 1)}}, false, 256, 16, 0},
+         {{0x1101, u"US", d256x16}, {0x1211, u"OW", Bytes(1000, 1)}},
+         false,
+         256,
+         16,
+         0},
         {"the walk does not stop at a group above 0028", afterPrivate, true, 256, 16, 512},
         {"data before its descriptor", dataFirst, true, 3, 16, 5},
     };

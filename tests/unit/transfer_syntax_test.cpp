@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "DicomWriter.h"
 #include "dicom/DicomFile.h"
+#include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
 
@@ -227,11 +227,8 @@ TEST(TransferSyntax, PaletteDefaultNeedsBluePaletteDataAndOneSample) {
         const char* expected;
     };
     const Case cases[] = {
-        {1, true, "PaletteColor"},
-        {1, false, "Monochrome2 Monochrome"},
-        {3, true, "RGB"},
-        {0xFFFF, true, ""},
-        {0xFFFF, false, "Monochrome2 Monochrome"},
+        {1, true, "PaletteColor"}, {1, false, "Monochrome2 Monochrome"},      {3, true, "RGB"},
+        {0xFFFF, true, ""},        {0xFFFF, false, "Monochrome2 Monochrome"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.samples << (c.blueLut ? " with blue LUT" : ""));

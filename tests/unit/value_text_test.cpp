@@ -124,7 +124,7 @@ TEST(ValueText, TagsAndOtherBinaryVRs) {
 TEST(ValueText, TextValues) {
     const Case cases[] = {
         {"PN", "Doe^John", u"Doe^John"},
-        {"CS", "ABC", u"ABC "},  // padding blank kept
+        {"CS", "ABC", u"ABC "},                                 // padding blank kept
         {"UI", "1.2.840.10008.1.2.1", u"1.2.840.10008.1.2.1"},  // padding NUL ends the text
         {"LO", std::string("AB\0CD", 5), u"AB"},
         {"LO", "A\\B", u"A\\B "},
@@ -149,7 +149,7 @@ TEST(ValueText, TextValues) {
 
 TEST(ValueText, PlaceholdersForInferredAndSequenceVRs) {
     struct PlaceholderCase {
-        const char* guessed;   // inferred VR, declared VR empty; null: declared `declared`
+        const char* guessed;  // inferred VR, declared VR empty; null: declared `declared`
         const char* declared;
         uint16_t group, element;
         std::u16string text;
@@ -170,8 +170,8 @@ TEST(ValueText, PlaceholdersForInferredAndSequenceVRs) {
     const std::string value("\x10\x00", 2);
     for (const PlaceholderCase& c : cases) {
         SCOPED_TRACE(std::string(c.guessed ? c.guessed : c.declared) + (c.group == 0x7FE0 ? " pixel data" : ""));
-        auto tag = c.guessed ? Inferred(c.guessed, value, c.group, c.element)
-                             : Element(c.declared, value, c.group, c.element);
+        auto tag =
+            c.guessed ? Inferred(c.guessed, value, c.group, c.element) : Element(c.declared, value, c.group, c.element);
         EXPECT_EQ(tag->GetValueText(u""), c.text);
     }
 }
@@ -180,12 +180,17 @@ TEST(ValueText, WithoutAnyVR) {
     const Case cases[] = {
         {"", std::string("\x10\x00\x00\x00", 4), u"16"},
         {"", "1234", u"1234"},
-        {"", "\xFF", u"-1"},                          // 1 byte, signed
-        {"", "\x1F\x20", u"8223"},                    // a byte below 0x20
-        {"", "\xC9\x41", u"16841"},                   // a byte above 0xC8
-        {"", "\xC8\x41", u"\u00C8A"},                 // 0xC8 itself is text (ANSI)
-        {"", std::string(8, '\x01'), u"0"},           // 8 bytes: no 8-byte integer
-        {"", std::string("\x01" "AB", 3), u"\x01" u"AB"},  // length 3 is always text
+        {"", "\xFF", u"-1"},                 // 1 byte, signed
+        {"", "\x1F\x20", u"8223"},           // a byte below 0x20
+        {"", "\xC9\x41", u"16841"},          // a byte above 0xC8
+        {"", "\xC8\x41", u"\u00C8A"},        // 0xC8 itself is text (ANSI)
+        {"", std::string(8, '\x01'), u"0"},  // 8 bytes: no 8-byte integer
+        {"",
+         std::string("\x01"
+                     "AB",
+                     3),
+         u"\x01"
+         u"AB"},  // length 3 is always text
         {"", std::string(127, '7'), std::u16string(127, u'7')},
         {"", std::string(128, '7'), u"(Long Size Data)"},
         {"", std::string(200, '\x01'), u"(Long Size Data)"},
@@ -235,8 +240,7 @@ TEST(ValueText, CharacterSetTerms) {
         {"\xE9", u"ISO_IR 100", u"\u00E9 "},
         {"\xE9", u"ISO_IR 144", u"\u0449 "},
         {"\xC3\xA9", u"ISO_IR 192", u"\u00E9"},
-        {"Wang^XiaoDong=\xE7\x8E\x8B^\xE5\xB0\x8F\xE6\x9D\xB1=", u"ISO_IR 192",
-         u"Wang^XiaoDong=\u738B^\u5C0F\u6771= "},
+        {"Wang^XiaoDong=\xE7\x8E\x8B^\xE5\xB0\x8F\xE6\x9D\xB1=", u"ISO_IR 192", u"Wang^XiaoDong=\u738B^\u5C0F\u6771= "},
         {"\x1B$)C\xB1\xE8\xC8\xF1", u"\\ISO 2022 IR 149", u"\uAE40\uD76C"},
         {"\xD4\xCF=\x1B$B;3ED\x1B(J", u"ISO 2022 IR 13\\ISO 2022 IR 87", u"\uFF94\uFF8F=\u5C71\u7530 "},
     };

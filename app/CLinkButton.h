@@ -1,0 +1,16 @@
+#pragma once
+// A borderless hyperlink-style button with a hand cursor that opens the
+// address in its "url" property in the browser.
+#include <QPushButton>
+#include <QString>
+
+namespace quillon {
+
+class CLinkButton : public QPushButton {
+    Q_OBJECT
+
+public:
+    CLinkButton(const QString& text, QWidget* parent);
+};
+
+}  // namespace quillon

@@ -1,0 +1,180 @@
+// Where the elements lie in the file: extents of elements and items, header
+// sizes, tag offsets and byte ranges; and the settling of item lengths, the
+// one place where measuring writes into the tree.
+#include "dicom/DicomHeader.h"
+
+#include <optional>
+#include <type_traits>
+#include <vector>
+
+#include "dicom/LoaderRules.h"
+
+using quillon::rules::IsSequence;
+using quillon::rules::IsVR;
+
+// What a measure that settles item lengths carries along.
+struct CDicomHeader::Settling {
+    // While the data set is parsed: the remembered item sums of deep
+    // defined-length sequences (m_itemsExtents); null otherwise.
+    const std::unordered_map<const CDicomTag*, ItemsExtent>* remembered = nullptr;
+};
+
+// One measure for both uses: with a const Node it only reads; with a mutable
+// Node it also gives each defined-length item it passes the length of its
+// content (odd values were padded when stored, so the two can differ).
+template <class Node>
+uint64_t CDicomHeader::Measure(Node* node, bool explicitVR, Settling* settling) {
+    constexpr bool kSettles = !std::is_const_v<Node>;
+    if (!node) return 0;
+    const uint32_t length = node->GetLength();
+    if (node->IsItem()) {
+        uint64_t size = 8;
+        for (const auto& child : node->m_children) size += Measure<Node>(child.get(), explicitVR, settling);
+        if (length == kUndefinedLength) return size + 8;
+        if constexpr (kSettles) {
+            const uint64_t content = size - 8;
+            node->m_tagData.m_longLength = content >= kUndefinedLength ? kUndefinedLength - 1 : uint32_t(content);
+            node->m_tagData.m_shortLength = 0;
+        }
+        return size;
+    }
+    const std::u16string& vr = node->m_vr.GetVR();
+    if (IsSequence(node, explicitVR)) {
+        const uint64_t header = explicitVR ? 12 : 8;
+        // The items of a UN sequence are implicit VR.
+        const bool itemsExplicitVR = IsVR(vr, 'U', 'N') ? false : explicitVR;
+        uint64_t items = 0;
+        bool known = false;
+        if constexpr (kSettles) {
+            if (settling->remembered) {
+                const auto it = settling->remembered->find(node);
+                if (it != settling->remembered->end() && it->second.explicitVR == itemsExplicitVR) {
+                    items = it->second.sum;
+                    known = true;
+                }
+            }
+        }
+        if (!known)
+            for (const auto& child : node->m_children) items += Measure<Node>(child.get(), itemsExplicitVR, settling);
+        return header + items + (length == kUndefinedLength ? 8 : 0);
+    }
+    if (node->m_group == 0x7FE0 && node->m_element == 0x0010) {
+        const uint64_t header = explicitVR ? 12 : 8;
+        if (length == kUndefinedLength) {
+            uint64_t items = 0;
+            for (const auto& child : node->m_children) items += 8 + uint64_t(child->m_tagData.m_longLength);
+            return header + items + 8;
+        }
+        return header + length;
+    }
+    if (explicitVR || node->m_group == 0x0002) {
+        const uint64_t header =
+            (vr.empty() || IsVR(vr, 'O', 'B') || IsVR(vr, 'O', 'W') || IsVR(vr, 'U', 'N') || IsVR(vr, 'U', 'T')) ? 12
+                                                                                                                 : 8;
+        return header + length;
+    }
+    return 8 + uint64_t(length);
+}
+
+uint64_t CDicomHeader::Extent(const CDicomTag* node, bool explicitVR) const {
+    return Measure<const CDicomTag>(node, explicitVR, nullptr);
+}
+
+uint64_t CDicomHeader::SettleItem(CDicomTag* item) {
+    Settling settling;
+    if (m_parsing) settling.remembered = &m_itemsExtents;
+    return Measure<CDicomTag>(item, m_explicitVR, &settling);
+}
+
+namespace {
+
+// Whether the measure started at `from` (in `explicitVR`) goes down to `to`,
+// one of its descendants, and in which encoding it then measures it: it
+// descends into every child of an item, into the items of a sequence (as
+// implicit VR below a UN sequence), and into nothing else.
+std::optional<bool> EncodingReaching(const CDicomTag* from, const CDicomTag* to, bool explicitVR,
+                                     std::vector<const CDicomTag*>& path) {
+    path.clear();
+    for (const CDicomTag* p = to->m_parent; p != from; p = p->m_parent) path.push_back(p);
+    path.push_back(from);
+    bool e = explicitVR;
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+        const CDicomTag* node = *it;
+        if (node->IsItem()) continue;
+        if (!IsSequence(node, e)) return std::nullopt;
+        if (IsVR(node->m_vr.GetVR(), 'U', 'N')) e = false;
+    }
+    return e;
+}
+
+}  // namespace
+
+void CDicomHeader::SettleItemLengths() {
+    // Each undefined-length node is measured in the data set's encoding, in
+    // the order of the file, so that an item ends with the length measured
+    // from its nearest undefined-length ancestor. A node that the measure of
+    // its nearest reaching undefined-length ancestor reaches in that same
+    // encoding is not measured again: that measure wrote the same lengths
+    // below it. So nested undefined-length sequences are measured once, not
+    // once per level.
+    Settling settling;
+    std::vector<const CDicomTag*> path;
+    for (CDicomTag* node : m_undefinedLength) {
+        if (node->GetLength() != kUndefinedLength) continue;
+        bool measured = false;
+        for (const CDicomTag* a = node->m_parent; a && !measured; a = a->m_parent) {
+            if (a->GetLength() != kUndefinedLength) continue;
+            if (const std::optional<bool> e = EncodingReaching(a, node, m_explicitVR, path)) {
+                measured = *e == m_explicitVR;
+                break;
+            }
+        }
+        if (!measured) Measure<CDicomTag>(node, m_explicitVR, &settling);
+    }
+    m_undefinedLength.clear();
+    m_undefinedLength.shrink_to_fit();
+}
+
+// ---------------------------------------------------------------------------
+// Element byte ranges
+
+bool CDicomHeader::InsideUndefinedUNSequence(const CDicomTag* element) const {
+    for (const CDicomTag* p = element->m_parent; p; p = p->m_parent)
+        if (p->m_vr.GetVR() == u"UN" && p->GetLength() == kUndefinedLength) return true;
+    return false;
+}
+
+uint32_t CDicomHeader::HeaderSize(const CDicomTag* element) const {
+    if (!element) return 0;
+    if (element->IsItem()) return 8;
+    const CDicomTag* parent = element->m_parent;
+    // A frame node has no header: its bytes are the frame's.
+    if (element->m_group == quillon::rules::kFrameNodeGroup && parent && !parent->m_parent &&
+        parent->Is(0x7FE0, 0x0010))
+        return 0;
+    const bool explicitVR = (m_explicitVR || element->m_group == 0x0002) && !InsideUndefinedUNSequence(element);
+    if (explicitVR) return element->HasLongLength() ? 12 : 8;
+    return 8;
+}
+
+uint64_t CDicomHeader::TagOffset(const CDicomTag* element) const {
+    if (!element) return 0;
+    const uint32_t header = HeaderSize(element);
+    return element->m_dataOffset >= header ? element->m_dataOffset - header : 0;
+}
+
+std::pair<uint64_t, uint64_t> CDicomHeader::ElementRange(const CDicomTag* element) const {
+    if (!element) return {0, 0};
+    const uint64_t first = TagOffset(element);
+    const uint32_t length = element->GetLength();
+    uint64_t last;
+    if (length == kUndefinedLength) {
+        const uint64_t extent = Extent(element);
+        last = first + (extent ? extent - 1 : 0);
+    } else if (length == 0) {
+        last = element->m_dataOffset ? element->m_dataOffset - 1 : 0;
+    } else {
+        last = element->m_dataOffset + length - 1;
+    }
+    return {first, last};
+}
