@@ -57,7 +57,8 @@ bool CFrameDecoder::DecodedSamples(std::size_t frame, std::vector<uint8_t>& join
             asDecoded.isYBRFull = asDecoded.isYBRFull422 = asDecoded.isYBRPartial422 = asDecoded.isYBRICT = false;
             asDecoded.isRGB = true;
         }
-        if (out.planar) asDecoded.planarConfiguration = 1;
+        // Codec output is interleaved unless the decoder says it kept planes.
+        asDecoded.planarConfiguration = out.planar ? 1 : 0;
         decoded = std::move(out.data);
         samples = {decoded.get(), out.size};
         return true;

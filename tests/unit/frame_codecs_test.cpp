@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "DicomWriter.h"
+#include "tests/support/DicomWriter.h"
 #include "dicom/DicomFile.h"
 #include "image/FrameCodecs.h"
 #include "image/FrameDescription.h"

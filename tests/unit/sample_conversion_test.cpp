@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "DicomWriter.h"
+#include "tests/support/DicomWriter.h"
 #include "dicom/DicomFile.h"
 #include "image/FrameDescription.h"
 #include "image/SampleConversion.h"
