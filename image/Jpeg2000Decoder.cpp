@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "image/FrameCodecs.h"
 
@@ -144,6 +146,39 @@ void CopyImage(const opj_image_t& image, unsigned samples, unsigned sampleBytes,
     }
 }
 
+// Walks the tile-parts of the codestream (bare or inside a JP2 file) and
+// returns in `patched` a copy whose last tile-part length is cut to the bytes
+// present, when a tile-part claims more; empty when none does. The library
+// allocates a tile-part's claimed length before reading it (a 200-byte stream
+// asked for 1 GiB); a truncated stream decodes the same either way.
+bool CutTileParts(const uint8_t* bytes, uint64_t length, std::vector<uint8_t>& patched) {
+    static const uint8_t kStart[] = {0xFF, 0x4F, 0xFF, 0x51};  // SOC, SIZ
+    const uint8_t* end = bytes + length;
+    const uint8_t* soc = std::search(bytes, end, kStart, kStart + 4);
+    if (soc == end) return true;
+    uint64_t at = uint64_t(soc - bytes) + 2;
+    // Main header: marker segments up to the first start of tile (SOT).
+    while (at + 4 <= length && bytes[at] == 0xFF && bytes[at + 1] != 0x90)
+        at += 2 + (uint64_t(bytes[at + 2]) << 8 | bytes[at + 3]);
+    // Tile-parts: SOT, Lsot, Isot, Psot (from the SOT marker), TPsot, TNsot.
+    while (at + 12 <= length && bytes[at] == 0xFF && bytes[at + 1] == 0x90) {
+        const uint64_t partLength = ReadBE32(bytes + at + 6);
+        if (partLength == 0) break;  // runs to the end of the codestream
+        if (partLength > length - at) {
+            try {
+                patched.assign(bytes, end);
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
+            const uint32_t present = uint32_t(std::min<uint64_t>(length - at, UINT32_MAX));
+            for (int k = 0; k < 4; ++k) patched[at + 6 + k] = uint8_t(present >> (24 - 8 * k));
+            break;
+        }
+        at += partLength;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
@@ -151,8 +186,9 @@ bool DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64
     const uint64_t size = ExpectedDecodedSize(d);
     if (!bytes || length == 0 || size == 0 || size == UINT64_MAX) return false;
     if (!PlausibleImageHeader(bytes, length, d.Pixels())) return false;
-
-    MemoryStream memory{bytes, length, 0};
+    std::vector<uint8_t> patched;
+    if (!CutTileParts(bytes, length, patched)) return false;
+    MemoryStream memory{patched.empty() ? bytes : patched.data(), length, 0};
     for (OPJ_CODEC_FORMAT format : {OPJ_CODEC_J2K, OPJ_CODEC_JP2}) {
         Attempt attempt;
         if (!DecodeAs(format, memory, d.Pixels(), attempt)) continue;
