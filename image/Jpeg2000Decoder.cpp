@@ -146,35 +146,29 @@ void CopyImage(const opj_image_t& image, unsigned samples, unsigned sampleBytes,
     }
 }
 
-// Walks the tile-parts of the codestream (bare or inside a JP2 file) and
-// returns in `patched` a copy whose last tile-part length is cut to the bytes
-// present, when a tile-part claims more; empty when none does. The library
-// allocates a tile-part's claimed length before reading it (a 200-byte stream
-// asked for 1 GiB); a truncated stream decodes the same either way.
+// Returns in `patched` a copy of the stream in which every tile-part length
+// that runs past the data is cut to the bytes present; empty when none does.
+// The library allocates a tile-part's claimed length before reading it (a
+// 200-byte stream asked for 4 GiB); a truncated stream decodes the same
+// either way. Start-of-tile markers (FF 90, length 10) are looked for
+// everywhere, as the library itself skips unknown marker segments by
+// scanning; entropy-coded data never holds FF 90.
 bool CutTileParts(const uint8_t* bytes, uint64_t length, std::vector<uint8_t>& patched) {
-    static const uint8_t kStart[] = {0xFF, 0x4F, 0xFF, 0x51};  // SOC, SIZ
+    static const uint8_t kStartOfTile[] = {0xFF, 0x90, 0x00, 0x0A};
     const uint8_t* end = bytes + length;
-    const uint8_t* soc = std::search(bytes, end, kStart, kStart + 4);
-    if (soc == end) return true;
-    uint64_t at = uint64_t(soc - bytes) + 2;
-    // Main header: marker segments up to the first start of tile (SOT).
-    while (at + 4 <= length && bytes[at] == 0xFF && bytes[at + 1] != 0x90)
-        at += 2 + (uint64_t(bytes[at + 2]) << 8 | bytes[at + 3]);
-    // Tile-parts: SOT, Lsot, Isot, Psot (from the SOT marker), TPsot, TNsot.
-    while (at + 12 <= length && bytes[at] == 0xFF && bytes[at + 1] == 0x90) {
-        const uint64_t partLength = ReadBE32(bytes + at + 6);
-        if (partLength == 0) break;  // runs to the end of the codestream
-        if (partLength > length - at) {
+    for (const uint8_t* sot = std::search(bytes, end, kStartOfTile, kStartOfTile + 4); end - sot >= 10;
+         sot = std::search(sot + 1, end, kStartOfTile, kStartOfTile + 4)) {
+        const uint64_t at = uint64_t(sot - bytes);
+        if (ReadBE32(sot + 6) <= length - at) continue;
+        if (patched.empty()) {
             try {
                 patched.assign(bytes, end);
             } catch (const std::bad_alloc&) {
                 return false;
             }
-            const uint32_t present = uint32_t(std::min<uint64_t>(length - at, UINT32_MAX));
-            for (int k = 0; k < 4; ++k) patched[at + 6 + k] = uint8_t(present >> (24 - 8 * k));
-            break;
         }
-        at += partLength;
+        const uint32_t present = uint32_t(std::min<uint64_t>(length - at, UINT32_MAX));
+        for (int k = 0; k < 4; ++k) patched[at + 6 + k] = uint8_t(present >> (24 - 8 * k));
     }
     return true;
 }
