@@ -14,7 +14,7 @@ source (lossless) or with dcmdjpeg's output (lossy).
 Samples are compared interleaved per pixel, masked to Bits Stored: exactly
 for lossless frames, within LOSSY_LEVELS for lossy ones. Files we do not
 decode on purpose must fail to decode (EXPECTED_FAILURES); files whose
-reference is not usable are listed in SPECIAL with what is checked instead.
+reference keeps YCbCr while we deliver RGB are in REFERENCE_IS_YCBCR.
 
 Our samples come from `decode_frame --frame-samples K FILE` (the test tree's
 tool), else from `quillon-dump --frame-samples K FILE`: see Decoder.
