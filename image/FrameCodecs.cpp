@@ -14,7 +14,9 @@ uint64_t SaturatingMultiply(uint64_t a, uint64_t b) {
     return product;
 }
 
-uint32_t ReadLE32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t ReadLE32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 // Frame n's first fragment (index among the fragments, 0 = child 1) from the
 // basic offset table, when the table names one fragment per frame: offsets

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "image/FrameCodecs.h"
 
@@ -12,6 +14,10 @@ using quillon::AllocBlock;
 using quillon::HeapPtr;
 
 namespace {
+
+// Beyond these the frame is not decoded.
+constexpr uint64_t kMaxTiles = 4096;
+constexpr unsigned kMaxComponents = 16;
 
 struct MemoryStream {
     const uint8_t* bytes;
@@ -44,6 +50,33 @@ OPJ_BOOL Seek(OPJ_OFF_T to, void* user) {
 }
 
 void Quiet(const char*, void*) {}
+
+uint32_t ReadBE32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+// Checks the image and tile header (SIZ) of the codestream, bare or inside a
+// JP2 file, before the library sees it: the library allocates its per-tile
+// state from it while reading the header, hundreds of MiB for a small
+// stream that claims tens of thousands of tiles.
+bool PlausibleImageHeader(const uint8_t* bytes, uint64_t length, uint64_t framePixels) {
+    static const uint8_t kStart[] = {0xFF, 0x4F, 0xFF, 0x51};  // SOC, SIZ
+    const uint8_t* end = bytes + length;
+    const uint8_t* siz = std::search(bytes, end, kStart, kStart + 4);
+    if (siz == end || end - siz < 4 + 40) return false;
+    const uint8_t* p = siz + 4 + 4;  // past Lsiz and Rsiz
+    const uint64_t width = ReadBE32(p), height = ReadBE32(p + 4);
+    const uint64_t x0 = ReadBE32(p + 8), y0 = ReadBE32(p + 12);
+    const uint64_t tileWidth = ReadBE32(p + 16), tileHeight = ReadBE32(p + 20);
+    const uint64_t tileX0 = ReadBE32(p + 24), tileY0 = ReadBE32(p + 28);
+    const unsigned components = unsigned(p[32]) << 8 | p[33];
+    if (width <= x0 || height <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0) return false;
+    if ((width - x0) * (height - y0) > 4 * std::max<uint64_t>(framePixels, 1u << 16)) return false;
+    const uint64_t across = (width - tileX0 + tileWidth - 1) / tileWidth;
+    const uint64_t down = (height - tileY0 + tileHeight - 1) / tileHeight;
+    const uint64_t tiles = across * down;
+    return tiles <= kMaxTiles && components >= 1 && components <= kMaxComponents;
+}
 
 // The library's objects of one attempt, released together.
 struct Attempt {
@@ -83,7 +116,7 @@ bool DecodeAs(OPJ_CODEC_FORMAT format, MemoryStream& memory, uint64_t framePixel
     const uint64_t width = a.image->x1 > a.image->x0 ? a.image->x1 - a.image->x0 : 0;
     const uint64_t height = a.image->y1 > a.image->y0 ? a.image->y1 - a.image->y0 : 0;
     if (width == 0 || height == 0 || width * height > 4 * std::max<uint64_t>(framePixels, 1u << 16)) return false;
-    if (a.image->numcomps == 0 || a.image->numcomps > 16) return false;
+    if (a.image->numcomps == 0 || a.image->numcomps > kMaxComponents) return false;
     if (!opj_decode(a.codec, a.stream, a.image)) return false;
     opj_end_decompress(a.codec, a.stream);
     return true;
@@ -113,14 +146,43 @@ void CopyImage(const opj_image_t& image, unsigned samples, unsigned sampleBytes,
     }
 }
 
+// Returns in `patched` a copy of the stream in which every tile-part length
+// that runs past the data is cut to the bytes present; empty when none does.
+// The library allocates a tile-part's claimed length before reading it (a
+// 200-byte stream asked for 4 GiB); a truncated stream decodes the same
+// either way. Start-of-tile markers (FF 90, length 10) are looked for
+// everywhere, as the library itself skips unknown marker segments by
+// scanning; entropy-coded data never holds FF 90.
+bool CutTileParts(const uint8_t* bytes, uint64_t length, std::vector<uint8_t>& patched) {
+    static const uint8_t kStartOfTile[] = {0xFF, 0x90, 0x00, 0x0A};
+    const uint8_t* end = bytes + length;
+    for (const uint8_t* sot = std::search(bytes, end, kStartOfTile, kStartOfTile + 4); end - sot >= 10;
+         sot = std::search(sot + 1, end, kStartOfTile, kStartOfTile + 4)) {
+        const uint64_t at = uint64_t(sot - bytes);
+        if (ReadBE32(sot + 6) <= length - at) continue;
+        if (patched.empty()) {
+            try {
+                patched.assign(bytes, end);
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
+        }
+        const uint32_t present = uint32_t(std::min<uint64_t>(length - at, UINT32_MAX));
+        for (int k = 0; k < 4; ++k) patched[at + 6 + k] = uint8_t(present >> (24 - 8 * k));
+    }
+    return true;
+}
+
 }  // namespace
 
 bool DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
     out = DecodedFrame{};
     const uint64_t size = ExpectedDecodedSize(d);
     if (!bytes || length == 0 || size == 0 || size == UINT64_MAX) return false;
-
-    MemoryStream memory{bytes, length, 0};
+    if (!PlausibleImageHeader(bytes, length, d.Pixels())) return false;
+    std::vector<uint8_t> patched;
+    if (!CutTileParts(bytes, length, patched)) return false;
+    MemoryStream memory{patched.empty() ? bytes : patched.data(), length, 0};
     for (OPJ_CODEC_FORMAT format : {OPJ_CODEC_J2K, OPJ_CODEC_JP2}) {
         Attempt attempt;
         if (!DecodeAs(format, memory, d.Pixels(), attempt)) continue;

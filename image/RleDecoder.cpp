@@ -14,7 +14,9 @@ namespace {
 constexpr uint64_t kHeaderSize = 64;
 constexpr unsigned kMaxSegments = 15;
 
-uint32_t ReadLE32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t ReadLE32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 // Decodes PackBits runs from bytes[begin, limit) into out[0, outSize) until
 // `target` bytes were produced or the input ends. Returns the bytes produced,

@@ -7,13 +7,14 @@ native output read by pydicom: dcmdrle for RLE, dcmdjpeg for JPEG (it turns
 YCbCr into RGB as we do), gdcmconv --raw for JPEG 2000. Then native files
 made here from pydicom's files (8 and 16 bits, signed and unsigned, grey
 and RGB, one and several frames) are compressed with dcmcrle, dcmcjpeg +e1,
-+el, +ee, +eb and gdcmconv --j2k, decoded by us and compared with the native
++el, +ee, +eb and gdcmconv --j2k (and with frames split over 1 KiB
+fragments, with and without a basic offset table), decoded by us and compared with the native
 source (lossless) or with dcmdjpeg's output (lossy).
 
 Samples are compared interleaved per pixel, masked to Bits Stored: exactly
 for lossless frames, within LOSSY_LEVELS for lossy ones. Files we do not
 decode on purpose must fail to decode (EXPECTED_FAILURES); files whose
-reference is not usable are listed in SPECIAL with what is checked instead.
+reference keeps YCbCr while we deliver RGB are in REFERENCE_IS_YCBCR.
 
 Our samples come from `decode_frame --frame-samples K FILE` (the test tree's
 tool), else from `quillon-dump --frame-samples K FILE`: see Decoder.
@@ -34,6 +35,8 @@ import warnings
 import numpy as np
 import pydicom
 from pydicom.dataset import FileMetaDataset
+from pydicom.encaps import generate_pixel_data_fragment, get_frame_offsets
+from pydicom.filebase import DicomBytesIO
 from pydicom.uid import ExplicitVRLittleEndian
 
 DATA_DIR = "/usr/lib/python3/dist-packages/pydicom/data"
@@ -83,6 +86,14 @@ class Decoder:
 
 def frame_count(ds):
     return int(ds.get("NumberOfFrames", 1) or 1)
+
+
+def fragment_count(path):
+    ds = pydicom.dcmread(path)
+    fp = DicomBytesIO(ds.PixelData)
+    fp.is_little_endian = True
+    get_frame_offsets(fp)
+    return sum(1 for _ in generate_pixel_data_fragment(fp))
 
 
 def interleaved(data, ds, k, planar, bits_stored):
@@ -256,6 +267,11 @@ ENCODERS = [
     ("ee", ["dcmcjpeg", "+ee"], lambda name, bits: bits <= 12, False),
     ("eb", ["dcmcjpeg", "+eb"], lambda name, bits: bits == 8, False),
     ("j2k", ["gdcmconv", "--j2k"], lambda name, bits: True, True),
+    # Frames split into 1 KiB fragments, with and without an offset table.
+    ("e1_fragments", ["dcmcjpeg", "+e1", "+fs", "1"], lambda name, bits: True, True),
+    ("eb_fragments_no_table", ["dcmcjpeg", "+eb", "+fs", "1", "-ot"], lambda name, bits: name == "grey8",
+     False),
+    ("dcmcrle_fragments", ["dcmcrle", "+fs", "1"], lambda name, bits: True, True),
 ]
 
 
@@ -271,6 +287,9 @@ def check_made(checker, work):
             if run.returncode != 0:
                 checker.fail(case, "%s failed: %s" % (" ".join(command), run.stderr.decode(errors="replace")[:200]))
                 continue
+            if label.endswith("_fragments") or label.endswith("_no_table"):
+                if fragment_count(encoded) <= frame_count(source):
+                    checker.fail(case, "expected more fragments than frames")
             if lossless:
                 checker.compare(case, encoded, source, 0)
             else:
