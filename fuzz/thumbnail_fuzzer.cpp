@@ -9,17 +9,20 @@
 #include <vector>
 
 #include "dicom/DicomFile.h"
+#include "image/FrameCodecs.h"
 #include "image/FrameDecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     CDicomFile file;
     if (!file.LoadMemory(data, size)) return 0;
-    // Frames of more than 4 megapixels are real but need memory, not bytes:
-    // leave them out so that the allocation limit flags only what is wrong.
+    // Frames of more than 4 megapixels, or whose decoded size passes 64 MiB
+    // (many samples per pixel), are real but need memory, not bytes: leave
+    // them out so that the allocation limit flags only what is wrong.
     if (uint64_t(file.m_rows) * file.m_columns > (uint64_t(1) << 22)) return 0;
+    CFrameDecoder decoder(file, 8u << 20);
+    if (ExpectedDecodedSize(decoder.Description()) > (uint64_t(64) << 20)) return 0;
     // A 16 KiB input can announce billions of frames; a few are enough.
     const std::size_t frames = std::min<std::size_t>(FramesWithBytes(file), 16);
-    CFrameDecoder decoder(file, 8u << 20);
     const auto thumbnails = decoder.MakeThumbnails(frames, {}, 1);
     for (const auto& t : thumbnails) {
         if (t && (t->GetWidth() != kThumbnailSize || t->GetHeight() != kThumbnailSize || t->GetBitsPerPixel() != 24))
