@@ -86,6 +86,9 @@ bool CFrameDecoder::GetFrameSamples(std::size_t frame, std::vector<uint8_t>& sam
 std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame) const {
     const FrameDescription& d = m_description;
     if (d.rows == 0 || d.columns == 0) return nullptr;
+    // Grey, palette, RGB and the four-sample models are all there is to show;
+    // a frame claiming more samples per pixel is not decoded at all.
+    if (d.Samples() > 4) return nullptr;
     std::vector<uint8_t> joined;
     FrameDescription asDecoded;
     quillon::HeapPtr<uint8_t> decoded;
