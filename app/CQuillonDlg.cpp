@@ -1,8 +1,13 @@
 #include "app/CQuillonDlg.h"
 
+#include <algorithm>
+#include <climits>
+#include <memory>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFrame>
@@ -10,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTableWidget>
@@ -337,7 +343,28 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     m_hexView->SetData(nullptr, 0);
     ClearTree();
 
+    // Thumbnails of a multi-frame file can take a while: after half a second
+    // a progress box counts the frames done.
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProgressDialog> progress;
+    m_document.SetProgressHandler([&](std::size_t done, std::size_t total) {
+        if (!progress) {
+            if (done >= total || clock.elapsed() < 500) return;
+            progress = std::make_unique<QProgressDialog>(this);
+            progress->setWindowTitle(windowTitle());
+            progress->setCancelButton(nullptr);
+            progress->setWindowModality(Qt::WindowModal);
+            progress->setMinimumDuration(0);
+            progress->setRange(0, int(std::min<std::size_t>(total, INT_MAX)));
+        }
+        progress->setLabelText(QStringLiteral("Frame thumbnails: %1 of %2").arg(done).arg(total));
+        progress->setValue(int(std::min<std::size_t>(done, INT_MAX)));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
     const OpenResult result = m_document.Open(path.toStdU16String());
+    m_document.SetProgressHandler({});
+    progress.reset();
     if (!result.Opened()) {
         if (!result.message.empty()) ShowErrorBox(this, QString::fromStdU16String(result.message));
         ResetToNoDocument();
@@ -402,16 +429,9 @@ void CQuillonDlg::ShowElement(const QModelIndex& item) {
             break;
         case HighlightRequest::Range: m_hexView->SetHighlight(p.first, p.last); break;
     }
-    // A frame's thumbnail replaces the default picture, centred on the
-    // 128 x 128 canvas; frames without one (all of them until frames are
-    // decoded) keep it.
-    if (p.thumbnail) {
-        const FrameThumbnail* t = m_document.Thumbnail(*p.thumbnail);
-        if (t) {
-            const QPixmap composed = ComposeThumbnail(*t);
-            if (!composed.isNull()) m_thumbnailBitmap = composed;
-        }
-    }
+    // A frame's thumbnail replaces the default picture; a frame whose
+    // thumbnail could not be made shows the cleared (black) picture.
+    if (p.thumbnail) m_thumbnailBitmap = LoadFromMCImage(m_document.Thumbnail(*p.thumbnail), ScreenDepth());
     SetPicture(m_thumbnailBitmap);
 }
 

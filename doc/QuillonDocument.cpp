@@ -63,6 +63,7 @@ void CQuillonDocument::Close() {
     m_ranges.clear();
     m_rangeKnown.clear();
     m_hulls.clear();
+    m_decoder.reset();
     m_file.reset();
     m_path.clear();
 }
@@ -76,14 +77,13 @@ uint8_t* CQuillonDocument::AllocateData(uint64_t size) {
     return static_cast<uint8_t*>(AllocBlock(std::size_t(size)));
 }
 
-std::unique_ptr<FrameThumbnail> CQuillonDocument::MakeThumbnail(CDicomFile&, std::size_t) {
-    // Frames are not decoded yet: every frame has no thumbnail.
-    return nullptr;
+std::vector<std::unique_ptr<MCImage>> CQuillonDocument::MakeThumbnails(CFrameDecoder& frames, std::size_t count) {
+    return frames.MakeThumbnails(count, m_progress);
 }
 
 void CQuillonDocument::Parsed(const std::u16string&) {}
 
-const FrameThumbnail* CQuillonDocument::Thumbnail(std::size_t frame) const {
+const MCImage* CQuillonDocument::Thumbnail(std::size_t frame) const {
     return frame < m_thumbnails.size() ? m_thumbnails[frame].get() : nullptr;
 }
 
@@ -95,6 +95,7 @@ OpenResult CQuillonDocument::Fail(OpenStatus status, const char16_t* message, bo
     m_ranges.clear();
     m_rangeKnown.clear();
     m_hulls.clear();
+    m_decoder.reset();
     m_file.reset();
     m_path.clear();
     return OpenResult{status, message ? std::u16string(message) : std::u16string(), forget};
@@ -119,12 +120,9 @@ OpenResult CQuillonDocument::Open(const std::u16string& path) {
         // decoded; the entries beyond them are none without being stored, so
         // that a bogus Number of Frames costs nothing.
         m_thumbnailCount = m_file->m_numberOfFrames;
-        std::size_t available = 0;
-        if (auto* pixelData = dynamic_cast<CDicomTag7FE0*>(m_file->Find(0x7FE0, 0x0010)))
-            available = std::max(pixelData->m_frames.size(), pixelData->m_children.size());
-        const std::size_t made = std::min(m_thumbnailCount, available);
-        m_thumbnails.reserve(made);
-        for (std::size_t i = 0; i < made; ++i) m_thumbnails.push_back(MakeThumbnail(*m_file, i));
+        const std::size_t made = FramesWithBytes(*m_file);
+        m_decoder = std::make_unique<CFrameDecoder>(*m_file);
+        m_thumbnails = MakeThumbnails(*m_decoder, made);
 
         AddFrameNodes(*m_file);
         Parsed(path);

@@ -4,6 +4,7 @@
 // property rows of a selected element and the element under a clicked byte.
 // Plain C++, so that the flow is tested without a display.
 #include <array>
+#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,6 +16,8 @@
 #include "dicom/DicomFile.h"
 #include "dicom/HeapBlock.h"
 #include "doc/DocumentTree.h"
+#include "image/FrameDecoder.h"
+#include "image/MCImage.h"
 
 namespace quillon {
 
@@ -44,14 +47,6 @@ struct OpenResult {
     bool forgetPath = false;
 
     bool Opened() const { return status == OpenStatus::Opened; }
-};
-
-// A frame's picture for the picture button: width x height pixels,
-// 0xAARRGGBB, row by row. Frames are not decoded yet, so none is ever made.
-struct FrameThumbnail {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> pixels;
 };
 
 // The property list's value column for one selection.
@@ -105,7 +100,16 @@ public:
 
     // One entry per frame (m_numberOfFrames of the file); an entry may be none.
     std::size_t ThumbnailCount() const { return m_thumbnailCount; }
-    const FrameThumbnail* Thumbnail(std::size_t frame) const;
+    // The 128 x 128 24-bit thumbnail of a frame, or none.
+    const MCImage* Thumbnail(std::size_t frame) const;
+    // The frames of the open document; none without a document.
+    CFrameDecoder* Frames() const { return m_decoder.get(); }
+
+    // Called on the opening thread while thumbnails are made, with the
+    // frames done so far and their total.
+    void SetProgressHandler(std::function<void(std::size_t done, std::size_t total)> handler) {
+        m_progress = std::move(handler);
+    }
 
     const std::vector<TreeItemRecord>& Records() const { return m_records; }
 
@@ -126,7 +130,7 @@ protected:
     // between the parse and the second read of the file.
     virtual std::unique_ptr<CDicomFile> NewFile();
     virtual uint8_t* AllocateData(uint64_t size);
-    virtual std::unique_ptr<FrameThumbnail> MakeThumbnail(CDicomFile& file, std::size_t frame);
+    virtual std::vector<std::unique_ptr<MCImage>> MakeThumbnails(CFrameDecoder& frames, std::size_t count);
     virtual void Parsed(const std::u16string& path);
 
 private:
@@ -138,8 +142,11 @@ private:
     quillon::HeapPtr<uint8_t> m_data;
     uint64_t m_dataSize = 0;
     std::size_t m_thumbnailCount = 0;
+    // Decodes the file's frames; goes before the file.
+    std::unique_ptr<CFrameDecoder> m_decoder;
     // Made thumbnails; frames at or beyond its size have none.
-    std::vector<std::unique_ptr<FrameThumbnail>> m_thumbnails;
+    std::vector<std::unique_ptr<MCImage>> m_thumbnails;
+    std::function<void(std::size_t, std::size_t)> m_progress;
     std::vector<TreeItemRecord> m_records;
 
     // Per document: each record's range, and the smallest range that holds

@@ -1,5 +1,6 @@
 #include "image/FrameDescription.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dicom/DicomFile.h"
@@ -108,4 +109,11 @@ ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame) {
             return {node->GetData(), node->GetLength()};
     }
     return {};
+}
+
+std::size_t FramesWithBytes(const CDicomFile& file) {
+    std::size_t available = 0;
+    if (const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010)))
+        available = std::max(pixelData->m_frames.size(), pixelData->m_children.size());
+    return std::min<std::size_t>(file.m_numberOfFrames, available);
 }

@@ -83,3 +83,8 @@ struct ByteSpan {
 // handed the blocks to the frame nodes, the value of frame node (0000,i+1)
 // under the top-level Pixel Data element. Empty when the frame has none.
 ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame);
+
+// Frames that can be decoded at all: the announced frame count, limited to
+// the frames whose blocks or fragments exist, so that a bogus Number of
+// Frames costs nothing.
+std::size_t FramesWithBytes(const CDicomFile& file);

@@ -6,6 +6,11 @@
 // quillon-dump --pixel-module FILE prints the pixel description instead, as
 // one line of TAB-separated key=value pairs (rows, columns, frames, ...,
 // compression, photometric, native_frames, frame_size).
+//
+// quillon-dump --thumbnails DIR FILE writes DIR/thumb-NNNN.png, the 128 x 128
+// thumbnail of every frame that has one (NNNN the frame index from 0).
+// quillon-dump --frame-samples K FILE writes frame K's stored samples as the
+// decoder hands them to the display conversion (a native frame's bytes).
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -13,10 +18,13 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "dicom/DicomFile.h"
 #include "dicom/TextUtil.h"
 #include "doc/DocumentTree.h"
+#include "image/FrameDecoder.h"
+#include "tools/PngWriter.h"
 
 namespace {
 
@@ -122,19 +130,77 @@ int PrintPixelModule(const CDicomFile& file) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+// Writes DIR/thumb-NNNN.png for every frame that gets a thumbnail.
+int WriteThumbnails(const CDicomFile& file, const std::filesystem::path& dir) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec)) {
+        std::fprintf(stderr, "Not a directory: %s\n", dir.c_str());
+        return 1;
+    }
+    CFrameDecoder frames(file);
+    const auto thumbnails = frames.MakeThumbnails(FramesWithBytes(file));
+    for (std::size_t i = 0; i < thumbnails.size(); ++i) {
+        const MCImage* t = thumbnails[i].get();
+        if (!t || !t->GetBits()) continue;
+        char name[32];
+        std::snprintf(name, sizeof name, "thumb-%04zu.png", i);
+        if (!WriteRgbPng(dir / name, t->GetWidth(), t->GetHeight(), t->GetBits())) {
+            std::fprintf(stderr, "Cannot write %s\n", (dir / name).c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Writes frame K's stored samples, as the conversions receive them, to stdout.
+int WriteFrameSamples(const CDicomFile& file, std::size_t frame) {
+    CFrameDecoder frames(file);
+    std::vector<uint8_t> samples;
+    if (!frames.GetFrameSamples(frame, samples)) {
+        std::fprintf(stderr, "Frame %zu has no samples\n", frame);
+        return 1;
+    }
+    if (!samples.empty() && std::fwrite(samples.data(), 1, samples.size(), stdout) != samples.size()) return 1;
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+const char kUsage[] =
+    "usage: quillon-dump [--pixel-module | --thumbnails DIR | --frame-samples K] FILE\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool pixelModule = argc == 3 && std::string(argv[1]) == "--pixel-module";
-    if (pixelModule) {
-        --argc;
-        ++argv;
+    enum class Mode { Tree, PixelModule, Thumbnails, FrameSamples } mode = Mode::Tree;
+    std::string modeArgument;
+    int next = 1;
+    if (argc > 1 && std::string_view(argv[1]).starts_with("--")) {
+        const std::string_view option = argv[1];
+        if (option == "--pixel-module") {
+            mode = Mode::PixelModule;
+            next = 2;
+        } else if ((option == "--thumbnails" || option == "--frame-samples") && argc > 2) {
+            mode = option == "--thumbnails" ? Mode::Thumbnails : Mode::FrameSamples;
+            modeArgument = argv[2];
+            next = 3;
+        } else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
     }
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: quillon-dump FILE\n");
+    std::size_t frameIndex = 0;
+    if (mode == Mode::FrameSamples) {
+        const auto [ptr, errc] =
+            std::from_chars(modeArgument.data(), modeArgument.data() + modeArgument.size(), frameIndex);
+        if (errc != std::errc() || ptr != modeArgument.data() + modeArgument.size()) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+    if (argc != next + 1) {
+        std::fputs(kUsage, stderr);
         return 2;
     }
-    const std::filesystem::path path(argv[1]);
+    const std::filesystem::path path(argv[next]);
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         std::fprintf(stderr, "The file was not found\n");
@@ -145,7 +211,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Invalid DICOM file\n");
         return 1;
     }
-    if (pixelModule) return PrintPixelModule(file);
+    switch (mode) {
+    case Mode::PixelModule:
+        return PrintPixelModule(file);
+    case Mode::Thumbnails:
+        return WriteThumbnails(file, modeArgument);
+    case Mode::FrameSamples:
+        return WriteFrameSamples(file, frameIndex);
+    case Mode::Tree:
+        break;
+    }
     AddFrameNodes(file);
     const auto records = BuildTreeRecords(file, file.m_numberOfFrames);
 

@@ -86,7 +86,13 @@ private slots:
                                            QString::number(p + 8), "4", "0"}));
         QCOMPARE(dlg.HexView()->GetHighlightStart(), p + 8);
         QCOMPARE(dlg.HexView()->GetHighlightEnd(), p + 11);
-        // Frames are not decoded yet: the picture stays the default one.
+        // Frame 3 of the fixture is grey 3 everywhere: its thumbnail fills the picture.
+        const QImage picture = dlg.Picture().toImage();
+        QCOMPARE(picture.size(), QSize(128, 128));
+        for (const QPoint at : {QPoint(0, 0), QPoint(64, 64), QPoint(127, 127)})
+            QCOMPARE(QColor(picture.pixel(at)), QColor(3, 3, 3));
+        // Any other element shows the default picture again.
+        dlg.Tree()->setCurrentIndex(pixel);
         QCOMPARE(dlg.Picture().toImage(), quillon::DefaultPicture().toImage());
     }
 

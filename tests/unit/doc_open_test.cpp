@@ -1,5 +1,6 @@
 // The open flow of the main window without the window: outcome, message,
 // recent-list effect and the state left behind on every path.
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,10 +47,10 @@ protected:
     uint8_t* AllocateData(uint64_t size) override {
         return failBuffer ? nullptr : CQuillonDocument::AllocateData(size);
     }
-    std::unique_ptr<FrameThumbnail> MakeThumbnail(CDicomFile& file, std::size_t frame) override {
-        ++thumbnailsAsked;
+    std::vector<std::unique_ptr<MCImage>> MakeThumbnails(CFrameDecoder& frames, std::size_t count) override {
+        thumbnailsAsked += int(count);
         if (thumbnailThrows) throw std::bad_alloc();
-        return CQuillonDocument::MakeThumbnail(file, frame);
+        return CQuillonDocument::MakeThumbnails(frames, count);
     }
     void Parsed(const std::u16string& path) override {
         if (onParsed) onParsed(path);
@@ -215,7 +216,18 @@ TEST(DocOpen, ThumbnailEntriesFollowTheFrameCount) {
     ASSERT_TRUE(doc.Open(U16(dir.Write("native.dcm", doctest_files::NativeFramesFile(3)))).Opened());
     EXPECT_EQ(doc.ThumbnailCount(), 3u);
     EXPECT_EQ(doc.thumbnailsAsked, 3);
-    EXPECT_EQ(doc.Thumbnail(0), nullptr);  // frames are not decoded
+    // Frame k of the fixture is 2 x 2 pixels of grey k + 1: its thumbnail is
+    // 128 x 128 pixels of that grey in 24 bits.
+    for (std::size_t k = 0; k < 3; ++k) {
+        const MCImage* t = doc.Thumbnail(k);
+        ASSERT_NE(t, nullptr);
+        ASSERT_EQ(t->GetWidth(), 128u);
+        ASSERT_EQ(t->GetHeight(), 128u);
+        ASSERT_EQ(t->GetBitsPerPixel(), 24);
+        const uint8_t* bits = t->GetBits();
+        EXPECT_TRUE(std::all_of(bits, bits + 128 * 128 * 3, [&](uint8_t b) { return b == k + 1; })) << k;
+    }
+    EXPECT_EQ(doc.Thumbnail(3), nullptr);
 
     // A frame count far beyond the frames present costs nothing: the entries
     // exist (labels count them) but only real frames are asked for.

@@ -1,0 +1,88 @@
+#!/usr/bin/python3
+"""Writes the seeds of the codec fuzzers into fuzz/seeds-rle, -jpeg, -j2k.
+
+Each seed is six bytes describing the frame (see fuzz/FrameFuzzInput.h)
+followed by the first frame's compressed bytes, taken from small files of
+pydicom's test data and from files made here with dcmcrle, dcmcjpeg and
+gdcmconv X.
+Run with /usr/bin/python3; the output is deterministic for given tools.
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+import pydicom
+from pydicom.encaps import generate_pixel_data_frame
+
+DATA = "/usr/lib/python3/dist-packages/pydicom/data/test_files"
+HERE = os.path.dirname(os.path.abspath(__file__))
+PHOTOMETRIC = {"MONOCHROME2": 0, "MONOCHROME1": 1, "PALETTE COLOR": 2, "RGB": 3, "YBR_FULL": 4,
+               "YBR_FULL_422": 5}
+SAMPLES = [1, 3, 0, 4, 2, 16]
+BITS = [8, 16, 12, 32, 1, 24]
+LIMIT = 100 * 1024
+
+
+def header(ds):
+    rows, columns = ds.Rows - 1, ds.Columns - 1
+    if rows > 511 or columns > 511:
+        return None
+    photometric = PHOTOMETRIC.get(str(ds.get("PhotometricInterpretation", "")), 6)
+    flags = (rows >> 8) | (columns >> 8) << 1 | (4 if ds.get("PlanarConfiguration", 0) == 1 else 0) | photometric << 4
+    return bytes([rows & 0xFF, columns & 0xFF, flags, SAMPLES.index(ds.SamplesPerPixel),
+                  BITS.index(ds.BitsAllocated), ds.BitsStored & 0xFF])
+
+
+def seed(path):
+    ds = pydicom.dcmread(path)
+    head = header(ds)
+    if head is None:
+        return None
+    frames = int(ds.get("NumberOfFrames", 1) or 1)
+    return head + next(generate_pixel_data_frame(ds.PixelData, frames))
+
+
+def made(tmp, name, command, source):
+    out = os.path.join(tmp, name + ".dcm")
+    subprocess.run(command + [os.path.join(DATA, source), out], check=True, capture_output=True)
+    return out
+
+
+def main():
+    with tempfile.TemporaryDirectory() as tmp:
+        sets = {
+            "rle": [("MR_small_RLE", os.path.join(DATA, "MR_small_RLE.dcm")),
+                    ("SC_rgb_rle", os.path.join(DATA, "SC_rgb_rle.dcm")),
+                    ("rtdose_rle_1frame", os.path.join(DATA, "rtdose_rle_1frame.dcm")),
+                    ("made_rgb_small_odd", made(tmp, "rle_odd", ["dcmcrle"], "SC_rgb_small_odd.dcm"))],
+            "jpeg": [("SC_rgb_small_odd_jpeg", os.path.join(DATA, "SC_rgb_small_odd_jpeg.dcm")),
+                     ("SC_rgb_dcmtk_eb_cy_s2", os.path.join(DATA, "SC_rgb_dcmtk_+eb+cy+s2.dcm")),
+                     ("SC_jpeg_no_color_transform", os.path.join(DATA, "SC_jpeg_no_color_transform.dcm")),
+                     ("made_mr_e1", made(tmp, "e1", ["dcmcjpeg", "+e1"], "MR_small.dcm")),
+                     ("made_mr_ee", made(tmp, "ee", ["dcmcjpeg", "+ee"], "MR_small.dcm")),
+                     ("made_odd_el", made(tmp, "el", ["dcmcjpeg", "+el"], "SC_rgb_small_odd.dcm"))],
+            "j2k": [("693_J2KI", os.path.join(DATA, "693_J2KI.dcm")),
+                    ("MR_small_jp2klossless", os.path.join(DATA, "MR_small_jp2klossless.dcm")),
+                    ("JPEG2000", os.path.join(DATA, "JPEG2000.dcm")),
+                    ("made_ct_j2k", made(tmp, "j2k", ["gdcmconv", "--j2k"], "CT_small.dcm"))],
+        }
+        for codec, files in sets.items():
+            folder = os.path.join(HERE, "seeds-" + codec)
+            os.makedirs(folder, exist_ok=True)
+            total = 0
+            for name, path in files:
+                data = seed(path)
+                if data is None:
+                    continue
+                total += len(data)
+                with open(os.path.join(folder, name + ".bin"), "wb") as f:
+                    f.write(data)
+            print("%s: %d bytes" % (codec, total))
+            if total > LIMIT:
+                sys.exit("seed set %s is larger than %d bytes" % (codec, LIMIT))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,265 @@
+#include "image/FrameDecoder.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <thread>
+
+#include "dicom/DicomFile.h"
+#include "image/FrameCodecs.h"
+#include "image/SampleConversion.h"
+#include "image/ThumbnailBitmap.h"
+
+uint64_t DefaultImageCacheBudget() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    const uint64_t physical = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
+    return std::clamp<uint64_t>(physical / 64, uint64_t(32) << 20, uint64_t(256) << 20);
+}
+
+CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
+    : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget) {}
+
+namespace {
+
+enum class Route { Native, Codec, None };
+
+Route RouteOf(const std::string& compressionName) {
+    if (compressionName == "NONE" || compressionName == "UNKNOWN") return Route::Native;
+    if (compressionName == "JPEG" || compressionName == "JPEG Lossless" || compressionName == "RLE" ||
+        compressionName == "JPEG2000 Lossless" || compressionName == "JPEG2000 Lossy")
+        return Route::Codec;
+    // JPEG-LS and anything unlisted are not decoded.
+    return Route::None;
+}
+
+}  // namespace
+
+bool CFrameDecoder::DecodedSamples(std::size_t frame, std::vector<uint8_t>& joined, FrameDescription& asDecoded,
+                                   quillon::HeapPtr<uint8_t>& decoded, ByteSpan& samples) const {
+    const FrameDescription& d = m_description;
+    asDecoded = d;
+    if (d.numberOfFrames == 0 || frame >= d.numberOfFrames) return false;
+    switch (RouteOf(d.compressionName)) {
+    case Route::Native:
+        samples = NativeFrameBytes(m_file, frame);
+        return samples.data != nullptr;
+    case Route::Codec: {
+        ByteSpan compressed;
+        if (!CompressedFrameBytes(m_file, frame, joined, compressed)) return false;
+        DecodedFrame out;
+        if (!DecodeCompressedFrame(d, compressed.data, compressed.size, out) || !out.data) return false;
+        if (out.colourConverted) {
+            // The codec already turned YCbCr into RGB: the samples are RGB now.
+            asDecoded.isYBRFull = asDecoded.isYBRFull422 = asDecoded.isYBRPartial422 = asDecoded.isYBRICT = false;
+            asDecoded.isRGB = true;
+        }
+        // Codec output is interleaved unless the decoder says it kept planes.
+        asDecoded.planarConfiguration = out.planar ? 1 : 0;
+        decoded = std::move(out.data);
+        samples = {decoded.get(), out.size};
+        return true;
+    }
+    case Route::None:
+        break;
+    }
+    return false;
+}
+
+bool CFrameDecoder::GetFrameSamples(std::size_t frame, std::vector<uint8_t>& samples) const {
+    std::vector<uint8_t> joined;
+    FrameDescription asDecoded;
+    quillon::HeapPtr<uint8_t> decoded;
+    ByteSpan span;
+    if (!DecodedSamples(frame, joined, asDecoded, decoded, span)) return false;
+    try {
+        samples.assign(span.data, span.data + span.size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame) const {
+    const FrameDescription& d = m_description;
+    if (d.rows == 0 || d.columns == 0) return nullptr;
+    // Grey, palette, RGB and the four-sample models are all there is to show;
+    // a frame claiming more samples per pixel is not decoded at all.
+    if (d.Samples() > 4) return nullptr;
+    std::vector<uint8_t> joined;
+    FrameDescription asDecoded;
+    quillon::HeapPtr<uint8_t> decoded;
+    ByteSpan samples;
+    if (!DecodedSamples(frame, joined, asDecoded, decoded, samples)) return nullptr;
+
+    const int depth = DisplayDepth(d);
+    const bool native = RouteOf(d.compressionName) == Route::Native;
+    // Native frames of 8, 24 or 32 bits per pixel, and codec output shown in
+    // 8 or 24, go through the byte conversion; the rest through 16-bit words.
+    const bool bytePath = depth == 8 || depth == 24 || (native && depth == 32);
+    uint64_t size = 0;
+    if (bytePath) {
+        if (native && d.bitsAllocated != 8) return nullptr;
+        quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(asDecoded, samples.data, samples.size, size);
+        decoded.reset();
+        if (!converted) return nullptr;
+        return ByteImage(std::move(converted), size, depth);
+    }
+    quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(asDecoded, samples.data, samples.size, size);
+    decoded.reset();
+    if (!words) return nullptr;
+    return WordImage(std::move(words), size, depth);
+}
+
+std::unique_ptr<MCImage> CFrameDecoder::ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const {
+    const FrameDescription& d = m_description;
+    // Byte images keep a window in their header, but are shown through their
+    // palette or RGB values.
+    const DisplayWindow window = ComputeDisplayWindow(d, 255, 0);
+    auto image = std::make_unique<MCImage>(buffer.get(), d.columns, d.rows, uint8_t(depth), false, 0, 255,
+                                           window.center, window.width, std::size_t(size));
+    buffer.reset();
+    if (!image->HasBlock()) return nullptr;
+    image->SetMonochrome1(d.isMonochrome1);
+    if (depth == 8 && d.isPaletteColor) image->SetPalette(d.displayPalette.data());
+    return image;
+}
+
+std::unique_ptr<MCImage> CFrameDecoder::WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount,
+                                                  int depth) const {
+    const FrameDescription& d = m_description;
+    std::unique_ptr<MCImage> image;
+    if (d.isPaletteColor) {
+        // Entries beyond any of the three tables count as none.
+        uint32_t count = d.redLutEntries > 0 ? uint32_t(d.redLutEntries) : 0;
+        count = uint32_t(std::min<uint64_t>(
+            {count, d.redLut8.size(), d.greenLut8.size(), d.blueLut8.size()}));
+        image = std::make_unique<MCImage>(samples.get(), d.columns, d.rows, count, d.redLut8.data(),
+                                          d.greenLut8.data(), d.blueLut8.data(), std::size_t(byteCount / 2));
+    } else {
+        const SampleRange range = ScanSampleRange16(d, samples.get(), byteCount);
+        const DisplayWindow window = ComputeDisplayWindow(d, range.max, range.min);
+        image = std::make_unique<MCImage>(samples.get(), d.columns, d.rows, uint8_t(depth), range.isSigned,
+                                          range.min, range.max, window.center, window.width, std::size_t(byteCount));
+    }
+    samples.reset();
+    if (!image->HasBlock()) return nullptr;
+    image->SetMonochrome1(d.isMonochrome1);
+    return image;
+}
+
+void CFrameDecoder::Remember(std::size_t frame, const std::shared_ptr<const MCImage>& image) {
+    const uint64_t bytes = image->GetBlockSize();
+    std::lock_guard lock(m_cacheMutex);
+    if (m_cache.count(frame) || bytes > m_cacheBudget) return;
+    while (m_cachedBytes + bytes > m_cacheBudget && !m_lru.empty()) {
+        m_cachedBytes -= m_lru.back().second->GetBlockSize();
+        m_cache.erase(m_lru.back().first);
+        m_lru.pop_back();
+    }
+    m_lru.emplace_front(frame, image);
+    m_cache[frame] = m_lru.begin();
+    m_cachedBytes += bytes;
+}
+
+std::shared_ptr<const MCImage> CFrameDecoder::GetFrameImage(std::size_t frame) {
+    if (frame >= m_description.numberOfFrames) return nullptr;
+    {
+        std::lock_guard lock(m_cacheMutex);
+        const auto it = m_cache.find(frame);
+        if (it != m_cache.end()) {
+            m_lru.splice(m_lru.begin(), m_lru, it->second);
+            return it->second->second;
+        }
+    }
+    ++m_decodes;
+    std::shared_ptr<const MCImage> image;
+    try {
+        image = DecodeFrameImage(frame);
+        if (image) Remember(frame, image);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return image;
+}
+
+bool CFrameDecoder::DecodeFrame(std::size_t frame) { return GetFrameImage(frame) != nullptr; }
+
+uint64_t CFrameDecoder::CachedBytes() const {
+    std::lock_guard lock(m_cacheMutex);
+    return m_cachedBytes;
+}
+
+std::unique_ptr<MCImage> CFrameDecoder::GetFrameThumbnail(std::size_t frame) {
+    const std::shared_ptr<const MCImage> image = GetFrameImage(frame);
+    if (!image) return nullptr;
+    try {
+        auto copy = std::make_unique<MCImage>(*image);
+        if (!copy->HasBlock() || copy->GetHeight() == 0) return nullptr;
+        if (copy->GetWidth() == copy->GetHeight()) {
+            copy->Resample(kThumbnailSize, kThumbnailSize, 1);
+        } else {
+            const ThumbnailSize size = ThumbnailFitSize(copy->GetWidth(), copy->GetHeight());
+            if (!copy->Resample(size.width, size.height, 1) || !copy->CenterOnCanvas()) return nullptr;
+        }
+        if (m_description.isMonochrome1) copy->Invert();
+        copy->ConvertTo24Bit();
+        return copy;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+std::vector<std::unique_ptr<MCImage>> CFrameDecoder::MakeThumbnails(
+    std::size_t count, const std::function<void(std::size_t, std::size_t)>& progress, unsigned threads) {
+    std::vector<std::unique_ptr<MCImage>> thumbnails(count);
+    if (count == 0) {
+        if (progress) progress(0, 0);
+        return thumbnails;
+    }
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    threads = unsigned(std::min<std::size_t>(threads, count));
+
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> done{0};
+    std::mutex mutex;
+    std::condition_variable finished;
+    auto work = [&] {
+        for (std::size_t i = next++; i < count; i = next++) {
+            thumbnails[i] = GetFrameThumbnail(i);
+            if (++done == count) {
+                std::lock_guard lock(mutex);
+                finished.notify_all();
+            }
+        }
+    };
+
+    // Without a progress report this thread works too; with one it reports
+    // while the workers decode.
+    std::vector<std::thread> workers;
+    const unsigned started = progress ? threads : threads - 1;
+    try {
+        for (unsigned t = 0; t < started; ++t) workers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No more threads: the ones started (or this one) do the work.
+    }
+    if (!progress || workers.empty()) {
+        work();
+    } else {
+        std::unique_lock lock(mutex);
+        while (done.load() < count) {
+            finished.wait_for(lock, std::chrono::milliseconds(50));
+            if (done.load() < count) {
+                lock.unlock();
+                progress(done.load(), count);
+                lock.lock();
+            }
+        }
+    }
+    for (std::thread& t : workers) t.join();
+    if (progress) progress(count, count);
+    return thumbnails;
+}

@@ -1,0 +1,84 @@
+#pragma once
+// Frame decoding of a loaded file: each frame's samples through the codec of
+// its transfer syntax, the conversion for display, the full-resolution image
+// with its display window, and the 128 x 128 thumbnail.
+//
+// The decoder reads the file object but never writes it, so frames may be
+// decoded on several threads at once; the only shared state, the image
+// cache, is locked.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "image/FrameDescription.h"
+#include "image/MCImage.h"
+
+class CDicomFile;
+
+// Side of the square thumbnail canvas.
+constexpr uint32_t kThumbnailSize = 128;
+
+// Bytes of decoded full-resolution images kept for reuse: 1/64 of physical
+// memory, between 32 MiB and 256 MiB. Past it the least recently used images
+// are dropped and decoded again when asked for.
+uint64_t DefaultImageCacheBudget();
+
+class CFrameDecoder {
+public:
+    explicit CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget = DefaultImageCacheBudget());
+    CFrameDecoder(const CFrameDecoder&) = delete;
+    CFrameDecoder& operator=(const CFrameDecoder&) = delete;
+
+    const FrameDescription& Description() const { return m_description; }
+    uint32_t FrameCount() const { return m_description.numberOfFrames; }
+
+    // The full-resolution image of frame i, decoded on first use; none when
+    // the frame cannot be decoded.
+    std::shared_ptr<const MCImage> GetFrameImage(std::size_t frame);
+    // Decodes frame i into the cache; true when it holds an image afterwards.
+    bool DecodeFrame(std::size_t frame);
+    // A new 128 x 128 24-bit image of frame i, or none.
+    std::unique_ptr<MCImage> GetFrameThumbnail(std::size_t frame);
+
+    // The frame's stored samples as the conversions receive them: a native
+    // frame's bytes, or what the codec decoded. False when there are none.
+    bool GetFrameSamples(std::size_t frame, std::vector<uint8_t>& samples) const;
+
+    // Thumbnails of frames [0, count), made on up to `threads` threads (0:
+    // one per core). `progress` (may be empty) is called on the calling
+    // thread with the frames done so far, at most every few milliseconds and
+    // once at the end. Entry i belongs to frame i and may be none.
+    std::vector<std::unique_ptr<MCImage>> MakeThumbnails(
+        std::size_t count, const std::function<void(std::size_t done, std::size_t total)>& progress = {},
+        unsigned threads = 0);
+
+    // How many decodes ran (cache misses), for tests and benchmarks.
+    uint64_t DecodeCount() const { return m_decodes.load(); }
+    uint64_t CachedBytes() const;
+
+private:
+    // Decodes frame i without touching the cache.
+    std::unique_ptr<MCImage> DecodeFrameImage(std::size_t frame) const;
+    std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const;
+    std::unique_ptr<MCImage> WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount, int depth) const;
+    bool DecodedSamples(std::size_t frame, std::vector<uint8_t>& joined, FrameDescription& asDecoded,
+                        quillon::HeapPtr<uint8_t>& decoded, ByteSpan& samples) const;
+    void Remember(std::size_t frame, const std::shared_ptr<const MCImage>& image);
+
+    const CDicomFile& m_file;
+    FrameDescription m_description;
+    uint64_t m_cacheBudget;
+
+    mutable std::mutex m_cacheMutex;
+    // Most recently used first.
+    std::list<std::pair<std::size_t, std::shared_ptr<const MCImage>>> m_lru;
+    std::unordered_map<std::size_t, decltype(m_lru)::iterator> m_cache;
+    uint64_t m_cachedBytes = 0;
+    std::atomic<uint64_t> m_decodes{0};
+};

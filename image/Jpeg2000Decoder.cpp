@@ -1,0 +1,199 @@
+// JPEG 2000 frames through OpenJPEG 2: a J2K codestream, else a JP2 file
+// (OpenJPEG 2 has no JPT decoder). Read from memory, messages discarded,
+// truncated streams decoded as far as they go.
+#include <openjpeg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "image/FrameCodecs.h"
+
+using quillon::AllocBlock;
+using quillon::HeapPtr;
+
+namespace {
+
+// Beyond these the frame is not decoded.
+constexpr uint64_t kMaxTiles = 4096;
+constexpr unsigned kMaxComponents = 16;
+
+struct MemoryStream {
+    const uint8_t* bytes;
+    uint64_t length;
+    uint64_t position;
+};
+
+OPJ_SIZE_T Read(void* buffer, OPJ_SIZE_T count, void* user) {
+    auto* s = static_cast<MemoryStream*>(user);
+    if (s->position >= s->length) return OPJ_SIZE_T(-1);
+    const uint64_t n = std::min<uint64_t>(count, s->length - s->position);
+    std::memcpy(buffer, s->bytes + s->position, n);
+    s->position += n;
+    return OPJ_SIZE_T(n);
+}
+
+OPJ_OFF_T Skip(OPJ_OFF_T count, void* user) {
+    auto* s = static_cast<MemoryStream*>(user);
+    if (count < 0 || s->position >= s->length) return OPJ_OFF_T(-1);
+    const uint64_t ahead = std::min<uint64_t>(uint64_t(count), s->length - s->position);
+    s->position += ahead;
+    return OPJ_OFF_T(ahead);
+}
+
+OPJ_BOOL Seek(OPJ_OFF_T to, void* user) {
+    auto* s = static_cast<MemoryStream*>(user);
+    if (to < 0 || uint64_t(to) > s->length) return OPJ_FALSE;
+    s->position = uint64_t(to);
+    return OPJ_TRUE;
+}
+
+void Quiet(const char*, void*) {}
+
+uint32_t ReadBE32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+// Checks the image and tile header (SIZ) of the codestream, bare or inside a
+// JP2 file, before the library sees it: the library allocates its per-tile
+// state from it while reading the header, hundreds of MiB for a small
+// stream that claims tens of thousands of tiles.
+bool PlausibleImageHeader(const uint8_t* bytes, uint64_t length, uint64_t framePixels) {
+    static const uint8_t kStart[] = {0xFF, 0x4F, 0xFF, 0x51};  // SOC, SIZ
+    const uint8_t* end = bytes + length;
+    const uint8_t* siz = std::search(bytes, end, kStart, kStart + 4);
+    if (siz == end || end - siz < 4 + 40) return false;
+    const uint8_t* p = siz + 4 + 4;  // past Lsiz and Rsiz
+    const uint64_t width = ReadBE32(p), height = ReadBE32(p + 4);
+    const uint64_t x0 = ReadBE32(p + 8), y0 = ReadBE32(p + 12);
+    const uint64_t tileWidth = ReadBE32(p + 16), tileHeight = ReadBE32(p + 20);
+    const uint64_t tileX0 = ReadBE32(p + 24), tileY0 = ReadBE32(p + 28);
+    const unsigned components = unsigned(p[32]) << 8 | p[33];
+    if (width <= x0 || height <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0) return false;
+    if ((width - x0) * (height - y0) > 4 * std::max<uint64_t>(framePixels, 1u << 16)) return false;
+    const uint64_t across = (width - tileX0 + tileWidth - 1) / tileWidth;
+    const uint64_t down = (height - tileY0 + tileHeight - 1) / tileHeight;
+    const uint64_t tiles = across * down;
+    return tiles <= kMaxTiles && components >= 1 && components <= kMaxComponents;
+}
+
+// The library's objects of one attempt, released together.
+struct Attempt {
+    opj_codec_t* codec = nullptr;
+    opj_stream_t* stream = nullptr;
+    opj_image_t* image = nullptr;
+    ~Attempt() {
+        if (image) opj_image_destroy(image);
+        if (stream) opj_stream_destroy(stream);
+        if (codec) opj_destroy_codec(codec);
+    }
+};
+
+// Decodes with one codec format; the image, or none.
+bool DecodeAs(OPJ_CODEC_FORMAT format, MemoryStream& memory, uint64_t framePixels, Attempt& a) {
+    memory.position = 0;
+    a.codec = opj_create_decompress(format);
+    if (!a.codec) return false;
+    opj_set_info_handler(a.codec, Quiet, nullptr);
+    opj_set_warning_handler(a.codec, Quiet, nullptr);
+    opj_set_error_handler(a.codec, Quiet, nullptr);
+    opj_dparameters_t parameters;
+    opj_set_default_decoder_parameters(&parameters);
+    if (!opj_setup_decoder(a.codec, &parameters)) return false;
+    opj_decoder_set_strict_mode(a.codec, OPJ_FALSE);
+
+    a.stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
+    if (!a.stream) return false;
+    opj_stream_set_user_data(a.stream, &memory, nullptr);
+    opj_stream_set_user_data_length(a.stream, memory.length);
+    opj_stream_set_read_function(a.stream, Read);
+    opj_stream_set_skip_function(a.stream, Skip);
+    opj_stream_set_seek_function(a.stream, Seek);
+
+    if (!opj_read_header(a.stream, a.codec, &a.image) || !a.image) return false;
+    // An image far larger than the frame would only cost memory and time.
+    const uint64_t width = a.image->x1 > a.image->x0 ? a.image->x1 - a.image->x0 : 0;
+    const uint64_t height = a.image->y1 > a.image->y0 ? a.image->y1 - a.image->y0 : 0;
+    if (width == 0 || height == 0 || width * height > 4 * std::max<uint64_t>(framePixels, 1u << 16)) return false;
+    if (a.image->numcomps == 0 || a.image->numcomps > kMaxComponents) return false;
+    if (!opj_decode(a.codec, a.stream, a.image)) return false;
+    opj_end_decompress(a.codec, a.stream);
+    return true;
+}
+
+// Copies the decoded components into the frame's layout: pixels in image
+// order, `samples` per pixel, each `sampleBytes` little endian; components
+// the image lacks and pixels it does not cover stay zero.
+void CopyImage(const opj_image_t& image, unsigned samples, unsigned sampleBytes, uint8_t* out, uint64_t size) {
+    const opj_image_comp_t& first = image.comps[0];
+    const uint64_t width = first.w, height = first.h;
+    const unsigned kept = std::min(samples, image.numcomps);
+    for (unsigned c = 0; c < kept; ++c) {
+        const opj_image_comp_t& comp = image.comps[c];
+        if (!comp.data || comp.w == 0 || comp.h == 0) continue;
+        for (uint64_t y = 0; y < height; ++y) {
+            // A subsampled component covers its pixels' neighbours too.
+            const uint64_t cy = std::min<uint64_t>(y * comp.h / height, comp.h - 1);
+            for (uint64_t x = 0; x < width; ++x) {
+                const uint64_t at = ((y * width + x) * samples + c) * sampleBytes;
+                if (at + sampleBytes > size) return;
+                const uint64_t cx = std::min<uint64_t>(x * comp.w / width, comp.w - 1);
+                const uint32_t value = uint32_t(comp.data[cy * comp.w + cx]);
+                for (unsigned b = 0; b < sampleBytes; ++b) out[at + b] = uint8_t(value >> (8 * b));
+            }
+        }
+    }
+}
+
+// Returns in `patched` a copy of the stream in which every tile-part length
+// that runs past the data is cut to the bytes present; empty when none does.
+// The library allocates a tile-part's claimed length before reading it (a
+// 200-byte stream asked for 4 GiB); a truncated stream decodes the same
+// either way. Start-of-tile markers (FF 90, length 10) are looked for
+// everywhere, as the library itself skips unknown marker segments by
+// scanning; entropy-coded data never holds FF 90.
+bool CutTileParts(const uint8_t* bytes, uint64_t length, std::vector<uint8_t>& patched) {
+    static const uint8_t kStartOfTile[] = {0xFF, 0x90, 0x00, 0x0A};
+    const uint8_t* end = bytes + length;
+    for (const uint8_t* sot = std::search(bytes, end, kStartOfTile, kStartOfTile + 4); end - sot >= 10;
+         sot = std::search(sot + 1, end, kStartOfTile, kStartOfTile + 4)) {
+        const uint64_t at = uint64_t(sot - bytes);
+        if (ReadBE32(sot + 6) <= length - at) continue;
+        if (patched.empty()) {
+            try {
+                patched.assign(bytes, end);
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
+        }
+        const uint32_t present = uint32_t(std::min<uint64_t>(length - at, UINT32_MAX));
+        for (int k = 0; k < 4; ++k) patched[at + 6 + k] = uint8_t(present >> (24 - 8 * k));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
+    out = DecodedFrame{};
+    const uint64_t size = ExpectedDecodedSize(d);
+    if (!bytes || length == 0 || size == 0 || size == UINT64_MAX) return false;
+    if (!PlausibleImageHeader(bytes, length, d.Pixels())) return false;
+    std::vector<uint8_t> patched;
+    if (!CutTileParts(bytes, length, patched)) return false;
+    MemoryStream memory{patched.empty() ? bytes : patched.data(), length, 0};
+    for (OPJ_CODEC_FORMAT format : {OPJ_CODEC_J2K, OPJ_CODEC_JP2}) {
+        Attempt attempt;
+        if (!DecodeAs(format, memory, d.Pixels(), attempt)) continue;
+        HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
+        if (!output) return false;
+        std::memset(output.get(), 0, size);
+        const unsigned sampleBytes = d.bitsAllocated <= 8 ? 1 : d.bitsAllocated <= 16 ? 2 : 4;
+        CopyImage(*attempt.image, DecodedSamples(d), sampleBytes, output.get(), size);
+        out.data = std::move(output);
+        out.size = size;
+        return true;
+    }
+    return false;
+}

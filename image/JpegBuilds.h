@@ -1,0 +1,26 @@
+#pragma once
+// The three builds of the JPEG library (8-, 12- and 16-bit samples), one
+// source file each: their headers cannot meet in one translation unit.
+#include <cstdint>
+
+#include "image/FrameCodecs.h"
+
+enum class JpegColour {
+    Stored,    // deliver the components as coded, no colour conversion
+    Library,   // let the library convert a YCbCr stream to RGB
+};
+
+struct JpegBuildRequest {
+    const uint8_t* bytes = nullptr;
+    uint64_t length = 0;
+    uint8_t* out = nullptr;
+    uint64_t outSize = 0;
+    unsigned sampleBytes = 1;   // bytes per output sample, 1, 2 or 4
+    unsigned outSamples = 1;    // samples per output pixel
+    uint64_t framePixels = 0;   // streams much larger than the frame are refused
+    bool rgbFrame = false;      // photometric interpretation RGB
+};
+
+bool DecodeJpeg8(const JpegBuildRequest& request, JpegBufferResult& result);
+bool DecodeJpeg12(const JpegBuildRequest& request, JpegBufferResult& result);
+bool DecodeJpeg16(const JpegBuildRequest& request, JpegBufferResult& result);

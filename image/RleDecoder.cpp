@@ -1,0 +1,140 @@
+// RLE Lossless frames: a 64-byte header of segment offsets, then PackBits
+// segments, one per sample plane (high byte plane first for 16-bit samples).
+// 8-bit samples and 16-bit grey are decoded.
+#include <algorithm>
+#include <cstring>
+
+#include "image/FrameCodecs.h"
+
+using quillon::AllocBlock;
+using quillon::HeapPtr;
+
+namespace {
+
+constexpr uint64_t kHeaderSize = 64;
+constexpr unsigned kMaxSegments = 15;
+
+uint32_t ReadLE32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Decodes PackBits runs from bytes[begin, limit) into out[0, outSize) until
+// `target` bytes were produced or the input ends. Returns the bytes produced,
+// including those of a last run that fall past the output (not written).
+uint64_t DecodeRuns(const uint8_t* bytes, uint64_t begin, uint64_t limit, uint8_t* out, uint64_t outSize,
+                    uint64_t target) {
+    uint64_t in = begin, produced = 0;
+    while (produced < target && in < limit) {
+        const int n = int8_t(bytes[in]);
+        if (n >= 0) {
+            const uint64_t count = uint64_t(n) + 1;
+            if (in + count >= limit) break;
+            if (produced < outSize) std::memcpy(out + produced, bytes + in + 1, std::min(count, outSize - produced));
+            produced += count;
+            in += count + 1;
+        } else if (n != -128) {
+            const uint64_t count = uint64_t(1 - n);
+            if (in + 1 >= limit) break;
+            if (produced < outSize) std::memset(out + produced, bytes[in + 1], std::min(count, outSize - produced));
+            produced += count;
+            in += 2;
+        } else {
+            in += 1;
+        }
+    }
+    return produced;
+}
+
+struct Header {
+    uint32_t segments = 0;
+    uint32_t offsets[kMaxSegments + 1] = {};
+};
+
+// Input range of segment s (0-based): from its offset to the next segment's
+// offset when that lies further on, else to the end of the fragment. Empty
+// when the offset does not lie inside the fragment past the header.
+void SegmentRange(const Header& h, unsigned s, uint64_t length, uint64_t& begin, uint64_t& limit) {
+    begin = h.offsets[s];
+    limit = length;
+    if (begin < kHeaderSize || begin >= length) {
+        begin = limit = 0;
+        return;
+    }
+    if (s + 1 < h.segments && s + 1 < kMaxSegments && h.offsets[s + 1] > begin && h.offsets[s + 1] <= length)
+        limit = h.offsets[s + 1];
+}
+
+// Interleaves `samples` planes of `pixels` bytes each, in place through a copy.
+bool InterleavePlanes(uint8_t* data, uint64_t pixels, unsigned samples) {
+    HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(pixels * samples)));
+    if (!planes) return false;
+    std::memcpy(planes.get(), data, pixels * samples);
+    for (uint64_t k = 0; k < pixels; ++k)
+        for (unsigned s = 0; s < samples; ++s) data[k * samples + s] = planes.get()[s * pixels + k];
+    return true;
+}
+
+}  // namespace
+
+bool DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
+    out = DecodedFrame{};
+    const uint64_t size = ExpectedDecodedSize(d);
+    const uint64_t pixels = d.Pixels();
+    if (!bytes || length < kHeaderSize || size == 0 || size == UINT64_MAX) return false;
+    // 8-bit samples, or 16-bit grey in two segments (below); other widths
+    // would need one segment per byte of each sample.
+    if (d.bitsAllocated != 8 && d.bitsAllocated != 16) return false;
+
+    Header h;
+    h.segments = ReadLE32(bytes);
+    for (unsigned s = 0; s < kMaxSegments; ++s) h.offsets[s] = ReadLE32(bytes + 4 + 4 * s);
+    const bool validHeader = h.segments >= 1 && h.segments <= kMaxSegments;
+
+    HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
+    if (!output) return false;
+    std::memset(output.get(), 0, size);
+    uint64_t produced = 0;
+
+    if (d.bitsAllocated == 16) {
+        // Two segments: most significant bytes, then least significant.
+        if (h.segments != 2 || size < 2 * pixels) return false;
+        HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(2 * pixels)));
+        if (!planes) return false;
+        std::memset(planes.get(), 0, 2 * pixels);
+        for (unsigned s = 0; s < 2; ++s) {
+            uint64_t begin, limit;
+            SegmentRange(h, s, length, begin, limit);
+            produced += DecodeRuns(bytes, begin, limit, planes.get() + s * pixels, pixels, pixels);
+        }
+        for (uint64_t k = 0; k < pixels; ++k) {
+            output.get()[2 * k] = planes.get()[pixels + k];
+            output.get()[2 * k + 1] = planes.get()[k];
+        }
+    } else if (!validHeader) {
+        // No RLE header: the whole fragment as one run sequence.
+        produced = DecodeRuns(bytes, 0, length, output.get(), size, size);
+    } else {
+        const unsigned samples = d.Samples();
+        const bool oneSegment = samples == 1 || (samples == 3 && (h.offsets[1] == 0 || h.offsets[2] == 0));
+        if (oneSegment) {
+            uint64_t begin, limit;
+            SegmentRange(h, 0, length, begin, limit);
+            if (limit != 0) limit = length;  // the samples may run on through later segments
+            produced = DecodeRuns(bytes, begin, limit, output.get(), size, size);
+        } else {
+            if (samples > kMaxSegments || size < samples * pixels) return false;
+            for (unsigned s = 0; s < samples; ++s) {
+                uint64_t begin, limit;
+                SegmentRange(h, s, length, begin, limit);
+                produced += DecodeRuns(bytes, begin, limit, output.get() + s * pixels, pixels, pixels);
+            }
+            // Planes as they would be stored natively.
+            if (d.planarConfiguration != 1 && !InterleavePlanes(output.get(), pixels, samples)) return false;
+        }
+        out.planar = samples > 1 && d.planarConfiguration == 1;
+    }
+    if (produced == 0) return false;
+    out.data = std::move(output);
+    out.size = size;
+    return true;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// Samples of one frame turned into what the display images hold: bytes per
+// colour model, 16-bit values, the range of 16-bit data and the window.
+// Reads only the frame description and the frame's bytes.
+#include <cstdint>
+
+#include "dicom/HeapBlock.h"
+#include "image/FrameDescription.h"
+
+// One byte per pixel (grey or palette index), three (R, G, B) or four
+// (R, G, B, A for ARGB; C, M, Y converted and 0 for CMYK), rows without
+// padding. Null for a missing source, Bits Allocated other than 8, an empty
+// matrix, an unsupported photometric interpretation or no memory. A source
+// shorter than the frame reads as if its missing bytes were 0; nothing past
+// srcSize is read. Planar YBR_FULL_422 / YBR_PARTIAL_422 frames hold a Y
+// plane of Rows x Columns bytes followed by a Cb and a Cr plane of
+// Rows x ceil(Columns / 2) bytes each (one value per pair of pixels).
+quillon::HeapPtr<uint8_t> ConvertFrameTo8Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
+                                             uint64_t& outSize);
+
+// One 16-bit value per pixel (the frame's first Rows x Columns samples),
+// stored bits unchanged, from 8, packed 12 or 16 bits allocated. outSize is 2 x Rows x Columns. With an
+// odd pixel count the last 12-bit sample comes from the first half of a
+// three-byte group. Missing source bytes read as 0.
+quillon::HeapPtr<uint16_t> ConvertFrameTo16Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
+                                               uint64_t& outSize);
+
+struct SampleRange {
+    int32_t min;
+    int32_t max;
+    bool isSigned;
+};
+
+// Range of byteCount / 2 samples, signed when Pixel Representation > 0. A
+// pixel padding value is left out of the range; otherwise the smallest and
+// largest pixel values, when known, clamp the samples in place.
+SampleRange ScanSampleRange16(const FrameDescription& d, uint16_t* samples, uint64_t byteCount);
+
+struct DisplayWindow {
+    int32_t center;
+    int32_t width;
+};
+
+// The window an image of that range is shown through: the file's window
+// (through the rescale when there is one) kept inside the range, else the
+// whole range.
+DisplayWindow ComputeDisplayWindow(const FrameDescription& d, int32_t max, int32_t min);
+
+// Bits per pixel of the frame's display image, from the low 8 bits of Bits
+// Allocated and the photometric interpretation.
+int DisplayDepth(const FrameDescription& d);

@@ -1,0 +1,561 @@
+// Compressed frame decoders: RLE from hand-made fragments, JPEG build choice,
+// truncated and undecodable JPEG streams, JPEG 2000 bounds, and the frame
+// bytes taken from fragments and the basic offset table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "tests/support/DicomWriter.h"
+#include "dicom/DicomFile.h"
+#include "image/FrameCodecs.h"
+#include "image/FrameDescription.h"
+
+using namespace testdicom;
+
+namespace {
+
+enum class Photo { Mono2, Rgb, YbrFull };
+
+FrameDescription Frame(uint32_t rows, uint32_t columns, int16_t bits, int16_t samples, Photo photo = Photo::Mono2,
+                       const char* compression = "RLE") {
+    FrameDescription d;
+    d.numberOfFrames = 1;
+    d.rows = rows;
+    d.columns = columns;
+    d.bitsAllocated = bits;
+    d.bitsStored = bits;
+    d.samplesPerPixel = samples;
+    d.compressionName = compression;
+    d.isMonochrome2 = photo == Photo::Mono2;
+    d.isRGB = photo == Photo::Rgb;
+    d.isYBRFull = photo == Photo::YbrFull;
+    return d;
+}
+
+// An RLE fragment: the 64-byte header with these segment offsets, then `body`.
+Bytes Rle(std::initializer_list<uint32_t> offsets, const Bytes& body, int segments = -1) {
+    Bytes out(64, 0);
+    const uint32_t count = segments >= 0 ? uint32_t(segments) : uint32_t(offsets.size());
+    std::memcpy(out.data(), &count, 4);
+    int k = 1;
+    for (uint32_t o : offsets) std::memcpy(out.data() + 4 * k++, &o, 4);
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes Output(const DecodedFrame& f) { return f.data ? Bytes(f.data.get(), f.data.get() + f.size) : Bytes{}; }
+
+TEST(FrameCodecs, ExpectedDecodedSize) {
+    struct Case {
+        const char* name;
+        FrameDescription d;
+        uint64_t size;
+    };
+    FrameDescription noSamplesRgb = Frame(4, 5, 8, 0, Photo::Rgb);
+    FrameDescription palette = Frame(4, 5, 8, 1, Photo::Rgb);
+    palette.isRGB = false;
+    palette.isPaletteColor = true;
+    FrameDescription noBits = Frame(4, 5, 0, 1);
+    const Case cases[] = {
+        {"grey 8-bit", Frame(4, 5, 8, 1), 20},
+        {"grey 16-bit, samples 0", Frame(4, 5, 16, 0), 40},
+        {"RGB", Frame(4, 5, 8, 3, Photo::Rgb), 60},
+        {"single-sample colour counts 3", noSamplesRgb, 60},
+        {"palette keeps 1", palette, 20},
+        {"no bits", noBits, 0},
+        {"past 32 bits", Frame(65535, 65535, 16, 3, Photo::Rgb), 65535ull * 65535 * 6},
+        {"saturates", Frame(0xFFFFFFFF, 0xFFFFFFFF, 32767, 16, Photo::Rgb), UINT64_MAX},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ExpectedDecodedSize(c.d), c.size) << c.name;
+}
+
+// ---- RLE -------------------------------------------------------------------
+
+struct RleCase {
+    const char* name;
+    FrameDescription d;
+    Bytes fragment;
+    bool ok;
+    Bytes expected;  // whole output when ok
+};
+
+TEST(RleDecoder, HandMadeFragments) {
+    FrameDescription planarRgb = Frame(1, 2, 8, 3, Photo::Rgb);
+    planarRgb.planarConfiguration = 1;
+    const RleCase cases[] = {
+        {"8-bit, one segment: literal and replicate runs", Frame(2, 3, 8, 1), Rle({64}, {0x01, 7, 8, 0xFD, 9}),
+         true, {7, 8, 9, 9, 9, 9}},
+        {"RGB, three segments, interleaved", Frame(1, 2, 8, 3, Photo::Rgb),
+         Rle({64, 67, 70}, {0xFF, 10, 0, 0x01, 20, 21, 0x00, 30, 0}), true, {10, 20, 30, 10, 21, 0}},
+        {"RGB, three segments, planar kept", planarRgb, Rle({64, 67, 70}, {0xFF, 10, 0, 0x01, 20, 21, 0x00, 30, 0}),
+         true, {10, 10, 20, 21, 30, 0}},
+        {"16-bit, two segments, high bytes from segment 1", Frame(1, 2, 16, 1),
+         Rle({64, 67}, {0x01, 0x12, 0x34, 0x01, 0x56, 0x78}), true, {0x56, 0x12, 0x78, 0x34}},
+        {"literal run ending past the fragment stops", Frame(1, 4, 8, 1), Rle({64}, {0x00, 5, 0x03, 1, 2, 3}), true,
+         {5, 0, 0, 0}},
+        {"literal run ending on the last byte is taken", Frame(1, 4, 8, 1), Rle({64}, {0x00, 5, 0x02, 1, 2, 3}),
+         true, {5, 1, 2, 3}},
+        {"replicate run past the output stops at its end", Frame(1, 3, 8, 1), Rle({64}, {0x81, 4}), true, {4, 4, 4}},
+        {"count -128 produces nothing, costs one byte", Frame(1, 3, 8, 1), Rle({64}, {0x80, 0x80, 0x01, 1, 2, 0xFF, 3}),
+         true, {1, 2, 3}},
+        {"replicate byte past the fragment stops", Frame(1, 3, 8, 1), Rle({64}, {0x00, 6, 0xFE}), true, {6, 0, 0}},
+        {"more segments than samples: the extra one is not read", Frame(1, 2, 8, 3, Photo::Rgb),
+         Rle({64, 66, 68, 70}, {0xFF, 1, 0xFF, 2, 0xFF, 3, 0xFF, 4}), true, {1, 2, 3, 1, 2, 3}},
+        {"a segment offset past the fragment leaves its plane zero", Frame(1, 2, 8, 3, Photo::Rgb),
+         Rle({64, 900, 66}, {0xFF, 1, 0xFF, 3}), true, {1, 0, 3, 1, 0, 3}},
+        {"a segment offset inside the header leaves its plane zero", Frame(1, 2, 8, 3, Photo::Rgb),
+         Rle({64, 4, 66}, {0xFF, 1, 0xFF, 3}), true, {1, 0, 3, 1, 0, 3}},
+        {"no RLE header: the whole fragment is runs", Frame(1, 2, 8, 1), Cat({Bytes{0x01, 1, 2}, Bytes(61, 0)}), true,
+         {1, 2}},
+        {"fragment shorter than the header", Frame(1, 1, 8, 1), Bytes(63, 0), false, {}},
+        {"every offset past the fragment", Frame(1, 2, 8, 1), Rle({200}, {0x01, 1, 2}), false, {}},
+        {"16-bit with one segment", Frame(1, 2, 16, 1), Rle({64}, {0x03, 1, 2, 3, 4}), false, {}},
+        {"16-bit colour (six segments)", Frame(1, 1, 16, 3, Photo::Rgb),
+         Rle({64, 66, 68, 70, 72, 74}, Bytes(12, 0)), false, {}},
+        {"32-bit samples", Frame(1, 1, 32, 1), Rle({64, 66, 68, 70}, {0, 1, 0, 2, 0, 3, 0, 4}), false, {}},
+        {"16-bit segment offsets reversed", Frame(1, 2, 16, 1), Rle({67, 64}, {0x01, 0x12, 0x34, 0x01, 0x56, 0x78}),
+         true, {0x12, 0x56, 0x34, 0x78}},
+    };
+    for (const RleCase& c : cases) {
+        DecodedFrame out;
+        const bool ok = DecodeRleFrame(c.d, c.fragment.data(), c.fragment.size(), out);
+        EXPECT_EQ(ok, c.ok) << c.name;
+        if (!ok || !c.ok) {
+            EXPECT_FALSE(out.data) << c.name;
+            continue;
+        }
+        EXPECT_EQ(out.size, ExpectedDecodedSize(c.d)) << c.name;
+        EXPECT_EQ(Output(out), c.expected) << c.name;
+        EXPECT_EQ(out.planar, c.d.planarConfiguration == 1 && c.d.samplesPerPixel > 1) << c.name;
+    }
+}
+
+// A fragment decoded from every shorter prefix and with every byte changed
+// never reads past its end (the sanitizer builds notice) and stays within E.
+TEST(RleDecoder, CutAndCorruptedFragmentsStayInBounds) {
+    const FrameDescription d = Frame(2, 3, 8, 3, Photo::Rgb);
+    const Bytes good = Rle({64, 67, 70}, {0xFB, 10, 0xFB, 20, 0xFB, 30});
+    for (size_t n = 0; n <= good.size(); ++n) {
+        std::vector<uint8_t> prefix(good.begin(), good.begin() + n);  // exact size: overreads are caught
+        DecodedFrame out;
+        if (DecodeRleFrame(d, prefix.data(), prefix.size(), out)) {
+            EXPECT_EQ(out.size, 18u);
+        }
+    }
+    for (size_t i = 0; i < good.size(); ++i) {
+        for (uint8_t v : {uint8_t(0x00), uint8_t(0x7F), uint8_t(0x80), uint8_t(0xFF)}) {
+            Bytes bad = good;
+            bad[i] = v;
+            DecodedFrame out;
+            if (DecodeRleFrame(d, bad.data(), bad.size(), out)) {
+                EXPECT_EQ(out.size, 18u);
+            }
+        }
+    }
+}
+
+// ---- JPEG ------------------------------------------------------------------
+
+// Made with dcmcjpeg: +e1 of an 8 x 6 16-bit frame whose sample k is k x 1361;
+// +eb of an 8 x 32 8-bit frame whose row y is all y x 8; +ee of an 8 x 8 frame
+// of 11 bits stored whose sample k is k x 32 (the encoder stretches it to k x 64
+// in 12 bits).
+const uint8_t kLossless16[] = {
+    0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46, 0x00, 0x01, 0x01, 0x00, 0x00, 0x01,
+    0x00, 0x01, 0x00, 0x00, 0xFF, 0xC3, 0x00, 0x0B, 0x10, 0x00, 0x06, 0x00, 0x08, 0x01, 0x01, 0x11,
+    0x00, 0xFF, 0xC4, 0x00, 0x16, 0x00, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0B, 0x0E, 0x10, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00,
+    0x01, 0x00, 0x00, 0xCA, 0xA2, 0xAA, 0x2A, 0xA2, 0xAA, 0x2A, 0xA2, 0xAA, 0x2A, 0xA3, 0x55, 0x10,
+    0xAA, 0x2A, 0xA2, 0xAA, 0x2A, 0xA2, 0xAA, 0x2A, 0xA2, 0xAA, 0x35, 0x51, 0x0A, 0xA2, 0xAA, 0x2A,
+    0xA2, 0xAA, 0x2A, 0xA2, 0xAA, 0x2A, 0xA3, 0x55, 0x10, 0xAA, 0x2A, 0xA2, 0xAA, 0x2A, 0xA2, 0xAA,
+    0x2A, 0xA2, 0xAA, 0x35, 0x51, 0x0A, 0xA2, 0xAA, 0x2A, 0xA2, 0xAA, 0x2A, 0xA2, 0xAA, 0x2A, 0xA3,
+    0x55, 0x10, 0xAA, 0x2A, 0xA2, 0xAA, 0x2A, 0xA2, 0xAA, 0x2A, 0xA2, 0xAA, 0x3F, 0xFF, 0xFF, 0xD9,
+};
+const uint8_t kBaseline8[] = {
+    0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46, 0x00, 0x01, 0x01, 0x00, 0x00, 0x01,
+    0x00, 0x01, 0x00, 0x00, 0xFF, 0xDB, 0x00, 0x43, 0x00, 0x03, 0x02, 0x02, 0x03, 0x02, 0x02, 0x03,
+    0x03, 0x03, 0x03, 0x04, 0x03, 0x03, 0x04, 0x05, 0x08, 0x05, 0x05, 0x04, 0x04, 0x05, 0x0A, 0x07,
+    0x07, 0x06, 0x08, 0x0C, 0x0A, 0x0C, 0x0C, 0x0B, 0x0A, 0x0B, 0x0B, 0x0D, 0x0E, 0x12, 0x10, 0x0D,
+    0x0E, 0x11, 0x0E, 0x0B, 0x0B, 0x10, 0x16, 0x10, 0x11, 0x13, 0x14, 0x15, 0x15, 0x15, 0x0C, 0x0F,
+    0x17, 0x18, 0x16, 0x14, 0x18, 0x12, 0x14, 0x15, 0x14, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x20,
+    0x00, 0x08, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xC4, 0x00, 0x15, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x09, 0xFF, 0xC4, 0x00,
+    0x17, 0x10, 0x00, 0x03, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x17, 0x63, 0xA1, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00,
+    0x9E, 0x8B, 0x69, 0x60, 0xAB, 0x5B, 0x4B, 0x05, 0x5A, 0xDA, 0x58, 0x2A, 0x96, 0xD2, 0xC3, 0xFF,
+    0xFF, 0xD9,
+};
+const uint8_t kExtended12[] = {
+    0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46, 0x00, 0x01, 0x01, 0x00, 0x00, 0x01,
+    0x00, 0x01, 0x00, 0x00, 0xFF, 0xDB, 0x00, 0x43, 0x00, 0x03, 0x02, 0x02, 0x03, 0x02, 0x02, 0x03,
+    0x03, 0x03, 0x03, 0x04, 0x03, 0x03, 0x04, 0x05, 0x08, 0x05, 0x05, 0x04, 0x04, 0x05, 0x0A, 0x07,
+    0x07, 0x06, 0x08, 0x0C, 0x0A, 0x0C, 0x0C, 0x0B, 0x0A, 0x0B, 0x0B, 0x0D, 0x0E, 0x12, 0x10, 0x0D,
+    0x0E, 0x11, 0x0E, 0x0B, 0x0B, 0x10, 0x16, 0x10, 0x11, 0x13, 0x14, 0x15, 0x15, 0x15, 0x0C, 0x0F,
+    0x17, 0x18, 0x16, 0x14, 0x18, 0x12, 0x14, 0x15, 0x14, 0xFF, 0xC1, 0x00, 0x0B, 0x0C, 0x00, 0x08,
+    0x00, 0x08, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0xFF, 0xC4, 0x00, 0x1C,
+    0x10, 0x00, 0x00, 0x06, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x0A, 0x0D, 0x29, 0x36, 0x46, 0x53, 0x63, 0x71, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01,
+    0x00, 0x00, 0x3F, 0x00, 0x2A, 0x2D, 0xC2, 0x6E, 0x34, 0x59, 0xAE, 0xB1, 0x51, 0x79, 0xA8, 0x7F,
+    0xFF, 0xD9,
+};
+
+// A 12-bit lossy YCbCr stream with corrupt tables (found by fuzzing): the
+// library's colour converter read far outside its tables on it.
+const uint8_t kCorrupt12BitColour[] = {
+    0xFF, 0xD8, 0xFF, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0xFF, 0xDB,
+    0x00, 0x43, 0x00, 0x03, 0x02, 0x02, 0x03, 0x02, 0x02, 0x03, 0x0B, 0x0B, 0xFF, 0xDB, 0x00, 0x43,
+    0x01, 0x14, 0x15, 0x15, 0x15, 0x0C, 0x0F, 0x17, 0x18, 0x16, 0x14, 0x18, 0x12, 0x14, 0x15, 0x14,
+    0xFF, 0xDB, 0x00, 0x43, 0x01, 0x03, 0x04, 0x5F, 0x05, 0x04, 0x05, 0x09, 0x05, 0x05, 0x09, 0x14,
+    0x0D, 0x0B, 0x0D, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x2C, 0x14, 0x14,
+    0x14, 0x14, 0x14, 0x14, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F, 0x17, 0x37, 0x16, 0x14, 0x18, 0x12, 0x14, 0x15,
+    0x14, 0xFF, 0xDB, 0x00, 0x43, 0x01, 0x03, 0x04, 0x04, 0x05, 0x04, 0x05, 0x09, 0x05, 0x05, 0x09,
+    0x14, 0x0D, 0x0B, 0x0D, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14,
+    0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x04, 0x14, 0x14,
+    0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0x14,
+    0x14, 0x14, 0x14, 0x14, 0x14, 0x14, 0xFF, 0xC0, 0x00, 0x11, 0x0C, 0x00, 0x64, 0x00, 0x64, 0x03,
+    0x01, 0x21, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01, 0xFF, 0xC4, 0x00, 0x19, 0x00, 0x01, 0x00,
+    0x03, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x06,
+    0x07, 0x08, 0x09, 0x04, 0xFF, 0xC4, 0x00, 0x28, 0x10, 0x00, 0x01, 0x02, 0x04, 0x01, 0x0D, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x06, 0x17, 0x55,
+    0xA4, 0xD2, 0x04, 0x07, 0x15, 0x18, 0x19, 0x56, 0x63, 0x66, 0xA2, 0xA3, 0xA5, 0xDD, 0xE1, 0xE3,
+    0xFF, 0xC4, 0x00, 0x1A, 0x01, 0x01, 0x01, 0x00, 0x03, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x07, 0x05, 0x08, 0x09, 0x06, 0x04, 0xFF, 0xC4, 0x00, 0x2B,
+    0x11, 0x00, 0x01, 0x00, 0x06, 0x06, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x02, 0x05, 0x16, 0x27, 0x53, 0xA2, 0xD1, 0x01, 0x14, 0x64, 0xA1, 0xD2, 0x37, 0x16,
+    0x14, 0x18, 0x12, 0x14, 0x15, 0x14, 0xFF, 0xDB, 0x00, 0x43, 0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01,
+    0x00, 0x02, 0x11, 0x01, 0x11, 0x00, 0x3F, 0x00, 0xCE, 0x80, 0x64, 0x49, 0x2A, 0xD7, 0xBC, 0x40,
+    0x45, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x33, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0xD7, 0xBC, 0x40, 0xC6, 0x44, 0x92, 0x73, 0xB3, 0xB5, 0xD8, 0x9F, 0x20,
+    0xD1, 0xBB, 0x27, 0x79, 0x45, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x34, 0x00, 0x00, 0x00, 0x00, 0x00, 0x8C, 0xE2, 0x2F, 0xEB, 0xA2, 0xEE, 0x14, 0x00,
+    0x00, 0x01, 0x0C, 0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x3F, 0x00, 0xCE, 0x80, 0x86, 0x1D, 0x0C, 0x64,
+    0x49, 0x2A, 0xD7, 0xBC, 0x9B, 0x54, 0x75, 0x7E, 0x9B, 0xE9, 0x98, 0x6A,
+};
+
+Bytes Fixture(const uint8_t* bytes, size_t size) { return Bytes(bytes, bytes + size); }
+#define FIXTURE(name) Fixture(name, sizeof name)
+
+uint16_t Word(const DecodedFrame& f, uint64_t k) {
+    return uint16_t(f.data.get()[2 * k] | f.data.get()[2 * k + 1] << 8);
+}
+
+TEST(JpegDecoder, PrecisionFromTheFrameHeader) {
+    struct Case {
+        const char* name;
+        Bytes stream;
+        bool found;
+        int precision;
+        bool lossless;
+    };
+    Bytes noFrameHeader = FIXTURE(kBaseline8);
+    noFrameHeader.resize(20);  // cut inside the tables, before the frame header
+    const Case cases[] = {
+        {"16-bit lossless", FIXTURE(kLossless16), true, 16, true},
+        {"8-bit baseline", FIXTURE(kBaseline8), true, 8, false},
+        {"12-bit extended", FIXTURE(kExtended12), true, 12, false},
+        {"no start of image", {0x00, 0xFF, 0xC0, 0x00, 0x0B, 0x08}, false, 0, false},
+        {"cut before the frame header", noFrameHeader, false, 0, false},
+        {"scan before any frame header", {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x08, 0x01}, false, 0, false},
+        {"fill bytes and a restart marker are skipped", {0xFF, 0xD8, 0xFF, 0xFF, 0xD0, 0xFF, 0xC7, 0x00, 0x0B, 0x0C},
+         true, 12, true},
+    };
+    for (const Case& c : cases) {
+        int precision = 0;
+        bool lossless = false;
+        EXPECT_EQ(ReadJpegPrecision(c.stream.data(), c.stream.size(), precision, lossless), c.found) << c.name;
+        if (c.found) {
+            EXPECT_EQ(precision, c.precision) << c.name;
+            EXPECT_EQ(lossless, c.lossless) << c.name;
+        }
+    }
+}
+
+// Bits Stored does not choose the library build: a 16-bit lossless stream
+// decodes exactly whatever the data set says (the 8- and 12-bit builds would
+// return truncated samples, 11 bits would decode nothing).
+TEST(JpegDecoder, BuildFollowsTheStreamNotBitsStored) {
+    const Bytes stream = FIXTURE(kLossless16);
+    for (int16_t bitsStored : {8, 10, 11, 12, 16}) {
+        FrameDescription d = Frame(6, 8, 16, 1, Photo::Mono2, "JPEG Lossless");
+        d.bitsStored = bitsStored;
+        DecodedFrame out;
+        ASSERT_TRUE(DecodeJpegFrame(d, stream.data(), stream.size(), out)) << bitsStored;
+        ASSERT_EQ(out.size, 96u);
+        for (uint64_t k = 0; k < 48; ++k) ASSERT_EQ(Word(out, k), uint16_t(k * 1361)) << bitsStored << " sample " << k;
+    }
+    const Bytes extended = FIXTURE(kExtended12);
+    FrameDescription d = Frame(8, 8, 16, 1, Photo::Mono2, "JPEG");
+    d.bitsStored = 11;
+    DecodedFrame out;
+    ASSERT_TRUE(DecodeJpegFrame(d, extended.data(), extended.size(), out));
+    for (uint64_t k = 0; k < 64; ++k) EXPECT_NEAR(Word(out, k), k * 64, 3) << k;
+}
+
+// A stream cut short keeps the rows decoded before its end exactly, the rest
+// stay zero; a stream of which no row decodes is a failure.
+TEST(JpegDecoder, TruncatedStreamKeepsDecodedRows) {
+    struct Stream {
+        const char* name;
+        Bytes bytes;
+        FrameDescription d;
+    };
+    const Stream streams[] = {
+        {"16-bit lossless", FIXTURE(kLossless16), Frame(6, 8, 16, 1, Photo::Mono2, "JPEG Lossless")},
+        {"8-bit baseline", FIXTURE(kBaseline8), Frame(32, 8, 8, 1, Photo::Mono2, "JPEG")},
+    };
+    for (const Stream& s : streams) {
+        DecodedFrame whole;
+        ASSERT_TRUE(DecodeJpegFrame(s.d, s.bytes.data(), s.bytes.size(), whole)) << s.name;
+        const Bytes full = Output(whole);
+        const uint64_t rowBytes = full.size() / s.d.rows;
+        bool sawPartial = false;
+        for (size_t n = 1; n < s.bytes.size(); ++n) {
+            std::vector<uint8_t> cut(s.bytes.begin(), s.bytes.begin() + n);
+            std::vector<uint8_t> out(full.size(), 0);
+            JpegBufferResult result;
+            const bool ok = DecodeJpegBuffer(cut.data(), cut.size(), s.d, out.data(), out.size(), result);
+            EXPECT_EQ(ok, result.rowsDecoded > 0) << s.name << " cut at " << n;
+            const uint64_t kept = result.rowsDecoded * rowBytes;
+            ASSERT_LE(kept, full.size());
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + kept, full.begin())) << s.name << " cut at " << n;
+            EXPECT_TRUE(std::all_of(out.begin() + kept, out.end(), [](uint8_t b) { return b == 0; }))
+                << s.name << " cut at " << n;
+            if (result.rowsDecoded > 0 && result.rowsDecoded < s.d.rows) sawPartial = true;
+            DecodedFrame frame;
+            EXPECT_EQ(DecodeJpegFrame(s.d, cut.data(), cut.size(), frame), ok) << s.name << " cut at " << n;
+        }
+        EXPECT_TRUE(sawPartial) << s.name;
+    }
+}
+
+TEST(JpegDecoder, FailsWhenNothingDecodes) {
+    Bytes tenBit = FIXTURE(kExtended12);
+    int precision = 0;
+    bool lossless = false;
+    ASSERT_TRUE(ReadJpegPrecision(tenBit.data(), tenBit.size(), precision, lossless));
+    for (size_t i = 0; i + 4 < tenBit.size(); ++i)
+        if (tenBit[i] == 0xFF && tenBit[i + 1] == 0xC1) tenBit[i + 4] = 10;  // lossy 10-bit: no build
+    Bytes garbage = {0xFF, 0xD8};
+    for (int i = 0; i < 200; ++i) garbage.push_back(uint8_t(i * 37 + 11));
+    const FrameDescription d = Frame(8, 8, 16, 1, Photo::Mono2, "JPEG");
+    for (const Bytes& stream : {tenBit, garbage, Bytes{0xFF, 0xD8, 0xFF, 0xD9}}) {
+        DecodedFrame out;
+        EXPECT_FALSE(DecodeJpegFrame(d, stream.data(), stream.size(), out));
+        EXPECT_FALSE(out.data);
+    }
+}
+
+TEST(JpegDecoder, CorruptTwelveBitColourStream) {
+    const Bytes stream = FIXTURE(kCorrupt12BitColour);
+    int precision = 0;
+    bool lossless = true;
+    ASSERT_TRUE(ReadJpegPrecision(stream.data(), stream.size(), precision, lossless));
+    ASSERT_EQ(precision, 12);
+    for (Photo photo : {Photo::Rgb, Photo::YbrFull}) {
+        DecodedFrame out;
+        if (DecodeJpegFrame(Frame(100, 100, 16, 3, photo, "JPEG"), stream.data(), stream.size(), out)) {
+            EXPECT_EQ(out.size, 60000u);
+            EXPECT_TRUE(out.colourConverted);
+        }
+    }
+}
+
+// A stream larger than the frame fills the frame's bytes and no more.
+TEST(JpegDecoder, OutputBoundedByTheFrame) {
+    const Bytes stream = FIXTURE(kBaseline8);  // 8 x 32
+    const FrameDescription d = Frame(4, 8, 8, 1, Photo::Mono2, "JPEG");
+    DecodedFrame out;
+    ASSERT_TRUE(DecodeJpegFrame(d, stream.data(), stream.size(), out));
+    ASSERT_EQ(out.size, 32u);
+    for (uint64_t k = 0; k < 32; ++k) EXPECT_NEAR(out.data.get()[k], k / 8 * 8, 2) << k;
+}
+
+// ---- Files of pydicom's corpus ----------------------------------------------
+
+const std::filesystem::path kData = std::filesystem::path(QUILLON_PYDICOM_DATA) / "test_files";
+
+struct LoadedFrame {
+    CDicomFile file;
+    FrameDescription d;
+    std::vector<uint8_t> joined;
+    ByteSpan bytes;
+};
+
+void LoadFrame(const char* name, LoadedFrame& f) {
+    ASSERT_TRUE(f.file.Load(kData / name)) << name;
+    f.d = DescribeFrames(f.file);
+    ASSERT_TRUE(CompressedFrameBytes(f.file, 0, f.joined, f.bytes)) << name;
+}
+
+TEST(JpegDecoder, ColourConvertedOnlyForLossyYCbCr) {
+    struct Case {
+        const char* name;
+        bool converted;
+    };
+    const Case cases[] = {
+        {"SC_rgb_dcmtk_+eb+cy+s2.dcm", true},    // YBR_FULL_422, YCbCr stream
+        {"SC_rgb_jpeg_lossy_gdcm.dcm", true},    // says RGB, subsampled YCbCr stream
+        {"SC_jpeg_no_color_transform.dcm", true},  // RGB stored as is: delivered as RGB, not converted again
+        {"SC_rgb_jpeg_gdcm.dcm", false},         // lossless RGB: samples as stored
+    };
+    for (const Case& c : cases) {
+        LoadedFrame f;
+        LoadFrame(c.name, f);
+        DecodedFrame out;
+        ASSERT_TRUE(DecodeCompressedFrame(f.d, f.bytes.data, f.bytes.size, out)) << c.name;
+        EXPECT_EQ(out.colourConverted, c.converted) << c.name;
+        EXPECT_FALSE(out.planar) << c.name;
+    }
+}
+
+// SC_jpeg_no_color_transform holds RGB without any marker saying so; the
+// library alone would take it for YCbCr. Its first pixel as dcmdjpeg gives it.
+TEST(JpegDecoder, RgbStreamWithoutMarkersIsNotConverted) {
+    LoadedFrame f;
+    LoadFrame("SC_jpeg_no_color_transform.dcm", f);
+    DecodedFrame out;
+    ASSERT_TRUE(DecodeJpegFrame(f.d, f.bytes.data, f.bytes.size, out));
+    DecodedFrame converted;
+    FrameDescription ybr = f.d;
+    ybr.isRGB = false;
+    ybr.isYBRFull = true;
+    ASSERT_TRUE(DecodeJpegFrame(ybr, f.bytes.data, f.bytes.size, converted));
+    EXPECT_NE(Output(out), Output(converted));
+}
+
+TEST(Jpeg2000Decoder, LosslessEqualsNativeAndStaysInBounds) {
+    CDicomFile native;
+    ASSERT_TRUE(native.Load(kData / "MR_small.dcm"));
+    const ByteSpan reference = NativeFrameBytes(native, 0);
+    ASSERT_EQ(reference.size, 64u * 64 * 2);
+    LoadedFrame f;
+    LoadFrame("MR_small_jp2klossless.dcm", f);
+
+    DecodedFrame out;
+    ASSERT_TRUE(DecodeJpeg2000Frame(f.d, f.bytes.data, f.bytes.size, out));
+    ASSERT_EQ(out.size, reference.size);
+    EXPECT_EQ(std::memcmp(out.data.get(), reference.data, reference.size), 0);
+
+    // The image is larger than the frame: the frame's bytes and no more.
+    FrameDescription half = f.d;
+    half.rows = 32;
+    ASSERT_TRUE(DecodeJpeg2000Frame(half, f.bytes.data, f.bytes.size, out));
+    ASSERT_EQ(out.size, reference.size / 2);
+    EXPECT_EQ(std::memcmp(out.data.get(), reference.data, reference.size / 2), 0);
+
+    // Fewer components than the frame expects: the missing samples are zero.
+    FrameDescription rgb = f.d;
+    rgb.samplesPerPixel = 3;
+    ASSERT_TRUE(DecodeJpeg2000Frame(rgb, f.bytes.data, f.bytes.size, out));
+    ASSERT_EQ(out.size, reference.size * 3);
+    for (uint64_t k = 0; k < 64 * 64; ++k) {
+        ASSERT_EQ(std::memcmp(out.data.get() + 6 * k, reference.data + 2 * k, 2), 0) << k;
+        ASSERT_EQ(Word(out, 3 * k + 1) | Word(out, 3 * k + 2), 0) << k;
+    }
+}
+
+TEST(Jpeg2000Decoder, Jp2FileTruncatedAndBrokenStreams) {
+    LoadedFrame jp2;
+    LoadFrame("GDCMJ2K_TextGBR.dcm", jp2);  // a JP2 file, not a bare codestream
+    DecodedFrame out;
+    EXPECT_TRUE(DecodeJpeg2000Frame(jp2.d, jp2.bytes.data, jp2.bytes.size, out));
+
+    LoadedFrame f;
+    LoadFrame("MR_small_jp2klossless.dcm", f);
+    // Cut in the tile data: decoded as far as it goes, the frame keeps its size.
+    std::vector<uint8_t> cut(f.bytes.data, f.bytes.data + f.bytes.size * 3 / 4);
+    ASSERT_TRUE(DecodeJpeg2000Frame(f.d, cut.data(), cut.size(), out));
+    EXPECT_EQ(out.size, 64u * 64 * 2);
+    // Cut inside the main header, or not JPEG 2000 at all.
+    std::vector<uint8_t> header(f.bytes.data, f.bytes.data + 20);
+    EXPECT_FALSE(DecodeJpeg2000Frame(f.d, header.data(), header.size(), out));
+    const Bytes jpeg = FIXTURE(kBaseline8);
+    EXPECT_FALSE(DecodeJpeg2000Frame(f.d, jpeg.data(), jpeg.size(), out));
+    EXPECT_FALSE(out.data);
+}
+
+TEST(FrameCodecs, DispatchByCompressionName) {
+    const Bytes rle = Rle({64}, {0x01, 7, 8});
+    struct Case {
+        const char* compression;
+        bool decodes;
+    };
+    for (const Case& c : {Case{"RLE", true}, Case{"JPEG", false}, Case{"JPEG-LS Lossless", false},
+                          Case{"JPEG2000 Lossy", false}, Case{"NONE", false}, Case{"UNKNOWN", false}}) {
+        DecodedFrame out;
+        EXPECT_EQ(DecodeCompressedFrame(Frame(1, 2, 8, 1, Photo::Mono2, c.compression), rle.data(), rle.size(), out),
+                  c.decodes)
+            << c.compression;
+    }
+}
+
+// ---- Frame bytes from fragments ----------------------------------------------
+
+// A JPEG Baseline file with `frames` frames, an offset table of these offsets
+// and these fragments.
+Bytes EncapsulatedFile(int frames, std::initializer_list<uint32_t> table, std::initializer_list<Bytes> fragments) {
+    Writer w = Part10("1.2.840.10008.1.2.4.50");
+    StudyElements(w);
+    w.us(0x0028, 0x0002, 1);
+    w.text(0x0028, 0x0008, "IS", Pad(std::to_string(frames)));
+    w.us(0x0028, 0x0010, 2).us(0x0028, 0x0011, 2).us(0x0028, 0x0100, 8);
+    w.header(0x7FE0, 0x0010, "OB", kUndefinedLength);
+    w.item(uint32_t(table.size() * 4));
+    for (uint32_t o : table) w.le32(o);
+    for (const Bytes& f : fragments) w.item(uint32_t(f.size())).raw(f);
+    w.seqEnd();
+    return w.bytes();
+}
+
+TEST(CompressedFrameBytes, FragmentsOfEachFrame) {
+    const Bytes a = {1, 2}, b = {3, 4, 5, 6}, c = {7, 8}, d = {9, 10};
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::vector<Bytes> frames;  // empty entry: no bytes for that frame
+    };
+    const Case cases[] = {
+        {"one frame per fragment, empty table", EncapsulatedFile(3, {}, {a, b, c}), {a, b, c}},
+        {"one frame, several fragments: joined", EncapsulatedFile(1, {}, {a, b, c}), {{1, 2, 3, 4, 5, 6, 7, 8}}},
+        {"offset table names each frame's first fragment", EncapsulatedFile(2, {0, 22}, {a, b, c, d}),
+         {{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10}}},
+        {"offset table off an item tag: one fragment per frame", EncapsulatedFile(2, {0, 12}, {a, b, c, d}), {a, b}},
+        {"offsets descending: one fragment per frame", EncapsulatedFile(2, {10, 0}, {a, b, c}), {a, b}},
+        {"first offset not 0: one fragment per frame", EncapsulatedFile(2, {10, 22}, {a, b, c, d}), {a, b}},
+        {"offset past the fragments: one fragment per frame", EncapsulatedFile(2, {0, 80}, {a, b}), {a, b}},
+        {"table with more entries than frames: one fragment per frame", EncapsulatedFile(2, {0, 10, 22}, {a, b, c}),
+         {a, b}},
+        {"fewer fragments than frames", EncapsulatedFile(3, {}, {a, b}), {a, b, {}}},
+    };
+    for (const Case& k : cases) {
+        CDicomFile file;
+        ASSERT_TRUE(file.LoadMemory(k.file.data(), k.file.size())) << k.name;
+        for (size_t i = 0; i < k.frames.size(); ++i) {
+            std::vector<uint8_t> joined;
+            ByteSpan bytes;
+            const bool ok = CompressedFrameBytes(file, i, joined, bytes);
+            EXPECT_EQ(ok, !k.frames[i].empty()) << k.name << " frame " << i;
+            if (!ok) continue;
+            EXPECT_EQ(Bytes(bytes.data, bytes.data + bytes.size), k.frames[i]) << k.name << " frame " << i;
+        }
+        std::vector<uint8_t> joined;
+        ByteSpan bytes;
+        EXPECT_FALSE(CompressedFrameBytes(file, file.m_numberOfFrames, joined, bytes)) << k.name;
+    }
+}
+
+}  // namespace

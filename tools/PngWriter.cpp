@@ -1,0 +1,89 @@
+#include "tools/PngWriter.h"
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+
+const std::array<uint32_t, 256>& CrcTable() {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    return table;
+}
+
+uint32_t Crc(const std::string& bytes) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char b : bytes) c = CrcTable()[(c ^ b) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+void Put32(std::string& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(char((v >> shift) & 0xFF));
+}
+
+void Chunk(std::string& png, const char* type, const std::string& data) {
+    Put32(png, uint32_t(data.size()));
+    std::string typed(type, 4);
+    typed += data;
+    png += typed;
+    Put32(png, Crc(typed));
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+
+}  // namespace
+
+bool WriteRgbPng(const std::filesystem::path& path, uint32_t width, uint32_t height, const uint8_t* rgb) {
+    if (width == 0 || height == 0 || !rgb) return false;
+    // Raw scan lines, each with filter type 0.
+    std::string raw;
+    const std::size_t rowBytes = std::size_t(width) * 3;
+    raw.reserve((rowBytes + 1) * height);
+    for (uint32_t y = 0; y < height; ++y) {
+        raw.push_back('\0');
+        raw.append(reinterpret_cast<const char*>(rgb + y * rowBytes), rowBytes);
+    }
+    // zlib stream of stored blocks, then the Adler-32 of the raw bytes.
+    std::string z = {'\x78', '\x01'};
+    for (std::size_t pos = 0; pos < raw.size() || raw.empty(); pos += 65535) {
+        const std::size_t n = std::min<std::size_t>(65535, raw.size() - pos);
+        z.push_back(pos + n >= raw.size() ? '\x01' : '\x00');
+        z.push_back(char(n & 0xFF));
+        z.push_back(char(n >> 8));
+        z.push_back(char(~n & 0xFF));
+        z.push_back(char((~n >> 8) & 0xFF));
+        z.append(raw, pos, n);
+        if (raw.empty()) break;
+    }
+    uint32_t a = 1, b = 0;
+    for (unsigned char c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    Put32(z, (b << 16) | a);
+
+    std::string png = "\x89PNG\r\n\x1A\n";
+    std::string header;
+    Put32(header, width);
+    Put32(header, height);
+    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, no filter, no interlace
+    Chunk(png, "IHDR", header);
+    Chunk(png, "IDAT", z);
+    Chunk(png, "IEND", std::string());
+
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
+    if (!f) return false;
+    if (std::fwrite(png.data(), 1, png.size(), f.get()) != png.size()) return false;
+    return std::fclose(f.release()) == 0;
+}
