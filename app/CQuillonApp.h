@@ -13,8 +13,9 @@ public:
     ~CQuillonApp() override;
 
     // Runs the main dialog; its result is the process's exit code (0, or -1
-    // when the dialog could not be set up).
-    int InitInstance();
+    // when the dialog could not be set up). A file given on the command line
+    // is opened once the dialog runs, as the Open button would open it.
+    int InitInstance(const QString& file = QString());
 };
 
 }  // namespace quillon

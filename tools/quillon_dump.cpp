@@ -123,19 +123,55 @@ int PrintPixelModule(const CDicomFile& file) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+const char kUsage[] =
+    "usage: quillon-dump [--pixel-module] FILE\n"
+    "       quillon-dump --help | --version\n";
+
+int Usage(const char* problem) {
+    std::fprintf(stderr, "quillon-dump: %s\n%s", problem, kUsage);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool pixelModule = argc == 3 && std::string(argv[1]) == "--pixel-module";
-    if (pixelModule) {
-        --argc;
-        ++argv;
+    bool pixelModule = false;
+    const char* fileArg = nullptr;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && (arg == "--help" || arg == "-h")) {
+            std::printf(
+                "%s"
+                "Prints the element tree of a DICOM file, one line per tree item in pre-order,\n"
+                "with TAB-separated fields: depth, tag, VR, tag offset, data offset, length,\n"
+                "first byte, last byte, description, value text, tree label.\n"
+                "\n"
+                "  --pixel-module  print the image pixel description instead, as one line of\n"
+                "                  TAB-separated key=value pairs\n"
+                "  --help          print this text and exit\n"
+                "  --version       print the version and exit\n"
+                "\n"
+                "Exit status: 0 on success, 1 when the file cannot be loaded, 2 on a usage error.\n",
+                kUsage);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        } else if (options && arg == "--version") {
+            std::printf("quillon-dump %s\n", QUILLON_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        } else if (options && arg == "--pixel-module") {
+            pixelModule = true;
+        } else if (options && arg.size() > 1 && arg[0] == '-') {
+            return Usage(("unknown option " + arg).c_str());
+        } else if (fileArg) {
+            return Usage("only one FILE can be dumped");
+        } else {
+            fileArg = argv[i];
+        }
     }
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: quillon-dump FILE\n");
-        return 2;
-    }
-    const std::filesystem::path path(argv[1]);
+    if (!fileArg) return Usage("no FILE given");
+    const std::filesystem::path path(fileArg);
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         std::fprintf(stderr, "The file was not found\n");
