@@ -21,13 +21,17 @@ CQuillonApp::~CQuillonApp() = default;
 int CQuillonApp::InitInstance(const QString& file) {
     // No message loop after the dialog: the application ends with it.
     CQuillonDlg dialog;
-    if (QScreen* screen = primaryScreen()) dialog.AllowResizing(screen->availableGeometry());
+    PrepareDialog(dialog, file);
+    const int result = dialog.exec();
+    return result < 0 ? 1 : 0;
+}
+
+void CQuillonApp::PrepareDialog(CQuillonDlg& dialog, const QString& file) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) dialog.AllowResizing(screen->availableGeometry());
     if (!file.isEmpty()) {
         const QString path = QFileInfo(file).absoluteFilePath();
         QTimer::singleShot(0, &dialog, [&dialog, path] { dialog.OpenAndRemember(path); });
     }
-    const int result = dialog.exec();
-    return result < 0 ? 1 : 0;
 }
 
 }  // namespace quillon
