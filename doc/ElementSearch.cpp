@@ -88,30 +88,48 @@ std::optional<TagQuery> ParseTagQuery(std::u16string_view text) {
     return TagQuery{*g, *e};
 }
 
+namespace {
+
+// A query read once and tried on many records.
+class Matcher {
+public:
+    explicit Matcher(std::u16string_view query) : m_tag(ParseTagQuery(query)), m_text(Trim(query)) {}
+
+    bool Matches(const CQuillonDocument& document, std::size_t index) const {
+        const auto& records = document.Records();
+        if (index >= records.size() || !records[index].element) return false;
+        const CDicomTag* e = records[index].element;
+        if (m_tag) return e->Is(m_tag->group, m_tag->element);
+        if (m_text.empty()) return false;
+        const std::u16string description = e->IsItem() ? std::u16string(u"SQ Item") : e->GetDescription();
+        if (ContainsFolded(description, m_text)) return true;
+        const uint32_t length = e->GetLength();
+        if (!e->GetData() || length == kUndefinedLength || length > kFindValueLimit) return false;
+        const auto value = FullValueText(document, index);
+        return value && ContainsFolded(*value, m_text);
+    }
+
+private:
+    std::optional<TagQuery> m_tag;
+    std::u16string_view m_text;
+};
+
+}  // namespace
+
 bool RecordMatches(const CQuillonDocument& document, std::size_t index, std::u16string_view query) {
-    const auto& records = document.Records();
-    if (index >= records.size() || !records[index].element) return false;
-    const CDicomTag* e = records[index].element;
-    if (const auto tag = ParseTagQuery(query)) return e->Is(tag->group, tag->element);
-    query = Trim(query);
-    if (query.empty()) return false;
-    const std::u16string description = e->IsItem() ? std::u16string(u"SQ Item") : e->GetDescription();
-    if (ContainsFolded(description, query)) return true;
-    const uint32_t length = e->GetLength();
-    if (!e->GetData() || length == kUndefinedLength || length > kFindValueLimit) return false;
-    const auto value = FullValueText(document, index);
-    return value && ContainsFolded(*value, query);
+    return Matcher(query).Matches(document, index);
 }
 
 FindResult FindNext(const CQuillonDocument& document, std::optional<std::size_t> from, std::u16string_view query) {
     const std::size_t n = document.Records().size();
     FindResult result;
     if (n == 0) return result;
+    const Matcher matcher(query);
     // From the root the search starts at the first record and cannot wrap.
     const std::size_t start = from && *from < n ? *from + 1 : 0;
     for (std::size_t step = 0; step < n; ++step) {
         const std::size_t i = (start + step) % n;
-        if (RecordMatches(document, i, query)) {
+        if (matcher.Matches(document, i)) {
             result.record = i;
             result.wrapped = start + step >= n;
             return result;
