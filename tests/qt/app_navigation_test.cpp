@@ -423,6 +423,14 @@ private slots:
         testdicom::StudyElements(w);
         const std::string comment(600, 'c');
         w.text(0x0010, 0x4000, "LT", comment);
+        testdicom::Bytes numbers;  // 300 US values, "0 \\1 \\2 ... \\299 ": past the list's cut
+        QString numbersText;
+        for (int v = 0; v < 300; ++v) {
+            numbers.push_back(uint8_t(v));
+            numbers.push_back(uint8_t(v >> 8));
+            numbersText += QStringLiteral("%1%2 ").arg(v ? QStringLiteral("\\") : QString()).arg(v);
+        }
+        w.element(0x0028, 0x1201, "US", numbers);
         testdicom::Bytes big(17 * 1024 * 1024, 0xAB);
         w.element(0x7FE0, 0x0010, "OB", big);
         CQuillonDlg dlg;
@@ -437,6 +445,13 @@ private slots:
         dlg.Navigation()->FillMenu(menu, true);
         ActionNamed(menu, "Copy &Value")->trigger();
         QCOMPARE(clipboard->text(), QString::fromStdString(comment));
+
+        dlg.Tree()->setCurrentIndex(apptest::ItemOf(dlg, 0x0028, 0x1201));
+        QCOMPARE(dlg.PropertyValue(6), numbersText.left(252) + QStringLiteral("..."));
+        QMenu list;
+        dlg.Navigation()->FillMenu(list, true);
+        ActionNamed(list, "Copy &Value")->trigger();
+        QCOMPARE(clipboard->text(), numbersText);
 
         dlg.Tree()->setCurrentIndex(apptest::ItemOf(dlg, 0x7FE0, 0x0010));
         QMenu pixels;
