@@ -63,7 +63,8 @@ std::u16string Decimal(uint64_t value) {
 
 std::optional<uint64_t> ParseOffset(std::u16string_view text) {
     text = Trim(text);
-    if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) return ParseDigits(text.substr(2), 16);
+    if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X'))
+        return ParseDigits(text.substr(2), 16);
     if (text.size() > 1 && (text.back() == u'h' || text.back() == u'H'))
         return ParseDigits(text.substr(0, text.size() - 1), 16);
     return ParseDigits(text, 10);

@@ -228,7 +228,8 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("message");
         QTest::newRow("past the end") << "412" << "Offset 412 is past the end (the file has 412 bytes)";
-        QTest::newRow("far past, hex") << "0xFFFFFFFFFF" << "Offset 1099511627775 is past the end (the file has 412 bytes)";
+        QTest::newRow("far past, hex") << "0xFFFFFFFFFF"
+                                       << "Offset 1099511627775 is past the end (the file has 412 bytes)";
         QTest::newRow("not a number") << "12x" << "Not an offset: type 1234, 0x4D2 or 4D2h";
     }
 

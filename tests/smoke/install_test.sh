@@ -19,7 +19,9 @@ grep -qx 'MimeType=application/dicom;' "$desktop" || fail "the desktop entry doe
 grep -qx 'Exec=quillon %f' "$desktop" || fail "the desktop entry does not pass the file"
 icon=$(sed -n 's/^Icon=//p' "$desktop")
 [[ -f $prefix/share/icons/hicolor/scalable/apps/$icon.svg ]] || fail "no icon $icon"
-if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$desktop" || fail "desktop-file-validate"; fi
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$desktop" || fail "desktop-file-validate"
+fi
 page=$prefix/share/man/man1/quillon-dump.1
 [[ -f $page ]] || fail "no man page"
 for option in $("$prefix/bin/quillon-dump" --help | grep -o -- '--[a-z-]*' | sort -u); do
