@@ -152,7 +152,6 @@ std::optional<std::size_t> ClickTarget(CQuillonDocument& document, std::optional
                 const auto [f, l] = document.Range(i);
                 if (f <= offset && offset <= l) return i;
             }
-            return current;
         }
     }
     return document.RecordAtOffset(offset);

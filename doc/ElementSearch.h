@@ -46,11 +46,12 @@ struct FindResult {
 FindResult FindNext(const CQuillonDocument& document, std::optional<std::size_t> from, std::u16string_view query);
 
 // The record a click on byte `offset` selects while record `current` is
-// selected (none: the root). Without a current element holding the byte it is
-// the outermost element that holds it (none: the root), as specified for a
-// click. When the current element holds the byte, the next element inside it
-// that holds the byte is chosen; at the innermost element, the current record
-// itself (the selection does not change).
+// selected (none: the root). When the current element holds the byte and an
+// element inside it does too, the outermost such inner element (the next one
+// further in). Otherwise, at the innermost element or when the selection
+// does not hold the byte, the outermost element of the file that holds it
+// (none: the root), as for any click; for a selected top-level element
+// without inner elements that is the selection itself, which then stays.
 std::optional<std::size_t> ClickTarget(CQuillonDocument& document, std::optional<std::size_t> current,
                                        uint64_t offset);
 

@@ -319,8 +319,10 @@ private slots:
 
     // Clicks on one byte inside the first item's (0010,0010): the sequence,
     // the item, the element; at the innermost element the specified
-    // behaviour again (no new selection, the highlight gone). A click on a
-    // byte outside the selection starts again from the outermost element.
+    // behaviour again: the outermost element. A click on the item's own
+    // header, which no inner element holds, does the same. A top-level
+    // element without inner elements keeps the specified second click: no
+    // new selection, the highlight gone.
     void drillDown() {
         doctest_files::TempDir dir;
         CQuillonDlg dlg;
@@ -329,31 +331,38 @@ private slots:
         dlg.OpenDocument(Q(dir.Write("seq.dcm", doctest_files::SequenceFile())));
         dlg.Tree()->setCurrentIndex(apptest::ItemOf(dlg, 0x0010, 0x0020));
         MCWndHexEditor* view = dlg.HexView();
+        const QModelIndex sequence = apptest::ItemOf(dlg, 0x0008, 0x1115);
+        const QModelIndex item = apptest::ItemOf(dlg, 0xFFFE, 0xE000, 1);
+        const QModelIndex name = apptest::ItemOf(dlg, 0x0010, 0x0010, 1);
         const struct {
+            quint64 offset;
+            bool textColumn;
             QModelIndex item;
             quint64 first, last;
         } steps[] = {
-            {apptest::ItemOf(dlg, 0x0008, 0x1115), kSequenceFirst, kSequenceLast},
-            {apptest::ItemOf(dlg, 0xFFFE, 0xE000, 1), kItemFirst, kItemLast},
-            {apptest::ItemOf(dlg, 0x0010, 0x0010, 1), kNameFirst, kNameLast},
+            {280, false, sequence, kSequenceFirst, kSequenceLast},
+            {280, false, item, kItemFirst, kItemLast},
+            {280, true, name, kNameFirst, kNameLast},
+            {280, false, sequence, kSequenceFirst, kSequenceLast},  // from the innermost back out
+            {250, false, item, kItemFirst, kItemLast},
+            {250, false, sequence, kSequenceFirst, kSequenceLast},  // the item's header: no inner element
+            {305, true, apptest::ItemOf(dlg, 0xFFFE, 0xE000, 2), 294, 323},
         };
         for (const auto& step : steps) {
-            apptest::ClickByte(view, 280);
+            apptest::ClickByte(view, step.offset, step.textColumn);
             QCOMPARE(dlg.Tree()->currentIndex(), step.item);
             QCOMPARE(view->GetHighlightStart(), step.first);
             QCOMPARE(view->GetHighlightEnd(), step.last);
+            QCOMPARE(view->GetActiveColumn(), step.textColumn ? 1 : 0);
+            if (step.item == name) QCOMPARE(dlg.PropertyValue(6), QStringLiteral("Doe "));
         }
-        QCOMPARE(dlg.PropertyValue(6), QStringLiteral("Doe "));
-        apptest::ClickByte(view, 280);
-        QCOMPARE(dlg.Tree()->currentIndex(), steps[2].item);
+        const QModelIndex leaf = apptest::ItemOf(dlg, 0x0010, 0x0020);
+        apptest::ClickByte(view, 385);
+        QCOMPARE(dlg.Tree()->currentIndex(), leaf);
+        QCOMPARE(view->GetHighlightStart(), quint64(380));
+        apptest::ClickByte(view, 385);
+        QCOMPARE(dlg.Tree()->currentIndex(), leaf);
         QCOMPARE(view->GetHighlightStart(), MCWndHexEditor::kNone);
-        // The item's own header is not inside the name: from the name, a
-        // click there goes back out to the outermost element.
-        apptest::ClickByte(view, 250);
-        QCOMPARE(dlg.Tree()->currentIndex(), steps[0].item);
-        // A second item, from the sequence.
-        apptest::ClickByte(view, 305, true);
-        QCOMPARE(dlg.Tree()->currentIndex(), apptest::ItemOf(dlg, 0xFFFE, 0xE000, 2));
     }
 
     // Each copy action of the tree's and the list's context menu, and Ctrl+C

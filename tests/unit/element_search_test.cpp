@@ -133,8 +133,8 @@ TEST_F(SequenceDocument, FindWithoutMatchOrFromTheOnlyMatch) {
 }
 
 // Clicks on byte 280 (inside "Doe" in the first item) while different
-// elements are selected: outermost, then one level further in each time; at
-// the innermost element the selection stays.
+// elements are selected: outermost, then one level further in each time; from
+// the innermost element back to the outermost one.
 TEST_F(SequenceDocument, ClickDrillsDownOneLevelAtATime) {
     const std::size_t sequence = IndexOf(doc, 0x0008, 0x1115);
     const std::size_t item = IndexOf(doc, 0xFFFE, 0xE000, 1);
@@ -145,10 +145,13 @@ TEST_F(SequenceDocument, ClickDrillsDownOneLevelAtATime) {
     EXPECT_EQ(ClickTarget(doc, other, 280), sequence);  // the selection does not hold the byte
     EXPECT_EQ(ClickTarget(doc, sequence, 280), item);
     EXPECT_EQ(ClickTarget(doc, item, 280), name);
-    EXPECT_EQ(ClickTarget(doc, name, 280), name);
+    EXPECT_EQ(ClickTarget(doc, name, 280), sequence);
     // The item's header and the sequence's delimiter belong to no inner element.
-    EXPECT_EQ(ClickTarget(doc, item, 248), item);
+    EXPECT_EQ(ClickTarget(doc, item, 248), sequence);
     EXPECT_EQ(ClickTarget(doc, sequence, 330), sequence);
+    // A top-level element without inner elements stays selected.
+    const std::size_t leaf = IndexOf(doc, 0x0010, 0x0020);
+    EXPECT_EQ(ClickTarget(doc, leaf, 385), leaf);
     // The second item: its header selects the item, not the first item's elements.
     EXPECT_EQ(ClickTarget(doc, sequence, 300), IndexOf(doc, 0xFFFE, 0xE000, 2));
     // Outside every element: the root, whatever is selected.
