@@ -16,6 +16,7 @@ namespace quillon {
 namespace {
 
 // The narrowest and lowest the shrinking controls may become.
+constexpr int kMinTreeWidth = 180;
 constexpr int kMinListWidth = 140;
 constexpr int kMinComboWidth = 120;
 constexpr int kMinHexWidth = 260;
@@ -47,14 +48,18 @@ void CWindowLayout::Capture(CQuillonDlg& dialog, const QList<QWidget*>& skip) {
         } else if (widget == dialog.RecentCombo()) {
             item.role = Combo;
         } else if (item.base.top() > tree.bottom()) {
-            item.role = item.base.left() > m_base.width() / 2 ? BottomRight : Bottom;
+            if (item.base.left() > m_base.width() / 2)
+                item.role = BottomRight;
+            else
+                item.role = item.base.right() >= tree.right() - 20 ? BottomUnderTree : Bottom;
         } else if (item.base.width() >= m_base.width() * 9 / 10) {
             item.role = TopWide;  // the frame around the file row
         }
         m_items.append(item);
     }
-    m_minDx = -std::max(0, std::min({list.width() - kMinListWidth, hex.width() - kMinHexWidth,
-                                      combo.width() - kMinComboWidth}));
+    m_treeSpare = std::max(0, tree.width() - kMinTreeWidth);
+    const int rightSpare = std::max(0, std::min(list.width() - kMinListWidth, hex.width() - kMinHexWidth));
+    m_minDx = -std::min(m_treeSpare + rightSpare, std::max(0, combo.width() - kMinComboWidth));
     m_minDy = -std::max(0, std::min(tree.height(), hex.height()) - kMinHeight);
 }
 
@@ -63,21 +68,36 @@ QSize CWindowLayout::MinimumSize() const { return m_base + QSize(m_minDx, m_minD
 void CWindowLayout::Apply(const QSize& size) const {
     const int dx = std::max(size.width() - m_base.width(), m_minDx);
     const int dy = std::max(size.height() - m_base.height(), m_minDy);
-    // Only a narrower window takes width from the list and the file row.
-    const int shrink = std::min(dx, 0);
+    // A narrower window takes the width from the tree first, then from the
+    // property list and the hex view together; a wider one gives it to the
+    // hex view.
+    const int shrink = std::max(0, -dx);
+    const int fromTree = std::min(shrink, m_treeSpare);
+    const int fromRight = shrink - fromTree;
+    const int hexWidth = dx >= 0 ? dx : -fromRight;
     for (const Item& item : m_items) {
         if (!item.widget) continue;
         QRect r = item.base;
         switch (item.role) {
             case Fixed: break;
-            case Stretch: r.adjust(0, 0, dx, dy); break;
-            case Tree: r.adjust(0, 0, 0, dy); break;
-            case List: r.adjust(0, 0, shrink, 0); break;
-            case Picture: r.translate(shrink, 0); break;
-            case TopRight: r.translate(shrink, 0); break;
-            case Combo: r.adjust(0, 0, shrink, 0); break;
+            case Stretch:
+                r.translate(-fromTree, 0);
+                r.adjust(0, 0, hexWidth, dy);
+                break;
+            case Tree: r.adjust(0, 0, -fromTree, dy); break;
+            case List:
+                r.translate(-fromTree, 0);
+                r.adjust(0, 0, -fromRight, 0);
+                break;
+            case Picture: r.translate(-shrink, 0); break;
+            case TopRight: r.translate(-shrink, 0); break;
+            case Combo: r.adjust(0, 0, -shrink, 0); break;
             case TopWide: r.adjust(0, 0, dx, 0); break;
             case Bottom: r.translate(0, dy); break;
+            case BottomUnderTree:
+                r.translate(0, dy);
+                r.adjust(0, 0, -fromTree, 0);
+                break;
             case BottomRight: r.translate(dx, dy); break;
         }
         if (r != item.widget->geometry()) item.widget->setGeometry(r);

@@ -4,9 +4,10 @@
 // and the hex view take the extra height and the hex view the extra width,
 // while the property list and the picture keep their place and the bottom row
 // follows the bottom edge (Exit the bottom-right corner). On a smaller window
-// the hex view, the property list and the file row give up the width, the
-// picture moves left with the right edge, and the tree and the hex view give
-// up the height, down to a minimum at which every control is still usable.
+// the tree gives up the width first (the controls right of it move left),
+// then the property list and the hex view together; the file row narrows,
+// the picture moves left with the right edge, and the tree and the hex view
+// give up the height, down to a minimum at which every control is usable.
 #include <QList>
 #include <QPointer>
 #include <QRect>
@@ -28,7 +29,7 @@ public:
     void Apply(const QSize& size) const;
 
 private:
-    enum Role { Fixed, Stretch, Tree, List, Picture, TopRight, TopWide, Combo, Bottom, BottomRight };
+    enum Role { Fixed, Stretch, Tree, List, Picture, TopRight, TopWide, Combo, Bottom, BottomUnderTree, BottomRight };
     struct Item {
         QPointer<QWidget> widget;
         QRect base;
@@ -36,6 +37,7 @@ private:
     };
     QList<Item> m_items;
     QSize m_base;
+    int m_treeSpare = 0;
     int m_minDx = 0;
     int m_minDy = 0;
 };

@@ -514,6 +514,10 @@ private slots:
         QVERIFY(!dlg.PropertyList()->geometry().intersects(dlg.PictureButton()->geometry()));
         QVERIFY(!dlg.Tree()->geometry().intersects(dlg.HexViewFrame()->geometry()));
         QVERIFY(dlg.HexView()->GetVisibleLines() >= 5);
+        // The width comes out of the tree: the hex view keeps all its columns.
+        QCOMPARE(dlg.HexViewFrame()->width(), hex.width());
+        QCOMPARE(dlg.PropertyList()->width(), list.width());
+        QVERIFY(dlg.Tree()->width() < tree.width());
         QCOMPARE(dlg.HexView()->geometry(), dlg.HexViewFrame()->geometry());
 
         // Enlarged by the user.
