@@ -35,6 +35,8 @@ for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
 export DISPLAY=":$(head -1 "$work/display")"
 
 mkdir -p "$work/config"
+# Under the sanitizers: the X connection's D-Bus library keeps memory until exit.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/lsan.supp"
 XDG_CONFIG_HOME="$work/config" QUILLON_STATE_FILE="$work/state" QT_QPA_PLATFORM=xcb \
   "$quillon" "$file" >"$work/app.log" 2>&1 &
 app_pid=$!
