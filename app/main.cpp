@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     // --help and --version are answered before the window system is touched,
     // so that they work without a display.
     for (int i = 1; i < argc && !Is(argv[i], "--"); ++i) {
-        if (Is(argv[i], "--help") || Is(argv[i], "-h")) {
+        if (Is(argv[i], "--help")) {
             PrintUsage(stdout);
             return 0;
         }

@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (options && arg == "--") {
             options = false;
-        } else if (options && (arg == "--help" || arg == "-h")) {
+        } else if (options && arg == "--help") {
             std::printf(
                 "%s"
                 "Prints the element tree of a DICOM file, one line per tree item in pre-order,\n"
