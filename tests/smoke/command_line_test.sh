@@ -29,6 +29,7 @@ check 0 "quillon-dump 1." "$dump" --version
 check 2 "$usage" "$dump"
 check 2 "$usage" "$dump" --pixel-module
 check 2 "$usage" "$dump" --bogus "$file"
+check 2 "$usage" "$dump" -h
 check 2 "$usage" "$dump" "$file" "$file"
 check 2 "$usage" "$dump" --pixel-module "$file" "$file"
 check 0 "rows=" "$dump" --pixel-module "$file"
