@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFrame>
 #include <QHeaderView>
@@ -26,9 +27,11 @@
 #include "app/DialogUnits.h"
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
+#include "app/Navigation.h"
 #include "app/QuillonResources.h"
 #include "app/SettingsRecentStore.h"
 #include "app/ThumbnailCanvas.h"
+#include "doc/ElementSearch.h"
 #include "hexview/MCWndHexEditor.h"
 
 namespace quillon {
@@ -221,6 +224,7 @@ bool CQuillonDlg::OnInitDialog() {
     m_link->resize(m_link->sizeHint());
 
     LoadRecentFiles();
+    m_navigation = new CNavigation(*this);
     // The first tab stop, the Exit button, starts with the focus.
     m_exit->setFocus(Qt::OtherFocusReason);
     return true;
@@ -380,6 +384,7 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     m_hexView->update();
     BuildElementTree(path);
     m_size->setText(m_sizeText);
+    m_lastOpened = path;
 }
 
 void CQuillonDlg::ResetToNoDocument() {
@@ -436,16 +441,38 @@ void CQuillonDlg::ShowElement(const QModelIndex& item) {
 }
 
 void CQuillonDlg::GoToElementAtCaret() {
-    const QModelIndex root = m_model->RootIndex();
     const quint64 caret = m_hexView->GetCaretOffset();
+    // Another click inside the selected element goes one element further in.
+    std::optional<std::size_t> target;
+    if (caret != MCWndHexEditor::kNone) target = ClickTarget(m_document, CurrentRecord(), caret);
+    SelectRecord(target);
+}
+
+std::optional<std::size_t> CQuillonDlg::CurrentRecord() const { return m_model->RecordOf(m_tree->currentIndex()); }
+
+void CQuillonDlg::SelectRecord(std::optional<std::size_t> record, bool showAgain) {
+    const QModelIndex root = m_model->RootIndex();
     QModelIndex target = root;
-    if (caret != MCWndHexEditor::kNone) {
-        if (const auto record = m_document.RecordAtOffset(caret)) target = m_model->IndexOfRecord(*record);
-    }
+    if (record) target = m_model->IndexOfRecord(*record);
     if (!target.isValid()) return;
+    const bool same = m_tree->currentIndex() == target;
     m_tree->setCurrentIndex(target);
     if (target != root) m_tree->expand(target);
     m_tree->scrollTo(target);
+    if (same && showAgain) ShowElement(target);
+}
+
+QString CQuillonDlg::OpenFolder() const {
+    QString path = m_lastOpened;
+    if (path.isEmpty() && !m_recent.Entries().empty()) {
+        // New paths take the first free place, or the last one of a full list.
+        path = QString::fromStdU16String(m_recent.Entries().back());
+    }
+    return path.isEmpty() ? QString() : QFileInfo(path).absolutePath();
+}
+
+void CQuillonDlg::AllowResizing(const QRect& available) {
+    if (m_navigation) m_navigation->AllowResizing(available);
 }
 
 // ---------------------------------------------------------------------------
@@ -487,8 +514,9 @@ void CQuillonDlg::OnRecentActivated(int index) {
     m_tree->setFocus(Qt::OtherFocusReason);
 }
 
-QString CQuillonDlg::ChooseFileToOpen(QWidget* parent) {
+QString CQuillonDlg::ChooseFileToOpen(QWidget* parent, const QString& folder) {
     QFileDialog dialog(parent);
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -506,7 +534,7 @@ QString CQuillonDlg::ChooseFileToOpen(QWidget* parent) {
 }
 
 void CQuillonDlg::OnOpenClicked() {
-    const QString path = m_fileChooser ? m_fileChooser(this) : ChooseFileToOpen(this);
+    const QString path = m_fileChooser ? m_fileChooser(this) : ChooseFileToOpen(this, OpenFolder());
     if (!path.isEmpty()) OpenAndRemember(path);
 }
 

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "doc/QuillonDocument.h"
 #include "doc/RecentFiles.h"
@@ -24,6 +25,7 @@ class MCWndHexEditor;
 
 namespace quillon {
 
+class CNavigation;
 class ElementTreeModel;
 
 // Control identifiers of template 102 (property "controlId" of each widget).
@@ -63,6 +65,19 @@ public:
     void ShowElement(const QModelIndex& item);
     void GoToElementAtCaret();
 
+    // The record of the selected tree item; none for the root or no selection.
+    std::optional<std::size_t> CurrentRecord() const;
+    // Selects the tree item of a record (the root for none) as a click in the
+    // hex view does: expanded and scrolled into view. With `showAgain` an item
+    // that is already selected is shown again (highlight and scroll).
+    void SelectRecord(std::optional<std::size_t> record, bool showAgain = false);
+    // The folder the Open button's file dialog starts in: that of the last
+    // file opened, else that of the newest entry of the recent list.
+    QString OpenFolder() const;
+    // Lets the user resize the window (the tree and the hex view take the
+    // room) and makes it no larger than `available`.
+    void AllowResizing(const QRect& available);
+
     // A system command (the About item is IDM_ABOUTBOX).
     void OnSysCommand(int id);
 
@@ -70,7 +85,7 @@ public:
     // chosen path, or an empty text when the user cancels.
     using FileChooser = std::function<QString(QWidget* parent)>;
     void SetFileChooser(FileChooser chooser) { m_fileChooser = std::move(chooser); }
-    static QString ChooseFileToOpen(QWidget* parent);
+    static QString ChooseFileToOpen(QWidget* parent, const QString& folder = QString());
 
     // For the tests, the tools and the benchmark.
     CQuillonDocument& Document() { return m_document; }
@@ -92,6 +107,8 @@ public:
     QWidget* Control(int id) const;
     // Texts of column 1 of the property list.
     QString PropertyValue(int row) const;
+    // Go to offset, find, copy, drops and the window's resizing.
+    CNavigation* Navigation() const { return m_navigation; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -131,6 +148,8 @@ private:
     QPushButton* m_link = nullptr;
     QPushButton* m_picture = nullptr;
     MCWndHexEditor* m_hexView = nullptr;
+    CNavigation* m_navigation = nullptr;
+    QString m_lastOpened;
 };
 
 }  // namespace quillon

@@ -13,7 +13,7 @@ test_pkgs=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 python3-numpy dicom3tools dcmtk libgdcm-tools
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick xdotool desktop-file-utils
 )
 
 pkgs=("${build_pkgs[@]}")

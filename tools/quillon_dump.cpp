@@ -165,42 +165,73 @@ int WriteFrameSamples(const CDicomFile& file, std::size_t frame) {
 }
 
 const char kUsage[] =
-    "usage: quillon-dump [--pixel-module | --thumbnails DIR | --frame-samples K] FILE\n";
+    "usage: quillon-dump [--pixel-module | --thumbnails DIR | --frame-samples K] FILE\n"
+    "       quillon-dump --help | --version\n";
+
+int Usage(const char* problem) {
+    std::fprintf(stderr, "quillon-dump: %s\n%s", problem, kUsage);
+    return 2;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     enum class Mode { Tree, PixelModule, Thumbnails, FrameSamples } mode = Mode::Tree;
     std::string modeArgument;
-    int next = 1;
-    if (argc > 1 && std::string_view(argv[1]).starts_with("--")) {
-        const std::string_view option = argv[1];
-        if (option == "--pixel-module") {
+    const char* fileArg = nullptr;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && arg == "--help") {
+            std::printf(
+                "%s"
+                "Prints the element tree of a DICOM file, one line per tree item in pre-order,\n"
+                "with TAB-separated fields: depth, tag, VR, tag offset, data offset, length,\n"
+                "first byte, last byte, description, value text, tree label.\n"
+                "\n"
+                "  --pixel-module     print the image pixel description instead, as one line of\n"
+                "                     TAB-separated key=value pairs\n"
+                "  --thumbnails DIR   write DIR/thumb-NNNN.png, the 128 x 128 thumbnail of every\n"
+                "                     frame that has one (NNNN: the frame index from 0)\n"
+                "  --frame-samples K  write frame K's stored samples, as the decoder hands them\n"
+                "                     to the display conversion, to standard output\n"
+                "  --help             print this text and exit\n"
+                "  --version          print the version and exit\n"
+                "\n"
+                "Exit status: 0 on success, 1 when the file cannot be loaded, 2 on a usage error.\n",
+                kUsage);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        } else if (options && arg == "--version") {
+            std::printf("quillon-dump %s\n", QUILLON_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        } else if (options && mode != Mode::Tree && (arg == "--pixel-module" || arg == "--thumbnails" ||
+                                                      arg == "--frame-samples")) {
+            return Usage("only one of --pixel-module, --thumbnails and --frame-samples can be given");
+        } else if (options && arg == "--pixel-module") {
             mode = Mode::PixelModule;
-            next = 2;
-        } else if ((option == "--thumbnails" || option == "--frame-samples") && argc > 2) {
-            mode = option == "--thumbnails" ? Mode::Thumbnails : Mode::FrameSamples;
-            modeArgument = argv[2];
-            next = 3;
+        } else if (options && (arg == "--thumbnails" || arg == "--frame-samples")) {
+            if (i + 1 >= argc) return Usage((arg + " needs a value").c_str());
+            mode = arg == "--thumbnails" ? Mode::Thumbnails : Mode::FrameSamples;
+            modeArgument = argv[++i];
+        } else if (options && arg.size() > 1 && arg[0] == '-') {
+            return Usage(("unknown option " + arg).c_str());
+        } else if (fileArg) {
+            return Usage("only one FILE can be dumped");
         } else {
-            std::fputs(kUsage, stderr);
-            return 2;
+            fileArg = argv[i];
         }
     }
+    if (!fileArg) return Usage("no FILE given");
     std::size_t frameIndex = 0;
     if (mode == Mode::FrameSamples) {
-        const auto [ptr, errc] =
-            std::from_chars(modeArgument.data(), modeArgument.data() + modeArgument.size(), frameIndex);
-        if (errc != std::errc() || ptr != modeArgument.data() + modeArgument.size()) {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
+        const char* first = modeArgument.data();
+        const char* last = first + modeArgument.size();
+        const auto [ptr, errc] = std::from_chars(first, last, frameIndex);
+        if (modeArgument.empty() || errc != std::errc() || ptr != last) return Usage("K must be a frame index");
     }
-    if (argc != next + 1) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    const std::filesystem::path path(argv[next]);
+    const std::filesystem::path path(fileArg);
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         std::fprintf(stderr, "The file was not found\n");

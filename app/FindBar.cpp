@@ -1,0 +1,38 @@
+#include "app/FindBar.h"
+
+#include <QLineEdit>
+
+#include "app/CQuillonDlg.h"
+#include "app/MessageBox.h"
+#include "doc/ElementSearch.h"
+
+namespace quillon {
+
+CFindBar::CFindBar(CQuillonDlg& dialog)
+    : CInputBar(QStringLiteral("Find:"), QStringLiteral("findBar"), &dialog), m_dialog(dialog) {
+    Edit()->setPlaceholderText(QStringLiteral("tag, name or value"));
+    connect(this, &CInputBar::Submitted, this, [this](const QString& text) { FindNext(text); });
+}
+
+bool CFindBar::FindNext(const QString& text) {
+    if (text.trimmed().isEmpty()) return false;
+    CQuillonDocument& document = m_dialog.Document();
+    if (!document.IsOpen()) {
+        ShowMessage(QStringLiteral("No file is open"));
+        return false;
+    }
+    FindResult found;
+    {
+        WaitCursor wait;
+        found = quillon::FindNext(document, m_dialog.CurrentRecord(), text.toStdU16String());
+    }
+    if (!found.record) {
+        ShowMessage(QStringLiteral("Not found"));
+        return false;
+    }
+    m_dialog.SelectRecord(found.record, true);
+    ShowMessage(found.wrapped ? QStringLiteral("Wrapped to the top") : QString());
+    return true;
+}
+
+}  // namespace quillon

@@ -1,0 +1,228 @@
+#include "app/Navigation.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QSaveFile>
+#include <QShortcut>
+#include <QTableWidget>
+#include <QToolTip>
+#include <QTreeView>
+
+#include "app/CQuillonDlg.h"
+#include "app/CopyActions.h"
+#include "app/FindBar.h"
+#include "app/GoToOffsetBar.h"
+#include "app/QuillonResources.h"
+#include "doc/ElementSearch.h"
+#include "hexview/MCWndHexEditor.h"
+
+namespace quillon {
+
+CNavigation::CNavigation(CQuillonDlg& dialog) : QObject(&dialog), m_dialog(dialog) {
+    setObjectName(QStringLiteral("navigation"));
+    m_goTo = new CGoToOffsetBar(dialog);
+    m_find = new CFindBar(dialog);
+    m_stateFile = qEnvironmentVariable("QUILLON_STATE_FILE");
+
+    auto shortcut = [&dialog](const QKeySequence& keys, auto slot) {
+        auto* s = new QShortcut(keys, &dialog);
+        s->setContext(Qt::WindowShortcut);
+        QObject::connect(s, &QShortcut::activated, &dialog, slot);
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_G), [this] { OpenGoTo(); });
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_F), [this] { OpenFind(); });
+    shortcut(QKeySequence(Qt::Key_F3), [this] { FindNext(); });
+
+    // Back to the hex view or the tree when a bar closes.
+    for (CInputBar* bar : {static_cast<CInputBar*>(m_goTo), static_cast<CInputBar*>(m_find)}) {
+        connect(bar, &CInputBar::Closed, this, [this] { m_dialog.Tree()->setFocus(Qt::OtherFocusReason); });
+        connect(bar, &CInputBar::Submitted, this, [this] { WriteState(); });
+    }
+
+    for (QWidget* w : {static_cast<QWidget*>(dialog.Tree()), static_cast<QWidget*>(dialog.PropertyList())}) {
+        w->setContextMenuPolicy(Qt::CustomContextMenu);
+        auto* view = static_cast<QAbstractScrollArea*>(w);
+        connect(w, &QWidget::customContextMenuRequested, this,
+                [this, view](const QPoint& pos) { ShowContextMenu(view->viewport(), pos, true); });
+    }
+    dialog.HexView()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(dialog.HexView(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { ShowContextMenu(m_dialog.HexView(), pos, false); });
+
+    if (!m_stateFile.isEmpty()) {
+        connect(dialog.Tree()->selectionModel(), &QItemSelectionModel::currentChanged, this,
+                [this] { WriteState(); });
+    }
+
+    dialog.setAcceptDrops(true);
+    dialog.installEventFilter(this);
+}
+
+void CNavigation::OpenGoTo() {
+    m_find->Close();
+    m_goTo->Open(m_dialog.HexViewFrame()->geometry());
+}
+
+void CNavigation::OpenFind() {
+    m_goTo->Close();
+    m_find->Open(m_dialog.HexViewFrame()->geometry());
+}
+
+void CNavigation::FindNext() {
+    if (m_find->Text().trimmed().isEmpty()) {
+        OpenFind();
+        return;
+    }
+    if (!m_find->isVisible()) {
+        m_goTo->Close();
+        m_find->Place(m_dialog.HexViewFrame()->geometry());
+        m_find->show();
+        m_find->raise();
+    }
+    m_find->ShowMessage(QString());
+    m_find->FindNext(m_find->Text());
+    WriteState();
+}
+
+void CNavigation::FillMenu(QMenu& menu, bool element) {
+    if (element) {
+        const bool selected = m_dialog.CurrentRecord().has_value();
+        const struct {
+            const char* text;
+            QString (*copy)(CQuillonDlg&);
+        } copies[] = {
+            {"Copy &Value", CopyValueText},
+            {"Copy &Bytes as Hex", CopyElementBytes},
+            {"Copy &Tag Offset", CopyTagOffset},
+            {"Copy Byte &Range", CopyByteRange},
+        };
+        for (const auto& c : copies) {
+            QAction* action = menu.addAction(QString::fromLatin1(c.text));
+            action->setEnabled(selected);
+            auto copy = c.copy;
+            connect(action, &QAction::triggered, this, [this, copy] { Report(copy(m_dialog)); });
+        }
+        menu.addSeparator();
+    }
+    QAction* goTo = menu.addAction(QStringLiteral("&Go to Offset..."), this, [this] { OpenGoTo(); });
+    goTo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    QAction* find = menu.addAction(QStringLiteral("&Find..."), this, [this] { OpenFind(); });
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    QAction* next = menu.addAction(QStringLiteral("Find &Next"), this, [this] { FindNext(); });
+    next->setShortcut(QKeySequence(Qt::Key_F3));
+    // The dialog's own menu (the About item) stays reachable from here too.
+    const QString about = LoadString(IDS_ABOUTBOX);
+    if (!about.isEmpty()) {
+        menu.addSeparator();
+        menu.addAction(about, this, [this] { m_dialog.OnSysCommand(IDM_ABOUTBOX); });
+    }
+}
+
+void CNavigation::ShowContextMenu(QWidget* widget, const QPoint& pos, bool element) {
+    QMenu menu(&m_dialog);
+    FillMenu(menu, element);
+    menu.exec(widget->mapToGlobal(pos));
+}
+
+void CNavigation::Report(const QString& message) {
+    m_lastMessage = message;
+    if (!message.isEmpty()) QToolTip::showText(QCursor::pos(), message, &m_dialog);
+}
+
+bool CNavigation::OpenDropped(const QList<QUrl>& urls) {
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile()) continue;
+        const QString path = url.toLocalFile();
+        if (path.isEmpty()) continue;
+        m_dialog.OpenAndRemember(QFileInfo(path).absoluteFilePath());
+        return true;
+    }
+    return false;
+}
+
+void CNavigation::AllowResizing(const QRect& available) {
+    m_layout.Capture(m_dialog, {m_goTo, m_find});
+    const QSize base = m_layout.BaseSize();
+    const QSize minimum = m_layout.MinimumSize().boundedTo(base);
+    m_dialog.setMinimumSize(minimum);
+    m_dialog.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (!available.isValid()) return;
+    // Room for the window manager's frame, known only once the window is shown.
+    QSize frame = m_dialog.frameGeometry().size() - m_dialog.geometry().size();
+    if (!m_dialog.isVisible()) frame = QSize(8, 32);
+    QSize size = base;
+    if (size.width() + frame.width() > available.width()) size.setWidth(available.width() - frame.width());
+    if (size.height() + frame.height() > available.height()) size.setHeight(available.height() - frame.height());
+    size = size.expandedTo(minimum);
+    if (size != base) {
+        m_dialog.resize(size);
+        m_dialog.move(available.topLeft());
+    }
+}
+
+bool CNavigation::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &m_dialog) {
+        switch (event->type()) {
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDropEvent*>(event);
+                const QMimeData* mime = drag->mimeData();
+                bool local = false;
+                if (mime && mime->hasUrls())
+                    for (const QUrl& url : mime->urls()) local = local || url.isLocalFile();
+                if (local) {
+                    drag->acceptProposedAction();
+                    return true;
+                }
+                break;
+            }
+            case QEvent::Drop: {
+                auto* drop = static_cast<QDropEvent*>(event);
+                if (drop->mimeData() && OpenDropped(drop->mimeData()->urls())) {
+                    drop->acceptProposedAction();
+                    return true;
+                }
+                break;
+            }
+            case QEvent::Resize:
+                if (m_layout.Captured()) m_layout.Apply(m_dialog.size());
+                PlaceBars();
+                break;
+            default: break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void CNavigation::PlaceBars() {
+    for (CInputBar* bar : {static_cast<CInputBar*>(m_goTo), static_cast<CInputBar*>(m_find)})
+        if (bar->isVisible()) bar->Place(m_dialog.HexViewFrame()->geometry());
+}
+
+void CNavigation::WriteState() {
+    if (m_stateFile.isEmpty()) return;
+    QString line = QStringLiteral("root");
+    if (const auto record = m_dialog.CurrentRecord()) {
+        const CDicomTag* e = m_dialog.Document().Records()[*record].element;
+        const auto [first, last] = m_dialog.Document().Range(*record);
+        line = QStringLiteral("%1,%2 %3 %4")
+                   .arg(e->m_group, 4, 16, QChar('0'))
+                   .arg(e->m_element, 4, 16, QChar('0'))
+                   .toUpper()
+                   .arg(first)
+                   .arg(last);
+    }
+    QSaveFile file(m_stateFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+    file.write((line + QLatin1Char('\n')).toUtf8());
+    file.commit();
+}
+
+}  // namespace quillon

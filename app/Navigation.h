@@ -1,0 +1,68 @@
+#pragma once
+// Ways around a file in the main window, added around the dialog's own
+// controls: the go-to-offset and find bars with their keys (Ctrl+G, Ctrl+F,
+// F3), the context menus of the tree, the property list and the hex view with
+// the copy actions, files dropped on the window, the resizable layout, and a
+// state file for scripts (QUILLON_STATE_FILE: after each selection it holds
+// one line "GGGG,EEEE FIRST LAST" with the selected element's tag and byte
+// range in decimal, or "root").
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include "app/WindowLayout.h"
+
+class QMenu;
+
+namespace quillon {
+
+class CQuillonDlg;
+class CFindBar;
+class CGoToOffsetBar;
+
+class CNavigation : public QObject {
+    Q_OBJECT
+
+public:
+    explicit CNavigation(CQuillonDlg& dialog);
+
+    CGoToOffsetBar* GoToBar() const { return m_goTo; }
+    CFindBar* FindBar() const { return m_find; }
+
+    void OpenGoTo();
+    void OpenFind();
+    // F3: the next match of the find bar's text; opens the bar when it has none.
+    void FindNext();
+
+    // The items of the context menus; `element` adds the copy actions for the
+    // selected element.
+    void FillMenu(QMenu& menu, bool element);
+    // The last message of a copy action ("No element is selected", the 16 MiB cut).
+    QString LastMessage() const { return m_lastMessage; }
+
+    // Opens the first local file among dropped URLs; false when there is none.
+    bool OpenDropped(const QList<QUrl>& urls);
+
+    // See CQuillonDlg::AllowResizing.
+    void AllowResizing(const QRect& available);
+    const CWindowLayout& Layout() const { return m_layout; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ShowContextMenu(QWidget* widget, const QPoint& pos, bool element);
+    void Report(const QString& message);
+    void PlaceBars();
+    void WriteState();
+
+    CQuillonDlg& m_dialog;
+    CGoToOffsetBar* m_goTo = nullptr;
+    CFindBar* m_find = nullptr;
+    CWindowLayout m_layout;
+    QString m_lastMessage;
+    QString m_stateFile;
+};
+
+}  // namespace quillon

@@ -1,0 +1,107 @@
+#include "app/WindowLayout.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTreeView>
+
+#include <algorithm>
+
+#include "app/CQuillonDlg.h"
+#include "hexview/MCWndHexEditor.h"
+
+namespace quillon {
+
+namespace {
+
+// The narrowest and lowest the shrinking controls may become.
+constexpr int kMinTreeWidth = 180;
+constexpr int kMinListWidth = 140;
+constexpr int kMinComboWidth = 120;
+constexpr int kMinHexWidth = 260;
+constexpr int kMinHeight = 120;
+
+}  // namespace
+
+void CWindowLayout::Capture(CQuillonDlg& dialog, const QList<QWidget*>& skip) {
+    m_items.clear();
+    m_base = dialog.size();
+    const QRect tree = dialog.Tree()->geometry();
+    const QRect hex = dialog.HexViewFrame()->geometry();
+    const QRect list = dialog.PropertyList()->geometry();
+    const QRect combo = dialog.RecentCombo()->geometry();
+    for (QObject* child : dialog.children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (!widget || widget->isWindow() || skip.contains(widget)) continue;
+        Item item{widget, widget->geometry(), Fixed};
+        if (widget == dialog.HexViewFrame() || widget == dialog.HexView()) {
+            item.role = Stretch;
+        } else if (widget == dialog.Tree()) {
+            item.role = Tree;
+        } else if (widget == dialog.PropertyList()) {
+            item.role = List;
+        } else if (widget == dialog.PictureButton()) {
+            item.role = Picture;
+        } else if (widget == dialog.OpenButton()) {
+            item.role = TopRight;
+        } else if (widget == dialog.RecentCombo()) {
+            item.role = Combo;
+        } else if (item.base.top() > tree.bottom()) {
+            if (item.base.left() > m_base.width() / 2)
+                item.role = BottomRight;
+            else
+                item.role = item.base.right() >= tree.right() - 20 ? BottomUnderTree : Bottom;
+        } else if (item.base.width() >= m_base.width() * 9 / 10) {
+            item.role = TopWide;  // the frame around the file row
+        }
+        m_items.append(item);
+    }
+    m_treeSpare = std::max(0, tree.width() - kMinTreeWidth);
+    const int rightSpare = std::max(0, std::min(list.width() - kMinListWidth, hex.width() - kMinHexWidth));
+    m_minDx = -std::min(m_treeSpare + rightSpare, std::max(0, combo.width() - kMinComboWidth));
+    m_minDy = -std::max(0, std::min(tree.height(), hex.height()) - kMinHeight);
+}
+
+QSize CWindowLayout::MinimumSize() const { return m_base + QSize(m_minDx, m_minDy); }
+
+void CWindowLayout::Apply(const QSize& size) const {
+    const int dx = std::max(size.width() - m_base.width(), m_minDx);
+    const int dy = std::max(size.height() - m_base.height(), m_minDy);
+    // A narrower window takes the width from the tree first, then from the
+    // property list and the hex view together; a wider one gives it to the
+    // hex view.
+    const int shrink = std::max(0, -dx);
+    const int fromTree = std::min(shrink, m_treeSpare);
+    const int fromRight = shrink - fromTree;
+    const int hexWidth = dx >= 0 ? dx : -fromRight;
+    for (const Item& item : m_items) {
+        if (!item.widget) continue;
+        QRect r = item.base;
+        switch (item.role) {
+            case Fixed: break;
+            case Stretch:
+                r.translate(-fromTree, 0);
+                r.adjust(0, 0, hexWidth, dy);
+                break;
+            case Tree: r.adjust(0, 0, -fromTree, dy); break;
+            case List:
+                r.translate(-fromTree, 0);
+                r.adjust(0, 0, -fromRight, 0);
+                break;
+            case Picture: r.translate(-shrink, 0); break;
+            case TopRight: r.translate(-shrink, 0); break;
+            case Combo: r.adjust(0, 0, -shrink, 0); break;
+            case TopWide: r.adjust(0, 0, dx, 0); break;
+            case Bottom: r.translate(0, dy); break;
+            case BottomUnderTree:
+                r.translate(0, dy);
+                r.adjust(0, 0, -fromTree, 0);
+                break;
+            case BottomRight: r.translate(dx, dy); break;
+        }
+        if (r != item.widget->geometry()) item.widget->setGeometry(r);
+    }
+}
+
+}  // namespace quillon

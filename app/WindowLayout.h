@@ -1,0 +1,45 @@
+#pragma once
+// The main window's controls on a window that is not at its designed size.
+// The layout of template 102 is kept as the base; on a larger window the tree
+// and the hex view take the extra height and the hex view the extra width,
+// while the property list and the picture keep their place and the bottom row
+// follows the bottom edge (Exit the bottom-right corner). On a smaller window
+// the tree gives up the width first (the controls right of it move left),
+// then the property list and the hex view together; the file row narrows,
+// the picture moves left with the right edge, and the tree and the hex view
+// give up the height, down to a minimum at which every control is usable.
+#include <QList>
+#include <QPointer>
+#include <QRect>
+#include <QSize>
+#include <QWidget>
+
+namespace quillon {
+
+class CQuillonDlg;
+
+class CWindowLayout {
+public:
+    // Takes the current geometry of the dialog's controls as the base.
+    void Capture(CQuillonDlg& dialog, const QList<QWidget*>& skip);
+    bool Captured() const { return !m_items.isEmpty(); }
+    QSize BaseSize() const { return m_base; }
+    QSize MinimumSize() const;
+    // Places the controls for a window of `size`.
+    void Apply(const QSize& size) const;
+
+private:
+    enum Role { Fixed, Stretch, Tree, List, Picture, TopRight, TopWide, Combo, Bottom, BottomUnderTree, BottomRight };
+    struct Item {
+        QPointer<QWidget> widget;
+        QRect base;
+        Role role = Fixed;
+    };
+    QList<Item> m_items;
+    QSize m_base;
+    int m_treeSpare = 0;
+    int m_minDx = 0;
+    int m_minDy = 0;
+};
+
+}  // namespace quillon

@@ -1,0 +1,217 @@
+#include "doc/ElementSearch.h"
+
+#include <algorithm>
+
+#include "dicom/CharacterSet.h"
+
+namespace quillon {
+
+namespace {
+
+// The placeholders the value text shows instead of a value.
+constexpr std::u16string_view kLongSizeDataText = u"(Long Size Data)";
+constexpr std::u16string_view kFrameDataText = u"(Frame Data)";
+constexpr std::u16string_view kSequenceDataText = u"(Sequence Data)";
+
+std::u16string_view Trim(std::u16string_view text) {
+    while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
+    return text;
+}
+
+int HexDigit(char16_t c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    return -1;
+}
+
+std::optional<uint64_t> ParseDigits(std::u16string_view digits, unsigned base) {
+    if (digits.empty()) return std::nullopt;
+    uint64_t value = 0;
+    for (char16_t c : digits) {
+        const int d = HexDigit(c);
+        if (d < 0 || unsigned(d) >= base) return std::nullopt;
+        if (value > (UINT64_MAX - unsigned(d)) / base) return std::nullopt;
+        value = value * base + unsigned(d);
+    }
+    return value;
+}
+
+std::optional<uint16_t> ParseHex4(std::u16string_view digits) {
+    if (digits.size() != 4) return std::nullopt;
+    const auto value = ParseDigits(digits, 16);
+    if (!value) return std::nullopt;
+    return uint16_t(*value);
+}
+
+char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c; }
+
+bool ContainsFolded(std::u16string_view haystack, std::u16string_view needle) {
+    if (needle.empty()) return true;
+    const auto it = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
+                                [](char16_t a, char16_t b) { return FoldAscii(a) == FoldAscii(b); });
+    return it != haystack.end();
+}
+
+std::u16string Decimal(uint64_t value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+}  // namespace
+
+std::optional<uint64_t> ParseOffset(std::u16string_view text) {
+    text = Trim(text);
+    if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X'))
+        return ParseDigits(text.substr(2), 16);
+    if (text.size() > 1 && (text.back() == u'h' || text.back() == u'H'))
+        return ParseDigits(text.substr(0, text.size() - 1), 16);
+    return ParseDigits(text, 10);
+}
+
+std::optional<TagQuery> ParseTagQuery(std::u16string_view text) {
+    text = Trim(text);
+    if (text.size() >= 2 && text.front() == u'(' && text.back() == u')') text = Trim(text.substr(1, text.size() - 2));
+    std::u16string_view group, element;
+    if (const auto comma = text.find(u','); comma != std::u16string_view::npos) {
+        group = Trim(text.substr(0, comma));
+        element = Trim(text.substr(comma + 1));
+    } else if (text.size() == 8) {
+        group = text.substr(0, 4);
+        element = text.substr(4);
+    } else {
+        return std::nullopt;
+    }
+    const auto g = ParseHex4(group);
+    const auto e = ParseHex4(element);
+    if (!g || !e) return std::nullopt;
+    return TagQuery{*g, *e};
+}
+
+namespace {
+
+// A query read once and tried on many records.
+class Matcher {
+public:
+    explicit Matcher(std::u16string_view query) : m_tag(ParseTagQuery(query)), m_text(Trim(query)) {}
+
+    bool Matches(const CQuillonDocument& document, std::size_t index) const {
+        const auto& records = document.Records();
+        if (index >= records.size() || !records[index].element) return false;
+        const CDicomTag* e = records[index].element;
+        if (m_tag) return e->Is(m_tag->group, m_tag->element);
+        if (m_text.empty()) return false;
+        const std::u16string description = e->IsItem() ? std::u16string(u"SQ Item") : e->GetDescription();
+        if (ContainsFolded(description, m_text)) return true;
+        const uint32_t length = e->GetLength();
+        if (!e->GetData() || length == kUndefinedLength || length > kFindValueLimit) return false;
+        const auto value = FullValueText(document, index);
+        return value && ContainsFolded(*value, m_text);
+    }
+
+private:
+    std::optional<TagQuery> m_tag;
+    std::u16string_view m_text;
+};
+
+}  // namespace
+
+bool RecordMatches(const CQuillonDocument& document, std::size_t index, std::u16string_view query) {
+    return Matcher(query).Matches(document, index);
+}
+
+FindResult FindNext(const CQuillonDocument& document, std::optional<std::size_t> from, std::u16string_view query) {
+    const std::size_t n = document.Records().size();
+    FindResult result;
+    if (n == 0) return result;
+    const Matcher matcher(query);
+    // From the root the search starts at the first record and cannot wrap.
+    const std::size_t start = from && *from < n ? *from + 1 : 0;
+    for (std::size_t step = 0; step < n; ++step) {
+        const std::size_t i = (start + step) % n;
+        if (matcher.Matches(document, i)) {
+            result.record = i;
+            result.wrapped = start + step >= n;
+            return result;
+        }
+    }
+    return result;
+}
+
+std::optional<std::size_t> ClickTarget(CQuillonDocument& document, std::optional<std::size_t> current,
+                                       uint64_t offset) {
+    const auto& records = document.Records();
+    if (current && *current < records.size()) {
+        const auto [first, last] = document.Range(*current);
+        if (first <= offset && offset <= last) {
+            // In pre-order the first record of the subtree that holds the
+            // byte is the outermost element inside the current one.
+            const std::size_t end = std::min(records[*current].end, records.size());
+            for (std::size_t i = *current + 1; i < end; ++i) {
+                const auto [f, l] = document.Range(i);
+                if (f <= offset && offset <= l) return i;
+            }
+        }
+    }
+    return document.RecordAtOffset(offset);
+}
+
+std::optional<std::u16string> FullValueText(const CQuillonDocument& document, std::size_t index) {
+    const auto& records = document.Records();
+    if (index >= records.size() || !records[index].element) return std::u16string();
+    const CDicomTag* e = records[index].element;
+    if (!e->GetData()) return std::u16string();
+    std::u16string text = e->GetValueText(records[index].charset);
+    const std::u16string& vr = e->m_vr.GetVR();
+    // Binary data read under a text VR is shown with a placeholder only.
+    if ((text == kFrameDataText || text == kSequenceDataText) && (vr == u"OB" || vr == u"OW" || vr == u"SQ"))
+        return std::nullopt;
+    // Long texts are shown with a placeholder: the whole value is decoded here.
+    if (text == kLongSizeDataText && e->GetLength() >= 128) {
+        const auto whole = e->GetValueString();
+        return whole ? DecodeText(whole.get(), records[index].charset) : std::u16string();
+    }
+    return text;
+}
+
+std::u16string TagOffsetText(const CQuillonDocument& document, std::size_t index) {
+    const auto& records = document.Records();
+    if (!document.File() || index >= records.size() || !records[index].element) return {};
+    return Decimal(document.File()->TagOffset(records[index].element));
+}
+
+std::u16string ByteRangeText(CQuillonDocument& document, std::size_t index) {
+    if (index >= document.Records().size()) return {};
+    const auto [first, last] = document.Range(index);
+    return Decimal(first) + u"-" + Decimal(last);
+}
+
+HexText BytesHex(const uint8_t* data, uint64_t size, uint64_t first, uint64_t last, uint64_t limit) {
+    HexText hex;
+    if (!data || first >= size || last < first) return hex;
+    last = std::min(last, size - 1);
+    hex.total = last - first + 1;
+    hex.bytes = std::min(hex.total, limit);
+    hex.cut = hex.bytes < hex.total;
+    static const char kHex[] = "0123456789ABCDEF";
+    hex.text.resize(hex.bytes * 3);
+    char* out = hex.text.data();
+    for (uint64_t k = 0; k < hex.bytes; ++k) {
+        const uint8_t b = data[first + k];
+        *out++ = kHex[b >> 4];
+        *out++ = kHex[b & 15];
+        // A blank between bytes, a line break after every 16th and none at the end.
+        *out++ = (k + 1 == hex.bytes) ? '\n' : ((k + 1) % 16 == 0 ? '\n' : ' ');
+    }
+    if (!hex.text.empty()) hex.text.pop_back();
+    return hex;
+}
+
+HexText ElementBytesHex(CQuillonDocument& document, std::size_t index, uint64_t limit) {
+    if (index >= document.Records().size()) return {};
+    const auto [first, last] = document.Range(index);
+    return BytesHex(document.Data(), document.DataSize(), first, last, limit);
+}
+
+}  // namespace quillon

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Command lines of quillon and quillon-dump: --help and --version print and
+# exit 0 (without a display), every usage error exits 2 with the usage line.
+#   command_line_test.sh QUILLON QUILLON_DUMP FILE
+set -u
+quillon=$1 dump=$2 file=$3
+failures=0
+check() {  # expected-status expected-text-on-stdout-or-stderr command...
+  local status=$1 text=$2
+  shift 2
+  local out
+  out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$@" 2>&1 </dev/null)
+  local got=$?
+  if [[ $got -ne $status || $out != *"$text"* ]]; then
+    echo "FAIL: $* -> status $got (expected $status), output:"
+    echo "$out" | sed 's/^/  /'
+    failures=$((failures + 1))
+  fi
+}
+check 0 "usage: quillon [FILE]" "$quillon" --help
+check 0 "quillon 1." "$quillon" --version
+check 2 "unknown option --bogus" "$quillon" --bogus
+check 2 "only one FILE" "$quillon" "$file" "$file"
+
+usage="usage: quillon-dump [--pixel-module | --thumbnails DIR | --frame-samples K] FILE"
+check 0 "$usage" "$dump" --help
+check 0 "--pixel-module" "$dump" --help
+check 0 "quillon-dump 1." "$dump" --version
+check 2 "$usage" "$dump"
+check 2 "$usage" "$dump" --pixel-module
+check 2 "$usage" "$dump" --bogus "$file"
+check 2 "$usage" "$dump" -h
+check 2 "$usage" "$dump" "$file" "$file"
+check 2 "$usage" "$dump" --pixel-module "$file" "$file"
+check 2 "$usage" "$dump" --thumbnails
+check 2 "$usage" "$dump" --frame-samples 0
+check 2 "$usage" "$dump" --frame-samples x "$file"
+check 2 "$usage" "$dump" --pixel-module --thumbnails /tmp "$file"
+check 1 "has no samples" "$dump" --frame-samples 0 "$file"
+check 0 "rows=" "$dump" --pixel-module "$file"
+check 0 "0002,0010" "$dump" -- "$file"
+check 1 "The file was not found" "$dump" /nonexistent/file.dcm
+exit $((failures > 0))
