@@ -25,7 +25,7 @@ using apptest::Q;
 
 namespace {
 
-// Byte offsets of the sequence file (tests/unit/doc_test_files.h).
+// Byte offsets of the sequence file (tests/support/DocTestFiles.h).
 constexpr quint64 kSequenceFirst = 236, kSequenceLast = 331;
 constexpr quint64 kItemFirst = 248, kItemLast = 293;
 constexpr quint64 kNameFirst = 274, kNameLast = 285;

@@ -9,7 +9,7 @@
 
 #include "doc/ElementSearch.h"
 #include "dicom/TextUtil.h"
-#include "tests/unit/doc_test_files.h"
+#include "tests/support/DocTestFiles.h"
 
 using namespace quillon;
 using doctest_files::TempDir;
@@ -24,7 +24,7 @@ std::size_t IndexOf(const CQuillonDocument& doc, uint16_t group, uint16_t elemen
     return 0;
 }
 
-// The sequence file of doc_test_files.h, opened.
+// The sequence file of DocTestFiles.h, opened.
 class SequenceDocument : public ::testing::Test {
 protected:
     void SetUp() override {
