@@ -27,9 +27,8 @@ bool CGoToOffsetBar::Go(const QString& text) {
         return false;
     }
     if (*offset >= document.DataSize()) {
-        ShowMessage(QStringLiteral("Offset %1 is past the end (the file has %2 bytes)")
-                        .arg(*offset)
-                        .arg(document.DataSize()));
+        ShowMessage(
+            QStringLiteral("Offset %1 is past the end (the file has %2 bytes)").arg(*offset).arg(document.DataSize()));
         return false;
     }
     m_dialog.SelectRecord(document.RecordAtOffset(*offset), true);

@@ -57,8 +57,7 @@ CNavigation::CNavigation(CQuillonDlg& dialog) : QObject(&dialog), m_dialog(dialo
             [this](const QPoint& pos) { ShowContextMenu(m_dialog.HexView(), pos, false); });
 
     if (!m_stateFile.isEmpty()) {
-        connect(dialog.Tree()->selectionModel(), &QItemSelectionModel::currentChanged, this,
-                [this] { WriteState(); });
+        connect(dialog.Tree()->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { WriteState(); });
     }
 
     dialog.setAcceptDrops(true);

@@ -39,8 +39,7 @@ QPixmap LoadFromMCImage(const MCImage* image, int screenDepth) {
             picture.setColorTable(table);
             break;
         }
-        default:
-            break;
+        default: break;
     }
     if (picture.isNull()) {
         picture = QImage(side, side, QImage::Format_RGB32);

@@ -52,8 +52,7 @@ FindResult FindNext(const CQuillonDocument& document, std::optional<std::size_t>
 // does not hold the byte, the outermost element of the file that holds it
 // (none: the root), as for any click; for a selected top-level element
 // without inner elements that is the selection itself, which then stays.
-std::optional<std::size_t> ClickTarget(CQuillonDocument& document, std::optional<std::size_t> current,
-                                       uint64_t offset);
+std::optional<std::size_t> ClickTarget(CQuillonDocument& document, std::optional<std::size_t> current, uint64_t offset);
 
 // The copy actions' texts for record `index`.
 // The value's whole text: no cut, and a long text decoded in full instead of

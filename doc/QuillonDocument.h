@@ -4,9 +4,9 @@
 // property rows of a selected element and the element under a clicked byte.
 // Plain C++, so that the flow is tested without a display.
 #include <array>
-#include <functional>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>

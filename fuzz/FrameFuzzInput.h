@@ -13,8 +13,7 @@
 
 constexpr std::size_t kFrameFuzzHeader = 6;
 
-inline bool DescribeFuzzFrame(const uint8_t* data, std::size_t size, const char* compression,
-                              FrameDescription& d) {
+inline bool DescribeFuzzFrame(const uint8_t* data, std::size_t size, const char* compression, FrameDescription& d) {
     if (size < kFrameFuzzHeader) return false;
     static const int16_t kSamples[] = {1, 3, 0, 4, 2, 16};
     static const int16_t kBits[] = {8, 16, 12, 32, 1, 24};

@@ -49,8 +49,8 @@ struct JpegBufferResult {
     uint32_t rowsDecoded = 0;
     bool colourConverted = false;
 };
-bool DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out,
-                      uint64_t outSize, JpegBufferResult& result);
+bool DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out, uint64_t outSize,
+                      JpegBufferResult& result);
 
 bool DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
 

@@ -44,27 +44,24 @@ bool CFrameDecoder::DecodedSamples(std::size_t frame, std::vector<uint8_t>& join
     asDecoded = d;
     if (d.numberOfFrames == 0 || frame >= d.numberOfFrames) return false;
     switch (RouteOf(d.compressionName)) {
-    case Route::Native:
-        samples = NativeFrameBytes(m_file, frame);
-        return samples.data != nullptr;
-    case Route::Codec: {
-        ByteSpan compressed;
-        if (!CompressedFrameBytes(m_file, frame, joined, compressed)) return false;
-        DecodedFrame out;
-        if (!DecodeCompressedFrame(d, compressed.data, compressed.size, out) || !out.data) return false;
-        if (out.colourConverted) {
-            // The codec already turned YCbCr into RGB: the samples are RGB now.
-            asDecoded.isYBRFull = asDecoded.isYBRFull422 = asDecoded.isYBRPartial422 = asDecoded.isYBRICT = false;
-            asDecoded.isRGB = true;
+        case Route::Native: samples = NativeFrameBytes(m_file, frame); return samples.data != nullptr;
+        case Route::Codec: {
+            ByteSpan compressed;
+            if (!CompressedFrameBytes(m_file, frame, joined, compressed)) return false;
+            DecodedFrame out;
+            if (!DecodeCompressedFrame(d, compressed.data, compressed.size, out) || !out.data) return false;
+            if (out.colourConverted) {
+                // The codec already turned YCbCr into RGB: the samples are RGB now.
+                asDecoded.isYBRFull = asDecoded.isYBRFull422 = asDecoded.isYBRPartial422 = asDecoded.isYBRICT = false;
+                asDecoded.isRGB = true;
+            }
+            // Codec output is interleaved unless the decoder says it kept planes.
+            asDecoded.planarConfiguration = out.planar ? 1 : 0;
+            decoded = std::move(out.data);
+            samples = {decoded.get(), out.size};
+            return true;
         }
-        // Codec output is interleaved unless the decoder says it kept planes.
-        asDecoded.planarConfiguration = out.planar ? 1 : 0;
-        decoded = std::move(out.data);
-        samples = {decoded.get(), out.size};
-        return true;
-    }
-    case Route::None:
-        break;
+        case Route::None: break;
     }
     return false;
 }
@@ -135,15 +132,14 @@ std::unique_ptr<MCImage> CFrameDecoder::WordImage(quillon::HeapPtr<uint16_t> sam
     if (d.isPaletteColor) {
         // Entries beyond any of the three tables count as none.
         uint32_t count = d.redLutEntries > 0 ? uint32_t(d.redLutEntries) : 0;
-        count = uint32_t(std::min<uint64_t>(
-            {count, d.redLut8.size(), d.greenLut8.size(), d.blueLut8.size()}));
-        image = std::make_unique<MCImage>(samples.get(), d.columns, d.rows, count, d.redLut8.data(),
-                                          d.greenLut8.data(), d.blueLut8.data(), std::size_t(byteCount / 2));
+        count = uint32_t(std::min<uint64_t>({count, d.redLut8.size(), d.greenLut8.size(), d.blueLut8.size()}));
+        image = std::make_unique<MCImage>(samples.get(), d.columns, d.rows, count, d.redLut8.data(), d.greenLut8.data(),
+                                          d.blueLut8.data(), std::size_t(byteCount / 2));
     } else {
         const SampleRange range = ScanSampleRange16(d, samples.get(), byteCount);
         const DisplayWindow window = ComputeDisplayWindow(d, range.max, range.min);
-        image = std::make_unique<MCImage>(samples.get(), d.columns, d.rows, uint8_t(depth), range.isSigned,
-                                          range.min, range.max, window.center, window.width, std::size_t(byteCount));
+        image = std::make_unique<MCImage>(samples.get(), d.columns, d.rows, uint8_t(depth), range.isSigned, range.min,
+                                          range.max, window.center, window.width, std::size_t(byteCount));
     }
     samples.reset();
     if (!image->HasBlock()) return nullptr;

@@ -6,8 +6,8 @@
 #include "image/FrameCodecs.h"
 
 enum class JpegColour {
-    Stored,    // deliver the components as coded, no colour conversion
-    Library,   // let the library convert a YCbCr stream to RGB
+    Stored,   // deliver the components as coded, no colour conversion
+    Library,  // let the library convert a YCbCr stream to RGB
 };
 
 struct JpegBuildRequest {
@@ -15,10 +15,10 @@ struct JpegBuildRequest {
     uint64_t length = 0;
     uint8_t* out = nullptr;
     uint64_t outSize = 0;
-    unsigned sampleBytes = 1;   // bytes per output sample, 1, 2 or 4
-    unsigned outSamples = 1;    // samples per output pixel
-    uint64_t framePixels = 0;   // streams much larger than the frame are refused
-    bool rgbFrame = false;      // photometric interpretation RGB
+    unsigned sampleBytes = 1;  // bytes per output sample, 1, 2 or 4
+    unsigned outSamples = 1;   // samples per output pixel
+    uint64_t framePixels = 0;  // streams much larger than the frame are refused
+    bool rgbFrame = false;     // photometric interpretation RGB
 };
 
 bool DecodeJpeg8(const JpegBuildRequest& request, JpegBufferResult& result);

@@ -36,8 +36,8 @@ bool ReadJpegPrecision(const uint8_t* bytes, uint64_t length, int& precision, bo
     return false;
 }
 
-bool DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out,
-                      uint64_t outSize, JpegBufferResult& result) {
+bool DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out, uint64_t outSize,
+                      JpegBufferResult& result) {
     result = JpegBufferResult{};
     int precision = 0;
     bool lossless = false;

@@ -83,8 +83,7 @@ uint64_t PixelOffset(const uint8_t* b, uint32_t blockSize) {
 // palette entries), header, palette room and - when asked - pixels zeroed, the
 // size fields and the depth written. No data when a size does not fit 32 bits
 // or the allocation fails.
-MCImageBlock AllocImageBlock(uint8_t bits, uint32_t width, uint32_t height, uint32_t paletteCount16,
-                             bool zeroPixels) {
+MCImageBlock AllocImageBlock(uint8_t bits, uint32_t width, uint32_t height, uint32_t paletteCount16, bool zeroPixels) {
     const uint64_t pixels = uint64_t(width) * height;
     const uint32_t bytesPerPixel = bits / 8;
     if (bytesPerPixel != 0 && pixels > std::numeric_limits<uint32_t>::max()) return {};
@@ -347,8 +346,7 @@ void WindowToRgb(const uint8_t* src, uint64_t count, uint8_t* dst, const GreyWin
     constexpr int64_t first = Signed ? -32768 : 0, last = first + 65535;
     const int64_t from = std::clamp(window.low, first, last + 1), to = std::clamp(window.high, first, last + 1);
     if (count < uint64_t(to - from) * 5 / 4 + 2048) {
-        for (uint64_t i = 0; i < count; ++i, dst += 3)
-            dst[0] = dst[1] = dst[2] = window(Sample16<Signed>(src + 2 * i));
+        for (uint64_t i = 0; i < count; ++i, dst += 3) dst[0] = dst[1] = dst[2] = window(Sample16<Signed>(src + 2 * i));
         return;
     }
     uint8_t table[65536];
@@ -454,18 +452,16 @@ MCImageBlock MCImage::MakeBlankBlock(uint8_t bitsPerPixel, uint32_t width, uint3
     if (!block) return block;
     uint8_t* b = block.data.get();
     switch (bitsPerPixel) {
-    case 8:
-        Put32(b, kOffKind, kKindPalette8);
-        WriteGreyPalette(b);
-        WriteWindowAndRange(b, 128, 256, 0, 255);
-        break;
-    case 16:
-        Put32(b, kOffKind, kKindGrey16);
-        break;
-    default:
-        Put32(b, kOffKind, bitsPerPixel == 24 ? kKindRgb24 : kKindRgb32);
-        WriteWindowAndRange(b, 128, 256, 0, 255);
-        break;
+        case 8:
+            Put32(b, kOffKind, kKindPalette8);
+            WriteGreyPalette(b);
+            WriteWindowAndRange(b, 128, 256, 0, 255);
+            break;
+        case 16: Put32(b, kOffKind, kKindGrey16); break;
+        default:
+            Put32(b, kOffKind, bitsPerPixel == 24 ? kKindRgb24 : kKindRgb32);
+            WriteWindowAndRange(b, 128, 256, 0, 255);
+            break;
     }
     return block;
 }
@@ -525,16 +521,14 @@ const uint8_t* MCImage::GetPalette() const {
 bool MCImage::IsColor() const {
     if (!m_block) return false;
     switch (GetBitsPerPixel()) {
-    case 8: {
-        const uint8_t* entry = m_block.get() + kHeader;
-        for (uint32_t i = 0; i < kPalette8Entries; ++i, entry += 4)
-            if (entry[0] != entry[1] || entry[1] != entry[2]) return true;
-        return false;
-    }
-    case 16:
-        return GetKind() == kKindPalette16;
-    default:
-        return true;
+        case 8: {
+            const uint8_t* entry = m_block.get() + kHeader;
+            for (uint32_t i = 0; i < kPalette8Entries; ++i, entry += 4)
+                if (entry[0] != entry[1] || entry[1] != entry[2]) return true;
+            return false;
+        }
+        case 16: return GetKind() == kKindPalette16;
+        default: return true;
     }
 }
 
@@ -553,38 +547,39 @@ void MCImage::Invert() {
     if (!bits) return;
     const uint64_t dataSize = GetDataSize();
     switch (GetBitsPerPixel()) {
-    case 8:
-        if (IsColor()) {
-            uint8_t* entry = m_block.get() + kHeader;
-            for (uint32_t i = 0; i < kPalette8Entries; ++i, entry += 4)
-                for (int k = 0; k < 3; ++k) entry[k] = uint8_t(255 - entry[k]);
-        } else {
-            for (uint64_t i = 0; i < dataSize; ++i) bits[i] = uint8_t(255 - bits[i]);
+        case 8:
+            if (IsColor()) {
+                uint8_t* entry = m_block.get() + kHeader;
+                for (uint32_t i = 0; i < kPalette8Entries; ++i, entry += 4)
+                    for (int k = 0; k < 3; ++k) entry[k] = uint8_t(255 - entry[k]);
+            } else {
+                for (uint64_t i = 0; i < dataSize; ++i) bits[i] = uint8_t(255 - bits[i]);
+            }
+            break;
+        case 16: {
+            // max - clamp(s, min, max), kept to 16 bits. Samples are compared as the
+            // image stores them (an unsigned 40000 is not a negative number).
+            const int64_t min = GetMin(), max = GetMax();
+            const bool isSigned = IsSigned();
+            for (uint64_t i = 0; i < dataSize / 2; ++i) {
+                const uint16_t raw = Get16(bits + 2 * i);
+                int64_t s = isSigned ? int64_t(int16_t(raw)) : int64_t(raw);
+                if (s < min)
+                    s = min;
+                else if (s > max)
+                    s = max;
+                Put16(bits + 2 * i, uint16_t(max - s));
+            }
+            break;
         }
-        break;
-    case 16: {
-        // max - clamp(s, min, max), kept to 16 bits. Samples are compared as the
-        // image stores them (an unsigned 40000 is not a negative number).
-        const int64_t min = GetMin(), max = GetMax();
-        const bool isSigned = IsSigned();
-        for (uint64_t i = 0; i < dataSize / 2; ++i) {
-            const uint16_t raw = Get16(bits + 2 * i);
-            int64_t s = isSigned ? int64_t(int16_t(raw)) : int64_t(raw);
-            if (s < min) s = min;
-            else if (s > max) s = max;
-            Put16(bits + 2 * i, uint16_t(max - s));
+        case 24:
+        case 32: {
+            const uint32_t step = GetBitsPerPixel() / 8;
+            for (uint64_t i = 0; i + step <= dataSize; i += step)
+                for (int k = 0; k < 3; ++k) bits[i + k] = uint8_t(255 - bits[i + k]);
+            break;
         }
-        break;
-    }
-    case 24:
-    case 32: {
-        const uint32_t step = GetBitsPerPixel() / 8;
-        for (uint64_t i = 0; i + step <= dataSize; i += step)
-            for (int k = 0; k < 3; ++k) bits[i + k] = uint8_t(255 - bits[i + k]);
-        break;
-    }
-    default:
-        break;
+        default: break;
     }
 }
 
@@ -666,10 +661,10 @@ bool MCImage::ResampleNearest(uint32_t dstW, uint32_t dstH) {
         for (uint32_t i = 0; i < dstH; ++i) rows.get()[i] = NearestIndex(i, sy, srcH - 1);
         uint8_t* dst = block.data.get() + (block.size - Get32(block.data.get(), kOffDataSize));
         switch (bytesPerPixel) {
-        case 1: NearestPixels<1>(src, srcW, dst, dstW, dstH, cols.get(), rows.get()); break;
-        case 2: NearestPixels<2>(src, srcW, dst, dstW, dstH, cols.get(), rows.get()); break;
-        case 3: NearestPixels<3>(src, srcW, dst, dstW, dstH, cols.get(), rows.get()); break;
-        default: NearestPixels<4>(src, srcW, dst, dstW, dstH, cols.get(), rows.get()); break;
+            case 1: NearestPixels<1>(src, srcW, dst, dstW, dstH, cols.get(), rows.get()); break;
+            case 2: NearestPixels<2>(src, srcW, dst, dstW, dstH, cols.get(), rows.get()); break;
+            case 3: NearestPixels<3>(src, srcW, dst, dstW, dstH, cols.get(), rows.get()); break;
+            default: NearestPixels<4>(src, srcW, dst, dstW, dstH, cols.get(), rows.get()); break;
         }
     }
     UpdateBlockRange(block.data.get(), block.size);
@@ -712,28 +707,26 @@ bool MCImage::ResampleBilinear(uint32_t dstW, uint32_t dstH) {
         for (uint32_t j = 0; j < dstW && onColumns; ++j) onColumns = cols.get()[j].f == 0.0;
         uint8_t* dst = block.data.get() + (block.size - Get32(block.data.get(), kOffDataSize));
         switch (bits) {
-        case 8: {
-            uint8_t grey[256], luma[256];
-            for (uint32_t v = 0; v < 256; ++v) {
-                grey[v] = header[kHeader + 4 * v];
-                luma[v] = Luma(uint8_t(v), uint8_t(v), uint8_t(v));
+            case 8: {
+                uint8_t grey[256], luma[256];
+                for (uint32_t v = 0; v < 256; ++v) {
+                    grey[v] = header[kHeader + 4 * v];
+                    luma[v] = Luma(uint8_t(v), uint8_t(v), uint8_t(v));
+                }
+                BilinearGrey(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns, grey, luma);
+                break;
             }
-            BilinearGrey(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns, grey, luma);
-            break;
-        }
-        case 16:
-            if (IsSigned()) {
-                BilinearWords<true>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns, GetMin(), GetMax());
-            } else {
-                BilinearWords<false>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns, GetMin(), GetMax());
-            }
-            break;
-        case 24:
-            BilinearBytes<3>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns);
-            break;
-        default:
-            BilinearBytes<4>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns);
-            break;
+            case 16:
+                if (IsSigned()) {
+                    BilinearWords<true>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns, GetMin(),
+                                        GetMax());
+                } else {
+                    BilinearWords<false>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns, GetMin(),
+                                         GetMax());
+                }
+                break;
+            case 24: BilinearBytes<3>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns); break;
+            default: BilinearBytes<4>(src, srcW, dst, dstW, dstH, cols.get(), rows.get(), onColumns); break;
         }
     }
     UpdateBlockRange(block.data.get(), block.size);

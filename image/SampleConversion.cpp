@@ -222,12 +222,18 @@ HeapPtr<uint8_t> ConvertFrameTo8Bit(const FrameDescription& d, const uint8_t* sr
     if (layout == Layout::None) return nullptr;
 
     const bool planar = d.planarConfiguration == 1;
-    uint64_t samples = 3;   // bytes per pixel in the output
+    uint64_t samples = 3;     // bytes per pixel in the output
     uint64_t needed = 3 * p;  // bytes of input read
     switch (layout) {
-        case Layout::Copy1: samples = 1; needed = p; break;
+        case Layout::Copy1:
+            samples = 1;
+            needed = p;
+            break;
         case Layout::Argb4:
-        case Layout::Cmyk4: samples = 4; needed = 4 * p; break;
+        case Layout::Cmyk4:
+            samples = 4;
+            needed = 4 * p;
+            break;
         case Layout::YbrFull422:
         case Layout::YbrPartial422: needed = Ybr422Extent(d.rows, d.columns, planar); break;
         default: break;
@@ -369,7 +375,7 @@ DisplayWindow ComputeDisplayWindow(const FrameDescription& d, int32_t max, int32
         window.center = ClampToInt32(int64_t(center));
     if (width <= double(2 * range))
         window.width = width <= double(std::numeric_limits<int32_t>::min()) ? std::numeric_limits<int32_t>::min()
-                                                                           : ClampToInt32(int64_t(width));
+                                                                            : ClampToInt32(int64_t(width));
     return window;
 }
 

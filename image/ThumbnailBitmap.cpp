@@ -55,36 +55,34 @@ bool MakeThumbnailBitmapBits(const MCImage* image, int screenDepth, std::vector<
     if (!rgb) return false;
 
     switch (screenDepth) {
-    case 32:
-        bits.assign(kPixels * 4, 0);
-        for (uint32_t i = 0; i < kPixels; ++i) {
-            bits[4 * i] = rgb[3 * i + 2];
-            bits[4 * i + 1] = rgb[3 * i + 1];
-            bits[4 * i + 2] = rgb[3 * i];
-        }
-        return true;
-    case 24:
-        bits.resize(kPixels * 3);
-        for (uint32_t i = 0; i < kPixels; ++i) {
-            bits[3 * i] = rgb[3 * i + 2];
-            bits[3 * i + 1] = rgb[3 * i + 1];
-            bits[3 * i + 2] = rgb[3 * i];
-        }
-        return true;
-    case 16:
-        bits.resize(kPixels * 2);
-        for (uint32_t i = 0; i < kPixels; ++i) {
-            const auto word = uint16_t((rgb[3 * i] / 8) * 2048 + (rgb[3 * i + 1] / 8) * 64 + rgb[3 * i + 2] / 8);
-            bits[2 * i] = uint8_t(word);
-            bits[2 * i + 1] = uint8_t(word >> 8);
-        }
-        return true;
-    case 8:
-        bits.resize(kPixels);
-        for (uint32_t i = 0; i < kPixels; ++i) bits[i] = GreyIndex(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
-        return true;
-    default:
-        bits.clear();
-        return true;
+        case 32:
+            bits.assign(kPixels * 4, 0);
+            for (uint32_t i = 0; i < kPixels; ++i) {
+                bits[4 * i] = rgb[3 * i + 2];
+                bits[4 * i + 1] = rgb[3 * i + 1];
+                bits[4 * i + 2] = rgb[3 * i];
+            }
+            return true;
+        case 24:
+            bits.resize(kPixels * 3);
+            for (uint32_t i = 0; i < kPixels; ++i) {
+                bits[3 * i] = rgb[3 * i + 2];
+                bits[3 * i + 1] = rgb[3 * i + 1];
+                bits[3 * i + 2] = rgb[3 * i];
+            }
+            return true;
+        case 16:
+            bits.resize(kPixels * 2);
+            for (uint32_t i = 0; i < kPixels; ++i) {
+                const auto word = uint16_t((rgb[3 * i] / 8) * 2048 + (rgb[3 * i + 1] / 8) * 64 + rgb[3 * i + 2] / 8);
+                bits[2 * i] = uint8_t(word);
+                bits[2 * i + 1] = uint8_t(word >> 8);
+            }
+            return true;
+        case 8:
+            bits.resize(kPixels);
+            for (uint32_t i = 0; i < kPixels; ++i) bits[i] = GreyIndex(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+            return true;
+        default: bits.clear(); return true;
     }
 }

@@ -206,8 +206,8 @@ int main(int argc, char** argv) {
         } else if (options && arg == "--version") {
             std::printf("quillon-dump %s\n", QUILLON_VERSION);
             return std::fflush(stdout) == 0 ? 0 : 1;
-        } else if (options && mode != Mode::Tree && (arg == "--pixel-module" || arg == "--thumbnails" ||
-                                                      arg == "--frame-samples")) {
+        } else if (options && mode != Mode::Tree &&
+                   (arg == "--pixel-module" || arg == "--thumbnails" || arg == "--frame-samples")) {
             return Usage("only one of --pixel-module, --thumbnails and --frame-samples can be given");
         } else if (options && arg == "--pixel-module") {
             mode = Mode::PixelModule;
@@ -243,14 +243,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     switch (mode) {
-    case Mode::PixelModule:
-        return PrintPixelModule(file);
-    case Mode::Thumbnails:
-        return WriteThumbnails(file, modeArgument);
-    case Mode::FrameSamples:
-        return WriteFrameSamples(file, frameIndex);
-    case Mode::Tree:
-        break;
+        case Mode::PixelModule: return PrintPixelModule(file);
+        case Mode::Thumbnails: return WriteThumbnails(file, modeArgument);
+        case Mode::FrameSamples: return WriteFrameSamples(file, frameIndex);
+        case Mode::Tree: break;
     }
     AddFrameNodes(file);
     const auto records = BuildTreeRecords(file, file.m_numberOfFrames);

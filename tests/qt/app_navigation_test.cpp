@@ -155,11 +155,16 @@ private slots:
         QTest::addColumn<QString>("tag");
         QTest::addColumn<quint64>("first");
         QTest::addColumn<quint64>("last");
-        QTest::newRow("decimal") << "280" << "0008, 1115" << kSequenceFirst << kSequenceLast;
-        QTest::newRow("0x hex") << "0x118" << "0008, 1115" << kSequenceFirst << kSequenceLast;
-        QTest::newRow("h hex") << "17Ch" << "0010, 0020" << quint64(380) << quint64(393);
-        QTest::newRow("last byte") << "411" << "0020, 0013" << quint64(402) << quint64(411);
-        QTest::newRow("preamble: the root") << "0x10" << " " << MCWndHexEditor::kNone << MCWndHexEditor::kNone;
+        QTest::newRow("decimal") << "280"
+                                 << "0008, 1115" << kSequenceFirst << kSequenceLast;
+        QTest::newRow("0x hex") << "0x118"
+                                << "0008, 1115" << kSequenceFirst << kSequenceLast;
+        QTest::newRow("h hex") << "17Ch"
+                               << "0010, 0020" << quint64(380) << quint64(393);
+        QTest::newRow("last byte") << "411"
+                                   << "0020, 0013" << quint64(402) << quint64(411);
+        QTest::newRow("preamble: the root") << "0x10"
+                                            << " " << MCWndHexEditor::kNone << MCWndHexEditor::kNone;
     }
 
     void goToOffset() {
@@ -227,10 +232,12 @@ private slots:
     void goToOffsetRefused_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("message");
-        QTest::newRow("past the end") << "412" << "Offset 412 is past the end (the file has 412 bytes)";
+        QTest::newRow("past the end") << "412"
+                                      << "Offset 412 is past the end (the file has 412 bytes)";
         QTest::newRow("far past, hex") << "0xFFFFFFFFFF"
                                        << "Offset 1099511627775 is past the end (the file has 412 bytes)";
-        QTest::newRow("not a number") << "12x" << "Not an offset: type 1234, 0x4D2 or 4D2h";
+        QTest::newRow("not a number") << "12x"
+                                      << "Not an offset: type 1234, 0x4D2 or 4D2h";
     }
 
     void goToOffsetRefused() {
@@ -538,10 +545,10 @@ private slots:
         QWidget* w = dlg.ExitButton();
         for (int i = 0; i < 7; ++i) {
             order << w;
-            do w = w->nextInFocusChain(); while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() ||
-                                                 w->parentWidget() != &dlg);
+            do w = w->nextInFocusChain();
+            while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() || w->parentWidget() != &dlg);
         }
-        const QList<QWidget*> expected{dlg.ExitButton(), dlg.OpenButton(), dlg.RecentCombo(), dlg.Tree(),
+        const QList<QWidget*> expected{dlg.ExitButton(),   dlg.OpenButton(), dlg.RecentCombo(),  dlg.Tree(),
                                        dlg.PropertyList(), dlg.LinkButton(), dlg.PictureButton()};
         QCOMPARE(order, expected);
     }

@@ -1,9 +1,9 @@
 // The open flow of the main window without the window: outcome, message,
 // recent-list effect and the state left behind on every path.
-#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <cstring>
 #include <filesystem>

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "doc/ElementSearch.h"
 #include "dicom/TextUtil.h"
+#include "doc/ElementSearch.h"
 #include "tests/support/DocTestFiles.h"
 
 using namespace quillon;
@@ -100,11 +100,11 @@ TEST_F(SequenceDocument, FindGoesOnInPreOrderAndWraps) {
     } cases[] = {
         {u"(0010,0010)", {name1, name2}},
         {u"00100010", {name1, name2}},
-        {u"patient's name", {name1, name2}},         // description, any case
-        {u"roe^a", {name2}},                           // part of a value
+        {u"patient's name", {name1, name2}},  // description, any case
+        {u"roe^a", {name2}},                  // part of a value
         {u"ISO_IR", {IndexOf(doc, 0x0008, 0x0005, 1), IndexOf(doc, 0x0008, 0x0005, 2)}},
-        {u"sq item", {IndexOf(doc, 0xFFFE, 0xE000, 1), IndexOf(doc, 0xFFFE, 0xE000, 2),
-                      IndexOf(doc, 0xFFFE, 0xE000, 3)}},
+        {u"sq item",
+         {IndexOf(doc, 0xFFFE, 0xE000, 1), IndexOf(doc, 0xFFFE, 0xE000, 2), IndexOf(doc, 0xFFFE, 0xE000, 3)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(ToUtf8(c.query));

@@ -67,22 +67,22 @@ TEST(MCImageLayout, SixteenBitBlockByteForByte) {
     MCImage image = Grey16(samples, 2, 1, true, -5, 100, 1064, 400);
     image.SetMonochrome1(true);
     const Bytes expected = {
-        2,    0,    0,    0,     // width
-        1,    0,    0,    0,     // height
-        16,                      // bits per pixel
-        1,                       // MONOCHROME1 mark
-        1,                       // signed
-        0,                       // reserved
-        2,    0,    0,    0,     // kind: 16-bit grey
-        0,    0,                 // reserved
-        4,    0,    0,    0,     // data size
-        0x28, 0x04, 0,    0,     // centre 1064
-        0x90, 0x01, 0,    0,     // width 400
-        0xFB, 0xFF, 0xFF, 0xFF,  // min -5
-        100,  0,    0,    0,     // max
-        0,    0,    0,    0,     // palette count
+        2,    0,    0,    0,                 // width
+        1,    0,    0,    0,                 // height
+        16,                                  // bits per pixel
+        1,                                   // MONOCHROME1 mark
+        1,                                   // signed
+        0,                                   // reserved
+        2,    0,    0,    0,                 // kind: 16-bit grey
+        0,    0,                             // reserved
+        4,    0,    0,    0,                 // data size
+        0x28, 0x04, 0,    0,                 // centre 1064
+        0x90, 0x01, 0,    0,                 // width 400
+        0xFB, 0xFF, 0xFF, 0xFF,              // min -5
+        100,  0,    0,    0,                 // max
+        0,    0,    0,    0,                 // palette count
         0,    0,    0,    0,    0, 0, 0, 0,  // reserved
-        0x34, 0x12, 0xFE, 0xFF,  // samples
+        0x34, 0x12, 0xFE, 0xFF,              // samples
     };
     EXPECT_EQ(BlockBytes(image), expected);
     EXPECT_EQ(image.GetBits(), image.GetBlock() + 50);
@@ -339,9 +339,9 @@ TEST(MCImageConstruction, CopyIsIndependent) {
 TEST(MCImageLuma, EveryColourMatchesTheFormula) {
     EXPECT_EQ(MCImage::Luma(255, 255, 255), 255);
     EXPECT_EQ(MCImage::Luma(0, 0, 0), 0);
-    EXPECT_EQ(MCImage::Luma(255, 0, 0), 76);  // 76.245 + 0.5
+    EXPECT_EQ(MCImage::Luma(255, 0, 0), 76);   // 76.245 + 0.5
     EXPECT_EQ(MCImage::Luma(0, 255, 0), 150);  // 149.685 + 0.5
-    EXPECT_EQ(MCImage::Luma(0, 0, 255), 29);  // 29.07 + 0.5
+    EXPECT_EQ(MCImage::Luma(0, 0, 255), 29);   // 29.07 + 0.5
     for (uint32_t rgb = 0; rgb < (1u << 24); ++rgb) {
         const uint8_t r = uint8_t(rgb >> 16), g = uint8_t(rgb >> 8), b = uint8_t(rgb);
         const double y = std::trunc(0.299 * r + 0.587 * g + 0.114 * b + 0.5);
@@ -474,14 +474,32 @@ TEST(MCImageConvert, SixteenBitGreyThroughTheWindow) {
         // low = 1064 - 200 + 1 = 865, high = 1264.
         {"C 1064 W 400", false, 0, 4095, 1064, 400, {865, 1264, 864, 4000, 1064, 1065}, {0, 255, 0, 255, 127, 128}},
         // low = -99, high = 100.
-        {"signed", true, -1000, 1000, 0, 200, {uint16_t(-100), 100, 0, uint16_t(-1000), 1000, 1},
+        {"signed",
+         true,
+         -1000,
+         1000,
+         0,
+         200,
+         {uint16_t(-100), 100, 0, uint16_t(-1000), 1000, 1},
          {0, 255, 127, 0, 255, 128}},
         // C 0 / W 0: the header's min and max.
-        {"no window: min and max", false, 1000, 3000, 0, 0, {1000, 3000, 2000, 0, 65535, 1500},
+        {"no window: min and max",
+         false,
+         1000,
+         3000,
+         0,
+         0,
+         {1000, 3000, 2000, 0, 65535, 1500},
          {0, 255, 128, 0, 255, 64}},
         {"no window, min = max: one step", true, 7, 7, 0, 0, {7, 8, 6, 7, 7, 7}, {0, 255, 0, 0, 0, 0}},
         // A width of 0 or below cannot be a window either.
-        {"negative width: min and max", false, 1000, 3000, 2000, -2, {1000, 3000, 2000, 0, 0, 0},
+        {"negative width: min and max",
+         false,
+         1000,
+         3000,
+         2000,
+         -2,
+         {1000, 3000, 2000, 0, 0, 0},
          {0, 255, 128, 0, 0, 0}},
         // A width of 1 is a threshold, dark below the centre and bright above.
         {"width 1", false, 0, 4095, 100, 1, {99, 102, 0, 4095, 0, 0}, {0, 255, 0, 255, 0, 0}},

@@ -133,7 +133,7 @@ TEST(MCImageResample, BilinearSixteenBit) {
     MCImage up = Grey16({0, 100, 200, 300}, 2, 2, false, 0, 300, 150, 301);
     up.SetMonochrome1(true);
     ASSERT_TRUE(up.Resample(4, 4, MCImage::kBilinear));
-    EXPECT_EQ(Samples16(up), (std::vector<int32_t>{0, 50, 100, 100,  //
+    EXPECT_EQ(Samples16(up), (std::vector<int32_t>{0, 50, 100, 100,     //
                                                    100, 150, 200, 200,  //
                                                    200, 250, 300, 300,  //
                                                    200, 250, 300, 300}));
@@ -382,8 +382,8 @@ TEST(ThumbnailBitmap, FitsImagesOfOtherSizes) {
     // 256 x 128, 8-bit with a colour palette: nearest to 128 x 64, canvas, 24 bits.
     MCImage wide = Pattern(8, 256, 128, [](uint32_t x, uint32_t) { return x < 128 ? 1 : 2; });
     Bytes entries(1024, 0);
-    entries[4] = 255;                   // index 1: red
-    entries[8 + 2] = 255;               // index 2: blue
+    entries[4] = 255;      // index 1: red
+    entries[8 + 2] = 255;  // index 2: blue
     wide.SetPalette(entries.data());
     std::vector<uint8_t> bits;
     ASSERT_TRUE(MakeThumbnailBitmapBits(&wide, 24, bits));

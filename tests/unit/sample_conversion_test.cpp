@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/DicomWriter.h"
 #include "dicom/DicomFile.h"
 #include "image/FrameDescription.h"
 #include "image/SampleConversion.h"
+#include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
 
@@ -46,8 +46,8 @@ FrameDescription Frame(uint32_t rows, uint32_t columns, Photo photo = Photo::Mon
     d.isYBRPartial422 = photo == Photo::YbrPartial422;
     d.isYBRICT = photo == Photo::YbrIct;
     d.samplesPerPixel = photo == Photo::Mono1 || photo == Photo::Mono2 || photo == Photo::Palette ? 1
-                        : photo == Photo::Argb || photo == Photo::Cmyk                              ? 4
-                                                                                                     : 3;
+                        : photo == Photo::Argb || photo == Photo::Cmyk                            ? 4
+                                                                                                  : 3;
     return d;
 }
 
@@ -96,40 +96,68 @@ TEST(ConvertFrameTo8Bit, ColourModelsGiveTheirBytes) {
         {"rgb interleaved copied", Frame(1, 2, Photo::Rgb), {1, 2, 3, 4, 5, 6, 7}, {1, 2, 3, 4, 5, 6}},
         {"rgb planar interleaved", Frame(1, 2, Photo::Rgb, Codec::Native, 1), {1, 2, 3, 4, 5, 6}, {1, 3, 5, 2, 4, 6}},
         {"argb interleaved to r,g,b,a", Frame(1, 2, Photo::Argb), {9, 1, 2, 3, 8, 4, 5, 6}, {1, 2, 3, 9, 4, 5, 6, 8}},
-        {"argb planar a,r,g,b planes", Frame(1, 2, Photo::Argb, Codec::Native, 1), {9, 8, 1, 4, 2, 5, 3, 6},
+        {"argb planar a,r,g,b planes",
+         Frame(1, 2, Photo::Argb, Codec::Native, 1),
+         {9, 8, 1, 4, 2, 5, 3, 6},
          {1, 2, 3, 9, 4, 5, 6, 8}},
-        {"ybr full interleaved", Frame(1, 2, Photo::YbrFull), {128, 128, 128, 255, 128, 255},
+        {"ybr full interleaved",
+         Frame(1, 2, Photo::YbrFull),
+         {128, 128, 128, 255, 128, 255},
          {128, 128, 128, 255, 164, 255}},
-        {"ybr full planar", Frame(1, 2, Photo::YbrFull, Codec::Native, 1), {128, 255, 128, 128, 128, 255},
+        {"ybr full planar",
+         Frame(1, 2, Photo::YbrFull, Codec::Native, 1),
+         {128, 255, 128, 128, 128, 255},
          {128, 128, 128, 255, 164, 255}},
         {"ybr full 422 pairs", Frame(1, 2, Photo::YbrFull422), {100, 200, 100, 160}, {144, 86, 50, 244, 186, 150}},
-        {"ybr full 422 two rows", Frame(2, 2, Photo::YbrFull422), {100, 200, 100, 160, 128, 128, 128, 128},
+        {"ybr full 422 two rows",
+         Frame(2, 2, Photo::YbrFull422),
+         {100, 200, 100, 160, 128, 128, 128, 128},
          {144, 86, 50, 244, 186, 150, 128, 128, 128, 128, 128, 128}},
-        {"ybr full 422 odd columns", Frame(1, 3, Photo::YbrFull422), {100, 200, 100, 160, 128, 0, 128, 128},
+        {"ybr full 422 odd columns",
+         Frame(1, 3, Photo::YbrFull422),
+         {100, 200, 100, 160, 128, 0, 128, 128},
          {144, 86, 50, 244, 186, 150, 128, 128, 128}},
-        {"ybr full 422 planar: Y plane, then Cb and Cr per pair", Frame(1, 2, Photo::YbrFull422, Codec::Native, 1),
-         {100, 200, 100, 160}, {144, 86, 50, 244, 186, 150}},
-        {"ybr partial 422 takes Y - 16", Frame(1, 2, Photo::YbrPartial422), {100, 200, 100, 160},
+        {"ybr full 422 planar: Y plane, then Cb and Cr per pair",
+         Frame(1, 2, Photo::YbrFull422, Codec::Native, 1),
+         {100, 200, 100, 160},
+         {144, 86, 50, 244, 186, 150}},
+        {"ybr partial 422 takes Y - 16",
+         Frame(1, 2, Photo::YbrPartial422),
+         {100, 200, 100, 160},
          {128, 70, 34, 228, 170, 134}},
-        {"ybr ict interleaved unsigned", Frame(1, 2, Photo::YbrIct), {100, 10, 20, 100, 246, 236},
+        {"ybr ict interleaved unsigned",
+         Frame(1, 2, Photo::YbrIct),
+         {100, 10, 20, 100, 246, 236},
          {128, 82, 117, 255, 0, 255}},
-        {"ybr ict planar signed", Frame(1, 2, Photo::YbrIct, Codec::Native, 1), {100, 100, 10, 246, 20, 236},
+        {"ybr ict planar signed",
+         Frame(1, 2, Photo::YbrIct, Codec::Native, 1),
+         {100, 100, 10, 246, 20, 236},
          {128, 82, 117, 71, 117, 82}},
-        {"cmyk interleaved modulo 256", Frame(1, 2, Photo::Cmyk), {0, 0, 0, 0, 200, 0, 0, 100},
+        {"cmyk interleaved modulo 256",
+         Frame(1, 2, Photo::Cmyk),
+         {0, 0, 0, 0, 200, 0, 0, 100},
          {255, 255, 255, 0, 211, 155, 155, 0}},
-        {"cmyk planar", Frame(1, 2, Photo::Cmyk, Codec::Native, 1), {0, 200, 0, 0, 0, 0, 0, 100},
+        {"cmyk planar",
+         Frame(1, 2, Photo::Cmyk, Codec::Native, 1),
+         {0, 200, 0, 0, 0, 0, 0, 100},
          {255, 255, 255, 0, 211, 155, 155, 0}},
         // JPEG: the decoder's samples; 4:2:2 arrives upsampled, YBR_FULL as triples.
         {"jpeg grey", Frame(1, 2, Photo::Mono1, Codec::Jpeg), {5, 6, 7}, {5, 6}},
         {"jpeg ybr 422 copied", Frame(1, 2, Photo::YbrFull422, Codec::Jpeg), {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
         {"jpeg rgb planar", Frame(1, 2, Photo::Rgb, Codec::JpegLossless, 1), {1, 2, 3, 4, 5, 6}, {1, 3, 5, 2, 4, 6}},
-        {"jpeg ybr full ignores planar", Frame(1, 2, Photo::YbrFull, Codec::Jpeg, 1), {128, 128, 128, 255, 128, 255},
+        {"jpeg ybr full ignores planar",
+         Frame(1, 2, Photo::YbrFull, Codec::Jpeg, 1),
+         {128, 128, 128, 255, 128, 255},
          {128, 128, 128, 255, 164, 255}},
         // JPEG 2000: grey or three bytes, whatever the colour model.
         {"j2k grey", Frame(1, 2, Photo::Palette, Codec::Jpeg2000), {5, 6}, {5, 6}},
-        {"j2k ybr full copied", Frame(1, 2, Photo::YbrFull, Codec::Jpeg2000Lossy), {128, 128, 128, 1, 2, 3},
+        {"j2k ybr full copied",
+         Frame(1, 2, Photo::YbrFull, Codec::Jpeg2000Lossy),
+         {128, 128, 128, 1, 2, 3},
          {128, 128, 128, 1, 2, 3}},
-        {"j2k unknown model planar", Frame(1, 2, Photo::Other, Codec::Jpeg2000, 1), {1, 2, 3, 4, 5, 6},
+        {"j2k unknown model planar",
+         Frame(1, 2, Photo::Other, Codec::Jpeg2000, 1),
+         {1, 2, 3, 4, 5, 6},
          {1, 3, 5, 2, 4, 6}},
     };
     for (const ByteCase& c : cases) {
@@ -232,9 +260,9 @@ TEST(ConvertFrameTo16Bit, ShortFramesAndRefusals) {
     EXPECT_EQ(To16(d16, {}), (std::vector<uint16_t>{0, 0, 0}));
 
     const uint32_t huge = std::numeric_limits<uint32_t>::max();
-    for (const FrameDescription& d : {Frame(1, 1, Photo::Mono2, Codec::Native, 0, 32),
-                                      Frame(1, 1, Photo::Mono2, Codec::Native, 0, 0), Frame(0, 1), Frame(1, 0),
-                                      Frame(huge, huge, Photo::Mono2, Codec::Native, 0, 16)}) {
+    for (const FrameDescription& d :
+         {Frame(1, 1, Photo::Mono2, Codec::Native, 0, 32), Frame(1, 1, Photo::Mono2, Codec::Native, 0, 0), Frame(0, 1),
+          Frame(1, 0), Frame(huge, huge, Photo::Mono2, Codec::Native, 0, 16)}) {
         bool ok = true;
         EXPECT_TRUE(To16(d, Bytes8(8, 1), &ok).empty());
         EXPECT_FALSE(ok);
@@ -269,7 +297,14 @@ TEST(ScanSampleRange16, RangeAndInPlaceClamping) {
         {"signed clamp", true, none, -100, 100, {-200, 0, 200}, -100, 100, {-100, 0, 100}},
         {"both 0: no clamping", false, none, 0, 0, {300, 1000}, 300, 1000, {}},
         {"only one bound: no clamping", false, none, 100, none, {50, 1000}, 50, 1000, {}},
-        {"unsigned negative bounds read as 16 bits", false, none, -32768, -1, {100, 40000}, 32768, 40000,
+        {"unsigned negative bounds read as 16 bits",
+         false,
+         none,
+         -32768,
+         -1,
+         {100, 40000},
+         32768,
+         40000,
          {32768, 40000}},
         {"bounds beyond a signed sample", true, none, -100000, 100000, {-32768, 32767}, -32768, 32767, {}},
         {"unsigned bounds beyond 65535", false, none, 70000, 80000, {1, 2}, 65535, 65535, {65535, 65535}},
@@ -359,9 +394,9 @@ TEST(DisplayDepth, ByBitsAllocatedAndPhotometric) {
         Photo photo;
         int depth;
     } cases[] = {
-        {12, Photo::Rgb, 16},      {8, Photo::Mono1, 8},      {8, Photo::Mono2, 8},  {8, Photo::Palette, 8},
-        {8, Photo::Argb, 32},      {8, Photo::Cmyk, 32},      {8, Photo::Rgb, 24},   {8, Photo::YbrFull422, 24},
-        {8, Photo::Other, 24},     {16, Photo::Mono2, 16},    {32, Photo::Mono2, 32}, {0x108, Photo::Mono2, 8},
+        {12, Photo::Rgb, 16},      {8, Photo::Mono1, 8},     {8, Photo::Mono2, 8},   {8, Photo::Palette, 8},
+        {8, Photo::Argb, 32},      {8, Photo::Cmyk, 32},     {8, Photo::Rgb, 24},    {8, Photo::YbrFull422, 24},
+        {8, Photo::Other, 24},     {16, Photo::Mono2, 16},   {32, Photo::Mono2, 32}, {0x108, Photo::Mono2, 8},
         {0x110, Photo::Mono2, 16}, {0x100, Photo::Mono2, 0},
     };
     for (const auto& c : cases) {
