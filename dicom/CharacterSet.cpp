@@ -225,6 +225,8 @@ std::u16string DecodeText(const char* bytes, std::u16string_view term) {
     const std::string_view value(bytes);
     const size_t firstEquals = value.find('=');
     if (firstEquals == std::string_view::npos) return DecodeSingleGroup(bytes, term);
+    // A single-valued term is the character set of every group.
+    if (!term.empty() && term.find(u'\\') == std::u16string_view::npos) return DecodeSingleGroup(bytes, term);
 
     try {
         // The term's values for the three component groups: the first value

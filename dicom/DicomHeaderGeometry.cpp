@@ -68,9 +68,7 @@ uint64_t CDicomHeader::Measure(Node* node, bool explicitVR, Settling* settling) 
         return header + length;
     }
     if (explicitVR || node->m_group == 0x0002) {
-        const uint64_t header =
-            (vr.empty() || IsVR(vr, 'O', 'B') || IsVR(vr, 'O', 'W') || IsVR(vr, 'U', 'N') || IsVR(vr, 'U', 'T')) ? 12
-                                                                                                                 : 8;
+        const uint64_t header = (vr.empty() || IsLongLengthVR(vr)) ? 12 : 8;
         return header + length;
     }
     return 8 + uint64_t(length);

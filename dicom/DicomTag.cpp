@@ -23,6 +23,7 @@ CTagData::~CTagData() { Free(); }
 void CTagData::Free() {
     m_data.reset();
     m_shortLength = 0;
+    m_tail = 0;
     m_longLength = 0;
 }
 
@@ -81,28 +82,25 @@ void CDicomTag::AdoptLongValue(quillon::HeapPtr<uint8_t> block, uint32_t length)
     m_tagData.Free();
     m_tagData.m_data = std::move(block);
     m_tagData.m_longLength = length;
+    m_tagData.m_tail = 0;
 }
 
-// Grows (or shrinks) the value block to newLength bytes, filling new bytes
-// with `fill`, and updates the length field in use. A short length that would
-// no longer fit in 16 bits moves to the long length. On allocation failure
-// the value is dropped.
-bool CDicomTag::GrowValue(uint32_t newLength, uint8_t fill) {
-    const uint32_t oldLength = GetLength();
-    auto* block = static_cast<uint8_t*>(std::realloc(m_tagData.m_data.get(), newLength ? newLength : 1));
+// Grows the value block to blockSize bytes, filling the new bytes with
+// `fill`. The length stays the one read from the file: the added bytes are a
+// normalised tail for readers that want one, never part of the value. On
+// allocation failure the value is dropped.
+bool CDicomTag::GrowValue(uint32_t blockSize, uint8_t fill) {
+    const uint32_t length = GetLength();
+    if (blockSize <= length) return true;
+    auto* block = static_cast<uint8_t*>(std::realloc(m_tagData.m_data.get(), blockSize));
     if (!block) {
         m_tagData.Free();  // realloc left the old block in place
         return false;
     }
     (void)m_tagData.m_data.release();  // realloc freed or kept it; block is the one now
     m_tagData.m_data.reset(block);
-    if (newLength > oldLength) std::memset(block + oldLength, fill, newLength - oldLength);
-    if (m_tagData.m_longLength != 0 || newLength > 0xFFFF) {
-        m_tagData.m_longLength = newLength;
-        m_tagData.m_shortLength = 0;
-    } else {
-        m_tagData.m_shortLength = uint16_t(newLength);
-    }
+    std::memset(block + length, fill, blockSize - length);
+    m_tagData.m_tail = uint8_t(blockSize - length);
     return true;
 }
 
@@ -120,7 +118,7 @@ void CDicomTag::NormalizeValue() {
     switch (VRCode(m_vr.GetVR())) {
         case Code('A', 'E'): case Code('A', 'S'): case Code('C', 'S'): case Code('D', 'S'): case Code('D', 'T'):
         case Code('I', 'S'): case Code('L', 'O'): case Code('L', 'T'): case Code('P', 'N'): case Code('S', 'H'):
-        case Code('S', 'T'): case Code('T', 'M'): case Code('U', 'T'):
+        case Code('S', 'T'): case Code('T', 'M'): case Code('U', 'C'): case Code('U', 'R'): case Code('U', 'T'):
             if (odd) GrowValue(length + 1, ' ');
             break;
         case Code('A', 'T'):
@@ -131,7 +129,7 @@ void CDicomTag::NormalizeValue() {
             if (odd && length != kUndefinedLength) GrowValue(length + 1, 0);
             break;
         case Code('D', 'A'):
-            if (length != 0 && length != 8 && length != 10) GrowValue(length < 8 ? 8 : 10, ' ');
+            if (length < 8 || odd) GrowValue(length < 8 ? 8 : length + 1, ' ');
             break;
         case Code('U', 'I'): {
             if (odd) GrowValue(length + 1, 0);
@@ -145,7 +143,8 @@ void CDicomTag::NormalizeValue() {
             }
             break;
         }
-        case Code('S', 'Q'): case Code('U', 'N'):
+        case Code('O', 'D'): case Code('O', 'F'): case Code('O', 'L'): case Code('O', 'V'): case Code('S', 'Q'):
+        case Code('S', 'V'): case Code('U', 'N'): case Code('U', 'V'):
             moveToLong();
             break;
         default:
@@ -156,7 +155,7 @@ void CDicomTag::NormalizeValue() {
 
 HeapPtr<char> CDicomTag::GetValueString() const {
     const uint8_t* data = m_tagData.m_data.get();
-    const uint64_t length = data ? GetLength() : 0;
+    const uint64_t length = data ? GetNormalizedLength() : 0;
     HeapPtr<char> out(static_cast<char*>(std::malloc(length + 1)));
     if (!out) return out;
     if (length) std::memcpy(out.get(), data, length);

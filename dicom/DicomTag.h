@@ -24,6 +24,9 @@ public:
     void Free();
 
     uint16_t m_shortLength = 0;
+    // Bytes of the normalised tail that the block holds after the value
+    // (padding of an odd value, a short date filled to 8 bytes).
+    uint8_t m_tail = 0;
     uint32_t m_longLength = 0;
     quillon::HeapPtr<uint8_t> m_data;  // plain heap block (malloc)
 };
@@ -38,12 +41,16 @@ public:
 
     bool SetTag(uint16_t group, uint16_t element);
     void SetVR(std::u16string_view vr) { m_vr.SetVR(vr); }
-    // Stores a copy of the value, chooses the length form and normalises it.
+    // Stores a copy of the value and chooses the length form. The length stays
+    // the one read from the file; normalising may give the block a padded tail.
     bool SetValue(const uint8_t* bytes, uint32_t length);
     // Takes a block of `length` bytes as the value, held in long form without
     // normalising (frame nodes).
     void AdoptLongValue(quillon::HeapPtr<uint8_t> block, uint32_t length);
+    // The value length read from the file.
     uint32_t GetLength() const { return m_tagData.m_longLength ? m_tagData.m_longLength : m_tagData.m_shortLength; }
+    // The length of the normalised copy in the block: the value and its tail.
+    uint64_t GetNormalizedLength() const { return uint64_t(GetLength()) + m_tagData.m_tail; }
     // The value bytes followed by a NUL (all NUL without value); null on allocation failure.
     quillon::HeapPtr<char> GetValueString() const;
     // Takes the child into the tree (its parent becomes this node); false for null.
@@ -75,7 +82,7 @@ public:
 
 private:
     void NormalizeValue();
-    bool GrowValue(uint32_t newLength, uint8_t fill);
+    bool GrowValue(uint32_t blockSize, uint8_t fill);
 };
 
 class CDicomTag7FE0 : public CDicomTag {

@@ -207,9 +207,10 @@ bool IsTextVR(std::u16string_view vr) {
 bool IsLongLengthVR(std::u16string_view vr) {
     if (vr.size() != 2) return false;
     switch (vr[0]) {
-        case u'O': return vr[1] == u'B' || vr[1] == u'W';
-        case u'S': return vr[1] == u'Q';
-        case u'U': return vr[1] == u'N' || vr[1] == u'T';
+        case u'O':
+            return vr[1] == u'B' || vr[1] == u'D' || vr[1] == u'F' || vr[1] == u'L' || vr[1] == u'V' || vr[1] == u'W';
+        case u'S': return vr[1] == u'Q' || vr[1] == u'V';
+        case u'U': return vr[1] == u'C' || vr[1] == u'N' || vr[1] == u'R' || vr[1] == u'T' || vr[1] == u'V';
         default: return false;
     }
 }

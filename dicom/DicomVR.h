@@ -33,7 +33,8 @@ public:
 
 // False for exactly AT FL FD SL SS UL US OB OW SQ; true for every other text, empty included.
 bool IsTextVR(std::u16string_view vr);
-// True for the five VRs that have a 4-byte length in explicit VR: OB OW SQ UN UT.
+// True for the VRs whose explicit-VR header has two reserved bytes and a
+// 4-byte length: OB OD OF OL OV OW SQ SV UC UN UR UT UV.
 bool IsLongLengthVR(std::u16string_view vr);
 
 // Both parse a NUL-terminated text and may modify it in place.

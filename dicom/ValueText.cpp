@@ -62,7 +62,8 @@ std::u16string ShortTextOrPlaceholder(const CDicomTag& tag, uint32_t length, std
 
 std::u16string CDicomTag::GetValueText(std::u16string_view charsetTerm) const {
     try {
-        const uint32_t length = GetLength();
+        // Text is shown from the normalised copy: the whole value, with its padding.
+        const uint32_t length = uint32_t(GetNormalizedLength());
         if (length == 0) return {};
         const uint8_t* data = m_tagData.m_data.get();
         const std::u16string& vr = m_vr.GetVR();

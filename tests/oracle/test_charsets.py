@@ -10,10 +10,11 @@ form after the trailing padding blanks are removed (pydicom drops them; we
 show them) and with the values of a multi-valued element joined by "\\".
 
 Our decoding differs from pydicom's on purpose in a few places:
-  * A value holding "=" is split into component groups and the groups are
-    read with the code pages of the term's values, the first group with
-    ISO_IR 100 when the term's first value is empty; escape sequences are not
-    interpreted and, in this path, not removed.
+  * Under a multi-valued term, a value holding "=" is split into component
+    groups and the groups are read with the code pages of the term's values,
+    the first group with ISO_IR 100 when the term's first value is empty;
+    escape sequences are not interpreted and, in this path, not removed. A
+    single-valued term reads every group, as pydicom does.
   * Without "=", a term that names Korean (IR 149) has every ESC that is
     followed by at least four bytes removed together with those three bytes;
     a shorter designation at the end stays, and a 3-byte one (ESC ( B) takes

@@ -15,7 +15,11 @@ directories aside):
   * Where `dcdump -v` reads the file to the end (exit 0, no "Error" line), the
     tag offset of every element and item we list, up to and including the
     top-level Pixel Data element and its fragments, equals the offset dcdump
-    prints in its "While reading" part, in the same order. Files on which our
+    prints in its "While reading" part, in the same order, and where the
+    offsets all agree, every element without children ends right before the
+    next entry dcdump prints (its length is the one written in the file, odd
+    or not). On every loaded file, the byte
+    range of an element of defined length ends with the last byte of its value. Files on which our
     reading deliberately differs are listed in OFFSET_DIFFERENCES with the
     reason; for those the script checks the offsets up to the first element of
     the difference and that the difference is still there. Where dcdump gives
@@ -26,6 +30,7 @@ Run with /usr/bin/python3 (Debian's pydicom lives in its dist-packages):
 """
 
 import argparse
+import bisect
 import os
 import re
 import subprocess
@@ -83,12 +88,6 @@ EXPECTED_REJECTIONS = {
     # Item lengths of the Directory Record Sequence are larger than the items:
     # each item swallows elements of the next and the last runs off the end.
     "test_files/dicomdirtests/DICOMDIR-nooffset": ("item lengths larger than their items", ORACLE),
-    # (0064,0009) Vector Grid Data has VR OF, which is not one of the five VRs
-    # with a 4-byte length: its reserved bytes 00 00 are read as a 2-byte
-    # length and the 4-byte length 00000000 that follows is taken as the next
-    # tag, (0000,0000) at the very end of the file, whose header is missing.
-    "test_files/reportsi_with_empty_number_tags.dcm": (
-        "OF element read with a 2-byte length; its 4-byte length becomes a tag with no header after it", None),
 }
 
 # ---------------------------------------------------------------------------
@@ -110,13 +109,16 @@ OFFSET_DIFFERENCES = {
 # quillon-dump
 
 class Node:
-    __slots__ = ("depth", "group", "element", "tag_offset", "parent")
+    __slots__ = ("depth", "group", "element", "tag_offset", "data_offset", "length", "last", "parent")
 
-    def __init__(self, depth, group, element, tag_offset, parent):
+    def __init__(self, depth, group, element, tag_offset, data_offset, length, last, parent):
         self.depth = depth
         self.group = group
         self.element = element
         self.tag_offset = tag_offset
+        self.data_offset = data_offset
+        self.length = length
+        self.last = last
         self.parent = parent
 
 
@@ -150,7 +152,9 @@ def run_dump(dump, path):
         del stack[depth:]
         if len(stack) != depth:
             return "failed", None, "line %d jumps to depth %d" % (number, depth)
-        node = Node(depth, group, element, int(fields[3]), stack[-1] if stack else None)
+        length = UNDEFINED if fields[5] == b"FFFFFFFF" else int(fields[5])
+        node = Node(depth, group, element, int(fields[3]), int(fields[4]), length, int(fields[7]),
+                    stack[-1] if stack else None)
         nodes.append(node)
         stack.append(node)
     return "loaded", nodes, ""
@@ -166,10 +170,41 @@ def our_offsets(nodes):
     return [(n.tag_offset, (n.group, n.element)) for n in nodes if not is_frame_node(n)]
 
 
+def leaf_end_faults(nodes, printed):
+    """Where dcdump prints an entry after an element of defined length that has
+    no children, the first such entry starts right after the element's last
+    byte: the length we read is the one in the file, odd or not."""
+    printed = sorted(set(printed))
+    parents = {id(n.parent) for n in nodes if n.parent is not None}
+    faults = []
+    for n in nodes:
+        if is_frame_node(n) or id(n) in parents or n.length == UNDEFINED:
+            continue
+        at = bisect.bisect_right(printed, n.tag_offset)
+        if at < len(printed) and printed[at] != n.last + 1:
+            faults.append("(%04X,%04X) at %d ends at %d, dcdump's next entry is at %d" % (
+                n.group, n.element, n.tag_offset, n.last, printed[at]))
+    return faults
+
+
+def range_faults(nodes):
+    """Elements of defined length whose byte range does not end with their value
+    as read from the file: the range must cover the value, no more, no less."""
+    faults = []
+    for n in nodes:
+        if is_frame_node(n) or n.length in (0, UNDEFINED):
+            continue
+        if n.last != n.data_offset + n.length - 1:
+            faults.append("(%04X,%04X) at %d: range ends at %d, value of %d bytes at %d" % (
+                n.group, n.element, n.tag_offset, n.last, n.length, n.data_offset))
+    return faults
+
+
 # ---------------------------------------------------------------------------
 # dcdump
 
 ENTRY = re.compile(r"@0x([0-9a-f]+),0x[0-9a-f]+ of 0x[0-9a-f]+: (?:\(0x([0-9a-f]{4}),0x([0-9a-f]{4})\))?")
+UNDEFINED = 0xFFFFFFFF
 TOP_LEVEL_PIXEL_DATA = re.compile(r"^@0x([0-9a-f]+): \(0x7fe0,0x0010\)", re.M)
 ITEM = (0xFFFE, 0xE000)
 DELIMITERS = {(0xFFFE, 0xE00D), (0xFFFE, 0xE0DD)}
@@ -196,18 +231,22 @@ def tag_at(data, offset):
     return (b[0] | b[1] << 8, b[2] | b[3] << 8), (b[0] << 8 | b[1], b[2] << 8 | b[3])
 
 
-def dcdump_offsets(text, data):
+def dcdump_offsets(text, data, printed=None):
     """(offset, tag) of every element and item of the "While reading" part, in
     file order, up to the top-level Pixel Data element and its fragment items.
 
     dcdump prints some entries without their tag (encapsulated pixel data
     before its items, item delimiters): their tag is read from the file at the
-    printed offset, in whichever byte order names a delimiter or pixel data."""
+    printed offset, in whichever byte order names a delimiter or pixel data.
+    When `printed` is a list, it receives the offset of every entry dcdump
+    prints, delimiters and entries after the pixel data included, in order."""
     reading = text.split("******** As read ... ********")[0]
     as_read = text[len(reading):]
     entries = []
     for m in ENTRY.finditer(reading):
         offset = int(m.group(1), 16)
+        if printed is not None:
+            printed.append(offset)
         if m.group(2):
             tag = (int(m.group(2), 16), int(m.group(3), 16))
         else:
@@ -303,9 +342,12 @@ def main():
             problems.append("%s: loaded, but it should be rejected (%s)" % (rel, expected[0]))
             continue
 
+        for fault in range_faults(nodes):
+            problems.append("%s: %s" % (rel, fault))
         clean, text = run_dcdump(path)
         ours = our_offsets(nodes)
-        theirs = dcdump_offsets(text, data)
+        printed = []
+        theirs = dcdump_offsets(text, data, printed)
         if not clean:
             # Where dcdump gives up, it still printed what it read before: the
             # entries before its last one must agree with ours.
@@ -326,6 +368,11 @@ def main():
                 problems.append("%s: element %d differs: ours %s, dcdump %s" % (
                     rel, at, describe(ours[at] if at < len(ours) else None),
                     describe(theirs[at] if at < len(theirs) else None)))
+                continue
+            # Same elements at the same offsets: each also ends where the file says.
+            faults = leaf_end_faults(nodes, printed)
+            if faults:
+                problems.append("%s: %s" % (rel, faults[0]))
             continue
         parting, reason = difference
         if at is None:

@@ -61,7 +61,10 @@ public:
         m_out.push_back(uint8_t(vr[0]));
         m_out.push_back(uint8_t(vr[1]));
         const std::string v(vr, 2);
-        if (v == "OB" || v == "OW" || v == "SQ" || v == "UN" || v == "UT") return u16(0).u32(length);
+        static const char* const kLong[] = {"OB", "OD", "OF", "OL", "OV", "OW", "SQ",
+                                            "SV", "UC", "UN", "UR", "UT", "UV"};
+        for (const char* l : kLong)
+            if (v == l) return u16(0).u32(length);
         return u16(uint16_t(length));
     }
     Writer& element(uint16_t g, uint16_t e, const char* vr, const Bytes& value) {

@@ -286,10 +286,12 @@ TEST(DecodeText, ComponentGroups) {
         {"=", u"", u"="},
         {"===", u"", u"==="},
         {"A\\B=C", u"", u"A\\B=C"},
-        // Without "=" the whole value uses the term; with "=" and a single-valued
-        // (or empty) term the first group is ISO_IR 100, the others the term.
+        // A single-valued term is the character set of every group; with an
+        // empty term the groups are ISO_IR 100.
         {"\xE9", u"ISO_IR 144", u"\u0449"},
-        {"\xE9=\xE9=\xE9", u"ISO_IR 144", u"\u00E9=\u0449=\u0449"},
+        {"\xE9=\xE9=\xE9", u"ISO_IR 144", u"\u0449=\u0449=\u0449"},
+        {"M\xC3\xBCller^Zo\xC3\xAB=\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E", u"ISO_IR 192",
+         u"M\u00FCller^Zo\u00EB=\u5C71\u7530^\u592A\u90CE"},
         {"\x80", u"", u"\u20AC"},
         {"\x80=\x80", u"", u"\u0080=\u0080"},
         // One term value per group; empty values take the one before.
@@ -308,7 +310,7 @@ TEST(DecodeText, ComponentGroups) {
         // No designation is removed in the group path.
         {"A=\x1B$)C\xB1\xE8", u"\\ISO 2022 IR 149", u"A=\x1B$)C\uAE40"},
         // Undefined bytes per group.
-        {"\xA1=\xA1", u"ISO_IR 138", u"\u00A1=\uFFFD"},
+        {"\xA1=\xA1", u"\\ISO_IR 138", u"\u00A1=\uFFFD"},
     };
     for (const Case& c : cases) EXPECT_EQ(DecodeText(c.bytes, c.term), c.text) << Hex(c.bytes) << " / " << U8(c.term);
 }

@@ -169,6 +169,38 @@ TEST_F(DocProperties, RootAndNoDocument) {
     EXPECT_EQ(doc.Properties(doc.Records().size()).highlight, HighlightRequest::Clear);
 }
 
+// Lengths and ranges follow the lengths written in the file: a 26-byte date
+// list keeps its 26 bytes (all three dates shown, every byte its own), an
+// odd value's range stops before the next element's tag.
+TEST_F(DocProperties, LengthsAndRangesAsWrittenInTheFile) {
+    testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+    testdicom::StudyElements(w);
+    const uint64_t dates = w.size();
+    w.text(0x0008, 0x0021, "DA", "20090304\\20090305\\20090306");
+    const uint64_t odd = w.size();
+    w.text(0x0009, 0x1001, "LO", "abcde");
+    const uint64_t next = w.size();
+    w.text(0x0010, 0x0030, "DA", "20010101");
+    Open(w.bytes());
+    const ElementProperties da = doc.Properties(IndexOf(doc, 0x0008, 0x0021));
+    EXPECT_EQ(da.values[5], u"26");
+    EXPECT_EQ(da.values[6], u"20090304\\20090305\\20090306");
+    EXPECT_EQ(da.first, dates);
+    EXPECT_EQ(da.last, dates + 8 + 26 - 1);
+    const ElementProperties lo = doc.Properties(IndexOf(doc, 0x0009, 0x1001));
+    EXPECT_EQ(lo.values[5], u"5");
+    EXPECT_EQ(lo.last, odd + 8 + 5 - 1);
+    for (uint64_t at : {dates + 8 + 25, odd + 12}) {
+        SCOPED_TRACE(at);
+        const auto found = doc.RecordAtOffset(at);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(doc.Range(*found).first, at == odd + 12 ? odd : dates);
+    }
+    const auto found = doc.RecordAtOffset(next);
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(doc.Records()[*found].element->Is(0x0010, 0x0030));
+}
+
 // The element under a byte is the outermost one that holds it.
 TEST_F(DocProperties, RecordAtOffsetIsTheOutermostElement) {
     Open(doctest_files::SequenceFile());

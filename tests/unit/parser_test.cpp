@@ -26,16 +26,19 @@ Bytes ValueOf(const CDicomTag* t) {
 // ---------------------------------------------------------------------------
 // Element model
 
-TEST(ElementModel, SetValueNormalisesByVR) {
+TEST(ElementModel, SetValueKeepsTheFileLengthAndNormalisesTheBlock) {
+    // The length stays the one read from the file; the block may carry a
+    // normalised tail after it (padding, a short date filled to 8 bytes).
     struct Case {
         const char* vr;
         std::string value;
-        std::string stored;
+        std::string block;  // the first bytes of the block, tail included
         bool longForm;
     };
     const Case cases[] = {
-        {"DA", "20010203\\", "20010203\\ ", false},  // 9 bytes -> 10
-        {"DA", "200102", "200102  ", false},         // 6 bytes -> 8
+        {"DA", "20010203\\", "20010203\\ ", false},                                     // 9 bytes, padded tail
+        {"DA", "200102", "200102  ", false},                                            // 6 bytes, filled to 8
+        {"DA", "20090304\\20090305\\20090306", "20090304\\20090305\\20090306", false},  // 26 bytes stay
         {"UI", "1.2.840.10008.1.2.1", std::string("1.2.840.10008.1.2.1\0", 20), false},
         {"UI", "1.2.3A", "1.2.30", false},  // letters become '0'
         {"PN", "Doe^J", "Doe^J ", false},
@@ -46,26 +49,32 @@ TEST(ElementModel, SetValueNormalisesByVR) {
         {"LO", std::string(64, 'x'), std::string(64, 'x'), false},
         {"LO", std::string(70000, 'x'), std::string(70000, 'x'), true},
         {"SQ", "abcd", "abcd", true},
+        {"OL", "abcd", "abcd", true},
+        {"UC", "abc", "abc ", true},
+        {"UR", "http://x", "http://x", true},
+        {"OD", "abcdefgh", "abcdefgh", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.vr) + " " + std::to_string(c.value.size()));
         CDicomTag t(0x0009, 0x1001);
         t.SetVR(std::u16string(c.vr, c.vr + 2));
         ASSERT_TRUE(t.SetValue(reinterpret_cast<const uint8_t*>(c.value.data()), uint32_t(c.value.size())));
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.GetData()), t.GetLength()), c.stored);
+        EXPECT_EQ(t.GetLength(), c.value.size());
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.GetData()), c.block.size()), c.block);
         EXPECT_EQ(t.m_tagData.m_longLength != 0, c.longForm);
         EXPECT_TRUE(t.m_tagData.m_longLength == 0 || t.m_tagData.m_shortLength == 0);
     }
 }
 
-TEST(ElementModel, OddShortValueAtTheLimitMovesToLongForm) {
-    // 65535 bytes padded to 65536 no longer fits the 16-bit length.
+TEST(ElementModel, OddShortValueAtTheLimitKeepsItsLength) {
+    // 65535 bytes keep their 16-bit length; the padding blank is only in the block.
     CDicomTag t(0x0009, 0x1001);
     t.SetVR(u"LO");
     const std::string v(65535, 'a');
     ASSERT_TRUE(t.SetValue(reinterpret_cast<const uint8_t*>(v.data()), uint32_t(v.size())));
-    EXPECT_EQ(t.GetLength(), 65536u);
-    EXPECT_EQ(t.m_tagData.m_shortLength, 0u);
+    EXPECT_EQ(t.GetLength(), 65535u);
+    EXPECT_EQ(t.m_tagData.m_longLength, 0u);
+    EXPECT_EQ(t.GetData()[65535], ' ');
 }
 
 TEST(ElementModel, SetValueWithNothingKeepsThePreviousValue) {
@@ -247,9 +256,10 @@ TEST(Parser, ExplicitHeaders) {
     // OB whose reserved bytes are 0x0004: a 2-byte length of 4 and an 8-byte header.
     const size_t shortObAt = w.size();
     w.tag(0x0009, 0x1002).raw(std::string("OB")).u16(4).raw(Bytes{9, 8, 7, 6});
-    // UC is not one of the five: its reserved bytes are its length (0), and
-    // its 4-byte length is then read as the next tag (0004,0000) -> length 0.
-    w.tag(0x0009, 0x1003).raw(std::string("UC")).u16(0).u32(0x00000004);
+    // An unknown two-letter code keeps the 2-byte length: its reserved bytes
+    // are its length (0), and its 4-byte length is then read as the next tag
+    // (0004,0000) -> length 0.
+    w.tag(0x0009, 0x1003).raw(std::string("XX")).u16(0).u32(0x00000004);
     w.raw(std::string("OB")).u16(0);  // ... VR OB, length 0 of that odd "tag"
     w.u32(0);
     CDicomFile f;
@@ -265,10 +275,39 @@ TEST(Parser, ExplicitHeaders) {
     const CDicomTag* pn = f.Find(0x0010, 0x0010);
     EXPECT_EQ(f.HeaderSize(pn), 8u);
     EXPECT_EQ(f.TagOffset(pn), pn->m_dataOffset - 8);
-    const CDicomTag* uc = f.Find(0x0009, 0x1003);
-    ASSERT_TRUE(uc);
-    EXPECT_EQ(uc->GetLength(), 0u);
+    const CDicomTag* unknown = f.Find(0x0009, 0x1003);
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->GetLength(), 0u);
     EXPECT_TRUE(f.Find(0x0004, 0x0000));
+}
+
+TEST(Parser, ModernVRsHaveReservedBytesAndAFourByteLength) {
+    // Each of these is written with a 12-byte header; read with an 8-byte one,
+    // its reserved bytes would become its length and the rest of the file lost.
+    const char* const vrs[] = {"OD", "OF", "OL", "OV", "SV", "UC", "UR", "UV"};
+    Writer w = Part10(kExplicitLE);
+    StudyElements(w);
+    std::vector<size_t> at;
+    uint16_t element = 0x1001;
+    for (const char* vr : vrs) {
+        at.push_back(w.size());
+        w.element(0x0009, element++, vr, {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'});
+    }
+    w.text(0x0010, 0x0030, "DA", "20010101");
+    CDicomFile f;
+    ASSERT_TRUE(Load(f, w));
+    element = 0x1001;
+    for (size_t i = 0; i < std::size(vrs); ++i) {
+        SCOPED_TRACE(vrs[i]);
+        const CDicomTag* e = f.Find(0x0009, element++);
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->GetLength(), 8u);
+        EXPECT_EQ(f.HeaderSize(e), 12u);
+        EXPECT_EQ(f.TagOffset(e), at[i]);
+        EXPECT_EQ(f.Extent(e), 20u);
+        EXPECT_EQ(f.ElementRange(e).second, at[i] + 19);
+    }
+    EXPECT_TRUE(f.Find(0x0010, 0x0030));
 }
 
 TEST(Parser, BigEndianValuesAreSwappedByVR) {
@@ -383,20 +422,27 @@ TEST(Parser, EmptySequences) {
     EXPECT_TRUE(definedEmpty->m_children.empty());
 }
 
-TEST(Parser, DefinedLengthItemIsRemeasuredWithPadding) {
+TEST(Parser, DefinedLengthItemKeepsTheLengthsOfTheFile) {
     // A defined-length sequence and item whose element has an odd length in
-    // the file: the item length becomes the padded sum.
+    // the file: measuring the item gives back the length the file wrote.
     Writer w = Part10(kExplicitLE);
     StudyElements(w);
     const uint32_t inner = 8 + 5;  // LO of 5 bytes
+    const size_t sequenceAt = w.size();
     w.header(0x0008, 0x1140, "SQ", 8 + inner);
     w.item(inner).text(0x0009, 0x1001, "LO", "abcde");
     w.text(0x0010, 0x0030, "DA", "20010101");
     CDicomFile f;
     ASSERT_TRUE(Load(f, w));
-    CDicomTag* item = f.Find(0x0008, 0x1140)->m_children[0].get();
-    EXPECT_EQ(item->GetLength(), 14u);
-    EXPECT_EQ(f.Extent(item), 22u);
+    CDicomTag* sequence = f.Find(0x0008, 0x1140);
+    CDicomTag* item = sequence->m_children[0].get();
+    EXPECT_EQ(item->GetLength(), 13u);
+    EXPECT_EQ(f.Extent(item), 21u);
+    const CDicomTag* odd = item->m_children[0].get();
+    EXPECT_EQ(odd->GetLength(), 5u);
+    // The odd value's range ends with its last byte, not on the next tag.
+    EXPECT_EQ(f.ElementRange(odd).second, odd->m_dataOffset + 4);
+    EXPECT_EQ(f.ElementRange(sequence).second, sequenceAt + 12 + 8 + inner - 1);
 }
 
 TEST(Parser, ItemLengthsAreSettledByTheLoadNotByQueries) {
@@ -420,7 +466,7 @@ TEST(Parser, ItemLengthsAreSettledByTheLoadNotByQueries) {
          },
          0x1140,
          {0},
-         14},
+         13},
         {"item of 13 bytes (UT of 5) in an undefined-length UN sequence: implicit VR",
          [](Writer& w) {
              w.header(0x0009, 0x1010, "UN", kUndefinedLength);
@@ -431,7 +477,7 @@ TEST(Parser, ItemLengthsAreSettledByTheLoadNotByQueries) {
          },
          0x1010,
          {0},
-         8 + 6},
+         8 + 5},
         {"item two undefined-length levels down",
          [](Writer& w) {
              w.header(0x0008, 0x1140, "SQ", kUndefinedLength).item(kUndefinedLength);
@@ -441,7 +487,7 @@ TEST(Parser, ItemLengthsAreSettledByTheLoadNotByQueries) {
          },
          0x1140,
          {0, 0, 0},
-         14},
+         13},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
