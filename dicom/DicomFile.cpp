@@ -35,6 +35,7 @@ void CDicomFile::Reset() {
 }
 
 bool CDicomFile::Load(const std::filesystem::path& path) {
+    m_problems.Clear();
     Reset();
     // Only regular files: a directory, a pipe or a device has no size to read.
     // Opened without blocking, because opening a named pipe for reading would
@@ -55,34 +56,31 @@ bool CDicomFile::Load(const std::filesystem::path& path) {
         Reset();
         return false;
     }
-    if (!RecogniseAndParse()) {
-        Reset();
-        return false;
-    }
+    if (!RecogniseAndParse()) return Refuse();
     return FinishLoad();
 }
 
 bool CDicomFile::LoadMemory(const uint8_t* data, std::size_t size) {
+    m_problems.Clear();
     Reset();
-    if (!AttachMemory(data, size) || !RecogniseAndParse()) {
-        Reset();
-        return false;
-    }
+    if (!AttachMemory(data, size) || !RecogniseAndParse()) return Refuse();
     return FinishLoad();
 }
 
+bool CDicomFile::Refuse(const char* reason) {
+    if (!m_problems.Stopped()) Stop(Position(), 0, 0, reason ? reason : "the bytes here cannot be read as a data set");
+    m_problems.ForgetNodes();
+    Reset();
+    return false;
+}
+
 bool CDicomFile::FinishLoad() {
-    if (m_tags.size() < quillon::rules::kMinimumElements) {
-        Reset();
-        return false;
-    }
+    if (m_tags.size() < quillon::rules::kMinimumElements)
+        return Refuse("fewer elements than a DICOM file has: not taken for one");
     ReleaseSource();
     SettleItemLengths();
     LoadPixelModule(m_tags);
-    if (IsPaletteColor() && !LoadPaletteLuts(m_tags)) {
-        Reset();
-        return false;
-    }
+    if (IsPaletteColor() && !LoadPaletteLuts(m_tags)) return Refuse("the palette colour lookup tables cannot be read");
     return true;
 }
 
@@ -97,11 +95,13 @@ bool CDicomFile::RecogniseAndParse() {
     }
     uint8_t head[quillon::rules::kPreambleAndMagic];
     if (!CopyAt(0, head, sizeof head)) return false;
-    if (quillon::rules::HasRefusedSignature(head)) return false;
+    if (quillon::rules::HasRefusedSignature(head))
+        return Stop(0, 0, 0, "a file with this signature is not a DICOM file");
     if (std::memcmp(head + 128, "DICM", 4) == 0) {
         m_hasPreamble = true;
         SeekTo(quillon::rules::kPreambleAndMagic);
-        if (!LittleEndianTagTest() && !BigEndianTagTest()) return false;
+        if (!LittleEndianTagTest() && !BigEndianTagTest())
+            return Stop(Position(), 0, 0, "the first tag of the file meta information is implausible");
         if (!ReadMetaInformation()) return false;
         ApplyTransferSyntax();
         return ReadDataSet();
@@ -112,8 +112,17 @@ bool CDicomFile::RecogniseAndParse() {
     m_littleEndian = LittleEndianTagTest();
     if (!m_littleEndian && !BigEndianTagTest()) return false;
     if (!m_explicitVR || !quillon::rules::kRetryBareDataSetAsImplicit) return ReadDataSet();
+    const std::size_t before = m_problems.Size();
     if (ReadDataSet()) return true;
-    // Taken as explicit VR and failed: start again as implicit VR.
+    // Taken as explicit VR and failed: start again as implicit VR. What the
+    // abandoned parse found goes, but where it stopped is said.
+    std::string stopped = "read as explicit VR, the data set stopped";
+    if (m_problems.Stopped()) {
+        const SLoadProblem& stop = m_problems.All().back();
+        stopped += " at offset " + std::to_string(stop.offset) + " (" + stop.text + ")";
+    }
+    m_problems.Truncate(before);
+    Note(ProblemCode::ImplicitRetry, 0, 0, 0, nullptr, stopped + "; it is read again as implicit VR");
     RemoveAll();
     ClearPixelModule();
     m_rescaleSlope = 1.0;

@@ -11,7 +11,8 @@ public:
     CDicomFile();
     ~CDicomFile() override;
 
-    // Reads and parses the file. True: loaded. False: the object is reset.
+    // Reads and parses the file. True: loaded. False: the object is reset,
+    // and Problems() says where and why the parse stopped.
     bool Load(const std::filesystem::path& path);
     // The same from bytes already in memory (copied); used by tools and tests.
     bool LoadMemory(const uint8_t* data, std::size_t size);
@@ -21,4 +22,7 @@ public:
 private:
     bool RecogniseAndParse();
     bool FinishLoad();
+    // A refused load: says where the parse stopped (when nothing said it yet),
+    // keeps the problems without their nodes, resets the object; false.
+    bool Refuse(const char* reason = nullptr);
 };

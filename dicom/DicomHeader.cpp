@@ -3,7 +3,9 @@
 #include "dicom/DicomHeader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <string>
 
 #include "dicom/LoaderRules.h"
 
@@ -144,19 +146,28 @@ bool CDicomHeader::BigEndianTagTest() const {
 // File meta information and transfer syntax
 
 bool CDicomHeader::ReadMetaInformation() {
+    PendingGroupLength groupLength;
     for (;;) {
         uint16_t group, element;
-        if (!ReadTag(group, element)) return false;
+        if (!ReadTag(group, element)) return Stop(m_position, 0, 0, "the file ends inside the file meta information");
         if (group != 0x0002) {
+            CheckGroupLength(groupLength, group, m_position - 4);
             m_position -= 4;
             m_explicitVR = false;
             return true;
         }
+        const uint64_t tagOffset = m_position - 4;
         std::unique_ptr<CDicomTag> node(new CDicomTag(group, element));
-        if (!ReadElementHeader(node.get())) return false;
+        if (!ReadElementHeader(node.get()))
+            return Stop(tagOffset, group, element, "the element header runs past the end of the file");
         const uint32_t length = node->GetLength();
-        if (!CanRead(length)) return false;
+        if (!CanRead(length)) {
+            Note(ProblemCode::Truncated, tagOffset, group, element, nullptr,
+                 "the value of " + std::to_string(length) + " bytes runs past the end of the file");
+            return Stop(tagOffset, group, element, "the last element is cut off by the end of the file");
+        }
         if (length != 0 && !ReadValue(node.get())) return false;
+        if (element == 0x0000 && length == 4) groupLength = {node.get(), m_position + length};
         Add(std::move(node));
         m_position += length;
     }
@@ -194,10 +205,31 @@ bool CDicomHeader::ReadDataSet() {
         }
     } scope(*this);
     uint16_t group, element;
-    if (!ReadTag(group, element)) return false;
+    const auto tagStop = [this] {
+        const uint64_t left = m_fileSize - m_position;
+        return Stop(m_position, 0, 0,
+                    left == 0 ? std::string("the file ends where an element is expected")
+                              : std::to_string(left) + " bytes after the last element, too few for a tag");
+    };
+    if (!ReadTag(group, element)) return tagStop();
+    PendingGroupLength groupLength;
+    uint32_t previousTag = 0;
+    // The end of the data set: a group length still open is checked against it.
+    const auto finish = [this, &groupLength] {
+        CheckGroupLength(groupLength, 0xFFFF, m_position);
+        return true;
+    };
     for (;;) {
-        if (quillon::rules::IsStrayGroup0000(m_tags.size(), group)) return false;
-        if (group == quillon::rules::kRefusedGroup) return false;
+        const uint64_t tagOffset = m_position - 4;
+        CheckGroupLength(groupLength, group, tagOffset);
+        if (quillon::rules::IsStrayGroup0000(m_tags.size(), group))
+            return Stop(tagOffset, group, element, "group 0000 after the first elements: the bytes are no data set");
+        if (group == quillon::rules::kRefusedGroup)
+            return Stop(tagOffset, group, element, "group 8000 is never an element: the bytes are no data set");
+        const uint32_t tag = uint32_t(group) << 16 | element;
+        if (tag < previousTag)
+            Note(ProblemCode::TagOrder, tagOffset, group, element, nullptr, "the tag is lower than the one before it");
+        previousTag = tag;
         const bool isPixelData = group == 0x7FE0 && element == 0x0010;
         std::unique_ptr<CDicomTag> node;
         if (isPixelData) {
@@ -208,11 +240,13 @@ bool CDicomHeader::ReadDataSet() {
         }
         const std::size_t noted = m_undefinedLength.size();
         m_switchedToImplicit = false;
-        if (!ReadElementHeader(node.get())) return false;
+        if (!ReadElementHeader(node.get()))
+            return Stop(tagOffset, group, element, "the element header runs past the end of the file");
         const uint32_t length = node->GetLength();
 
         if (IsSequence(node.get(), m_explicitVR)) {
-            if (!ReadSequence(node.get())) return false;
+            if (!ReadSequence(node.get()))
+                return Stop(tagOffset, group, element, "the sequence cannot be read to its end");
             // Its items were settled as they were read, in the encoding that
             // SettleItemLengths measures them in, unless a UN sequence read
             // them as implicit VR inside explicit VR: then they are left to it.
@@ -221,43 +255,64 @@ bool CDicomHeader::ReadDataSet() {
                 m_settledIn[m_explicitVR] = true;
             }
             Add(std::move(node));
-            if (m_position == m_fileSize) return true;
-            if (!ReadTag(group, element)) return false;
+            if (m_position == m_fileSize) return finish();
+            if (!ReadTag(group, element)) return tagStop();
             continue;
         }
         if (isPixelData && (!IsUncompressed() || length == kUndefinedLength)) {
-            if (!ReadEncapsulatedPixelData(node.get())) return false;
+            if (!ReadEncapsulatedPixelData(node.get()))
+                return Stop(tagOffset, group, element, "the encapsulated pixel data cannot be read to its end");
+            CheckOffsetTable(node.get());
             Add(std::move(node));
-            return true;
+            CheckTrailingBytes();
+            return finish();
         }
-        if (!CanRead(length)) return false;
-        if (length != 0 && !ReadValue(node.get())) return false;
+        if (!CanRead(length)) {
+            Note(ProblemCode::Truncated, tagOffset, group, element, nullptr,
+                 "the value of " + std::to_string(length) + " bytes runs past the end of the file (" +
+                     std::to_string(m_fileSize - m_position) + " bytes left)");
+            return Stop(tagOffset, group, element, "the last element is cut off by the end of the file");
+        }
+        if (isPixelData) CheckPixelDataLength(node.get(), tagOffset);
+        if (length != 0 && !ReadValue(node.get())) {
+            if (isPixelData) return Stop(tagOffset, group, element, "the file holds fewer bytes than the frames need");
+            return false;
+        }
         if (isPixelData && !m_explicitVR) {
             const CDicomTag* bitsAllocated = Find(0x0028, 0x0100);
             if (bitsAllocated && bitsAllocated->GetIntValue() > 8) node->SetVR(u"OW");
         }
+        if (element == 0x0000 && length == 4) groupLength = {node.get(), m_position + length};
         Add(std::move(node));
         if (!m_hasPreamble && group == 0x0002 && element == 0x0010) ApplyTransferSyntax();
         m_position += length;
-        if (m_position == m_fileSize || isPixelData) return true;
-        if (!ReadTag(group, element)) return false;
+        if (isPixelData) CheckTrailingBytes();
+        if (m_position == m_fileSize || isPixelData) return finish();
+        if (!ReadTag(group, element)) return tagStop();
     }
 }
 
 bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
+    const uint64_t tagOffset = m_position - 4;
     if (m_explicitVR) {
         uint8_t vr[2];
         if (!ReadBytes(vr, 2)) return false;
         const char16_t text[2] = {char16_t(vr[0]), char16_t(vr[1])};
+        // The dictionary's VR, before the file's replaces it.
+        const std::u16string& known = element->m_vr.GetDeclaredVR();
+        const bool differs = known.size() == 2 &&
+                             (known[0] != char16_t(std::toupper(vr[0])) || known[1] != char16_t(std::toupper(vr[1])));
         element->SetVR(std::u16string_view(text, 2));
         uint16_t shortLength;
         if (!Read16(shortLength)) return false;
         uint32_t longLength = 0;
-        if (shortLength == 0 && IsLongLengthVR(element->m_vr.GetDeclaredVR())) {
+        const bool longVR = IsLongLengthVR(element->m_vr.GetDeclaredVR());
+        if (shortLength == 0 && longVR) {
             if (!Read32(longLength)) return false;
         }
         element->m_tagData.m_shortLength = shortLength;
         element->m_tagData.m_longLength = longLength;
+        if (differs || (longVR && shortLength != 0)) CheckHeader(element, tagOffset, text, shortLength);
     } else {
         uint8_t b[4];
         if (!ReadBytes(b, 4)) return false;
@@ -273,6 +328,9 @@ bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
     if (element->m_tagData.m_data && element->GetLength() != 0) element->m_tagData.m_data.reset();
     element->m_dataOffset = m_position;
     NoteLength(element);
+    if ((element->GetLength() & 1) != 0 && element->GetLength() != kUndefinedLength)
+        Note(ProblemCode::OddLength, tagOffset, element->m_group, element->m_element, element,
+             "the value length " + std::to_string(element->GetLength()) + " is odd");
     return true;
 }
 
@@ -286,6 +344,9 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
         if (PeekDelimiter(0xE0DD)) return SkipDelimiter();
         const bool unknownVR = sequence->m_vr.GetVR() == u"UN";
         if (unknownVR && m_explicitVR) m_switchedToImplicit = true;
+        if (unknownVR)
+            Note(ProblemCode::UNSequence, sequence->m_dataOffset - (m_explicitVR ? 12 : 8), sequence->m_group,
+                 sequence->m_element, sequence, "a UN element of undefined length is read as implicit VR items");
         const bool itemsExplicitVR = unknownVR ? false : m_explicitVR;
         uint64_t sum = 0;
         for (;;) {
@@ -322,6 +383,11 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
             if (itemLength != 0 && !ReadItem(item.get())) return false;
             sum += SettleItem(item.get());
             sequence->AddChild(std::move(item));
+            if (sum > length)
+                Note(ProblemCode::LengthMismatch, sequence->m_dataOffset - (m_explicitVR ? 12 : 8), sequence->m_group,
+                     sequence->m_element, sequence,
+                     "the items end " + std::to_string(sum - length) + " bytes after the sequence length " +
+                         std::to_string(length));
             if (sum >= length) {
                 if (m_parsing && m_depth > kRememberedDepth) m_itemsExtents[sequence] = {sum, m_explicitVR};
                 return true;
@@ -333,7 +399,7 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
             sequence->m_tagData.m_shortLength = 0;
             return true;
         } else {
-            return false;
+            return Stop(m_position - 4, group, element, "a tag other than an item inside a sequence");
         }
     }
 }
@@ -356,15 +422,31 @@ bool CDicomHeader::ReadItem(CDicomTag* item) {
         if (step == ItemStep::Failed) return false;
         if (step == ItemStep::FileEnded) return true;
     }
+    if (m_position > end)
+        Note(ProblemCode::LengthMismatch, item->m_dataOffset - 8, item->m_group, item->m_element, item,
+             "the item's last element ends " + std::to_string(m_position - end) + " bytes after the item length " +
+                 std::to_string(length));
     return true;
 }
 
 CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
     uint16_t group, element;
-    if (!ReadTag(group, element)) return ItemStep::Failed;
+    if (!ReadTag(group, element)) {
+        Stop(m_position, 0, 0, "the file ends inside an item");
+        return ItemStep::Failed;
+    }
+    const uint64_t tagOffset = m_position - 4;
+    if (!item->m_children.empty()) {
+        const CDicomTag* before = item->m_children.back().get();
+        if ((uint32_t(group) << 16 | element) < (uint32_t(before->m_group) << 16 | before->m_element))
+            Note(ProblemCode::TagOrder, tagOffset, group, element, nullptr, "the tag is lower than the one before it");
+    }
     std::unique_ptr<CDicomTag> node(new CDicomTag(group, element));
     node->m_parent = item;
-    if (!ReadElementHeader(node.get())) return ItemStep::Failed;
+    if (!ReadElementHeader(node.get())) {
+        Stop(tagOffset, group, element, "the element header runs past the end of the file");
+        return ItemStep::Failed;
+    }
     const uint32_t length = node->GetLength();
     const bool nested = (node->m_tagData.m_longLength == kUndefinedLength && group == 0x7FE0 && element == 0x0010) ||
                         IsSequence(node.get(), m_explicitVR);
@@ -376,10 +458,20 @@ CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
         item->AddChild(std::move(node));
         return m_position == m_fileSize ? ItemStep::FileEnded : ItemStep::Read;
     }
-    if (!CanRead(length)) return ItemStep::Failed;
+    if (!CanRead(length)) {
+        Note(ProblemCode::Truncated, tagOffset, group, element, nullptr,
+             "the value of " + std::to_string(length) + " bytes runs past the end of the file (" +
+                 std::to_string(m_fileSize - m_position) + " bytes left)");
+        Stop(tagOffset, group, element, "the last element is cut off by the end of the file");
+        return ItemStep::Failed;
+    }
     if (length != 0 && !ReadValue(node.get())) return ItemStep::Failed;
     item->AddChild(std::move(node));
     m_position += length;
+    if (m_position == m_fileSize && item->GetLength() != kUndefinedLength &&
+        m_position < item->m_dataOffset + item->GetLength())
+        Note(ProblemCode::Truncated, item->m_dataOffset - 8, item->m_group, item->m_element, item,
+             "the file ends inside the item");
     return ItemStep::Read;
 }
 
@@ -391,6 +483,7 @@ bool CDicomHeader::ReadValue(CDicomTag* element) {
     if (!CanRead(length)) return false;
     if (m_littleEndian && m_buffer) {
         if (!FillTo(m_position + length)) return false;
+        CheckValue(element, m_buffer.get() + m_position, length);
         return element->SetValue(m_buffer.get() + m_position, length);
     }
     HeapPtr<uint8_t> copy(static_cast<uint8_t*>(AllocBlock(length)));
@@ -399,6 +492,7 @@ bool CDicomHeader::ReadValue(CDicomTag* element) {
         const unsigned unit = SwapUnitFor(element->m_vr.GetVR());
         if (unit > 1) SwapUnits(copy.get(), length, unit);
     }
+    CheckValue(element, copy.get(), length);
     return element->SetValue(copy.get(), length);
 }
 
@@ -437,8 +531,9 @@ bool CDicomHeader::ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16
 
 bool CDicomHeader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
     pixelData->m_dataOffset = m_position;
-    uint16_t group, element;
-    if (!ReadTag(group, element) || group != 0xFFFE || element != 0xE000) return false;
+    uint16_t group = 0, element = 0;
+    if (!ReadTag(group, element) || group != 0xFFFE || element != 0xE000)
+        return Stop(pixelData->m_dataOffset, 0x7FE0, 0x0010, "the encapsulated pixel data does not start with an item");
     if (!ReadFragmentItem(pixelData, group, element, nullptr)) return false;
 
     const uint32_t length = pixelData->GetLength();

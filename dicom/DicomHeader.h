@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "dicom/LoadProblems.h"
 #include "dicom/TagArray.h"
 #include "dicom/TransferSyntax.h"
 
@@ -61,14 +62,33 @@ public:
     bool IsMonochrome2() const;
     bool IsMonochrome() const;
 
+    // What the last load found wrong, kept also after a refused load.
+    const CLoadProblems& Problems() const { return m_problems; }
+
     // Encoding of the data set (after the load: of the main data set).
     bool m_hasPreamble = false;
     bool m_explicitVR = true;
     bool m_littleEndian = true;
 
 protected:
-    // Back to the reset state: no elements, no bytes, default encoding.
+    // Back to the reset state: no elements, no bytes, default encoding. The
+    // problems stay: a refused load keeps them.
     void ResetHeader();
+
+    // The problems report (LoadProblems.h): recording never changes what the
+    // parser builds. Stop records where and why the parse stops (the first
+    // stop counts) and returns false.
+    CLoadProblems m_problems;
+    void Note(ProblemCode code, uint64_t offset, uint16_t group, uint16_t element, const CDicomTag* node,
+              std::string text) {
+        m_problems.Add(code, offset, group, element, node, std::move(text));
+    }
+    bool Stop(uint64_t offset, uint16_t group, uint16_t element, std::string text) {
+        if (!m_problems.Stopped())
+            m_problems.Add(ProblemCode::Stopped, offset, group, element, nullptr, std::move(text));
+        return false;
+    }
+    uint64_t Position() const { return m_position; }
 
     // --- the bytes of the file (DicomHeaderSource.cpp) ---
     // Reads the open file as the parse advances; the header owns and closes it.
@@ -137,6 +157,18 @@ private:
     bool ReadNativeFrames(CDicomTag7FE0* pixelData);
     bool ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_t element, uint64_t* sum);
     bool InsideUndefinedUNSequence(const CDicomTag* element) const;
+    // Problem checks of an element whose header (and value) was just read.
+    void CheckHeader(const CDicomTag* element, uint64_t tagOffset, const char16_t* fileVR, uint16_t shortLength);
+    void CheckValue(const CDicomTag* element, const uint8_t* bytes, uint32_t length);
+    void CheckOffsetTable(const CDicomTag* pixelData);
+    void CheckPixelDataLength(const CDicomTag* pixelData, uint64_t tagOffset);
+    void CheckTrailingBytes();
+    // A group length element waiting for the end of its group (top level).
+    struct PendingGroupLength {
+        const CDicomTag* node = nullptr;
+        uint64_t from = 0;  // first byte after the group length element
+    };
+    void CheckGroupLength(PendingGroupLength& pending, uint16_t nextGroup, uint64_t nextTagOffset);
     const CDicomTag* FindTopLevelPixelData() const;
     std::u16string VocabularyText(uint16_t group, uint16_t element, bool* present) const;
 

@@ -11,6 +11,9 @@
 // thumbnail of every frame that has one (NNNN the frame index from 0).
 // quillon-dump --frame-samples K FILE writes frame K's stored samples as the
 // decoder hands them to the display conversion (a native frame's bytes).
+// quillon-dump --problems FILE prints what the loader found wrong, one line
+// per problem: offset, tag, code, sentence (TAB-separated); for a refused
+// file the problems found before the stop, its last line where it stopped.
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -164,8 +167,24 @@ int WriteFrameSamples(const CDicomFile& file, std::size_t frame) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+int PrintProblems(const CLoadProblems& problems) {
+    std::string out;
+    for (const SLoadProblem& p : problems.All()) {
+        char head[64];
+        std::snprintf(head, sizeof head, "%llu\t%04X,%04X\t", static_cast<unsigned long long>(p.offset), p.group,
+                      p.element);
+        out += head;
+        out += ProblemCodeName(p.code);
+        out += '\t';
+        out += p.text;
+        out += '\n';
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 const char kUsage[] =
-    "usage: quillon-dump [--pixel-module | --thumbnails DIR | --frame-samples K] FILE\n"
+    "usage: quillon-dump [--pixel-module | --problems | --thumbnails DIR | --frame-samples K] FILE\n"
     "       quillon-dump --help | --version\n";
 
 int Usage(const char* problem) {
@@ -176,7 +195,7 @@ int Usage(const char* problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    enum class Mode { Tree, PixelModule, Thumbnails, FrameSamples } mode = Mode::Tree;
+    enum class Mode { Tree, PixelModule, Problems, Thumbnails, FrameSamples } mode = Mode::Tree;
     std::string modeArgument;
     const char* fileArg = nullptr;
     bool options = true;
@@ -193,6 +212,8 @@ int main(int argc, char** argv) {
                 "\n"
                 "  --pixel-module     print the image pixel description instead, as one line of\n"
                 "                     TAB-separated key=value pairs\n"
+                "  --problems         print what the loader found wrong instead, one line per\n"
+                "                     problem: offset, tag, code, sentence; also for a refused file\n"
                 "  --thumbnails DIR   write DIR/thumb-NNNN.png, the 128 x 128 thumbnail of every\n"
                 "                     frame that has one (NNNN: the frame index from 0)\n"
                 "  --frame-samples K  write frame K's stored samples, as the decoder hands them\n"
@@ -207,10 +228,13 @@ int main(int argc, char** argv) {
             std::printf("quillon-dump %s\n", QUILLON_VERSION);
             return std::fflush(stdout) == 0 ? 0 : 1;
         } else if (options && mode != Mode::Tree &&
-                   (arg == "--pixel-module" || arg == "--thumbnails" || arg == "--frame-samples")) {
-            return Usage("only one of --pixel-module, --thumbnails and --frame-samples can be given");
+                   (arg == "--pixel-module" || arg == "--problems" || arg == "--thumbnails" ||
+                    arg == "--frame-samples")) {
+            return Usage("only one of --pixel-module, --problems, --thumbnails and --frame-samples can be given");
         } else if (options && arg == "--pixel-module") {
             mode = Mode::PixelModule;
+        } else if (options && arg == "--problems") {
+            mode = Mode::Problems;
         } else if (options && (arg == "--thumbnails" || arg == "--frame-samples")) {
             if (i + 1 >= argc) return Usage((arg + " needs a value").c_str());
             mode = arg == "--thumbnails" ? Mode::Thumbnails : Mode::FrameSamples;
@@ -239,11 +263,13 @@ int main(int argc, char** argv) {
     }
     CDicomFile file;
     if (!file.Load(path)) {
+        if (mode == Mode::Problems) PrintProblems(file.Problems());
         std::fprintf(stderr, "Invalid DICOM file\n");
         return 1;
     }
     switch (mode) {
         case Mode::PixelModule: return PrintPixelModule(file);
+        case Mode::Problems: return PrintProblems(file.Problems());
         case Mode::Thumbnails: return WriteThumbnails(file, modeArgument);
         case Mode::FrameSamples: return WriteFrameSamples(file, frameIndex);
         case Mode::Tree: break;

@@ -22,7 +22,7 @@ check 0 "quillon 1." "$quillon" --version
 check 2 "unknown option --bogus" "$quillon" --bogus
 check 2 "only one FILE" "$quillon" "$file" "$file"
 
-usage="usage: quillon-dump [--pixel-module | --thumbnails DIR | --frame-samples K] FILE"
+usage="usage: quillon-dump [--pixel-module | --problems | --thumbnails DIR | --frame-samples K] FILE"
 check 0 "$usage" "$dump" --help
 check 0 "--pixel-module" "$dump" --help
 check 0 "quillon-dump 1." "$dump" --version

@@ -1,0 +1,100 @@
+// The checks behind the problems report: each looks at what the parser has
+// just read and records what breaks a rule; none changes the tree.
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "dicom/DicomDictionary.h"
+#include "dicom/DicomHeader.h"
+
+namespace {
+
+std::string VRText(const char16_t* vr) {
+    std::string out;
+    for (int i = 0; i < 2; ++i) out.push_back(vr[i] >= 0x20 && vr[i] < 0x7F ? char(vr[i]) : '?');
+    return out;
+}
+
+std::string VRText(const std::u16string& vr) { return vr.size() == 2 ? VRText(vr.data()) : std::string("none"); }
+
+}  // namespace
+
+void CDicomHeader::CheckHeader(const CDicomTag* element, uint64_t tagOffset, const char16_t* fileVR,
+                               uint16_t shortLength) {
+    const uint16_t group = element->m_group, number = element->m_element;
+    if (IsLongLengthVR(element->m_vr.GetDeclaredVR()) && shortLength != 0)
+        Note(ProblemCode::ReservedBytes, tagOffset, group, number, element,
+             "the reserved bytes of VR " + VRText(fileVR) + " are not zero; they are read as a 2-byte length " +
+                 std::to_string(shortLength));
+    const std::u16string& vr = element->m_vr.GetDeclaredVR();
+    if (number == 0x0000 || group == 0xFFFE || vr == u"UN") return;
+    if (DictionaryAllowsVR(group, number, vr)) return;
+    Note(ProblemCode::VRMismatch, tagOffset, group, number, element,
+         "the file gives VR " + VRText(fileVR) + ", the dictionary " +
+             VRText(CDicomDictionary::Instance().LookupVR(FoldRepeatingGroup(group), number)));
+}
+
+void CDicomHeader::CheckValue(const CDicomTag* element, const uint8_t* bytes, uint32_t length) {
+    std::string broken = CheckValueRules(element->m_vr.GetVR(), bytes, length);
+    if (!broken.empty())
+        Note(ProblemCode::ValueVR, element->m_dataOffset, element->m_group, element->m_element, element,
+             VRText(element->m_vr.GetVR()) + " " + broken);
+}
+
+void CDicomHeader::CheckGroupLength(PendingGroupLength& pending, uint16_t nextGroup, uint64_t nextTagOffset) {
+    if (!pending.node || nextGroup == pending.node->m_group) return;
+    const PendingGroupLength open = pending;
+    pending = {};
+    const CDicomTag* node = open.node;
+    if (!node->GetData() || node->GetLength() != 4 || nextTagOffset < open.from) return;
+    uint32_t said;
+    std::memcpy(&said, node->GetData(), 4);
+    const uint64_t held = nextTagOffset - open.from;
+    if (said == held) return;
+    Note(ProblemCode::GroupLength, node->m_dataOffset - 8, node->m_group, 0x0000, node,
+         "the group length says " + std::to_string(said) + " bytes, the group holds " + std::to_string(held));
+}
+
+void CDicomHeader::CheckOffsetTable(const CDicomTag* pixelData) {
+    const auto& items = pixelData->m_children;
+    if (items.empty()) return;
+    const CDicomTag* table = items[0].get();
+    const uint32_t entries = table->GetLength() / 4;
+    if (entries == 0 || !table->GetData()) return;
+    std::set<uint64_t> starts;
+    const uint64_t first = items.size() > 1 ? items[1]->m_dataOffset - 8 : 0;
+    for (std::size_t k = 1; k < items.size(); ++k) starts.insert(items[k]->m_dataOffset - 8 - first);
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint8_t* b = table->GetData() + 4 * i;
+        const uint32_t offset = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+        if (starts.count(offset)) continue;
+        Note(ProblemCode::OffsetTable, table->m_dataOffset + 4 * uint64_t(i), 0xFFFE, 0xE000, table,
+             "entry " + std::to_string(i + 1) + " points at byte " + std::to_string(offset) +
+                 " of the fragments, where no fragment item starts");
+    }
+}
+
+void CDicomHeader::CheckPixelDataLength(const CDicomTag* pixelData, uint64_t tagOffset) {
+    const uint64_t frames = m_numberOfFrames;
+    const uint64_t frameSize = NativeFrameSize(IsYBRFull422());
+    if (frames == 0 || frameSize == 0) return;
+    const uint64_t expected = frames * frameSize;
+    const uint32_t length = pixelData->GetLength();
+    // An odd size is padded to even in the file.
+    if (length == expected || length == expected + (expected & 1)) return;
+    Note(ProblemCode::PixelDataLength, tagOffset, pixelData->m_group, pixelData->m_element, pixelData,
+         "the length " + std::to_string(length) + " differs from the " + std::to_string(expected) +
+             " bytes that Rows, Columns, Bits Allocated, Samples per Pixel and Number of Frames give");
+}
+
+void CDicomHeader::CheckTrailingBytes() {
+    if (m_position >= m_fileSize) return;
+    uint8_t b[4];
+    if (PeekBytes(b, 4)) {
+        // Data set trailing padding and digital signatures may follow the pixel data.
+        const uint16_t group = m_littleEndian ? uint16_t(b[0] | b[1] << 8) : uint16_t(b[0] << 8 | b[1]);
+        if (group == 0xFFFC || group == 0xFFFA) return;
+    }
+    Note(ProblemCode::TrailingBytes, m_position, 0, 0, nullptr,
+         std::to_string(m_fileSize - m_position) + " bytes after the pixel data are not read");
+}
