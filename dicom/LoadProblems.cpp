@@ -82,6 +82,14 @@ std::string CheckValueRules(std::u16string_view vr, const uint8_t* value, uint32
     while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.remove_suffix(1);
     const bool isDate = vr == u"DA";
     const bool isUID = vr == u"UI";
+    // The common case stays cheap: a value no longer than one value may be
+    // breaks no length rule, and only dates and UIDs look at the characters.
+    if (!isDate && !isUID && text.size() <= max) return {};
+    if (isUID && text.size() <= max) {
+        bool plain = true;
+        for (char c : text) plain = plain && ((c >= '0' && c <= '9') || c == '.');
+        if (plain) return {};
+    }
     const bool multi = IsMultiValued(vr);
     std::size_t start = 0;
     for (int n = 1;; ++n) {
