@@ -159,7 +159,17 @@ private:
     bool InsideUndefinedUNSequence(const CDicomTag* element) const;
     // Problem checks of an element whose header (and value) was just read.
     void CheckHeader(const CDicomTag* element, uint64_t tagOffset, const char16_t* fileVR, uint16_t shortLength);
-    void CheckValue(const CDicomTag* element, const uint8_t* bytes, uint32_t length);
+    void CheckValue(const CDicomTag* element, const uint8_t* bytes, uint32_t length) {
+        // Inline and cheap for the common case: only dates and UIDs have
+        // their characters checked, and a value of at most 16 bytes breaks no
+        // length rule (AS, of 4, aside).
+        const std::u16string& vr = element->m_vr.GetVR();
+        if (vr.size() != 2) return;
+        const bool characters = (vr[0] == u'D' && vr[1] == u'A') || (vr[0] == u'U' && vr[1] == u'I');
+        if (!characters && length <= 16 && !(vr[0] == u'A' && vr[1] == u'S')) return;
+        CheckValueRulesOf(element, bytes, length);
+    }
+    void CheckValueRulesOf(const CDicomTag* element, const uint8_t* bytes, uint32_t length);
     void CheckOffsetTable(const CDicomTag* pixelData);
     void CheckPixelDataLength(const CDicomTag* pixelData, uint64_t tagOffset);
     void CheckTrailingBytes();

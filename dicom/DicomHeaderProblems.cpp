@@ -34,7 +34,7 @@ void CDicomHeader::CheckHeader(const CDicomTag* element, uint64_t tagOffset, con
              VRText(CDicomDictionary::Instance().LookupVR(FoldRepeatingGroup(group), number)));
 }
 
-void CDicomHeader::CheckValue(const CDicomTag* element, const uint8_t* bytes, uint32_t length) {
+void CDicomHeader::CheckValueRulesOf(const CDicomTag* element, const uint8_t* bytes, uint32_t length) {
     std::string broken = CheckValueRules(element->m_vr.GetVR(), bytes, length);
     if (!broken.empty())
         Note(ProblemCode::ValueVR, element->m_dataOffset, element->m_group, element->m_element, element,
