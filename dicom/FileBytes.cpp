@@ -113,7 +113,9 @@ bool CFileBytes::Read(uint64_t offset, void* dst, std::size_t n) const {
             const uint64_t start = index * kPageSize;
             const std::size_t bytes = std::size_t(std::min<uint64_t>(kPageSize, m_size - start));
             page->index = UINT64_MAX;
-            if (!ReadFile(start, m_cache.get() + slot * kPageSize, bytes)) return false;
+            // A page the file no longer holds whole (it shrank): the bytes
+            // asked for may still be there.
+            if (!ReadFile(start, m_cache.get() + slot * kPageSize, bytes)) return ReadFile(offset, out, n);
             page->index = index;
             page->bytes = bytes;
         }
