@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTableWidget>
+#include <QTimer>
 #include <QTreeView>
 
 #include "app/CAboutDlg.h"
@@ -57,6 +58,22 @@ const QColor kOddRow(0xFF, 0xFF, 0xFF);
 
 }  // namespace
 
+namespace {
+
+// The hex view's bytes: the open document's file, read where it lies.
+class FileBytesHexSource : public MCHexByteSource {
+public:
+    explicit FileBytesHexSource(std::shared_ptr<CFileBytes> bytes) : m_bytes(std::move(bytes)) {}
+    bool ReadBytes(quint64 offset, std::uint8_t* dst, std::size_t n) const override {
+        return m_bytes && m_bytes->Read(offset, dst, n);
+    }
+
+private:
+    std::shared_ptr<CFileBytes> m_bytes;
+};
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Construction, layout of template 102 and initialisation
 
@@ -77,6 +94,7 @@ CQuillonDlg::~CQuillonDlg() {
         m_link->setToolTip(QString());
     }
     if (m_hexView) m_hexView->SetData(nullptr, 0);
+    m_hexSource.reset();
     m_model->Clear();
     m_document.Close();
 }
@@ -345,6 +363,7 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     m_thumbnailBitmap = DefaultPicture();
     SetPicture(m_thumbnailBitmap);
     m_hexView->SetData(nullptr, 0);
+    m_hexSource.reset();
     ClearTree();
 
     // Thumbnails of a multi-frame file can take a while: after half a second
@@ -378,13 +397,39 @@ void CQuillonDlg::OpenDocument(const QString& path) {
 
     // The new bytes reach the screen in one repaint.
     m_hexView->setUpdatesEnabled(false);
-    m_hexView->SetData(m_document.Data(), m_document.DataSize());
+    m_hexSource = std::make_unique<FileBytesHexSource>(m_document.Source());
+    m_hexView->SetSource(m_hexSource.get(), m_document.DataSize());
     m_hexView->setUpdatesEnabled(true);
     m_sizeText = QString::fromStdU16String(quillon::SizeText(m_document.DataSize()));
     m_hexView->update();
     BuildElementTree(path);
     m_size->setText(m_sizeText);
     m_lastOpened = path;
+    if (!m_fileWatch) {
+        m_fileWatch = new QTimer(this);
+        connect(m_fileWatch, &QTimer::timeout, this, [this] { CheckFileOnDisk(); });
+    }
+    m_fileWatch->start(1000);
+}
+
+bool CQuillonDlg::CheckFileOnDisk() {
+    if (!m_document.IsOpen()) {
+        if (m_fileWatch) m_fileWatch->stop();
+        return false;
+    }
+    if (!m_document.FileChanged()) return false;
+    // What was loaded may no longer match the file: the document goes
+    // before the box is shown, so nothing reads the file meanwhile.
+    if (m_fileWatch) m_fileWatch->stop();
+    m_thumbnailBitmap = DefaultPicture();
+    SetPicture(m_thumbnailBitmap);
+    m_hexView->SetData(nullptr, 0);
+    m_hexSource.reset();
+    ClearTree();
+    m_document.Close();
+    ResetToNoDocument();
+    ShowErrorBox(this, QString::fromStdU16String(quillon::kMsgFileChanged));
+    return true;
 }
 
 void CQuillonDlg::ResetToNoDocument() {

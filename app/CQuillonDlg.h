@@ -22,6 +22,8 @@ class QPushButton;
 class QTableWidget;
 class QTreeView;
 class MCWndHexEditor;
+class MCHexByteSource;
+class QTimer;
 
 namespace quillon {
 
@@ -101,6 +103,12 @@ public:
     QLabel* SizeLabel() const { return m_size; }
     QFrame* HexViewFrame() const { return m_hexFrame; }
     MCWndHexEditor* HexView() const { return m_hexView; }
+
+    // When the open file was truncated or rewritten on disk since it was
+    // opened: closes the document (no document afterwards, the path stays in
+    // the recent list) and says so in the error box. True when that
+    // happened. Runs every second while a document is shown.
+    bool CheckFileOnDisk();
     const QPixmap& Picture() const { return m_thumbnailBitmap; }
     QString SizeText() const { return m_sizeText; }
     // The widget of a control of template 102, by identifier.
@@ -148,6 +156,9 @@ private:
     QPushButton* m_link = nullptr;
     QPushButton* m_picture = nullptr;
     MCWndHexEditor* m_hexView = nullptr;
+    // What the hex view reads: the open file's bytes, where they lie.
+    std::unique_ptr<MCHexByteSource> m_hexSource;
+    QTimer* m_fileWatch = nullptr;
     CNavigation* m_navigation = nullptr;
     QString m_lastOpened;
 };

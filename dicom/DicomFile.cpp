@@ -47,12 +47,7 @@ bool CDicomFile::Load(const std::filesystem::path& path) {
         ::close(fd);
         return false;
     }
-    std::FILE* file = fdopen(fd, "rb");
-    if (!file) {
-        ::close(fd);
-        return false;
-    }
-    if (!AttachFile(file)) {
+    if (!AttachFile(fd)) {
         Reset();
         return false;
     }

@@ -58,19 +58,12 @@ std::unique_ptr<CDicomTag> NewItemNode(uint16_t group, uint16_t element, uint32_
 
 }  // namespace
 
-CDicomHeader::~CDicomHeader() {
-    if (m_file) std::fclose(m_file);
-}
+CDicomHeader::~CDicomHeader() = default;
 
 void CDicomHeader::ResetHeader() {
     RemoveAll();
-    m_buffer.reset();
-    if (m_file) {
-        std::fclose(m_file);
-        m_file = nullptr;
-    }
+    DetachSource();
     m_fileSize = 0;
-    m_filled = 0;
     m_position = 0;
     m_hasPreamble = false;
     m_explicitVR = true;
@@ -481,10 +474,11 @@ bool CDicomHeader::ReadValue(CDicomTag* element) {
     if (element->Is(0x7FE0, 0x0010))
         if (auto* pixelData = dynamic_cast<CDicomTag7FE0*>(element)) return ReadNativeFrames(pixelData);
     if (!CanRead(length)) return false;
-    if (m_littleEndian && m_buffer) {
-        if (!FillTo(m_position + length)) return false;
-        CheckValue(element, m_buffer.get() + m_position, length);
-        return element->SetValue(m_buffer.get() + m_position, length);
+    if (m_littleEndian) {
+        if (const uint8_t* bytes = WindowBytes(m_position, length)) {
+            CheckValue(element, bytes, length);
+            return element->SetValue(bytes, length);
+        }
     }
     HeapPtr<uint8_t> copy(static_cast<uint8_t*>(AllocBlock(length)));
     if (!copy || !CopyAt(m_position, copy.get(), length)) return false;

@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "dicom/FileBytes.h"
 #include "dicom/LoadProblems.h"
 #include "dicom/TagArray.h"
 #include "dicom/TransferSyntax.h"
@@ -70,6 +72,10 @@ public:
     bool m_explicitVR = true;
     bool m_littleEndian = true;
 
+    // The bytes of the loaded file, shared with whoever shows it; null
+    // before a load and after a failed one.
+    const std::shared_ptr<CFileBytes>& Source() const { return m_source; }
+
 protected:
     // Back to the reset state: no elements, no bytes, default encoding. The
     // problems stay: a refused load keeps them.
@@ -91,12 +97,14 @@ protected:
     uint64_t Position() const { return m_position; }
 
     // --- the bytes of the file (DicomHeaderSource.cpp) ---
-    // Reads the open file as the parse advances; the header owns and closes it.
-    bool AttachFile(std::FILE* file);
+    // Reads the open file where it lies; the source owns and closes `fd`.
+    bool AttachFile(int fd);
     // Parses a copy of bytes already in memory.
     bool AttachMemory(const uint8_t* data, std::size_t size);
-    // After the parse: the element tree holds everything; the bytes go.
+    // After the parse: the parser's window goes, the source stays.
     void ReleaseSource();
+    // No source at all (reset).
+    void DetachSource();
     uint64_t FileSize() const { return m_fileSize; }
     void SeekTo(uint64_t position) { m_position = position; }
 
@@ -106,15 +114,19 @@ protected:
     bool ReadDataSet();
     bool LittleEndianTagTest() const;
     bool BigEndianTagTest() const;
-    // Copies `n` bytes at `offset` into dst. Bytes the buffer holds already
+    // Copies `n` bytes at `offset` into dst. Bytes the parser's window holds
     // are copied here; the rest goes through CopyAtSlow.
     bool CopyAt(uint64_t offset, void* dst, std::size_t n) const {
-        if (m_buffer && n <= m_fileSize && offset <= m_fileSize - n && offset + n <= m_filled) {
-            std::memcpy(dst, m_buffer.get() + offset, n);
+        if (offset >= m_windowStart && n <= m_windowEnd - m_windowStart &&
+            offset - m_windowStart <= m_windowEnd - m_windowStart - n) {
+            std::memcpy(dst, m_window.get() + (offset - m_windowStart), n);
             return true;
         }
         return CopyAtSlow(offset, dst, n);
     }
+    // The `n` bytes at `offset` inside the parser's window (moved there if
+    // need be), or null when they do not fit in it or cannot be read.
+    const uint8_t* WindowBytes(uint64_t offset, uint64_t n) const;
 
     // Once the tree is complete: gives every defined-length item that lies
     // below an undefined-length element the length of its content as
@@ -137,20 +149,18 @@ private:
     bool Read32(uint32_t& value);
     bool PeekDelimiter(uint16_t element) const;
     bool SkipDelimiter();
-    // Makes bytes [0, end) of m_buffer hold the file (reading ahead a little).
-    bool FillTo(uint64_t end) const { return end <= m_filled || FillToSlow(end); }
-    bool FillToSlow(uint64_t end) const;
+    // Makes the window start at `offset` and hold at least `n` bytes.
+    bool MoveWindow(uint64_t offset, uint64_t n) const;
     bool CopyAtSlow(uint64_t offset, void* dst, std::size_t n) const;
 
-    quillon::HeapPtr<uint8_t> m_buffer;  // the whole file while it is parsed
-    std::FILE* m_file = nullptr;         // the open file, read into m_buffer as the parse advances
+    std::shared_ptr<CFileBytes> m_source;  // the file, read where it lies
     uint64_t m_fileSize = 0;
     uint64_t m_position = 0;
-    // How much of m_buffer holds the file's bytes: Load reads the file into
-    // the buffer as the parse advances, so that the bytes of native frames,
-    // which are copied into their own blocks, are read only once and straight
-    // into those blocks. LoadMemory fills the buffer at once.
-    mutable uint64_t m_filled = 0;
+    // While parsing: bytes [m_windowStart, m_windowEnd) of the file, read
+    // ahead from the source so that small reads cost no call to it.
+    mutable quillon::HeapPtr<uint8_t> m_window;
+    mutable uint64_t m_windowStart = 0;
+    mutable uint64_t m_windowEnd = 0;
 
     enum class ItemStep { Failed, Read, FileEnded };
     ItemStep ReadItemElement(CDicomTag* item);

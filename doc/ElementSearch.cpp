@@ -1,6 +1,7 @@
 #include "doc/ElementSearch.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "dicom/CharacterSet.h"
 
@@ -211,7 +212,16 @@ HexText BytesHex(const uint8_t* data, uint64_t size, uint64_t first, uint64_t la
 HexText ElementBytesHex(CQuillonDocument& document, std::size_t index, uint64_t limit) {
     if (index >= document.Records().size()) return {};
     const auto [first, last] = document.Range(index);
-    return BytesHex(document.Data(), document.DataSize(), first, last, limit);
+    if (first >= document.DataSize() || last < first) return {};
+    // Only the bytes that are copied are read from the file.
+    const uint64_t end = std::min(last, document.DataSize() - 1);
+    const uint64_t n = std::min(end - first + 1, limit);
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(n));
+    if (!document.ReadData(first, bytes.data(), bytes.size())) return {};
+    HexText hex = BytesHex(bytes.data(), n, 0, n - 1, limit);
+    hex.total = end - first + 1;
+    hex.cut = hex.bytes < hex.total;
+    return hex;
 }
 
 }  // namespace quillon

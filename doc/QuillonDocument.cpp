@@ -42,10 +42,6 @@ std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
 
 std::u16string TagText(uint16_t group, uint16_t element) { return Format16("%04X, %04X", group, element); }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
-
 }  // namespace
 
 CQuillonDocument::CQuillonDocument() = default;
@@ -55,7 +51,7 @@ CQuillonDocument::~CQuillonDocument() { Close(); }
 void CQuillonDocument::Close() {
     m_thumbnails.clear();
     m_thumbnailCount = 0;
-    m_data.reset();
+    m_source.reset();
     m_dataSize = 0;
     // The records point into the file's tree: they go first.
     m_records.clear();
@@ -89,7 +85,7 @@ const MCImage* CQuillonDocument::Thumbnail(std::size_t frame) const {
 
 OpenResult CQuillonDocument::Fail(OpenStatus status, const char16_t* message, bool forget) {
     // The thumbnails made so far stay until the next Open or Close.
-    m_data.reset();
+    m_source.reset();
     m_dataSize = 0;
     m_records.clear();
     m_ranges.clear();
@@ -127,28 +123,19 @@ OpenResult CQuillonDocument::Open(const std::u16string& path) {
         AddFrameNodes(*m_file);
         Parsed(path);
 
-        // The second read: the exact bytes of the file, for the hex view.
-        std::unique_ptr<std::FILE, FileCloser> f(std::fopen(fsPath.c_str(), "rb"));
+        // The file may have changed since the parse: a file gone or no
+        // longer regular is refused, an emptied one has no data, and one
+        // that grew shows its bytes as they are now (the tree stays as parsed).
         struct stat st {};
-        if (!f || fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode))
+        if (::stat(fsPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
-        if (fseeko(f.get(), 0, SEEK_END) != 0) return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
-        const off_t end = ftello(f.get());
-        if (end < 0 || fseeko(f.get(), 0, SEEK_SET) != 0) return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
-        const uint64_t size = uint64_t(end);
-        if (size == 0) return Fail(OpenStatus::NoData, kMsgNoData, true);
-        m_data.reset(AllocateData(size));
-        if (!m_data) return Fail(OpenStatus::NoMemory, kMsgMemoryError, true);
-        m_dataSize = size;
-        // Bytes the read does not deliver (the file shrank) stay zero.
-        uint64_t got = 0;
-        while (got < size) {
-            const std::size_t n = std::fread(m_data.get() + got, 1, std::size_t(size - got), f.get());
-            if (n == 0) break;
-            got += n;
-        }
-        if (got < size) std::memset(m_data.get() + got, 0, std::size_t(size - got));
-        f.reset();
+        if (st.st_size == 0) return Fail(OpenStatus::NoData, kMsgNoData, true);
+        m_source = m_file->Source();
+        if (!m_source || !m_source->Refresh()) return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
+        if (m_source->Size() == 0) return Fail(OpenStatus::NoData, kMsgNoData, true);
+        if (!m_source->UseCache(HeapPtr<uint8_t>(AllocateData(CFileBytes::kCacheBytes))))
+            return Fail(OpenStatus::NoMemory, kMsgMemoryError, true);
+        m_dataSize = m_source->Size();
 
         m_records = BuildTreeRecords(*m_file, m_thumbnailCount);
         m_path = path;

@@ -26,6 +26,8 @@ inline constexpr const char16_t* kMsgFileNotFound = u"The file was not found    
 inline constexpr const char16_t* kMsgMemoryError = u"Memory allocation error    ";
 inline constexpr const char16_t* kMsgInvalidFile = u"Invalid DICOM file    ";
 inline constexpr const char16_t* kMsgNoData = u"File does not contain data    ";
+// Shown when the open file is truncated or rewritten on disk while it is shown.
+inline constexpr const char16_t* kMsgFileChanged = u"The file changed on disk    ";
 
 // "Size : %d" with the byte count, as an unsigned number (files of 2 GiB and more).
 std::u16string SizeText(uint64_t size);
@@ -86,17 +88,27 @@ public:
     void Close();
 
     // Closes the current document, then parses the file, makes the
-    // thumbnails, adds the frame nodes, reads the file again into the byte
-    // buffer and builds the tree records. On failure there is no document
-    // (the thumbnails already made stay until the next Open or Close).
+    // thumbnails, adds the frame nodes, checks the file once more (it may
+    // have changed meanwhile) and builds the tree records. The bytes shown
+    // are the parser's source, read where they lie: the file is not read a
+    // second time. On failure there is no document (the thumbnails already
+    // made stay until the next Open or Close).
     OpenResult Open(const std::u16string& path);
 
     bool IsOpen() const { return m_file != nullptr; }
     CDicomFile* File() const { return m_file.get(); }
     const std::u16string& Path() const { return m_path; }
-    // The whole file as read by the second read; borrowed by the hex view.
-    const uint8_t* Data() const { return m_data.get(); }
+    // The bytes of the open file, shared with the parsed file and borrowed
+    // by the hex view; null without a document.
+    const std::shared_ptr<CFileBytes>& Source() const { return m_source; }
     uint64_t DataSize() const { return m_dataSize; }
+    // Copies bytes of the open file; false outside it, without a document,
+    // or when the file no longer holds them.
+    bool ReadData(uint64_t offset, void* dst, std::size_t n) const {
+        return m_source && offset < m_dataSize && n <= m_dataSize - offset && m_source->Read(offset, dst, n);
+    }
+    // True when the open file was truncated or rewritten since it was opened.
+    bool FileChanged() const { return m_source && m_source->Changed(); }
 
     // One entry per frame (m_numberOfFrames of the file); an entry may be none.
     std::size_t ThumbnailCount() const { return m_thumbnailCount; }
@@ -125,9 +137,9 @@ public:
     std::optional<std::size_t> RecordAtOffset(uint64_t offset);
 
 protected:
-    // Seams for tests: the allocation of the file object and of the byte
-    // buffer (null: out of memory), the thumbnail of one frame, and a call
-    // between the parse and the second read of the file.
+    // Seams for tests: the allocation of the file object and of the page
+    // cache of the bytes shown (null: out of memory), the thumbnail of one
+    // frame, and a call between the parse and the last check of the file.
     virtual std::unique_ptr<CDicomFile> NewFile();
     virtual uint8_t* AllocateData(uint64_t size);
     virtual std::vector<std::unique_ptr<MCImage>> MakeThumbnails(CFrameDecoder& frames, std::size_t count);
@@ -139,7 +151,7 @@ private:
 
     std::unique_ptr<CDicomFile> m_file;
     std::u16string m_path;
-    quillon::HeapPtr<uint8_t> m_data;
+    std::shared_ptr<CFileBytes> m_source;
     uint64_t m_dataSize = 0;
     std::size_t m_thumbnailCount = 0;
     // Decodes the file's frames; goes before the file.

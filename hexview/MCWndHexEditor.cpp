@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 namespace {
 
@@ -202,8 +203,20 @@ quint64 MCWndHexEditor::GetFirstLine() const {
 int MCWndHexEditor::GetVisibleLines() const { return m_lineHeight > 0 ? ClientRect().height() / m_lineHeight : 0; }
 
 void MCWndHexEditor::SetData(const void* data, quint64 size) {
+    m_source = nullptr;
     m_data = static_cast<const std::uint8_t*>(data);
     m_dataSize = m_data ? size : 0;
+    ApplyDataSize();
+}
+
+void MCWndHexEditor::SetSource(const MCHexByteSource* source, quint64 size) {
+    m_data = nullptr;
+    m_source = source;
+    m_dataSize = m_source ? size : 0;
+    ApplyDataSize();
+}
+
+void MCWndHexEditor::ApplyDataSize() {
     m_lineCount = m_dataSize / 16 + (m_dataSize % 16 != 0 ? 1 : 0);
     m_caretOffset = kNone;
 
@@ -415,7 +428,7 @@ quint64 MCWndHexEditor::HitTest(QPoint pt) {
 }
 
 void MCWndHexEditor::OnLButtonDown(QPoint clientPoint) {
-    m_caretOffset = m_data ? HitTest(clientPoint) : kNone;
+    m_caretOffset = HasData() ? HitTest(clientPoint) : kNone;
     // Cleared without a repaint: the parent's answer sets the new highlight.
     m_highlightStart = kNone;
     m_highlightEnd = kNone;
@@ -489,7 +502,7 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
     }
 
     // 5. Nothing more without data.
-    if (!m_data || m_lineCount == 0 || visible == 0) return;
+    if (!HasData() || m_lineCount == 0 || visible == 0) return;
 
     // Lines first .. last - 1 are drawn and hold data.
     const quint64 last = std::min(first + static_cast<quint64>(visible), m_lineCount);
@@ -518,7 +531,18 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
     // 7. Grid again, over the fill.
     grid();
 
-    // 8. Bytes of the drawn lines, up to the end of the data.
+    // 8. Bytes of the drawn lines, up to the end of the data. From a source
+    // they are read in one request; lines it cannot deliver stay empty.
+    const std::uint8_t* bytes = nullptr;
+    std::vector<std::uint8_t> read;
+    if (m_data) {
+        bytes = m_data + 16 * first;
+    } else {
+        const quint64 end = std::min(16 * last, m_dataSize);
+        read.resize(static_cast<std::size_t>(end - 16 * first));
+        if (!m_source->ReadBytes(16 * first, read.data(), read.size())) return;
+        bytes = read.data();
+    }
     const int hexTextHeight = m_hexCellSize.height() - 2;
     const int chrTextHeight = m_textCellSize.height() - 2;
     for (quint64 line = first; line < last; ++line) {
@@ -526,7 +550,7 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
         for (int k = 0; k < 16; ++k) {
             const quint64 j = 16 * line + static_cast<quint64>(k);
             if (j >= m_dataSize) break;
-            const std::uint8_t b = m_data[j];
+            const std::uint8_t b = bytes[j - 16 * first];
             const bool inside = highlight && j >= m_highlightStart && j <= m_highlightEnd;
             const QColor& hexPen = inside && m_activeColumn == 0 ? kWhite : kBlack;
             const QColor& chrPen = inside && m_activeColumn == 1 ? kWhite : kBlack;

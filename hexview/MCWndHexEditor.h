@@ -19,12 +19,23 @@
 #include <QWidget>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
 class QPainter;
 class QScrollBar;
 class QWheelEvent;
+
+// Where the view's bytes come from when they are not one buffer in memory
+// (a file read where it lies). The view asks only for the lines it draws.
+class MCHexByteSource {
+public:
+    virtual ~MCHexByteSource() = default;
+    // Copies n bytes at offset into dst; false when they cannot be read (the
+    // view then draws no bytes for those lines).
+    virtual bool ReadBytes(quint64 offset, std::uint8_t* dst, std::size_t n) const = 0;
+};
 
 class MCWndHexEditor : public QWidget {
     Q_OBJECT
@@ -55,6 +66,9 @@ public:
     // whatever the size. Resets the caret and the scroll position; keeps the
     // highlight.
     void SetData(const void* data, quint64 size);
+    // The same with the bytes read from a source (borrowed like a buffer);
+    // a null source shows no data.
+    void SetSource(const MCHexByteSource* source, quint64 size);
 
     // Highlights bytes start..end (inclusive) and scrolls the start line to the
     // top when it is not drawn. A request for none (either value kNone, both
@@ -132,8 +146,11 @@ private:
     int BarFromLine(quint64 line) const;
     quint64 LineFromBar(int value) const;
     bool IsNoneRequest(quint64 value) const;
+    void ApplyDataSize();
+    bool HasData() const { return m_data || m_source; }
 
     const std::uint8_t* m_data = nullptr;
+    const MCHexByteSource* m_source = nullptr;
     quint64 m_dataSize = 0;
     quint64 m_lineCount = 0;
     quint64 m_caretOffset = kNone;

@@ -17,7 +17,7 @@ uint64_t DefaultImageCacheBudget() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
     const uint64_t physical = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
-    return std::clamp<uint64_t>(physical / 64, uint64_t(32) << 20, uint64_t(256) << 20);
+    return std::clamp<uint64_t>(physical / 256, uint64_t(16) << 20, uint64_t(64) << 20);
 }
 
 CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)

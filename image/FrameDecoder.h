@@ -24,8 +24,8 @@ class CDicomFile;
 // Side of the square thumbnail canvas.
 constexpr uint32_t kThumbnailSize = 128;
 
-// Bytes of decoded full-resolution images kept for reuse: 1/64 of physical
-// memory, between 32 MiB and 256 MiB. Past it the least recently used images
+// Bytes of decoded full-resolution images kept for reuse: 1/256 of physical
+// memory, between 16 MiB and 64 MiB. Past it the least recently used images
 // are dropped and decoded again when asked for.
 uint64_t DefaultImageCacheBudget();
 

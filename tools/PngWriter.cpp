@@ -1,5 +1,6 @@
 #include "tools/PngWriter.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <memory>
@@ -20,10 +21,10 @@ const std::array<uint32_t, 256>& CrcTable() {
     return table;
 }
 
-uint32_t Crc(const std::string& bytes) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (unsigned char b : bytes) c = CrcTable()[(c ^ b) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+uint32_t Crc(uint32_t c, const char* bytes, std::size_t n) {
+    const std::array<uint32_t, 256>& table = CrcTable();
+    for (std::size_t i = 0; i < n; ++i) c = table[(c ^ uint8_t(bytes[i])) & 0xFF] ^ (c >> 8);
+    return c;
 }
 
 void Put32(std::string& out, uint32_t v) {
@@ -32,10 +33,10 @@ void Put32(std::string& out, uint32_t v) {
 
 void Chunk(std::string& png, const char* type, const std::string& data) {
     Put32(png, uint32_t(data.size()));
-    std::string typed(type, 4);
-    typed += data;
-    png += typed;
-    Put32(png, Crc(typed));
+    png.append(type, 4);
+    png += data;
+    const uint32_t crc = Crc(Crc(0xFFFFFFFFu, type, 4), data.data(), data.size()) ^ 0xFFFFFFFFu;
+    Put32(png, crc);
 }
 
 struct FileCloser {
@@ -66,10 +67,16 @@ bool WriteRgbPng(const std::filesystem::path& path, uint32_t width, uint32_t hei
         z.append(raw, pos, n);
         if (raw.empty()) break;
     }
+    // Adler-32, reduced every 5552 bytes (the most that cannot overflow).
     uint32_t a = 1, b = 0;
-    for (unsigned char c : raw) {
-        a = (a + c) % 65521;
-        b = (b + a) % 65521;
+    for (std::size_t pos = 0; pos < raw.size(); pos += 5552) {
+        const std::size_t end = std::min<std::size_t>(raw.size(), pos + 5552);
+        for (std::size_t i = pos; i < end; ++i) {
+            a += uint8_t(raw[i]);
+            b += a;
+        }
+        a %= 65521;
+        b %= 65521;
     }
     Put32(z, (b << 16) | a);
 

@@ -21,6 +21,7 @@ import subprocess
 import sys
 import tempfile
 import warnings
+import zlib
 
 import pydicom
 
@@ -44,11 +45,27 @@ def pixel_module(dump, path):
 
 
 def png_size(path):
+    """Width and height of a PNG whose chunks' CRCs and zlib stream check out; None otherwise."""
     with open(path, "rb") as f:
-        head = f.read(24)
-    if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        data = f.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
         return None
-    return struct.unpack(">II", head[16:24])
+    width, height = struct.unpack(">II", data[16:24])
+    pos, idat = 8, b""
+    while pos + 12 <= len(data):
+        (n,) = struct.unpack(">I", data[pos:pos + 4])
+        kind, body = data[pos + 4:pos + 8], data[pos + 8:pos + 8 + n]
+        (crc,) = struct.unpack(">I", data[pos + 8 + n:pos + 12 + n])
+        if zlib.crc32(kind + body) & 0xFFFFFFFF != crc:
+            return None
+        if kind == b"IDAT":
+            idat += body
+        pos += 12 + n
+    try:
+        raw = zlib.decompress(idat)  # checks the Adler-32 too
+    except zlib.error:
+        return None
+    return (width, height) if len(raw) == height * (1 + 3 * width) else None
 
 
 def expected_thumbnails(fields):

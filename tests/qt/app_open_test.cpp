@@ -5,7 +5,10 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <filesystem>
 
 #include "tests/qt/app_support.h"
 
@@ -236,6 +239,63 @@ private slots:
         for (const QString& p : paths)
             if (!p.contains("missing")) kept << p;
         QCOMPARE(apptest::ComboEntries(dlg), kept);
+    }
+
+    // The file shown is truncated, emptied or rewritten on disk: the view
+    // keeps painting without a crash until the check, which closes the
+    // document with its message and keeps the path in the recent list.
+    void fileChangedOnDisk_data() {
+        QTest::addColumn<int>("change");
+        QTest::newRow("truncated, noticed by the timer") << 0;
+        QTest::newRow("emptied") << 1;
+        QTest::newRow("rewritten, same size") << 2;
+    }
+
+    void fileChangedOnDisk() {
+        QFETCH(int, change);
+        doctest_files::TempDir dir;
+        const testdicom::Bytes bytes = doctest_files::NativeFramesFile(3);
+        const auto fsPath = dir.Write("frames.dcm", bytes);
+        const QString path = Q(fsPath);
+        CQuillonDlg dlg;
+        dlg.show();
+        apptest::BoxRecorder boxes;
+        dlg.OpenDocument(path);
+        QVERIFY(boxes.boxes.empty());
+        QVERIFY(!dlg.CheckFileOnDisk());  // unchanged: nothing happens
+        QVERIFY(dlg.Document().IsOpen());
+        const QStringList recent = apptest::ComboEntries(dlg);
+
+        if (change == 0) {
+            std::filesystem::resize_file(fsPath, bytes.size() / 3);
+        } else if (change == 1) {
+            std::filesystem::resize_file(fsPath, 0);
+        } else {
+            dir.Write("frames.dcm", testdicom::Bytes(bytes.size(), 0x41));
+            struct stat st {};
+            QCOMPARE(::stat(fsPath.c_str(), &st), 0);
+            struct timespec times[2] = {st.st_atim, st.st_mtim};
+            times[1].tv_sec += 10;
+            QCOMPARE(utimensat(AT_FDCWD, fsPath.c_str(), times, 0), 0);
+        }
+        // Before the check: the last lines and the last element are shown
+        // from what was loaded, without a crash.
+        dlg.HexView()->SetHighlight(bytes.size() - 1, bytes.size() - 1);
+        (void)dlg.HexView()->grab();
+        dlg.Tree()->setCurrentIndex(apptest::ItemOf(dlg, 0x7FE0, 0x0010));
+        (void)dlg.grab();
+
+        if (change == 0)
+            QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), std::size_t(1), 5000);
+        else
+            QVERIFY(dlg.CheckFileOnDisk());
+        QCOMPARE(boxes.boxes.size(), std::size_t(1));
+        QCOMPARE(boxes.boxes[0].text, QStringLiteral("The file changed on disk    "));
+        VerifyNoDocument(dlg);
+        QCOMPARE(apptest::ComboEntries(dlg), recent);
+        (void)dlg.grab();
+        QVERIFY(!dlg.CheckFileOnDisk());
+        QCOMPARE(boxes.boxes.size(), std::size_t(1));
     }
 
 private:

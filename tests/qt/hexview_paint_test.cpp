@@ -8,6 +8,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 
+#include <algorithm>
 #include <vector>
 
 using namespace hexview_test;
@@ -29,7 +30,30 @@ private slots:
     void setHighlightRanges_data();
     void setHighlightRanges();
     void rendersOnlyInsideBuffer();
+    void sourcePaintsAsBuffer();
 };
+
+namespace {
+
+// Bytes served through the source interface, counting what is asked for;
+// reads at or past `failFrom` fail (a file that shrank).
+class TestSource : public MCHexByteSource {
+public:
+    TestSource(const std::vector<std::uint8_t>& bytes, quint64 failFrom) : m_bytes(bytes), m_failFrom(failFrom) {}
+    bool ReadBytes(quint64 offset, std::uint8_t* dst, std::size_t n) const override {
+        asked += n;
+        if (offset + n > m_failFrom || offset + n > m_bytes.size()) return false;
+        std::copy_n(m_bytes.data() + offset, n, dst);
+        return true;
+    }
+    mutable quint64 asked = 0;
+
+private:
+    const std::vector<std::uint8_t>& m_bytes;
+    quint64 m_failFrom;
+};
+
+}  // namespace
 
 void HexViewPaintTest::create() {
     // Declared after its parent, as a member of the window would be.
@@ -434,6 +458,49 @@ void HexViewPaintTest::rendersOnlyInsideBuffer() {
     QCOMPARE(view.GetLineCount(), quint64(0));
     QVERIFY(view.VerticalScrollBar()->isHidden());
     view.render(&target);
+}
+
+// Bytes from a source paint exactly as the same bytes from a buffer, in every
+// scroll position and with a highlight; only the drawn lines are read; lines
+// the source cannot deliver show no bytes, and nothing else changes.
+void HexViewPaintTest::sourcePaintsAsBuffer() {
+    std::vector<std::uint8_t> bytes(16 * 40 + 9);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    MCWndHexEditor fromBuffer, fromSource;
+    TestSource source(bytes, bytes.size());
+    for (MCWndHexEditor* v : {&fromBuffer, &fromSource}) v->resize(640, HeightForRows(*v, 8));
+    fromBuffer.SetData(bytes.data(), bytes.size());
+    fromSource.SetSource(&source, bytes.size());
+    fromBuffer.show();
+    fromSource.show();
+    QCOMPARE(fromSource.GetLineCount(), fromBuffer.GetLineCount());
+    const struct {
+        quint64 start, end;
+    } highlights[] = {{MCWndHexEditor::kNone, MCWndHexEditor::kNone}, {5, 20}, {16 * 20 + 3, 16 * 38}, {640, 648}};
+    for (const auto& h : highlights) {
+        for (MCWndHexEditor* v : {&fromBuffer, &fromSource}) v->SetHighlight(h.start, h.end);
+        source.asked = 0;
+        QVERIFY(SameImage(ClientImage(fromSource), ClientImage(fromBuffer)));
+        QVERIFY(source.asked <= quint64(16 * fromSource.GetVisibleLines()));
+    }
+
+    // A source that fails past byte 320: the view of the last lines shows
+    // labels and highlight but no bytes, like a view of no bytes there.
+    TestSource shrunk(bytes, 320);
+    MCWndHexEditor failing;
+    failing.resize(640, HeightForRows(failing, 8));
+    failing.SetSource(&shrunk, bytes.size());
+    failing.show();
+    failing.SetHighlight(640, 648);
+    const QImage img = ClientImage(failing);
+    fromBuffer.SetData(bytes.data(), bytes.size());
+    fromBuffer.SetHighlight(640, 648);
+    QVERIFY(!SameImage(img, ClientImage(fromBuffer)));
+    const int bytesLeft = failing.GetHexCell(0).first;
+    QVERIFY(SameImage(img.copy(0, 0, bytesLeft, img.height()),
+                      ClientImage(fromBuffer).copy(0, 0, bytesLeft, img.height())));
+    fromSource.SetSource(nullptr, 100);
+    QCOMPARE(fromSource.GetDataSize(), quint64(0));
 }
 
 QTEST_MAIN(HexViewPaintTest)

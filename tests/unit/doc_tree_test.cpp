@@ -126,7 +126,9 @@ TEST(DocTree, NativeFrameNodes) {
         ASSERT_NE(node->GetData(), nullptr);
         EXPECT_EQ(node->GetData()[0], k + 1);
         // The node's value is exactly the file's bytes at its range.
-        EXPECT_EQ(0, std::memcmp(node->GetData(), doc.Data() + node->m_dataOffset, 4));
+        uint8_t shown[4] = {};
+        ASSERT_TRUE(doc.ReadData(node->m_dataOffset, shown, 4));
+        EXPECT_EQ(0, std::memcmp(node->GetData(), shown, 4));
         EXPECT_EQ(doc.File()->TagOffset(node), node->m_dataOffset);
     }
     ExpectConsistentStructure(records);

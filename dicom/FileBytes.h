@@ -1,0 +1,76 @@
+#pragma once
+// The bytes of one loaded file, read where they lie: positioned reads of the
+// open file through a small cache of pages, never a copy of the whole file.
+// The loader parses through it, and the document, the hex view and the value
+// texts read from it for as long as the file is shown. A file that shrinks or
+// is rewritten while it is open yields failed reads, never a crash, and
+// Changed() tells so.
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "dicom/HeapBlock.h"
+
+class CFileBytes {
+public:
+    // Pages of the cache and their count: 16 x 64 KiB = 1 MiB at most.
+    static constexpr std::size_t kPageSize = 64 * 1024;
+    static constexpr std::size_t kPageCount = 16;
+    static constexpr std::size_t kCacheBytes = kPageSize * kPageCount;
+
+    // Takes the open descriptor of a regular file (closed with the object);
+    // null when its size cannot be taken.
+    static std::shared_ptr<CFileBytes> FromDescriptor(int fd);
+    // A copy of bytes already in memory (tools and tests).
+    static std::shared_ptr<CFileBytes> FromMemory(const uint8_t* data, std::size_t size);
+
+    CFileBytes(const CFileBytes&) = delete;
+    CFileBytes& operator=(const CFileBytes&) = delete;
+    ~CFileBytes();
+
+    // The size of the file when it was opened (or last Refresh).
+    uint64_t Size() const { return m_size; }
+
+    // Copies n bytes at offset into dst. False when they lie outside Size()
+    // or the file no longer holds them (it shrank): then Changed() is true.
+    // Safe from several threads at once.
+    bool Read(uint64_t offset, void* dst, std::size_t n) const;
+
+    // True once the file on disk no longer matches what was opened: a read
+    // came back short, or its size or modification time differ.
+    bool Changed() const;
+
+    // Takes the file as it is now: its current size and time become the
+    // ones compared against. False when the file cannot be examined.
+    bool Refresh();
+
+    // Gives the cache its block of kCacheBytes (otherwise allocated on first
+    // use). False for a null block.
+    bool UseCache(quillon::HeapPtr<uint8_t> block);
+
+private:
+    CFileBytes() = default;
+    bool Stat(uint64_t* size, int64_t* mtimeNs) const;
+    bool ReadFile(uint64_t offset, uint8_t* dst, std::size_t n) const;
+
+    int m_fd = -1;
+    uint64_t m_size = 0;
+    int64_t m_mtimeNs = 0;
+    quillon::HeapPtr<uint8_t> m_memory;  // the bytes themselves, for FromMemory
+    mutable std::atomic<bool> m_shortRead{false};
+
+    struct Page {
+        uint64_t index = UINT64_MAX;  // page number in the file; UINT64_MAX: empty
+        uint64_t used = 0;            // last use, for eviction
+        std::size_t bytes = 0;        // bytes valid (the last page may be short)
+    };
+    mutable std::mutex m_cacheLock;
+    mutable quillon::HeapPtr<uint8_t> m_cache;
+    mutable Page m_pages[kPageCount];
+    mutable uint64_t m_clock = 0;
+};

@@ -1,0 +1,213 @@
+// The frame pipeline: routes by transfer syntax, the thumbnail geometry, the
+// MONOCHROME1 mark, the image cache and the thumbnails made on threads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dicom/DicomFile.h"
+#include "image/FrameDecoder.h"
+#include "tests/support/DicomWriter.h"
+
+namespace {
+
+using testdicom::Bytes;
+using testdicom::Pad;
+
+struct Image {
+    std::string syntax = testdicom::kExplicitLE;
+    std::string photometric = "MONOCHROME2";
+    uint16_t rows = 2, columns = 2, bits = 8;
+    int frames = 1;
+    // Pixel value of frame k at (x, y).
+    std::function<uint16_t(int k, int x, int y)> pixel = [](int k, int, int) { return uint16_t(k + 1); };
+};
+
+Bytes NativeFile(const Image& image) {
+    testdicom::Writer w = testdicom::Part10(image.syntax);
+    testdicom::StudyElements(w);
+    w.us(0x0028, 0x0002, 1);
+    w.text(0x0028, 0x0004, "CS", Pad(image.photometric));
+    w.text(0x0028, 0x0008, "IS", Pad(std::to_string(image.frames)));
+    w.us(0x0028, 0x0010, image.rows);
+    w.us(0x0028, 0x0011, image.columns);
+    w.us(0x0028, 0x0100, image.bits);
+    w.us(0x0028, 0x0101, image.bits);
+    w.us(0x0028, 0x0102, uint16_t(image.bits - 1));
+    w.us(0x0028, 0x0103, 0);
+    Bytes pixels;
+    for (int k = 0; k < image.frames; ++k)
+        for (int y = 0; y < image.rows; ++y)
+            for (int x = 0; x < image.columns; ++x) {
+                const uint16_t v = image.pixel(k, x, y);
+                pixels.push_back(uint8_t(v));
+                if (image.bits == 16) pixels.push_back(uint8_t(v >> 8));
+            }
+    w.element(0x7FE0, 0x0010, image.bits == 16 ? "OW" : "OB", pixels);
+    return w.bytes();
+}
+
+struct Loaded {
+    CDicomFile file;
+    explicit Loaded(const Bytes& bytes) { EXPECT_TRUE(file.LoadMemory(bytes.data(), bytes.size())); }
+};
+
+uint8_t Grey(const MCImage& t, uint32_t x, uint32_t y) { return t.GetBits()[(y * t.GetWidth() + x) * 3]; }
+
+}  // namespace
+
+TEST(FramePipeline, ThumbnailGeometry) {
+    // Frames wider or taller than square are scaled to fit and centred on the
+    // canvas, whose background is the frame's bottom-right pixel.
+    struct Case {
+        uint16_t columns, rows;
+        uint32_t left, top;  // first canvas pixel covered by the frame
+    };
+    for (const Case c : {Case{512, 256, 0, 32}, Case{256, 512, 32, 0}, Case{100, 100, 0, 0}}) {
+        Image image;
+        image.columns = c.columns;
+        image.rows = c.rows;
+        image.bits = 16;
+        // 1000 everywhere but the bottom rows, which reach the scaled image's
+        // bottom-right pixel: 3000.
+        const int rows = c.rows;
+        image.pixel = [rows](int, int, int y) { return uint16_t(y >= rows - 4 ? 3000 : 1000); };
+        Loaded loaded(NativeFile(image));
+        CFrameDecoder frames(loaded.file);
+        const auto t = frames.GetFrameThumbnail(0);
+        ASSERT_NE(t, nullptr) << c.columns << "x" << c.rows;
+        EXPECT_EQ(t->GetWidth(), kThumbnailSize);
+        EXPECT_EQ(t->GetHeight(), kThumbnailSize);
+        EXPECT_EQ(t->GetBitsPerPixel(), 24);
+        // The window runs from 1000 to 3000: the frame shows dark, the
+        // background (the bottom-right sample) white.
+        EXPECT_LT(Grey(*t, c.left + 10, c.top + 10), 10) << c.columns << "x" << c.rows;
+        if (c.left > 0 || c.top > 0) {
+            EXPECT_EQ(Grey(*t, 0, 0), 255) << c.columns << "x" << c.rows;
+            EXPECT_EQ(Grey(*t, c.left ? c.left - 1 : 64, c.top ? c.top - 1 : 64), 255);
+        }
+    }
+}
+
+TEST(FramePipeline, EightBitGreyShowsStoredValues) {
+    // Window Center and Width do not change how an 8-bit image looks.
+    Image image;
+    image.pixel = [](int, int x, int y) { return uint16_t(x + y == 0 ? 0 : x + y == 1 ? 100 : 255); };
+    Loaded loaded(NativeFile(image));
+    CFrameDecoder frames(loaded.file);
+    const auto full = frames.GetFrameImage(0);
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(full->GetBitsPerPixel(), 8);
+    EXPECT_EQ(full->GetBits()[0], 0);
+    EXPECT_EQ(full->GetBits()[1], 100);
+    EXPECT_EQ(full->GetBits()[3], 255);
+}
+
+TEST(FramePipeline, Monochrome1IsInvertedInTheThumbnailOnly) {
+    Image image;
+    image.photometric = "MONOCHROME1";
+    image.pixel = [](int, int, int) { return uint16_t(10); };
+    Loaded loaded(NativeFile(image));
+    CFrameDecoder frames(loaded.file);
+    const auto t = frames.GetFrameThumbnail(0);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(Grey(*t, 64, 64), 245);
+    const auto full = frames.GetFrameImage(0);
+    ASSERT_NE(full, nullptr);
+    EXPECT_TRUE(full->IsMonochrome1());
+    EXPECT_EQ(full->GetBits()[0], 10);
+}
+
+TEST(FramePipeline, RoutesByTransferSyntax) {
+    // An unlisted UID (of the standard's root, so read as explicit VR) counts
+    // as uncompressed.
+    Image image;
+    image.syntax = "1.2.840.10008.1.2.99";
+    Loaded unlisted(NativeFile(image));
+    EXPECT_NE(CFrameDecoder(unlisted.file).GetFrameThumbnail(0), nullptr);
+
+    // JPEG-LS frames are listed but not decoded.
+    testdicom::Writer w = testdicom::Part10("1.2.840.10008.1.2.4.80");
+    testdicom::StudyElements(w);
+    w.us(0x0028, 0x0002, 1);
+    w.text(0x0028, 0x0004, "CS", Pad("MONOCHROME2"));
+    w.us(0x0028, 0x0010, 2);
+    w.us(0x0028, 0x0011, 2);
+    w.us(0x0028, 0x0100, 8);
+    w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0).item(4).raw(Bytes{0xFF, 0xD8, 0xFF, 0xD9}).seqEnd();
+    Loaded jpegLs(w.bytes());
+    CFrameDecoder frames(jpegLs.file);
+    EXPECT_EQ(frames.FrameCount(), 1u);
+    EXPECT_EQ(frames.GetFrameThumbnail(0), nullptr);
+    std::vector<uint8_t> samples;
+    EXPECT_FALSE(frames.GetFrameSamples(0, samples));
+}
+
+TEST(FramePipeline, DecodesOnceWithinTheCacheBudget) {
+    Image image;
+    image.rows = image.columns = 64;
+    image.bits = 16;
+    image.frames = 4;
+    Loaded loaded(NativeFile(image));
+
+    CFrameDecoder frames(loaded.file);
+    const auto first = frames.GetFrameImage(1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(frames.GetFrameImage(1), first);
+    EXPECT_EQ(frames.DecodeCount(), 1u);
+    EXPECT_EQ(frames.GetFrameImage(4), nullptr);  // no such frame
+
+    // Room for one image: the older one is dropped and decoded again.
+    CFrameDecoder small(loaded.file, first->GetBlockSize());
+    ASSERT_NE(small.GetFrameImage(0), nullptr);
+    ASSERT_NE(small.GetFrameImage(1), nullptr);
+    EXPECT_EQ(small.CachedBytes(), first->GetBlockSize());
+    ASSERT_NE(small.GetFrameImage(0), nullptr);
+    EXPECT_EQ(small.DecodeCount(), 3u);
+}
+
+TEST(FramePipeline, ThumbnailsOnThreadsEqualThoseMadeOneByOne) {
+    Image image;
+    image.rows = 40;
+    image.columns = 70;
+    image.bits = 16;
+    image.frames = 9;
+    image.pixel = [](int k, int x, int y) { return uint16_t(k * 300 + x * 7 + y * 11); };
+    Loaded loaded(NativeFile(image));
+
+    CFrameDecoder one(loaded.file);
+    std::vector<std::size_t> reported;
+    const auto threaded = CFrameDecoder(loaded.file)
+                              .MakeThumbnails(
+                                  9,
+                                  [&](std::size_t done, std::size_t total) {
+                                      EXPECT_EQ(total, 9u);
+                                      reported.push_back(done);
+                                  },
+                                  3);
+    ASSERT_EQ(threaded.size(), 9u);
+    ASSERT_FALSE(reported.empty());
+    EXPECT_EQ(reported.back(), 9u);
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    for (std::size_t k = 0; k < 9; ++k) {
+        const auto alone = one.GetFrameThumbnail(k);
+        ASSERT_NE(alone, nullptr);
+        ASSERT_NE(threaded[k], nullptr);
+        ASSERT_EQ(alone->GetBlockSize(), threaded[k]->GetBlockSize());
+        EXPECT_TRUE(std::equal(alone->GetBlock(), alone->GetBlock() + alone->GetBlockSize(), threaded[k]->GetBlock()))
+            << k;
+    }
+}
+
+TEST(FramePipeline, FrameSamplesOfNativeFramesAreTheirBytes) {
+    Image image;
+    image.frames = 3;
+    Loaded loaded(NativeFile(image));
+    CFrameDecoder frames(loaded.file);
+    std::vector<uint8_t> samples;
+    ASSERT_TRUE(frames.GetFrameSamples(2, samples));
+    EXPECT_EQ(samples, (std::vector<uint8_t>{3, 3, 3, 3}));
+    EXPECT_FALSE(frames.GetFrameSamples(3, samples));
+}
