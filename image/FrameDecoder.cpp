@@ -20,43 +20,52 @@ uint64_t DefaultImageCacheBudget() {
     return std::clamp<uint64_t>(physical / 256, uint64_t(16) << 20, uint64_t(64) << 20);
 }
 
-CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
-    : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget) {}
-
 namespace {
 
-enum class Route { Native, Codec, None };
+bool IsNative(const std::string& compressionName) { return compressionName == "NONE" || compressionName == "UNKNOWN"; }
 
-Route RouteOf(const std::string& compressionName) {
-    if (compressionName == "NONE" || compressionName == "UNKNOWN") return Route::Native;
-    if (compressionName == "JPEG" || compressionName == "JPEG Lossless" || compressionName == "RLE" ||
-        compressionName == "JPEG2000 Lossless" || compressionName == "JPEG2000 Lossy")
-        return Route::Codec;
+bool HasCodec(const std::string& compressionName) {
     // JPEG-LS and anything unlisted are not decoded.
-    return Route::None;
+    return compressionName == "JPEG" || compressionName == "JPEG Lossless" || compressionName == "RLE" ||
+           compressionName == "JPEG2000 Lossless" || compressionName == "JPEG2000 Lossy";
 }
 
 }  // namespace
 
-bool CFrameDecoder::DecodedSamples(std::size_t frame, std::vector<uint8_t>& joined, FrameDescription& asDecoded,
+CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
+    : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget) {
+    m_route = IsNative(m_description.compressionName)   ? Route::Native
+              : HasCodec(m_description.compressionName) ? Route::Codec
+                                                        : Route::None;
+    if (m_route != Route::Codec) return;
+    for (int converted = 0; converted < 2; ++converted) {
+        for (int planar = 0; planar < 2; ++planar) {
+            FrameDescription& view = m_codecOutput[converted][planar];
+            view = m_description;
+            if (converted) {
+                // The codec already turned YCbCr into RGB: the samples are RGB.
+                view.isYBRFull = view.isYBRFull422 = view.isYBRPartial422 = view.isYBRICT = false;
+                view.isRGB = true;
+            }
+            // Codec output is interleaved unless the decoder says it kept planes.
+            view.planarConfiguration = int8_t(planar);
+        }
+    }
+}
+
+bool CFrameDecoder::DecodedSamples(std::size_t frame, std::vector<uint8_t>& joined, const FrameDescription*& asDecoded,
                                    quillon::HeapPtr<uint8_t>& decoded, ByteSpan& samples) const {
     const FrameDescription& d = m_description;
-    asDecoded = d;
+    asDecoded = &d;
     if (d.numberOfFrames == 0 || frame >= d.numberOfFrames) return false;
-    switch (RouteOf(d.compressionName)) {
+    switch (m_route) {
         case Route::Native: samples = NativeFrameBytes(m_file, frame); return samples.data != nullptr;
         case Route::Codec: {
             ByteSpan compressed;
             if (!CompressedFrameBytes(m_file, frame, joined, compressed)) return false;
             DecodedFrame out;
             if (!DecodeCompressedFrame(d, compressed.data, compressed.size, out) || !out.data) return false;
-            if (out.colourConverted) {
-                // The codec already turned YCbCr into RGB: the samples are RGB now.
-                asDecoded.isYBRFull = asDecoded.isYBRFull422 = asDecoded.isYBRPartial422 = asDecoded.isYBRICT = false;
-                asDecoded.isRGB = true;
-            }
-            // Codec output is interleaved unless the decoder says it kept planes.
-            asDecoded.planarConfiguration = out.planar ? 1 : 0;
+            asDecoded = &m_codecOutput[out.colourConverted ? 1 : 0][out.planar ? 1 : 0];
             decoded = std::move(out.data);
             samples = {decoded.get(), out.size};
             return true;
@@ -68,7 +77,7 @@ bool CFrameDecoder::DecodedSamples(std::size_t frame, std::vector<uint8_t>& join
 
 bool CFrameDecoder::GetFrameSamples(std::size_t frame, std::vector<uint8_t>& samples) const {
     std::vector<uint8_t> joined;
-    FrameDescription asDecoded;
+    const FrameDescription* asDecoded = nullptr;
     quillon::HeapPtr<uint8_t> decoded;
     ByteSpan span;
     if (!DecodedSamples(frame, joined, asDecoded, decoded, span)) return false;
@@ -87,25 +96,25 @@ std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame) cons
     // a frame claiming more samples per pixel is not decoded at all.
     if (d.Samples() > 4) return nullptr;
     std::vector<uint8_t> joined;
-    FrameDescription asDecoded;
+    const FrameDescription* asDecoded = nullptr;
     quillon::HeapPtr<uint8_t> decoded;
     ByteSpan samples;
     if (!DecodedSamples(frame, joined, asDecoded, decoded, samples)) return nullptr;
 
     const int depth = DisplayDepth(d);
-    const bool native = RouteOf(d.compressionName) == Route::Native;
+    const bool native = m_route == Route::Native;
     // Native frames of 8, 24 or 32 bits per pixel, and codec output shown in
     // 8 or 24, go through the byte conversion; the rest through 16-bit words.
     const bool bytePath = depth == 8 || depth == 24 || (native && depth == 32);
     uint64_t size = 0;
     if (bytePath) {
         if (native && d.bitsAllocated != 8) return nullptr;
-        quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(asDecoded, samples.data, samples.size, size);
+        quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(*asDecoded, samples.data, samples.size, size);
         decoded.reset();
         if (!converted) return nullptr;
         return ByteImage(std::move(converted), size, depth);
     }
-    quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(asDecoded, samples.data, samples.size, size);
+    quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(*asDecoded, samples.data, samples.size, size);
     decoded.reset();
     if (!words) return nullptr;
     return WordImage(std::move(words), size, depth);

@@ -67,12 +67,19 @@ private:
     std::unique_ptr<MCImage> DecodeFrameImage(std::size_t frame) const;
     std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const;
     std::unique_ptr<MCImage> WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount, int depth) const;
-    bool DecodedSamples(std::size_t frame, std::vector<uint8_t>& joined, FrameDescription& asDecoded,
+    // The frame's samples and the description they are to be converted with.
+    bool DecodedSamples(std::size_t frame, std::vector<uint8_t>& joined, const FrameDescription*& asDecoded,
                         quillon::HeapPtr<uint8_t>& decoded, ByteSpan& samples) const;
     void Remember(std::size_t frame, const std::shared_ptr<const MCImage>& image);
 
+    enum class Route { Native, Codec, None };
+
     const CDicomFile& m_file;
     FrameDescription m_description;
+    Route m_route;
+    // How codec output is to be converted, by [colours turned into RGB by the
+    // codec][planes kept]: made once, so that no frame copies the description.
+    FrameDescription m_codecOutput[2][2];
     uint64_t m_cacheBudget;
 
     mutable std::mutex m_cacheMutex;

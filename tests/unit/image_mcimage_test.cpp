@@ -9,10 +9,14 @@
 #include <vector>
 
 #include "image/MCImage.h"
+#include "tests/support/ImageTestSupport.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using imagetest::Bytes;
+using imagetest::Grey16;
+using imagetest::Pixels;
+using imagetest::Samples16;
 
 uint32_t U32(const uint8_t* b, size_t at) {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
@@ -20,26 +24,6 @@ uint32_t U32(const uint8_t* b, size_t at) {
 
 Bytes BlockBytes(const MCImage& image) {
     return image.HasBlock() ? Bytes(image.GetBlock(), image.GetBlock() + image.GetBlockSize()) : Bytes();
-}
-
-Bytes Pixels(const MCImage& image) {
-    const uint8_t* bits = image.GetBits();
-    return bits ? Bytes(bits, bits + image.GetDataSize()) : Bytes();
-}
-
-std::vector<int32_t> Samples16(const MCImage& image) {
-    std::vector<int32_t> out;
-    const uint8_t* bits = image.GetBits();
-    for (uint32_t i = 0; bits && i < image.GetDataSize() / 2; ++i) {
-        const auto raw = uint16_t(bits[2 * i] | bits[2 * i + 1] << 8);
-        out.push_back(image.IsSigned() ? int32_t(int16_t(raw)) : int32_t(raw));
-    }
-    return out;
-}
-
-MCImage Grey16(const std::vector<uint16_t>& samples, uint32_t w, uint32_t h, bool isSigned, int32_t min, int32_t max,
-               int32_t center = 0, int32_t width = 0) {
-    return MCImage(samples.data(), w, h, 16, isSigned, min, max, center, width);
 }
 
 MCImage Rgb(const Bytes& bytes, uint32_t w, uint32_t h, uint8_t bits) {

@@ -8,30 +8,14 @@
 
 #include "image/MCImage.h"
 #include "image/ThumbnailBitmap.h"
+#include "tests/support/ImageTestSupport.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Pixels(const MCImage& image) {
-    const uint8_t* bits = image.GetBits();
-    return bits ? Bytes(bits, bits + image.GetDataSize()) : Bytes();
-}
-
-std::vector<int32_t> Samples16(const MCImage& image) {
-    std::vector<int32_t> out;
-    const uint8_t* bits = image.GetBits();
-    for (uint32_t i = 0; bits && i < image.GetDataSize() / 2; ++i) {
-        const auto raw = uint16_t(bits[2 * i] | bits[2 * i + 1] << 8);
-        out.push_back(image.IsSigned() ? int32_t(int16_t(raw)) : int32_t(raw));
-    }
-    return out;
-}
-
-MCImage Grey16(const std::vector<uint16_t>& samples, uint32_t w, uint32_t h, bool isSigned, int32_t min, int32_t max,
-               int32_t center = 0, int32_t width = 0) {
-    return MCImage(samples.data(), w, h, 16, isSigned, min, max, center, width);
-}
+using imagetest::Bytes;
+using imagetest::Grey16;
+using imagetest::Pixels;
+using imagetest::Samples16;
 
 MCImage Image8(const Bytes& pixels, uint32_t w, uint32_t h) {
     return MCImage(pixels.data(), w, h, 8, false, 0, 255, 0, 0);
