@@ -7,10 +7,13 @@
 #include <cstring>
 #include <string>
 
+#include "dicom/ByteOrder.h"
 #include "dicom/LoaderRules.h"
 
 using quillon::AllocBlock;
 using quillon::HeapPtr;
+using quillon::SwapUnitFor;
+using quillon::SwapUnits;
 using quillon::rules::IsSequence;
 
 namespace {
@@ -30,21 +33,6 @@ private:
 // Sequences nested deeper than this remember the extent of their items while
 // the data set is parsed (see CDicomHeader::m_itemsExtents).
 constexpr unsigned kRememberedDepth = 8;
-
-void SwapUnits(uint8_t* data, uint64_t length, unsigned unit) {
-    const uint64_t units = length / unit;
-    for (uint64_t i = 0; i < units; ++i) {
-        uint8_t* p = data + i * unit;
-        for (unsigned a = 0, b = unit - 1; a < b; ++a, --b) std::swap(p[a], p[b]);
-    }
-}
-
-unsigned SwapUnitFor(const std::u16string& vr) {
-    if (vr == u"OW" || vr == u"SS" || vr == u"US") return 2;
-    if (vr == u"SL" || vr == u"UL" || vr == u"FL") return 4;
-    if (vr == u"FD") return 8;
-    return 1;
-}
 
 // A node for an item header: the tag as read, its 32-bit length in long form
 // and nothing else (no default value of a group length element).
@@ -474,6 +462,15 @@ bool CDicomHeader::ReadValue(CDicomTag* element) {
     if (element->Is(0x7FE0, 0x0010))
         if (auto* pixelData = dynamic_cast<CDicomTag7FE0*>(element)) return ReadNativeFrames(pixelData);
     if (!CanRead(length)) return false;
+    const unsigned swapUnit = m_littleEndian ? 1 : SwapUnitFor(element->m_vr.GetVR());
+    if (length > kHeldValueLimit) {
+        // Left in the file. Values the rules look at are checked while they
+        // pass through the window; longer ones are not checked.
+        if (m_littleEndian && HasValueRules(element->m_vr.GetVR()))
+            if (const uint8_t* bytes = WindowBytes(m_position, length)) CheckValue(element, bytes, length);
+        element->ReferValue(m_source.get(), length, swapUnit);
+        return true;
+    }
     if (m_littleEndian) {
         if (const uint8_t* bytes = WindowBytes(m_position, length)) {
             CheckValue(element, bytes, length);
@@ -482,10 +479,7 @@ bool CDicomHeader::ReadValue(CDicomTag* element) {
     }
     HeapPtr<uint8_t> copy(static_cast<uint8_t*>(AllocBlock(length)));
     if (!copy || !CopyAt(m_position, copy.get(), length)) return false;
-    if (!m_littleEndian) {
-        const unsigned unit = SwapUnitFor(element->m_vr.GetVR());
-        if (unit > 1) SwapUnits(copy.get(), length, unit);
-    }
+    SwapUnits(copy.get(), length, swapUnit);
     CheckValue(element, copy.get(), length);
     return element->SetValue(copy.get(), length);
 }
@@ -493,18 +487,13 @@ bool CDicomHeader::ReadValue(CDicomTag* element) {
 bool CDicomHeader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
     const uint64_t frameSize = NativeFrameSize(IsYBRFull422());
     const uint64_t frames = m_numberOfFrames;
-    // No frames, or frames of no bytes: nothing to store.
+    // No frames, or frames of no bytes: nothing to record.
     if (frames == 0 || frameSize == 0) return true;
     const uint64_t available = m_fileSize - m_position;
     if (frames > available / frameSize) return false;
+    // The frames stay in the file; decoding reads them from there.
     const bool swap = !m_littleEndian && pixelData->m_vr.GetVR() == u"OW";
-    uint64_t offset = m_position;
-    for (uint64_t k = 0; k < frames; ++k, offset += frameSize) {
-        HeapPtr<uint8_t> block(static_cast<uint8_t*>(AllocBlock(frameSize)));
-        if (!block || !CopyAt(offset, block.get(), frameSize)) return false;
-        if (swap) SwapUnits(block.get(), frameSize, 2);
-        pixelData->AddFrame(std::move(block), frameSize);
-    }
+    pixelData->SetFrames(m_source.get(), swap ? 2 : 1, m_position, frameSize, frames);
     return true;
 }
 

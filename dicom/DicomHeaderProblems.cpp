@@ -60,12 +60,14 @@ void CDicomHeader::CheckOffsetTable(const CDicomTag* pixelData) {
     if (items.empty()) return;
     const CDicomTag* table = items[0].get();
     const uint32_t entries = table->GetLength() / 4;
-    if (entries == 0 || !table->GetData()) return;
+    if (entries == 0) return;
+    const SValueBytes value = table->ValueBytes();
+    if (!value || value.size < 4 * uint64_t(entries)) return;
     std::set<uint64_t> starts;
     const uint64_t first = items.size() > 1 ? items[1]->m_dataOffset - 8 : 0;
     for (std::size_t k = 1; k < items.size(); ++k) starts.insert(items[k]->m_dataOffset - 8 - first);
     for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t* b = table->GetData() + 4 * i;
+        const uint8_t* b = value.data + 4 * i;
         const uint32_t offset = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
         if (starts.count(offset)) continue;
         Note(ProblemCode::OffsetTable, table->m_dataOffset + 4 * uint64_t(i), 0xFFFE, 0xE000, table,

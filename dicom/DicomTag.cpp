@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "dicom/ByteOrder.h"
 #include "dicom/DicomDictionary.h"
+#include "dicom/FileBytes.h"
 
 using quillon::AllocBlock;
 using quillon::HeapPtr;
@@ -22,10 +24,23 @@ CTagData::~CTagData() { Free(); }
 
 void CTagData::Free() {
     m_data.reset();
+    m_source = nullptr;
+    m_swapUnit = 1;
     m_shortLength = 0;
     m_tail = 0;
     m_longLength = 0;
 }
+
+namespace {
+
+// Reads n bytes of a value left in the file, swapped to machine order.
+bool ReadFromSource(const CFileBytes& source, uint64_t offset, uint8_t* dst, uint64_t n, unsigned swapUnit) {
+    if (n > SIZE_MAX || !source.Read(offset, dst, std::size_t(n))) return false;
+    quillon::SwapUnits(dst, n, swapUnit);
+    return true;
+}
+
+}  // namespace
 
 CDicomTag::CDicomTag(uint16_t group, uint16_t element) { SetTag(group, element); }
 
@@ -70,12 +85,67 @@ bool CDicomTag::SetValue(const uint8_t* bytes, uint32_t length) {
     m_tagData.m_data.reset(static_cast<uint8_t*>(AllocBlock(length)));
     if (!m_tagData.m_data) return false;
     std::memcpy(m_tagData.m_data.get(), bytes, length);
-    if (HasLongLength() || length > 0xFFFF)
+    ChooseLengthForm(length, false);
+    NormalizeValue();
+    return true;
+}
+
+void CDicomTag::ChooseLengthForm(uint32_t length, bool longForm) {
+    m_tagData.m_shortLength = 0;
+    m_tagData.m_longLength = 0;
+    if (longForm || HasLongLength() || length > 0xFFFF)
         m_tagData.m_longLength = length;
     else
         m_tagData.m_shortLength = uint16_t(length);
-    NormalizeValue();
-    return true;
+}
+
+void CDicomTag::ReferValue(const CFileBytes* source, uint32_t length, unsigned swapUnit, bool longForm) {
+    m_tagData.Free();
+    if (!source || length == 0) return;
+    m_tagData.m_source = source;
+    m_tagData.m_swapUnit = uint8_t(swapUnit ? swapUnit : 1);
+    ChooseLengthForm(length, longForm);
+    // Only the length form: the bytes stay as they are in the file.
+    if (!longForm) NormalizeValue();
+}
+
+SValueBytes CDicomTag::ValueBytes(uint64_t limit) const {
+    SValueBytes out;
+    const uint64_t length = GetLength();
+    if (length == kUndefinedLength) return out;
+    if (const uint8_t* held = GetData()) {
+        out.data = held;
+        out.size = std::min<uint64_t>(length, limit);
+        return out;
+    }
+    if (!m_tagData.m_source || length == 0) return out;
+    uint64_t n = std::min<uint64_t>(length, limit);
+    // Whole numbers only, so that swapping keeps them whole.
+    if (m_tagData.m_swapUnit > 1) n -= n % m_tagData.m_swapUnit;
+    if (n == 0 || n > SIZE_MAX) return out;
+    out.owned.reset(static_cast<uint8_t*>(AllocBlock(std::size_t(n))));
+    if (!out.owned || !ReadFromSource(*m_tagData.m_source, m_dataOffset, out.owned.get(), n, m_tagData.m_swapUnit)) {
+        out.owned.reset();
+        return out;
+    }
+    out.data = out.owned.get();
+    out.size = n;
+    return out;
+}
+
+bool CDicomTag::CopyValue(void* dst, uint64_t n) const {
+    const uint64_t length = GetLength();
+    if (length == kUndefinedLength || n > length) return false;
+    if (n == 0) return true;
+    if (const uint8_t* held = GetData()) {
+        std::memcpy(dst, held, std::size_t(n));
+        return true;
+    }
+    if (!m_tagData.m_source) return false;
+    // A trailing part of a number is read as it lies.
+    const unsigned unit = m_tagData.m_swapUnit;
+    return ReadFromSource(*m_tagData.m_source, m_dataOffset, static_cast<uint8_t*>(dst), n,
+                          unit > 1 && n % unit ? 1 : unit);
 }
 
 void CDicomTag::AdoptLongValue(quillon::HeapPtr<uint8_t> block, uint32_t length) {
@@ -91,7 +161,7 @@ void CDicomTag::AdoptLongValue(quillon::HeapPtr<uint8_t> block, uint32_t length)
 // allocation failure the value is dropped.
 bool CDicomTag::GrowValue(uint32_t blockSize, uint8_t fill) {
     const uint32_t length = GetLength();
-    if (blockSize <= length) return true;
+    if (blockSize <= length || !m_tagData.m_data) return true;
     auto* block = static_cast<uint8_t*>(std::realloc(m_tagData.m_data.get(), blockSize));
     if (!block) {
         m_tagData.Free();  // realloc left the old block in place
@@ -155,6 +225,14 @@ void CDicomTag::NormalizeValue() {
 
 HeapPtr<char> CDicomTag::GetValueString() const {
     const uint8_t* data = m_tagData.m_data.get();
+    if (!data && m_tagData.m_source) {
+        const uint64_t length = GetLength();
+        if (length > kMaxValueString) return nullptr;
+        HeapPtr<char> out(static_cast<char*>(std::malloc(length + 1)));
+        if (!out || !CopyValue(out.get(), length)) return nullptr;
+        out.get()[length] = 0;
+        return out;
+    }
     const uint64_t length = data ? GetNormalizedLength() : 0;
     HeapPtr<char> out(static_cast<char*>(std::malloc(length + 1)));
     if (!out) return out;
@@ -176,7 +254,27 @@ bool CDicomTag::AddChild(std::unique_ptr<CDicomTag> child) {
 
 const std::u16string& CDicomTag::GetDisplayVR() {
     if (!m_children.empty()) return kSQ;
+    if (m_tagData.m_source && !m_tagData.m_data && m_vr.GetDeclaredVR().empty()) {
+        // A value in the file: the guess of a long-form value asks only whether
+        // some byte is not text, which is read here in pieces.
+        const bool longForm = m_tagData.m_longLength != 0;
+        return m_vr.GetVRGuessingLarge(GetLength(), longForm, longForm && SourceHasNonText());
+    }
     return m_vr.GetVRGuessing(m_tagData.m_data.get(), GetLength(), m_tagData.m_longLength != 0);
+}
+
+bool CDicomTag::SourceHasNonText() const {
+    constexpr std::size_t kPiece = 64 * 1024;
+    uint8_t piece[kPiece];
+    const uint64_t length = GetLength();
+    for (uint64_t at = 0; at < length; at += kPiece) {
+        const std::size_t n = std::size_t(std::min<uint64_t>(kPiece, length - at));
+        // An unreadable value is taken as binary.
+        if (!m_tagData.m_source->Read(m_dataOffset + at, piece, n)) return true;
+        for (std::size_t i = 0; i < n; ++i)
+            if (piece[i] < 0x20 || piece[i] > 0xC0) return true;
+    }
+    return false;
 }
 
 bool CDicomTag::HasLongLength() const {
@@ -227,7 +325,16 @@ std::u16string CDicomTag::GetDescription() const {
 
 CDicomTag7FE0::~CDicomTag7FE0() = default;
 
-void CDicomTag7FE0::AddFrame(quillon::HeapPtr<uint8_t> block, uint64_t size) {
-    m_frames.push_back(std::move(block));
-    m_frameSizes.push_back(size);
+void CDicomTag7FE0::SetFrames(const CFileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize,
+                              uint64_t count) {
+    m_frameSource = source;
+    m_frameSwapUnit = uint8_t(swapUnit ? swapUnit : 1);
+    m_firstFrame = offset;
+    m_frameSize = frameSize;
+    m_frameCount = source ? count : 0;
+}
+
+bool CDicomTag7FE0::ReadFrame(std::size_t k, uint8_t* dst) const {
+    if (!m_frameSource || k >= m_frameCount) return false;
+    return ReadFromSource(*m_frameSource, FrameOffset(k), dst, m_frameSize, m_frameSwapUnit);
 }

@@ -11,7 +11,22 @@
 #include "dicom/DicomVR.h"
 #include "dicom/HeapBlock.h"
 
+class CFileBytes;
+
 constexpr uint32_t kUndefinedLength = 0xFFFFFFFFu;
+
+// Values longer than this are not copied: their node refers to their bytes in
+// the file. Shorter ones are held, normalised, by the node.
+constexpr uint32_t kHeldValueLimit = 4096;
+
+// The bytes of a value: a view of the block a node holds, or a block read
+// from the file for the caller.
+struct SValueBytes {
+    const uint8_t* data = nullptr;
+    uint64_t size = 0;
+    quillon::HeapPtr<uint8_t> owned;
+    explicit operator bool() const { return data != nullptr; }
+};
 
 class CTagData {
 public:
@@ -27,8 +42,14 @@ public:
     // Bytes of the normalised tail that the block holds after the value
     // (padding of an odd value, a short date filled to 8 bytes).
     uint8_t m_tail = 0;
+    // Values in the file: the size of the numbers to swap when they are read
+    // (big-endian files), 1 for none.
+    uint8_t m_swapUnit = 1;
     uint32_t m_longLength = 0;
     quillon::HeapPtr<uint8_t> m_data;  // plain heap block (malloc)
+    // Set instead of m_data for a value left in the file: it is read from
+    // there at the node's data offset. The file outlives the tree.
+    const CFileBytes* m_source = nullptr;
 };
 
 class CDicomTag {
@@ -45,21 +66,39 @@ public:
     // the one read from the file; normalising may give the block a padded tail.
     bool SetValue(const uint8_t* bytes, uint32_t length);
     // Takes a block of `length` bytes as the value, held in long form without
-    // normalising (frame nodes).
+    // normalising.
     void AdoptLongValue(quillon::HeapPtr<uint8_t> block, uint32_t length);
+    // The value is the `length` bytes at the node's data offset in `source`,
+    // read from there when asked for; the length form is chosen as for a held
+    // value. `swapUnit`: the size of the numbers to swap on reading (1: none).
+    void ReferValue(const CFileBytes* source, uint32_t length, unsigned swapUnit, bool longForm = false);
     // The value length read from the file.
     uint32_t GetLength() const { return m_tagData.m_longLength ? m_tagData.m_longLength : m_tagData.m_shortLength; }
     // The length of the normalised copy in the block: the value and its tail.
     uint64_t GetNormalizedLength() const { return uint64_t(GetLength()) + m_tagData.m_tail; }
-    // The value bytes followed by a NUL (all NUL without value); null on allocation failure.
+    // The value bytes followed by a NUL (all NUL without value); null on
+    // allocation failure, on a failed read, and for a value in the file that
+    // is longer than kMaxValueString.
     quillon::HeapPtr<char> GetValueString() const;
+    static constexpr uint64_t kMaxValueString = 64u << 20;
+    // The first `limit` bytes of the value (all of it when shorter): a view of
+    // the held block, or read from the file. Empty without a value, or when
+    // the read fails.
+    SValueBytes ValueBytes(uint64_t limit = UINT64_MAX) const;
+    // Copies the first n bytes of the value into dst; false when the value is
+    // shorter or cannot be read.
+    bool CopyValue(void* dst, uint64_t n) const;
     // Takes the child into the tree (its parent becomes this node); false for null.
     bool AddChild(std::unique_ptr<CDicomTag> child);
     void Clear();
 
     bool IsItem() const { return m_group == 0xFFFE && m_element == 0xE000; }
     bool Is(uint16_t group, uint16_t element) const { return m_group == group && m_element == element; }
+    // The value block a node holds; null for a value left in the file.
     const uint8_t* GetData() const { return m_tagData.m_data.get(); }
+    bool IsValueInSource() const { return m_tagData.m_source != nullptr; }
+    // Whether the node has a value, held or in the file.
+    bool HasValue() const { return GetData() || IsValueInSource(); }
 
     // VR queries.
     const std::u16string& GetDisplayVR();
@@ -81,8 +120,11 @@ public:
     uint64_t m_dataOffset = 0;
 
 private:
+    std::u16string ValueTextOf(const uint8_t* data, uint32_t length, std::u16string_view charsetTerm) const;
     void NormalizeValue();
+    void ChooseLengthForm(uint32_t length, bool longForm);
     bool GrowValue(uint32_t blockSize, uint8_t fill);
+    bool SourceHasNonText() const;
 };
 
 class CDicomTag7FE0 : public CDicomTag {
@@ -90,11 +132,24 @@ public:
     CDicomTag7FE0(uint16_t group, uint16_t element) : CDicomTag(group, element) {}
     ~CDicomTag7FE0() override;
 
-    // The node takes the frame's block.
-    void AddFrame(quillon::HeapPtr<uint8_t> block, uint64_t size);
-
-    // One block per native frame; null once a frame node has taken it.
-    std::vector<quillon::HeapPtr<uint8_t>> m_frames;
+    // The native frames: `count` frames of `frameSize` bytes each, one after
+    // the other from `offset` in `source`; `swapUnit` is the size of the
+    // numbers to swap when they are read (big-endian OW), 1 for none.
+    void SetFrames(const CFileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize, uint64_t count);
+    std::size_t FrameCount() const { return std::size_t(m_frameCount); }
     // Frame sizes are 64-bit: Rows x Columns x Bits x Samples can exceed 32 bits.
-    std::vector<uint64_t> m_frameSizes;
+    uint64_t FrameSize() const { return m_frameSize; }
+    uint64_t FrameOffset(std::size_t k) const { return m_firstFrame + uint64_t(k) * m_frameSize; }
+    const CFileBytes* FrameSource() const { return m_frameSource; }
+    unsigned FrameSwapUnit() const { return m_frameSwapUnit; }
+    // Copies native frame k into dst (FrameSize() bytes, in machine byte
+    // order); false when there is no such frame or it cannot be read.
+    bool ReadFrame(std::size_t k, uint8_t* dst) const;
+
+private:
+    const CFileBytes* m_frameSource = nullptr;
+    uint8_t m_frameSwapUnit = 1;
+    uint64_t m_firstFrame = 0;
+    uint64_t m_frameSize = 0;
+    uint64_t m_frameCount = 0;
 };

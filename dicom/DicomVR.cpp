@@ -66,6 +66,19 @@ const std::u16string& CDicomVR::GetVRGuessing(const uint8_t* value, uint32_t len
     return m_guessedVR;
 }
 
+const std::u16string& CDicomVR::GetVRGuessingLarge(uint32_t length, bool longForm, bool binary) {
+    if (!m_declaredVR.empty()) return m_declaredVR;
+    if (m_guessedVR.empty()) {
+        if (length == 0xFFFFFFFFu)
+            m_guessedVR = u"SQ";
+        else if (longForm)
+            m_guessedVR = binary ? u"OB" : u"UT";
+        else
+            m_guessedVR = length <= 1023 ? u"ST" : length <= 10239 ? u"LT" : kCS;
+    }
+    return m_guessedVR;
+}
+
 void CDicomVR::GuessVR(const uint8_t* v, uint32_t count, bool longForm) {
     m_guessedVR = kCS;
     if (!v || count == 0) return;

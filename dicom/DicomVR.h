@@ -17,6 +17,9 @@ public:
     // Declared VR when not empty; otherwise guesses once from the value and returns the guess.
     const std::u16string& GetVRGuessing(const uint8_t* value, uint32_t length, bool longForm);
     void GuessVR(const uint8_t* value, uint32_t length, bool longForm);
+    // The same guess for a value of more than 64 bytes that is not at hand:
+    // all it needs is whether some byte of it is not text.
+    const std::u16string& GetVRGuessingLarge(uint32_t length, bool longForm, bool binary);
     // Stores the text upper-cased as the declared VR; the text ends at a NUL.
     void SetVR(std::u16string_view vr);
     void SetGroupLengthVR() { m_declaredVR = u"UL"; }

@@ -74,6 +74,8 @@ bool IsMultiValued(std::u16string_view vr) {
 
 }  // namespace
 
+bool HasValueRules(std::u16string_view vr) { return MaxValueLength(vr) != 0; }
+
 std::string CheckValueRules(std::u16string_view vr, const uint8_t* value, uint32_t length) {
     const std::size_t max = MaxValueLength(vr);
     if (max == 0 || !value || length == 0) return {};

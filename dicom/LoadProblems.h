@@ -67,6 +67,8 @@ private:
 // not a date, a UI with characters other than digits and dots, a value longer
 // than its VR allows.
 std::string CheckValueRules(std::u16string_view vr, const uint8_t* value, uint32_t length);
+// Whether CheckValueRules looks at values of this VR at all.
+bool HasValueRules(std::u16string_view vr);
 
 // Whether the dictionary allows `vr` for the tag: true when the tag is unknown,
 // or when `vr` is one of the VRs the dictionary gives it.

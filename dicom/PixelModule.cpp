@@ -59,8 +59,7 @@ int32_t ClampToInt32(int64_t value) {
 // Applies one LUT data element to its colour; false refuses the palette.
 bool TakeLutData(LutFields lut, const CDicomTag& element, bool countFromLength) {
     const uint32_t length = element.GetLength();
-    const uint8_t* value = element.GetData();
-    if (length == 0 || !value) return false;
+    if (length == 0 || length == kUndefinedLength || !element.HasValue()) return false;
     if (countFromLength && lut.entries == 0 && lut.bits != 0)
         lut.entries = ClampToInt32(int64_t(length) * 8 / lut.bits);
     if (lut.entries != 0 && int64_t(length) != int64_t(lut.entries) * lut.bits / 8) {
@@ -69,8 +68,7 @@ bool TakeLutData(LutFields lut, const CDicomTag& element, bool countFromLength) 
         lut.bits = int16_t(bits);
     }
     HeapPtr<uint8_t> copy(static_cast<uint8_t*>(AllocBlock(length)));
-    if (!copy) return false;
-    std::memcpy(copy.get(), value, length);
+    if (!copy || !element.CopyValue(copy.get(), length)) return false;
     lut.data = std::move(copy);
     lut.size = length;
     return true;

@@ -10,6 +10,9 @@
 namespace {
 
 constexpr uint32_t kLongTextLength = 128;
+// A number list of a value left in the file is made of its first bytes only,
+// and ends in "..." when there were more.
+constexpr uint64_t kNumberListBytes = 1024 * 1024;
 constexpr char16_t kLongSizeData[] = u"(Long Size Data)";
 constexpr char16_t kFrameData[] = u"(Frame Data)";
 constexpr char16_t kSequenceData[] = u"(Sequence Data)";
@@ -63,9 +66,35 @@ std::u16string ShortTextOrPlaceholder(const CDicomTag& tag, uint32_t length, std
 std::u16string CDicomTag::GetValueText(std::u16string_view charsetTerm) const {
     try {
         // Text is shown from the normalised copy: the whole value, with its padding.
-        const uint32_t length = uint32_t(GetNormalizedLength());
+        uint32_t length = uint32_t(GetNormalizedLength());
         if (length == 0) return {};
         const uint8_t* data = m_tagData.m_data.get();
+        // A value in the file is read only where its text needs the bytes: a
+        // number list (from its first bytes) and the first tag of an AT.
+        SValueBytes read;
+        bool cut = false;
+        const std::u16string& effective = m_vr.GetVR();
+        if (!data && IsValueInSource() && effective.size() == 2 && !IsTextVR(m_vr.GetDeclaredVR())) {
+            const bool numbers = effective == u"US" || effective == u"SS" || effective == u"UL" || effective == u"SL" ||
+                                 effective == u"FL" || effective == u"FD" || effective == u"AT";
+            if (numbers) {
+                read = ValueBytes(kNumberListBytes);
+                if (!read) return {};
+                data = read.data;
+                cut = length > kNumberListBytes;
+                length = uint32_t(read.size);
+            }
+        }
+        std::u16string text = ValueTextOf(data, length, charsetTerm);
+        if (cut) text += u"...";
+        return text;
+    } catch (...) {
+        return {};
+    }
+}
+
+std::u16string CDicomTag::ValueTextOf(const uint8_t* data, uint32_t length, std::u16string_view charsetTerm) const {
+    try {
         const std::u16string& vr = m_vr.GetVR();
         const std::u16string& declared = m_vr.GetDeclaredVR();
 

@@ -10,35 +10,22 @@ using quillon::Format16;
 
 std::size_t AddFrameNodes(CDicomFile& file) {
     auto* pixelData = dynamic_cast<CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010));
-    if (!pixelData || !pixelData->m_children.empty() || file.m_numberOfFrames == 0 || pixelData->m_frames.empty())
+    if (!pixelData || !pixelData->m_children.empty() || file.m_numberOfFrames == 0 || pixelData->FrameCount() == 0)
         return 0;
     std::size_t added = 0;
-    uint64_t offset = pixelData->m_dataOffset;
+    const uint64_t size = pixelData->FrameSize();
     const std::u16string vr = pixelData->m_vr.GetVR();
-    for (std::size_t k = 0; k < pixelData->m_frames.size(); ++k) {
-        const uint64_t size = k < pixelData->m_frameSizes.size() ? pixelData->m_frameSizes[k] : 0;
+    for (std::size_t k = 0; k < pixelData->FrameCount(); ++k) {
         // Frame numbers are 16-bit and a frame node's length 32-bit.
         if (k + 1 > 0xFFFF || size >= kUndefinedLength) break;
-        // The node takes the frame's block: its bytes are held once, by the
-        // node, however big the frames are. A block that is missing gets an
-        // empty one of the frame's size.
-        quillon::HeapPtr<uint8_t> block = std::move(pixelData->m_frames[k]);
-        if (!block) {
-            block.reset(static_cast<uint8_t*>(quillon::AllocBlock(size)));
-            if (!block) {
-                offset += size;
-                continue;
-            }
-            std::memset(block.get(), 0, size);
-        }
+        // The node refers to the frame's bytes in the file.
         auto node = std::make_unique<CDicomTag>(quillon::rules::kFrameNodeGroup, uint16_t(k + 1));
-        node->AdoptLongValue(std::move(block), uint32_t(size));
-        node->m_dataOffset = offset;
+        node->m_dataOffset = pixelData->FrameOffset(k);
+        node->ReferValue(pixelData->FrameSource(), uint32_t(size), pixelData->FrameSwapUnit(), true);
         node->SetVR(vr);
         node->m_description = u"Frame Data";
         pixelData->AddChild(std::move(node));
         ++added;
-        offset += size;
     }
     return added;
 }

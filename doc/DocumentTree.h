@@ -29,9 +29,8 @@ struct TreeItemRecord {
 
 // Adds one "Frame Data" node per native frame under the first top-level
 // Pixel Data element (tags (0000,n), n from 1), at the frame's offset in the
-// file. Each node takes over its frame's block as its value: afterwards
-// m_frames[k] is empty and the bytes of frame k are the value of node k+1
-// (m_frameSizes is kept). Returns the number of nodes added.
+// file. Each node's value is its frame's bytes, left in the file where they
+// lie. Returns the number of nodes added.
 std::size_t AddFrameNodes(CDicomFile& file);
 
 // Label of a tree item: "(%04X,%04X)  %s", "(%04X,%04X)  SQ Item" or "Frame %04d".

@@ -106,7 +106,7 @@ public:
         const std::u16string description = e->IsItem() ? std::u16string(u"SQ Item") : e->GetDescription();
         if (ContainsFolded(description, m_text)) return true;
         const uint32_t length = e->GetLength();
-        if (!e->GetData() || length == kUndefinedLength || length > kFindValueLimit) return false;
+        if (!e->HasValue() || length == kUndefinedLength || length > kFindValueLimit) return false;
         const auto value = FullValueText(document, index);
         return value && ContainsFolded(*value, m_text);
     }
@@ -162,7 +162,7 @@ std::optional<std::u16string> FullValueText(const CQuillonDocument& document, st
     const auto& records = document.Records();
     if (index >= records.size() || !records[index].element) return std::u16string();
     const CDicomTag* e = records[index].element;
-    if (!e->GetData()) return std::u16string();
+    if (!e->HasValue()) return std::u16string();
     std::u16string text = e->GetValueText(records[index].charset);
     const std::u16string& vr = e->m_vr.GetVR();
     // Binary data read under a text VR is shown with a placeholder only.

@@ -236,7 +236,7 @@ ElementProperties CQuillonDocument::Properties(std::optional<std::size_t> index)
     p.values[4] = Format16("%llu", static_cast<unsigned long long>(e->m_dataOffset));
     const uint32_t length = e->GetLength();
     p.values[5] = length == kUndefinedLength ? std::u16string(u"FFFFFFFF") : Format16("%u", length);
-    if (e->GetData()) p.values[6] = CutValueText(e->GetValueText(record.charset));
+    if (e->HasValue()) p.values[6] = CutValueText(e->GetValueText(record.charset));
 
     const auto [first, last] = Range(*index);
     p.highlight = HighlightRequest::Range;

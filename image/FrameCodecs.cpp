@@ -24,13 +24,15 @@ uint32_t ReadLE32(const uint8_t* p) {
 bool FragmentStarts(const CDicomTag& pixelData, uint32_t frames, std::vector<std::size_t>& starts) {
     const CDicomTag& table = *pixelData.m_children[0];
     const uint32_t tableLength = table.GetLength();
-    if (!table.GetData() || tableLength % 4 != 0 || tableLength / 4 != frames) return false;
+    if (tableLength % 4 != 0 || tableLength / 4 != frames) return false;
+    const SValueBytes value = table.ValueBytes();
+    if (!value || value.size != tableLength) return false;
     starts.clear();
     std::size_t fragment = 0;
     uint64_t position = 0;  // item tag of `fragment`, relative to the first
     const std::size_t fragments = pixelData.m_children.size() - 1;
     for (uint32_t n = 0; n < frames; ++n) {
-        const uint32_t offset = ReadLE32(table.GetData() + 4 * n);
+        const uint32_t offset = ReadLE32(value.data + 4 * n);
         if (n == 0 ? offset != 0 : offset <= position) return false;
         while (fragment < fragments && position < offset) {
             position += 8 + uint64_t(pixelData.m_children[fragment + 1]->GetLength());
@@ -64,7 +66,8 @@ bool DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint
     return false;
 }
 
-bool CompressedFrameBytes(const CDicomFile& file, std::size_t frame, std::vector<uint8_t>& joined, ByteSpan& bytes) {
+bool CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage,
+                          ByteSpan& bytes) {
     bytes = {};
     const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
     if (!pixelData || pixelData->m_children.size() < 2) return false;
@@ -86,28 +89,27 @@ bool CompressedFrameBytes(const CDicomFile& file, std::size_t frame, std::vector
 
     if (last - first == 1) {
         const CDicomTag& item = *pixelData->m_children[first + 1];
-        if (!item.GetData() || item.GetLength() == 0) return false;
-        bytes = {item.GetData(), item.GetLength()};
-        return true;
+        if (item.GetData() && item.GetLength() != 0) {
+            bytes = {item.GetData(), item.GetLength()};
+            return true;
+        }
     }
     uint64_t total = 0;
     for (std::size_t k = first; k < last; ++k)
-        if (pixelData->m_children[k + 1]->GetData()) total += pixelData->m_children[k + 1]->GetLength();
-    if (total == 0) return false;
-    try {
-        joined.resize(total);
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
+        if (pixelData->m_children[k + 1]->HasValue()) total += pixelData->m_children[k + 1]->GetLength();
+    if (total == 0 || total > SIZE_MAX) return false;
+    storage.reset(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(total))));
+    if (!storage) return false;
     uint64_t at = 0;
     for (std::size_t k = first; k < last; ++k) {
         const CDicomTag& item = *pixelData->m_children[k + 1];
-        if (!item.GetData()) continue;
-        std::memcpy(joined.data() + at, item.GetData(), item.GetLength());
+        if (!item.HasValue()) continue;
+        if (!item.CopyValue(storage.get() + at, item.GetLength())) {
+            storage.reset();
+            return false;
+        }
         at += item.GetLength();
     }
-    bytes = {joined.data(), total};
+    bytes = {storage.get(), total};
     return true;
 }

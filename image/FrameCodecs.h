@@ -65,5 +65,7 @@ bool DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint
 // single-frame file with several fragments gives all of them joined; a
 // basic offset table that names each frame's first fragment consistently
 // gives each frame the fragments up to the next frame's. `bytes` points into
-// the file's fragment, or into `joined` when fragments were put together.
-bool CompressedFrameBytes(const CDicomFile& file, std::size_t frame, std::vector<uint8_t>& joined, ByteSpan& bytes);
+// a fragment the file object holds, or into `storage` where the fragments
+// were read from the file or put together.
+bool CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage,
+                          ByteSpan& bytes);

@@ -53,18 +53,21 @@ CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
     }
 }
 
-bool CFrameDecoder::DecodedSamples(std::size_t frame, std::vector<uint8_t>& joined, const FrameDescription*& asDecoded,
-                                   quillon::HeapPtr<uint8_t>& decoded, ByteSpan& samples) const {
+bool CFrameDecoder::DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored,
+                                   const FrameDescription*& asDecoded, quillon::HeapPtr<uint8_t>& decoded,
+                                   ByteSpan& samples) const {
     const FrameDescription& d = m_description;
     asDecoded = &d;
     if (d.numberOfFrames == 0 || frame >= d.numberOfFrames) return false;
     switch (m_route) {
-        case Route::Native: samples = NativeFrameBytes(m_file, frame); return samples.data != nullptr;
+        case Route::Native: samples = NativeFrameBytes(m_file, frame, stored); return samples.data != nullptr;
         case Route::Codec: {
             ByteSpan compressed;
-            if (!CompressedFrameBytes(m_file, frame, joined, compressed)) return false;
+            if (!CompressedFrameBytes(m_file, frame, stored, compressed)) return false;
             DecodedFrame out;
-            if (!DecodeCompressedFrame(d, compressed.data, compressed.size, out) || !out.data) return false;
+            const bool ok = DecodeCompressedFrame(d, compressed.data, compressed.size, out);
+            stored.reset();
+            if (!ok || !out.data) return false;
             asDecoded = &m_codecOutput[out.colourConverted ? 1 : 0][out.planar ? 1 : 0];
             decoded = std::move(out.data);
             samples = {decoded.get(), out.size};
@@ -76,11 +79,11 @@ bool CFrameDecoder::DecodedSamples(std::size_t frame, std::vector<uint8_t>& join
 }
 
 bool CFrameDecoder::GetFrameSamples(std::size_t frame, std::vector<uint8_t>& samples) const {
-    std::vector<uint8_t> joined;
+    quillon::HeapPtr<uint8_t> stored;
     const FrameDescription* asDecoded = nullptr;
     quillon::HeapPtr<uint8_t> decoded;
     ByteSpan span;
-    if (!DecodedSamples(frame, joined, asDecoded, decoded, span)) return false;
+    if (!DecodedSamples(frame, stored, asDecoded, decoded, span)) return false;
     try {
         samples.assign(span.data, span.data + span.size);
     } catch (const std::bad_alloc&) {
@@ -95,11 +98,11 @@ std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame) cons
     // Grey, palette, RGB and the four-sample models are all there is to show;
     // a frame claiming more samples per pixel is not decoded at all.
     if (d.Samples() > 4) return nullptr;
-    std::vector<uint8_t> joined;
+    quillon::HeapPtr<uint8_t> stored;
     const FrameDescription* asDecoded = nullptr;
     quillon::HeapPtr<uint8_t> decoded;
     ByteSpan samples;
-    if (!DecodedSamples(frame, joined, asDecoded, decoded, samples)) return nullptr;
+    if (!DecodedSamples(frame, stored, asDecoded, decoded, samples)) return nullptr;
 
     const int depth = DisplayDepth(d);
     const bool native = m_route == Route::Native;

@@ -68,7 +68,7 @@ private:
     std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const;
     std::unique_ptr<MCImage> WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount, int depth) const;
     // The frame's samples and the description they are to be converted with.
-    bool DecodedSamples(std::size_t frame, std::vector<uint8_t>& joined, const FrameDescription*& asDecoded,
+    bool DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored, const FrameDescription*& asDecoded,
                         quillon::HeapPtr<uint8_t>& decoded, ByteSpan& samples) const;
     void Remember(std::size_t frame, const std::shared_ptr<const MCImage>& image);
 

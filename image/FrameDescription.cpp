@@ -95,25 +95,22 @@ FrameDescription DescribeFrames(const CDicomFile& file) {
     return d;
 }
 
-ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame) {
+ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage) {
     const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010));
-    if (!pixelData) return {};
-    if (frame < pixelData->m_frames.size() && pixelData->m_frames[frame]) {
-        const uint64_t size = frame < pixelData->m_frameSizes.size() ? pixelData->m_frameSizes[frame] : 0;
-        return {pixelData->m_frames[frame].get(), size};
+    if (!pixelData || frame >= pixelData->FrameCount()) return {};
+    const uint64_t size = pixelData->FrameSize();
+    if (size > SIZE_MAX) return {};
+    storage.reset(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(size))));
+    if (!storage || !pixelData->ReadFrame(frame, storage.get())) {
+        storage.reset();
+        return {};
     }
-    // Frame nodes are the only children of a native Pixel Data element, in order.
-    if (frame < pixelData->m_children.size()) {
-        const CDicomTag* node = pixelData->m_children[frame].get();
-        if (node->m_group == 0x0000 && node->m_element == frame + 1 && node->GetData())
-            return {node->GetData(), node->GetLength()};
-    }
-    return {};
+    return {storage.get(), size};
 }
 
 std::size_t FramesWithBytes(const CDicomFile& file) {
     std::size_t available = 0;
     if (const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010)))
-        available = std::max(pixelData->m_frames.size(), pixelData->m_children.size());
+        available = std::max(pixelData->FrameCount(), pixelData->m_children.size());
     return std::min<std::size_t>(file.m_numberOfFrames, available);
 }

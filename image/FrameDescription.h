@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "dicom/HeapBlock.h"
+
 class CDicomFile;
 
 struct FrameDescription {
@@ -73,16 +75,16 @@ struct FrameDescription {
 
 FrameDescription DescribeFrames(const CDicomFile& file);
 
-// Bytes of stored data: a view into the file object, valid while it lives.
+// Bytes of stored data: a view into a value the file object holds, or into a
+// block read from the file for the caller.
 struct ByteSpan {
     const uint8_t* data = nullptr;
     uint64_t size = 0;
 };
 
-// Bytes of native frame i: the loader's block, or once the window's open has
-// handed the blocks to the frame nodes, the value of frame node (0000,i+1)
-// under the top-level Pixel Data element. Empty when the frame has none.
-ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame);
+// Bytes of native frame i, read from the file into `storage` (in machine
+// byte order). Empty when there is no such frame or it cannot be read.
+ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage);
 
 // Frames that can be decoded at all: the announced frame count, limited to
 // the frames whose blocks or fragments exist, so that a bogus Number of

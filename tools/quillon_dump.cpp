@@ -114,10 +114,10 @@ const char* PhotometricName(const CDicomFile& file) {
 
 int PrintPixelModule(const CDicomFile& file) {
     const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010));
-    const size_t nativeFrames = pixelData ? pixelData->m_frames.size() : 0;
-    // The size of the blocks actually cut, or the computed size when there are none.
+    const size_t nativeFrames = pixelData ? pixelData->FrameCount() : 0;
+    // The size of the frames actually recorded, or the computed size when there are none.
     const unsigned long long frameSize =
-        nativeFrames ? pixelData->m_frameSizes.front() : file.NativeFrameSize(file.IsYBRFull422());
+        nativeFrames ? pixelData->FrameSize() : file.NativeFrameSize(file.IsYBRFull422());
     std::printf(
         "rows=%u\tcolumns=%u\tframes=%u\tbits_allocated=%d\tbits_stored=%d\tsamples=%d\t"
         "pixel_representation=%d\tplanar=%d\tcompression=%s\tuncompressed=%d\tphotometric=%s\t"
@@ -310,7 +310,7 @@ int main(int argc, char** argv) {
         else
             AppendEscaped(out, e->GetDescription());
         out += '\t';
-        if (e->GetData()) AppendEscaped(out, e->GetValueText(record.charset));
+        if (e->HasValue()) AppendEscaped(out, e->GetValueText(record.charset));
         out += '\t';
         AppendEscaped(out, record.label);
         out += '\n';

@@ -97,8 +97,8 @@ TEST(DocTree, NoCharacterSetGivesEmptyTexts) {
     for (const auto& r : doc.Records()) EXPECT_TRUE(r.charset.empty()) << ToUtf8(r.label);
 }
 
-// Native pixel data: one frame node per frame under (7FE0,0010), with its
-// own copy of the frame's bytes at consecutive offsets.
+// Native pixel data: one frame node per frame under (7FE0,0010), referring
+// to the frame's bytes at consecutive offsets.
 TEST(DocTree, NativeFrameNodes) {
     TempDir dir;
     CQuillonDocument doc;
@@ -123,12 +123,15 @@ TEST(DocTree, NativeFrameNodes) {
         EXPECT_EQ(node->m_vr.GetVR(), u"OB");
         EXPECT_EQ(node->m_dataOffset, p + 4u * k);
         EXPECT_EQ(node->GetLength(), 4u);
-        ASSERT_NE(node->GetData(), nullptr);
-        EXPECT_EQ(node->GetData()[0], k + 1);
+        EXPECT_TRUE(node->IsValueInSource());
+        const SValueBytes value = node->ValueBytes();
+        ASSERT_TRUE(value);
+        ASSERT_EQ(value.size, 4u);
+        EXPECT_EQ(value.data[0], k + 1);
         // The node's value is exactly the file's bytes at its range.
         uint8_t shown[4] = {};
         ASSERT_TRUE(doc.ReadData(node->m_dataOffset, shown, 4));
-        EXPECT_EQ(0, std::memcmp(node->GetData(), shown, 4));
+        EXPECT_EQ(0, std::memcmp(value.data, shown, 4));
         EXPECT_EQ(doc.File()->TagOffset(node), node->m_dataOffset);
     }
     ExpectConsistentStructure(records);

@@ -424,14 +424,14 @@ const std::filesystem::path kData = std::filesystem::path(QUILLON_PYDICOM_DATA) 
 struct LoadedFrame {
     CDicomFile file;
     FrameDescription d;
-    std::vector<uint8_t> joined;
+    quillon::HeapPtr<uint8_t> stored;
     ByteSpan bytes;
 };
 
 void LoadFrame(const char* name, LoadedFrame& f) {
     ASSERT_TRUE(f.file.Load(kData / name)) << name;
     f.d = DescribeFrames(f.file);
-    ASSERT_TRUE(CompressedFrameBytes(f.file, 0, f.joined, f.bytes)) << name;
+    ASSERT_TRUE(CompressedFrameBytes(f.file, 0, f.stored, f.bytes)) << name;
 }
 
 TEST(JpegDecoder, ColourConvertedOnlyForLossyYCbCr) {
@@ -473,7 +473,8 @@ TEST(JpegDecoder, RgbStreamWithoutMarkersIsNotConverted) {
 TEST(Jpeg2000Decoder, LosslessEqualsNativeAndStaysInBounds) {
     CDicomFile native;
     ASSERT_TRUE(native.Load(kData / "MR_small.dcm"));
-    const ByteSpan reference = NativeFrameBytes(native, 0);
+    quillon::HeapPtr<uint8_t> frame;
+    const ByteSpan reference = NativeFrameBytes(native, 0, frame);
     ASSERT_EQ(reference.size, 64u * 64 * 2);
     LoadedFrame f;
     LoadFrame("MR_small_jp2klossless.dcm", f);
@@ -580,16 +581,16 @@ TEST(CompressedFrameBytes, FragmentsOfEachFrame) {
         CDicomFile file;
         ASSERT_TRUE(file.LoadMemory(k.file.data(), k.file.size())) << k.name;
         for (size_t i = 0; i < k.frames.size(); ++i) {
-            std::vector<uint8_t> joined;
+            quillon::HeapPtr<uint8_t> stored;
             ByteSpan bytes;
-            const bool ok = CompressedFrameBytes(file, i, joined, bytes);
+            const bool ok = CompressedFrameBytes(file, i, stored, bytes);
             EXPECT_EQ(ok, !k.frames[i].empty()) << k.name << " frame " << i;
             if (!ok) continue;
             EXPECT_EQ(Bytes(bytes.data, bytes.data + bytes.size), k.frames[i]) << k.name << " frame " << i;
         }
-        std::vector<uint8_t> joined;
+        quillon::HeapPtr<uint8_t> stored;
         ByteSpan bytes;
-        EXPECT_FALSE(CompressedFrameBytes(file, file.m_numberOfFrames, joined, bytes)) << k.name;
+        EXPECT_FALSE(CompressedFrameBytes(file, file.m_numberOfFrames, stored, bytes)) << k.name;
     }
 }
 

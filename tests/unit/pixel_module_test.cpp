@@ -321,11 +321,13 @@ TEST(PixelModuleFrames, NativeDataIsCutIntoFrames) {
         ASSERT_TRUE(Load(f, Image(c.body)));
         const CDicomTag7FE0* pixels = PixelDataOf(f);
         ASSERT_NE(pixels, nullptr);
-        ASSERT_EQ(pixels->m_frames.size(), c.frames);
+        ASSERT_EQ(pixels->FrameCount(), c.frames);
+        ASSERT_EQ(pixels->FrameSize(), c.frameSize);
+        std::vector<uint8_t> bytes(c.frameSize);
         for (size_t k = 0; k < c.frames; ++k) {
             SCOPED_TRACE(k);
-            ASSERT_EQ(pixels->m_frameSizes[k], c.frameSize);
-            const uint8_t* frame = pixels->m_frames[k].get();
+            ASSERT_TRUE(pixels->ReadFrame(k, bytes.data()));
+            const uint8_t* frame = bytes.data();
             const uint64_t first = k * c.frameSize, last = first + c.frameSize - 1;
             EXPECT_EQ(frame[0], uint8_t((k + 1) * 16 + first % 7));
             EXPECT_EQ(frame[c.frameSize - 1], uint8_t((k + 1) * 16 + last % 7));

@@ -508,7 +508,8 @@ TEST(DescribeFramesLookups, SignedFrameWithPaddingAndHugeSlope) {
     CDicomFile file;
     ASSERT_TRUE(file.LoadMemory(w.bytes().data(), w.size()));
     const FrameDescription d = DescribeFrames(file);
-    const ByteSpan frame = NativeFrameBytes(file, 0);
+    quillon::HeapPtr<uint8_t> stored;
+    const ByteSpan frame = NativeFrameBytes(file, 0, stored);
     ASSERT_EQ(frame.size, 8u);
 
     uint64_t size = 0;
