@@ -21,10 +21,10 @@ int main(int argc, char** argv) {
     CDicomFile file;
     if (!file.Load(argv[3])) return 1;
     const FrameDescription description = DescribeFrames(file);
-    std::vector<uint8_t> joined;
+    quillon::HeapPtr<uint8_t> stored;
     ByteSpan bytes;
     DecodedFrame decoded;
-    if (!CompressedFrameBytes(file, frame, joined, bytes) ||
+    if (!CompressedFrameBytes(file, frame, stored, bytes) ||
         !DecodeCompressedFrame(description, bytes.data, bytes.size, decoded))
         return 2;
     std::printf("size=%llu bits_allocated=%d samples=%u colour_converted=%d planar=%d\n",
