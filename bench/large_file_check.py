@@ -2,7 +2,8 @@
 """Manual check (not part of CTest): files of more than 4 GiB.
 
 Writes two sparse files into bench/data/ (git-ignored; they take almost no
-disk space, but loading them takes memory: about 9 GiB for the first):
+disk space, and loading them takes almost no memory: large values and
+frames are left in the file):
 
   beyond4g.dcm   6.1 GiB. A Part 10 header, a private OB element of
                  0xFFFFFFF0 bytes, then the image elements and native pixel
@@ -16,8 +17,8 @@ and checks, with quillon-dump (Load from the file), that both load and that
 every tag offset, data offset and byte range equals the offset at which the
 script wrote the element -- with 64-bit arithmetic past 4 GiB -- and that the
 frame nodes lie where the frames are. The second file is loaded once more
-under `ulimit -v 5 GiB`, where the 6 GiB whole-file buffer cannot be allocated and
-the loader reads from the file itself. Each run prints time and peak memory.
+under `ulimit -v 5 GiB`, less than one copy of the file would need. Each run
+prints time and peak memory.
 
     /usr/bin/python3 bench/large_file_check.py [--build build-ver] [--keep]
 """
