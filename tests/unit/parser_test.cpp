@@ -190,6 +190,22 @@ TEST(Recognition, BareDataSets) {
     EXPECT_TRUE(f.m_explicitVR);
     EXPECT_EQ(f.m_tags.size(), 6u);
 
+    // Explicit VR bare data set whose first element has a VR with reserved
+    // bytes and a 4-byte length that came after the first ones (UC here).
+    for (const char* vr : {"UC", "UR", "OD", "SV"}) {
+        SCOPED_TRACE(vr);
+        Writer modern(Syntax::ExplicitLittle);
+        modern.text(0x0008, 0x0005, vr, "ISO_IR 100");
+        StudyElements(modern);
+        modern.text(0x0010, 0x0030, "DA", "20010101");
+        modern.text(0x0010, 0x4000, "LT", std::string(120, 'x'));
+        ASSERT_TRUE(Load(f, modern));
+        EXPECT_TRUE(f.m_explicitVR);
+        ASSERT_EQ(f.m_tags.size(), 6u);
+        EXPECT_EQ(f.m_tags[0]->GetLength(), 10u);
+        EXPECT_EQ(f.m_tags[1]->m_dataOffset, 12u + 10u + 8u);
+    }
+
     // First element number above 0x0028: neither tag test passes.
     Writer bad(Syntax::ExplicitLittle);
     bad.text(0x0008, 0x0060, "CS", "OT");
