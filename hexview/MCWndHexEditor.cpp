@@ -158,7 +158,15 @@ void MCWndHexEditor::RecalcLayout() {
     const QFontMetrics fm(m_font, m_client);
     const int textHeight = fm.height();
 
-    m_offsetTextSize = QSize(fm.horizontalAdvance(QStringLiteral("FFFFFFFFH: ")), textHeight + 4);
+    // Eight digits of offset; data past 4 GiB widens the column to the
+    // digits of its last line's offset.
+    QString widest = QStringLiteral("FFFFFFFFH: ");
+    const quint64 lastLineOffset = m_lineCount ? 16 * (m_lineCount - 1) : 0;
+    if (lastLineOffset > 0xFFFFFFFFull) {
+        const QString digits = QString::number(lastLineOffset, 16);
+        widest = QString(digits.size(), QChar('F')) + QStringLiteral("H: ");
+    }
+    m_offsetTextSize = QSize(fm.horizontalAdvance(widest), textHeight + 4);
     m_lineHeight = m_offsetTextSize.height();
     m_hexCellSize = QSize(fm.horizontalAdvance(QStringLiteral(" 00 ")), textHeight + 4);
     m_textCellSize = QSize(fm.horizontalAdvance(QStringLiteral("0")) + 2, textHeight + 4);
@@ -223,7 +231,7 @@ void MCWndHexEditor::ApplyDataSize() {
     m_scrollBar->setHidden(m_lineCount == 0);
     m_scrollPos = 0;
     UpdateScrollRange();
-    LayoutChildren();
+    RecalcLayout();
     m_client->update();
 }
 
@@ -489,15 +497,15 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
     };
     grid();
 
-    // 4. Offset labels for every row of the view, the low 32 bits of the
-    // line's first offset.
+    // 4. Offset labels for every row of the view: the line's first offset in
+    // eight hex digits, more past 4 GiB.
     p.setFont(m_font);
     p.setPen(kBlack);
     if (m_lineCount != 0) {
         for (int r = 0; r < visible; ++r) {
-            const auto offset = static_cast<quint32>((first + static_cast<quint64>(r)) * 16);
+            const auto offset = static_cast<unsigned long long>((first + static_cast<quint64>(r)) * 16);
             p.drawText(QRect(0, r * lh + 2, m_offsetColumnRight, lh - 2), Qt::AlignLeft | Qt::AlignTop,
-                       QString::asprintf("%08XH:", offset));
+                       QString::asprintf("%08llXH:", offset));
         }
     }
 

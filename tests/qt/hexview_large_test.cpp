@@ -54,10 +54,21 @@ void HexViewLargeTest::past4GiB() {
     QCOMPARE(view.GetScrollPos(), quint64(0x0FFFFFFF));
 
     QImage c = ClientImage(view);
-    // Labels keep the low 32 bits.
+    // Labels past 4 GiB show the whole offset, in nine digits, and the
+    // column is wide enough for them.
     QVERIFY(SameImage(c.copy(LabelRect(view, 0)), LabelReference(view, 0xFFFFFFF0)));
-    QVERIFY(SameImage(c.copy(LabelRect(view, 1)), LabelReference(view, 0x00000000)));
-    QVERIFY(SameImage(c.copy(LabelRect(view, 2)), LabelReference(view, 0x00000010)));
+    QVERIFY(SameImage(c.copy(LabelRect(view, 1)), LabelReference(view, k4GiB)));
+    QVERIFY(SameImage(c.copy(LabelRect(view, 2)), LabelReference(view, k4GiB + 0x10)));
+    QVERIFY(!SameImage(c.copy(LabelRect(view, 1)), LabelReference(view, 0x00000000)));
+    {
+        QFontMetrics fm(view.GetFont());
+        QVERIFY(fm.horizontalAdvance(QStringLiteral("FFFFFFFFFH:")) <= view.GetOffsetColumnRight());
+        view.SetData(buf.data(), k4GiB - 16);  // all offsets in eight digits: the column as ever
+        QCOMPARE(view.GetOffsetColumnRight(), fm.horizontalAdvance(QStringLiteral("FFFFFFFFH: ")));
+        view.SetData(buf.data(), size);
+        view.SetHighlight(0xFFFFFFFF, k4GiB + 5);
+        c = ClientImage(view);
+    }
     for (int row = 0; row < 3; ++row) {
         for (int k = 0; k < 16; ++k) {
             const quint64 j = 16 * (0x0FFFFFFFull + row) + k;
@@ -148,7 +159,7 @@ void HexViewLargeTest::moreLinesThanInt() {
     const double proportional = double((size - 20) / 16) / double(lines) * INT_MAX;
     QVERIFY(std::abs(bar->value() - proportional) <= 1.0);
     const QImage c = ClientImage(view);
-    QVERIFY(SameImage(c.copy(LabelRect(view, 0)), LabelReference(view, quint32(((size - 20) / 16) * 16))));
+    QVERIFY(SameImage(c.copy(LabelRect(view, 0)), LabelReference(view, ((size - 20) / 16) * 16)));
     QVERIFY(Uniform(c, FillProbe(HexCellRect(view, 1, int((size - 1) % 16))), kBlue));
 
     // Bottom, line down at the end, wheel at the end.

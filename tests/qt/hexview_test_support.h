@@ -142,9 +142,10 @@ inline QRect LabelRect(const MCWndHexEditor& view, int row) {
 inline QRect FillProbe(const QRect& cell) { return QRect(cell.left() + 1, cell.bottom(), cell.width() - 1, 1); }
 
 // Reference of the offset label of a row.
-inline QImage LabelReference(const MCWndHexEditor& view, quint32 offset) {
+inline QImage LabelReference(const MCWndHexEditor& view, quint64 offset) {
     return Reference(view.GetFont(), QSize(view.GetOffsetColumnRight(), view.GetLineHeight()), 2,
-                     Qt::AlignLeft | Qt::AlignTop, QString::asprintf("%08XH:", offset), kBlack, kGrey);
+                     Qt::AlignLeft | Qt::AlignTop,
+                     QString::asprintf("%08llXH:", static_cast<unsigned long long>(offset)), kBlack, kGrey);
 }
 
 // Reference of a cell's text on its fill.
