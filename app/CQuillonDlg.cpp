@@ -322,7 +322,6 @@ void CQuillonDlg::ShowProblem(std::size_t problem) {
 }
 
 void CQuillonDlg::RefreshProblems() {
-    if (m_document.IsOpen()) m_model->SetProblems(&m_document.Problems());
     if (m_problemsList) m_problemsList->Fill(m_document.Problems());
 }
 
@@ -488,7 +487,7 @@ void CQuillonDlg::ClearTree() {
 void CQuillonDlg::BuildElementTree(const QString& path) {
     ClearTree();
     if (!m_document.IsOpen()) return;
-    m_model->SetRecords(&m_document.Records(), path);
+    m_model->SetRecords(&m_document.Records(), path, &m_document.Problems());
     m_tree->expand(m_model->RootIndex());
 }
 

@@ -8,9 +8,11 @@ namespace quillon {
 
 ElementTreeModel::ElementTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
 
-void ElementTreeModel::SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel) {
+void ElementTreeModel::SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel,
+                                  const CDocumentProblems* problems) {
     beginResetModel();
     m_records = records;
+    m_problems = records ? problems : nullptr;
     m_rootLabel = rootLabel;
     m_childStart.clear();
     m_children.clear();
@@ -35,16 +37,7 @@ void ElementTreeModel::SetRecords(const std::vector<TreeItemRecord>* records, co
     endResetModel();
 }
 
-void ElementTreeModel::SetProblems(const CDocumentProblems* problems) {
-    beginResetModel();
-    m_problems = problems;
-    endResetModel();
-}
-
-void ElementTreeModel::Clear() {
-    m_problems = nullptr;
-    SetRecords(nullptr, QString());
-}
+void ElementTreeModel::Clear() { SetRecords(nullptr, QString()); }
 
 QModelIndex ElementTreeModel::RootIndex() const { return m_records ? createIndex(0, 0, quintptr(0)) : QModelIndex(); }
 

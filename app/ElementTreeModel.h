@@ -27,10 +27,10 @@ public:
     explicit ElementTreeModel(QObject* parent = nullptr);
 
     // Shows `records` (borrowed; valid until the next SetRecords or Clear)
-    // under a root item with the text `rootLabel`.
-    void SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel);
-    // The problems that mark items (borrowed, like the records; null: none).
-    void SetProblems(const CDocumentProblems* problems);
+    // under a root item with the text `rootLabel`; `problems` (borrowed
+    // likewise, may be null) mark the items that carry one.
+    void SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel,
+                    const CDocumentProblems* problems = nullptr);
     // No items at all.
     void Clear();
     bool IsEmpty() const { return !m_records; }

@@ -3,6 +3,7 @@
 // fragments at which frames start.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -196,4 +197,45 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
     Bytes first = fragments[0];
     first.insert(first.end(), fragments[1].begin(), fragments[1].end());
     EXPECT_EQ(Bytes(span.data, span.data + span.size), first);
+}
+
+// Real files of pydicom's corpus: a truncated one refused with where it
+// stopped, group lengths that disagree tied to their group length elements,
+// and offset tables of two frames and an empty one.
+TEST(DocProblems, CorpusFiles) {
+    const std::filesystem::path data = std::filesystem::path(QUILLON_PYDICOM_DATA) / "test_files";
+    if (!std::filesystem::exists(data)) GTEST_SKIP() << "pydicom data not installed";
+    CQuillonDocument doc;
+
+    const OpenResult cut = doc.Open(U16(data / "MR_truncated.dcm"));
+    EXPECT_EQ(
+        cut.detail,
+        u"Reading stopped at byte 1488, element (7FE0,0010): the last element is cut off by the end of the file.");
+
+    ASSERT_TRUE(doc.Open(U16(data / "693_J2KI.dcm")).Opened());
+    ASSERT_EQ(doc.Problems().Size(), 3u);
+    for (const DocumentProblem& p : doc.Problems().All()) {
+        SCOPED_TRACE(p.problem.text);
+        EXPECT_EQ(p.problem.code, ProblemCode::GroupLength);
+        ASSERT_TRUE(p.record);
+        EXPECT_TRUE(doc.Records()[*p.record].element->Is(p.problem.group, 0x0000));
+    }
+
+    const struct {
+        const char* name;
+        std::vector<std::u16string> descriptions;  // of the fragments
+    } files[] = {
+        {"rtdose_rle.dcm", std::vector<std::u16string>(15, u"SQ Item")},  // an empty table
+        {"SC_rgb_rle_2frame.dcm", {u"SQ Item (Frame 1 starts here)", u"SQ Item (Frame 2 starts here)"}},
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        ASSERT_TRUE(doc.Open(U16(data / f.name)).Opened());
+        EXPECT_TRUE(doc.Problems().Empty());
+        const auto pixel = IndexOf(doc, 0x7FE0, 0x0010);
+        ASSERT_TRUE(pixel);
+        ASSERT_EQ(doc.Records()[*pixel].element->m_children.size(), f.descriptions.size() + 1);
+        for (std::size_t k = 0; k < f.descriptions.size(); ++k)
+            EXPECT_EQ(doc.Properties(*pixel + 2 + k).values[1], f.descriptions[k]);
+    }
 }
