@@ -29,6 +29,7 @@
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
 #include "app/Navigation.h"
+#include "app/ProblemsList.h"
 #include "app/QuillonResources.h"
 #include "app/SettingsRecentStore.h"
 #include "app/ThumbnailCanvas.h"
@@ -286,16 +287,42 @@ void CQuillonDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CQuillonDlg::contextMenuEvent(QContextMenuEvent* event) {
-    const QString about = LoadString(IDS_ABOUTBOX);
-    if (about.isEmpty()) {
-        QDialog::contextMenuEvent(event);
-        return;
-    }
     QMenu menu(this);
-    QAction* action = menu.addAction(about);
-    action->setData(IDM_ABOUTBOX);
-    connect(action, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    const QString about = LoadString(IDS_ABOUTBOX);
+    if (!about.isEmpty()) {
+        QAction* action = menu.addAction(about);
+        action->setData(IDM_ABOUTBOX);
+        connect(action, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    }
+    AddProblemsItem(menu);
     menu.exec(event->globalPos());
+}
+
+QAction* CQuillonDlg::AddProblemsItem(QMenu& menu) {
+    QAction* action = menu.addAction(QStringLiteral("Problems..."), this, [this] { ShowProblems(); });
+    action->setEnabled(!m_document.Problems().Empty());
+    return action;
+}
+
+void CQuillonDlg::ShowProblems() {
+    if (!m_problemsList) {
+        m_problemsList = new CProblemsList(this);
+        connect(m_problemsList, &CProblemsList::Chosen, this, &CQuillonDlg::ShowProblem);
+    }
+    m_problemsList->Fill(m_document.Problems());
+    m_problemsList->show();
+    m_problemsList->raise();
+    m_problemsList->activateWindow();
+}
+
+void CQuillonDlg::ShowProblem(std::size_t problem) {
+    const CDocumentProblems& problems = m_document.Problems();
+    if (problem >= problems.Size() || !m_document.IsOpen()) return;
+    SelectRecord(problems[problem].record, true);
+}
+
+void CQuillonDlg::RefreshProblems() {
+    if (m_problemsList) m_problemsList->Fill(m_document.Problems());
 }
 
 void CQuillonDlg::OnSysCommand(int id) {
@@ -389,7 +416,8 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     m_document.SetProgressHandler({});
     progress.reset();
     if (!result.Opened()) {
-        if (!result.message.empty()) ShowErrorBox(this, QString::fromStdU16String(result.message));
+        RefreshProblems();
+        if (!result.message.empty()) ShowErrorBox(this, QString::fromStdU16String(result.Text()));
         ResetToNoDocument();
         if (result.forgetPath) ForgetRecentFile(path);
         return;
@@ -403,6 +431,7 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     m_sizeText = QString::fromStdU16String(quillon::SizeText(m_document.DataSize()));
     m_hexView->update();
     BuildElementTree(path);
+    RefreshProblems();
     m_size->setText(m_sizeText);
     m_lastOpened = path;
     if (!m_fileWatch) {
@@ -427,6 +456,7 @@ bool CQuillonDlg::CheckFileOnDisk() {
     m_hexSource.reset();
     ClearTree();
     m_document.Close();
+    RefreshProblems();
     ResetToNoDocument();
     ShowErrorBox(this, QString::fromStdU16String(quillon::kMsgFileChanged));
     return true;
@@ -457,7 +487,7 @@ void CQuillonDlg::ClearTree() {
 void CQuillonDlg::BuildElementTree(const QString& path) {
     ClearTree();
     if (!m_document.IsOpen()) return;
-    m_model->SetRecords(&m_document.Records(), path);
+    m_model->SetRecords(&m_document.Records(), path, &m_document.Problems());
     m_tree->expand(m_model->RootIndex());
 }
 

@@ -18,6 +18,7 @@
 class QComboBox;
 class QFrame;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTableWidget;
 class QTreeView;
@@ -28,6 +29,7 @@ class QTimer;
 namespace quillon {
 
 class CNavigation;
+class CProblemsList;
 class ElementTreeModel;
 
 // Control identifiers of template 102 (property "controlId" of each widget).
@@ -83,6 +85,15 @@ public:
     // A system command (the About item is IDM_ABOUTBOX).
     void OnSysCommand(int id);
 
+    // Load problems: the "Problems..." item of the context menus (disabled
+    // when there are none), the list it opens, and a problem chosen there,
+    // whose element is selected as a click on the tree selects it (the root
+    // for a problem of no element).
+    QAction* AddProblemsItem(QMenu& menu);
+    void ShowProblems();
+    void ShowProblem(std::size_t problem);
+    CProblemsList* ProblemsList() const { return m_problemsList; }
+
     // The file dialog of the Open button; tests replace it. It returns the
     // chosen path, or an empty text when the user cancels.
     using FileChooser = std::function<QString(QWidget* parent)>;
@@ -135,6 +146,7 @@ private:
     void OnOpenClicked();
     void OnRecentActivated(int index);
     void OnCurrentChanged(const QModelIndex& current);
+    void RefreshProblems();
 
     CQuillonDocument m_document;
     std::unique_ptr<RecentStore> m_store;
@@ -160,6 +172,7 @@ private:
     std::unique_ptr<MCHexByteSource> m_hexSource;
     QTimer* m_fileWatch = nullptr;
     CNavigation* m_navigation = nullptr;
+    CProblemsList* m_problemsList = nullptr;
     QString m_lastOpened;
 };
 

@@ -2,13 +2,17 @@
 
 #include <climits>
 
+#include <QStringList>
+
 namespace quillon {
 
 ElementTreeModel::ElementTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
 
-void ElementTreeModel::SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel) {
+void ElementTreeModel::SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel,
+                                  const CDocumentProblems* problems) {
     beginResetModel();
     m_records = records;
+    m_problems = records ? problems : nullptr;
     m_rootLabel = rootLabel;
     m_childStart.clear();
     m_children.clear();
@@ -82,11 +86,26 @@ int ElementTreeModel::rowCount(const QModelIndex& parent) const {
 int ElementTreeModel::columnCount(const QModelIndex&) const { return 1; }
 
 QVariant ElementTreeModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !m_records || !index.isValid()) return {};
-    if (index.internalId() == 0) return m_rootLabel;
+    if (!m_records || !index.isValid()) return {};
     const auto record = RecordOf(index);
-    if (!record) return {};
-    return QString::fromStdU16String((*m_records)[*record].label);
+    if (!record && index.internalId() != 0) return {};
+    switch (role) {
+        case Qt::DisplayRole: return record ? QString::fromStdU16String((*m_records)[*record].label) : m_rootLabel;
+        case Qt::ForegroundRole:
+            if (m_problems && m_problems->HasProblem(record)) return kProblemColour;
+            return {};
+        case Qt::ToolTipRole: {
+            if (!m_problems) return {};
+            QStringList lines;
+            for (std::size_t i : m_problems->ProblemsOf(record)) {
+                const SLoadProblem& p = (*m_problems)[i].problem;
+                lines << QStringLiteral("%1: %2").arg(QString::fromLatin1(ProblemCodeName(p.code)),
+                                                      QString::fromStdString(p.text));
+            }
+            return lines.isEmpty() ? QVariant() : QVariant(lines.join(QLatin1Char('\n')));
+        }
+        default: return {};
+    }
 }
 
 Qt::ItemFlags ElementTreeModel::flags(const QModelIndex& index) const {

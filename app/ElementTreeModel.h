@@ -2,17 +2,23 @@
 // The element tree for the tree view: one root item labelled with the path,
 // under it the document's tree records. The records are the only map from
 // items to elements: an item's internal id is its record index + 1 (0 for the
-// root).
+// root). Items that carry a load problem are drawn in kProblemColour, with
+// the problems as their tooltip.
 #include <QAbstractItemModel>
+#include <QColor>
 #include <QString>
 
 #include <cstddef>
 #include <optional>
 #include <vector>
 
+#include "doc/DocumentProblems.h"
 #include "doc/DocumentTree.h"
 
 namespace quillon {
+
+// Text colour of a tree item that carries a load problem.
+inline const QColor kProblemColour(0xC0, 0x00, 0x00);
 
 class ElementTreeModel : public QAbstractItemModel {
     Q_OBJECT
@@ -21,8 +27,10 @@ public:
     explicit ElementTreeModel(QObject* parent = nullptr);
 
     // Shows `records` (borrowed; valid until the next SetRecords or Clear)
-    // under a root item with the text `rootLabel`.
-    void SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel);
+    // under a root item with the text `rootLabel`; `problems` (borrowed
+    // likewise, may be null) mark the items that carry one.
+    void SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel,
+                    const CDocumentProblems* problems = nullptr);
     // No items at all.
     void Clear();
     bool IsEmpty() const { return !m_records; }
@@ -43,6 +51,7 @@ private:
     // Children of node n (0 = root, record i = i + 1) are
     // m_children[m_childStart[n] .. m_childStart[n + 1]).
     const std::vector<TreeItemRecord>* m_records = nullptr;
+    const CDocumentProblems* m_problems = nullptr;
     QString m_rootLabel;
     std::vector<std::size_t> m_childStart;
     std::vector<std::size_t> m_children;

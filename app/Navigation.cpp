@@ -116,12 +116,11 @@ void CNavigation::FillMenu(QMenu& menu, bool element) {
     find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     QAction* next = menu.addAction(QStringLiteral("Find &Next"), this, [this] { FindNext(); });
     next->setShortcut(QKeySequence(Qt::Key_F3));
-    // The dialog's own menu (the About item) stays reachable from here too.
+    // The dialog's own menu (the About and Problems items) stays reachable from here too.
+    menu.addSeparator();
     const QString about = LoadString(IDS_ABOUTBOX);
-    if (!about.isEmpty()) {
-        menu.addSeparator();
-        menu.addAction(about, this, [this] { m_dialog.OnSysCommand(IDM_ABOUTBOX); });
-    }
+    if (!about.isEmpty()) menu.addAction(about, this, [this] { m_dialog.OnSysCommand(IDM_ABOUTBOX); });
+    m_dialog.AddProblemsItem(menu);
 }
 
 void CNavigation::ShowContextMenu(QWidget* widget, const QPoint& pos, bool element) {

@@ -1,5 +1,7 @@
 #include "dicom/LoadProblems.h"
 
+#include <cstdio>
+
 #include "dicom/DicomDictionary.h"
 
 const char* ProblemCodeName(ProblemCode code) {
@@ -20,6 +22,17 @@ const char* ProblemCodeName(ProblemCode code) {
         case ProblemCode::Stopped: return "stopped";
     }
     return "unknown";
+}
+
+std::array<std::string, 4> ProblemFields(const SLoadProblem& problem) {
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "%04X,%04X", problem.group, problem.element);
+    return {std::to_string(problem.offset), tag, ProblemCodeName(problem.code), problem.text};
+}
+
+std::string ProblemLine(const SLoadProblem& problem) {
+    const auto fields = ProblemFields(problem);
+    return fields[0] + '\t' + fields[1] + '\t' + fields[2] + '\t' + fields[3];
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // What a file does wrong, as the loader met it: each rule the parser bent
 // while it read the file, and for a refused file where and why it stopped.
 // Recording never changes what the loader builds.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +38,12 @@ struct SLoadProblem {
     std::string text;                 // one sentence
     const CDicomTag* node = nullptr;  // the node in the tree; null when none was built
 };
+
+// A problem as one line of text: offset (decimal), tag "GGGG,EEEE", code and
+// sentence, TAB-separated, without a line end. The fields one by one, in the
+// same order and form, for whoever shows them in columns.
+std::array<std::string, 4> ProblemFields(const SLoadProblem& problem);
+std::string ProblemLine(const SLoadProblem& problem);
 
 class CLoadProblems {
 public:

@@ -59,6 +59,8 @@ void CQuillonDocument::Close() {
     m_ranges.clear();
     m_rangeKnown.clear();
     m_hulls.clear();
+    m_problems.Clear();
+    m_frameStarts = CFrameStarts();
     m_decoder.reset();
     m_file.reset();
     m_path.clear();
@@ -91,10 +93,12 @@ OpenResult CQuillonDocument::Fail(OpenStatus status, const char16_t* message, bo
     m_ranges.clear();
     m_rangeKnown.clear();
     m_hulls.clear();
+    m_problems.Clear();
+    m_frameStarts = CFrameStarts();
     m_decoder.reset();
     m_file.reset();
     m_path.clear();
-    return OpenResult{status, message ? std::u16string(message) : std::u16string(), forget};
+    return OpenResult{status, message ? std::u16string(message) : std::u16string(), forget, {}};
 }
 
 OpenResult CQuillonDocument::Open(const std::u16string& path) {
@@ -110,7 +114,14 @@ OpenResult CQuillonDocument::Open(const std::u16string& path) {
 
         m_file = NewFile();
         if (!m_file) return Fail(OpenStatus::NoMemory, kMsgMemoryError, false);
-        if (!m_file->Load(fsPath)) return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
+        if (!m_file->Load(fsPath)) {
+            // The problems of a refused file stay, without a tree to hang on.
+            const CLoadProblems problems = m_file->Problems();
+            OpenResult refused = Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
+            m_problems.Assign(problems, {}, {});
+            if (const SLoadProblem* stop = m_problems.Stop()) refused.detail = StopMessage(*stop);
+            return refused;
+        }
 
         // One thumbnail entry per frame. Only frames whose bytes exist can be
         // decoded; the entries beyond them are none without being stored, so
@@ -138,8 +149,10 @@ OpenResult CQuillonDocument::Open(const std::u16string& path) {
         m_dataSize = m_source->Size();
 
         m_records = BuildTreeRecords(*m_file, m_thumbnailCount);
+        m_problems.Assign(m_file->Problems(), m_records, [this](std::size_t record) { return Range(record); });
+        m_frameStarts = CFrameStarts(*m_file);
         m_path = path;
-        return OpenResult{OpenStatus::Opened, {}, false};
+        return OpenResult{OpenStatus::Opened, {}, false, {}};
     } catch (const std::bad_alloc&) {
         // The parse or the tree table ran out of memory: no document, and
         // the path stays in the list (the file itself may be fine).
@@ -226,7 +239,7 @@ ElementProperties CQuillonDocument::Properties(std::optional<std::size_t> index)
     }
 
     if (e->IsItem()) {
-        p.values[1] = u"SQ Item";
+        p.values[1] = m_frameStarts.ItemDescription(e);
     } else {
         p.values[1] = e->GetDescription();
         p.values[2] = e->m_vr.GetVR();

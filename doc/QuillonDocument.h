@@ -15,7 +15,9 @@
 
 #include "dicom/DicomFile.h"
 #include "dicom/HeapBlock.h"
+#include "doc/DocumentProblems.h"
 #include "doc/DocumentTree.h"
+#include "doc/FrameStarts.h"
 #include "image/FrameDecoder.h"
 #include "image/MCImage.h"
 
@@ -47,8 +49,13 @@ struct OpenResult {
     std::u16string message;
     // The path leaves the recent-files list.
     bool forgetPath = false;
+    // A line that goes under the message: for a refused file, where and why
+    // the parse stopped (StopMessage).
+    std::u16string detail;
 
     bool Opened() const { return status == OpenStatus::Opened; }
+    // The whole text of the box: the message, then the detail on a line of its own.
+    std::u16string Text() const { return detail.empty() ? message : message + u"\n" + detail; }
 };
 
 // The property list's value column for one selection.
@@ -125,6 +132,15 @@ public:
 
     const std::vector<TreeItemRecord>& Records() const { return m_records; }
 
+    // What the loader found wrong in the open file, or in the file whose open
+    // was refused last (then every problem belongs to the root, and the last
+    // one says where the parse stopped). Empty after any other failure.
+    const CDocumentProblems& Problems() const { return m_problems; }
+    // Whether the tree item of a record (none: the root) carries a problem.
+    bool RecordHasProblem(std::optional<std::size_t> record) const { return m_problems.HasProblem(record); }
+    // The frames that the Basic Offset Table of the open file starts at its fragments.
+    const CFrameStarts& FrameStarts() const { return m_frameStarts; }
+
     // The rows of the element of record `index`; `index` none (or out of
     // range) stands for the root item. Without a document every row is " ".
     ElementProperties Properties(std::optional<std::size_t> index);
@@ -160,6 +176,8 @@ private:
     std::vector<std::unique_ptr<MCImage>> m_thumbnails;
     std::function<void(std::size_t, std::size_t)> m_progress;
     std::vector<TreeItemRecord> m_records;
+    CDocumentProblems m_problems;
+    CFrameStarts m_frameStarts;
 
     // Per document: each record's range, and the smallest range that holds
     // the ranges of its whole subtree (for skipping subtrees in the caret

@@ -26,6 +26,7 @@
 #include "dicom/DicomFile.h"
 #include "dicom/TextUtil.h"
 #include "doc/DocumentTree.h"
+#include "doc/FrameStarts.h"
 #include "image/FrameDecoder.h"
 #include "tools/PngWriter.h"
 
@@ -170,13 +171,7 @@ int WriteFrameSamples(const CDicomFile& file, std::size_t frame) {
 int PrintProblems(const CLoadProblems& problems) {
     std::string out;
     for (const SLoadProblem& p : problems.All()) {
-        char head[64];
-        std::snprintf(head, sizeof head, "%llu\t%04X,%04X\t", static_cast<unsigned long long>(p.offset), p.group,
-                      p.element);
-        out += head;
-        out += ProblemCodeName(p.code);
-        out += '\t';
-        out += p.text;
+        out += ProblemLine(p);
         out += '\n';
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
@@ -276,6 +271,7 @@ int main(int argc, char** argv) {
     }
     AddFrameNodes(file);
     const auto records = BuildTreeRecords(file, file.m_numberOfFrames);
+    const CFrameStarts frameStarts(file);
 
     // Lines are gathered and written in blocks of about 64 KiB.
     std::string out;
@@ -306,7 +302,7 @@ int main(int argc, char** argv) {
         AppendNumber(out, last);
         out += '\t';
         if (e->IsItem())
-            out += "SQ Item";
+            AppendEscaped(out, frameStarts.ItemDescription(e));
         else
             AppendEscaped(out, e->GetDescription());
         out += '\t';

@@ -199,14 +199,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         QCOMPARE(LoadString(IDS_ABOUTBOX), QStringLiteral("&About Quillon..."));
 
-        // The context menu of the dialog carries the About item; choosing it
+        // The context menu of the dialog carries the About item, then the
+        // Problems item (disabled: no file, no problems); choosing About
         // opens the box modally.
         QString title, product, version, ok;
         bool sawMenu = false;
         QTimer::singleShot(0, [&] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             if (!menu) return;
-            sawMenu = menu->actions().size() == 1 && menu->actions().first()->text() == "&About Quillon...";
+            sawMenu = menu->actions().size() == 2 && menu->actions().first()->text() == "&About Quillon..." &&
+                      menu->actions().last()->text() == "Problems..." && !menu->actions().last()->isEnabled();
             QTimer::singleShot(0, [&] {
                 auto* box = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
                 if (!box) return;

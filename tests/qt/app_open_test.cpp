@@ -40,10 +40,15 @@ private slots:
         QTest::addColumn<bool>("forgotten");
         QTest::newRow("missing") << "missing"
                                  << "The file was not found    " << true;
+        // A refused parse says under the message where it stopped.
         QTest::newRow("empty file") << "empty"
-                                    << "Invalid DICOM file    " << true;
+                                    << "Invalid DICOM file    \nReading stopped at byte 0: the bytes here cannot be "
+                                       "read as a data set."
+                                    << true;
         QTest::newRow("not DICOM") << "text"
-                                   << "Invalid DICOM file    " << true;
+                                   << "Invalid DICOM file    \nReading stopped at byte 0: the bytes here cannot be "
+                                      "read as a data set."
+                                   << true;
         QTest::newRow("directory") << "directory"
                                    << "Invalid DICOM file    " << true;
         QTest::newRow("unreadable") << "unreadable"

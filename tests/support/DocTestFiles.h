@@ -121,6 +121,56 @@ inline Bytes EncapsulatedFile(int frames = 1) {
     return w.bytes();
 }
 
+// JPEG baseline, 2 x 2 8-bit grey, `frames` frames: the fragment items hold
+// `fragments`, the offset table item the little-endian entries of `table`.
+inline Bytes FragmentsFile(int frames, const std::vector<uint32_t>& table, const std::vector<Bytes>& fragments) {
+    Writer w = testdicom::Part10("1.2.840.10008.1.2.4.50");
+    testdicom::StudyElements(w);
+    w.us(0x0028, 0x0002, 1);
+    w.text(0x0028, 0x0004, "CS", "MONOCHROME2 ");
+    w.text(0x0028, 0x0008, "IS", Pad(std::to_string(frames)));
+    w.us(0x0028, 0x0010, 2);
+    w.us(0x0028, 0x0011, 2);
+    w.us(0x0028, 0x0100, 8);
+    w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
+    w.item(uint32_t(4 * table.size()));
+    for (uint32_t entry : table) w.le32(entry);
+    for (const Bytes& fragment : fragments) w.item(uint32_t(fragment.size())).raw(fragment);
+    w.seqEnd();
+    return w.bytes();
+}
+
+// A file that loads with four problems, one of each way a problem finds its
+// tree item:
+//   248 odd-length on (0010,1000) (the loader names the node),
+//   353 tag-order on (0040,0009), inside the item of (0040,0275) (no node: the
+//       innermost element at its offset),
+//   405 offset-table, the second entry of the offset table (the table item),
+//   429 trailing-bytes after the pixel data, which ends at 428 (no element
+//       there: the root).
+inline Bytes ProblemsFile() {
+    Writer w = testdicom::Part10(testdicom::kExplicitLE);
+    testdicom::StudyElements(w);
+    w.text(0x0010, 0x1000, "LO", "abcde");
+    w.us(0x0028, 0x0002, 1);
+    w.text(0x0028, 0x0004, "CS", "MONOCHROME2 ");
+    w.us(0x0028, 0x0010, 2);
+    w.us(0x0028, 0x0011, 2);
+    w.us(0x0028, 0x0100, 8);
+    w.header(0x0040, 0x0275, "SQ", 0xFFFFFFFF);
+    w.item(0xFFFFFFFF);
+    w.text(0x0040, 0x1001, "SH", "RP1 ");
+    w.text(0x0040, 0x0009, "SH", "SP1 ");
+    w.itemEnd();
+    w.seqEnd();
+    w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
+    w.item(8).le32(0).le32(6);
+    w.item(4).raw(Bytes{0xFF, 0xD8, 0xFF, 0xD9});
+    w.seqEnd();
+    w.raw(std::string("trailing"));
+    return w.bytes();
+}
+
 // A top-level group 0000 element and no pixel data: never a frame.
 inline Bytes GroupZeroFile() {
     Writer w(testdicom::Syntax::ImplicitLittle);

@@ -1,0 +1,89 @@
+#include "doc/DocumentProblems.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "dicom/TextUtil.h"
+
+namespace {
+
+std::size_t Key(std::optional<std::size_t> record) { return record ? *record + 1 : 0; }
+
+}  // namespace
+
+void CDocumentProblems::Clear() {
+    m_problems.clear();
+    m_byRecord.clear();
+}
+
+void CDocumentProblems::Assign(const CLoadProblems& problems, const std::vector<TreeItemRecord>& records,
+                               const RangeOf& rangeOf) {
+    Clear();
+    if (problems.Empty()) return;
+    m_problems.reserve(problems.Size());
+    for (const SLoadProblem& p : problems.All()) m_problems.push_back({p, std::nullopt});
+
+    // The records of the nodes the problems name, in one walk over the table;
+    // nodes are only compared, never followed.
+    std::unordered_map<const CDicomTag*, std::size_t> nodes;
+    for (const SLoadProblem& p : problems.All())
+        if (p.node) nodes.emplace(p.node, SIZE_MAX);
+    if (!nodes.empty()) {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const auto at = nodes.find(records[i].element);
+            if (at != nodes.end() && at->second == SIZE_MAX) at->second = i;
+        }
+    }
+    // The others by offset: ranges nest in pre-order, so the last record
+    // whose range holds an offset is the innermost one that does.
+    std::vector<std::pair<uint64_t, std::size_t>> byOffset;
+    for (std::size_t i = 0; i < m_problems.size(); ++i) {
+        const SLoadProblem& p = m_problems[i].problem;
+        const auto at = p.node ? nodes.find(p.node) : nodes.end();
+        if (at != nodes.end() && at->second != SIZE_MAX)
+            m_problems[i].record = at->second;
+        else
+            byOffset.emplace_back(p.offset, i);
+    }
+    if (!byOffset.empty() && rangeOf) {
+        std::sort(byOffset.begin(), byOffset.end());
+        for (std::size_t r = 0; r < records.size(); ++r) {
+            const auto [first, last] = rangeOf(r);
+            auto at = std::lower_bound(byOffset.begin(), byOffset.end(), std::make_pair(first, std::size_t(0)));
+            for (; at != byOffset.end() && at->first <= last; ++at) m_problems[at->second].record = r;
+        }
+    }
+    for (std::size_t i = 0; i < m_problems.size(); ++i) m_byRecord.emplace_back(Key(m_problems[i].record), i);
+    std::sort(m_byRecord.begin(), m_byRecord.end());
+}
+
+bool CDocumentProblems::HasProblem(std::optional<std::size_t> record) const {
+    const std::size_t key = Key(record);
+    const auto at = std::lower_bound(m_byRecord.begin(), m_byRecord.end(), std::make_pair(key, std::size_t(0)));
+    return at != m_byRecord.end() && at->first == key;
+}
+
+std::vector<std::size_t> CDocumentProblems::ProblemsOf(std::optional<std::size_t> record) const {
+    const std::size_t key = Key(record);
+    std::vector<std::size_t> out;
+    for (auto at = std::lower_bound(m_byRecord.begin(), m_byRecord.end(), std::make_pair(key, std::size_t(0)));
+         at != m_byRecord.end() && at->first == key; ++at)
+        out.push_back(at->second);
+    return out;
+}
+
+const SLoadProblem* CDocumentProblems::Stop() const {
+    if (m_problems.empty() || m_problems.back().problem.code != ProblemCode::Stopped) return nullptr;
+    return &m_problems.back().problem;
+}
+
+std::u16string StopMessage(const SLoadProblem& stop) {
+    std::u16string text =
+        quillon::Format16("Reading stopped at byte %llu", static_cast<unsigned long long>(stop.offset));
+    if (stop.group != 0 || stop.element != 0)
+        text += quillon::Format16(", element (%04X,%04X)", stop.group, stop.element);
+    text += u": ";
+    text += quillon::FromUtf8(stop.text);
+    text += u".";
+    return text;
+}

@@ -1,0 +1,166 @@
+// Load problems in the real dialog: the marked tree items, the Problems...
+// item of the context menu, the list it opens and a chosen problem selecting
+// its element, and a refused file's message.
+#include <QMenu>
+#include <QTableWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "app/Navigation.h"
+#include "app/ProblemsList.h"
+#include "tests/qt/app_support.h"
+
+using namespace quillon;
+using apptest::Q;
+
+namespace {
+
+QAction* ProblemsItem(CQuillonDlg& dlg, QMenu& menu) {
+    dlg.Navigation()->FillMenu(menu, true);
+    QAction* last = menu.actions().isEmpty() ? nullptr : menu.actions().last();
+    return last && last->text() == QStringLiteral("Problems...") ? last : nullptr;
+}
+
+QStringList RowTexts(const QTreeWidgetItem* row) {
+    QStringList texts;
+    for (int column = 0; column < row->columnCount(); ++column) texts << row->text(column);
+    return texts;
+}
+
+}  // namespace
+
+class AppProblemsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { m_settings = std::make_unique<apptest::ScratchSettings>(); }
+
+    void markedItemsAndTheProblemsList() {
+        doctest_files::TempDir dir;
+        CQuillonDlg dlg;
+        dlg.show();
+        apptest::BoxRecorder boxes;
+        dlg.OpenDocument(Q(dir.Write("problems.dcm", doctest_files::ProblemsFile())));
+        QVERIFY(dlg.Document().IsOpen());
+        QVERIFY(boxes.boxes.empty());
+
+        // Exactly the items that carry a problem are drawn in the problem
+        // colour, the root too (the bytes after the pixel data); the tooltip
+        // says what is wrong.
+        ElementTreeModel* model = dlg.TreeModel();
+        const auto& records = dlg.Document().Records();
+        int marked = 0;
+        for (std::size_t r = 0; r < records.size(); ++r) {
+            const QVariant colour = model->IndexOfRecord(r).data(Qt::ForegroundRole);
+            QCOMPARE(colour.isValid(), dlg.Document().RecordHasProblem(r));
+            if (colour.isValid()) {
+                QCOMPARE(colour.value<QColor>(), kProblemColour);
+                ++marked;
+            }
+        }
+        QCOMPARE(marked, 3);
+        QCOMPARE(model->RootIndex().data(Qt::ForegroundRole).value<QColor>(), kProblemColour);
+        QCOMPARE(apptest::ItemOf(dlg, 0x0010, 0x1000).data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("odd-length: the value length 5 is odd"));
+        QVERIFY(!apptest::ItemOf(dlg, 0x0010, 0x0010).data(Qt::ToolTipRole).isValid());
+
+        // The menu's last item opens the list: one row per problem, the
+        // fields quillon-dump --problems prints.
+        QMenu menu;
+        QAction* item = ProblemsItem(dlg, menu);
+        QVERIFY(item);
+        QVERIFY(item->isEnabled());
+        item->trigger();
+        CProblemsList* list = dlg.ProblemsList();
+        QVERIFY(list);
+        QVERIFY(list->isVisible());
+        QTreeWidget* rows = list->List();
+        QCOMPARE(rows->topLevelItemCount(), 4);
+        QCOMPARE(RowTexts(rows->topLevelItem(1)),
+                 (QStringList{"353", "0040,0009", "tag-order", "the tag is lower than the one before it"}));
+
+        // A click on a problem selects its element as the tree would: the
+        // collapsed sequence opens, the rows show it, its bytes light up.
+        const QModelIndex tagOrder = apptest::ItemOf(dlg, 0x0040, 0x0009);
+        QVERIFY(!dlg.Tree()->isExpanded(tagOrder.parent()));
+        QTest::mouseClick(rows->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          rows->visualItemRect(rows->topLevelItem(1)).center());
+        QCOMPARE(dlg.Tree()->currentIndex(), tagOrder);
+        QVERIFY(dlg.Tree()->isExpanded(tagOrder.parent()));
+        QCOMPARE(dlg.PropertyValue(0), QStringLiteral("0040, 0009"));
+        QCOMPARE(dlg.HexView()->GetHighlightStart(), quint64(353));
+        QCOMPARE(dlg.HexView()->GetHighlightEnd(), quint64(364));
+
+        // Enter on the offset table's problem selects the table item; a
+        // problem of no element selects the root.
+        rows->setFocus();
+        rows->setCurrentItem(rows->topLevelItem(2));
+        QTest::keyClick(rows, Qt::Key_Return);
+        QCOMPARE(dlg.Tree()->currentIndex(), apptest::ItemOf(dlg, 0xFFFE, 0xE000, 2));
+        QCOMPARE(dlg.PropertyValue(1), QStringLiteral("SQ Item"));
+        rows->setCurrentItem(rows->topLevelItem(3));
+        QTest::keyClick(rows, Qt::Key_Return);
+        QCOMPARE(dlg.Tree()->currentIndex(), model->RootIndex());
+
+        // Choosing the problem of the element already selected shows it again
+        // (its highlight comes back after a click elsewhere cleared it).
+        QTest::mouseClick(rows->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          rows->visualItemRect(rows->topLevelItem(0)).center());
+        const QModelIndex odd = apptest::ItemOf(dlg, 0x0010, 0x1000);
+        QCOMPARE(dlg.Tree()->currentIndex(), odd);
+        dlg.HexView()->SetHighlight(MCWndHexEditor::kNoOffset, MCWndHexEditor::kNoOffset);
+        QTest::mouseClick(rows->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          rows->visualItemRect(rows->topLevelItem(0)).center());
+        QCOMPARE(dlg.HexView()->GetHighlightStart(), quint64(248));
+
+        // A clean file: nothing marked, the item disabled, the open list empty.
+        dlg.OpenDocument(Q(dir.Write("clean.dcm", doctest_files::SequenceFile())));
+        QVERIFY(!model->RootIndex().data(Qt::ForegroundRole).isValid());
+        QCOMPARE(rows->topLevelItemCount(), 0);
+        QMenu clean;
+        QVERIFY(ProblemsItem(dlg, clean));
+        QVERIFY(!ProblemsItem(dlg, clean)->isEnabled());
+    }
+
+    // A refused file: the usual message on the first line, where the parse
+    // stopped on the second; its problems stay listed with no tree to select in.
+    void refusedFile() {
+        doctest_files::TempDir dir;
+        testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+        testdicom::StudyElements(w);
+        const std::size_t at = w.size();
+        w.header(0x0020, 0x4000, "LT", 40).raw(std::string("cut off"));
+        const QString path = Q(dir.Write("cut.dcm", w.bytes()));
+
+        CQuillonDlg dlg;
+        dlg.show();
+        apptest::BoxRecorder boxes;
+        dlg.OpenDocument(path);
+        QCOMPARE(boxes.boxes.size(), std::size_t(1));
+        const QStringList lines = boxes.boxes[0].text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], QStringLiteral("Invalid DICOM file    "));
+        QCOMPARE(lines[1], QStringLiteral("Reading stopped at byte %1, element (0020,4000): the last element is cut "
+                                          "off by the end of the file.")
+                               .arg(at));
+        QCOMPARE(dlg.TreeModel()->rowCount(), 0);
+
+        QMenu menu;
+        QAction* item = ProblemsItem(dlg, menu);
+        QVERIFY(item && item->isEnabled());
+        item->trigger();
+        QTreeWidget* rows = dlg.ProblemsList()->List();
+        QCOMPARE(rows->topLevelItemCount(), 2);  // truncated, stopped
+        QCOMPARE(rows->topLevelItem(1)->text(2), QStringLiteral("stopped"));
+        QTest::mouseClick(rows->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          rows->visualItemRect(rows->topLevelItem(1)).center());
+        QVERIFY(!dlg.Tree()->currentIndex().isValid());
+        QCOMPARE(boxes.boxes.size(), std::size_t(1));
+    }
+
+private:
+    std::unique_ptr<apptest::ScratchSettings> m_settings;
+};
+
+QTEST_MAIN(AppProblemsTest)
+#include "app_problems_test.moc"

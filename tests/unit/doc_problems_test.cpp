@@ -1,0 +1,241 @@
+// The document's load problems: each tied to its tree record, a refused
+// file's problems and where it stopped, and the offset table resolved to the
+// fragments at which frames start.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dicom/TextUtil.h"
+#include "doc/QuillonDocument.h"
+#include "image/FrameCodecs.h"
+#include "tests/support/DocTestFiles.h"
+
+using namespace quillon;
+using doctest_files::TempDir;
+using testdicom::Bytes;
+
+namespace {
+
+std::u16string U16(const std::filesystem::path& p) { return FromUtf8(p.string()); }
+
+std::optional<std::size_t> IndexOf(const CQuillonDocument& doc, uint16_t group, uint16_t element, int nth = 1) {
+    const auto& records = doc.Records();
+    for (std::size_t i = 0; i < records.size(); ++i)
+        if (records[i].element->Is(group, element) && --nth == 0) return i;
+    ADD_FAILURE() << "no such record";
+    return std::nullopt;
+}
+
+}  // namespace
+
+// Each problem finds its tree item: by the node the loader named, else by the
+// innermost element at its offset, else the root; only those items carry one.
+TEST(DocProblems, EachProblemBelongsToItsRecord) {
+    TempDir dir;
+    CQuillonDocument doc;
+    ASSERT_TRUE(doc.Open(U16(dir.Write("problems.dcm", doctest_files::ProblemsFile()))).Opened());
+    const CDocumentProblems& problems = doc.Problems();
+    ASSERT_EQ(problems.Size(), 4u);
+
+    const struct {
+        uint64_t offset;
+        ProblemCode code;
+        std::optional<std::size_t> record;
+    } expected[] = {
+        {248, ProblemCode::OddLength, IndexOf(doc, 0x0010, 0x1000)},
+        {353, ProblemCode::TagOrder, IndexOf(doc, 0x0040, 0x0009)},        // not its item, not the sequence
+        {405, ProblemCode::OffsetTable, IndexOf(doc, 0xFFFE, 0xE000, 2)},  // the table is the second item
+        {429, ProblemCode::TrailingBytes, std::nullopt},
+    };
+    for (std::size_t i = 0; i < problems.Size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(problems[i].problem.offset, expected[i].offset);
+        EXPECT_EQ(problems[i].problem.code, expected[i].code);
+        EXPECT_EQ(problems[i].record, expected[i].record);
+        EXPECT_TRUE(doc.RecordHasProblem(expected[i].record));
+        EXPECT_EQ(problems.ProblemsOf(expected[i].record), std::vector<std::size_t>{i});
+    }
+    std::size_t marked = 0;
+    for (std::size_t r = 0; r < doc.Records().size(); ++r) marked += doc.RecordHasProblem(r);
+    EXPECT_EQ(marked, 3u);
+
+    // The line is the one quillon-dump --problems prints.
+    EXPECT_EQ(problems.Line(1), "353\t0040,0009\ttag-order\tthe tag is lower than the one before it");
+    EXPECT_EQ(problems.Line(3), "429\t0000,0000\ttrailing-bytes\t8 bytes after the pixel data are not read");
+
+    // A clean file, and no document, carry none.
+    ASSERT_TRUE(doc.Open(U16(dir.Write("clean.dcm", doctest_files::SequenceFile()))).Opened());
+    EXPECT_TRUE(doc.Problems().Empty());
+    EXPECT_FALSE(doc.RecordHasProblem(std::nullopt));
+    ASSERT_TRUE(doc.Open(U16(dir.Write("problems.dcm", doctest_files::ProblemsFile()))).Opened());
+    doc.Close();
+    EXPECT_TRUE(doc.Problems().Empty());
+}
+
+// A refused file keeps its problems (all on the root: there is no tree) and
+// its message says where the parse stopped under the usual first line.
+TEST(DocProblems, RefusedFileSaysWhereItStopped) {
+    TempDir dir;
+    testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+    testdicom::StudyElements(w);
+    w.text(0x0010, 0x1000, "LO", "abcde");  // odd: recorded before the stop
+    const std::size_t at = w.size();
+    w.header(0x0020, 0x4000, "LT", 40).raw(std::string("cut off"));
+
+    CQuillonDocument doc;
+    const OpenResult r = doc.Open(U16(dir.Write("cut.dcm", w.bytes())));
+    EXPECT_EQ(r.status, OpenStatus::Invalid);
+    EXPECT_EQ(r.message, kMsgInvalidFile);
+    EXPECT_TRUE(r.forgetPath);
+    const std::u16string stop = Format16(
+        "Reading stopped at byte %zu, element (0020,4000): the last element is cut off by the end of the file.", at);
+    EXPECT_EQ(r.detail, stop);
+    EXPECT_EQ(r.Text(), std::u16string(kMsgInvalidFile) + u"\n" + stop);
+    EXPECT_FALSE(doc.IsOpen());
+
+    const CDocumentProblems& problems = doc.Problems();
+    ASSERT_EQ(problems.Size(), 3u);  // odd length, truncated, stopped
+    EXPECT_EQ(problems[0].problem.code, ProblemCode::OddLength);
+    ASSERT_NE(problems.Stop(), nullptr);
+    EXPECT_EQ(problems.Stop()->offset, at);
+    for (const DocumentProblem& p : problems.All()) EXPECT_EQ(p.record, std::nullopt);
+    EXPECT_TRUE(doc.RecordHasProblem(std::nullopt));
+
+    // Bytes that are no data set at all stop at once, without an element.
+    const OpenResult text = doc.Open(U16(dir.Write("notes.txt", Bytes(300, 'x'))));
+    EXPECT_EQ(text.Text(), std::u16string(kMsgInvalidFile) +
+                               u"\nReading stopped at byte 0: the bytes here cannot be read as a data set.");
+
+    // Failures that are no parse say nothing more and keep no problems.
+    for (const std::u16string& path : {U16(dir.path() / "missing.dcm"), U16(dir.path())}) {
+        const OpenResult other = doc.Open(path);
+        EXPECT_FALSE(other.Opened());
+        EXPECT_TRUE(other.detail.empty());
+        EXPECT_EQ(other.Text(), other.message);
+        EXPECT_TRUE(doc.Problems().Empty());
+    }
+}
+
+// The offset table resolved: a fragment at which the table starts frames says
+// so in its description, and the decoder takes each frame from there; an entry
+// that lands on no fragment item is a problem of the table item and starts
+// nothing. The tree labels stay as they are.
+TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
+    // Five fragments; their item tags lie at 0, 12, 26, 36 and 48 from the first.
+    const std::vector<Bytes> fragments = {
+        {0xFF, 0xD8, 1, 2}, {3, 4, 5, 6, 7, 8}, {0xFF, 0xD8}, {0xFF, 0xD8, 9, 10}, {11, 12},
+    };
+    const std::u16string item = u"SQ Item";
+    const struct Case {
+        const char* name;
+        int frames;
+        std::vector<uint32_t> table;
+        std::vector<std::u16string> descriptions;  // of the five fragments
+        bool problem;
+    } cases[] = {
+        {"three frames over five fragments",
+         3,
+         {0, 26, 36},
+         {u"SQ Item (Frame 1 starts here)", item, u"SQ Item (Frame 2 starts here)", u"SQ Item (Frame 3 starts here)",
+          item},
+         false},
+        {"an entry inside a fragment",
+         3,
+         {0, 26, 30},
+         {u"SQ Item (Frame 1 starts here)", item, u"SQ Item (Frame 2 starts here)", item, item},
+         true},
+        {"an entry past the fragments", 2, {0, 4000}, {u"SQ Item (Frame 1 starts here)", item, item, item, item}, true},
+        {"two frames at one fragment",
+         3,
+         {0, 0, 26},
+         {u"SQ Item (Frames 1, 2 start here)", item, u"SQ Item (Frame 3 starts here)", item, item},
+         false},
+        {"many frames at one fragment",
+         7,
+         {0, 0, 0, 0, 0, 0, 0},
+         {u"SQ Item (Frames 1, 2, 3, 4, 5 and 2 more start here)", item, item, item, item},
+         false},
+        {"an empty table", 5, {}, {item, item, item, item, item}, false},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CQuillonDocument doc;
+        ASSERT_TRUE(doc.Open(U16(dir.Write("frames.dcm", doctest_files::FragmentsFile(c.frames, c.table, fragments))))
+                        .Opened());
+        const auto pixel = IndexOf(doc, 0x7FE0, 0x0010);
+        ASSERT_TRUE(pixel);
+        const std::size_t table = *pixel + 1;
+        EXPECT_EQ(doc.Properties(table).values[1], item);
+        for (std::size_t k = 0; k < fragments.size(); ++k) {
+            SCOPED_TRACE(k);
+            EXPECT_EQ(doc.Properties(table + 1 + k).values[1], c.descriptions[k]);
+            // The specified labels: "Frame %04d" while there are that many frames.
+            const std::u16string label = int(k) < c.frames ? Format16("Frame %04zu", k + 1) : u"(FFFE,E000)  SQ Item";
+            EXPECT_EQ(doc.Records()[table + 1 + k].label, label);
+        }
+        EXPECT_EQ(doc.RecordHasProblem(table), c.problem);
+        EXPECT_EQ(doc.Problems().Size(), c.problem ? 1u : 0u);
+        if (c.problem) {
+            EXPECT_EQ(doc.Problems()[0].problem.code, ProblemCode::OffsetTable);
+        }
+    }
+
+    // What the window says is what the decoder does: frame 2 is fragment 3
+    // alone, frame 1 fragments 1 and 2 joined.
+    CDicomFile file;
+    const Bytes bytes = doctest_files::FragmentsFile(3, {0, 26, 36}, fragments);
+    ASSERT_TRUE(file.LoadMemory(bytes.data(), bytes.size()));
+    std::vector<uint8_t> joined;
+    ByteSpan span;
+    ASSERT_TRUE(CompressedFrameBytes(file, 1, joined, span));
+    EXPECT_EQ(Bytes(span.data, span.data + span.size), fragments[2]);
+    ASSERT_TRUE(CompressedFrameBytes(file, 0, joined, span));
+    Bytes first = fragments[0];
+    first.insert(first.end(), fragments[1].begin(), fragments[1].end());
+    EXPECT_EQ(Bytes(span.data, span.data + span.size), first);
+}
+
+// Real files of pydicom's corpus: a truncated one refused with where it
+// stopped, group lengths that disagree tied to their group length elements,
+// and offset tables of two frames and an empty one.
+TEST(DocProblems, CorpusFiles) {
+    const std::filesystem::path data = std::filesystem::path(QUILLON_PYDICOM_DATA) / "test_files";
+    if (!std::filesystem::exists(data)) GTEST_SKIP() << "pydicom data not installed";
+    CQuillonDocument doc;
+
+    const OpenResult cut = doc.Open(U16(data / "MR_truncated.dcm"));
+    EXPECT_EQ(
+        cut.detail,
+        u"Reading stopped at byte 1488, element (7FE0,0010): the last element is cut off by the end of the file.");
+
+    ASSERT_TRUE(doc.Open(U16(data / "693_J2KI.dcm")).Opened());
+    ASSERT_EQ(doc.Problems().Size(), 3u);
+    for (const DocumentProblem& p : doc.Problems().All()) {
+        SCOPED_TRACE(p.problem.text);
+        EXPECT_EQ(p.problem.code, ProblemCode::GroupLength);
+        ASSERT_TRUE(p.record);
+        EXPECT_TRUE(doc.Records()[*p.record].element->Is(p.problem.group, 0x0000));
+    }
+
+    const struct {
+        const char* name;
+        std::vector<std::u16string> descriptions;  // of the fragments
+    } files[] = {
+        {"rtdose_rle.dcm", std::vector<std::u16string>(15, u"SQ Item")},  // an empty table
+        {"SC_rgb_rle_2frame.dcm", {u"SQ Item (Frame 1 starts here)", u"SQ Item (Frame 2 starts here)"}},
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        ASSERT_TRUE(doc.Open(U16(data / f.name)).Opened());
+        EXPECT_TRUE(doc.Problems().Empty());
+        const auto pixel = IndexOf(doc, 0x7FE0, 0x0010);
+        ASSERT_TRUE(pixel);
+        ASSERT_EQ(doc.Records()[*pixel].element->m_children.size(), f.descriptions.size() + 1);
+        for (std::size_t k = 0; k < f.descriptions.size(); ++k)
+            EXPECT_EQ(doc.Properties(*pixel + 2 + k).values[1], f.descriptions[k]);
+    }
+}
