@@ -16,7 +16,7 @@ CFrameStarts::CFrameStarts(const CDicomFile& file) {
     if (!pixelData || pixelData->m_children.size() < 2) return;
     const auto& items = pixelData->m_children;
     const CDicomTag* table = items[0].get();
-    if (!table || !table->IsItem() || !table->GetData()) return;
+    if (!table || !table->IsItem() || !table->HasValue()) return;
     // Offsets count from the item tag of the first fragment, as the items lie
     // in the file (the same reading as the loader's offset-table check).
     std::vector<std::pair<uint64_t, const CDicomTag*>> fragments;
@@ -25,8 +25,11 @@ CFrameStarts::CFrameStarts(const CDicomFile& file) {
     if (fragments.empty() || !items[1]) return;
     const uint64_t first = items[1]->m_dataOffset - 8;
     std::sort(fragments.begin(), fragments.end());
-    const uint32_t entries = table->GetLength() / 4;
-    const uint8_t* entry = table->GetData();
+    // A long table is read from the file.
+    const SValueBytes value = table->ValueBytes();
+    if (!value) return;
+    const uint32_t entries = uint32_t(value.size / 4);
+    const uint8_t* entry = value.data;
     for (uint32_t i = 0; i < entries; ++i, entry += 4) {
         const uint64_t offset =
             uint32_t(entry[0]) | uint32_t(entry[1]) << 8 | uint32_t(entry[2]) << 16 | uint32_t(entry[3]) << 24;

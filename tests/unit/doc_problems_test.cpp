@@ -159,6 +159,11 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
          {u"SQ Item (Frames 1, 2, 3, 4, 5 and 2 more start here)", item, item, item, item},
          false},
         {"an empty table", 5, {}, {item, item, item, item, item}, false},
+        {"a table too long to be held, read from the file",
+         1100,
+         std::vector<uint32_t>(1100, 0),
+         {u"SQ Item (Frames 1, 2, 3, 4, 5 and 1095 more start here)", item, item, item, item},
+         false},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -189,7 +194,7 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
     CDicomFile file;
     const Bytes bytes = doctest_files::FragmentsFile(3, {0, 26, 36}, fragments);
     ASSERT_TRUE(file.LoadMemory(bytes.data(), bytes.size()));
-    std::vector<uint8_t> joined;
+    quillon::HeapPtr<uint8_t> joined;
     ByteSpan span;
     ASSERT_TRUE(CompressedFrameBytes(file, 1, joined, span));
     EXPECT_EQ(Bytes(span.data, span.data + span.size), fragments[2]);
