@@ -1,8 +1,9 @@
 #pragma once
 // What the frame decoders and the sample conversions need to know about the
 // pixels of a loaded file, taken from it once. Decoding reads only this and
-// the frame's bytes, never the file object, so frames can be decoded on any
-// thread while the document is shown.
+// the frame's bytes, which the pixel data node reads from the file without
+// changing anything, so frames can be decoded on any thread while the
+// document is shown.
 #include <array>
 #include <cstddef>
 #include <cstdint>
