@@ -318,7 +318,15 @@ void CQuillonDlg::ShowProblems() {
 void CQuillonDlg::ShowProblem(std::size_t problem) {
     const CDocumentProblems& problems = m_document.Problems();
     if (problem >= problems.Size() || !m_document.IsOpen()) return;
-    SelectRecord(problems[problem].record, true);
+    const DocumentProblem& chosen = problems[problem];
+    SelectRecord(chosen.record, true);
+    // A problem of no element (bytes after the data set, say) still shows
+    // where it is: the root is selected and the bytes there light up.
+    const uint64_t size = m_document.DataSize();
+    if (!chosen.record && chosen.problem.offset < size) {
+        const uint64_t last = chosen.problem.code == ProblemCode::TrailingBytes ? size - 1 : chosen.problem.offset;
+        m_hexView->SetHighlight(chosen.problem.offset, last);
+    }
 }
 
 void CQuillonDlg::RefreshProblems() {

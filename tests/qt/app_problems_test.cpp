@@ -101,6 +101,12 @@ private slots:
         rows->setCurrentItem(rows->topLevelItem(3));
         QTest::keyClick(rows, Qt::Key_Return);
         QCOMPARE(dlg.Tree()->currentIndex(), model->RootIndex());
+        // The root's rows stay blank; the trailing bytes light up and are in view.
+        QCOMPARE(dlg.PropertyValue(0), QStringLiteral(" "));
+        const quint64 size = dlg.Document().DataSize();
+        QCOMPARE(dlg.HexView()->GetHighlightStart(), size - 8);
+        QCOMPARE(dlg.HexView()->GetHighlightEnd(), size - 1);
+        QVERIFY(dlg.HexView()->GetFirstLine() <= (size - 8) / 16);
 
         // Choosing the problem of the element already selected shows it again
         // (its highlight comes back after a click elsewhere cleared it).
