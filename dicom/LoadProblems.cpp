@@ -17,6 +17,7 @@ const char* ProblemCodeName(ProblemCode code) {
         case ProblemCode::ValueVR: return "value-vr";
         case ProblemCode::OffsetTable: return "offset-table";
         case ProblemCode::PixelDataLength: return "pixel-data-length";
+        case ProblemCode::PrivateTag: return "private-tag";
         case ProblemCode::Stopped: return "stopped";
     }
     return "unknown";
@@ -32,22 +33,103 @@ int Number(std::string_view s) {
     return n;
 }
 
-// One DA value: YYYYMMDD, or the old YYYY.MM.DD; empty is allowed.
-bool IsDate(std::string_view v) {
-    if (v.empty()) return true;
-    std::string digits;
-    if (v.size() == 10 && v[4] == '.' && v[7] == '.') {
-        digits = std::string(v.substr(0, 4)) + std::string(v.substr(5, 2)) + std::string(v.substr(8, 2));
-    } else if (v.size() == 8) {
-        digits = std::string(v);
-    } else {
-        return false;
+// One DA value: YYYYMMDD; empty is allowed. The old YYYY.MM.DD form is named
+// apart, as readers still meet it.
+const char* DateRule(std::string_view v) {
+    if (v.empty()) return nullptr;
+    if (v.size() == 10 && v[4] == '.' && v[7] == '.') return "is in the old YYYY.MM.DD form, not YYYYMMDD";
+    if (v.size() != 8) return "is not a date (YYYYMMDD)";
+    for (char c : v)
+        if (!IsDigit(uint8_t(c))) return "is not a date (YYYYMMDD)";
+    const int month = Number(v.substr(4, 2));
+    const int day = Number(v.substr(6, 2));
+    if (month < 1 || month > 12 || day < 1 || day > 31) return "is not a date (YYYYMMDD)";
+    return nullptr;
+}
+
+// One TM value: HH, HHMM, HHMMSS or HHMMSS.F to HHMMSS.FFFFFF; empty is allowed.
+const char* TimeRule(std::string_view v) {
+    if (v.empty()) return nullptr;
+    const char* const bad = "is not a time (HHMMSS.FFFFFF)";
+    const std::size_t dot = v.find('.');
+    const std::string_view whole = v.substr(0, dot);
+    if (whole.size() != 2 && whole.size() != 4 && whole.size() != 6) return bad;
+    for (char c : whole)
+        if (!IsDigit(uint8_t(c))) return bad;
+    if (dot != std::string_view::npos) {
+        const std::string_view fraction = v.substr(dot + 1);
+        if (whole.size() != 6 || fraction.empty() || fraction.size() > 6) return bad;
+        for (char c : fraction)
+            if (!IsDigit(uint8_t(c))) return bad;
     }
-    for (char c : digits)
-        if (!IsDigit(uint8_t(c))) return false;
-    const int month = Number(std::string_view(digits).substr(4, 2));
-    const int day = Number(std::string_view(digits).substr(6, 2));
-    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+    const int limits[] = {23, 59, 60};
+    for (std::size_t i = 0; i * 2 < whole.size(); ++i)
+        if (Number(whole.substr(i * 2, 2)) > limits[i]) return bad;
+    return nullptr;
+}
+
+// One IS value: an optional sign and digits, within 32 bits; empty is allowed.
+const char* IntegerRule(std::string_view v) {
+    if (v.empty()) return nullptr;
+    const char* const bad = "is not an integer string";
+    std::size_t at = (v[0] == '+' || v[0] == '-') ? 1 : 0;
+    if (at == v.size()) return bad;
+    long long n = 0;
+    for (; at < v.size(); ++at) {
+        if (!IsDigit(uint8_t(v[at]))) return bad;
+        n = n * 10 + (v[at] - '0');
+        if (n > 2147483648LL) return "is out of the range of an integer string";
+    }
+    if (n == 2147483648LL && v[0] != '-') return "is out of the range of an integer string";
+    return nullptr;
+}
+
+// One DS value: a fixed or floating point number; empty is allowed.
+const char* DecimalRule(std::string_view v) {
+    if (v.empty()) return nullptr;
+    std::size_t at = (v[0] == '+' || v[0] == '-') ? 1 : 0;
+    std::size_t digits = 0;
+    while (at < v.size() && IsDigit(uint8_t(v[at]))) ++at, ++digits;
+    if (at < v.size() && v[at] == '.') {
+        ++at;
+        while (at < v.size() && IsDigit(uint8_t(v[at]))) ++at, ++digits;
+    }
+    if (digits == 0) return "is not a decimal string";
+    if (at < v.size() && (v[at] == 'e' || v[at] == 'E')) {
+        ++at;
+        if (at < v.size() && (v[at] == '+' || v[at] == '-')) ++at;
+        std::size_t exponent = 0;
+        while (at < v.size() && IsDigit(uint8_t(v[at]))) ++at, ++exponent;
+        if (exponent == 0) return "is not a decimal string";
+    }
+    return at == v.size() ? nullptr : "is not a decimal string";
+}
+
+// One UI value: components of digits split by dots, none empty, none with a
+// leading zero, the first 0, 1 or 2, not all of them zero.
+const char* UIDRule(std::string_view v) {
+    if (v.empty()) return nullptr;
+    bool allZero = true;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= v.size(); ++i) {
+        if (i < v.size() && v[i] != '.') {
+            if (!IsDigit(uint8_t(v[i]))) return "holds characters other than digits and dots";
+            continue;
+        }
+        const std::string_view component = v.substr(start, i - start);
+        if (component.empty()) return "has an empty component";
+        if (component.size() > 1 && component[0] == '0') return "has a component with a leading zero";
+        if (start == 0 && (component.size() > 1 || component[0] > '2')) return "does not start with 0, 1 or 2";
+        allZero = allZero && component == "0";
+        start = i + 1;
+    }
+    return allZero ? "holds nothing but zero components" : nullptr;
+}
+
+std::string_view Trimmed(std::string_view v) {
+    while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
+    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+    return v;
 }
 
 // The longest value a string VR allows, per value; 0 when not checked.
@@ -80,34 +162,36 @@ std::string CheckValueRules(std::u16string_view vr, const uint8_t* value, uint32
     const std::size_t max = MaxValueLength(vr);
     if (max == 0 || !value || length == 0) return {};
     std::string_view text(reinterpret_cast<const char*>(value), length);
-    // Trailing padding (a blank, or a NUL after a UID) is not part of the value.
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.remove_suffix(1);
-    const bool isDate = vr == u"DA";
     const bool isUID = vr == u"UI";
+    // Only a UID is padded with a NUL; other strings with a blank.
+    if (!isUID && text.back() == '\0') return "is padded with a NUL, not a blank";
+    // Trailing padding is not part of the value.
+    while (!text.empty() && (text.back() == ' ' || (isUID && text.back() == '\0'))) text.remove_suffix(1);
+    const char* (*rule)(std::string_view) = nullptr;
+    if (vr == u"DA")
+        rule = DateRule;
+    else if (vr == u"TM")
+        rule = TimeRule;
+    else if (vr == u"IS")
+        rule = IntegerRule;
+    else if (vr == u"DS")
+        rule = DecimalRule;
+    else if (isUID)
+        rule = UIDRule;
     // The common case stays cheap: a value no longer than one value may be
-    // breaks no length rule, and only dates and UIDs look at the characters.
-    if (!isDate && !isUID && text.size() <= max) return {};
-    if (isUID && text.size() <= max) {
-        bool plain = true;
-        for (char c : text) plain = plain && ((c >= '0' && c <= '9') || c == '.');
-        if (plain) return {};
-    }
+    // breaks no length rule, and only the VRs with a format look at the
+    // characters.
+    if (!rule && text.size() <= max) return {};
     const bool multi = IsMultiValued(vr);
     std::size_t start = 0;
     for (int n = 1;; ++n) {
         std::size_t end = multi ? text.find('\\', start) : std::string_view::npos;
         if (end == std::string_view::npos) end = text.size();
         std::string_view one = text.substr(start, end - start);
-        if (isDate) {
-            std::string_view trimmed = one;
-            while (!trimmed.empty() && trimmed.front() == ' ') trimmed.remove_prefix(1);
-            while (!trimmed.empty() && trimmed.back() == ' ') trimmed.remove_suffix(1);
-            if (!IsDate(trimmed)) return "value " + std::to_string(n) + " is not a date (YYYYMMDD)";
-        }
-        if (isUID) {
-            for (char c : one)
-                if (!(IsDigit(uint8_t(c)) || c == '.'))
-                    return "value " + std::to_string(n) + " holds characters other than digits and dots";
+        if (rule) {
+            // Dates, times and numbers may carry blanks around them.
+            if (const char* broken = rule(isUID ? one : Trimmed(one)))
+                return "value " + std::to_string(n) + " " + broken;
         }
         if (one.size() > max)
             return "value " + std::to_string(n) + " has " + std::to_string(one.size()) + " characters, more than the " +

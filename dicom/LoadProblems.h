@@ -23,6 +23,7 @@ enum class ProblemCode {
     ValueVR,          // a value that breaks its VR's rules
     OffsetTable,      // a Basic Offset Table entry that does not point at a fragment item
     PixelDataLength,  // native Pixel Data length that disagrees with the image description
+    PrivateTag,       // an odd-group element that breaks the rules of private elements
     Stopped,          // where and why the parse of a refused file stopped
 };
 
