@@ -139,7 +139,7 @@ bool CDicomHeader::ReadMetaInformation() {
         }
         const uint64_t tagOffset = m_position - 4;
         if (first && element != 0x0000)
-            Note(ProblemCode::GroupLength, tagOffset, group, element, nullptr,
+            Note(ProblemCode::GroupLength, tagOffset, 0x0002, 0x0000, nullptr,
                  "the file meta information starts without its group length (0002,0000)");
         std::unique_ptr<CDicomTag> node(new CDicomTag(group, element));
         if (!ReadElementHeader(node.get()))
@@ -283,8 +283,9 @@ bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
         const char16_t text[2] = {char16_t(vr[0]), char16_t(vr[1])};
         // The dictionary's VR, before the file's replaces it.
         const std::u16string& known = element->m_vr.GetDeclaredVR();
-        const bool differs = known.size() == 2 &&
-                             (known[0] != char16_t(std::toupper(vr[0])) || known[1] != char16_t(std::toupper(vr[1])));
+        const bool differs =
+            known.size() == 2 ? (known[0] != char16_t(std::toupper(vr[0])) || known[1] != char16_t(std::toupper(vr[1])))
+                              : !IsVRCode(vr[0], vr[1]);
         element->SetVR(std::u16string_view(text, 2));
         uint16_t shortLength;
         if (!Read16(shortLength)) return false;

@@ -27,6 +27,13 @@ void CDicomHeader::CheckHeader(const CDicomTag* element, uint64_t tagOffset, con
         Note(ProblemCode::ReservedBytes, tagOffset, group, number, element,
              "the reserved bytes of VR " + VRText(fileVR) + " are not zero; they are read as a 2-byte length " +
                  std::to_string(shortLength));
+    if (!IsVRCode(uint8_t(fileVR[0]), uint8_t(fileVR[1]))) {
+        char bytes[8];
+        std::snprintf(bytes, sizeof bytes, "%02X %02X", unsigned(fileVR[0] & 0xFF), unsigned(fileVR[1] & 0xFF));
+        Note(ProblemCode::VRMismatch, tagOffset, group, number, element,
+             std::string("the two bytes where the VR belongs (") + bytes + ") are no VR");
+        return;
+    }
     const std::u16string& vr = element->m_vr.GetDeclaredVR();
     if (number == 0x0000 || group == 0xFFFE || vr == u"UN") return;
     if (DictionaryAllowsVR(group, number, vr)) return;

@@ -202,6 +202,13 @@ std::string CheckValueRules(std::u16string_view vr, const uint8_t* value, uint32
     return {};
 }
 
+bool IsVRCode(uint8_t a, uint8_t b) {
+    static constexpr char kCodes[] = "AEASATCSDADSDTFDFLISLOLTOBODOFOLOVOWPNSHSLSQSSSTSVTMUCUIULUNURUSUTUV";
+    for (std::size_t i = 0; i + 1 < sizeof kCodes; i += 2)
+        if (uint8_t(kCodes[i]) == a && uint8_t(kCodes[i + 1]) == b) return true;
+    return false;
+}
+
 bool DictionaryAllowsVR(uint16_t group, uint16_t element, std::u16string_view vr) {
     const uint16_t folded = FoldRepeatingGroup(group);
     if (vr.size() != 2) return true;

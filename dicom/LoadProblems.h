@@ -71,6 +71,9 @@ std::string CheckValueRules(std::u16string_view vr, const uint8_t* value, uint32
 // Whether CheckValueRules looks at values of this VR at all.
 bool HasValueRules(std::u16string_view vr);
 
+// Whether two bytes are the code of a VR ("AE" to "UV", upper case).
+bool IsVRCode(uint8_t a, uint8_t b);
+
 // Whether the dictionary allows `vr` for the tag: true when the tag is unknown,
 // or when `vr` is one of the VRs the dictionary gives it.
 bool DictionaryAllowsVR(uint16_t group, uint16_t element, std::u16string_view vr);
