@@ -133,6 +133,7 @@ bool CDicomHeader::ReadMetaInformation() {
         if (!ReadTag(group, element)) return Stop(m_position, 0, 0, "the file ends inside the file meta information");
         if (group != 0x0002) {
             CheckGroupLength(groupLength, group, m_position - 4);
+            CheckTransferSyntaxNamed(m_position - 4);
             m_position -= 4;
             m_explicitVR = false;
             return true;

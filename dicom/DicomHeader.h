@@ -190,6 +190,8 @@ private:
     // private creator that must reserve a private element's block.
     void CheckPrivateTag(const CDicomTag* element, uint64_t tagOffset);
     void NoteTagOrder(uint64_t tagOffset, uint16_t group, uint16_t element, bool repeated);
+    // Whether the file meta information just read names a transfer syntax.
+    void CheckTransferSyntaxNamed(uint64_t dataSetOffset);
     void CheckPixelDataLength(const CDicomTag* pixelData, uint64_t tagOffset);
     void CheckTrailingBytes();
     // A group length element waiting for the end of its group (top level).

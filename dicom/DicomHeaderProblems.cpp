@@ -149,3 +149,11 @@ void CDicomHeader::CheckPrivateTag(const CDicomTag* element, uint64_t tagOffset)
     }
     if (!broken.empty()) Note(ProblemCode::PrivateTag, tagOffset, group, number, element, broken);
 }
+
+void CDicomHeader::CheckTransferSyntaxNamed(uint64_t dataSetOffset) {
+    for (const auto& tag : m_tags)
+        if (tag && tag->m_group == 0x0002 && tag->m_element == 0x0010) return;
+    Note(ProblemCode::NoTransferSyntax, dataSetOffset, 0x0002, 0x0010, nullptr,
+         "the file meta information names no transfer syntax (0002,0010); the data set is read as implicit VR "
+         "little endian");
+}

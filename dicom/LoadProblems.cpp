@@ -18,6 +18,7 @@ const char* ProblemCodeName(ProblemCode code) {
         case ProblemCode::OffsetTable: return "offset-table";
         case ProblemCode::PixelDataLength: return "pixel-data-length";
         case ProblemCode::PrivateTag: return "private-tag";
+        case ProblemCode::NoTransferSyntax: return "no-transfer-syntax";
         case ProblemCode::Stopped: return "stopped";
     }
     return "unknown";

@@ -10,21 +10,22 @@
 class CDicomTag;
 
 enum class ProblemCode {
-    OddLength,        // an element's value length is odd
-    VRMismatch,       // the VR in the file differs from the dictionary's
-    ReservedBytes,    // non-zero reserved bytes of a long-length VR read as a short header
-    ImplicitRetry,    // a bare data set read as explicit VR failed and was read again as implicit VR
-    UNSequence,       // an undefined-length UN element read as a sequence of implicit VR items
-    LengthMismatch,   // an item or sequence length disagrees with its contents
-    GroupLength,      // a group length disagrees with its group
-    TrailingBytes,    // bytes after the data set
-    Truncated,        // the last element ends past the end of the file
-    TagOrder,         // a tag not in ascending order
-    ValueVR,          // a value that breaks its VR's rules
-    OffsetTable,      // a Basic Offset Table entry that does not point at a fragment item
-    PixelDataLength,  // native Pixel Data length that disagrees with the image description
-    PrivateTag,       // an odd-group element that breaks the rules of private elements
-    Stopped,          // where and why the parse of a refused file stopped
+    OddLength,         // an element's value length is odd
+    VRMismatch,        // the VR in the file differs from the dictionary's
+    ReservedBytes,     // non-zero reserved bytes of a long-length VR read as a short header
+    ImplicitRetry,     // a bare data set read as explicit VR failed and was read again as implicit VR
+    UNSequence,        // an undefined-length UN element read as a sequence of implicit VR items
+    LengthMismatch,    // an item or sequence length disagrees with its contents
+    GroupLength,       // a group length disagrees with its group
+    TrailingBytes,     // bytes after the data set
+    Truncated,         // the last element ends past the end of the file
+    TagOrder,          // a tag not in ascending order
+    ValueVR,           // a value that breaks its VR's rules
+    OffsetTable,       // a Basic Offset Table entry that does not point at a fragment item
+    PixelDataLength,   // native Pixel Data length that disagrees with the image description
+    PrivateTag,        // an odd-group element that breaks the rules of private elements
+    NoTransferSyntax,  // file meta information without a transfer syntax
+    Stopped,           // where and why the parse of a refused file stopped
 };
 
 // The short code printed for a problem ("odd-length", ...).

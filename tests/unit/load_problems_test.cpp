@@ -33,6 +33,18 @@ void SmallImage(Writer& w) {
     w.us(0x0028, 0x0100, 8);
 }
 
+// A meta group with its length and no transfer syntax; the data set follows
+// in implicit VR.
+Writer MetaWithoutTransferSyntax() {
+    Writer w;
+    w.raw(Bytes(128, 0)).raw(std::string("DICM"));
+    w.element(0x0002, 0x0000, "UL", {14 + 34, 0, 0, 0});
+    w.element(0x0002, 0x0001, "OB", {0x00, 0x01});
+    w.text(0x0002, 0x0002, "UI", Pad("1.2.840.10008.5.1.4.1.1.7", '\0'));
+    w.setSyntax(Syntax::ImplicitLittle);
+    return w;
+}
+
 // The same file with the meta group's length (0002,0000) written in front of
 // the meta group (explicit VR little endian, after the preamble and DICM).
 Bytes WithMetaGroupLength(const Bytes& file) {
@@ -313,6 +325,13 @@ TEST(LoadProblems, EachCodeAtItsOffset) {
              return at;
          },
          ProblemCode::PrivateTag, true},
+        {"meta group without a transfer syntax", "",
+         [](Writer&) {
+             // Where the data set starts: after the group length, (0002,0001)
+             // and (0002,0002).
+             return size_t(132 + 12 + 14 + 34);
+         },
+         ProblemCode::NoTransferSyntax, true},
         {"group 8000 stops the parse", kExplicitLE,
          [](Writer& w) {
              const size_t at = w.size();
@@ -323,7 +342,7 @@ TEST(LoadProblems, EachCodeAtItsOffset) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Writer w = Part10(c.transferSyntax, c.metaGroupLength);
+        Writer w = *c.transferSyntax ? Part10(c.transferSyntax, c.metaGroupLength) : MetaWithoutTransferSyntax();
         StudyElements(w);
         const size_t at = c.write(w);
         CDicomFile f;
