@@ -1,5 +1,7 @@
 #include "dicom/LoadProblems.h"
 
+#include <array>
+
 #include "dicom/DicomDictionary.h"
 
 const char* ProblemCodeName(ProblemCode code) {
@@ -127,6 +129,88 @@ const char* UIDRule(std::string_view v) {
     return allZero ? "holds nothing but zero components" : nullptr;
 }
 
+// The fast passes below look at a whole text (all its values) at once, with
+// no more than a table lookup or two per character: true when every value
+// keeps its VR's form and length. False sends the text to the checks above,
+// which say what is wrong, or find nothing (a case too rare to be fast).
+enum : uint8_t { kDigit, kSign, kDot, kExp, kBlank, kOther };
+constexpr std::array<uint8_t, 256> kCharClass = [] {
+    std::array<uint8_t, 256> t{};
+    for (uint8_t& c : t) c = kOther;
+    for (int c = '0'; c <= '9'; ++c) t[c] = kDigit;
+    t['+'] = t['-'] = kSign;
+    t['.'] = kDot;
+    t['e'] = t['E'] = kExp;
+    t[' '] = kBlank;
+    return t;
+}();
+constexpr uint8_t kNo = 10;
+// States of a number: 0 leading blanks, 1 sign, 2 digits, 3 dot after
+// digits, 4 dot first, 5 fraction, 6 exponent mark, 7 its sign, 8 its
+// digits, 9 trailing blanks.
+constexpr uint8_t kDecimalMoves[10][6] = {
+    {2, 1, 4, kNo, 0, kNo},       {2, kNo, 4, kNo, kNo, kNo},   {2, kNo, 3, 6, 9, kNo},
+    {5, kNo, kNo, 6, 9, kNo},     {5, kNo, kNo, kNo, kNo, kNo}, {5, kNo, kNo, 6, 9, kNo},
+    {8, 7, kNo, kNo, kNo, kNo},   {8, kNo, kNo, kNo, kNo, kNo}, {8, kNo, kNo, kNo, 9, kNo},
+    {kNo, kNo, kNo, kNo, 9, kNo},
+};
+constexpr uint16_t kDecimalEnds = 1 << 0 | 1 << 2 | 1 << 3 | 1 << 5 | 1 << 8 | 1 << 9;
+constexpr uint8_t kIntegerMoves[10][6] = {
+    {2, 1, kNo, kNo, 0, kNo},       {2, kNo, kNo, kNo, kNo, kNo},   {2, kNo, kNo, kNo, 9, kNo},
+    {kNo, kNo, kNo, kNo, kNo, kNo}, {kNo, kNo, kNo, kNo, kNo, kNo}, {kNo, kNo, kNo, kNo, kNo, kNo},
+    {kNo, kNo, kNo, kNo, kNo, kNo}, {kNo, kNo, kNo, kNo, kNo, kNo}, {kNo, kNo, kNo, kNo, kNo, kNo},
+    {kNo, kNo, kNo, kNo, 9, kNo},
+};
+constexpr uint16_t kIntegerEnds = 1 << 0 | 1 << 2 | 1 << 9;
+
+// DS or IS values; an integer of more than 9 digits goes to the range check.
+bool PlainNumbers(std::string_view text, const uint8_t (*moves)[6], uint16_t ends, std::size_t max,
+                  std::size_t maxDigits) {
+    uint8_t state = 0;
+    std::size_t length = 0, digits = 0;
+    for (char ch : text) {
+        if (ch == '\\') {
+            if (!(ends >> state & 1) || length > max || digits > maxDigits) return false;
+            state = 0;
+            length = digits = 0;
+            continue;
+        }
+        const uint8_t c = kCharClass[uint8_t(ch)];
+        state = moves[state][c];
+        if (state == kNo) return false;
+        ++length;
+        digits += c == kDigit;
+    }
+    return (ends >> state & 1) && length <= max && digits <= maxDigits;
+}
+
+// UI values: the first component 0, 1 or 2, no empty component, none with a
+// leading zero, not all of them zero.
+bool PlainUIDs(std::string_view text, std::size_t max) {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    for (;;) {
+        const std::size_t start = i;
+        if (i == n) return true;
+        if (p[i] < '0' || p[i] > '2') return false;
+        bool nonZero = p[i++] != '0';
+        while (i < n && p[i] != '\\') {
+            if (p[i] != '.' || ++i == n) return false;
+            if (p[i] == '0') {
+                if (++i < n && IsDigit(uint8_t(p[i]))) return false;
+                continue;
+            }
+            if (p[i] < '1' || p[i] > '9') return false;
+            nonZero = true;
+            while (++i < n && IsDigit(uint8_t(p[i]))) {}
+        }
+        if (!nonZero || i - start > max) return false;
+        if (i == n) return true;
+        ++i;
+    }
+}
+
 std::string_view Trimmed(std::string_view v) {
     while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
     while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
@@ -181,8 +265,11 @@ std::string CheckValueRules(std::u16string_view vr, const uint8_t* value, uint32
         rule = UIDRule;
     // The common case stays cheap: a value no longer than one value may be
     // breaks no length rule, and only the VRs with a format look at the
-    // characters.
+    // characters, numbers and UIDs in one fast pass first.
     if (!rule && text.size() <= max) return {};
+    if (rule == DecimalRule && PlainNumbers(text, kDecimalMoves, kDecimalEnds, max, max)) return {};
+    if (rule == IntegerRule && PlainNumbers(text, kIntegerMoves, kIntegerEnds, max, 9)) return {};
+    if (isUID && PlainUIDs(text, max)) return {};
     const bool multi = IsMultiValued(vr);
     std::size_t start = 0;
     for (int n = 1;; ++n) {
