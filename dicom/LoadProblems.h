@@ -65,9 +65,9 @@ private:
 };
 
 // The value rules of a VR that a value breaks, as a sentence; empty when the
-// value keeps them. Only the rules the problems report checks: a DA that is
-// not a date, a UI with characters other than digits and dots, a value longer
-// than its VR allows.
+// value keeps them. Only the rules the problems report checks: the forms of
+// DA, TM, IS, DS and UI values, a NUL as the padding of text other than a
+// UI, a value longer than its VR allows.
 std::string CheckValueRules(std::u16string_view vr, const uint8_t* value, uint32_t length);
 // Whether CheckValueRules looks at values of this VR at all.
 bool HasValueRules(std::u16string_view vr);
