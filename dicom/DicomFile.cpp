@@ -106,7 +106,9 @@ bool CDicomFile::RecogniseAndParse() {
     m_hasPreamble = false;
     m_explicitVR = LooksLikeExplicitVR(head[4], head[5]);
     m_littleEndian = LittleEndianTagTest();
-    if (!m_littleEndian && !BigEndianTagTest()) return false;
+    if (!m_littleEndian && !BigEndianTagTest())
+        return Stop(0, uint16_t(head[0] | head[1] << 8), uint16_t(head[2] | head[3] << 8),
+                    "no DICM at byte 128, and the first tag is implausible in either byte order");
     if (!m_explicitVR || !quillon::rules::kRetryBareDataSetAsImplicit) return ReadDataSet();
     const std::size_t before = m_problems.Size();
     if (ReadDataSet()) return true;

@@ -128,16 +128,20 @@ bool CDicomHeader::BigEndianTagTest() const {
 
 bool CDicomHeader::ReadMetaInformation() {
     PendingGroupLength groupLength;
-    for (;;) {
+    for (bool first = true;; first = false) {
         uint16_t group, element;
         if (!ReadTag(group, element)) return Stop(m_position, 0, 0, "the file ends inside the file meta information");
         if (group != 0x0002) {
             CheckGroupLength(groupLength, group, m_position - 4);
+            CheckTransferSyntaxNamed(m_position - 4);
             m_position -= 4;
             m_explicitVR = false;
             return true;
         }
         const uint64_t tagOffset = m_position - 4;
+        if (first && element != 0x0000)
+            Note(ProblemCode::GroupLength, tagOffset, 0x0002, 0x0000, nullptr,
+                 "the file meta information starts without its group length (0002,0000)");
         std::unique_ptr<CDicomTag> node(new CDicomTag(group, element));
         if (!ReadElementHeader(node.get()))
             return Stop(tagOffset, group, element, "the element header runs past the end of the file");
@@ -194,7 +198,7 @@ bool CDicomHeader::ReadDataSet() {
     };
     if (!ReadTag(group, element)) return tagStop();
     PendingGroupLength groupLength;
-    uint32_t previousTag = 0;
+    int64_t previousTag = -1;
     // The end of the data set: a group length still open is checked against it.
     const auto finish = [this, &groupLength] {
         CheckGroupLength(groupLength, 0xFFFF, m_position);
@@ -208,8 +212,7 @@ bool CDicomHeader::ReadDataSet() {
         if (group == quillon::rules::kRefusedGroup)
             return Stop(tagOffset, group, element, "group 8000 is never an element: the bytes are no data set");
         const uint32_t tag = uint32_t(group) << 16 | element;
-        if (tag < previousTag)
-            Note(ProblemCode::TagOrder, tagOffset, group, element, nullptr, "the tag is lower than the one before it");
+        if (int64_t(tag) <= previousTag) NoteTagOrder(tagOffset, group, element, int64_t(tag) == previousTag);
         previousTag = tag;
         const bool isPixelData = group == 0x7FE0 && element == 0x0010;
         std::unique_ptr<CDicomTag> node;
@@ -243,7 +246,7 @@ bool CDicomHeader::ReadDataSet() {
         if (isPixelData && (!IsUncompressed() || length == kUndefinedLength)) {
             if (!ReadEncapsulatedPixelData(node.get()))
                 return Stop(tagOffset, group, element, "the encapsulated pixel data cannot be read to its end");
-            CheckOffsetTable(node.get());
+            CheckEncapsulated(node.get(), tagOffset);
             Add(std::move(node));
             CheckTrailingBytes();
             return finish();
@@ -281,8 +284,9 @@ bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
         const char16_t text[2] = {char16_t(vr[0]), char16_t(vr[1])};
         // The dictionary's VR, before the file's replaces it.
         const std::u16string& known = element->m_vr.GetDeclaredVR();
-        const bool differs = known.size() == 2 &&
-                             (known[0] != char16_t(std::toupper(vr[0])) || known[1] != char16_t(std::toupper(vr[1])));
+        const bool differs =
+            known.size() == 2 ? (known[0] != char16_t(std::toupper(vr[0])) || known[1] != char16_t(std::toupper(vr[1])))
+                              : !IsVRCode(vr[0], vr[1]);
         element->SetVR(std::u16string_view(text, 2));
         uint16_t shortLength;
         if (!Read16(shortLength)) return false;
@@ -309,6 +313,7 @@ bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
     if (element->m_tagData.m_data && element->GetLength() != 0) element->m_tagData.m_data.reset();
     element->m_dataOffset = m_position;
     NoteLength(element);
+    if (element->m_group & 1) CheckPrivateTag(element, tagOffset);
     if ((element->GetLength() & 1) != 0 && element->GetLength() != kUndefinedLength)
         Note(ProblemCode::OddLength, tagOffset, element->m_group, element->m_element, element,
              "the value length " + std::to_string(element->GetLength()) + " is odd");
@@ -419,8 +424,9 @@ CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
     const uint64_t tagOffset = m_position - 4;
     if (!item->m_children.empty()) {
         const CDicomTag* before = item->m_children.back().get();
-        if ((uint32_t(group) << 16 | element) < (uint32_t(before->m_group) << 16 | before->m_element))
-            Note(ProblemCode::TagOrder, tagOffset, group, element, nullptr, "the tag is lower than the one before it");
+        const uint32_t tag = uint32_t(group) << 16 | element,
+                       beforeTag = uint32_t(before->m_group) << 16 | before->m_element;
+        if (tag <= beforeTag) NoteTagOrder(tagOffset, group, element, tag == beforeTag);
     }
     std::unique_ptr<CDicomTag> node(new CDicomTag(group, element));
     node->m_parent = item;

@@ -170,17 +170,28 @@ private:
     // Problem checks of an element whose header (and value) was just read.
     void CheckHeader(const CDicomTag* element, uint64_t tagOffset, const char16_t* fileVR, uint16_t shortLength);
     void CheckValue(const CDicomTag* element, const uint8_t* bytes, uint32_t length) {
-        // Inline and cheap for the common case: only dates and UIDs have
-        // their characters checked, and a value of at most 16 bytes breaks no
-        // length rule (AS, of 4, aside).
+        // Inline and cheap for the common case: only dates, times, numbers
+        // and UIDs have their characters checked, a value of at most 16 bytes
+        // breaks no length rule (AS, of 4, aside), and a trailing NUL is
+        // looked at wherever it is.
         const std::u16string& vr = element->m_vr.GetVR();
-        if (vr.size() != 2) return;
-        const bool characters = (vr[0] == u'D' && vr[1] == u'A') || (vr[0] == u'U' && vr[1] == u'I');
-        if (!characters && length <= 16 && !(vr[0] == u'A' && vr[1] == u'S')) return;
+        if (vr.size() != 2 || length == 0) return;
+        const char16_t a = vr[0], b = vr[1];
+        const bool characters = (a == u'D' && (b == u'A' || b == u'S')) || (a == u'U' && b == u'I') ||
+                                (a == u'T' && b == u'M') || (a == u'I' && b == u'S');
+        if (!characters && length <= 16 && !(a == u'A' && b == u'S') && bytes[length - 1] != 0) return;
         CheckValueRulesOf(element, bytes, length);
     }
     void CheckValueRulesOf(const CDicomTag* element, const uint8_t* bytes, uint32_t length);
     void CheckOffsetTable(const CDicomTag* pixelData);
+    // The VR of encapsulated pixel data (OB) and its offset table.
+    void CheckEncapsulated(const CDicomTag* pixelData, uint64_t tagOffset);
+    // An element of an odd group: the groups and elements never used, and the
+    // private creator that must reserve a private element's block.
+    void CheckPrivateTag(const CDicomTag* element, uint64_t tagOffset);
+    void NoteTagOrder(uint64_t tagOffset, uint16_t group, uint16_t element, bool repeated);
+    // Whether the file meta information just read names a transfer syntax.
+    void CheckTransferSyntaxNamed(uint64_t dataSetOffset);
     void CheckPixelDataLength(const CDicomTag* pixelData, uint64_t tagOffset);
     void CheckTrailingBytes();
     // A group length element waiting for the end of its group (top level).

@@ -1,5 +1,6 @@
 // The checks behind the problems report: each looks at what the parser has
 // just read and records what breaks a rule; none changes the tree.
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
@@ -26,6 +27,13 @@ void CDicomHeader::CheckHeader(const CDicomTag* element, uint64_t tagOffset, con
         Note(ProblemCode::ReservedBytes, tagOffset, group, number, element,
              "the reserved bytes of VR " + VRText(fileVR) + " are not zero; they are read as a 2-byte length " +
                  std::to_string(shortLength));
+    if (!IsVRCode(uint8_t(fileVR[0]), uint8_t(fileVR[1]))) {
+        char bytes[8];
+        std::snprintf(bytes, sizeof bytes, "%02X %02X", unsigned(fileVR[0] & 0xFF), unsigned(fileVR[1] & 0xFF));
+        Note(ProblemCode::VRMismatch, tagOffset, group, number, element,
+             std::string("the two bytes where the VR belongs (") + bytes + ") are no VR");
+        return;
+    }
     const std::u16string& vr = element->m_vr.GetDeclaredVR();
     if (number == 0x0000 || group == 0xFFFE || vr == u"UN") return;
     if (DictionaryAllowsVR(group, number, vr)) return;
@@ -99,4 +107,53 @@ void CDicomHeader::CheckTrailingBytes() {
     }
     Note(ProblemCode::TrailingBytes, m_position, 0, 0, nullptr,
          std::to_string(m_fileSize - m_position) + " bytes after the pixel data are not read");
+}
+
+void CDicomHeader::NoteTagOrder(uint64_t tagOffset, uint16_t group, uint16_t element, bool repeated) {
+    Note(ProblemCode::TagOrder, tagOffset, group, element, nullptr,
+         repeated ? "the tag repeats the one before it" : "the tag is lower than the one before it");
+}
+
+void CDicomHeader::CheckEncapsulated(const CDicomTag* pixelData, uint64_t tagOffset) {
+    // Fragments are bytes: an explicit VR other than OB misleads readers that
+    // swap or size by it.
+    if (m_explicitVR && pixelData->m_vr.GetDeclaredVR() != u"OB")
+        Note(ProblemCode::VRMismatch, tagOffset, pixelData->m_group, pixelData->m_element, pixelData,
+             "encapsulated pixel data is given VR " + VRText(pixelData->m_vr.GetDeclaredVR()) + ", not OB");
+    CheckOffsetTable(pixelData);
+}
+
+void CDicomHeader::CheckPrivateTag(const CDicomTag* element, uint64_t tagOffset) {
+    const uint16_t group = element->m_group, number = element->m_element;
+    char tag[16];
+    std::string broken;
+    if (group <= 0x0007 || group == 0xFFFF) {
+        std::snprintf(tag, sizeof tag, "%04X", group);
+        broken = std::string("group ") + tag + " holds no elements";
+    } else if (number >= 0x0001 && number <= 0x000F) {
+        broken = "elements 0001 to 000F of a private group are not used";
+    } else if (number >= 0x0010 && number <= 0x00FF) {
+        if (element->GetLength() == 0) broken = "the private creator is empty";
+    } else if (number >= 0x1000) {
+        // The creator comes before its elements in the same data set and
+        // group: the search goes back to where the group starts.
+        const uint16_t creator = number >> 8;
+        const auto& siblings = element->m_parent ? element->m_parent->m_children : m_tags;
+        bool found = false;
+        for (auto it = siblings.rbegin(); it != siblings.rend() && *it && (*it)->m_group == group && !found; ++it)
+            found = (*it)->m_element == creator;
+        if (!found) {
+            std::snprintf(tag, sizeof tag, "%04X,%04X", group, creator);
+            broken = std::string("no private creator (") + tag + ") reserves its block";
+        }
+    }
+    if (!broken.empty()) Note(ProblemCode::PrivateTag, tagOffset, group, number, element, broken);
+}
+
+void CDicomHeader::CheckTransferSyntaxNamed(uint64_t dataSetOffset) {
+    for (const auto& tag : m_tags)
+        if (tag && tag->m_group == 0x0002 && tag->m_element == 0x0010) return;
+    Note(ProblemCode::NoTransferSyntax, dataSetOffset, 0x0002, 0x0010, nullptr,
+         "the file meta information names no transfer syntax (0002,0010); the data set is read as implicit VR "
+         "little endian");
 }

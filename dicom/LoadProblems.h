@@ -11,20 +11,22 @@
 class CDicomTag;
 
 enum class ProblemCode {
-    OddLength,        // an element's value length is odd
-    VRMismatch,       // the VR in the file differs from the dictionary's
-    ReservedBytes,    // non-zero reserved bytes of a long-length VR read as a short header
-    ImplicitRetry,    // a bare data set read as explicit VR failed and was read again as implicit VR
-    UNSequence,       // an undefined-length UN element read as a sequence of implicit VR items
-    LengthMismatch,   // an item or sequence length disagrees with its contents
-    GroupLength,      // a group length disagrees with its group
-    TrailingBytes,    // bytes after the data set
-    Truncated,        // the last element ends past the end of the file
-    TagOrder,         // a tag not in ascending order
-    ValueVR,          // a value that breaks its VR's rules
-    OffsetTable,      // a Basic Offset Table entry that does not point at a fragment item
-    PixelDataLength,  // native Pixel Data length that disagrees with the image description
-    Stopped,          // where and why the parse of a refused file stopped
+    OddLength,         // an element's value length is odd
+    VRMismatch,        // the VR in the file differs from the dictionary's
+    ReservedBytes,     // non-zero reserved bytes of a long-length VR read as a short header
+    ImplicitRetry,     // a bare data set read as explicit VR failed and was read again as implicit VR
+    UNSequence,        // an undefined-length UN element read as a sequence of implicit VR items
+    LengthMismatch,    // an item or sequence length disagrees with its contents
+    GroupLength,       // a group length disagrees with its group
+    TrailingBytes,     // bytes after the data set
+    Truncated,         // the last element ends past the end of the file
+    TagOrder,          // a tag not in ascending order
+    ValueVR,           // a value that breaks its VR's rules
+    OffsetTable,       // a Basic Offset Table entry that does not point at a fragment item
+    PixelDataLength,   // native Pixel Data length that disagrees with the image description
+    PrivateTag,        // an odd-group element that breaks the rules of private elements
+    NoTransferSyntax,  // file meta information without a transfer syntax
+    Stopped,           // where and why the parse of a refused file stopped
 };
 
 // The short code printed for a problem ("odd-length", ...).
@@ -70,12 +72,15 @@ private:
 };
 
 // The value rules of a VR that a value breaks, as a sentence; empty when the
-// value keeps them. Only the rules the problems report checks: a DA that is
-// not a date, a UI with characters other than digits and dots, a value longer
-// than its VR allows.
+// value keeps them. Only the rules the problems report checks: the forms of
+// DA, TM, IS, DS and UI values, a NUL as the padding of text other than a
+// UI, a value longer than its VR allows.
 std::string CheckValueRules(std::u16string_view vr, const uint8_t* value, uint32_t length);
 // Whether CheckValueRules looks at values of this VR at all.
 bool HasValueRules(std::u16string_view vr);
+
+// Whether two bytes are the code of a VR ("AE" to "UV", upper case).
+bool IsVRCode(uint8_t a, uint8_t b);
 
 // Whether the dictionary allows `vr` for the tag: true when the tag is unknown,
 // or when `vr` is one of the VRs the dictionary gives it.

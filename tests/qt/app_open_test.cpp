@@ -46,8 +46,8 @@ private slots:
                                        "read as a data set."
                                     << true;
         QTest::newRow("not DICOM") << "text"
-                                   << "Invalid DICOM file    \nReading stopped at byte 0: the bytes here cannot be "
-                                      "read as a data set."
+                                   << "Invalid DICOM file    \nReading stopped at byte 0, element (7878,7878): no "
+                                      "DICM at byte 128, and the first tag is implausible in either byte order."
                                    << true;
         QTest::newRow("directory") << "directory"
                                    << "Invalid DICOM file    " << true;

@@ -77,7 +77,7 @@ private slots:
         QTreeWidget* rows = list->List();
         QCOMPARE(rows->topLevelItemCount(), 4);
         QCOMPARE(RowTexts(rows->topLevelItem(1)),
-                 (QStringList{"353", "0040,0009", "tag-order", "the tag is lower than the one before it"}));
+                 (QStringList{"365", "0040,0009", "tag-order", "the tag is lower than the one before it"}));
 
         // A click on a problem selects its element as the tree would: the
         // collapsed sequence opens, the rows show it, its bytes light up.
@@ -88,8 +88,8 @@ private slots:
         QCOMPARE(dlg.Tree()->currentIndex(), tagOrder);
         QVERIFY(dlg.Tree()->isExpanded(tagOrder.parent()));
         QCOMPARE(dlg.PropertyValue(0), QStringLiteral("0040, 0009"));
-        QCOMPARE(dlg.HexView()->GetHighlightStart(), quint64(353));
-        QCOMPARE(dlg.HexView()->GetHighlightEnd(), quint64(364));
+        QCOMPARE(dlg.HexView()->GetHighlightStart(), quint64(365));
+        QCOMPARE(dlg.HexView()->GetHighlightEnd(), quint64(376));
 
         // Enter on the offset table's problem selects the table item; a
         // problem of no element selects the root.
@@ -117,10 +117,13 @@ private slots:
         dlg.HexView()->SetHighlight(MCWndHexEditor::kNoOffset, MCWndHexEditor::kNoOffset);
         QTest::mouseClick(rows->viewport(), Qt::LeftButton, Qt::NoModifier,
                           rows->visualItemRect(rows->topLevelItem(0)).center());
-        QCOMPARE(dlg.HexView()->GetHighlightStart(), quint64(248));
+        QCOMPARE(dlg.HexView()->GetHighlightStart(), quint64(260));
 
         // A clean file: nothing marked, the item disabled, the open list empty.
-        dlg.OpenDocument(Q(dir.Write("clean.dcm", doctest_files::SequenceFile())));
+        testdicom::Writer cleanFile = testdicom::Part10(testdicom::kExplicitLE, true);
+        testdicom::StudyElements(cleanFile);
+        cleanFile.text(0x0020, 0x0013, "IS", "7 ");
+        dlg.OpenDocument(Q(dir.Write("clean.dcm", cleanFile.bytes())));
         QVERIFY(!model->RootIndex().data(Qt::ForegroundRole).isValid());
         QCOMPARE(rows->topLevelItemCount(), 0);
         QMenu clean;
@@ -132,7 +135,7 @@ private slots:
     // stopped on the second; its problems stay listed with no tree to select in.
     void refusedFile() {
         doctest_files::TempDir dir;
-        testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+        testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE, true);
         testdicom::StudyElements(w);
         const std::size_t at = w.size();
         w.header(0x0020, 0x4000, "LT", 40).raw(std::string("cut off"));

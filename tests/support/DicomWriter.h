@@ -95,13 +95,21 @@ inline std::string Pad(std::string s, char pad = ' ') {
 
 // A preamble, "DICM" and an explicit VR little endian meta group with the
 // given transfer syntax (padded with NUL); the writer then switches to the
-// matching syntax for the data set.
-inline Writer Part10(const std::string& transferSyntax) {
+// matching syntax for the data set. The meta group's length (0002,0000) is
+// written only when asked for: most fixtures, and the offsets their tests
+// name, go without it.
+inline Writer Part10(const std::string& transferSyntax, bool withGroupLength = false) {
+    Writer meta(Syntax::ExplicitLittle);
+    meta.element(0x0002, 0x0001, "OB", {0x00, 0x01});
+    meta.text(0x0002, 0x0002, "UI", Pad("1.2.840.10008.5.1.4.1.1.7", '\0'));
+    meta.text(0x0002, 0x0010, "UI", Pad(transferSyntax, '\0'));
     Writer w(Syntax::ExplicitLittle);
     w.raw(Bytes(128, 0)).raw(std::string("DICM"));
-    w.element(0x0002, 0x0001, "OB", {0x00, 0x01});
-    w.text(0x0002, 0x0002, "UI", Pad("1.2.840.10008.5.1.4.1.1.7", '\0'));
-    w.text(0x0002, 0x0010, "UI", Pad(transferSyntax, '\0'));
+    if (withGroupLength) {
+        const uint32_t n = uint32_t(meta.size());
+        w.element(0x0002, 0x0000, "UL", {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)});
+    }
+    w.raw(meta.bytes());
     if (transferSyntax == "1.2.840.10008.1.2")
         w.setSyntax(Syntax::ImplicitLittle);
     else if (transferSyntax == "1.2.840.10008.1.2.2")

@@ -104,7 +104,7 @@ inline Bytes NativeFramesFile(int frames) {
 // JPEG baseline transfer syntax, one frame, pixel data as an offset table
 // item and three fragments (sizes 4, 6, 2).
 inline Bytes EncapsulatedFile(int frames = 1) {
-    Writer w = testdicom::Part10("1.2.840.10008.1.2.4.50");
+    Writer w = testdicom::Part10("1.2.840.10008.1.2.4.50", true);
     testdicom::StudyElements(w);
     w.us(0x0028, 0x0002, 1);
     w.text(0x0028, 0x0004, "CS", "MONOCHROME2 ");
@@ -124,7 +124,7 @@ inline Bytes EncapsulatedFile(int frames = 1) {
 // JPEG baseline, 2 x 2 8-bit grey, `frames` frames: the fragment items hold
 // `fragments`, the offset table item the little-endian entries of `table`.
 inline Bytes FragmentsFile(int frames, const std::vector<uint32_t>& table, const std::vector<Bytes>& fragments) {
-    Writer w = testdicom::Part10("1.2.840.10008.1.2.4.50");
+    Writer w = testdicom::Part10("1.2.840.10008.1.2.4.50", true);
     testdicom::StudyElements(w);
     w.us(0x0028, 0x0002, 1);
     w.text(0x0028, 0x0004, "CS", "MONOCHROME2 ");
@@ -142,14 +142,14 @@ inline Bytes FragmentsFile(int frames, const std::vector<uint32_t>& table, const
 
 // A file that loads with four problems, one of each way a problem finds its
 // tree item:
-//   248 odd-length on (0010,1000) (the loader names the node),
-//   353 tag-order on (0040,0009), inside the item of (0040,0275) (no node: the
+//   260 odd-length on (0010,1000) (the loader names the node),
+//   365 tag-order on (0040,0009), inside the item of (0040,0275) (no node: the
 //       innermost element at its offset),
-//   405 offset-table, the second entry of the offset table (the table item),
-//   429 trailing-bytes after the pixel data, which ends at 428 (no element
+//   417 offset-table, the second entry of the offset table (the table item),
+//   441 trailing-bytes after the pixel data, which ends at 440 (no element
 //       there: the root).
 inline Bytes ProblemsFile() {
-    Writer w = testdicom::Part10(testdicom::kExplicitLE);
+    Writer w = testdicom::Part10(testdicom::kExplicitLE, true);
     testdicom::StudyElements(w);
     w.text(0x0010, 0x1000, "LO", "abcde");
     w.us(0x0028, 0x0002, 1);
