@@ -101,26 +101,6 @@ inline Bytes NativeFramesFile(int frames) {
     return w.bytes();
 }
 
-// JPEG baseline transfer syntax, one frame, pixel data as an offset table
-// item and three fragments (sizes 4, 6, 2).
-inline Bytes EncapsulatedFile(int frames = 1) {
-    Writer w = testdicom::Part10("1.2.840.10008.1.2.4.50", true);
-    testdicom::StudyElements(w);
-    w.us(0x0028, 0x0002, 1);
-    w.text(0x0028, 0x0004, "CS", "MONOCHROME2 ");
-    w.text(0x0028, 0x0008, "IS", Pad(std::to_string(frames)));
-    w.us(0x0028, 0x0010, 2);
-    w.us(0x0028, 0x0011, 2);
-    w.us(0x0028, 0x0100, 8);
-    w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
-    w.item(0);
-    w.item(4).raw(Bytes{0xFF, 0xD8, 0xFF, 0xD9});
-    w.item(6).raw(Bytes{1, 2, 3, 4, 5, 6});
-    w.item(2).raw(Bytes{7, 8});
-    w.seqEnd();
-    return w.bytes();
-}
-
 // JPEG baseline, 2 x 2 8-bit grey, `frames` frames: the fragment items hold
 // `fragments`, the offset table item the little-endian entries of `table`.
 inline Bytes FragmentsFile(int frames, const std::vector<uint32_t>& table, const std::vector<Bytes>& fragments) {
@@ -138,6 +118,12 @@ inline Bytes FragmentsFile(int frames, const std::vector<uint32_t>& table, const
     for (const Bytes& fragment : fragments) w.item(uint32_t(fragment.size())).raw(fragment);
     w.seqEnd();
     return w.bytes();
+}
+
+// JPEG baseline transfer syntax, `frames` frames (one by default), pixel data
+// as an empty offset table item and three fragments (sizes 4, 6, 2).
+inline Bytes EncapsulatedFile(int frames = 1) {
+    return FragmentsFile(frames, {}, {{0xFF, 0xD8, 0xFF, 0xD9}, {1, 2, 3, 4, 5, 6}, {7, 8}});
 }
 
 // A file that loads with four problems, one of each way a problem finds its
