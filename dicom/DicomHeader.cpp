@@ -183,6 +183,7 @@ bool CDicomHeader::ReadDataSet() {
             header.m_itemsExtents.clear();
             header.m_undefinedLength.clear();
             header.m_settledIn[0] = header.m_settledIn[1] = false;
+            header.m_lastCreator = {};
         }
         ~ParseScope() {
             header.m_parsing = false;

@@ -189,6 +189,16 @@ private:
     // An element of an odd group: the groups and elements never used, and the
     // private creator that must reserve a private element's block.
     void CheckPrivateTag(const CDicomTag* element, uint64_t tagOffset);
+    // The private creator found last, and how many elements its data set held
+    // then: the elements of a block follow each other, so the search for the
+    // next one's creator stops there instead of going back over the whole
+    // block again (keys only, never read through).
+    struct CreatorSeen {
+        const CDicomTag* scope = nullptr;  // the item holding it; null: the top level
+        uint16_t group = 0;
+        uint16_t creator = 0;
+        std::size_t count = 0;
+    } m_lastCreator;
     void NoteTagOrder(uint64_t tagOffset, uint16_t group, uint16_t element, bool repeated);
     // Whether the file meta information just read names a transfer syntax.
     void CheckTransferSyntaxNamed(uint64_t dataSetOffset);

@@ -2,11 +2,11 @@
 // just read and records what breaks a rule; none changes the tree.
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <string>
 
 #include "dicom/DicomDictionary.h"
 #include "dicom/DicomHeader.h"
+#include "dicom/OffsetTable.h"
 
 namespace {
 
@@ -64,22 +64,13 @@ void CDicomHeader::CheckGroupLength(PendingGroupLength& pending, uint16_t nextGr
 }
 
 void CDicomHeader::CheckOffsetTable(const CDicomTag* pixelData) {
-    const auto& items = pixelData->m_children;
-    if (items.empty()) return;
-    const CDicomTag* table = items[0].get();
-    const uint32_t entries = table->GetLength() / 4;
-    if (entries == 0) return;
-    const SValueBytes value = table->ValueBytes();
-    if (!value || value.size < 4 * uint64_t(entries)) return;
-    std::set<uint64_t> starts;
-    const uint64_t first = items.size() > 1 ? items[1]->m_dataOffset - 8 : 0;
-    for (std::size_t k = 1; k < items.size(); ++k) starts.insert(items[k]->m_dataOffset - 8 - first);
-    for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t* b = value.data + 4 * i;
-        const uint32_t offset = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-        if (starts.count(offset)) continue;
+    if (pixelData->m_children.empty()) return;
+    const CDicomTag* table = pixelData->m_children[0].get();
+    const std::vector<SOffsetTableEntry> entries = ResolveOffsetTable(*pixelData);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].fragment) continue;
         Note(ProblemCode::OffsetTable, table->m_dataOffset + 4 * uint64_t(i), 0xFFFE, 0xE000, table,
-             "entry " + std::to_string(i + 1) + " points at byte " + std::to_string(offset) +
+             "entry " + std::to_string(i + 1) + " points at byte " + std::to_string(entries[i].offset) +
                  " of the fragments, where no fragment item starts");
     }
 }
@@ -138,11 +129,20 @@ void CDicomHeader::CheckPrivateTag(const CDicomTag* element, uint64_t tagOffset)
         // The creator comes before its elements in the same data set and
         // group: the search goes back to where the group starts.
         const uint16_t creator = number >> 8;
-        const auto& siblings = element->m_parent ? element->m_parent->m_children : m_tags;
+        const CDicomTag* scope = element->m_parent;
+        const CreatorSeen& last = m_lastCreator;
+        const bool sameBlock = last.count != 0 && last.scope == scope && last.group == group && last.creator == creator;
+        const auto& siblings = scope ? scope->m_children : m_tags;
         bool found = false;
-        for (auto it = siblings.rbegin(); it != siblings.rend() && *it && (*it)->m_group == group && !found; ++it)
-            found = (*it)->m_element == creator;
-        if (!found) {
+        for (std::size_t i = siblings.size(); i > 0 && !found; --i) {
+            const CDicomTag* sibling = siblings[i - 1].get();
+            if (!sibling || sibling->m_group != group) break;
+            // Back where the creator was found before, with only this group since.
+            found = (sameBlock && i == last.count) || sibling->m_element == creator;
+        }
+        if (found) {
+            m_lastCreator = {scope, group, creator, siblings.size()};
+        } else {
             std::snprintf(tag, sizeof tag, "%04X,%04X", group, creator);
             broken = std::string("no private creator (") + tag + ") reserves its block";
         }

@@ -142,17 +142,8 @@ bool CDicomTag::CopyValue(void* dst, uint64_t n) const {
         return true;
     }
     if (!m_tagData.m_source) return false;
-    // A trailing part of a number is read as it lies.
-    const unsigned unit = m_tagData.m_swapUnit;
-    return ReadFromSource(*m_tagData.m_source, m_dataOffset, static_cast<uint8_t*>(dst), n,
-                          unit > 1 && n % unit ? 1 : unit);
-}
-
-void CDicomTag::AdoptLongValue(quillon::HeapPtr<uint8_t> block, uint32_t length) {
-    m_tagData.Free();
-    m_tagData.m_data = std::move(block);
-    m_tagData.m_longLength = length;
-    m_tagData.m_tail = 0;
+    // Whole numbers are swapped; a trailing part of one is read as it lies.
+    return ReadFromSource(*m_tagData.m_source, m_dataOffset, static_cast<uint8_t*>(dst), n, m_tagData.m_swapUnit);
 }
 
 // Grows the value block to blockSize bytes, filling the new bytes with

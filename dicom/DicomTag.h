@@ -65,9 +65,6 @@ public:
     // Stores a copy of the value and chooses the length form. The length stays
     // the one read from the file; normalising may give the block a padded tail.
     bool SetValue(const uint8_t* bytes, uint32_t length);
-    // Takes a block of `length` bytes as the value, held in long form without
-    // normalising.
-    void AdoptLongValue(quillon::HeapPtr<uint8_t> block, uint32_t length);
     // The value is the `length` bytes at the node's data offset in `source`,
     // read from there when asked for; the length form is chosen as for a held
     // value. `swapUnit`: the size of the numbers to swap on reading (1: none).

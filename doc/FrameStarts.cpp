@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dicom/OffsetTable.h"
 #include "dicom/TextUtil.h"
 
 namespace {
@@ -13,31 +14,11 @@ constexpr std::size_t kListedFrames = 5;
 
 CFrameStarts::CFrameStarts(const CDicomFile& file) {
     const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
-    if (!pixelData || pixelData->m_children.size() < 2) return;
-    const auto& items = pixelData->m_children;
-    const CDicomTag* table = items[0].get();
-    if (!table || !table->IsItem() || !table->HasValue()) return;
-    // Offsets count from the item tag of the first fragment, as the items lie
-    // in the file (the same reading as the loader's offset-table check).
-    std::vector<std::pair<uint64_t, const CDicomTag*>> fragments;
-    for (std::size_t k = 1; k < items.size(); ++k)
-        if (items[k] && items[k]->m_dataOffset >= 8) fragments.emplace_back(items[k]->m_dataOffset - 8, items[k].get());
-    if (fragments.empty() || !items[1]) return;
-    const uint64_t first = items[1]->m_dataOffset - 8;
-    std::sort(fragments.begin(), fragments.end());
-    // A long table is read from the file.
-    const SValueBytes value = table->ValueBytes();
-    if (!value) return;
-    const uint32_t entries = uint32_t(value.size / 4);
-    const uint8_t* entry = value.data;
-    for (uint32_t i = 0; i < entries; ++i, entry += 4) {
-        const uint64_t offset =
-            uint32_t(entry[0]) | uint32_t(entry[1]) << 8 | uint32_t(entry[2]) << 16 | uint32_t(entry[3]) << 24;
-        const auto at = std::lower_bound(fragments.begin(), fragments.end(), first + offset,
-                                         [](const auto& fragment, uint64_t at) { return fragment.first < at; });
-        if (at == fragments.end() || at->first != first + offset) continue;
-        m_starts.emplace_back(at->second, i + 1);
-    }
+    if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0]->IsItem()) return;
+    const std::vector<SOffsetTableEntry> entries = ResolveOffsetTable(*pixelData);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].fragment)
+            m_starts.emplace_back(pixelData->m_children[*entries[i].fragment + 1].get(), uint32_t(i + 1));
     std::sort(m_starts.begin(), m_starts.end());
 }
 

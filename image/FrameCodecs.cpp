@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "dicom/DicomFile.h"
+#include "dicom/OffsetTable.h"
 
 namespace {
 
@@ -14,32 +15,19 @@ uint64_t SaturatingMultiply(uint64_t a, uint64_t b) {
     return product;
 }
 
-uint32_t ReadLE32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 // Frame n's first fragment (index among the fragments, 0 = child 1) from the
 // basic offset table, when the table names one fragment per frame: offsets
 // from the first fragment's item tag, ascending, each on an item tag.
 bool FragmentStarts(const CDicomTag& pixelData, uint32_t frames, std::vector<std::size_t>& starts) {
-    const CDicomTag& table = *pixelData.m_children[0];
-    const uint32_t tableLength = table.GetLength();
+    const uint32_t tableLength = pixelData.m_children[0]->GetLength();
     if (tableLength % 4 != 0 || tableLength / 4 != frames) return false;
-    const SValueBytes value = table.ValueBytes();
-    if (!value || value.size != tableLength) return false;
+    const std::vector<SOffsetTableEntry> entries = ResolveOffsetTable(pixelData);
+    if (entries.size() != frames) return false;
     starts.clear();
-    std::size_t fragment = 0;
-    uint64_t position = 0;  // item tag of `fragment`, relative to the first
-    const std::size_t fragments = pixelData.m_children.size() - 1;
     for (uint32_t n = 0; n < frames; ++n) {
-        const uint32_t offset = ReadLE32(value.data + 4 * n);
-        if (n == 0 ? offset != 0 : offset <= position) return false;
-        while (fragment < fragments && position < offset) {
-            position += 8 + uint64_t(pixelData.m_children[fragment + 1]->GetLength());
-            ++fragment;
-        }
-        if (fragment >= fragments || position != offset) return false;
-        starts.push_back(fragment);
+        const std::optional<std::size_t>& fragment = entries[n].fragment;
+        if (!fragment || (n == 0 ? *fragment != 0 : *fragment <= starts.back())) return false;
+        starts.push_back(*fragment);
     }
     return true;
 }
@@ -66,26 +54,43 @@ bool DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint
     return false;
 }
 
+std::vector<SFragmentRange> FrameFragments(const CDicomFile& file) {
+    std::vector<SFragmentRange> ranges;
+    const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
+    if (!pixelData || pixelData->m_children.size() < 2) return ranges;
+    const uint32_t frames = file.m_numberOfFrames;
+    const std::size_t fragments = pixelData->m_children.size() - 1;
+    try {
+        std::vector<std::size_t> starts;
+        if (frames == 1) {
+            ranges.push_back({0, fragments});
+        } else if (frames > 1 && FragmentStarts(*pixelData, frames, starts)) {
+            for (uint32_t n = 0; n < frames; ++n)
+                ranges.push_back({starts[n], n + 1 < frames ? starts[n + 1] : fragments});
+        } else {
+            // One fragment per frame; frames past the fragments have none.
+            for (std::size_t n = 0; n < frames && n < fragments; ++n) ranges.push_back({n, n + 1});
+        }
+    } catch (const std::bad_alloc&) {
+        ranges.clear();
+    }
+    return ranges;
+}
+
 bool CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage,
                           ByteSpan& bytes) {
+    return CompressedFrameBytes(file, FrameFragments(file), frame, storage, bytes);
+}
+
+bool CompressedFrameBytes(const CDicomFile& file, const std::vector<SFragmentRange>& ranges, std::size_t frame,
+                          quillon::HeapPtr<uint8_t>& storage, ByteSpan& bytes) {
     bytes = {};
     const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
-    if (!pixelData || pixelData->m_children.size() < 2) return false;
-    const uint32_t frames = file.m_numberOfFrames;
-    if (frame >= frames) return false;
+    if (!pixelData || frame >= ranges.size() || frame >= file.m_numberOfFrames) return false;
     const std::size_t fragments = pixelData->m_children.size() - 1;
-
     // Fragments [first, last) make the frame.
-    std::size_t first = frame, last = frame + 1;
-    std::vector<std::size_t> starts;
-    if (frames == 1) {
-        first = 0;
-        last = fragments;
-    } else if (FragmentStarts(*pixelData, frames, starts)) {
-        first = starts[frame];
-        last = frame + 1 < frames ? starts[frame + 1] : fragments;
-    }
-    if (first >= fragments) return false;
+    const std::size_t first = ranges[frame].first, last = std::min(ranges[frame].last, fragments);
+    if (first >= last) return false;
 
     if (last - first == 1) {
         const CDicomTag& item = *pixelData->m_children[first + 1];

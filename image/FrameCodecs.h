@@ -69,3 +69,16 @@ bool DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint
 // were read from the file or put together.
 bool CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage,
                           ByteSpan& bytes);
+
+// Fragments [first, last), counted from 0 after the offset table, that make
+// one frame.
+struct SFragmentRange {
+    std::size_t first = 0;
+    std::size_t last = 0;
+};
+// The fragments of every frame by the rules above, worked out once for a
+// file; empty without fragments.
+std::vector<SFragmentRange> FrameFragments(const CDicomFile& file);
+// CompressedFrameBytes with the file's fragment ranges already worked out.
+bool CompressedFrameBytes(const CDicomFile& file, const std::vector<SFragmentRange>& ranges, std::size_t frame,
+                          quillon::HeapPtr<uint8_t>& storage, ByteSpan& bytes);

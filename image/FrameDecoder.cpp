@@ -38,6 +38,7 @@ CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
               : HasCodec(m_description.compressionName) ? Route::Codec
                                                         : Route::None;
     if (m_route != Route::Codec) return;
+    m_fragments = FrameFragments(file);
     for (int converted = 0; converted < 2; ++converted) {
         for (int planar = 0; planar < 2; ++planar) {
             FrameDescription& view = m_codecOutput[converted][planar];
@@ -63,7 +64,7 @@ bool CFrameDecoder::DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>&
         case Route::Native: samples = NativeFrameBytes(m_file, frame, stored); return samples.data != nullptr;
         case Route::Codec: {
             ByteSpan compressed;
-            if (!CompressedFrameBytes(m_file, frame, stored, compressed)) return false;
+            if (!CompressedFrameBytes(m_file, m_fragments, frame, stored, compressed)) return false;
             DecodedFrame out;
             const bool ok = DecodeCompressedFrame(d, compressed.data, compressed.size, out);
             stored.reset();

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "image/FrameCodecs.h"
 #include "image/FrameDescription.h"
 #include "image/MCImage.h"
 
@@ -77,6 +78,8 @@ private:
     const CDicomFile& m_file;
     FrameDescription m_description;
     Route m_route;
+    // Which fragments make each frame (codec route), worked out once.
+    std::vector<SFragmentRange> m_fragments;
     // How codec output is to be converted, by [colours turned into RGB by the
     // codec][planes kept]: made once, so that no frame copies the description.
     FrameDescription m_codecOutput[2][2];

@@ -56,21 +56,17 @@ bool MakeThumbnailBitmapBits(const MCImage* image, int screenDepth, std::vector<
 
     switch (screenDepth) {
         case 32:
-            bits.assign(kPixels * 4, 0);
+        case 24: {
+            // Blue, green, red; the fourth byte of a 32-bit pixel stays 0.
+            const uint32_t step = uint32_t(screenDepth) / 8;
+            bits.assign(kPixels * step, 0);
             for (uint32_t i = 0; i < kPixels; ++i) {
-                bits[4 * i] = rgb[3 * i + 2];
-                bits[4 * i + 1] = rgb[3 * i + 1];
-                bits[4 * i + 2] = rgb[3 * i];
+                bits[step * i] = rgb[3 * i + 2];
+                bits[step * i + 1] = rgb[3 * i + 1];
+                bits[step * i + 2] = rgb[3 * i];
             }
             return true;
-        case 24:
-            bits.resize(kPixels * 3);
-            for (uint32_t i = 0; i < kPixels; ++i) {
-                bits[3 * i] = rgb[3 * i + 2];
-                bits[3 * i + 1] = rgb[3 * i + 1];
-                bits[3 * i + 2] = rgb[3 * i];
-            }
-            return true;
+        }
         case 16:
             bits.resize(kPixels * 2);
             for (uint32_t i = 0; i < kPixels; ++i) {

@@ -325,6 +325,19 @@ TEST(LoadProblems, EachCodeAtItsOffset) {
              return at;
          },
          ProblemCode::PrivateTag, true},
+        {"private element in an item, its creator in the item before", kExplicitLE,
+         [](Writer& w) {
+             w.text(0x0011, 0x0010, "LO", "ACME");
+             w.header(0x0011, 0x1002, "SQ", kUndefinedLength).item(kUndefinedLength);
+             w.text(0x0011, 0x0010, "LO", "ACME");
+             w.text(0x0011, 0x1001, "LO", "ab");
+             w.itemEnd().item(kUndefinedLength);
+             const size_t at = w.size();
+             w.text(0x0011, 0x1001, "LO", "cd");
+             w.itemEnd().seqEnd();
+             return at;
+         },
+         ProblemCode::PrivateTag, true},
         {"meta group without a transfer syntax", "",
          [](Writer&) {
              // Where the data set starts: after the group length, (0002,0001)
