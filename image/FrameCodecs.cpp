@@ -46,6 +46,11 @@ unsigned DecodedSamples(const FrameDescription& d) {
     return d.Samples();
 }
 
+bool HasFrameCodec(const std::string& name) {
+    return name == "RLE" || name == "JPEG" || name == "JPEG Lossless" || name == "JPEG2000 Lossless" ||
+           name == "JPEG2000 Lossy";
+}
+
 bool DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
     const std::string& name = d.compressionName;
     if (name == "RLE") return DecodeRleFrame(d, bytes, length, out);

@@ -5,6 +5,7 @@
 // ExpectedDecodedSize bytes and reads nothing outside the bytes it is given.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "dicom/HeapBlock.h"
@@ -57,8 +58,12 @@ bool DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t l
 // A J2K codestream, else a JP2 file. Bytes the image does not cover are zero.
 bool DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
 
-// Routes by compression name: "RLE", "JPEG", "JPEG Lossless",
-// "JPEG2000 Lossless", "JPEG2000 Lossy". Anything else: false.
+// Whether a decoder here takes this compression name: "RLE", "JPEG",
+// "JPEG Lossless", "JPEG2000 Lossless", "JPEG2000 Lossy" (JPEG-LS and
+// anything unlisted are not decoded).
+bool HasFrameCodec(const std::string& compressionName);
+
+// Routes by compression name, as HasFrameCodec lists them. Anything else: false.
 bool DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
 
 // The compressed bytes of frame i. One fragment per frame, except: a

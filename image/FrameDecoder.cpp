@@ -24,19 +24,13 @@ namespace {
 
 bool IsNative(const std::string& compressionName) { return compressionName == "NONE" || compressionName == "UNKNOWN"; }
 
-bool HasCodec(const std::string& compressionName) {
-    // JPEG-LS and anything unlisted are not decoded.
-    return compressionName == "JPEG" || compressionName == "JPEG Lossless" || compressionName == "RLE" ||
-           compressionName == "JPEG2000 Lossless" || compressionName == "JPEG2000 Lossy";
-}
-
 }  // namespace
 
 CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
     : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget) {
-    m_route = IsNative(m_description.compressionName)   ? Route::Native
-              : HasCodec(m_description.compressionName) ? Route::Codec
-                                                        : Route::None;
+    m_route = IsNative(m_description.compressionName)        ? Route::Native
+              : HasFrameCodec(m_description.compressionName) ? Route::Codec
+                                                             : Route::None;
     if (m_route != Route::Codec) return;
     m_fragments = FrameFragments(file);
     for (int converted = 0; converted < 2; ++converted) {

@@ -106,7 +106,8 @@ private slots:
         const quint64 size = dlg.Document().DataSize();
         QCOMPARE(dlg.HexView()->GetHighlightStart(), size - 8);
         QCOMPARE(dlg.HexView()->GetHighlightEnd(), size - 1);
-        QVERIFY(dlg.HexView()->GetFirstLine() <= (size - 8) / 16);
+        const quint64 line = (size - 8) / 16, first = dlg.HexView()->GetFirstLine();
+        QVERIFY(first <= line && line < first + quint64(dlg.HexView()->GetVisibleLines()));
 
         // Choosing the problem of the element already selected shows it again
         // (its highlight comes back after a click elsewhere cleared it).
