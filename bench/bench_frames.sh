@@ -12,16 +12,9 @@
 #   bench/bench_frames.sh            (RUNS=5 bench/bench_frames.sh for more runs)
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(dirname "$here")
-build=${QUILLON_BENCH_BUILD:-$root/build-bench}
-runs=${RUNS:-3}
-data=$here/data
-
-if [[ ! -f $build/build.ninja ]]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BENCH=ON >/dev/null
-fi
-cmake --build "$build" --target loader_bench quillon-dump quillon-snapshot -j "${QUILLON_BENCH_BUILD_JOBS:-2}" >/dev/null
+# shellcheck source=bench/bench_common.sh
+source "$(dirname "$0")/bench_common.sh"
+bench_build loader_bench quillon-dump quillon-snapshot
 /usr/bin/python3 "$here/make_bench_files.py" >/dev/null
 /usr/bin/python3 "$here/make_frame_bench_files.py" >/dev/null
 
@@ -30,22 +23,8 @@ snapshot=$build/tools/quillon-snapshot
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# best-of-N for one command: prints "wall cpu maxrss_kib" of the fastest run.
 # The scratch folder is emptied before every run.
-measure() {
-    local best="" cpu="" rss=0 line wall user sys kib
-    for ((i = 0; i < runs; i++)); do
-        rm -rf "$scratch/out" && mkdir -p "$scratch/out"
-        line=$(/usr/bin/time -f "%e %U %S %M" "$@" 2>&1 >/dev/null | tail -1)
-        read -r wall user sys kib <<<"$line"
-        if [[ -z $best ]] || awk -v a="$wall" -v b="$best" 'BEGIN{exit !(a<b)}'; then
-            best=$wall
-            cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN{printf "%.2f", u+s}')
-        fi
-        ((kib > rss)) && rss=$kib
-    done
-    echo "$best $cpu $rss"
-}
+before_run() { rm -rf "$scratch/out" && mkdir -p "$scratch/out"; }
 
 row() {  # label, ours (wall cpu rss), peer (wall cpu rss)
     awk -v l="$1" -v a="$2" -v b="$3" -v c="$4" -v d="$5" -v e="$6" -v f="$7" 'BEGIN{

@@ -17,38 +17,15 @@
 # measures the neighbours. The files live in bench/data (make_bench_files.py).
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(dirname "$here")
-build=${QUILLON_BENCH_BUILD:-$root/build-bench}
-runs=${RUNS:-3}
-data=$here/data
-
-if [[ ! -f $build/build.ninja ]]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BENCH=ON >/dev/null
-fi
-cmake --build "$build" --target loader_bench quillon-dump -j "${QUILLON_BENCH_BUILD_JOBS:-2}" >/dev/null
+# shellcheck source=bench/bench_common.sh
+source "$(dirname "$0")/bench_common.sh"
+bench_build loader_bench quillon-dump
 /usr/bin/python3 "$here/make_bench_files.py"
 
 bench=$build/bench/loader_bench
 dump=$build/tools/quillon-dump
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT
-
-# best-of-N for one command: prints "wall cpu maxrss_kib" of the fastest run
-# (max RSS is the largest seen over the runs).
-measure() {
-    local best="" cpu="" rss=0 line wall user sys kib
-    for ((i = 0; i < runs; i++)); do
-        line=$(/usr/bin/time -f "%e %U %S %M" "$@" 2>&1 >/dev/null | tail -1)
-        read -r wall user sys kib <<<"$line"
-        if [[ -z $best ]] || awk -v a="$wall" -v b="$best" 'BEGIN{exit !(a<b)}'; then
-            best=$wall
-            cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN{printf "%.2f", u+s}')
-        fi
-        ((kib > rss)) && rss=$kib
-    done
-    echo "$best $cpu $rss"
-}
 
 for name in multiframe structure; do
     file=$data/$name.dcm
