@@ -15,14 +15,14 @@
 #include "dicom/TextUtil.h"
 #include "doc/QuillonDocument.h"
 #include "tests/support/DocTestFiles.h"
+#include "tests/support/DocUnitSupport.h"
 
 using namespace quillon;
 using doctest_files::TempDir;
+using docunit::U16;
 using testdicom::Bytes;
 
 namespace {
-
-std::u16string U16(const std::filesystem::path& p) { return FromUtf8(p.string()); }
 
 // No document: nothing parsed, no bytes, no records.
 void ExpectNoDocument(const CQuillonDocument& doc) {

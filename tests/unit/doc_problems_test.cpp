@@ -12,24 +12,13 @@
 #include "doc/QuillonDocument.h"
 #include "image/FrameCodecs.h"
 #include "tests/support/DocTestFiles.h"
+#include "tests/support/DocUnitSupport.h"
 
 using namespace quillon;
 using doctest_files::TempDir;
+using docunit::IndexOf;
+using docunit::U16;
 using testdicom::Bytes;
-
-namespace {
-
-std::u16string U16(const std::filesystem::path& p) { return FromUtf8(p.string()); }
-
-std::optional<std::size_t> IndexOf(const CQuillonDocument& doc, uint16_t group, uint16_t element, int nth = 1) {
-    const auto& records = doc.Records();
-    for (std::size_t i = 0; i < records.size(); ++i)
-        if (records[i].element->Is(group, element) && --nth == 0) return i;
-    ADD_FAILURE() << "no such record";
-    return std::nullopt;
-}
-
-}  // namespace
 
 // Each problem finds its tree item: by the node the loader named, else by the
 // innermost element at its offset, else the root; only those items carry one.
@@ -176,9 +165,9 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
         CQuillonDocument doc;
         ASSERT_TRUE(doc.Open(U16(dir.Write("frames.dcm", doctest_files::FragmentsFile(c.frames, c.table, fragments))))
                         .Opened());
-        const auto pixel = IndexOf(doc, 0x7FE0, 0x0010);
-        ASSERT_TRUE(pixel);
-        const std::size_t table = *pixel + 1;
+        const std::size_t pixel = IndexOf(doc, 0x7FE0, 0x0010);
+        ASSERT_TRUE(doc.Records()[pixel].element->Is(0x7FE0, 0x0010));
+        const std::size_t table = pixel + 1;
         EXPECT_EQ(doc.Properties(table).values[1], item);
         for (std::size_t k = 0; k < fragments.size(); ++k) {
             SCOPED_TRACE(k);
@@ -251,10 +240,10 @@ TEST(DocProblems, CorpusFiles) {
         ASSERT_TRUE(doc.Open(U16(data / f.name)).Opened());
         // rtdose_rle's pixel data says OW: its only problem, the table is fine.
         for (const DocumentProblem& p : doc.Problems().All()) EXPECT_EQ(p.problem.code, ProblemCode::VRMismatch);
-        const auto pixel = IndexOf(doc, 0x7FE0, 0x0010);
-        ASSERT_TRUE(pixel);
-        ASSERT_EQ(doc.Records()[*pixel].element->m_children.size(), f.descriptions.size() + 1);
+        const std::size_t pixel = IndexOf(doc, 0x7FE0, 0x0010);
+        ASSERT_TRUE(doc.Records()[pixel].element->Is(0x7FE0, 0x0010));
+        ASSERT_EQ(doc.Records()[pixel].element->m_children.size(), f.descriptions.size() + 1);
         for (std::size_t k = 0; k < f.descriptions.size(); ++k)
-            EXPECT_EQ(doc.Properties(*pixel + 2 + k).values[1], f.descriptions[k]);
+            EXPECT_EQ(doc.Properties(pixel + 2 + k).values[1], f.descriptions[k]);
     }
 }

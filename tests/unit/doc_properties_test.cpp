@@ -8,21 +8,14 @@
 #include "dicom/TextUtil.h"
 #include "doc/QuillonDocument.h"
 #include "tests/support/DocTestFiles.h"
+#include "tests/support/DocUnitSupport.h"
 
 using namespace quillon;
 using doctest_files::TempDir;
+using docunit::IndexOf;
+using docunit::U16;
 
 namespace {
-
-std::u16string U16(const std::filesystem::path& p) { return FromUtf8(p.string()); }
-
-std::size_t IndexOf(const CQuillonDocument& doc, uint16_t group, uint16_t element, int nth = 1) {
-    const auto& records = doc.Records();
-    for (std::size_t i = 0; i < records.size(); ++i)
-        if (records[i].element->Is(group, element) && --nth == 0) return i;
-    ADD_FAILURE() << "no such record";
-    return 0;
-}
 
 struct Rows {
     const char16_t* tag;

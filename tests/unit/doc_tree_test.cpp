@@ -10,13 +10,13 @@
 #include "doc/DocumentTree.h"
 #include "doc/QuillonDocument.h"
 #include "tests/support/DocTestFiles.h"
+#include "tests/support/DocUnitSupport.h"
 
 using namespace quillon;
 using doctest_files::TempDir;
+using docunit::U16;
 
 namespace {
-
-std::u16string U16(const std::filesystem::path& p) { return FromUtf8(p.string()); }
 
 struct Expected {
     int depth;

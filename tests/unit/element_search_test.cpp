@@ -10,19 +10,13 @@
 #include "dicom/TextUtil.h"
 #include "doc/ElementSearch.h"
 #include "tests/support/DocTestFiles.h"
+#include "tests/support/DocUnitSupport.h"
 
 using namespace quillon;
 using doctest_files::TempDir;
+using docunit::IndexOf;
 
 namespace {
-
-std::size_t IndexOf(const CQuillonDocument& doc, uint16_t group, uint16_t element, int nth = 1) {
-    const auto& records = doc.Records();
-    for (std::size_t i = 0; i < records.size(); ++i)
-        if (records[i].element->Is(group, element) && --nth == 0) return i;
-    ADD_FAILURE() << "no such record";
-    return 0;
-}
 
 // The sequence file of DocTestFiles.h, opened.
 class SequenceDocument : public ::testing::Test {
