@@ -81,10 +81,9 @@ inline Bytes SequenceFile() {
     return w.bytes();
 }
 
-// Native pixel data of `frames` frames of 2 x 2 8-bit samples (4 bytes each,
-// frame k filled with k + 1), VR OB, explicit VR little endian.
-inline Bytes NativeFramesFile(int frames) {
-    Writer w = testdicom::Part10(testdicom::kExplicitLE);
+// The study elements and the image description of `frames` frames of 2 x 2
+// 8-bit grey samples.
+inline void GreyImageOf2x2(Writer& w, int frames) {
     testdicom::StudyElements(w);
     w.us(0x0028, 0x0002, 1);
     w.text(0x0028, 0x0004, "CS", "MONOCHROME2 ");
@@ -92,6 +91,13 @@ inline Bytes NativeFramesFile(int frames) {
     w.us(0x0028, 0x0010, 2);
     w.us(0x0028, 0x0011, 2);
     w.us(0x0028, 0x0100, 8);
+}
+
+// Native pixel data of `frames` frames of 2 x 2 8-bit samples (4 bytes each,
+// frame k filled with k + 1), VR OB, explicit VR little endian.
+inline Bytes NativeFramesFile(int frames) {
+    Writer w = testdicom::Part10(testdicom::kExplicitLE);
+    GreyImageOf2x2(w, frames);
     w.us(0x0028, 0x0101, 8);
     w.us(0x0028, 0x0102, 7);
     w.us(0x0028, 0x0103, 0);
@@ -105,13 +111,7 @@ inline Bytes NativeFramesFile(int frames) {
 // `fragments`, the offset table item the little-endian entries of `table`.
 inline Bytes FragmentsFile(int frames, const std::vector<uint32_t>& table, const std::vector<Bytes>& fragments) {
     Writer w = testdicom::Part10("1.2.840.10008.1.2.4.50", true);
-    testdicom::StudyElements(w);
-    w.us(0x0028, 0x0002, 1);
-    w.text(0x0028, 0x0004, "CS", "MONOCHROME2 ");
-    w.text(0x0028, 0x0008, "IS", Pad(std::to_string(frames)));
-    w.us(0x0028, 0x0010, 2);
-    w.us(0x0028, 0x0011, 2);
-    w.us(0x0028, 0x0100, 8);
+    GreyImageOf2x2(w, frames);
     w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
     w.item(uint32_t(4 * table.size()));
     for (uint32_t entry : table) w.le32(entry);
