@@ -68,15 +68,17 @@ const std::u16string& CDicomVR::GetVRGuessing(const uint8_t* value, uint32_t len
 
 const std::u16string& CDicomVR::GetVRGuessingLarge(uint32_t length, bool longForm, bool binary) {
     if (!m_declaredVR.empty()) return m_declaredVR;
-    if (m_guessedVR.empty()) {
-        if (length == 0xFFFFFFFFu)
-            m_guessedVR = u"SQ";
-        else if (longForm)
-            m_guessedVR = binary ? u"OB" : u"UT";
-        else
-            m_guessedVR = length <= 1023 ? u"ST" : length <= 10239 ? u"LT" : kCS;
-    }
+    if (m_guessedVR.empty()) m_guessedVR = length == 0xFFFFFFFFu ? u"SQ" : GuessFromSize(length, longForm, binary);
     return m_guessedVR;
+}
+
+// The guess for a long-form value, or a short-form one of 65 bytes and more:
+// it needs only the length and whether some byte is not text.
+std::u16string CDicomVR::GuessFromSize(uint32_t count, bool longForm, bool binary) {
+    if (longForm) return binary ? u"OB" : u"UT";
+    if (count <= 1023) return u"ST";
+    if (count <= 10239) return u"LT";
+    return kCS;
 }
 
 void CDicomVR::GuessVR(const uint8_t* v, uint32_t count, bool longForm) {
@@ -86,22 +88,11 @@ void CDicomVR::GuessVR(const uint8_t* v, uint32_t count, bool longForm) {
         m_guessedVR = u"SQ";
         return;
     }
-    if (longForm) {
-        for (uint32_t i = 0; i < count; ++i) {
-            if (v[i] < 0x20 || v[i] > 0xC0) {
-                m_guessedVR = u"OB";
-                return;
-            }
-        }
-        m_guessedVR = u"UT";
+    if (longForm || count >= 65) {
+        bool binary = false;
+        for (uint32_t i = 0; longForm && i < count && !binary; ++i) binary = v[i] < 0x20 || v[i] > 0xC0;
+        m_guessedVR = GuessFromSize(count, longForm, binary);
         return;
-    }
-    if (count >= 65) {
-        if (count <= 1023)
-            m_guessedVR = u"ST";
-        else if (count <= 10239)
-            m_guessedVR = u"LT";
-        return;  // 10240 and more: CS
     }
     if (count == 1 || count == 2 || count == 4 || count == 8) {
         bool nonPrintable = false, hasSpace = false, allDigits = true;

@@ -32,6 +32,9 @@ public:
 
     std::u16string m_declaredVR;
     std::u16string m_guessedVR;
+
+private:
+    static std::u16string GuessFromSize(uint32_t count, bool longForm, bool binary);
 };
 
 // False for exactly AT FL FD SL SS UL US OB OW SQ; true for every other text, empty included.
