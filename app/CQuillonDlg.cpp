@@ -33,7 +33,7 @@
 #include "app/QuillonResources.h"
 #include "app/SettingsRecentStore.h"
 #include "app/ThumbnailCanvas.h"
-#include "doc/ElementSearch.h"
+#include "document/ElementSearch.h"
 #include "hexview/MCWndHexEditor.h"
 
 namespace quillon {

@@ -12,8 +12,8 @@
 #include <memory>
 #include <optional>
 
-#include "doc/QuillonDocument.h"
-#include "doc/RecentFiles.h"
+#include "document/QuillonDocument.h"
+#include "document/RecentFiles.h"
 
 class QComboBox;
 class QFrame;

@@ -12,8 +12,8 @@
 #include <optional>
 #include <vector>
 
-#include "doc/DocumentProblems.h"
-#include "doc/DocumentTree.h"
+#include "document/DocumentProblems.h"
+#include "document/DocumentTree.h"
 
 namespace quillon {
 

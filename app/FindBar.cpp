@@ -4,7 +4,7 @@
 
 #include "app/CQuillonDlg.h"
 #include "app/MessageBox.h"
-#include "doc/ElementSearch.h"
+#include "document/ElementSearch.h"
 
 namespace quillon {
 

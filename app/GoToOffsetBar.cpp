@@ -3,7 +3,7 @@
 #include <QLineEdit>
 
 #include "app/CQuillonDlg.h"
-#include "doc/ElementSearch.h"
+#include "document/ElementSearch.h"
 
 namespace quillon {
 

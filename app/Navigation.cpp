@@ -20,7 +20,7 @@
 #include "app/FindBar.h"
 #include "app/GoToOffsetBar.h"
 #include "app/QuillonResources.h"
-#include "doc/ElementSearch.h"
+#include "document/ElementSearch.h"
 #include "hexview/MCWndHexEditor.h"
 
 namespace quillon {

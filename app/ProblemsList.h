@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "doc/DocumentProblems.h"
+#include "document/DocumentProblems.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;

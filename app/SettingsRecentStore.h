@@ -3,7 +3,7 @@
 // application "Quillon").
 #include <string>
 
-#include "doc/RecentFiles.h"
+#include "document/RecentFiles.h"
 
 namespace quillon {
 

@@ -31,7 +31,7 @@
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
 #include "dicom/DicomFile.h"
-#include "doc/RecentFiles.h"
+#include "document/RecentFiles.h"
 #include "hexview/MCWndHexEditor.h"
 
 namespace {

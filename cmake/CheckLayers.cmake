@@ -5,22 +5,22 @@
 # The layers, lowest first; a folder may include itself and what it lists:
 #   dicom/    the data set: element model, parser, vocabulary (no Qt)
 #   image/    frame images, conversions, codecs: dicom/ (no Qt)
-#   doc/      the window's logic in plain C++: dicom/, image/ (no Qt)
-#   hexview/  the hex view widget: dicom/, image/ (not doc/, not app/)
+#   document/ the window's logic in plain C++: dicom/, image/ (no Qt)
+#   hexview/  the hex view widget: dicom/, image/ (not document/, not app/)
 #   app/      the window: everything above
 cmake_minimum_required(VERSION 3.25)
 if(NOT ROOT)
   message(FATAL_ERROR "CheckLayers.cmake: pass -DROOT=<source root>")
 endif()
 
-set(LAYER_FOLDERS dicom image doc hexview app)
+set(LAYER_FOLDERS dicom image document hexview app)
 set(ALLOWED_dicom dicom)
 set(ALLOWED_image dicom image)
-set(ALLOWED_doc dicom image doc)
+set(ALLOWED_document dicom image document)
 set(ALLOWED_hexview dicom image hexview)
-set(ALLOWED_app dicom image doc hexview app)
+set(ALLOWED_app dicom image document hexview app)
 # Folders whose code stays free of Qt.
-set(QT_FREE dicom image doc)
+set(QT_FREE dicom image document)
 
 set(violations "")
 foreach(folder IN LISTS LAYER_FOLDERS)

@@ -6,25 +6,25 @@ cmake_minimum_required(VERSION 3.25)
 # folder | included path | refused (1) or accepted (0)
 set(cases
   "dicom|image/FrameDescription.h|1"
-  "dicom|doc/QuillonDocument.h|1"
+  "dicom|document/QuillonDocument.h|1"
   "dicom|hexview/MCWndHexEditor.h|1"
   "dicom|app/CQuillonDlg.h|1"
   "dicom|../image/FrameDescription.h|1"
   "dicom|QtCore/QString|1"
   "dicom|dicom/DicomTag.h|0"
   "dicom|vector|0"
-  "image|doc/QuillonDocument.h|1"
+  "image|document/QuillonDocument.h|1"
   "image|hexview/MCWndHexEditor.h|1"
   "image|app/CQuillonDlg.h|1"
   "image|dicom/DicomFile.h|0"
-  "doc|hexview/MCWndHexEditor.h|1"
-  "doc|app/CQuillonDlg.h|1"
-  "doc|QString|1"
-  "doc|image/FrameDescription.h|0"
-  "hexview|doc/QuillonDocument.h|1"
+  "document|hexview/MCWndHexEditor.h|1"
+  "document|app/CQuillonDlg.h|1"
+  "document|QString|1"
+  "document|image/FrameDescription.h|0"
+  "hexview|document/QuillonDocument.h|1"
   "hexview|app/CQuillonDlg.h|1"
   "hexview|QWidget|0"
-  "app|doc/QuillonDocument.h|0"
+  "app|document/QuillonDocument.h|0"
   "app|hexview/MCWndHexEditor.h|0")
 
 set(failures "")

@@ -1,6 +1,7 @@
 // Transfer syntax families and photometric interpretation of the loaded data
 // set. Every predicate reads the first top-level element each time it is
 // called; nothing is cached.
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -10,57 +11,73 @@
 
 namespace {
 
-constexpr std::string_view kNone = "NONE";
-constexpr std::string_view kUnknown = "UNKNOWN";
-constexpr std::string_view kJPEG = "JPEG";
-constexpr std::string_view kJPEGLossless = "JPEG Lossless";
-constexpr std::string_view kJPEGLSLossless = "JPEG-LS Lossless";
-constexpr std::string_view kJPEGLSLossy = "JPEG-LS Lossy";
-constexpr std::string_view kJPEG2000Lossless = "JPEG2000 Lossless";
-constexpr std::string_view kJPEG2000Lossy = "JPEG2000 Lossy";
-constexpr std::string_view kRLE = "RLE";
-
 constexpr DataSetEncoding kImplicitLittle{false, true};
 constexpr DataSetEncoding kExplicitLittle{true, true};
 constexpr DataSetEncoding kExplicitBig{true, false};
 
+using quillon::Compression;
+
 struct KnownSyntax {
     std::u16string_view uid;
-    std::string_view compression;
+    std::string_view name;
+    Compression compression;   // also the key of the frames' decoder
     DataSetEncoding encoding;  // encapsulated pixel data is read as explicit VR little endian
 };
 
-// Every transfer syntax this viewer knows; its family is its compression name.
+// Every transfer syntax this viewer knows; its family is its compression.
 constexpr KnownSyntax kKnownSyntaxes[] = {
-    {u"1.2.840.10008.1.2", kNone, kImplicitLittle},
-    {u"1.2.840.10008.1.2.1", kNone, kExplicitLittle},
-    {u"1.2.840.10008.1.2.1.99", kNone, kExplicitLittle},  // deflated: not inflated
-    {u"1.2.840.10008.1.2.2", kNone, kExplicitBig},
-    {u"1.2.840.10008.1.20", kNone, kImplicitLittle},
-    {u"1.2.840.10008.1.2.4.50", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.51", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.52", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.53", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.54", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.55", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.56", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.60", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.61", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.62", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.63", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.64", kJPEG, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.57", kJPEGLossless, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.58", kJPEGLossless, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.59", kJPEGLossless, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.65", kJPEGLossless, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.66", kJPEGLossless, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.70", kJPEGLossless, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.80", kJPEGLSLossless, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.81", kJPEGLSLossy, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.90", kJPEG2000Lossless, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.91", kJPEG2000Lossy, kExplicitLittle},
-    {u"1.2.840.10008.1.2.5", kRLE, kExplicitLittle},
+    {u"1.2.840.10008.1.2", "Implicit VR Little Endian", Compression::None, kImplicitLittle},
+    {u"1.2.840.10008.1.2.1", "Explicit VR Little Endian", Compression::None, kExplicitLittle},
+    // Deflated: the data set is not inflated, and is read as it lies.
+    {u"1.2.840.10008.1.2.1.99", "Deflated Explicit VR Little Endian", Compression::None, kExplicitLittle},
+    {u"1.2.840.10008.1.2.2", "Explicit VR Big Endian", Compression::None, kExplicitBig},
+    {u"1.2.840.10008.1.20", "Papyrus 3 Implicit VR Little Endian", Compression::None, kImplicitLittle},
+    {u"1.2.840.10008.1.2.4.50", "JPEG Baseline (Process 1)", Compression::JPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.51", "JPEG Extended (Process 2 and 4)", Compression::JPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.52", "JPEG Extended (Process 3 and 5)", Compression::JPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.53", "JPEG Spectral Selection, Non-Hierarchical (Process 6 and 8)", Compression::JPEG,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.54", "JPEG Spectral Selection, Non-Hierarchical (Process 7 and 9)", Compression::JPEG,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.55", "JPEG Full Progression, Non-Hierarchical (Process 10 and 12)", Compression::JPEG,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.56", "JPEG Full Progression, Non-Hierarchical (Process 11 and 13)", Compression::JPEG,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.60", "JPEG Extended, Hierarchical (Process 17 and 19)", Compression::JPEG,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.61", "JPEG Spectral Selection, Hierarchical (Process 20 and 22)", Compression::JPEG,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.62", "JPEG Spectral Selection, Hierarchical (Process 21 and 23)", Compression::JPEG,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.63", "JPEG Full Progression, Hierarchical (Process 24 and 26)", Compression::JPEG,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.64", "JPEG Full Progression, Hierarchical (Process 25 and 27)", Compression::JPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.57", "JPEG Lossless, Non-Hierarchical (Process 14)", Compression::JPEGLossless,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.58", "JPEG Lossless, Non-Hierarchical (Process 15)", Compression::JPEGLossless,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.59", "JPEG Extended, Hierarchical (Process 16 and 18)", Compression::JPEGLossless,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.65", "JPEG Lossless, Hierarchical (Process 28)", Compression::JPEGLossless,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.66", "JPEG Lossless, Hierarchical (Process 29)", Compression::JPEGLossless,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.70", "JPEG Lossless, Non-Hierarchical, First-Order Prediction (Process 14 [Selection Value 1])",
+     Compression::JPEGLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.80", "JPEG-LS Lossless Image Compression", Compression::JPEGLSLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.81", "JPEG-LS Lossy (Near-Lossless) Image Compression", Compression::JPEGLSLossy, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.90", "JPEG 2000 Image Compression (Lossless Only)", Compression::JPEG2000Lossless,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.91", "JPEG 2000 Image Compression", Compression::JPEG2000Lossy, kExplicitLittle},
+    {u"1.2.840.10008.1.2.5", "RLE Lossless", Compression::RLE, kExplicitLittle},
 };
+
+// The names shown for each compression, in the order of the enumeration.
+constexpr std::string_view kCompressionNames[] = {
+    "NONE", "UNKNOWN", "JPEG", "JPEG Lossless", "JPEG-LS Lossless", "JPEG-LS Lossy",
+    "JPEG2000 Lossless", "JPEG2000 Lossy", "RLE",
+};
+static_assert(std::size(kCompressionNames) == std::size_t(Compression::RLE) + 1);
 
 // The UIDs of the table are ASCII: a byte-for-byte comparison with them.
 bool SameBytes(std::string_view bytes, std::u16string_view uid) {
@@ -87,11 +104,16 @@ bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
-// The compression name of a trimmed UID; "UNKNOWN" for an empty or unlisted one.
-std::string_view CompressionOf(std::u16string_view uid) {
+// The row of a trimmed UID, or null for an empty or unlisted one.
+const KnownSyntax* RowOf(std::u16string_view uid) {
     for (const KnownSyntax& known : kKnownSyntaxes)
-        if (EqualsNoCase(uid, known.uid)) return known.compression;
-    return kUnknown;
+        if (EqualsNoCase(uid, known.uid)) return &known;
+    return nullptr;
+}
+
+Compression CompressionOf(std::u16string_view uid) {
+    const KnownSyntax* row = RowOf(uid);
+    return row ? row->compression : Compression::Unknown;
 }
 
 // The trimmed value text of the first top-level element with the tag; none when there is no such element.
@@ -101,11 +123,11 @@ std::optional<std::u16string> TopLevelText(const CTagArray& tags, uint16_t group
     return std::u16string(Trim(tag->GetValueText(u"")));
 }
 
-// The family of the data set's transfer syntax: its compression name, or
-// empty when (0002,0010) is absent or holds no text.
-std::string_view TransferSyntaxFamily(const CTagArray& tags) {
+// The family of the data set's transfer syntax: its compression, or none
+// when (0002,0010) is absent or holds no text.
+std::optional<Compression> TransferSyntaxFamily(const CTagArray& tags) {
     const std::optional<std::u16string> uid = TopLevelText(tags, 0x0002, 0x0010);
-    if (!uid || uid->empty()) return {};
+    if (!uid || uid->empty()) return std::nullopt;
     return CompressionOf(*uid);
 }
 
@@ -118,7 +140,21 @@ std::optional<bool> PhotometricIs(const CTagArray& tags, std::u16string_view ter
 
 }  // namespace
 
-std::string CompressionNameForUID(const std::u16string& uid) { return std::string(CompressionOf(Trim(uid))); }
+std::string_view quillon::CompressionName(Compression compression) {
+    const std::size_t i = std::size_t(compression);
+    return i < std::size(kCompressionNames) ? kCompressionNames[i] : kCompressionNames[std::size_t(Compression::Unknown)];
+}
+
+Compression quillon::CompressionForUID(std::u16string_view uid) { return CompressionOf(Trim(uid)); }
+
+std::string_view quillon::TransferSyntaxName(std::u16string_view uid) {
+    const KnownSyntax* row = RowOf(Trim(uid));
+    return row ? row->name : std::string_view();
+}
+
+std::string CompressionNameForUID(const std::u16string& uid) {
+    return std::string(quillon::CompressionName(CompressionOf(Trim(uid))));
+}
 
 DataSetEncoding EncodingForTransferSyntax(std::string_view uid) {
     for (const KnownSyntax& known : kKnownSyntaxes)
@@ -132,20 +168,20 @@ std::u16string CDicomHeader::VocabularyText(uint16_t group, uint16_t element, bo
     return text ? std::move(*text) : std::u16string();
 }
 
-bool CDicomHeader::IsRLE() const { return TransferSyntaxFamily(*this) == kRLE; }
-bool CDicomHeader::IsJPEG() const { return TransferSyntaxFamily(*this) == kJPEG; }
-bool CDicomHeader::IsJPEGLossless() const { return TransferSyntaxFamily(*this) == kJPEGLossless; }
-bool CDicomHeader::IsJPEGLSLossless() const { return TransferSyntaxFamily(*this) == kJPEGLSLossless; }
-bool CDicomHeader::IsJPEGLSLossy() const { return TransferSyntaxFamily(*this) == kJPEGLSLossy; }
-bool CDicomHeader::IsJPEG2000Lossless() const { return TransferSyntaxFamily(*this) == kJPEG2000Lossless; }
-bool CDicomHeader::IsJPEG2000Lossy() const { return TransferSyntaxFamily(*this) == kJPEG2000Lossy; }
+bool CDicomHeader::IsRLE() const { return TransferSyntaxFamily(*this) == Compression::RLE; }
+bool CDicomHeader::IsJPEG() const { return TransferSyntaxFamily(*this) == Compression::JPEG; }
+bool CDicomHeader::IsJPEGLossless() const { return TransferSyntaxFamily(*this) == Compression::JPEGLossless; }
+bool CDicomHeader::IsJPEGLSLossless() const { return TransferSyntaxFamily(*this) == Compression::JPEGLSLossless; }
+bool CDicomHeader::IsJPEGLSLossy() const { return TransferSyntaxFamily(*this) == Compression::JPEGLSLossy; }
+bool CDicomHeader::IsJPEG2000Lossless() const { return TransferSyntaxFamily(*this) == Compression::JPEG2000Lossless; }
+bool CDicomHeader::IsJPEG2000Lossy() const { return TransferSyntaxFamily(*this) == Compression::JPEG2000Lossy; }
 
 // Big-endian data sets are always read natively. Otherwise only the seven
 // compressed families are encapsulated; an unknown UID is read as native data.
 bool CDicomHeader::IsUncompressed() const {
     if (!Find(0x0002, 0x0010) || !m_littleEndian) return true;
-    const std::string_view family = TransferSyntaxFamily(*this);
-    return family.empty() || family == kNone || family == kUnknown;
+    const std::optional<Compression> family = TransferSyntaxFamily(*this);
+    return !family || *family == Compression::None || *family == Compression::Unknown;
 }
 
 // Photometric interpretation: exact comparison of the trimmed text, or a

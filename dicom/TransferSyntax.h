@@ -4,6 +4,38 @@
 #include <string>
 #include <string_view>
 
+namespace quillon {
+
+// How the pixel data of a transfer syntax is stored: the key by which frames
+// are routed to their decoder. None: native pixel data; Unknown: a UID this
+// viewer does not list (read as native data).
+enum class Compression {
+    None,
+    Unknown,
+    JPEG,
+    JPEGLossless,
+    JPEGLSLossless,
+    JPEGLSLossy,
+    JPEG2000Lossless,
+    JPEG2000Lossy,
+    RLE,
+};
+
+// The compression name shown for it: "NONE", "JPEG", "JPEG Lossless",
+// "JPEG-LS Lossless", "JPEG-LS Lossy", "JPEG2000 Lossless", "JPEG2000 Lossy",
+// "RLE", "UNKNOWN".
+std::string_view CompressionName(Compression compression);
+
+// The compression of a Transfer Syntax UID; white space around the UID and
+// letter case do not matter; Unknown for an empty or unlisted UID.
+Compression CompressionForUID(std::u16string_view uid);
+
+// The standard's name of a listed Transfer Syntax UID (compared as
+// CompressionForUID does), or empty.
+std::string_view TransferSyntaxName(std::u16string_view uid);
+
+}  // namespace quillon
+
 // Compression name of a Transfer Syntax UID ("NONE", "JPEG", ..., "UNKNOWN");
 // white space around the UID and letter case do not matter.
 std::string CompressionNameForUID(const std::u16string& uid);

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "dicom/DicomFile.h"
-#include "doc/DocumentTree.h"
+#include "document/DocumentTree.h"
 
 namespace {
 

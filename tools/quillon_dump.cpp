@@ -25,8 +25,8 @@
 
 #include "dicom/DicomFile.h"
 #include "dicom/TextUtil.h"
-#include "doc/DocumentTree.h"
-#include "doc/FrameStarts.h"
+#include "document/DocumentTree.h"
+#include "document/FrameStarts.h"
 #include "image/FrameDecoder.h"
 #include "tools/PngWriter.h"
 

@@ -16,7 +16,7 @@
 #include "app/CQuillonDlg.h"
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
-#include "doc/RecentFiles.h"
+#include "document/RecentFiles.h"
 
 namespace {
 

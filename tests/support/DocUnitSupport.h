@@ -9,7 +9,7 @@
 #include <string>
 
 #include "dicom/TextUtil.h"
-#include "doc/QuillonDocument.h"
+#include "document/QuillonDocument.h"
 
 namespace docunit {
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "dicom/TextUtil.h"
-#include "doc/QuillonDocument.h"
+#include "document/QuillonDocument.h"
 #include "tests/support/DocTestFiles.h"
 #include "tests/support/DocUnitSupport.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dicom/TextUtil.h"
-#include "doc/QuillonDocument.h"
+#include "document/QuillonDocument.h"
 #include "image/FrameCodecs.h"
 #include "tests/support/DocTestFiles.h"
 #include "tests/support/DocUnitSupport.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dicom/TextUtil.h"
-#include "doc/QuillonDocument.h"
+#include "document/QuillonDocument.h"
 #include "tests/support/DocTestFiles.h"
 #include "tests/support/DocUnitSupport.h"
 

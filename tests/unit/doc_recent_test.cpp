@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "dicom/TextUtil.h"
-#include "doc/RecentFiles.h"
+#include "document/RecentFiles.h"
 
 using namespace quillon;
 using Places = std::vector<std::u16string>;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "dicom/TextUtil.h"
-#include "doc/DocumentTree.h"
-#include "doc/QuillonDocument.h"
+#include "document/DocumentTree.h"
+#include "document/QuillonDocument.h"
 #include "tests/support/DocTestFiles.h"
 #include "tests/support/DocUnitSupport.h"
 

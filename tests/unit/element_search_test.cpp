@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "dicom/TextUtil.h"
-#include "doc/ElementSearch.h"
+#include "document/ElementSearch.h"
 #include "tests/support/DocTestFiles.h"
 #include "tests/support/DocUnitSupport.h"
 

@@ -12,7 +12,7 @@
 
 #include "dicom/FileBytes.h"
 #include "dicom/TextUtil.h"
-#include "doc/QuillonDocument.h"
+#include "document/QuillonDocument.h"
 #include "tests/support/DocTestFiles.h"
 
 using doctest_files::TempDir;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dicom/LoadProblems.h"
-#include "doc/DocumentTree.h"
+#include "document/DocumentTree.h"
 
 struct DocumentProblem {
     // As the loader recorded it; its node is only valid while the document is open.

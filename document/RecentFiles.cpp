@@ -1,4 +1,4 @@
-#include "doc/RecentFiles.h"
+#include "document/RecentFiles.h"
 
 #include "dicom/TextUtil.h"
 

@@ -1,4 +1,4 @@
-#include "doc/DocumentProblems.h"
+#include "document/DocumentProblems.h"
 
 #include <algorithm>
 #include <unordered_map>

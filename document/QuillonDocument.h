@@ -15,9 +15,9 @@
 
 #include "dicom/DicomFile.h"
 #include "dicom/HeapBlock.h"
-#include "doc/DocumentProblems.h"
-#include "doc/DocumentTree.h"
-#include "doc/FrameStarts.h"
+#include "document/DocumentProblems.h"
+#include "document/DocumentTree.h"
+#include "document/FrameStarts.h"
 #include "image/FrameDecoder.h"
 #include "image/MCImage.h"
 

@@ -1,4 +1,4 @@
-#include "doc/DocumentTree.h"
+#include "document/DocumentTree.h"
 
 #include <cstring>
 #include <memory>

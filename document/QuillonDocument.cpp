@@ -1,4 +1,4 @@
-#include "doc/QuillonDocument.h"
+#include "document/QuillonDocument.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "doc/ElementSearch.h"
+#include "document/ElementSearch.h"
 
 #include <algorithm>
 #include <vector>

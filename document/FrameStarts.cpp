@@ -1,4 +1,4 @@
-#include "doc/FrameStarts.h"
+#include "document/FrameStarts.h"
 
 #include <algorithm>
 

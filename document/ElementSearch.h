@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "doc/QuillonDocument.h"
+#include "document/QuillonDocument.h"
 
 namespace quillon {
 

@@ -1,0 +1,38 @@
+#pragma once
+// Tags the code uses by name. The dictionary knows every tag by its keyword;
+// these are the few that the loader, the pixel description and the window
+// look for themselves.
+#include <cstdint>
+
+namespace quillon {
+
+struct Tag {
+    uint16_t group;
+    uint16_t element;
+    constexpr uint32_t Key() const { return uint32_t(group) << 16 | element; }
+    friend constexpr bool operator==(Tag a, Tag b) { return a.group == b.group && a.element == b.element; }
+};
+
+namespace tags {
+
+inline constexpr Tag kMetaGroupLength{0x0002, 0x0000};
+inline constexpr Tag kMetaVersion{0x0002, 0x0001};
+inline constexpr Tag kTransferSyntaxUID{0x0002, 0x0010};
+inline constexpr Tag kSpecificCharacterSet{0x0008, 0x0005};
+inline constexpr Tag kSamplesPerPixel{0x0028, 0x0002};
+inline constexpr Tag kPhotometricInterpretation{0x0028, 0x0004};
+inline constexpr Tag kPlanarConfiguration{0x0028, 0x0006};
+inline constexpr Tag kNumberOfFrames{0x0028, 0x0008};
+inline constexpr Tag kRows{0x0028, 0x0010};
+inline constexpr Tag kColumns{0x0028, 0x0011};
+inline constexpr Tag kBitsAllocated{0x0028, 0x0100};
+inline constexpr Tag kBitsStored{0x0028, 0x0101};
+inline constexpr Tag kPixelRepresentation{0x0028, 0x0103};
+inline constexpr Tag kPixelData{0x7FE0, 0x0010};
+inline constexpr Tag kDataSetTrailingPadding{0xFFFC, 0xFFFC};
+inline constexpr Tag kItem{0xFFFE, 0xE000};
+inline constexpr Tag kItemDelimitation{0xFFFE, 0xE00D};
+inline constexpr Tag kSequenceDelimitation{0xFFFE, 0xE0DD};
+
+}  // namespace tags
+}  // namespace quillon
