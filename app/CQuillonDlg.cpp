@@ -24,7 +24,7 @@
 #include <QTreeView>
 
 #include "app/CAboutDlg.h"
-#include "app/CLinkButton.h"
+#include "app/LinkButton.h"
 #include "app/DialogUnits.h"
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
@@ -62,7 +62,7 @@ const QColor kOddRow(0xFF, 0xFF, 0xFF);
 namespace {
 
 // The hex view's bytes: the open document's file, read where it lies.
-class FileBytesHexSource : public MCHexByteSource {
+class FileBytesHexSource : public HexByteSource {
 public:
     explicit FileBytesHexSource(std::shared_ptr<CFileBytes> bytes) : m_bytes(std::move(bytes)) {}
     bool ReadBytes(quint64 offset, std::uint8_t* dst, std::size_t n) const override {
@@ -182,7 +182,7 @@ void CQuillonDlg::CreateControls() {
     auto* notice = new QLabel(QString::fromLatin1(kMakerNotice), this);
     notice->setGeometry(du.Map(7, 386, 80, 10));
 
-    m_link = new CLinkButton(QStringLiteral("Brevant"), this);
+    m_link = new quillon::LinkButton(QStringLiteral("Brevant"), this);
     Tagged(m_link, IDC_LINK, "linkButton");
     m_link->setGeometry(du.Map(88, 384, 34, 12));
 
@@ -243,7 +243,7 @@ bool CQuillonDlg::OnInitDialog() {
     m_link->resize(m_link->sizeHint());
 
     LoadRecentFiles();
-    m_navigation = new CNavigation(*this);
+    m_navigation = new quillon::Navigation(*this);
     // The first tab stop, the Exit button, starts with the focus.
     m_exit->setFocus(Qt::OtherFocusReason);
     return true;
@@ -306,8 +306,8 @@ QAction* CQuillonDlg::AddProblemsItem(QMenu& menu) {
 
 void CQuillonDlg::ShowProblems() {
     if (!m_problemsList) {
-        m_problemsList = new CProblemsList(this);
-        connect(m_problemsList, &CProblemsList::Chosen, this, &CQuillonDlg::ShowProblem);
+        m_problemsList = new quillon::ProblemsList(this);
+        connect(m_problemsList, &ProblemsList::Chosen, this, &CQuillonDlg::ShowProblem);
     }
     m_problemsList->Fill(m_document.Problems());
     m_problemsList->show();

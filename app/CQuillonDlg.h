@@ -23,13 +23,13 @@ class QPushButton;
 class QTableWidget;
 class QTreeView;
 class MCWndHexEditor;
-class MCHexByteSource;
 class QTimer;
 
 namespace quillon {
 
-class CNavigation;
-class CProblemsList;
+class HexByteSource;
+class Navigation;
+class ProblemsList;
 class ElementTreeModel;
 
 // Control identifiers of template 102 (property "controlId" of each widget).
@@ -92,7 +92,7 @@ public:
     QAction* AddProblemsItem(QMenu& menu);
     void ShowProblems();
     void ShowProblem(std::size_t problem);
-    CProblemsList* ProblemsList() const { return m_problemsList; }
+    quillon::ProblemsList* ProblemsList() const { return m_problemsList; }
 
     // The file dialog of the Open button; tests replace it. It returns the
     // chosen path, or an empty text when the user cancels.
@@ -127,7 +127,7 @@ public:
     // Texts of column 1 of the property list.
     QString PropertyValue(int row) const;
     // Go to offset, find, copy, drops and the window's resizing.
-    CNavigation* Navigation() const { return m_navigation; }
+    quillon::Navigation* Navigation() const { return m_navigation; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -169,10 +169,10 @@ private:
     QPushButton* m_picture = nullptr;
     MCWndHexEditor* m_hexView = nullptr;
     // What the hex view reads: the open file's bytes, where they lie.
-    std::unique_ptr<MCHexByteSource> m_hexSource;
+    std::unique_ptr<HexByteSource> m_hexSource;
     QTimer* m_fileWatch = nullptr;
-    CNavigation* m_navigation = nullptr;
-    CProblemsList* m_problemsList = nullptr;
+    quillon::Navigation* m_navigation = nullptr;
+    quillon::ProblemsList* m_problemsList = nullptr;
     QString m_lastOpened;
 };
 

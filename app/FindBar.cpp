@@ -8,13 +8,13 @@
 
 namespace quillon {
 
-CFindBar::CFindBar(CQuillonDlg& dialog)
-    : CInputBar(QStringLiteral("Find:"), QStringLiteral("findBar"), &dialog), m_dialog(dialog) {
+FindBar::FindBar(CQuillonDlg& dialog)
+    : InputBar(QStringLiteral("Find:"), QStringLiteral("findBar"), &dialog), m_dialog(dialog) {
     Edit()->setPlaceholderText(QStringLiteral("tag, name or value"));
-    connect(this, &CInputBar::Submitted, this, [this](const QString& text) { FindNext(text); });
+    connect(this, &InputBar::Submitted, this, [this](const QString& text) { FindNext(text); });
 }
 
-bool CFindBar::FindNext(const QString& text) {
+bool FindBar::FindNext(const QString& text) {
     if (text.trimmed().isEmpty()) return false;
     CQuillonDocument& document = m_dialog.Document();
     if (!document.IsOpen()) {

@@ -9,11 +9,11 @@ namespace quillon {
 
 class CQuillonDlg;
 
-class CFindBar : public CInputBar {
+class FindBar : public InputBar {
     Q_OBJECT
 
 public:
-    explicit CFindBar(CQuillonDlg& dialog);
+    explicit FindBar(CQuillonDlg& dialog);
 
     // Selects the next match of `text`; false when there is none.
     bool FindNext(const QString& text);

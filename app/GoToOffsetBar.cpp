@@ -7,15 +7,15 @@
 
 namespace quillon {
 
-CGoToOffsetBar::CGoToOffsetBar(CQuillonDlg& dialog)
-    : CInputBar(QStringLiteral("Go to offset:"), QStringLiteral("goToOffsetBar"), &dialog), m_dialog(dialog) {
+GoToOffsetBar::GoToOffsetBar(CQuillonDlg& dialog)
+    : InputBar(QStringLiteral("Go to offset:"), QStringLiteral("goToOffsetBar"), &dialog), m_dialog(dialog) {
     Edit()->setPlaceholderText(QStringLiteral("1234, 0x4D2 or 4D2h"));
-    connect(this, &CInputBar::Submitted, this, [this](const QString& text) {
+    connect(this, &InputBar::Submitted, this, [this](const QString& text) {
         if (Go(text)) Close();
     });
 }
 
-bool CGoToOffsetBar::Go(const QString& text) {
+bool GoToOffsetBar::Go(const QString& text) {
     const auto offset = ParseOffset(text.toStdU16String());
     if (!offset) {
         ShowMessage(QStringLiteral("Not an offset: type 1234, 0x4D2 or 4D2h"));

@@ -9,11 +9,11 @@ namespace quillon {
 
 class CQuillonDlg;
 
-class CGoToOffsetBar : public CInputBar {
+class GoToOffsetBar : public InputBar {
     Q_OBJECT
 
 public:
-    explicit CGoToOffsetBar(CQuillonDlg& dialog);
+    explicit GoToOffsetBar(CQuillonDlg& dialog);
 
     // Goes to the offset in `text`. True when an element (or the root) was
     // selected; otherwise the bar says why not.

@@ -7,7 +7,7 @@
 
 namespace quillon {
 
-CInputBar::CInputBar(const QString& prompt, const QString& name, QWidget* parent) : QFrame(parent) {
+InputBar::InputBar(const QString& prompt, const QString& name, QWidget* parent) : QFrame(parent) {
     setObjectName(name);
     setFrameStyle(QFrame::Panel | QFrame::Raised);
     setAutoFillBackground(true);
@@ -27,12 +27,12 @@ CInputBar::CInputBar(const QString& prompt, const QString& name, QWidget* parent
     hide();
 }
 
-void CInputBar::Place(const QRect& area) {
+void InputBar::Place(const QRect& area) {
     const int height = sizeHint().height();
     setGeometry(area.x(), area.y() + area.height() - height, area.width(), height);
 }
 
-void CInputBar::Open(const QRect& area) {
+void InputBar::Open(const QRect& area) {
     Place(area);
     show();
     raise();
@@ -40,20 +40,20 @@ void CInputBar::Open(const QRect& area) {
     m_edit->setFocus(Qt::ShortcutFocusReason);
 }
 
-void CInputBar::Close() {
+void InputBar::Close() {
     const bool wasVisible = isVisible();
     m_message->clear();
     hide();
     if (wasVisible) emit Closed();
 }
 
-QString CInputBar::Text() const { return m_edit->text(); }
+QString InputBar::Text() const { return m_edit->text(); }
 
-void CInputBar::ShowMessage(const QString& text) { m_message->setText(text); }
+void InputBar::ShowMessage(const QString& text) { m_message->setText(text); }
 
-QString CInputBar::Message() const { return m_message->text(); }
+QString InputBar::Message() const { return m_message->text(); }
 
-bool CInputBar::eventFilter(QObject* watched, QEvent* event) {
+bool InputBar::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_edit && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {

@@ -11,11 +11,11 @@ class QLineEdit;
 
 namespace quillon {
 
-class CInputBar : public QFrame {
+class InputBar : public QFrame {
     Q_OBJECT
 
 public:
-    CInputBar(const QString& prompt, const QString& name, QWidget* parent);
+    InputBar(const QString& prompt, const QString& name, QWidget* parent);
 
     // Shows the bar over `area` (parent coordinates) with the text selected
     // and the keyboard focus in it.

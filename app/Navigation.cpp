@@ -25,10 +25,10 @@
 
 namespace quillon {
 
-CNavigation::CNavigation(CQuillonDlg& dialog) : QObject(&dialog), m_dialog(dialog) {
+Navigation::Navigation(CQuillonDlg& dialog) : QObject(&dialog), m_dialog(dialog) {
     setObjectName(QStringLiteral("navigation"));
-    m_goTo = new CGoToOffsetBar(dialog);
-    m_find = new CFindBar(dialog);
+    m_goTo = new GoToOffsetBar(dialog);
+    m_find = new quillon::FindBar(dialog);
     m_stateFile = qEnvironmentVariable("QUILLON_STATE_FILE");
 
     auto shortcut = [&dialog](const QKeySequence& keys, auto slot) {
@@ -41,9 +41,9 @@ CNavigation::CNavigation(CQuillonDlg& dialog) : QObject(&dialog), m_dialog(dialo
     shortcut(QKeySequence(Qt::Key_F3), [this] { FindNext(); });
 
     // Back to the hex view or the tree when a bar closes.
-    for (CInputBar* bar : {static_cast<CInputBar*>(m_goTo), static_cast<CInputBar*>(m_find)}) {
-        connect(bar, &CInputBar::Closed, this, [this] { m_dialog.Tree()->setFocus(Qt::OtherFocusReason); });
-        connect(bar, &CInputBar::Submitted, this, [this] { WriteState(); });
+    for (InputBar* bar : {static_cast<InputBar*>(m_goTo), static_cast<InputBar*>(m_find)}) {
+        connect(bar, &InputBar::Closed, this, [this] { m_dialog.Tree()->setFocus(Qt::OtherFocusReason); });
+        connect(bar, &InputBar::Submitted, this, [this] { WriteState(); });
     }
 
     for (QWidget* w : {static_cast<QWidget*>(dialog.Tree()), static_cast<QWidget*>(dialog.PropertyList())}) {
@@ -64,17 +64,17 @@ CNavigation::CNavigation(CQuillonDlg& dialog) : QObject(&dialog), m_dialog(dialo
     dialog.installEventFilter(this);
 }
 
-void CNavigation::OpenGoTo() {
+void Navigation::OpenGoTo() {
     m_find->Close();
     m_goTo->Open(m_dialog.HexViewFrame()->geometry());
 }
 
-void CNavigation::OpenFind() {
+void Navigation::OpenFind() {
     m_goTo->Close();
     m_find->Open(m_dialog.HexViewFrame()->geometry());
 }
 
-void CNavigation::FindNext() {
+void Navigation::FindNext() {
     if (m_find->Text().trimmed().isEmpty()) {
         OpenFind();
         return;
@@ -90,7 +90,7 @@ void CNavigation::FindNext() {
     WriteState();
 }
 
-void CNavigation::FillMenu(QMenu& menu, bool element) {
+void Navigation::FillMenu(QMenu& menu, bool element) {
     if (element) {
         const bool selected = m_dialog.CurrentRecord().has_value();
         const struct {
@@ -123,18 +123,18 @@ void CNavigation::FillMenu(QMenu& menu, bool element) {
     m_dialog.AddProblemsItem(menu);
 }
 
-void CNavigation::ShowContextMenu(QWidget* widget, const QPoint& pos, bool element) {
+void Navigation::ShowContextMenu(QWidget* widget, const QPoint& pos, bool element) {
     QMenu menu(&m_dialog);
     FillMenu(menu, element);
     menu.exec(widget->mapToGlobal(pos));
 }
 
-void CNavigation::Report(const QString& message) {
+void Navigation::Report(const QString& message) {
     m_lastMessage = message;
     if (!message.isEmpty()) QToolTip::showText(QCursor::pos(), message, &m_dialog);
 }
 
-bool CNavigation::OpenDropped(const QList<QUrl>& urls) {
+bool Navigation::OpenDropped(const QList<QUrl>& urls) {
     for (const QUrl& url : urls) {
         if (!url.isLocalFile()) continue;
         const QString path = url.toLocalFile();
@@ -145,7 +145,7 @@ bool CNavigation::OpenDropped(const QList<QUrl>& urls) {
     return false;
 }
 
-void CNavigation::AllowResizing(const QRect& available) {
+void Navigation::AllowResizing(const QRect& available) {
     m_layout.Capture(m_dialog, {m_goTo, m_find});
     const QSize base = m_layout.BaseSize();
     const QSize minimum = m_layout.MinimumSize().boundedTo(base);
@@ -165,7 +165,7 @@ void CNavigation::AllowResizing(const QRect& available) {
     }
 }
 
-bool CNavigation::eventFilter(QObject* watched, QEvent* event) {
+bool Navigation::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &m_dialog) {
         switch (event->type()) {
             case QEvent::DragEnter:
@@ -199,12 +199,12 @@ bool CNavigation::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-void CNavigation::PlaceBars() {
-    for (CInputBar* bar : {static_cast<CInputBar*>(m_goTo), static_cast<CInputBar*>(m_find)})
+void Navigation::PlaceBars() {
+    for (InputBar* bar : {static_cast<InputBar*>(m_goTo), static_cast<InputBar*>(m_find)})
         if (bar->isVisible()) bar->Place(m_dialog.HexViewFrame()->geometry());
 }
 
-void CNavigation::WriteState() {
+void Navigation::WriteState() {
     if (m_stateFile.isEmpty()) return;
     QString line = QStringLiteral("root");
     if (const auto record = m_dialog.CurrentRecord()) {

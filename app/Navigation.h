@@ -18,17 +18,17 @@ class QMenu;
 namespace quillon {
 
 class CQuillonDlg;
-class CFindBar;
-class CGoToOffsetBar;
+class FindBar;
+class GoToOffsetBar;
 
-class CNavigation : public QObject {
+class Navigation : public QObject {
     Q_OBJECT
 
 public:
-    explicit CNavigation(CQuillonDlg& dialog);
+    explicit Navigation(CQuillonDlg& dialog);
 
-    CGoToOffsetBar* GoToBar() const { return m_goTo; }
-    CFindBar* FindBar() const { return m_find; }
+    GoToOffsetBar* GoToBar() const { return m_goTo; }
+    quillon::FindBar* FindBar() const { return m_find; }
 
     void OpenGoTo();
     void OpenFind();
@@ -46,7 +46,7 @@ public:
 
     // See CQuillonDlg::AllowResizing.
     void AllowResizing(const QRect& available);
-    const CWindowLayout& Layout() const { return m_layout; }
+    const WindowLayout& Layout() const { return m_layout; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -58,9 +58,9 @@ private:
     void WriteState();
 
     CQuillonDlg& m_dialog;
-    CGoToOffsetBar* m_goTo = nullptr;
-    CFindBar* m_find = nullptr;
-    CWindowLayout m_layout;
+    GoToOffsetBar* m_goTo = nullptr;
+    quillon::FindBar* m_find = nullptr;
+    WindowLayout m_layout;
     QString m_lastMessage;
     QString m_stateFile;
 };

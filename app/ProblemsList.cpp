@@ -8,7 +8,7 @@
 
 namespace quillon {
 
-CProblemsList::CProblemsList(QWidget* parent) : QDialog(parent, Qt::Tool) {
+ProblemsList::ProblemsList(QWidget* parent) : QDialog(parent, Qt::Tool) {
     setObjectName(QStringLiteral("problemsList"));
     setWindowTitle(QStringLiteral("Problems - %1").arg(QString::fromLatin1(kAppTitle)));
     setModal(false);
@@ -32,7 +32,7 @@ CProblemsList::CProblemsList(QWidget* parent) : QDialog(parent, Qt::Tool) {
     connect(m_list, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item, int) { Choose(item); });
 }
 
-void CProblemsList::Fill(const CDocumentProblems& problems) {
+void ProblemsList::Fill(const CDocumentProblems& problems) {
     m_list->clear();
     QList<QTreeWidgetItem*> rows;
     rows.reserve(qsizetype(problems.Size()));
@@ -48,7 +48,7 @@ void CProblemsList::Fill(const CDocumentProblems& problems) {
     for (int column = 0; column < 3; ++column) m_list->resizeColumnToContents(column);
 }
 
-void CProblemsList::Choose(QTreeWidgetItem* item) {
+void ProblemsList::Choose(QTreeWidgetItem* item) {
     if (!item) return;
     emit Chosen(std::size_t(item->data(0, Qt::UserRole).toULongLong()));
 }

@@ -14,11 +14,11 @@ class QTreeWidgetItem;
 
 namespace quillon {
 
-class CProblemsList : public QDialog {
+class ProblemsList : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CProblemsList(QWidget* parent);
+    explicit ProblemsList(QWidget* parent);
 
     // Shows these problems (copied as text: the list outlives a document).
     void Fill(const CDocumentProblems& problems);

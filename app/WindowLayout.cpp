@@ -24,7 +24,7 @@ constexpr int kMinHeight = 120;
 
 }  // namespace
 
-void CWindowLayout::Capture(CQuillonDlg& dialog, const QList<QWidget*>& skip) {
+void WindowLayout::Capture(CQuillonDlg& dialog, const QList<QWidget*>& skip) {
     m_items.clear();
     m_base = dialog.size();
     const QRect tree = dialog.Tree()->geometry();
@@ -63,9 +63,9 @@ void CWindowLayout::Capture(CQuillonDlg& dialog, const QList<QWidget*>& skip) {
     m_minDy = -std::max(0, std::min(tree.height(), hex.height()) - kMinHeight);
 }
 
-QSize CWindowLayout::MinimumSize() const { return m_base + QSize(m_minDx, m_minDy); }
+QSize WindowLayout::MinimumSize() const { return m_base + QSize(m_minDx, m_minDy); }
 
-void CWindowLayout::Apply(const QSize& size) const {
+void WindowLayout::Apply(const QSize& size) const {
     const int dx = std::max(size.width() - m_base.width(), m_minDx);
     const int dy = std::max(size.height() - m_base.height(), m_minDy);
     // A narrower window takes the width from the tree first, then from the

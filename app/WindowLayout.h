@@ -18,7 +18,7 @@ namespace quillon {
 
 class CQuillonDlg;
 
-class CWindowLayout {
+class WindowLayout {
 public:
     // Takes the current geometry of the dialog's controls as the base.
     void Capture(CQuillonDlg& dialog, const QList<QWidget*>& skip);

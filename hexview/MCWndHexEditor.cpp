@@ -82,9 +82,11 @@ void VLine(QPainter& p, int x, int y1, int y2, const QColor& c) {
 }  // namespace
 
 // The client area: paints the lines of the view and takes the clicks.
-class MCHexClientArea : public QWidget {
+namespace quillon {
+
+class HexClientArea : public QWidget {
 public:
-    explicit MCHexClientArea(MCWndHexEditor* owner) : QWidget(owner), m_owner(owner) {
+    explicit HexClientArea(MCWndHexEditor* owner) : QWidget(owner), m_owner(owner) {
         setAttribute(Qt::WA_OpaquePaintEvent);
         setAttribute(Qt::WA_NoSystemBackground);
         setCursor(Qt::IBeamCursor);
@@ -116,6 +118,8 @@ private:
     MCWndHexEditor* m_owner;
 };
 
+}  // namespace quillon
+
 MCWndHexEditor::MCWndHexEditor(QWidget* parent) : QWidget(parent), m_font(MakeViewFont()) {
     setObjectName(QStringLiteral("MyHexEditor"));
     setProperty("controlId", kControlId);
@@ -125,7 +129,7 @@ MCWndHexEditor::MCWndHexEditor(QWidget* parent) : QWidget(parent), m_font(MakeVi
     setFocusPolicy(Qt::NoFocus);
     setFont(m_font);
 
-    m_client = new MCHexClientArea(this);
+    m_client = new quillon::HexClientArea(this);
     m_client->setFont(m_font);
 
     m_scrollBar = new QScrollBar(Qt::Vertical, this);
@@ -217,7 +221,7 @@ void MCWndHexEditor::SetData(const void* data, quint64 size) {
     ApplyDataSize();
 }
 
-void MCWndHexEditor::SetSource(const MCHexByteSource* source, quint64 size) {
+void MCWndHexEditor::SetSource(const quillon::HexByteSource* source, quint64 size) {
     m_data = nullptr;
     m_source = source;
     m_dataSize = m_source ? size : 0;

@@ -27,15 +27,21 @@ class QPainter;
 class QScrollBar;
 class QWheelEvent;
 
+namespace quillon {
+
 // Where the view's bytes come from when they are not one buffer in memory
 // (a file read where it lies). The view asks only for the lines it draws.
-class MCHexByteSource {
+class HexByteSource {
 public:
-    virtual ~MCHexByteSource() = default;
+    virtual ~HexByteSource() = default;
     // Copies n bytes at offset into dst; false when they cannot be read (the
     // view then draws no bytes for those lines).
     virtual bool ReadBytes(quint64 offset, std::uint8_t* dst, std::size_t n) const = 0;
 };
+
+class HexClientArea;
+
+}  // namespace quillon
 
 class MCWndHexEditor : public QWidget {
     Q_OBJECT
@@ -68,7 +74,7 @@ public:
     void SetData(const void* data, quint64 size);
     // The same with the bytes read from a source (borrowed like a buffer);
     // a null source shows no data.
-    void SetSource(const MCHexByteSource* source, quint64 size);
+    void SetSource(const quillon::HexByteSource* source, quint64 size);
 
     // Highlights bytes start..end (inclusive) and scrolls the start line to the
     // top when it is not drawn. A request for none (either value kNone, both
@@ -132,7 +138,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
-    friend class MCHexClientArea;
+    friend class quillon::HexClientArea;
 
     void PaintClient(QPainter& p, int width, int height) const;
     void PaintHeader(QPainter& p) const;
@@ -150,7 +156,7 @@ private:
     bool HasData() const { return m_data || m_source; }
 
     const std::uint8_t* m_data = nullptr;
-    const MCHexByteSource* m_source = nullptr;
+    const quillon::HexByteSource* m_source = nullptr;
     quint64 m_dataSize = 0;
     quint64 m_lineCount = 0;
     quint64 m_caretOffset = kNone;

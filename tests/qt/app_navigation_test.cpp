@@ -183,7 +183,7 @@ private slots:
         const QRect hexBefore = dlg.HexView()->geometry();
 
         QTest::keyClick(&dlg, Qt::Key_G, Qt::ControlModifier);
-        CGoToOffsetBar* bar = dlg.Navigation()->GoToBar();
+        GoToOffsetBar* bar = dlg.Navigation()->GoToBar();
         QVERIFY(bar->isVisible());
         QVERIFY(bar->Edit()->hasFocus());
         QVERIFY(dlg.HexViewFrame()->geometry().contains(bar->geometry()));
@@ -253,7 +253,7 @@ private slots:
         dlg.Tree()->setCurrentIndex(before);
 
         QTest::keyClick(&dlg, Qt::Key_G, Qt::ControlModifier);
-        CGoToOffsetBar* bar = dlg.Navigation()->GoToBar();
+        GoToOffsetBar* bar = dlg.Navigation()->GoToBar();
         QTest::keyClicks(bar->Edit(), typed);
         QTest::keyClick(bar->Edit(), Qt::Key_Return);
         QVERIFY(bar->isVisible());
@@ -293,7 +293,7 @@ private slots:
         dlg.OpenDocument(Q(dir.Write("seq.dcm", doctest_files::SequenceFile())));
 
         QTest::keyClick(&dlg, Qt::Key_F, Qt::ControlModifier);
-        CFindBar* bar = dlg.Navigation()->FindBar();
+        FindBar* bar = dlg.Navigation()->FindBar();
         QVERIFY(bar->isVisible());
         QTest::keyClicks(bar->Edit(), query);
         QTest::keyClick(bar->Edit(), Qt::Key_Return);

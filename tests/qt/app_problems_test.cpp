@@ -71,7 +71,7 @@ private slots:
         QVERIFY(item);
         QVERIFY(item->isEnabled());
         item->trigger();
-        CProblemsList* list = dlg.ProblemsList();
+        ProblemsList* list = dlg.ProblemsList();
         QVERIFY(list);
         QVERIFY(list->isVisible());
         QTreeWidget* rows = list->List();

@@ -37,7 +37,7 @@ namespace {
 
 // Bytes served through the source interface, counting what is asked for;
 // reads at or past `failFrom` fail (a file that shrank).
-class TestSource : public MCHexByteSource {
+class TestSource : public quillon::HexByteSource {
 public:
     TestSource(const std::vector<std::uint8_t>& bytes, quint64 failFrom) : m_bytes(bytes), m_failFrom(failFrom) {}
     bool ReadBytes(quint64 offset, std::uint8_t* dst, std::size_t n) const override {

@@ -6,11 +6,11 @@
 
 namespace quillon {
 
-class CLinkButton : public QPushButton {
+class LinkButton : public QPushButton {
     Q_OBJECT
 
 public:
-    CLinkButton(const QString& text, QWidget* parent);
+    LinkButton(const QString& text, QWidget* parent);
 };
 
 }  // namespace quillon

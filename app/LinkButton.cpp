@@ -1,11 +1,11 @@
-#include "app/CLinkButton.h"
+#include "app/LinkButton.h"
 
 #include <QDesktopServices>
 #include <QUrl>
 
 namespace quillon {
 
-CLinkButton::CLinkButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
+LinkButton::LinkButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
     setFlat(true);
     setCursor(Qt::PointingHandCursor);
     setStyleSheet(
