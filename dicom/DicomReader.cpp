@@ -137,8 +137,9 @@ bool DicomReader::Read16(uint16_t& value) {
 bool DicomReader::Read32(uint32_t& value) {
     uint8_t b[4];
     if (!ReadBytes(b, 4)) return false;
-    value = m_encoding.littleEndian ? (uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24)
-                           : (uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]));
+    value = m_encoding.littleEndian
+                ? (uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24)
+                : (uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]));
     return true;
 }
 
@@ -356,9 +357,9 @@ bool DicomReader::ReadElementHeader(CDicomTag* element) {
         text[1] = char16_t(vr[1]);
         // The dictionary's VR, before the file's replaces it.
         const std::u16string& known = element->m_vr.GetDeclaredVR();
-        vrDiffers =
-            known.size() == 2 ? (known[0] != char16_t(std::toupper(vr[0])) || known[1] != char16_t(std::toupper(vr[1])))
-                              : !IsVRCode(vr[0], vr[1]);
+        vrDiffers = known.size() == 2
+                        ? (known[0] != char16_t(std::toupper(vr[0])) || known[1] != char16_t(std::toupper(vr[1])))
+                        : !IsVRCode(vr[0], vr[1]);
         element->SetVR(std::u16string_view(text, 2));
         if (!Read16(shortLength)) return false;
         uint32_t longLength = 0;
@@ -386,8 +387,8 @@ bool DicomReader::ReadElementHeader(CDicomTag* element) {
     element->m_dataOffset = m_position;
     NoteLength(element);
     if (vrNotable || (element->m_group & 1) || ((length & 1) != 0 && length != kUndefinedLength))
-        m_observer.HeaderRead({*element, tagOffset, m_encoding.explicitVR ? text : nullptr, shortLength,
-                               vrDiffers, m_tree});
+        m_observer.HeaderRead(
+            {*element, tagOffset, m_encoding.explicitVR ? text : nullptr, shortLength, vrDiffers, m_tree});
     return true;
 }
 
@@ -401,7 +402,8 @@ bool DicomReader::ReadSequence(CDicomTag* sequence) {
         if (PeekDelimiter(0xE0DD)) return SkipDelimiter();
         const bool unknownVR = sequence->m_vr.GetVR() == u"UN";
         if (unknownVR && m_encoding.explicitVR) m_switchedToImplicit = true;
-        if (unknownVR) m_observer.UNSequenceStarts(*sequence, sequence->m_dataOffset - (m_encoding.explicitVR ? 12 : 8));
+        if (unknownVR)
+            m_observer.UNSequenceStarts(*sequence, sequence->m_dataOffset - (m_encoding.explicitVR ? 12 : 8));
         const bool itemsExplicitVR = unknownVR ? false : m_encoding.explicitVR;
         uint64_t sum = 0;
         for (;;) {
@@ -430,7 +432,8 @@ bool DicomReader::ReadSequence(CDicomTag* sequence) {
     for (;;) {
         uint16_t group, element;
         if (!ReadTag(group, element)) return false;
-        if (group == 0xFFFE && element == 0xE000) {
+        const Tag tag{group, element};
+        if (tag == tags::kItem) {
             uint32_t itemLength;
             if (!Read32(itemLength)) return false;
             std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
@@ -444,7 +447,7 @@ bool DicomReader::ReadSequence(CDicomTag* sequence) {
                 if (m_parsing && m_depth > kRememberedDepth) m_itemsExtents[sequence] = {sum, m_encoding.explicitVR};
                 return true;
             }
-        } else if (length == 8 && group == 0xFFFE && (element == 0xE00D || element == 0xE0DD)) {
+        } else if (length == 8 && (tag == tags::kItemDelimitation || tag == tags::kSequenceDelimitation)) {
             uint32_t delimiterLength;
             if (!Read32(delimiterLength) || delimiterLength != 0) return false;
             sequence->m_tagData.m_longLength = 0;
@@ -500,9 +503,7 @@ DicomReader::ItemStep DicomReader::ReadItemElement(CDicomTag* item) {
     const uint32_t length = node->GetLength();
     const bool encapsulated = node->m_tagData.m_longLength == kUndefinedLength && node->Is(tags::kPixelData);
     if (encapsulated || IsSequence(node.get(), m_encoding.explicitVR)) {
-        const bool ok = encapsulated
-                            ? ReadEncapsulatedPixelData(node.get())
-                            : ReadSequence(node.get());
+        const bool ok = encapsulated ? ReadEncapsulatedPixelData(node.get()) : ReadSequence(node.get());
         if (!ok) return ItemStep::Failed;
         item->AddChild(std::move(node));
         return m_position == m_fileSize ? ItemStep::FileEnded : ItemStep::Read;
@@ -581,7 +582,8 @@ bool DicomReader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
     pixelData->m_dataOffset = m_position;
     uint16_t group = 0, element = 0;
     if (!ReadTag(group, element) || group != tags::kItem.group || element != tags::kItem.element)
-        return Stop(pixelData->m_dataOffset, tags::kPixelData.group, tags::kPixelData.element, "the encapsulated pixel data does not start with an item");
+        return Stop(pixelData->m_dataOffset, tags::kPixelData.group, tags::kPixelData.element,
+                    "the encapsulated pixel data does not start with an item");
     if (!ReadFragmentItem(pixelData, group, element, nullptr)) return false;
 
     const uint32_t length = pixelData->GetLength();

@@ -31,15 +31,15 @@ ReaderObserver::~ReaderObserver() = default;
 void ProblemChecks::MetaInformationStarts(uint64_t tagOffset, Tag first) {
     m_groupLength = {};
     if (first.element != 0x0000)
-        Note(ProblemCode::GroupLength, tagOffset, tags::kMetaGroupLength.group, tags::kMetaGroupLength.element,
-             nullptr, "the file meta information starts without its group length (0002,0000)");
+        Note(ProblemCode::GroupLength, tagOffset, tags::kMetaGroupLength.group, tags::kMetaGroupLength.element, nullptr,
+             "the file meta information starts without its group length (0002,0000)");
 }
 
 void ProblemChecks::MetaInformationEnded(uint64_t dataSetOffset, uint16_t nextGroup, const DataSet& meta) {
     if (m_groupLength.node && m_groupLength.node->m_group != nextGroup) CheckGroupLength(dataSetOffset);
     if (meta.Find(tags::kTransferSyntaxUID)) return;
-    Note(ProblemCode::NoTransferSyntax, dataSetOffset, tags::kTransferSyntaxUID.group,
-         tags::kTransferSyntaxUID.element, nullptr,
+    Note(ProblemCode::NoTransferSyntax, dataSetOffset, tags::kTransferSyntaxUID.group, tags::kTransferSyntaxUID.element,
+         nullptr,
          "the file meta information names no transfer syntax (0002,0010); the data set is read as implicit VR "
          "little endian");
 }

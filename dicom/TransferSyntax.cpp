@@ -44,29 +44,29 @@ constexpr KnownSyntax kKnownSyntaxes[] = {
      kExplicitLittle},
     {u"1.2.840.10008.1.2.4.56", "JPEG Full Progression, Non-Hierarchical (Process 11 and 13)", Compression::JPEG,
      kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.60", "JPEG Extended, Hierarchical (Process 17 and 19)", Compression::JPEG,
-     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.60", "JPEG Extended, Hierarchical (Process 17 and 19)", Compression::JPEG, kExplicitLittle},
     {u"1.2.840.10008.1.2.4.61", "JPEG Spectral Selection, Hierarchical (Process 20 and 22)", Compression::JPEG,
      kExplicitLittle},
     {u"1.2.840.10008.1.2.4.62", "JPEG Spectral Selection, Hierarchical (Process 21 and 23)", Compression::JPEG,
      kExplicitLittle},
     {u"1.2.840.10008.1.2.4.63", "JPEG Full Progression, Hierarchical (Process 24 and 26)", Compression::JPEG,
      kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.64", "JPEG Full Progression, Hierarchical (Process 25 and 27)", Compression::JPEG, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.64", "JPEG Full Progression, Hierarchical (Process 25 and 27)", Compression::JPEG,
+     kExplicitLittle},
     {u"1.2.840.10008.1.2.4.57", "JPEG Lossless, Non-Hierarchical (Process 14)", Compression::JPEGLossless,
      kExplicitLittle},
     {u"1.2.840.10008.1.2.4.58", "JPEG Lossless, Non-Hierarchical (Process 15)", Compression::JPEGLossless,
      kExplicitLittle},
     {u"1.2.840.10008.1.2.4.59", "JPEG Extended, Hierarchical (Process 16 and 18)", Compression::JPEGLossless,
      kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.65", "JPEG Lossless, Hierarchical (Process 28)", Compression::JPEGLossless,
-     kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.66", "JPEG Lossless, Hierarchical (Process 29)", Compression::JPEGLossless,
-     kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.70", "JPEG Lossless, Non-Hierarchical, First-Order Prediction (Process 14 [Selection Value 1])",
+    {u"1.2.840.10008.1.2.4.65", "JPEG Lossless, Hierarchical (Process 28)", Compression::JPEGLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.66", "JPEG Lossless, Hierarchical (Process 29)", Compression::JPEGLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.70",
+     "JPEG Lossless, Non-Hierarchical, First-Order Prediction (Process 14 [Selection Value 1])",
      Compression::JPEGLossless, kExplicitLittle},
     {u"1.2.840.10008.1.2.4.80", "JPEG-LS Lossless Image Compression", Compression::JPEGLSLossless, kExplicitLittle},
-    {u"1.2.840.10008.1.2.4.81", "JPEG-LS Lossy (Near-Lossless) Image Compression", Compression::JPEGLSLossy, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.81", "JPEG-LS Lossy (Near-Lossless) Image Compression", Compression::JPEGLSLossy,
+     kExplicitLittle},
     {u"1.2.840.10008.1.2.4.90", "JPEG 2000 Image Compression (Lossless Only)", Compression::JPEG2000Lossless,
      kExplicitLittle},
     {u"1.2.840.10008.1.2.4.91", "JPEG 2000 Image Compression", Compression::JPEG2000Lossy, kExplicitLittle},
@@ -75,8 +75,8 @@ constexpr KnownSyntax kKnownSyntaxes[] = {
 
 // The names shown for each compression, in the order of the enumeration.
 constexpr std::string_view kCompressionNames[] = {
-    "NONE", "UNKNOWN", "JPEG", "JPEG Lossless", "JPEG-LS Lossless", "JPEG-LS Lossy",
-    "JPEG2000 Lossless", "JPEG2000 Lossy", "RLE",
+    "NONE",          "UNKNOWN",           "JPEG",           "JPEG Lossless", "JPEG-LS Lossless",
+    "JPEG-LS Lossy", "JPEG2000 Lossless", "JPEG2000 Lossy", "RLE",
 };
 static_assert(std::size(kCompressionNames) == std::size_t(Compression::RLE) + 1);
 
@@ -148,7 +148,8 @@ bool quillon::IsUncompressed(const DataSet& dataSet, bool littleEndian) {
 
 std::string_view quillon::CompressionName(Compression compression) {
     const std::size_t i = std::size_t(compression);
-    return i < std::size(kCompressionNames) ? kCompressionNames[i] : kCompressionNames[std::size_t(Compression::Unknown)];
+    return i < std::size(kCompressionNames) ? kCompressionNames[i]
+                                            : kCompressionNames[std::size_t(Compression::Unknown)];
 }
 
 Compression quillon::CompressionForUID(std::u16string_view uid) { return CompressionOf(Trim(uid)); }

@@ -125,12 +125,14 @@ int PrintPixelModule(const CDicomFile& file) {
         "native_frames=%zu\tframe_size=%llu\thas_window=%d\twindow_center=%d\twindow_width=%d\t"
         "has_rescale=%d\trescale_intercept=%.17g\trescale_slope=%.17g\tlut_entries=%d/%d/%d\t"
         "lut_bits=%d/%d/%d\tlut_sizes=%u/%u/%u\n",
-        file.Pixel().m_rows, file.Pixel().m_columns, file.Pixel().m_numberOfFrames, file.Pixel().m_bitsAllocated, file.Pixel().m_bitsStored,
-        file.Pixel().m_samplesPerPixel, file.Pixel().m_pixelRepresentation, file.Pixel().m_planarConfiguration, file.Pixel().m_compressionName.c_str(),
-        file.IsUncompressed() ? 1 : 0, PhotometricName(file), nativeFrames, frameSize, file.Pixel().m_hasWindow ? 1 : 0,
-        file.Pixel().m_windowCenter, file.Pixel().m_windowWidth, file.Pixel().m_hasRescale ? 1 : 0, file.Pixel().m_rescaleIntercept,
-        file.Pixel().m_rescaleSlope, file.Pixel().m_redLutEntries, file.Pixel().m_greenLutEntries, file.Pixel().m_blueLutEntries, file.Pixel().m_redLutBits,
-        file.Pixel().m_greenLutBits, file.Pixel().m_blueLutBits, file.Pixel().m_redLutSize, file.Pixel().m_greenLutSize, file.Pixel().m_blueLutSize);
+        file.Pixel().m_rows, file.Pixel().m_columns, file.Pixel().m_numberOfFrames, file.Pixel().m_bitsAllocated,
+        file.Pixel().m_bitsStored, file.Pixel().m_samplesPerPixel, file.Pixel().m_pixelRepresentation,
+        file.Pixel().m_planarConfiguration, file.Pixel().m_compressionName.c_str(), file.IsUncompressed() ? 1 : 0,
+        PhotometricName(file), nativeFrames, frameSize, file.Pixel().m_hasWindow ? 1 : 0, file.Pixel().m_windowCenter,
+        file.Pixel().m_windowWidth, file.Pixel().m_hasRescale ? 1 : 0, file.Pixel().m_rescaleIntercept,
+        file.Pixel().m_rescaleSlope, file.Pixel().m_redLutEntries, file.Pixel().m_greenLutEntries,
+        file.Pixel().m_blueLutEntries, file.Pixel().m_redLutBits, file.Pixel().m_greenLutBits,
+        file.Pixel().m_blueLutBits, file.Pixel().m_redLutSize, file.Pixel().m_greenLutSize, file.Pixel().m_blueLutSize);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 

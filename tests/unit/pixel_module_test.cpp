@@ -66,9 +66,7 @@ Bytes Lut8Bytes(const quillon::HeapPtr<uint8_t>& lut, size_t n) {
     return lut ? Bytes(lut.get(), lut.get() + n) : Bytes();
 }
 
-const CDicomTag7FE0* PixelDataOf(const CDicomFile& f) {
-    return f.PixelData();
-}
+const CDicomTag7FE0* PixelDataOf(const CDicomFile& f) { return f.PixelData(); }
 
 }  // namespace
 
