@@ -14,9 +14,9 @@ namespace {
 
 // Bytes 4 and 5 of a bare data set that name a VR mean explicit VR.
 bool LooksLikeExplicitVR(uint8_t a, uint8_t b) {
-    static const char* const kCodes[] = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT", "PN", "SH", "ST",
-                                         "TM", "UI", "UN", "UT", "AT", "FL", "FD", "SL", "SS", "UL", "US", "OB",
-                                         "OW", "SQ", "OD", "OF", "OL", "OV", "SV", "UC", "UR", "UV"};
+    static const char* const kCodes[] = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT", "PN", "SH",
+                                         "ST", "TM", "UI", "UN", "UT", "AT", "FL", "FD", "SL", "SS", "UL",
+                                         "US", "OB", "OW", "SQ", "OD", "OF", "OL", "OV", "SV", "UC", "UR", "UV"};
     auto upper = [](uint8_t c) { return (c >= 'a' && c <= 'z') ? uint8_t(c - 32) : c; };
     for (const char* code : kCodes)
         if (upper(a) == uint8_t(code[0]) && upper(b) == uint8_t(code[1])) return true;
