@@ -53,7 +53,7 @@ struct Counts {
 Counts CountNodes(const CDicomFile& file) {
     Counts c;
     std::vector<const CDicomTag*> stack;
-    for (const auto& t : file.m_tags) stack.push_back(t.get());
+    for (const auto& t : file.Elements()) stack.push_back(t.get());
     while (!stack.empty()) {
         const CDicomTag* n = stack.back();
         stack.pop_back();

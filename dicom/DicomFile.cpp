@@ -6,9 +6,9 @@
 
 #include <cstring>
 
+#include "dicom/DicomReader.h"
 #include "dicom/LoaderRules.h"
-
-using quillon::AllocBlock;
+#include "dicom/ProblemChecks.h"
 
 namespace {
 
@@ -30,9 +30,36 @@ CDicomFile::CDicomFile() { Reset(); }
 CDicomFile::~CDicomFile() = default;
 
 void CDicomFile::Reset() {
-    ResetHeader();
-    ClearPixelModule();
-    m_rescaleSlope = 1.0;
+    m_reader.reset();
+    m_checks.reset();
+    m_dataSet.Clear();
+    m_source.reset();
+    m_encoding = {};
+    m_pixel.ClearPixelModule();
+    m_pixel.m_rescaleSlope = 1.0;
+}
+
+const CDicomTag7FE0* CDicomFile::PixelData() const {
+    return dynamic_cast<const CDicomTag7FE0*>(Find(quillon::tags::kPixelData));
+}
+
+CDicomTag7FE0* CDicomFile::PixelData() { return dynamic_cast<CDicomTag7FE0*>(Find(quillon::tags::kPixelData)); }
+
+bool CDicomFile::AttachFile(int fd) {
+    m_source = CFileBytes::FromDescriptor(fd);
+    return StartReader();
+}
+
+bool CDicomFile::AttachMemory(const uint8_t* data, std::size_t size) {
+    m_source = CFileBytes::FromMemory(data, size);
+    return StartReader();
+}
+
+bool CDicomFile::StartReader() {
+    if (!m_source) return false;
+    m_checks = std::make_unique<quillon::ProblemChecks>(m_problems);
+    m_reader = std::make_unique<quillon::DicomReader>(m_source, m_pixel, m_problems, *m_checks);
+    return true;
 }
 
 bool CDicomFile::Load(const std::filesystem::path& path) {
@@ -64,54 +91,63 @@ bool CDicomFile::LoadMemory(const uint8_t* data, std::size_t size) {
 }
 
 bool CDicomFile::Refuse(const char* reason) {
-    if (!m_problems.Stopped()) Stop(Position(), 0, 0, reason ? reason : "the bytes here cannot be read as a data set");
+    if (!m_problems.Stopped())
+        m_problems.Add(ProblemCode::Stopped, m_reader ? m_reader->Position() : 0, 0, 0, nullptr,
+                       reason ? reason : "the bytes here cannot be read as a data set");
     m_problems.ForgetNodes();
     Reset();
     return false;
 }
 
 bool CDicomFile::FinishLoad() {
-    if (m_tags.size() < quillon::rules::kMinimumElements)
+    m_dataSet = m_reader->TakeTree();
+    m_encoding = m_reader->GetEncoding();
+    if (m_dataSet.Size() < quillon::rules::kMinimumElements)
         return Refuse("fewer elements than a DICOM file has: not taken for one");
-    ReleaseSource();
-    SettleItemLengths();
-    LoadPixelModule(m_tags);
-    if (IsPaletteColor() && !LoadPaletteLuts(m_tags)) return Refuse("the palette colour lookup tables cannot be read");
+    quillon::UnsettledLengths unsettled = m_reader->TakeUnsettledLengths();
+    quillon::SettleItemLengths(m_dataSet, m_encoding.explicitVR, unsettled);
+    m_pixel.LoadPixelModule(m_dataSet.Elements());
+    if (IsPaletteColor() && !m_pixel.LoadPaletteLuts(m_dataSet.Elements()))
+        return Refuse("the palette colour lookup tables cannot be read");
+    // The reader goes with its window; the source stays for whoever shows the file.
+    m_reader.reset();
+    m_checks.reset();
     return true;
 }
 
 bool CDicomFile::RecogniseAndParse() {
-    SeekTo(0);
-    if (FileSize() < quillon::rules::kPreambleAndMagic) {
-        m_hasPreamble = false;
-        m_explicitVR = false;
-        m_littleEndian = LittleEndianTagTest();
-        if (!m_littleEndian && !BigEndianTagTest()) return false;
-        return ReadDataSet();
+    quillon::DicomReader& reader = *m_reader;
+    reader.SeekTo(0);
+    if (reader.FileSize() < quillon::rules::kPreambleAndMagic) {
+        const bool littleEndian = reader.LittleEndianTagTest();
+        reader.SetEncoding({.hasPreamble = false, .explicitVR = false, .littleEndian = littleEndian});
+        if (!littleEndian && !reader.BigEndianTagTest()) return false;
+        return reader.ReadDataSet();
     }
     uint8_t head[quillon::rules::kPreambleAndMagic];
-    if (!CopyAt(0, head, sizeof head)) return false;
+    if (!reader.CopyAt(0, head, sizeof head)) return false;
     if (quillon::rules::HasRefusedSignature(head))
-        return Stop(0, 0, 0, "a file with this signature is not a DICOM file");
+        return reader.Stop(0, 0, 0, "a file with this signature is not a DICOM file");
     if (std::memcmp(head + 128, "DICM", 4) == 0) {
-        m_hasPreamble = true;
-        SeekTo(quillon::rules::kPreambleAndMagic);
-        if (!LittleEndianTagTest() && !BigEndianTagTest())
-            return Stop(Position(), 0, 0, "the first tag of the file meta information is implausible");
-        if (!ReadMetaInformation()) return false;
-        ApplyTransferSyntax();
-        return ReadDataSet();
+        // The file meta information is explicit VR little endian.
+        reader.SetEncoding({.hasPreamble = true, .explicitVR = true, .littleEndian = true});
+        reader.SeekTo(quillon::rules::kPreambleAndMagic);
+        if (!reader.LittleEndianTagTest() && !reader.BigEndianTagTest())
+            return reader.Stop(reader.Position(), 0, 0, "the first tag of the file meta information is implausible");
+        if (!reader.ReadMetaInformation()) return false;
+        reader.ApplyTransferSyntax();
+        return reader.ReadDataSet();
     }
     // A bare data set.
-    m_hasPreamble = false;
-    m_explicitVR = LooksLikeExplicitVR(head[4], head[5]);
-    m_littleEndian = LittleEndianTagTest();
-    if (!m_littleEndian && !BigEndianTagTest())
-        return Stop(0, uint16_t(head[0] | head[1] << 8), uint16_t(head[2] | head[3] << 8),
-                    "no DICM at byte 128, and the first tag is implausible in either byte order");
-    if (!m_explicitVR || !quillon::rules::kRetryBareDataSetAsImplicit) return ReadDataSet();
+    const bool explicitVR = LooksLikeExplicitVR(head[4], head[5]);
+    const bool littleEndian = reader.LittleEndianTagTest();
+    reader.SetEncoding({.hasPreamble = false, .explicitVR = explicitVR, .littleEndian = littleEndian});
+    if (!littleEndian && !reader.BigEndianTagTest())
+        return reader.Stop(0, uint16_t(head[0] | head[1] << 8), uint16_t(head[2] | head[3] << 8),
+                           "no DICM at byte 128, and the first tag is implausible in either byte order");
+    if (!explicitVR || !quillon::rules::kRetryBareDataSetAsImplicit) return reader.ReadDataSet();
     const std::size_t before = m_problems.Size();
-    if (ReadDataSet()) return true;
+    if (reader.ReadDataSet()) return true;
     // Taken as explicit VR and failed: start again as implicit VR. What the
     // abandoned parse found goes, but where it stopped is said.
     std::string stopped = "read as explicit VR, the data set stopped";
@@ -120,13 +156,13 @@ bool CDicomFile::RecogniseAndParse() {
         stopped += " at offset " + std::to_string(stop.offset) + " (" + stop.text + ")";
     }
     m_problems.Truncate(before);
-    Note(ProblemCode::ImplicitRetry, 0, 0, 0, nullptr, stopped + "; it is read again as implicit VR");
-    RemoveAll();
-    ClearPixelModule();
-    m_rescaleSlope = 1.0;
-    SeekTo(0);
-    m_explicitVR = false;
-    m_littleEndian = LittleEndianTagTest();
-    if (!m_littleEndian && !BigEndianTagTest()) return false;
-    return ReadDataSet();
+    m_problems.Add(ProblemCode::ImplicitRetry, 0, 0, 0, nullptr, stopped + "; it is read again as implicit VR");
+    reader.ClearTree();
+    m_pixel.ClearPixelModule();
+    m_pixel.m_rescaleSlope = 1.0;
+    reader.SeekTo(0);
+    const bool retryLittleEndian = reader.LittleEndianTagTest();
+    reader.SetEncoding({.hasPreamble = false, .explicitVR = false, .littleEndian = retryLittleEndian});
+    if (!retryLittleEndian && !reader.BigEndianTagTest()) return false;
+    return reader.ReadDataSet();
 }

@@ -1,15 +1,32 @@
 #pragma once
-// A DICOM file loaded into an element tree.
+// A DICOM file loaded into an element tree: the top-level elements, the
+// encoding they were read in, the bytes of the file, the pixel description
+// and what the load found wrong.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <utility>
 
-#include "dicom/DicomHeader.h"
+#include "dicom/DataSet.h"
+#include "dicom/Encoding.h"
+#include "dicom/FileBytes.h"
+#include "dicom/Geometry.h"
+#include "dicom/LoadProblems.h"
+#include "dicom/PixelModule.h"
+#include "dicom/Tags.h"
 
-class CDicomFile : public CDicomHeader {
+namespace quillon {
+class DicomReader;
+class ProblemChecks;
+}  // namespace quillon
+
+class CDicomFile {
 public:
     CDicomFile();
-    ~CDicomFile() override;
+    CDicomFile(const CDicomFile&) = delete;
+    CDicomFile& operator=(const CDicomFile&) = delete;
+    ~CDicomFile();
 
     // Reads and parses the file. True: loaded. False: the object is reset,
     // and Problems() says where and why the parse stopped.
@@ -19,10 +36,90 @@ public:
 
     void Reset();
 
+    // --- the elements ---
+    const quillon::DataSet& DataSet() const { return m_dataSet; }
+    const TagList& Elements() const { return m_dataSet.Elements(); }
+    // The first top-level element with the tag, or null. Nested items are never searched.
+    CDicomTag* Find(uint16_t group, uint16_t element) const { return m_dataSet.Find(group, element); }
+    CDicomTag* Find(quillon::Tag tag) const { return m_dataSet.Find(tag); }
+    // Value text of the first top-level (0008,0005), or empty.
+    std::u16string GetSpecificCharacterSet() const { return m_dataSet.GetSpecificCharacterSet(); }
+    // The first top-level Pixel Data element, or null.
+    const CDicomTag7FE0* PixelData() const;
+    CDicomTag7FE0* PixelData();
+
+    // Encoding of the data set (after the load: of the main data set).
+    const quillon::Encoding& Encoding() const { return m_encoding; }
+
+    // The image pixel description of the loaded data set. The mutable one
+    // lets tests give a loaded file a description that no file yields.
+    const CPixelModule& Pixel() const { return m_pixel; }
+    CPixelModule& Pixel() { return m_pixel; }
+
+    // --- element byte ranges, in the encoding of the main data set ---
+    // Queries only (quillon::Geometry): they read the tree and the encoding
+    // and change neither, so they may run while the document is shown, from
+    // any thread.
+    uint32_t HeaderSize(const CDicomTag* element) const { return Geometry().HeaderSize(element); }
+    uint64_t TagOffset(const CDicomTag* element) const { return Geometry().TagOffset(element); }
+    // First and last byte of the element in the file, both inclusive.
+    std::pair<uint64_t, uint64_t> ElementRange(const CDicomTag* element) const {
+        return Geometry().ElementRange(element);
+    }
+    // Total bytes of an element or item, header, items and delimiters
+    // included, measured as encoded in `explicitVR` (the items of a UN
+    // sequence always as implicit VR); without it, in the data set's encoding.
+    uint64_t Extent(const CDicomTag* node, bool explicitVR) const { return Geometry().Extent(node, explicitVR); }
+    uint64_t Extent(const CDicomTag* node) const { return Geometry().Extent(node); }
+    quillon::Geometry Geometry() const { return quillon::Geometry(m_encoding); }
+
+    // --- transfer syntax families (first top-level (0002,0010)) ---
+    bool IsRLE() const;
+    bool IsJPEG() const;
+    bool IsJPEGLossless() const;
+    bool IsJPEGLSLossless() const;
+    bool IsJPEGLSLossy() const;
+    bool IsJPEG2000Lossless() const;
+    bool IsJPEG2000Lossy() const;
+    bool IsUncompressed() const;
+    // --- photometric interpretation (first top-level (0028,0004)) ---
+    bool IsRGB() const;
+    bool IsCMYK() const;
+    bool IsARGB() const;
+    bool IsYBRFull() const;
+    bool IsYBRFull422() const;
+    bool IsYBRPartial422() const;
+    bool IsYBRICT() const;
+    bool IsPaletteColor() const;
+    bool IsMonochrome1() const;
+    bool IsMonochrome2() const;
+    bool IsMonochrome() const;
+
+    // What the last load found wrong, kept also after a refused load.
+    const CLoadProblems& Problems() const { return m_problems; }
+
+    // The bytes of the loaded file, shared with whoever shows it; null
+    // before a load and after a failed one.
+    const std::shared_ptr<CFileBytes>& Source() const { return m_source; }
+
 private:
+    // The source of the bytes to load, and the reader over it with the checks
+    // that listen to it; false when the bytes cannot be had.
+    bool AttachFile(int fd);
+    bool AttachMemory(const uint8_t* data, std::size_t size);
+    bool StartReader();
     bool RecogniseAndParse();
     bool FinishLoad();
     // A refused load: says where the parse stopped (when nothing said it yet),
     // keeps the problems without their nodes, resets the object; false.
     bool Refuse(const char* reason = nullptr);
+
+    quillon::DataSet m_dataSet;
+    quillon::Encoding m_encoding;
+    std::shared_ptr<CFileBytes> m_source;  // the file, read where it lies
+    CPixelModule m_pixel;
+    CLoadProblems m_problems;
+    // While a load runs: the checks behind the problems report and the reader.
+    std::unique_ptr<quillon::ProblemChecks> m_checks;
+    std::unique_ptr<quillon::DicomReader> m_reader;
 };

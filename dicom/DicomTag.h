@@ -10,6 +10,7 @@
 
 #include "dicom/DicomVR.h"
 #include "dicom/HeapBlock.h"
+#include "dicom/Tags.h"
 
 class CFileBytes;
 
@@ -89,8 +90,9 @@ public:
     bool AddChild(std::unique_ptr<CDicomTag> child);
     void Clear();
 
-    bool IsItem() const { return m_group == 0xFFFE && m_element == 0xE000; }
+    bool IsItem() const { return Is(quillon::tags::kItem); }
     bool Is(uint16_t group, uint16_t element) const { return m_group == group && m_element == element; }
+    bool Is(quillon::Tag tag) const { return Is(tag.group, tag.element); }
     // The value block a node holds; null for a value left in the file.
     const uint8_t* GetData() const { return m_tagData.m_data.get(); }
     bool IsValueInSource() const { return m_tagData.m_source != nullptr; }

@@ -1,6 +1,6 @@
 #pragma once
 // The loader's tolerances of odd and broken input, each named once with the
-// reason for it. The parser (DicomHeader.cpp), the file recognition
+// reason for it. The reader (DicomReader.cpp), the file recognition
 // (DicomFile.cpp), the byte ranges and the document's frame nodes use these
 // and no bare numbers of their own.
 #include <cstddef>

@@ -1,13 +1,14 @@
-// Transfer syntax families and photometric interpretation of the loaded data
-// set. Every predicate reads the first top-level element each time it is
-// called; nothing is cached.
+// The transfer syntax table; transfer syntax families and photometric
+// interpretation of a data set. Every predicate reads the first top-level
+// element each time it is called; nothing is cached.
 #include <iterator>
 #include <optional>
 #include <string_view>
 
 #include "dicom/TransferSyntax.h"
 
-#include "dicom/DicomHeader.h"
+#include "dicom/DataSet.h"
+#include "dicom/DicomFile.h"
 
 namespace {
 
@@ -117,32 +118,38 @@ Compression CompressionOf(std::u16string_view uid) {
 }
 
 // The trimmed value text of the first top-level element with the tag; none when there is no such element.
-std::optional<std::u16string> TopLevelText(const CTagArray& tags, uint16_t group, uint16_t element) {
-    const CDicomTag* tag = tags.Find(group, element);
-    if (!tag) return std::nullopt;
-    return std::u16string(Trim(tag->GetValueText(u"")));
-}
-
-// The family of the data set's transfer syntax: its compression, or none
-// when (0002,0010) is absent or holds no text.
-std::optional<Compression> TransferSyntaxFamily(const CTagArray& tags) {
-    const std::optional<std::u16string> uid = TopLevelText(tags, 0x0002, 0x0010);
-    if (!uid || uid->empty()) return std::nullopt;
-    return CompressionOf(*uid);
-}
-
-// Whether (0028,0004) holds exactly the term (case-sensitive); none when it is absent.
-std::optional<bool> PhotometricIs(const CTagArray& tags, std::u16string_view term) {
-    const std::optional<std::u16string> text = TopLevelText(tags, 0x0028, 0x0004);
-    if (!text) return std::nullopt;
-    return *text == term;
+std::optional<std::u16string> TopLevelText(const quillon::DataSet& dataSet, quillon::Tag tag) {
+    const CDicomTag* element = dataSet.Find(tag);
+    if (!element) return std::nullopt;
+    return std::u16string(Trim(element->GetValueText(u"")));
 }
 
 }  // namespace
 
+std::optional<Compression> quillon::TransferSyntaxFamily(const DataSet& dataSet) {
+    const std::optional<std::u16string> uid = TopLevelText(dataSet, tags::kTransferSyntaxUID);
+    if (!uid || uid->empty()) return std::nullopt;
+    return CompressionOf(*uid);
+}
+
+std::optional<bool> quillon::PhotometricIs(const DataSet& dataSet, std::u16string_view term) {
+    const std::optional<std::u16string> text = TopLevelText(dataSet, tags::kPhotometricInterpretation);
+    if (!text) return std::nullopt;
+    return *text == term;
+}
+
+// Big-endian data sets are always read natively. Otherwise only the seven
+// compressed families are encapsulated; an unknown UID is read as native data.
+bool quillon::IsUncompressed(const DataSet& dataSet, bool littleEndian) {
+    if (!dataSet.Find(tags::kTransferSyntaxUID) || !littleEndian) return true;
+    const std::optional<Compression> family = TransferSyntaxFamily(dataSet);
+    return !family || *family == Compression::None || *family == Compression::Unknown;
+}
+
 std::string_view quillon::CompressionName(Compression compression) {
     const std::size_t i = std::size_t(compression);
-    return i < std::size(kCompressionNames) ? kCompressionNames[i] : kCompressionNames[std::size_t(Compression::Unknown)];
+    return i < std::size(kCompressionNames) ? kCompressionNames[i]
+                                            : kCompressionNames[std::size_t(Compression::Unknown)];
 }
 
 Compression quillon::CompressionForUID(std::u16string_view uid) { return CompressionOf(Trim(uid)); }
@@ -162,48 +169,39 @@ DataSetEncoding EncodingForTransferSyntax(std::string_view uid) {
     return uid.find("1.2.840.10008") != std::string_view::npos ? kExplicitLittle : kImplicitLittle;
 }
 
-std::u16string CDicomHeader::VocabularyText(uint16_t group, uint16_t element, bool* present) const {
-    std::optional<std::u16string> text = TopLevelText(*this, group, element);
-    *present = text.has_value();
-    return text ? std::move(*text) : std::u16string();
-}
+using quillon::PhotometricIs;
+using quillon::TransferSyntaxFamily;
 
-bool CDicomHeader::IsRLE() const { return TransferSyntaxFamily(*this) == Compression::RLE; }
-bool CDicomHeader::IsJPEG() const { return TransferSyntaxFamily(*this) == Compression::JPEG; }
-bool CDicomHeader::IsJPEGLossless() const { return TransferSyntaxFamily(*this) == Compression::JPEGLossless; }
-bool CDicomHeader::IsJPEGLSLossless() const { return TransferSyntaxFamily(*this) == Compression::JPEGLSLossless; }
-bool CDicomHeader::IsJPEGLSLossy() const { return TransferSyntaxFamily(*this) == Compression::JPEGLSLossy; }
-bool CDicomHeader::IsJPEG2000Lossless() const { return TransferSyntaxFamily(*this) == Compression::JPEG2000Lossless; }
-bool CDicomHeader::IsJPEG2000Lossy() const { return TransferSyntaxFamily(*this) == Compression::JPEG2000Lossy; }
-
-// Big-endian data sets are always read natively. Otherwise only the seven
-// compressed families are encapsulated; an unknown UID is read as native data.
-bool CDicomHeader::IsUncompressed() const {
-    if (!Find(0x0002, 0x0010) || !m_littleEndian) return true;
-    const std::optional<Compression> family = TransferSyntaxFamily(*this);
-    return !family || *family == Compression::None || *family == Compression::Unknown;
-}
+bool CDicomFile::IsRLE() const { return TransferSyntaxFamily(m_dataSet) == Compression::RLE; }
+bool CDicomFile::IsJPEG() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEG; }
+bool CDicomFile::IsJPEGLossless() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEGLossless; }
+bool CDicomFile::IsJPEGLSLossless() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEGLSLossless; }
+bool CDicomFile::IsJPEGLSLossy() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEGLSLossy; }
+bool CDicomFile::IsJPEG2000Lossless() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEG2000Lossless; }
+bool CDicomFile::IsJPEG2000Lossy() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEG2000Lossy; }
+bool CDicomFile::IsUncompressed() const { return quillon::IsUncompressed(m_dataSet, m_encoding.littleEndian); }
 
 // Photometric interpretation: exact comparison of the trimmed text, or a
 // default from the pixel description when (0028,0004) is absent.
-bool CDicomHeader::IsRGB() const { return PhotometricIs(*this, u"RGB").value_or(m_samplesPerPixel == 3); }
-bool CDicomHeader::IsCMYK() const { return PhotometricIs(*this, u"CMYK").value_or(false); }
-bool CDicomHeader::IsARGB() const { return PhotometricIs(*this, u"ARGB").value_or(m_samplesPerPixel == 4); }
-bool CDicomHeader::IsYBRFull() const { return PhotometricIs(*this, u"YBR_FULL").value_or(false); }
-bool CDicomHeader::IsYBRFull422() const { return PhotometricIs(*this, u"YBR_FULL_422").value_or(false); }
-bool CDicomHeader::IsYBRPartial422() const { return PhotometricIs(*this, u"YBR_PARTIAL_422").value_or(false); }
-bool CDicomHeader::IsYBRICT() const { return PhotometricIs(*this, u"YBR_ICT").value_or(false); }
-bool CDicomHeader::IsMonochrome1() const { return PhotometricIs(*this, u"MONOCHROME1").value_or(false); }
+bool CDicomFile::IsRGB() const { return PhotometricIs(m_dataSet, u"RGB").value_or(m_pixel.m_samplesPerPixel == 3); }
+bool CDicomFile::IsCMYK() const { return PhotometricIs(m_dataSet, u"CMYK").value_or(false); }
+bool CDicomFile::IsARGB() const { return PhotometricIs(m_dataSet, u"ARGB").value_or(m_pixel.m_samplesPerPixel == 4); }
+bool CDicomFile::IsYBRFull() const { return PhotometricIs(m_dataSet, u"YBR_FULL").value_or(false); }
+bool CDicomFile::IsYBRFull422() const { return PhotometricIs(m_dataSet, u"YBR_FULL_422").value_or(false); }
+bool CDicomFile::IsYBRPartial422() const { return PhotometricIs(m_dataSet, u"YBR_PARTIAL_422").value_or(false); }
+bool CDicomFile::IsYBRICT() const { return PhotometricIs(m_dataSet, u"YBR_ICT").value_or(false); }
+bool CDicomFile::IsMonochrome1() const { return PhotometricIs(m_dataSet, u"MONOCHROME1").value_or(false); }
 
-bool CDicomHeader::IsPaletteColor() const {
-    return PhotometricIs(*this, u"PALETTE COLOR").value_or(uint16_t(m_samplesPerPixel) < 2 && m_blueLut != nullptr);
+bool CDicomFile::IsPaletteColor() const {
+    return PhotometricIs(m_dataSet, u"PALETTE COLOR")
+        .value_or(uint16_t(m_pixel.m_samplesPerPixel) < 2 && m_pixel.m_blueLut != nullptr);
 }
 
-bool CDicomHeader::IsMonochrome2() const {
-    if (const std::optional<bool> is = PhotometricIs(*this, u"MONOCHROME2")) return *is;
-    if (m_bitsAllocated == 0) return false;
-    if (m_bitsAllocated > 8) return true;
-    return m_samplesPerPixel < 2 && m_blueLut == nullptr;
+bool CDicomFile::IsMonochrome2() const {
+    if (const std::optional<bool> is = PhotometricIs(m_dataSet, u"MONOCHROME2")) return *is;
+    if (m_pixel.m_bitsAllocated == 0) return false;
+    if (m_pixel.m_bitsAllocated > 8) return true;
+    return m_pixel.m_samplesPerPixel < 2 && m_pixel.m_blueLut == nullptr;
 }
 
-bool CDicomHeader::IsMonochrome() const { return IsMonochrome1() || IsMonochrome2(); }
+bool CDicomFile::IsMonochrome() const { return IsMonochrome1() || IsMonochrome2(); }

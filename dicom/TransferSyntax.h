@@ -1,10 +1,13 @@
 #pragma once
 // The transfer syntaxes this viewer knows: their compression names and the
 // encoding the loader reads their data sets in. One table, in TransferSyntax.cpp.
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace quillon {
+
+class DataSet;
 
 // How the pixel data of a transfer syntax is stored: the key by which frames
 // are routed to their decoder. None: native pixel data; Unknown: a UID this
@@ -33,6 +36,19 @@ Compression CompressionForUID(std::u16string_view uid);
 // The standard's name of a listed Transfer Syntax UID (compared as
 // CompressionForUID does), or empty.
 std::string_view TransferSyntaxName(std::u16string_view uid);
+
+// --- the vocabulary of a data set: its first top-level elements, read each
+// time, nothing cached ---
+// The compression of its transfer syntax (0002,0010); none when the element
+// is absent or holds no text.
+std::optional<Compression> TransferSyntaxFamily(const DataSet& dataSet);
+// Whether its photometric interpretation (0028,0004) is exactly `term`
+// (trimmed, case-sensitive); none when the element is absent.
+std::optional<bool> PhotometricIs(const DataSet& dataSet, std::u16string_view term);
+// Whether its pixel data is native: always in a big-endian data set and
+// without a transfer syntax; otherwise unless one of the seven compressed
+// families names it (an unknown UID is read as native data).
+bool IsUncompressed(const DataSet& dataSet, bool littleEndian);
 
 }  // namespace quillon
 

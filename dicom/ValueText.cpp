@@ -111,7 +111,8 @@ std::u16string CDicomTag::ValueTextOf(const uint8_t* data, uint32_t length, std:
 
         // Text VRs, unknown codes, and inferred VRs (empty declared VR).
         if (IsTextVR(declared)) {
-            if (vr == u"OB" || vr == u"OW" || vr == u"SQ") return Is(0x7FE0, 0x0010) ? kFrameData : kSequenceData;
+            if (vr == u"OB" || vr == u"OW" || vr == u"SQ")
+                return Is(quillon::tags::kPixelData) ? kFrameData : kSequenceData;
             return ShortTextOrPlaceholder(*this, length, charsetTerm);
         }
 

@@ -9,8 +9,9 @@
 using quillon::Format16;
 
 std::size_t AddFrameNodes(CDicomFile& file) {
-    auto* pixelData = dynamic_cast<CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010));
-    if (!pixelData || !pixelData->m_children.empty() || file.m_numberOfFrames == 0 || pixelData->FrameCount() == 0)
+    auto* pixelData = file.PixelData();
+    if (!pixelData || !pixelData->m_children.empty() || file.Pixel().m_numberOfFrames == 0 ||
+        pixelData->FrameCount() == 0)
         return 0;
     std::size_t added = 0;
     const uint64_t size = pixelData->FrameSize();
@@ -73,7 +74,7 @@ struct Walk {
         const std::u16string* childCharset = &charset;
         std::u16string own;
         for (const auto& child : element->m_children) {
-            if (child && child->Is(0x0008, 0x0005)) {
+            if (child && child->Is(quillon::tags::kSpecificCharacterSet)) {
                 own = child->GetValueText(u"");
                 childCharset = &own;
                 break;
@@ -92,7 +93,7 @@ struct Walk {
 
 std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, std::size_t thumbnailCount) {
     if (!element) return {};
-    const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
+    const CDicomTag* pixelData = file.PixelData();
     const std::size_t childIndex =
         (pixelData && element->m_parent == pixelData) ? ChildIndex(pixelData, element) : kNoIndex;
     return Label(pixelData, element, childIndex, thumbnailCount);
@@ -101,9 +102,9 @@ std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, st
 std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t thumbnailCount) {
     std::vector<TreeItemRecord> records;
     const std::u16string charset = file.GetSpecificCharacterSet();
-    Walk walk{file.Find(0x7FE0, 0x0010), thumbnailCount, records};
+    Walk walk{file.PixelData(), thumbnailCount, records};
     std::size_t row = 0;
-    for (const auto& element : file.m_tags) {
+    for (const auto& element : file.Elements()) {
         if (!element) continue;
         walk.Add(element.get(), kNoIndex, 0, charset, kRootRecord, row++);
     }

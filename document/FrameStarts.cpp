@@ -13,7 +13,7 @@ constexpr std::size_t kListedFrames = 5;
 }  // namespace
 
 CFrameStarts::CFrameStarts(const CDicomFile& file) {
-    const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
+    const CDicomTag* pixelData = file.PixelData();
     if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0]->IsItem()) return;
     const std::vector<SOffsetTableEntry> entries = ResolveOffsetTable(*pixelData);
     for (std::size_t i = 0; i < entries.size(); ++i)

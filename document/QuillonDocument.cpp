@@ -126,7 +126,7 @@ OpenResult CQuillonDocument::Open(const std::u16string& path) {
         // One thumbnail entry per frame. Only frames whose bytes exist can be
         // decoded; the entries beyond them are none without being stored, so
         // that a bogus Number of Frames costs nothing.
-        m_thumbnailCount = m_file->m_numberOfFrames;
+        m_thumbnailCount = m_file->Pixel().m_numberOfFrames;
         const std::size_t made = FramesWithBytes(*m_file);
         m_decoder = std::make_unique<CFrameDecoder>(*m_file);
         m_thumbnails = MakeThumbnails(*m_decoder, made);
@@ -222,7 +222,7 @@ ElementProperties CQuillonDocument::Properties(std::optional<std::size_t> index)
     }
     const TreeItemRecord& record = m_records[*index];
     const CDicomTag* e = record.element;
-    const CDicomTag* pixelData = m_file->Find(0x7FE0, 0x0010);
+    const CDicomTag* pixelData = m_file->PixelData();
 
     if (pixelData && e->m_parent == pixelData && e->m_group != quillon::rules::kFrameNodeGroup) {
         // Offset table or fragment item of encapsulated pixel data.

@@ -20,15 +20,15 @@ void Check(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CDicomFile file;
     if (!file.LoadMemory(data, size)) {
-        Check(file.m_tags.empty());
+        Check(file.Elements().empty());
         return 0;
     }
-    Check(file.m_tags.size() >= 6);
+    Check(file.Elements().size() >= 6);
 
     // The tree as the window builds it: frame nodes, then the pre-order
     // records with the character set each value is decoded with.
     AddFrameNodes(file);
-    for (const TreeItemRecord& record : BuildTreeRecords(file, file.m_numberOfFrames)) {
+    for (const TreeItemRecord& record : BuildTreeRecords(file, file.Pixel().m_numberOfFrames)) {
         const CDicomTag* node = record.element;
         const uint64_t tagOffset = file.TagOffset(node);
         const auto [first, last] = file.ElementRange(node);

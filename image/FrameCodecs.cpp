@@ -61,9 +61,9 @@ bool DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint
 
 std::vector<SFragmentRange> FrameFragments(const CDicomFile& file) {
     std::vector<SFragmentRange> ranges;
-    const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
+    const CDicomTag* pixelData = file.PixelData();
     if (!pixelData || pixelData->m_children.size() < 2) return ranges;
-    const uint32_t frames = file.m_numberOfFrames;
+    const uint32_t frames = file.Pixel().m_numberOfFrames;
     const std::size_t fragments = pixelData->m_children.size() - 1;
     try {
         std::vector<std::size_t> starts;
@@ -90,8 +90,8 @@ bool CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::He
 bool CompressedFrameBytes(const CDicomFile& file, const std::vector<SFragmentRange>& ranges, std::size_t frame,
                           quillon::HeapPtr<uint8_t>& storage, ByteSpan& bytes) {
     bytes = {};
-    const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
-    if (!pixelData || frame >= ranges.size() || frame >= file.m_numberOfFrames) return false;
+    const CDicomTag* pixelData = file.PixelData();
+    if (!pixelData || frame >= ranges.size() || frame >= file.Pixel().m_numberOfFrames) return false;
     const std::size_t fragments = pixelData->m_children.size() - 1;
     // Fragments [first, last) make the frame.
     const std::size_t first = ranges[frame].first, last = std::min(ranges[frame].last, fragments);

@@ -46,15 +46,15 @@ std::vector<uint8_t> Lut8(quillon::HeapPtr<uint8_t> lut, int32_t entries) {
 
 FrameDescription DescribeFrames(const CDicomFile& file) {
     FrameDescription d;
-    d.numberOfFrames = file.m_numberOfFrames;
-    d.rows = file.m_rows;
-    d.columns = file.m_columns;
-    d.bitsAllocated = file.m_bitsAllocated;
-    d.bitsStored = file.m_bitsStored;
-    d.samplesPerPixel = file.m_samplesPerPixel;
-    d.compressionName = file.m_compressionName;
-    d.planarConfiguration = file.m_planarConfiguration;
-    d.pixelRepresentation = file.m_pixelRepresentation;
+    d.numberOfFrames = file.Pixel().m_numberOfFrames;
+    d.rows = file.Pixel().m_rows;
+    d.columns = file.Pixel().m_columns;
+    d.bitsAllocated = file.Pixel().m_bitsAllocated;
+    d.bitsStored = file.Pixel().m_bitsStored;
+    d.samplesPerPixel = file.Pixel().m_samplesPerPixel;
+    d.compressionName = file.Pixel().m_compressionName;
+    d.planarConfiguration = file.Pixel().m_planarConfiguration;
+    d.pixelRepresentation = file.Pixel().m_pixelRepresentation;
 
     d.isJpeg = file.IsJPEG();
     d.isJpegLossless = file.IsJPEGLossless();
@@ -72,12 +72,12 @@ FrameDescription DescribeFrames(const CDicomFile& file) {
     d.isYBRPartial422 = file.IsYBRPartial422();
     d.isYBRICT = file.IsYBRICT();
 
-    d.hasWindow = file.m_hasWindow;
-    d.windowCenter = file.m_windowCenter;
-    d.windowWidth = file.m_windowWidth;
-    d.hasRescale = file.m_hasRescale;
-    d.rescaleIntercept = file.m_rescaleIntercept;
-    d.rescaleSlope = file.m_rescaleSlope;
+    d.hasWindow = file.Pixel().m_hasWindow;
+    d.windowCenter = file.Pixel().m_windowCenter;
+    d.windowWidth = file.Pixel().m_windowWidth;
+    d.hasRescale = file.Pixel().m_hasRescale;
+    d.rescaleIntercept = file.Pixel().m_rescaleIntercept;
+    d.rescaleSlope = file.Pixel().m_rescaleSlope;
 
     d.pixelPaddingValue = PixelValue(file.Find(0x0028, 0x0120), OtherShort::ZeroExtend);
     const CDicomTag* smallest = file.Find(0x0028, 0x0106);
@@ -87,16 +87,16 @@ FrameDescription DescribeFrames(const CDicomFile& file) {
     if (!largest) largest = file.Find(0x0028, 0x0105);
     d.largestPixelValue = PixelValue(largest, OtherShort::ZeroExtend);
 
-    d.redLutEntries = file.m_redLutEntries;
-    d.redLut8 = Lut8(file.GetRedLut8(), file.m_redLutEntries);
-    d.greenLut8 = Lut8(file.GetGreenLut8(), file.m_greenLutEntries);
-    d.blueLut8 = Lut8(file.GetBlueLut8(), file.m_blueLutEntries);
-    file.BuildDisplayPalette(d.displayPalette.data());
+    d.redLutEntries = file.Pixel().m_redLutEntries;
+    d.redLut8 = Lut8(file.Pixel().GetRedLut8(), file.Pixel().m_redLutEntries);
+    d.greenLut8 = Lut8(file.Pixel().GetGreenLut8(), file.Pixel().m_greenLutEntries);
+    d.blueLut8 = Lut8(file.Pixel().GetBlueLut8(), file.Pixel().m_blueLutEntries);
+    file.Pixel().BuildDisplayPalette(d.displayPalette.data());
     return d;
 }
 
 ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage) {
-    const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010));
+    const auto* pixelData = file.PixelData();
     if (!pixelData || frame >= pixelData->FrameCount()) return {};
     const uint64_t size = pixelData->FrameSize();
     if (size > SIZE_MAX) return {};
@@ -110,7 +110,7 @@ ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame, quillon::He
 
 std::size_t FramesWithBytes(const CDicomFile& file) {
     std::size_t available = 0;
-    if (const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010)))
+    if (const auto* pixelData = file.PixelData())
         available = std::max(pixelData->FrameCount(), pixelData->m_children.size());
-    return std::min<std::size_t>(file.m_numberOfFrames, available);
+    return std::min<std::size_t>(file.Pixel().m_numberOfFrames, available);
 }

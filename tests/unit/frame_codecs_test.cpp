@@ -590,7 +590,7 @@ TEST(CompressedFrameBytes, FragmentsOfEachFrame) {
         }
         quillon::HeapPtr<uint8_t> stored;
         ByteSpan bytes;
-        EXPECT_FALSE(CompressedFrameBytes(file, file.m_numberOfFrames, stored, bytes)) << k.name;
+        EXPECT_FALSE(CompressedFrameBytes(file, file.Pixel().m_numberOfFrames, stored, bytes)) << k.name;
     }
 }
 

@@ -416,7 +416,7 @@ TEST(LoadProblems, RefusedFileKeepsWhereItStopped) {
     w.header(0x0020, 0x4000, "LT", 40).raw(std::string("cut off"));
     CDicomFile f;
     ASSERT_FALSE(Load(f, w));
-    EXPECT_TRUE(f.m_tags.empty());
+    EXPECT_TRUE(f.Elements().empty());
     const auto& all = f.Problems().All();
     ASSERT_GE(all.size(), 2u);
     EXPECT_EQ(all.front().code, ProblemCode::OddLength);

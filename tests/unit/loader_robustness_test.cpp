@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dicom/DicomFile.h"
+#include "dicom/DicomReader.h"
 #include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
@@ -36,7 +37,7 @@ bool LoadBytes(CDicomFile& f, const Bytes& b) { return LoadBytes(f, b.data(), b.
 // Every node in pre-order, without recursion.
 std::vector<CDicomTag*> PreOrder(const CDicomFile& f) {
     std::vector<CDicomTag*> out, stack;
-    for (auto it = f.m_tags.rbegin(); it != f.m_tags.rend(); ++it) stack.push_back(it->get());
+    for (auto it = f.Elements().rbegin(); it != f.Elements().rend(); ++it) stack.push_back(it->get());
     while (!stack.empty()) {
         CDicomTag* n = stack.back();
         stack.pop_back();
@@ -143,11 +144,11 @@ TEST_P(NestingDepth, LoadsUpToTheLimitAndRejectsDeeperPromptly) {
     // rejection that costs time in the input's depth would show here.
     EXPECT_LT(seconds, 5.0);
     if (!c.loads) {
-        EXPECT_TRUE(f.m_tags.empty());
+        EXPECT_TRUE(f.Elements().empty());
         return;
     }
     // Down the chain: one item per sequence, the US element at the bottom.
-    CDicomTag* top = f.m_tags[6].get();
+    CDicomTag* top = f.Elements()[6].get();
     ASSERT_EQ(f.TagOffset(top), file.sequenceAt);
     const CDicomTag* node = top;
     unsigned levels = 0;
@@ -164,8 +165,8 @@ TEST_P(NestingDepth, LoadsUpToTheLimitAndRejectsDeeperPromptly) {
     EXPECT_EQ(f.TagOffset(node), file.innerAt);
     // The byte range of the outermost sequence is measured through every level.
     EXPECT_EQ(f.ElementRange(top), std::make_pair(uint64_t(file.sequenceAt), uint64_t(file.afterAt - 1)));
-    ASSERT_EQ(f.m_tags.size(), 8u);
-    EXPECT_EQ(f.TagOffset(f.m_tags[7].get()), file.afterAt);
+    ASSERT_EQ(f.Elements().size(), 8u);
+    EXPECT_EQ(f.TagOffset(f.Elements()[7].get()), file.afterAt);
     TouchEveryNode(f);
 }
 
@@ -219,7 +220,7 @@ TEST(NestingDepth, DefinedChainsAreMeasuredOncePerLevel) {
 
     CDicomFile f;
     ASSERT_TRUE(LoadBytes(f, deep));
-    CDicomTag* top = f.m_tags[6].get();
+    CDicomTag* top = f.Elements()[6].get();
     EXPECT_EQ(f.ElementRange(top), std::make_pair(uint64_t(deepAt), uint64_t(deep.size() - 1)));
     const CDicomTag* node = top;
     for (unsigned k = 0; k < kMaxSequenceDepth; ++k) {
@@ -498,7 +499,7 @@ TEST_P(DamagedFiles, EveryTruncationFailsOrGivesAPrefixOfTheTree) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
         CDicomFile f;
         if (!LoadBytes(f, bytes.data(), cut)) {
-            EXPECT_TRUE(f.m_tags.empty());
+            EXPECT_TRUE(f.Elements().empty());
             continue;
         }
         ++loads;
@@ -526,7 +527,7 @@ TEST_P(DamagedFiles, EveryOverwrittenByteIsSurvived) {
             if (LoadBytes(f, damaged))
                 TouchEveryNode(f);
             else
-                EXPECT_TRUE(f.m_tags.empty());
+                EXPECT_TRUE(f.Elements().empty());
         }
     }
 }
@@ -568,7 +569,7 @@ TEST_P(NativeFrames, AreCutOnlyFromBytesTheFileHolds) {
     {
         CDicomFile probe;
         ASSERT_TRUE(LoadBytes(probe, NativeImage({"", 2, 2, 8, 1, "1", 4, true, 1}).bytes()));
-        if (probe.m_rows != 2) GTEST_SKIP() << "the loader does not fill the pixel description yet";
+        if (probe.Pixel().m_rows != 2) GTEST_SKIP() << "the loader does not fill the pixel description yet";
     }
     const FrameCase& c = GetParam();
     const Bytes bytes = NativeImage(c).bytes();
@@ -579,7 +580,7 @@ TEST_P(NativeFrames, AreCutOnlyFromBytesTheFileHolds) {
     EXPECT_LT(seconds, 5.0);
     ASSERT_EQ(loaded, c.loads);
     if (!loaded) return;
-    const auto* px = dynamic_cast<const CDicomTag7FE0*>(f.Find(0x7FE0, 0x0010));
+    const auto* px = f.PixelData();
     ASSERT_NE(px, nullptr);
     ASSERT_EQ(px->FrameCount(), c.storedFrames);
     EXPECT_LE(uint64_t(px->FrameCount()) * px->FrameSize(), bytes.size() - px->m_dataOffset);
@@ -660,8 +661,8 @@ TEST_P(LoadFromFile, GivesWhatLoadingTheBytesFromMemoryGives) {
             EXPECT_EQ(std::memcmp(va.data, vb.data, va.size), 0);
         }
     }
-    const auto* pa = dynamic_cast<const CDicomTag7FE0*>(fromMemory.Find(0x7FE0, 0x0010));
-    const auto* pb = dynamic_cast<const CDicomTag7FE0*>(fromFile.Find(0x7FE0, 0x0010));
+    const auto* pa = fromMemory.PixelData();
+    const auto* pb = fromFile.PixelData();
     if (pa && pb) {
         ASSERT_EQ(pa->FrameCount(), pb->FrameCount());
         ASSERT_EQ(pa->FrameSize(), pb->FrameSize());

@@ -111,11 +111,11 @@ TEST(Recognition, Part10WithImplicitDataSet) {
     StudyElements(w);
     CDicomFile f;
     ASSERT_TRUE(Load(f, w));
-    EXPECT_FALSE(f.m_explicitVR);
-    EXPECT_TRUE(f.m_hasPreamble);
-    ASSERT_EQ(f.m_tags.size(), 6u);
-    EXPECT_EQ(f.m_tags[0]->m_group, 0x0002);
-    EXPECT_EQ(f.m_tags[3]->m_group, 0x0008);
+    EXPECT_FALSE(f.Encoding().explicitVR);
+    EXPECT_TRUE(f.Encoding().hasPreamble);
+    ASSERT_EQ(f.Elements().size(), 6u);
+    EXPECT_EQ(f.Elements()[0]->m_group, 0x0002);
+    EXPECT_EQ(f.Elements()[3]->m_group, 0x0008);
     // The implicit element got its VR from the dictionary.
     EXPECT_EQ(VR(f.Find(0x0010, 0x0010)), "PN");
 }
@@ -147,9 +147,9 @@ TEST(Recognition, TransferSyntaxDecidesTheEncoding) {
         w.text(0x0010, 0x0030, "DA", "20010101");
         CDicomFile f;
         ASSERT_TRUE(Load(f, w));
-        EXPECT_EQ(f.m_explicitVR, c.explicitVR);
-        EXPECT_EQ(f.m_littleEndian, c.littleEndian);
-        EXPECT_EQ(f.m_tags.size(), 6u);
+        EXPECT_EQ(f.Encoding().explicitVR, c.explicitVR);
+        EXPECT_EQ(f.Encoding().littleEndian, c.littleEndian);
+        EXPECT_EQ(f.Elements().size(), 6u);
     }
 }
 
@@ -163,7 +163,7 @@ TEST(Recognition, MetaGroupWithoutTransferSyntaxIsImplicit) {
     w.text(0x0010, 0x0040, "CS", "M ");
     CDicomFile f;
     ASSERT_TRUE(Load(f, w));
-    EXPECT_FALSE(f.m_explicitVR);
+    EXPECT_FALSE(f.Encoding().explicitVR);
 }
 
 TEST(Recognition, BareDataSets) {
@@ -177,8 +177,8 @@ TEST(Recognition, BareDataSets) {
     imp.text(0x0010, 0x4000, "LT", std::string(120, 'x'));
     CDicomFile f;
     ASSERT_TRUE(Load(f, imp));
-    EXPECT_FALSE(f.m_hasPreamble);
-    EXPECT_FALSE(f.m_explicitVR);
+    EXPECT_FALSE(f.Encoding().hasPreamble);
+    EXPECT_FALSE(f.Encoding().explicitVR);
 
     // Explicit VR bare data sets, also when the first element has a VR with
     // reserved bytes and a 4-byte length that came after the first ones.
@@ -190,10 +190,10 @@ TEST(Recognition, BareDataSets) {
         modern.text(0x0010, 0x0030, "DA", "20010101");
         modern.text(0x0010, 0x4000, "LT", std::string(120, 'x'));
         ASSERT_TRUE(Load(f, modern));
-        EXPECT_TRUE(f.m_explicitVR);
-        ASSERT_EQ(f.m_tags.size(), 6u);
-        EXPECT_EQ(f.m_tags[0]->GetLength(), 10u);
-        EXPECT_EQ(f.m_tags[1]->m_dataOffset, (std::string(vr) == "CS" ? 8u : 12u) + 10u + 8u);
+        EXPECT_TRUE(f.Encoding().explicitVR);
+        ASSERT_EQ(f.Elements().size(), 6u);
+        EXPECT_EQ(f.Elements()[0]->GetLength(), 10u);
+        EXPECT_EQ(f.Elements()[1]->m_dataOffset, (std::string(vr) == "CS" ? 8u : 12u) + 10u + 8u);
     }
 
     // First element number above 0x0028: neither tag test passes.
@@ -202,7 +202,7 @@ TEST(Recognition, BareDataSets) {
     StudyElements(bad);
     bad.text(0x0010, 0x4000, "LT", std::string(120, 'x'));
     EXPECT_FALSE(Load(f, bad));
-    EXPECT_TRUE(f.m_tags.empty());
+    EXPECT_TRUE(f.Elements().empty());
 }
 
 TEST(Recognition, ExplicitParseFailureIsRetriedAsImplicit) {
@@ -217,9 +217,9 @@ TEST(Recognition, ExplicitParseFailureIsRetriedAsImplicit) {
     r.text(0x0010, 0x0040, "CS", "F ");
     CDicomFile f;
     ASSERT_TRUE(Load(f, r));
-    EXPECT_FALSE(f.m_explicitVR);
-    ASSERT_EQ(f.m_tags.size(), 6u);
-    EXPECT_EQ(f.m_tags[0]->GetLength(), 0x4144u);
+    EXPECT_FALSE(f.Encoding().explicitVR);
+    ASSERT_EQ(f.Elements().size(), 6u);
+    EXPECT_EQ(f.Elements()[0]->GetLength(), 0x4144u);
 }
 
 TEST(Recognition, Rejections) {
@@ -344,7 +344,7 @@ TEST(Parser, TrailingBytes) {
     px.tag(0xFFFC, 0xFFFC).raw(std::string("OB")).u16(0).u32(6).raw(Bytes(6, 0));
     px.raw(Bytes{1});
     ASSERT_TRUE(Load(f, px));
-    EXPECT_EQ(f.m_tags.back()->m_group, 0x7FE0);
+    EXPECT_EQ(f.Elements().back()->m_group, 0x7FE0);
     EXPECT_FALSE(f.Find(0xFFFC, 0xFFFC));
 }
 
@@ -515,7 +515,7 @@ TEST(Parser, ItemLengthsAreSettledByTheLoadNotByQueries) {
         // Every query on every node, through a const file: lengths stay.
         const CDicomFile& shown = f;
         std::vector<const CDicomTag*> nodes;
-        for (const auto& top : shown.Tags()) nodes.push_back(top.get());
+        for (const auto& top : shown.Elements()) nodes.push_back(top.get());
         for (size_t i = 0; i < nodes.size(); ++i)
             for (const auto& child : nodes[i]->m_children) nodes.push_back(child.get());
         std::vector<uint32_t> before;
@@ -582,7 +582,7 @@ TEST(Parser, ImplicitPixelDataVRFromBitsAllocated) {
         w.element(0x7FE0, 0x0010, "", {1, 2, 3, 4});
         CDicomFile f;
         ASSERT_TRUE(Load(f, w));
-        EXPECT_EQ(VR(f.Find(0x7FE0, 0x0010)), bits > 8 ? "OW" : "OB");
+        EXPECT_EQ(VR(f.PixelData()), bits > 8 ? "OW" : "OB");
     }
 }
 
@@ -596,7 +596,7 @@ TEST(Parser, EncapsulatedPixelData) {
     w.seqEnd();
     CDicomFile f;
     ASSERT_TRUE(Load(f, w));
-    CDicomTag* px = f.Find(0x7FE0, 0x0010);
+    CDicomTag* px = f.PixelData();
     ASSERT_EQ(px->m_children.size(), 2u);
     EXPECT_EQ(px->m_children[0]->GetLength(), 0u);
     EXPECT_EQ(px->m_children[0]->GetData(), nullptr);

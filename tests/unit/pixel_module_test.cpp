@@ -66,9 +66,7 @@ Bytes Lut8Bytes(const quillon::HeapPtr<uint8_t>& lut, size_t n) {
     return lut ? Bytes(lut.get(), lut.get() + n) : Bytes();
 }
 
-const CDicomTag7FE0* PixelDataOf(const CDicomFile& f) {
-    return dynamic_cast<const CDicomTag7FE0*>(f.Find(0x7FE0, 0x0010));
-}
+const CDicomTag7FE0* PixelDataOf(const CDicomFile& f) { return f.PixelData(); }
 
 }  // namespace
 
@@ -115,9 +113,9 @@ TEST(PixelModuleFields, MatrixAndFrameCount) {
         SCOPED_TRACE(c.name);
         CDicomFile f;
         ASSERT_TRUE(Load(f, Image(c.body)));
-        EXPECT_EQ(f.m_rows, c.rows);
-        EXPECT_EQ(f.m_columns, c.columns);
-        EXPECT_EQ(f.m_numberOfFrames, c.frames);
+        EXPECT_EQ(f.Pixel().m_rows, c.rows);
+        EXPECT_EQ(f.Pixel().m_columns, c.columns);
+        EXPECT_EQ(f.Pixel().m_numberOfFrames, c.frames);
     }
 }
 
@@ -129,12 +127,12 @@ TEST(PixelModuleFields, SampleLayoutInImplicitVR) {
     w.us(0x0028, 0x0100, 16).us(0x0028, 0x0101, 12).us(0x0028, 0x0103, 1);
     CDicomFile f;
     ASSERT_TRUE(Load(f, w));
-    EXPECT_EQ(f.m_samplesPerPixel, 3);
-    EXPECT_EQ(f.m_planarConfiguration, 1);
-    EXPECT_EQ(f.m_bitsAllocated, 16);
-    EXPECT_EQ(f.m_bitsStored, 12);
-    EXPECT_EQ(f.m_pixelRepresentation, 1);
-    EXPECT_EQ(f.m_compressionName, "NONE");
+    EXPECT_EQ(f.Pixel().m_samplesPerPixel, 3);
+    EXPECT_EQ(f.Pixel().m_planarConfiguration, 1);
+    EXPECT_EQ(f.Pixel().m_bitsAllocated, 16);
+    EXPECT_EQ(f.Pixel().m_bitsStored, 12);
+    EXPECT_EQ(f.Pixel().m_pixelRepresentation, 1);
+    EXPECT_EQ(f.Pixel().m_compressionName, "NONE");
 }
 
 TEST(PixelModuleFields, WindowIntegers) {
@@ -158,14 +156,14 @@ TEST(PixelModuleFields, WindowIntegers) {
             SCOPED_TRACE(testing::Message() << std::hex << element << " " << c.vr << " '" << c.value << "'");
             CDicomFile f;
             ASSERT_TRUE(Load(f, Image([&](Writer& w) { Text(w, 0x0028, element, c.vr, c.value); })));
-            EXPECT_TRUE(f.m_hasWindow);
-            EXPECT_EQ(f.m_windowCenter, element == 0x1050 ? c.expected : 0);
-            EXPECT_EQ(f.m_windowWidth, element == 0x1051 ? c.expected : 0);
+            EXPECT_TRUE(f.Pixel().m_hasWindow);
+            EXPECT_EQ(f.Pixel().m_windowCenter, element == 0x1050 ? c.expected : 0);
+            EXPECT_EQ(f.Pixel().m_windowWidth, element == 0x1051 ? c.expected : 0);
         }
     }
     CDicomFile none;
     ASSERT_TRUE(Load(none, Image([](Writer& w) { Matrix(w, 1, 1, 8, 1); })));
-    EXPECT_FALSE(none.m_hasWindow);
+    EXPECT_FALSE(none.Pixel().m_hasWindow);
 }
 
 TEST(PixelModuleFields, Rescale) {
@@ -194,9 +192,9 @@ TEST(PixelModuleFields, Rescale) {
                              if (c.intercept) Text(w, 0x0028, 0x1052, "DS", *c.intercept);
                              if (c.slope) Text(w, 0x0028, 0x1053, "DS", *c.slope);
                          })));
-        EXPECT_EQ(f.m_rescaleIntercept, c.expectedIntercept);
-        EXPECT_EQ(f.m_rescaleSlope, c.expectedSlope);
-        EXPECT_EQ(f.m_hasRescale, c.hasRescale);
+        EXPECT_EQ(f.Pixel().m_rescaleIntercept, c.expectedIntercept);
+        EXPECT_EQ(f.Pixel().m_rescaleSlope, c.expectedSlope);
+        EXPECT_EQ(f.Pixel().m_hasRescale, c.hasRescale);
     }
 }
 
@@ -362,7 +360,7 @@ TEST(PixelModuleFrames, MissingFrameBytesFailTheLoad) {
         SCOPED_TRACE(c.name);
         CDicomFile f;
         EXPECT_FALSE(Load(f, Image(c.body)));
-        EXPECT_TRUE(f.m_tags.empty());
+        EXPECT_TRUE(f.Elements().empty());
     }
 }
 
@@ -551,16 +549,16 @@ TEST(PixelModulePalette, PaletteColorFiles) {
     ASSERT_TRUE(Load(f, file(4, "PALETTE COLOR")));
     EXPECT_TRUE(f.IsPaletteColor());
     uint8_t palette[256 * 4];
-    f.BuildDisplayPalette(palette);
+    f.Pixel().BuildDisplayPalette(palette);
     EXPECT_EQ(Bytes(palette, palette + 20),
               Bytes({0x10, 0x11, 0xFF, 0, 0x20, 0x22, 0xEE, 0, 0x30, 0x33, 0xDD, 0, 0x40, 0x44, 0xCC, 0, 0, 0, 0, 0}));
 
     CDicomFile unequal;
     EXPECT_FALSE(Load(unequal, file(3, "PALETTE COLOR")));
-    EXPECT_TRUE(unequal.m_tags.empty());
+    EXPECT_TRUE(unequal.Elements().empty());
 
     // The palette is only taken for PALETTE COLOR images.
     CDicomFile mono;
     ASSERT_TRUE(Load(mono, file(3, "MONOCHROME2")));
-    EXPECT_EQ(mono.m_redLut, nullptr);
+    EXPECT_EQ(mono.Pixel().m_redLut, nullptr);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dicom/DicomFile.h"
+#include "dicom/TransferSyntax.h"
 #include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
@@ -34,7 +35,7 @@ Writer WithTransferSyntax(const std::optional<std::string>& uid) {
     return StudyElements(w);
 }
 
-using Predicate = bool (CDicomHeader::*)() const;
+using Predicate = bool (CDicomFile::*)() const;
 
 struct Family {
     const char* name;
@@ -42,13 +43,13 @@ struct Family {
 };
 
 const Family kFamilies[] = {
-    {"IsRLE", &CDicomHeader::IsRLE},
-    {"IsJPEG", &CDicomHeader::IsJPEG},
-    {"IsJPEGLossless", &CDicomHeader::IsJPEGLossless},
-    {"IsJPEGLSLossless", &CDicomHeader::IsJPEGLSLossless},
-    {"IsJPEGLSLossy", &CDicomHeader::IsJPEGLSLossy},
-    {"IsJPEG2000Lossless", &CDicomHeader::IsJPEG2000Lossless},
-    {"IsJPEG2000Lossy", &CDicomHeader::IsJPEG2000Lossy},
+    {"IsRLE", &CDicomFile::IsRLE},
+    {"IsJPEG", &CDicomFile::IsJPEG},
+    {"IsJPEGLossless", &CDicomFile::IsJPEGLossless},
+    {"IsJPEGLSLossless", &CDicomFile::IsJPEGLSLossless},
+    {"IsJPEGLSLossy", &CDicomFile::IsJPEGLSLossy},
+    {"IsJPEG2000Lossless", &CDicomFile::IsJPEG2000Lossless},
+    {"IsJPEG2000Lossy", &CDicomFile::IsJPEG2000Lossy},
 };
 
 // The names of the family predicates that hold.
@@ -100,7 +101,7 @@ TEST(TransferSyntax, CompressionNameAndFamilies) {
         SCOPED_TRACE(c.uid ? "'" + *c.uid + "'" : std::string("absent"));
         CDicomFile f;
         ASSERT_TRUE(Load(f, WithTransferSyntax(c.uid)));
-        EXPECT_EQ(f.m_compressionName, c.compression);
+        EXPECT_EQ(f.Pixel().m_compressionName, c.compression);
         EXPECT_EQ(FamiliesThatHold(f), c.families);
         EXPECT_EQ(f.IsUncompressed(), c.uncompressed);
     }
@@ -117,8 +118,9 @@ TEST(TransferSyntax, BigEndianDataIsNeverEncapsulated) {
     CDicomFile f;
     ASSERT_TRUE(Load(f, WithTransferSyntax(std::string("1.2.840.10008.1.2.4.50"))));
     ASSERT_FALSE(f.IsUncompressed());
-    f.m_littleEndian = false;
-    EXPECT_TRUE(f.IsUncompressed());
+    ASSERT_TRUE(f.Encoding().littleEndian);
+    // The same elements read in a big-endian data set.
+    EXPECT_TRUE(quillon::IsUncompressed(f.DataSet(), false));
     EXPECT_TRUE(f.IsJPEG());
 }
 
@@ -132,7 +134,7 @@ TEST(TransferSyntax, OnlyTheFirstTopLevelElementCounts) {
     StudyElements(w);
     CDicomFile f;
     ASSERT_TRUE(Load(f, w));
-    EXPECT_EQ(f.m_compressionName, "NONE");
+    EXPECT_EQ(f.Pixel().m_compressionName, "NONE");
     EXPECT_EQ(FamiliesThatHold(f), "");
     EXPECT_TRUE(f.IsUncompressed());
 }
@@ -145,17 +147,17 @@ struct Photometric {
 };
 
 const Photometric kPhotometric[] = {
-    {"RGB", &CDicomHeader::IsRGB},
-    {"CMYK", &CDicomHeader::IsCMYK},
-    {"ARGB", &CDicomHeader::IsARGB},
-    {"YBRFull", &CDicomHeader::IsYBRFull},
-    {"YBRFull422", &CDicomHeader::IsYBRFull422},
-    {"YBRPartial422", &CDicomHeader::IsYBRPartial422},
-    {"YBRICT", &CDicomHeader::IsYBRICT},
-    {"PaletteColor", &CDicomHeader::IsPaletteColor},
-    {"Monochrome1", &CDicomHeader::IsMonochrome1},
-    {"Monochrome2", &CDicomHeader::IsMonochrome2},
-    {"Monochrome", &CDicomHeader::IsMonochrome},
+    {"RGB", &CDicomFile::IsRGB},
+    {"CMYK", &CDicomFile::IsCMYK},
+    {"ARGB", &CDicomFile::IsARGB},
+    {"YBRFull", &CDicomFile::IsYBRFull},
+    {"YBRFull422", &CDicomFile::IsYBRFull422},
+    {"YBRPartial422", &CDicomFile::IsYBRPartial422},
+    {"YBRICT", &CDicomFile::IsYBRICT},
+    {"PaletteColor", &CDicomFile::IsPaletteColor},
+    {"Monochrome1", &CDicomFile::IsMonochrome1},
+    {"Monochrome2", &CDicomFile::IsMonochrome2},
+    {"Monochrome", &CDicomFile::IsMonochrome},
 };
 
 std::string PhotometricThatHold(const CDicomFile& f) {
@@ -238,8 +240,8 @@ TEST(TransferSyntax, PaletteDefaultNeedsBluePaletteDataAndOneSample) {
         CDicomFile f;
         ASSERT_TRUE(Load(f, w));
         if (c.blueLut) {
-            f.m_blueLut.reset(static_cast<uint8_t*>(std::malloc(2)));
-            f.m_blueLutSize = 2;
+            f.Pixel().m_blueLut.reset(static_cast<uint8_t*>(std::malloc(2)));
+            f.Pixel().m_blueLutSize = 2;
         }
         EXPECT_EQ(PhotometricThatHold(f), c.expected);
     }

@@ -1,7 +1,7 @@
-// Where the elements lie in the file: extents of elements and items, header
-// sizes, tag offsets and byte ranges; and the settling of item lengths, the
-// one place where measuring writes into the tree.
-#include "dicom/DicomHeader.h"
+// Extents of elements and items, header sizes, tag offsets and byte ranges;
+// and the settling of item lengths, the one place where measuring writes into
+// the tree.
+#include "dicom/Geometry.h"
 
 #include <optional>
 #include <type_traits>
@@ -12,24 +12,23 @@
 using quillon::rules::IsSequence;
 using quillon::rules::IsVR;
 
-// What a measure that settles item lengths carries along.
-struct CDicomHeader::Settling {
-    // While the data set is parsed: the remembered item sums of deep
-    // defined-length sequences (m_itemsExtents); null otherwise.
-    const std::unordered_map<const CDicomTag*, ItemsExtent>* remembered = nullptr;
-};
+namespace quillon {
+
+namespace {
 
 // One measure for both uses: with a const Node it only reads; with a mutable
 // Node it also gives each defined-length item it passes the length of its
 // content (odd values were padded when stored, so the two can differ).
+// `remembered` (settling only, may be null): the remembered item sums of deep
+// defined-length sequences while the data set is parsed.
 template <class Node>
-uint64_t CDicomHeader::Measure(Node* node, bool explicitVR, Settling* settling) {
+uint64_t Measure(Node* node, bool explicitVR, const RememberedExtents* remembered) {
     constexpr bool kSettles = !std::is_const_v<Node>;
     if (!node) return 0;
     const uint32_t length = node->GetLength();
     if (node->IsItem()) {
         uint64_t size = 8;
-        for (const auto& child : node->m_children) size += Measure<Node>(child.get(), explicitVR, settling);
+        for (const auto& child : node->m_children) size += Measure<Node>(child.get(), explicitVR, remembered);
         if (length == kUndefinedLength) return size + 8;
         if constexpr (kSettles) {
             const uint64_t content = size - 8;
@@ -46,19 +45,19 @@ uint64_t CDicomHeader::Measure(Node* node, bool explicitVR, Settling* settling) 
         uint64_t items = 0;
         bool known = false;
         if constexpr (kSettles) {
-            if (settling->remembered) {
-                const auto it = settling->remembered->find(node);
-                if (it != settling->remembered->end() && it->second.explicitVR == itemsExplicitVR) {
+            if (remembered) {
+                const auto it = remembered->find(node);
+                if (it != remembered->end() && it->second.explicitVR == itemsExplicitVR) {
                     items = it->second.sum;
                     known = true;
                 }
             }
         }
         if (!known)
-            for (const auto& child : node->m_children) items += Measure<Node>(child.get(), itemsExplicitVR, settling);
+            for (const auto& child : node->m_children) items += Measure<Node>(child.get(), itemsExplicitVR, remembered);
         return header + items + (length == kUndefinedLength ? 8 : 0);
     }
-    if (node->m_group == 0x7FE0 && node->m_element == 0x0010) {
+    if (node->Is(tags::kPixelData)) {
         const uint64_t header = explicitVR ? 12 : 8;
         if (length == kUndefinedLength) {
             uint64_t items = 0;
@@ -73,18 +72,6 @@ uint64_t CDicomHeader::Measure(Node* node, bool explicitVR, Settling* settling) 
     }
     return 8 + uint64_t(length);
 }
-
-uint64_t CDicomHeader::Extent(const CDicomTag* node, bool explicitVR) const {
-    return Measure<const CDicomTag>(node, explicitVR, nullptr);
-}
-
-uint64_t CDicomHeader::SettleItem(CDicomTag* item) {
-    Settling settling;
-    if (m_parsing) settling.remembered = &m_itemsExtents;
-    return Measure<CDicomTag>(item, m_explicitVR, &settling);
-}
-
-namespace {
 
 // Whether the measure started at `from` (in `explicitVR`) goes down to `to`,
 // one of its descendants, and in which encoding it then measures it: it
@@ -105,9 +92,23 @@ std::optional<bool> EncodingReaching(const CDicomTag* from, const CDicomTag* to,
     return e;
 }
 
+bool InsideUndefinedUNSequence(const CDicomTag* element) {
+    for (const CDicomTag* p = element->m_parent; p; p = p->m_parent)
+        if (p->m_vr.GetVR() == u"UN" && p->GetLength() == kUndefinedLength) return true;
+    return false;
+}
+
 }  // namespace
 
-void CDicomHeader::SettleItemLengths() {
+uint64_t Geometry::Extent(const CDicomTag* node, bool explicitVR) const {
+    return Measure<const CDicomTag>(node, explicitVR, nullptr);
+}
+
+uint64_t SettleItem(CDicomTag* item, bool explicitVR, const RememberedExtents* remembered) {
+    return Measure<CDicomTag>(item, explicitVR, remembered);
+}
+
+void SettleItemLengths(const DataSet& dataSet, bool explicitVR, UnsettledLengths& unsettled) {
     // Each undefined-length node is measured in the data set's encoding, in
     // the order of the file, so that an item ends with the length measured
     // from its nearest undefined-length ancestor. A node that the measure of
@@ -115,68 +116,62 @@ void CDicomHeader::SettleItemLengths() {
     // encoding is not measured again: that measure wrote the same lengths
     // below it. So nested undefined-length sequences are measured once, not
     // once per level.
-    Settling settling;
+    std::vector<CDicomTag*>& nodes = unsettled.nodes;
     std::vector<const CDicomTag*> path;
-    if (m_settledIn[!m_explicitVR]) {
+    if (unsettled.settledIn[!explicitVR]) {
         // The encoding changed after the parser settled some sequences (a
         // transfer syntax late in a bare data set): all of them again.
-        m_undefinedLength.clear();
+        nodes.clear();
         std::vector<CDicomTag*> pending;
-        for (auto it = m_tags.rbegin(); it != m_tags.rend(); ++it) pending.push_back(it->get());
+        const TagList& elements = dataSet.Elements();
+        for (auto it = elements.rbegin(); it != elements.rend(); ++it) pending.push_back(it->get());
         while (!pending.empty()) {
             CDicomTag* node = pending.back();
             pending.pop_back();
             if (!node) continue;
-            if (node->GetLength() == kUndefinedLength) m_undefinedLength.push_back(node);
+            if (node->GetLength() == kUndefinedLength) nodes.push_back(node);
             for (auto it = node->m_children.rbegin(); it != node->m_children.rend(); ++it) pending.push_back(it->get());
         }
     }
-    for (CDicomTag* node : m_undefinedLength) {
+    for (CDicomTag* node : nodes) {
         if (node->GetLength() != kUndefinedLength) continue;
         bool measured = false;
         for (const CDicomTag* a = node->m_parent; a && !measured; a = a->m_parent) {
             if (a->GetLength() != kUndefinedLength) continue;
-            if (const std::optional<bool> e = EncodingReaching(a, node, m_explicitVR, path)) {
-                measured = *e == m_explicitVR;
+            if (const std::optional<bool> e = EncodingReaching(a, node, explicitVR, path)) {
+                measured = *e == explicitVR;
                 break;
             }
         }
-        if (!measured) Measure<CDicomTag>(node, m_explicitVR, &settling);
+        if (!measured) Measure<CDicomTag>(node, explicitVR, nullptr);
     }
-    m_undefinedLength.clear();
-    m_undefinedLength.shrink_to_fit();
-    m_settledIn[0] = m_settledIn[1] = false;
+    nodes.clear();
+    nodes.shrink_to_fit();
+    unsettled.settledIn[0] = unsettled.settledIn[1] = false;
 }
 
 // ---------------------------------------------------------------------------
 // Element byte ranges
 
-bool CDicomHeader::InsideUndefinedUNSequence(const CDicomTag* element) const {
-    for (const CDicomTag* p = element->m_parent; p; p = p->m_parent)
-        if (p->m_vr.GetVR() == u"UN" && p->GetLength() == kUndefinedLength) return true;
-    return false;
-}
-
-uint32_t CDicomHeader::HeaderSize(const CDicomTag* element) const {
+uint32_t Geometry::HeaderSize(const CDicomTag* element) const {
     if (!element) return 0;
     if (element->IsItem()) return 8;
     const CDicomTag* parent = element->m_parent;
     // A frame node has no header: its bytes are the frame's.
-    if (element->m_group == quillon::rules::kFrameNodeGroup && parent && !parent->m_parent &&
-        parent->Is(0x7FE0, 0x0010))
+    if (element->m_group == rules::kFrameNodeGroup && parent && !parent->m_parent && parent->Is(tags::kPixelData))
         return 0;
     const bool explicitVR = (m_explicitVR || element->m_group == 0x0002) && !InsideUndefinedUNSequence(element);
     if (explicitVR) return element->HasLongLength() ? 12 : 8;
     return 8;
 }
 
-uint64_t CDicomHeader::TagOffset(const CDicomTag* element) const {
+uint64_t Geometry::TagOffset(const CDicomTag* element) const {
     if (!element) return 0;
     const uint32_t header = HeaderSize(element);
     return element->m_dataOffset >= header ? element->m_dataOffset - header : 0;
 }
 
-std::pair<uint64_t, uint64_t> CDicomHeader::ElementRange(const CDicomTag* element) const {
+std::pair<uint64_t, uint64_t> Geometry::ElementRange(const CDicomTag* element) const {
     if (!element) return {0, 0};
     const uint64_t first = TagOffset(element);
     const uint32_t length = element->GetLength();
@@ -191,3 +186,5 @@ std::pair<uint64_t, uint64_t> CDicomHeader::ElementRange(const CDicomTag* elemen
     }
     return {first, last};
 }
+
+}  // namespace quillon

@@ -1,6 +1,7 @@
-// The data set parser: file meta information, transfer syntax, elements,
-// sequences and items, native frames and encapsulated pixel data.
-#include "dicom/DicomHeader.h"
+// The data set reader: file meta information, transfer syntax, elements,
+// sequences and items, native frames and encapsulated pixel data; and the
+// bytes of the file it reads, through a window moved along with the cursor.
+#include "dicom/DicomReader.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,12 +10,13 @@
 
 #include "dicom/ByteOrder.h"
 #include "dicom/LoaderRules.h"
+#include "dicom/PixelModule.h"
+#include "dicom/ReaderObserver.h"
+#include "dicom/TransferSyntax.h"
 
-using quillon::AllocBlock;
-using quillon::HeapPtr;
-using quillon::SwapUnitFor;
-using quillon::SwapUnits;
-using quillon::rules::IsSequence;
+namespace quillon {
+
+using rules::IsSequence;
 
 namespace {
 
@@ -31,8 +33,15 @@ private:
 };
 
 // Sequences nested deeper than this remember the extent of their items while
-// the data set is parsed (see CDicomHeader::m_itemsExtents).
+// the data set is parsed (see DicomReader::m_itemsExtents).
 constexpr unsigned kRememberedDepth = 8;
+
+// The reader reads the file through a window of this many bytes, moved
+// forward as the parse advances.
+constexpr std::size_t kWindowBytes = 256 * 1024;
+// Reads of at least this many bytes (large values, the frames of native
+// pixel data) go straight from the file to their target.
+constexpr std::size_t kDirectRead = 64 * 1024;
 
 // A node for an item header: the tag as read, its 32-bit length in long form
 // and nothing else (no default value of a group length element).
@@ -44,58 +53,106 @@ std::unique_ptr<CDicomTag> NewItemNode(uint16_t group, uint16_t element, uint32_
     return item;
 }
 
+// Whether a value may break a rule of its VR, cheaply, so that the common
+// value costs no call to the observer: only dates, times, numbers and UIDs
+// have their characters checked, a value of at most 16 bytes breaks no
+// length rule (AS, of 4, aside), and a trailing NUL is looked at wherever it is.
+inline bool MayBreakValueRules(const CDicomTag* element, const uint8_t* bytes, uint32_t length) {
+    const std::u16string& vr = element->m_vr.GetVR();
+    if (vr.size() != 2 || length == 0) return false;
+    const char16_t a = vr[0], b = vr[1];
+    const bool characters = (a == u'D' && (b == u'A' || b == u'S')) || (a == u'U' && b == u'I') ||
+                            (a == u'T' && b == u'M') || (a == u'I' && b == u'S');
+    return characters || length > 16 || (a == u'A' && b == u'S') || bytes[length - 1] == 0;
+}
+
 }  // namespace
 
-CDicomHeader::~CDicomHeader() = default;
+DicomReader::DicomReader(std::shared_ptr<CFileBytes> source, CPixelModule& pixel, CLoadProblems& problems,
+                         ReaderObserver& observer)
+    : m_source(std::move(source)),
+      m_fileSize(m_source ? m_source->Size() : 0),
+      m_pixel(pixel),
+      m_problems(problems),
+      m_observer(observer) {}
 
-void CDicomHeader::ResetHeader() {
-    RemoveAll();
-    DetachSource();
-    m_fileSize = 0;
-    m_position = 0;
-    m_hasPreamble = false;
-    m_explicitVR = true;
-    m_littleEndian = true;
-    m_depth = 0;
+DicomReader::~DicomReader() = default;
+
+bool DicomReader::Stop(uint64_t offset, uint16_t group, uint16_t element, std::string text) {
+    if (!m_problems.Stopped()) m_problems.Add(ProblemCode::Stopped, offset, group, element, nullptr, std::move(text));
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// The bytes of the file
+
+bool DicomReader::CopyAtSlow(uint64_t offset, void* dst, std::size_t n) const {
+    if (!m_source || n > m_fileSize || offset > m_fileSize - n) return false;
+    if (n == 0) return true;
+    if (n >= kDirectRead) return m_source->Read(offset, dst, n);
+    if (!MoveWindow(offset, n)) return false;
+    std::memcpy(dst, m_window.get() + (offset - m_windowStart), n);
+    return true;
+}
+
+bool DicomReader::MoveWindow(uint64_t offset, uint64_t n) const {
+    if (!m_source || n > kWindowBytes || n > m_fileSize || offset > m_fileSize - n) return false;
+    if (!m_window) {
+        m_window.reset(static_cast<uint8_t*>(AllocBlock(kWindowBytes)));
+        if (!m_window) return false;
+    }
+    const std::size_t bytes = std::size_t(std::min<uint64_t>(kWindowBytes, m_fileSize - offset));
+    m_windowStart = m_windowEnd = 0;
+    if (!m_source->Read(offset, m_window.get(), bytes)) return false;
+    m_windowStart = offset;
+    m_windowEnd = offset + bytes;
+    return true;
+}
+
+const uint8_t* DicomReader::WindowBytes(uint64_t offset, uint64_t n) const {
+    if (n > kWindowBytes) return nullptr;
+    if (!(offset >= m_windowStart && n <= m_windowEnd - m_windowStart &&
+          offset - m_windowStart <= m_windowEnd - m_windowStart - n))
+        if (!MoveWindow(offset, n)) return nullptr;
+    return m_window.get() + (offset - m_windowStart);
 }
 
 // ---------------------------------------------------------------------------
 // Reading at the cursor (in this file, beside the parser, so that the
 // compiler can inline these small steps into it)
 
-bool CDicomHeader::PeekBytes(void* dst, std::size_t n) const { return CopyAt(m_position, dst, n); }
-
-bool CDicomHeader::ReadBytes(void* dst, std::size_t n) {
+bool DicomReader::ReadBytes(void* dst, std::size_t n) {
     if (!PeekBytes(dst, n)) return false;
     m_position += n;
     return true;
 }
 
-bool CDicomHeader::Read16(uint16_t& value) {
+bool DicomReader::Read16(uint16_t& value) {
     uint8_t b[2];
     if (!ReadBytes(b, 2)) return false;
-    value = m_littleEndian ? uint16_t(b[0] | (b[1] << 8)) : uint16_t((b[0] << 8) | b[1]);
+    value = m_encoding.littleEndian ? uint16_t(b[0] | (b[1] << 8)) : uint16_t((b[0] << 8) | b[1]);
     return true;
 }
 
-bool CDicomHeader::Read32(uint32_t& value) {
+bool DicomReader::Read32(uint32_t& value) {
     uint8_t b[4];
     if (!ReadBytes(b, 4)) return false;
-    value = m_littleEndian ? (uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24)
-                           : (uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]));
+    value = m_encoding.littleEndian
+                ? (uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24)
+                : (uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]));
     return true;
 }
 
-bool CDicomHeader::ReadTag(uint16_t& group, uint16_t& element) {
+bool DicomReader::ReadTag(uint16_t& group, uint16_t& element) {
     if (!CanRead(4)) return false;
     return Read16(group) && Read16(element);
 }
 
-bool CDicomHeader::PeekDelimiter(uint16_t element) const {
+bool DicomReader::PeekDelimiter(uint16_t element) const {
     uint8_t b[4];
     if (!PeekBytes(b, 4)) return false;
     uint16_t g, e;
-    if (m_littleEndian) {
+    if (m_encoding.littleEndian) {
         g = uint16_t(b[0] | (b[1] << 8));
         e = uint16_t(b[2] | (b[3] << 8));
     } else {
@@ -105,19 +162,19 @@ bool CDicomHeader::PeekDelimiter(uint16_t element) const {
     return g == 0xFFFE && e == element;
 }
 
-bool CDicomHeader::SkipDelimiter() {
+bool DicomReader::SkipDelimiter() {
     if (!CanRead(8)) return false;
     m_position += 8;
     return true;
 }
 
-bool CDicomHeader::LittleEndianTagTest() const {
+bool DicomReader::LittleEndianTagTest() const {
     uint8_t b[4];
     if (!PeekBytes(b, 4)) return false;
     return quillon::rules::IsPlausibleFirstTag(uint16_t(b[0] | (b[1] << 8)), uint16_t(b[2] | (b[3] << 8)));
 }
 
-bool CDicomHeader::BigEndianTagTest() const {
+bool DicomReader::BigEndianTagTest() const {
     uint8_t b[4];
     if (!PeekBytes(b, 4)) return false;
     return quillon::rules::IsPlausibleFirstTag(uint16_t((b[0] << 8) | b[1]), uint16_t((b[2] << 8) | b[3]));
@@ -126,47 +183,43 @@ bool CDicomHeader::BigEndianTagTest() const {
 // ---------------------------------------------------------------------------
 // File meta information and transfer syntax
 
-bool CDicomHeader::ReadMetaInformation() {
-    PendingGroupLength groupLength;
+bool DicomReader::ReadMetaInformation() {
     for (bool first = true;; first = false) {
         uint16_t group, element;
         if (!ReadTag(group, element)) return Stop(m_position, 0, 0, "the file ends inside the file meta information");
         if (group != 0x0002) {
-            CheckGroupLength(groupLength, group, m_position - 4);
-            CheckTransferSyntaxNamed(m_position - 4);
+            m_observer.MetaInformationEnded(m_position - 4, group, m_tree);
             m_position -= 4;
-            m_explicitVR = false;
+            m_encoding.explicitVR = false;
             return true;
         }
         const uint64_t tagOffset = m_position - 4;
-        if (first && element != 0x0000)
-            Note(ProblemCode::GroupLength, tagOffset, 0x0002, 0x0000, nullptr,
-                 "the file meta information starts without its group length (0002,0000)");
+        if (first) m_observer.MetaInformationStarts(tagOffset, {group, element});
         std::unique_ptr<CDicomTag> node(new CDicomTag(group, element));
         if (!ReadElementHeader(node.get()))
             return Stop(tagOffset, group, element, "the element header runs past the end of the file");
         const uint32_t length = node->GetLength();
         if (!CanRead(length)) {
-            Note(ProblemCode::Truncated, tagOffset, group, element, nullptr,
-                 "the value of " + std::to_string(length) + " bytes runs past the end of the file");
+            m_observer.ValueCutOff(ReadScope::MetaInformation, tagOffset, {group, element}, length,
+                                   m_fileSize - m_position);
             return Stop(tagOffset, group, element, "the last element is cut off by the end of the file");
         }
         if (length != 0 && !ReadValue(node.get())) return false;
-        if (element == 0x0000 && length == 4) groupLength = {node.get(), m_position + length};
-        Add(std::move(node));
+        m_observer.TopLevelValueRead(*node, m_position + length);
+        m_tree.Add(std::move(node));
         m_position += length;
     }
 }
 
-void CDicomHeader::ApplyTransferSyntax() {
-    for (const auto& tag : m_tags) {
+void DicomReader::ApplyTransferSyntax() {
+    for (const auto& tag : m_tree.Elements()) {
         if (!tag) continue;
         if (tag->m_group > 0x0002) return;
-        if (tag->m_group != 0x0002 || tag->m_element != 0x0010) continue;
+        if (!tag->Is(tags::kTransferSyntaxUID)) continue;
         HeapPtr<char> uid = tag->GetValueString();
         const DataSetEncoding encoding = EncodingForTransferSyntax(uid ? uid.get() : "");
-        m_explicitVR = encoding.explicitVR;
-        m_littleEndian = encoding.littleEndian;
+        m_encoding.explicitVR = encoding.explicitVR;
+        m_encoding.littleEndian = encoding.littleEndian;
         return;
     }
 }
@@ -174,22 +227,22 @@ void CDicomHeader::ApplyTransferSyntax() {
 // ---------------------------------------------------------------------------
 // Data set parser
 
-bool CDicomHeader::ReadDataSet() {
+bool DicomReader::ReadDataSet() {
     // What is remembered while parsing lives only as long as the parse.
     struct ParseScope {
-        CDicomHeader& header;
-        explicit ParseScope(CDicomHeader& h) : header(h) {
-            header.m_parsing = true;
-            header.m_itemsExtents.clear();
-            header.m_undefinedLength.clear();
-            header.m_settledIn[0] = header.m_settledIn[1] = false;
-            header.m_lastCreator = {};
+        DicomReader& reader;
+        explicit ParseScope(DicomReader& r) : reader(r) {
+            reader.m_parsing = true;
+            reader.m_itemsExtents.clear();
+            reader.m_unsettled.nodes.clear();
+            reader.m_unsettled.settledIn[0] = reader.m_unsettled.settledIn[1] = false;
         }
         ~ParseScope() {
-            header.m_parsing = false;
-            header.m_itemsExtents.clear();
+            reader.m_parsing = false;
+            reader.m_itemsExtents.clear();
         }
     } scope(*this);
+    m_observer.DataSetStarts();
     uint16_t group, element;
     const auto tagStop = [this] {
         const uint64_t left = m_fileSize - m_position;
@@ -198,98 +251,116 @@ bool CDicomHeader::ReadDataSet() {
                               : std::to_string(left) + " bytes after the last element, too few for a tag");
     };
     if (!ReadTag(group, element)) return tagStop();
-    PendingGroupLength groupLength;
-    int64_t previousTag = -1;
-    // The end of the data set: a group length still open is checked against it.
-    const auto finish = [this, &groupLength] {
-        CheckGroupLength(groupLength, 0xFFFF, m_position);
+    // The group of the top-level element before, for the observer's GroupEnded.
+    uint16_t currentGroup = group;
+    const auto finish = [this] {
+        m_observer.DataSetEnded(m_position);
         return true;
     };
     for (;;) {
         const uint64_t tagOffset = m_position - 4;
-        CheckGroupLength(groupLength, group, tagOffset);
-        if (quillon::rules::IsStrayGroup0000(m_tags.size(), group))
+        if (group != currentGroup) {
+            m_observer.GroupEnded(currentGroup, tagOffset);
+            currentGroup = group;
+        }
+        if (rules::IsStrayGroup0000(m_tree.Size(), group))
             return Stop(tagOffset, group, element, "group 0000 after the first elements: the bytes are no data set");
-        if (group == quillon::rules::kRefusedGroup)
+        if (group == rules::kRefusedGroup)
             return Stop(tagOffset, group, element, "group 8000 is never an element: the bytes are no data set");
-        const uint32_t tag = uint32_t(group) << 16 | element;
-        if (int64_t(tag) <= previousTag) NoteTagOrder(tagOffset, group, element, int64_t(tag) == previousTag);
-        previousTag = tag;
-        const bool isPixelData = group == 0x7FE0 && element == 0x0010;
+        m_observer.TopLevelTagRead(tagOffset, {group, element});
+        const bool isPixelData = group == tags::kPixelData.group && element == tags::kPixelData.element;
         std::unique_ptr<CDicomTag> node;
         if (isPixelData) {
-            LoadPixelModule(m_tags);
+            m_pixel.LoadPixelModule(m_tree.Elements());
             node.reset(new CDicomTag7FE0(group, element));
         } else {
             node.reset(new CDicomTag(group, element));
         }
-        const std::size_t noted = m_undefinedLength.size();
+        const std::size_t noted = m_unsettled.nodes.size();
         m_switchedToImplicit = false;
         if (!ReadElementHeader(node.get()))
             return Stop(tagOffset, group, element, "the element header runs past the end of the file");
         const uint32_t length = node->GetLength();
 
-        if (IsSequence(node.get(), m_explicitVR)) {
+        if (IsSequence(node.get(), m_encoding.explicitVR)) {
             if (!ReadSequence(node.get()))
                 return Stop(tagOffset, group, element, "the sequence cannot be read to its end");
             // Its items were settled as they were read, in the encoding that
             // SettleItemLengths measures them in, unless a UN sequence read
             // them as implicit VR inside explicit VR: then they are left to it.
             if (!m_switchedToImplicit) {
-                m_undefinedLength.resize(noted);
-                m_settledIn[m_explicitVR] = true;
+                m_unsettled.nodes.resize(noted);
+                m_unsettled.settledIn[m_encoding.explicitVR] = true;
             }
-            Add(std::move(node));
+            m_tree.Add(std::move(node));
             if (m_position == m_fileSize) return finish();
             if (!ReadTag(group, element)) return tagStop();
             continue;
         }
-        if (isPixelData && (!IsUncompressed() || length == kUndefinedLength)) {
+        if (isPixelData && (!IsUncompressed(m_tree, m_encoding.littleEndian) || length == kUndefinedLength)) {
             if (!ReadEncapsulatedPixelData(node.get()))
                 return Stop(tagOffset, group, element, "the encapsulated pixel data cannot be read to its end");
-            CheckEncapsulated(node.get(), tagOffset);
-            Add(std::move(node));
-            CheckTrailingBytes();
+            m_observer.EncapsulatedPixelData(*node, tagOffset, m_encoding.explicitVR);
+            m_tree.Add(std::move(node));
+            ReportPixelDataEnd();
             return finish();
         }
         if (!CanRead(length)) {
-            Note(ProblemCode::Truncated, tagOffset, group, element, nullptr,
-                 "the value of " + std::to_string(length) + " bytes runs past the end of the file (" +
-                     std::to_string(m_fileSize - m_position) + " bytes left)");
+            m_observer.ValueCutOff(ReadScope::TopLevel, tagOffset, {group, element}, length, m_fileSize - m_position);
             return Stop(tagOffset, group, element, "the last element is cut off by the end of the file");
         }
-        if (isPixelData) CheckPixelDataLength(node.get(), tagOffset);
+        if (isPixelData) m_observer.NativePixelData(*node, tagOffset, NativeFrameCount(), NativeFrameSize());
         if (length != 0 && !ReadValue(node.get())) {
             if (isPixelData) return Stop(tagOffset, group, element, "the file holds fewer bytes than the frames need");
             return false;
         }
-        if (isPixelData && !m_explicitVR) {
-            const CDicomTag* bitsAllocated = Find(0x0028, 0x0100);
+        if (isPixelData && !m_encoding.explicitVR) {
+            const CDicomTag* bitsAllocated = m_tree.Find(tags::kBitsAllocated);
             if (bitsAllocated && bitsAllocated->GetIntValue() > 8) node->SetVR(u"OW");
         }
-        if (element == 0x0000 && length == 4) groupLength = {node.get(), m_position + length};
-        Add(std::move(node));
-        if (!m_hasPreamble && group == 0x0002 && element == 0x0010) ApplyTransferSyntax();
+        m_observer.TopLevelValueRead(*node, m_position + length);
+        m_tree.Add(std::move(node));
+        if (!m_encoding.hasPreamble && group == tags::kTransferSyntaxUID.group &&
+            element == tags::kTransferSyntaxUID.element)
+            ApplyTransferSyntax();
         m_position += length;
-        if (isPixelData) CheckTrailingBytes();
+        if (isPixelData) ReportPixelDataEnd();
         if (m_position == m_fileSize || isPixelData) return finish();
         if (!ReadTag(group, element)) return tagStop();
     }
 }
 
-bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
+void DicomReader::ReportPixelDataEnd() {
+    if (m_position >= m_fileSize) {
+        m_observer.PixelDataEnded(m_position, m_fileSize, nullptr);
+        return;
+    }
+    uint8_t b[4];
+    if (!PeekBytes(b, 4)) {
+        m_observer.PixelDataEnded(m_position, m_fileSize, nullptr);
+        return;
+    }
+    const Tag following = m_encoding.littleEndian ? Tag{uint16_t(b[0] | b[1] << 8), uint16_t(b[2] | b[3] << 8)}
+                                                  : Tag{uint16_t(b[0] << 8 | b[1]), uint16_t(b[2] << 8 | b[3])};
+    m_observer.PixelDataEnded(m_position, m_fileSize, &following);
+}
+
+bool DicomReader::ReadElementHeader(CDicomTag* element) {
     const uint64_t tagOffset = m_position - 4;
-    if (m_explicitVR) {
+    char16_t text[2] = {0, 0};
+    uint16_t shortLength = 0;
+    bool vrNotable = false, vrDiffers = false;
+    if (m_encoding.explicitVR) {
         uint8_t vr[2];
         if (!ReadBytes(vr, 2)) return false;
-        const char16_t text[2] = {char16_t(vr[0]), char16_t(vr[1])};
+        text[0] = char16_t(vr[0]);
+        text[1] = char16_t(vr[1]);
         // The dictionary's VR, before the file's replaces it.
         const std::u16string& known = element->m_vr.GetDeclaredVR();
-        const bool differs =
-            known.size() == 2 ? (known[0] != char16_t(std::toupper(vr[0])) || known[1] != char16_t(std::toupper(vr[1])))
-                              : !IsVRCode(vr[0], vr[1]);
+        vrDiffers = known.size() == 2
+                        ? (known[0] != char16_t(std::toupper(vr[0])) || known[1] != char16_t(std::toupper(vr[1])))
+                        : !IsVRCode(vr[0], vr[1]);
         element->SetVR(std::u16string_view(text, 2));
-        uint16_t shortLength;
         if (!Read16(shortLength)) return false;
         uint32_t longLength = 0;
         const bool longVR = IsLongLengthVR(element->m_vr.GetDeclaredVR());
@@ -298,7 +369,7 @@ bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
         }
         element->m_tagData.m_shortLength = shortLength;
         element->m_tagData.m_longLength = longLength;
-        if (differs || (longVR && shortLength != 0)) CheckHeader(element, tagOffset, text, shortLength);
+        vrNotable = vrDiffers || (longVR && shortLength != 0);
     } else {
         uint8_t b[4];
         if (!ReadBytes(b, 4)) return false;
@@ -311,17 +382,17 @@ bool CDicomHeader::ReadElementHeader(CDicomTag* element) {
     // which replaces the block, or is the length of a sequence, which holds no
     // value. Left in place it would be a block shorter than the length that
     // every reader of the value trusts.
-    if (element->m_tagData.m_data && element->GetLength() != 0) element->m_tagData.m_data.reset();
+    const uint32_t length = element->GetLength();
+    if (element->m_tagData.m_data && length != 0) element->m_tagData.m_data.reset();
     element->m_dataOffset = m_position;
     NoteLength(element);
-    if (element->m_group & 1) CheckPrivateTag(element, tagOffset);
-    if ((element->GetLength() & 1) != 0 && element->GetLength() != kUndefinedLength)
-        Note(ProblemCode::OddLength, tagOffset, element->m_group, element->m_element, element,
-             "the value length " + std::to_string(element->GetLength()) + " is odd");
+    if (vrNotable || (element->m_group & 1) || ((length & 1) != 0 && length != kUndefinedLength))
+        m_observer.HeaderRead(
+            {*element, tagOffset, m_encoding.explicitVR ? text : nullptr, shortLength, vrDiffers, m_tree});
     return true;
 }
 
-bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
+bool DicomReader::ReadSequence(CDicomTag* sequence) {
     DepthGuard depth(m_depth);
     if (depth.Exceeded()) return false;
     sequence->m_dataOffset = m_position;
@@ -330,11 +401,10 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
     if (length == kUndefinedLength) {
         if (PeekDelimiter(0xE0DD)) return SkipDelimiter();
         const bool unknownVR = sequence->m_vr.GetVR() == u"UN";
-        if (unknownVR && m_explicitVR) m_switchedToImplicit = true;
+        if (unknownVR && m_encoding.explicitVR) m_switchedToImplicit = true;
         if (unknownVR)
-            Note(ProblemCode::UNSequence, sequence->m_dataOffset - (m_explicitVR ? 12 : 8), sequence->m_group,
-                 sequence->m_element, sequence, "a UN element of undefined length is read as implicit VR items");
-        const bool itemsExplicitVR = unknownVR ? false : m_explicitVR;
+            m_observer.UNSequenceStarts(*sequence, sequence->m_dataOffset - (m_encoding.explicitVR ? 12 : 8));
+        const bool itemsExplicitVR = unknownVR ? false : m_encoding.explicitVR;
         uint64_t sum = 0;
         for (;;) {
             uint16_t group, element;
@@ -342,12 +412,12 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
             if (!ReadTag(group, element) || !Read32(itemLength)) return false;
             std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
             NoteLength(item.get());
-            const bool saved = m_explicitVR;
-            m_explicitVR = itemsExplicitVR;
+            const bool saved = m_encoding.explicitVR;
+            m_encoding.explicitVR = itemsExplicitVR;
             const bool ok = ReadItem(item.get());
             // Settled now, while its nodes are fresh in memory.
             if (ok) sum += SettleItem(item.get());
-            m_explicitVR = saved;
+            m_encoding.explicitVR = saved;
             if (!ok) return false;
             sequence->AddChild(std::move(item));
             if (PeekDelimiter(0xE0DD)) {
@@ -362,7 +432,8 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
     for (;;) {
         uint16_t group, element;
         if (!ReadTag(group, element)) return false;
-        if (group == 0xFFFE && element == 0xE000) {
+        const Tag tag{group, element};
+        if (tag == tags::kItem) {
             uint32_t itemLength;
             if (!Read32(itemLength)) return false;
             std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
@@ -371,15 +442,12 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
             sum += SettleItem(item.get());
             sequence->AddChild(std::move(item));
             if (sum > length)
-                Note(ProblemCode::LengthMismatch, sequence->m_dataOffset - (m_explicitVR ? 12 : 8), sequence->m_group,
-                     sequence->m_element, sequence,
-                     "the items end " + std::to_string(sum - length) + " bytes after the sequence length " +
-                         std::to_string(length));
+                m_observer.SequenceOverrun(*sequence, sequence->m_dataOffset - (m_encoding.explicitVR ? 12 : 8), sum);
             if (sum >= length) {
-                if (m_parsing && m_depth > kRememberedDepth) m_itemsExtents[sequence] = {sum, m_explicitVR};
+                if (m_parsing && m_depth > kRememberedDepth) m_itemsExtents[sequence] = {sum, m_encoding.explicitVR};
                 return true;
             }
-        } else if (length == 8 && group == 0xFFFE && (element == 0xE00D || element == 0xE0DD)) {
+        } else if (length == 8 && (tag == tags::kItemDelimitation || tag == tags::kSequenceDelimitation)) {
             uint32_t delimiterLength;
             if (!Read32(delimiterLength) || delimiterLength != 0) return false;
             sequence->m_tagData.m_longLength = 0;
@@ -391,7 +459,7 @@ bool CDicomHeader::ReadSequence(CDicomTag* sequence) {
     }
 }
 
-bool CDicomHeader::ReadItem(CDicomTag* item) {
+bool DicomReader::ReadItem(CDicomTag* item) {
     const uint32_t length = item->GetLength();
     if (length == 0) return true;
     if (length == kUndefinedLength) {
@@ -409,14 +477,11 @@ bool CDicomHeader::ReadItem(CDicomTag* item) {
         if (step == ItemStep::Failed) return false;
         if (step == ItemStep::FileEnded) return true;
     }
-    if (m_position > end)
-        Note(ProblemCode::LengthMismatch, item->m_dataOffset - 8, item->m_group, item->m_element, item,
-             "the item's last element ends " + std::to_string(m_position - end) + " bytes after the item length " +
-                 std::to_string(length));
+    if (m_position > end) m_observer.ItemOverrun(*item, m_position);
     return true;
 }
 
-CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
+DicomReader::ItemStep DicomReader::ReadItemElement(CDicomTag* item) {
     uint16_t group, element;
     if (!ReadTag(group, element)) {
         Stop(m_position, 0, 0, "the file ends inside an item");
@@ -427,7 +492,7 @@ CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
         const CDicomTag* before = item->m_children.back().get();
         const uint32_t tag = uint32_t(group) << 16 | element,
                        beforeTag = uint32_t(before->m_group) << 16 | before->m_element;
-        if (tag <= beforeTag) NoteTagOrder(tagOffset, group, element, tag == beforeTag);
+        if (tag <= beforeTag) m_observer.ItemTagNotAscending(tagOffset, {group, element}, tag == beforeTag);
     }
     std::unique_ptr<CDicomTag> node(new CDicomTag(group, element));
     node->m_parent = item;
@@ -436,20 +501,15 @@ CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
         return ItemStep::Failed;
     }
     const uint32_t length = node->GetLength();
-    const bool nested = (node->m_tagData.m_longLength == kUndefinedLength && group == 0x7FE0 && element == 0x0010) ||
-                        IsSequence(node.get(), m_explicitVR);
-    if (nested) {
-        const bool ok = (node->m_tagData.m_longLength == kUndefinedLength && group == 0x7FE0 && element == 0x0010)
-                            ? ReadEncapsulatedPixelData(node.get())
-                            : ReadSequence(node.get());
+    const bool encapsulated = node->m_tagData.m_longLength == kUndefinedLength && node->Is(tags::kPixelData);
+    if (encapsulated || IsSequence(node.get(), m_encoding.explicitVR)) {
+        const bool ok = encapsulated ? ReadEncapsulatedPixelData(node.get()) : ReadSequence(node.get());
         if (!ok) return ItemStep::Failed;
         item->AddChild(std::move(node));
         return m_position == m_fileSize ? ItemStep::FileEnded : ItemStep::Read;
     }
     if (!CanRead(length)) {
-        Note(ProblemCode::Truncated, tagOffset, group, element, nullptr,
-             "the value of " + std::to_string(length) + " bytes runs past the end of the file (" +
-                 std::to_string(m_fileSize - m_position) + " bytes left)");
+        m_observer.ValueCutOff(ReadScope::Item, tagOffset, {group, element}, length, m_fileSize - m_position);
         Stop(tagOffset, group, element, "the last element is cut off by the end of the file");
         return ItemStep::Failed;
     }
@@ -458,48 +518,47 @@ CDicomHeader::ItemStep CDicomHeader::ReadItemElement(CDicomTag* item) {
     m_position += length;
     if (m_position == m_fileSize && item->GetLength() != kUndefinedLength &&
         m_position < item->m_dataOffset + item->GetLength())
-        Note(ProblemCode::Truncated, item->m_dataOffset - 8, item->m_group, item->m_element, item,
-             "the file ends inside the item");
+        m_observer.FileEndedInItem(*item);
     return ItemStep::Read;
 }
 
-bool CDicomHeader::ReadValue(CDicomTag* element) {
+bool DicomReader::ReadValue(CDicomTag* element) {
     element->m_dataOffset = m_position;
     const uint32_t length = element->GetLength();
-    if (element->Is(0x7FE0, 0x0010))
+    if (element->Is(tags::kPixelData))
         if (auto* pixelData = dynamic_cast<CDicomTag7FE0*>(element)) return ReadNativeFrames(pixelData);
     if (!CanRead(length)) return false;
-    const unsigned swapUnit = m_littleEndian ? 1 : SwapUnitFor(element->m_vr.GetVR());
+    const unsigned swapUnit = m_encoding.littleEndian ? 1 : SwapUnitFor(element->m_vr.GetVR());
     if (length > kHeldValueLimit) {
         // Left in the file. Values the rules look at are checked while they
         // pass through the window; longer ones are not checked.
-        if (m_littleEndian && HasValueRules(element->m_vr.GetVR()))
-            if (const uint8_t* bytes = WindowBytes(m_position, length)) CheckValue(element, bytes, length);
+        if (m_encoding.littleEndian && HasValueRules(element->m_vr.GetVR()))
+            if (const uint8_t* bytes = WindowBytes(m_position, length)) ReportValue(element, bytes, length);
         element->ReferValue(m_source.get(), length, swapUnit);
         return true;
     }
-    if (m_littleEndian) {
+    if (m_encoding.littleEndian) {
         if (const uint8_t* bytes = WindowBytes(m_position, length)) {
-            CheckValue(element, bytes, length);
+            ReportValue(element, bytes, length);
             return element->SetValue(bytes, length);
         }
     }
     HeapPtr<uint8_t> copy(static_cast<uint8_t*>(AllocBlock(length)));
     if (!copy || !CopyAt(m_position, copy.get(), length)) return false;
     SwapUnits(copy.get(), length, swapUnit);
-    CheckValue(element, copy.get(), length);
+    ReportValue(element, copy.get(), length);
     return element->SetValue(copy.get(), length);
 }
 
-bool CDicomHeader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
-    const uint64_t frameSize = NativeFrameSize(IsYBRFull422());
-    const uint64_t frames = m_numberOfFrames;
+bool DicomReader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
+    const uint64_t frameSize = NativeFrameSize();
+    const uint64_t frames = NativeFrameCount();
     // No frames, or frames of no bytes: nothing to record.
     if (frames == 0 || frameSize == 0) return true;
     const uint64_t available = m_fileSize - m_position;
     if (frames > available / frameSize) return false;
     // The frames stay in the file; decoding reads them from there.
-    const bool swap = !m_littleEndian && pixelData->m_vr.GetVR() == u"OW";
+    const bool swap = !m_encoding.littleEndian && pixelData->m_vr.GetVR() == u"OW";
     pixelData->SetFrames(m_source.get(), swap ? 2 : 1, m_position, frameSize, frames);
     return true;
 }
@@ -507,7 +566,7 @@ bool CDicomHeader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
 // ---------------------------------------------------------------------------
 // Encapsulated pixel data
 
-bool CDicomHeader::ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_t element, uint64_t* sum) {
+bool DicomReader::ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_t element, uint64_t* sum) {
     uint32_t length;
     if (!Read32(length)) return false;
     std::unique_ptr<CDicomTag> item = NewItemNode(group, element, length, m_position);
@@ -519,11 +578,12 @@ bool CDicomHeader::ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16
     return true;
 }
 
-bool CDicomHeader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
+bool DicomReader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
     pixelData->m_dataOffset = m_position;
     uint16_t group = 0, element = 0;
-    if (!ReadTag(group, element) || group != 0xFFFE || element != 0xE000)
-        return Stop(pixelData->m_dataOffset, 0x7FE0, 0x0010, "the encapsulated pixel data does not start with an item");
+    if (!ReadTag(group, element) || group != tags::kItem.group || element != tags::kItem.element)
+        return Stop(pixelData->m_dataOffset, tags::kPixelData.group, tags::kPixelData.element,
+                    "the encapsulated pixel data does not start with an item");
     if (!ReadFragmentItem(pixelData, group, element, nullptr)) return false;
 
     const uint32_t length = pixelData->GetLength();
@@ -547,3 +607,18 @@ bool CDicomHeader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
     }
     return true;
 }
+
+// ---------------------------------------------------------------------------
+// What the observer is told beside the structure
+
+void DicomReader::ReportValue(const CDicomTag* element, const uint8_t* bytes, uint32_t length) {
+    if (MayBreakValueRules(element, bytes, length)) m_observer.ValueRead(*element, bytes, length);
+}
+
+uint64_t DicomReader::NativeFrameSize() const {
+    return m_pixel.NativeFrameSize(PhotometricIs(m_tree, u"YBR_FULL_422").value_or(false));
+}
+
+uint64_t DicomReader::NativeFrameCount() const { return m_pixel.m_numberOfFrames; }
+
+}  // namespace quillon
