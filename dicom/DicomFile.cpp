@@ -31,8 +31,7 @@ CDicomFile::~CDicomFile() = default;
 
 void CDicomFile::Reset() {
     ResetHeader();
-    ClearPixelModule();
-    m_rescaleSlope = 1.0;
+    m_pixel = {};
 }
 
 bool CDicomFile::Load(const std::filesystem::path& path) {
@@ -75,8 +74,8 @@ bool CDicomFile::FinishLoad() {
         return Refuse("fewer elements than a DICOM file has: not taken for one");
     ReleaseSource();
     SettleItemLengths();
-    LoadPixelModule(m_tags);
-    if (IsPaletteColor() && !LoadPaletteLuts(m_tags)) return Refuse("the palette colour lookup tables cannot be read");
+    quillon::LoadPixelDescription(m_tags, m_pixel);
+    if (IsPaletteColor() && !quillon::LoadPaletteLuts(m_tags, m_pixel)) return Refuse("the palette colour lookup tables cannot be read");
     return true;
 }
 
@@ -122,8 +121,7 @@ bool CDicomFile::RecogniseAndParse() {
     m_problems.Truncate(before);
     Note(ProblemCode::ImplicitRetry, 0, 0, 0, nullptr, stopped + "; it is read again as implicit VR");
     RemoveAll();
-    ClearPixelModule();
-    m_rescaleSlope = 1.0;
+    m_pixel = {};
     SeekTo(0);
     m_explicitVR = false;
     m_littleEndian = LittleEndianTagTest();

@@ -19,6 +19,9 @@ public:
 
     void Reset();
 
+    // The image pixel description of the loaded data set.
+    const quillon::PixelDescription& Pixel() const { return m_pixel; }
+
 private:
     bool RecogniseAndParse();
     bool FinishLoad();

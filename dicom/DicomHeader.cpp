@@ -218,7 +218,7 @@ bool CDicomHeader::ReadDataSet() {
         const bool isPixelData = group == 0x7FE0 && element == 0x0010;
         std::unique_ptr<CDicomTag> node;
         if (isPixelData) {
-            LoadPixelModule(m_tags);
+            quillon::LoadPixelDescription(m_tags, m_pixel);
             node.reset(new CDicomTag7FE0(group, element));
         } else {
             node.reset(new CDicomTag(group, element));
@@ -492,8 +492,8 @@ bool CDicomHeader::ReadValue(CDicomTag* element) {
 }
 
 bool CDicomHeader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
-    const uint64_t frameSize = NativeFrameSize(IsYBRFull422());
-    const uint64_t frames = m_numberOfFrames;
+    const uint64_t frameSize = m_pixel.NativeFrameSize();
+    const uint64_t frames = m_pixel.numberOfFrames;
     // No frames, or frames of no bytes: nothing to record.
     if (frames == 0 || frameSize == 0) return true;
     const uint64_t available = m_fileSize - m_position;

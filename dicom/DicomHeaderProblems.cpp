@@ -76,8 +76,8 @@ void CDicomHeader::CheckOffsetTable(const CDicomTag* pixelData) {
 }
 
 void CDicomHeader::CheckPixelDataLength(const CDicomTag* pixelData, uint64_t tagOffset) {
-    const uint64_t frames = m_numberOfFrames;
-    const uint64_t frameSize = NativeFrameSize(IsYBRFull422());
+    const uint64_t frames = m_pixel.numberOfFrames;
+    const uint64_t frameSize = m_pixel.NativeFrameSize();
     if (frames == 0 || frameSize == 0) return;
     const uint64_t expected = frames * frameSize;
     const uint32_t length = pixelData->GetLength();

@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "dicom/DicomTag.h"
-#include "dicom/PixelModule.h"
+#include "dicom/PixelDescription.h"
 
-class CTagArray : public CPixelModule {
+class CTagArray {
 public:
     CTagArray() = default;
-    ~CTagArray() override;
+    virtual ~CTagArray();
 
     // Takes the element into the list (a null element is ignored; result true).
     bool Add(std::unique_ptr<CDicomTag> element);
@@ -23,4 +23,8 @@ public:
     const TagList& Tags() const { return m_tags; }
 
     TagList m_tags;
+
+protected:
+    // The pixel description of the elements, as the loader last read it.
+    quillon::PixelDescription m_pixel;
 };

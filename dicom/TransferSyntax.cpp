@@ -1,6 +1,6 @@
-// Transfer syntax families and photometric interpretation of the loaded data
-// set. Every predicate reads the first top-level element each time it is
-// called; nothing is cached.
+// The transfer syntax vocabulary, and the transfer syntax families and
+// photometric interpretation of the loaded data set, as its pixel description
+// holds them.
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -8,6 +8,7 @@
 #include "dicom/TransferSyntax.h"
 
 #include "dicom/DicomHeader.h"
+#include "dicom/TextUtil.h"
 
 namespace {
 
@@ -87,13 +88,7 @@ bool SameBytes(std::string_view bytes, std::u16string_view uid) {
     return true;
 }
 
-bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
-
-std::u16string_view Trim(std::u16string_view text) {
-    while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-    return text;
-}
+using quillon::TrimSpace;
 
 // UIDs are ASCII; letter case does not matter.
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
@@ -120,22 +115,7 @@ Compression CompressionOf(std::u16string_view uid) {
 std::optional<std::u16string> TopLevelText(const CTagArray& tags, uint16_t group, uint16_t element) {
     const CDicomTag* tag = tags.Find(group, element);
     if (!tag) return std::nullopt;
-    return std::u16string(Trim(tag->GetValueText(u"")));
-}
-
-// The family of the data set's transfer syntax: its compression, or none
-// when (0002,0010) is absent or holds no text.
-std::optional<Compression> TransferSyntaxFamily(const CTagArray& tags) {
-    const std::optional<std::u16string> uid = TopLevelText(tags, 0x0002, 0x0010);
-    if (!uid || uid->empty()) return std::nullopt;
-    return CompressionOf(*uid);
-}
-
-// Whether (0028,0004) holds exactly the term (case-sensitive); none when it is absent.
-std::optional<bool> PhotometricIs(const CTagArray& tags, std::u16string_view term) {
-    const std::optional<std::u16string> text = TopLevelText(tags, 0x0028, 0x0004);
-    if (!text) return std::nullopt;
-    return *text == term;
+    return std::u16string(TrimSpace(tag->GetValueText(u"")));
 }
 
 }  // namespace
@@ -145,15 +125,15 @@ std::string_view quillon::CompressionName(Compression compression) {
     return i < std::size(kCompressionNames) ? kCompressionNames[i] : kCompressionNames[std::size_t(Compression::Unknown)];
 }
 
-Compression quillon::CompressionForUID(std::u16string_view uid) { return CompressionOf(Trim(uid)); }
+Compression quillon::CompressionForUID(std::u16string_view uid) { return CompressionOf(TrimSpace(uid)); }
 
 std::string_view quillon::TransferSyntaxName(std::u16string_view uid) {
-    const KnownSyntax* row = RowOf(Trim(uid));
+    const KnownSyntax* row = RowOf(TrimSpace(uid));
     return row ? row->name : std::string_view();
 }
 
 std::string CompressionNameForUID(const std::u16string& uid) {
-    return std::string(quillon::CompressionName(CompressionOf(Trim(uid))));
+    return std::string(quillon::CompressionName(CompressionOf(TrimSpace(uid))));
 }
 
 DataSetEncoding EncodingForTransferSyntax(std::string_view uid) {
@@ -168,42 +148,23 @@ std::u16string CDicomHeader::VocabularyText(uint16_t group, uint16_t element, bo
     return text ? std::move(*text) : std::u16string();
 }
 
-bool CDicomHeader::IsRLE() const { return TransferSyntaxFamily(*this) == Compression::RLE; }
-bool CDicomHeader::IsJPEG() const { return TransferSyntaxFamily(*this) == Compression::JPEG; }
-bool CDicomHeader::IsJPEGLossless() const { return TransferSyntaxFamily(*this) == Compression::JPEGLossless; }
-bool CDicomHeader::IsJPEGLSLossless() const { return TransferSyntaxFamily(*this) == Compression::JPEGLSLossless; }
-bool CDicomHeader::IsJPEGLSLossy() const { return TransferSyntaxFamily(*this) == Compression::JPEGLSLossy; }
-bool CDicomHeader::IsJPEG2000Lossless() const { return TransferSyntaxFamily(*this) == Compression::JPEG2000Lossless; }
-bool CDicomHeader::IsJPEG2000Lossy() const { return TransferSyntaxFamily(*this) == Compression::JPEG2000Lossy; }
+bool CDicomHeader::IsRLE() const { return m_pixel.IsRLE(); }
+bool CDicomHeader::IsJPEG() const { return m_pixel.IsJPEG(); }
+bool CDicomHeader::IsJPEGLossless() const { return m_pixel.IsJPEGLossless(); }
+bool CDicomHeader::IsJPEGLSLossless() const { return m_pixel.IsJPEGLSLossless(); }
+bool CDicomHeader::IsJPEGLSLossy() const { return m_pixel.IsJPEGLSLossy(); }
+bool CDicomHeader::IsJPEG2000Lossless() const { return m_pixel.IsJPEG2000Lossless(); }
+bool CDicomHeader::IsJPEG2000Lossy() const { return m_pixel.IsJPEG2000Lossy(); }
+bool CDicomHeader::IsUncompressed() const { return m_pixel.IsUncompressed(m_littleEndian); }
 
-// Big-endian data sets are always read natively. Otherwise only the seven
-// compressed families are encapsulated; an unknown UID is read as native data.
-bool CDicomHeader::IsUncompressed() const {
-    if (!Find(0x0002, 0x0010) || !m_littleEndian) return true;
-    const std::optional<Compression> family = TransferSyntaxFamily(*this);
-    return !family || *family == Compression::None || *family == Compression::Unknown;
-}
-
-// Photometric interpretation: exact comparison of the trimmed text, or a
-// default from the pixel description when (0028,0004) is absent.
-bool CDicomHeader::IsRGB() const { return PhotometricIs(*this, u"RGB").value_or(m_samplesPerPixel == 3); }
-bool CDicomHeader::IsCMYK() const { return PhotometricIs(*this, u"CMYK").value_or(false); }
-bool CDicomHeader::IsARGB() const { return PhotometricIs(*this, u"ARGB").value_or(m_samplesPerPixel == 4); }
-bool CDicomHeader::IsYBRFull() const { return PhotometricIs(*this, u"YBR_FULL").value_or(false); }
-bool CDicomHeader::IsYBRFull422() const { return PhotometricIs(*this, u"YBR_FULL_422").value_or(false); }
-bool CDicomHeader::IsYBRPartial422() const { return PhotometricIs(*this, u"YBR_PARTIAL_422").value_or(false); }
-bool CDicomHeader::IsYBRICT() const { return PhotometricIs(*this, u"YBR_ICT").value_or(false); }
-bool CDicomHeader::IsMonochrome1() const { return PhotometricIs(*this, u"MONOCHROME1").value_or(false); }
-
-bool CDicomHeader::IsPaletteColor() const {
-    return PhotometricIs(*this, u"PALETTE COLOR").value_or(uint16_t(m_samplesPerPixel) < 2 && m_blueLut != nullptr);
-}
-
-bool CDicomHeader::IsMonochrome2() const {
-    if (const std::optional<bool> is = PhotometricIs(*this, u"MONOCHROME2")) return *is;
-    if (m_bitsAllocated == 0) return false;
-    if (m_bitsAllocated > 8) return true;
-    return m_samplesPerPixel < 2 && m_blueLut == nullptr;
-}
-
-bool CDicomHeader::IsMonochrome() const { return IsMonochrome1() || IsMonochrome2(); }
+bool CDicomHeader::IsRGB() const { return m_pixel.IsRGB(); }
+bool CDicomHeader::IsCMYK() const { return m_pixel.IsCMYK(); }
+bool CDicomHeader::IsARGB() const { return m_pixel.IsARGB(); }
+bool CDicomHeader::IsYBRFull() const { return m_pixel.IsYBRFull(); }
+bool CDicomHeader::IsYBRFull422() const { return m_pixel.IsYBRFull422(); }
+bool CDicomHeader::IsYBRPartial422() const { return m_pixel.IsYBRPartial422(); }
+bool CDicomHeader::IsYBRICT() const { return m_pixel.IsYBRICT(); }
+bool CDicomHeader::IsPaletteColor() const { return m_pixel.IsPaletteColor(); }
+bool CDicomHeader::IsMonochrome1() const { return m_pixel.IsMonochrome1(); }
+bool CDicomHeader::IsMonochrome2() const { return m_pixel.IsMonochrome2(); }
+bool CDicomHeader::IsMonochrome() const { return m_pixel.IsMonochrome(); }

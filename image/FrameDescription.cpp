@@ -37,47 +37,11 @@ std::optional<int32_t> PixelValue(const CDicomTag* e, OtherShort shortRule) {
     return std::nullopt;
 }
 
-std::vector<uint8_t> Lut8(quillon::HeapPtr<uint8_t> lut, int32_t entries) {
-    if (!lut || entries <= 0) return {};
-    return std::vector<uint8_t>(lut.get(), lut.get() + entries);
-}
-
 }  // namespace
 
 FrameDescription DescribeFrames(const CDicomFile& file) {
     FrameDescription d;
-    d.numberOfFrames = file.m_numberOfFrames;
-    d.rows = file.m_rows;
-    d.columns = file.m_columns;
-    d.bitsAllocated = file.m_bitsAllocated;
-    d.bitsStored = file.m_bitsStored;
-    d.samplesPerPixel = file.m_samplesPerPixel;
-    d.compressionName = file.m_compressionName;
-    d.planarConfiguration = file.m_planarConfiguration;
-    d.pixelRepresentation = file.m_pixelRepresentation;
-
-    d.isJpeg = file.IsJPEG();
-    d.isJpegLossless = file.IsJPEGLossless();
-    d.isJpeg2000Lossless = file.IsJPEG2000Lossless();
-    d.isJpeg2000Lossy = file.IsJPEG2000Lossy();
-
-    d.isMonochrome1 = file.IsMonochrome1();
-    d.isMonochrome2 = file.IsMonochrome2();
-    d.isPaletteColor = file.IsPaletteColor();
-    d.isRGB = file.IsRGB();
-    d.isARGB = file.IsARGB();
-    d.isCMYK = file.IsCMYK();
-    d.isYBRFull = file.IsYBRFull();
-    d.isYBRFull422 = file.IsYBRFull422();
-    d.isYBRPartial422 = file.IsYBRPartial422();
-    d.isYBRICT = file.IsYBRICT();
-
-    d.hasWindow = file.m_hasWindow;
-    d.windowCenter = file.m_windowCenter;
-    d.windowWidth = file.m_windowWidth;
-    d.hasRescale = file.m_hasRescale;
-    d.rescaleIntercept = file.m_rescaleIntercept;
-    d.rescaleSlope = file.m_rescaleSlope;
+    d.pixel = file.Pixel();
 
     d.pixelPaddingValue = PixelValue(file.Find(0x0028, 0x0120), OtherShort::ZeroExtend);
     const CDicomTag* smallest = file.Find(0x0028, 0x0106);
@@ -87,11 +51,10 @@ FrameDescription DescribeFrames(const CDicomFile& file) {
     if (!largest) largest = file.Find(0x0028, 0x0105);
     d.largestPixelValue = PixelValue(largest, OtherShort::ZeroExtend);
 
-    d.redLutEntries = file.m_redLutEntries;
-    d.redLut8 = Lut8(file.GetRedLut8(), file.m_redLutEntries);
-    d.greenLut8 = Lut8(file.GetGreenLut8(), file.m_greenLutEntries);
-    d.blueLut8 = Lut8(file.GetBlueLut8(), file.m_blueLutEntries);
-    file.BuildDisplayPalette(d.displayPalette.data());
+    d.redLut8 = d.pixel.red.Lut8();
+    d.greenLut8 = d.pixel.green.Lut8();
+    d.blueLut8 = d.pixel.blue.Lut8();
+    d.pixel.BuildDisplayPalette(d.displayPalette.data());
     return d;
 }
 
@@ -112,5 +75,5 @@ std::size_t FramesWithBytes(const CDicomFile& file) {
     std::size_t available = 0;
     if (const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010)))
         available = std::max(pixelData->FrameCount(), pixelData->m_children.size());
-    return std::min<std::size_t>(file.m_numberOfFrames, available);
+    return std::min<std::size_t>(file.Pixel().numberOfFrames, available);
 }

@@ -114,23 +114,23 @@ const char* PhotometricName(const CDicomFile& file) {
 }
 
 int PrintPixelModule(const CDicomFile& file) {
+    const quillon::PixelDescription& p = file.Pixel();
     const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010));
     const size_t nativeFrames = pixelData ? pixelData->FrameCount() : 0;
     // The size of the frames actually recorded, or the computed size when there are none.
-    const unsigned long long frameSize =
-        nativeFrames ? pixelData->FrameSize() : file.NativeFrameSize(file.IsYBRFull422());
+    const unsigned long long frameSize = nativeFrames ? pixelData->FrameSize() : p.NativeFrameSize();
+    const std::string_view compression = quillon::CompressionName(p.compression);
     std::printf(
         "rows=%u\tcolumns=%u\tframes=%u\tbits_allocated=%d\tbits_stored=%d\tsamples=%d\t"
-        "pixel_representation=%d\tplanar=%d\tcompression=%s\tuncompressed=%d\tphotometric=%s\t"
+        "pixel_representation=%d\tplanar=%d\tcompression=%.*s\tuncompressed=%d\tphotometric=%s\t"
         "native_frames=%zu\tframe_size=%llu\thas_window=%d\twindow_center=%d\twindow_width=%d\t"
         "has_rescale=%d\trescale_intercept=%.17g\trescale_slope=%.17g\tlut_entries=%d/%d/%d\t"
-        "lut_bits=%d/%d/%d\tlut_sizes=%u/%u/%u\n",
-        file.m_rows, file.m_columns, file.m_numberOfFrames, file.m_bitsAllocated, file.m_bitsStored,
-        file.m_samplesPerPixel, file.m_pixelRepresentation, file.m_planarConfiguration, file.m_compressionName.c_str(),
-        file.IsUncompressed() ? 1 : 0, PhotometricName(file), nativeFrames, frameSize, file.m_hasWindow ? 1 : 0,
-        file.m_windowCenter, file.m_windowWidth, file.m_hasRescale ? 1 : 0, file.m_rescaleIntercept,
-        file.m_rescaleSlope, file.m_redLutEntries, file.m_greenLutEntries, file.m_blueLutEntries, file.m_redLutBits,
-        file.m_greenLutBits, file.m_blueLutBits, file.m_redLutSize, file.m_greenLutSize, file.m_blueLutSize);
+        "lut_bits=%d/%d/%d\tlut_sizes=%zu/%zu/%zu\n",
+        p.rows, p.columns, p.numberOfFrames, p.bitsAllocated, p.bitsStored, p.samplesPerPixel, p.pixelRepresentation,
+        p.planarConfiguration, int(compression.size()), compression.data(), file.IsUncompressed() ? 1 : 0,
+        PhotometricName(file), nativeFrames, frameSize, p.hasWindow ? 1 : 0, p.windowCenter, p.windowWidth,
+        p.hasRescale ? 1 : 0, p.rescaleIntercept, p.rescaleSlope, p.red.entries, p.green.entries, p.blue.entries,
+        p.red.bits, p.green.bits, p.blue.bits, p.red.data.size(), p.green.data.size(), p.blue.data.size());
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
         case Mode::Tree: break;
     }
     AddFrameNodes(file);
-    const auto records = BuildTreeRecords(file, file.m_numberOfFrames);
+    const auto records = BuildTreeRecords(file, file.Pixel().numberOfFrames);
     const CFrameStarts frameStarts(file);
 
     // Lines are gathered and written in blocks of about 64 KiB.
