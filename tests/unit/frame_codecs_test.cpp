@@ -398,7 +398,7 @@ TEST(JpegDecoder, CorruptTwelveBitColourStream) {
     ASSERT_EQ(precision, 12);
     for (Photo photo : {Photo::RGB, Photo::YBRFull}) {
         DecodedFrame out;
-        if (DecodeJpegFrame(Frame(100, 100, 16, 3, photo, "JPEG"), stream.data(), stream.size(), out)) {
+        if (DecodeJpegFrame(Frame(100, 100, 16, 3, photo, Compression::JPEG), stream.data(), stream.size(), out)) {
             EXPECT_EQ(out.size, 60000u);
             EXPECT_TRUE(out.colourConverted);
         }
@@ -522,15 +522,16 @@ TEST(Jpeg2000Decoder, Jp2FileTruncatedAndBrokenStreams) {
 TEST(FrameCodecs, DispatchByCompressionName) {
     const Bytes rle = Rle({64}, {0x01, 7, 8});
     struct Case {
-        const char* compression;
+        Compression compression;
         bool decodes;
     };
-    for (const Case& c : {Case{"RLE", true}, Case{"JPEG", false}, Case{"JPEG-LS Lossless", false},
-                          Case{"JPEG2000 Lossy", false}, Case{"NONE", false}, Case{"UNKNOWN", false}}) {
+    for (const Case& c : {Case{Compression::RLE, true}, Case{Compression::JPEG, false},
+                          Case{Compression::JPEGLSLossless, false}, Case{Compression::JPEG2000Lossy, false},
+                          Case{Compression::None, false}, Case{Compression::Unknown, false}}) {
         DecodedFrame out;
         EXPECT_EQ(DecodeCompressedFrame(Frame(1, 2, 8, 1, Photo::Monochrome2, c.compression), rle.data(), rle.size(), out),
                   c.decodes)
-            << c.compression;
+            << quillon::CompressionName(c.compression);
     }
 }
 

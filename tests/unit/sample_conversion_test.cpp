@@ -48,6 +48,12 @@ FrameDescription Frame(uint32_t rows, uint32_t columns, Photo photo = Photo::Mon
     return d;
 }
 
+// The description of codec output whose YCbCr the codec turned into RGB.
+FrameDescription Converted(FrameDescription d) {
+    d.colourConverted = true;
+    return d;
+}
+
 using Bytes8 = std::vector<uint8_t>;
 
 // Converts a source held in a block of exactly its own size, so that the
@@ -146,6 +152,12 @@ TEST(ConvertFrameTo8Bit, ColourModelsGiveTheirBytes) {
          Frame(1, 2, Photo::YbrFull, Codec::Jpeg, 1),
          {128, 128, 128, 255, 128, 255},
          {128, 128, 128, 255, 164, 255}},
+        // Samples the codec turned into RGB are copied as RGB; grey stays grey.
+        {"jpeg ybr full converted by the codec",
+         Converted(Frame(1, 2, Photo::YbrFull, Codec::Jpeg)),
+         {128, 128, 128, 255, 128, 255},
+         {128, 128, 128, 255, 128, 255}},
+        {"jpeg grey converted by the codec", Converted(Frame(1, 2, Photo::Mono2, Codec::Jpeg)), {5, 6, 7}, {5, 6}},
         // JPEG 2000: grey or three bytes, whatever the colour model.
         {"j2k grey", Frame(1, 2, Photo::Palette, Codec::Jpeg2000), {5, 6}, {5, 6}},
         {"j2k ybr full copied",
