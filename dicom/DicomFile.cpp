@@ -75,7 +75,8 @@ bool CDicomFile::FinishLoad() {
     ReleaseSource();
     SettleItemLengths();
     quillon::LoadPixelDescription(m_tags, m_pixel);
-    if (IsPaletteColor() && !quillon::LoadPaletteLuts(m_tags, m_pixel)) return Refuse("the palette colour lookup tables cannot be read");
+    if (IsPaletteColor() && !quillon::LoadPaletteLuts(m_tags, m_pixel))
+        return Refuse("the palette colour lookup tables cannot be read");
     return true;
 }
 

@@ -138,11 +138,16 @@ Photometric PhotometricForText(std::u16string_view text) {
         std::u16string_view term;
         Photometric photometric;
     } kTerms[] = {
-        {u"MONOCHROME1", Photometric::Monochrome1},   {u"MONOCHROME2", Photometric::Monochrome2},
-        {u"PALETTE COLOR", Photometric::PaletteColor}, {u"RGB", Photometric::RGB},
-        {u"ARGB", Photometric::ARGB},                  {u"CMYK", Photometric::CMYK},
-        {u"YBR_FULL", Photometric::YBRFull},           {u"YBR_FULL_422", Photometric::YBRFull422},
-        {u"YBR_PARTIAL_422", Photometric::YBRPartial422}, {u"YBR_ICT", Photometric::YBRICT},
+        {u"MONOCHROME1", Photometric::Monochrome1},
+        {u"MONOCHROME2", Photometric::Monochrome2},
+        {u"PALETTE COLOR", Photometric::PaletteColor},
+        {u"RGB", Photometric::RGB},
+        {u"ARGB", Photometric::ARGB},
+        {u"CMYK", Photometric::CMYK},
+        {u"YBR_FULL", Photometric::YBRFull},
+        {u"YBR_FULL_422", Photometric::YBRFull422},
+        {u"YBR_PARTIAL_422", Photometric::YBRPartial422},
+        {u"YBR_ICT", Photometric::YBRICT},
     };
     const std::u16string_view trimmed = TrimSpace(text);
     for (const auto& known : kTerms)

@@ -10,7 +10,8 @@ using quillon::Format16;
 
 std::size_t AddFrameNodes(CDicomFile& file) {
     auto* pixelData = dynamic_cast<CDicomTag7FE0*>(file.Find(0x7FE0, 0x0010));
-    if (!pixelData || !pixelData->m_children.empty() || file.Pixel().numberOfFrames == 0 || pixelData->FrameCount() == 0)
+    if (!pixelData || !pixelData->m_children.empty() || file.Pixel().numberOfFrames == 0 ||
+        pixelData->FrameCount() == 0)
         return 0;
     std::size_t added = 0;
     const uint64_t size = pixelData->FrameSize();

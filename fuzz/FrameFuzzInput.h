@@ -13,13 +13,14 @@
 
 constexpr std::size_t kFrameFuzzHeader = 6;
 
-inline bool DescribeFuzzFrame(const uint8_t* data, std::size_t size, quillon::Compression compression, FrameDescription& d) {
+inline bool DescribeFuzzFrame(const uint8_t* data, std::size_t size, quillon::Compression compression,
+                              FrameDescription& d) {
     if (size < kFrameFuzzHeader) return false;
     static const int16_t kSamples[] = {1, 3, 0, 4, 2, 16};
     static const int16_t kBits[] = {8, 16, 12, 32, 1, 24};
     d = FrameDescription{};
     using quillon::Photometric;
-    static const Photometric kPhotometric[] = {Photometric::Monochrome2, Photometric::Monochrome1,
+    static const Photometric kPhotometric[] = {Photometric::Monochrome2,  Photometric::Monochrome1,
                                                Photometric::PaletteColor, Photometric::RGB,
                                                Photometric::YBRFull,      Photometric::YBRFull422};
     quillon::PixelDescription& p = d.pixel;

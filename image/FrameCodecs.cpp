@@ -36,13 +36,16 @@ bool FragmentStarts(const CDicomTag& pixelData, uint32_t frames, std::vector<std
 
 uint64_t ExpectedDecodedSize(const FrameDescription& d) {
     if (d.pixel.bitsAllocated <= 0) return 0;
-    uint64_t bits = SaturatingMultiply(SaturatingMultiply(d.Pixels(), uint64_t(d.pixel.bitsAllocated)), DecodedSamples(d));
+    uint64_t bits =
+        SaturatingMultiply(SaturatingMultiply(d.Pixels(), uint64_t(d.pixel.bitsAllocated)), DecodedSamples(d));
     if (bits == UINT64_MAX) return UINT64_MAX;
     return bits / 8;
 }
 
 unsigned DecodedSamples(const FrameDescription& d) {
-    if (d.pixel.samplesPerPixel <= 1 && !d.pixel.IsMonochrome1() && !d.pixel.IsMonochrome2() && !d.pixel.IsPaletteColor()) return 3;
+    if (d.pixel.samplesPerPixel <= 1 && !d.pixel.IsMonochrome1() && !d.pixel.IsMonochrome2() &&
+        !d.pixel.IsPaletteColor())
+        return 3;
     return d.Samples();
 }
 

@@ -29,9 +29,7 @@ bool IsNative(const std::string& compressionName) { return compressionName == "N
 CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
     : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget) {
     const std::string compressionName(quillon::CompressionName(m_description.pixel.compression));
-    m_route = IsNative(compressionName)        ? Route::Native
-              : HasFrameCodec(compressionName) ? Route::Codec
-                                               : Route::None;
+    m_route = IsNative(compressionName) ? Route::Native : HasFrameCodec(compressionName) ? Route::Codec : Route::None;
     if (m_route != Route::Codec) return;
     m_fragments = FrameFragments(file);
     for (int converted = 0; converted < 2; ++converted) {
@@ -138,13 +136,13 @@ std::unique_ptr<MCImage> CFrameDecoder::WordImage(quillon::HeapPtr<uint16_t> sam
         // Entries beyond any of the three tables count as none.
         uint32_t count = d.pixel.red.entries > 0 ? uint32_t(d.pixel.red.entries) : 0;
         count = uint32_t(std::min<uint64_t>({count, d.redLut8.size(), d.greenLut8.size(), d.blueLut8.size()}));
-        image = std::make_unique<MCImage>(samples.get(), d.pixel.columns, d.pixel.rows, count, d.redLut8.data(), d.greenLut8.data(),
-                                          d.blueLut8.data(), std::size_t(byteCount / 2));
+        image = std::make_unique<MCImage>(samples.get(), d.pixel.columns, d.pixel.rows, count, d.redLut8.data(),
+                                          d.greenLut8.data(), d.blueLut8.data(), std::size_t(byteCount / 2));
     } else {
         const SampleRange range = ScanSampleRange16(d, samples.get(), byteCount);
         const DisplayWindow window = ComputeDisplayWindow(d, range.max, range.min);
-        image = std::make_unique<MCImage>(samples.get(), d.pixel.columns, d.pixel.rows, uint8_t(depth), range.isSigned, range.min,
-                                          range.max, window.center, window.width, std::size_t(byteCount));
+        image = std::make_unique<MCImage>(samples.get(), d.pixel.columns, d.pixel.rows, uint8_t(depth), range.isSigned,
+                                          range.min, range.max, window.center, window.width, std::size_t(byteCount));
     }
     samples.reset();
     if (!image->HasBlock()) return nullptr;

@@ -22,8 +22,8 @@ namespace {
 using quillon::Compression;
 using Photo = quillon::Photometric;
 
-FrameDescription Frame(uint32_t rows, uint32_t columns, int16_t bits, int16_t samples,
-                       Photo photo = Photo::Monochrome2, Compression compression = Compression::RLE) {
+FrameDescription Frame(uint32_t rows, uint32_t columns, int16_t bits, int16_t samples, Photo photo = Photo::Monochrome2,
+                       Compression compression = Compression::RLE) {
     FrameDescription d;
     d.pixel.numberOfFrames = 1;
     d.pixel.rows = rows;
@@ -525,12 +525,13 @@ TEST(FrameCodecs, DispatchByCompressionName) {
         Compression compression;
         bool decodes;
     };
-    for (const Case& c : {Case{Compression::RLE, true}, Case{Compression::JPEG, false},
-                          Case{Compression::JPEGLSLossless, false}, Case{Compression::JPEG2000Lossy, false},
-                          Case{Compression::None, false}, Case{Compression::Unknown, false}}) {
+    for (const Case& c :
+         {Case{Compression::RLE, true}, Case{Compression::JPEG, false}, Case{Compression::JPEGLSLossless, false},
+          Case{Compression::JPEG2000Lossy, false}, Case{Compression::None, false}, Case{Compression::Unknown, false}}) {
         DecodedFrame out;
-        EXPECT_EQ(DecodeCompressedFrame(Frame(1, 2, 8, 1, Photo::Monochrome2, c.compression), rle.data(), rle.size(), out),
-                  c.decodes)
+        EXPECT_EQ(
+            DecodeCompressedFrame(Frame(1, 2, 8, 1, Photo::Monochrome2, c.compression), rle.data(), rle.size(), out),
+            c.decodes)
             << quillon::CompressionName(c.compression);
     }
 }

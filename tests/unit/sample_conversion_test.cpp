@@ -28,9 +28,9 @@ FrameDescription Frame(uint32_t rows, uint32_t columns, Photo photo = Photo::Mon
     using quillon::Compression;
     using quillon::Photometric;
     static constexpr Photometric kPhotometric[] = {
-        Photometric::Monochrome1, Photometric::Monochrome2, Photometric::PaletteColor,  Photometric::RGB,
-        Photometric::ARGB,        Photometric::CMYK,        Photometric::YBRFull,       Photometric::YBRFull422,
-        Photometric::YBRPartial422, Photometric::YBRICT,    Photometric::Other};
+        Photometric::Monochrome1,   Photometric::Monochrome2, Photometric::PaletteColor, Photometric::RGB,
+        Photometric::ARGB,          Photometric::CMYK,        Photometric::YBRFull,      Photometric::YBRFull422,
+        Photometric::YBRPartial422, Photometric::YBRICT,      Photometric::Other};
     static constexpr Compression kCompression[] = {Compression::None, Compression::JPEG, Compression::JPEGLossless,
                                                    Compression::JPEG2000Lossless, Compression::JPEG2000Lossy};
     FrameDescription d;
