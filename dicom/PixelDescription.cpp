@@ -10,8 +10,6 @@
 #include "dicom/DicomTag.h"
 #include "dicom/TextUtil.h"
 
-using quillon::HeapPtr;
-
 namespace quillon {
 
 namespace {

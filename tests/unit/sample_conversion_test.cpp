@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -33,6 +34,8 @@ FrameDescription Frame(uint32_t rows, uint32_t columns, Photo photo = Photo::Mon
         Photometric::YBRPartial422, Photometric::YBRICT,      Photometric::Other};
     static constexpr Compression kCompression[] = {Compression::None, Compression::JPEG, Compression::JPEGLossless,
                                                    Compression::JPEG2000Lossless, Compression::JPEG2000Lossy};
+    static_assert(std::size(kPhotometric) == std::size_t(Photo::Other) + 1);
+    static_assert(std::size(kCompression) == std::size_t(Codec::Jpeg2000Lossy) + 1);
     FrameDescription d;
     quillon::PixelDescription& p = d.pixel;
     p.numberOfFrames = 1;
