@@ -35,8 +35,7 @@ void CDicomFile::Reset() {
     m_dataSet.Clear();
     m_source.reset();
     m_encoding = {};
-    m_pixel.ClearPixelModule();
-    m_pixel.m_rescaleSlope = 1.0;
+    m_pixel = {};
 }
 
 const CDicomTag7FE0* CDicomFile::PixelData() const {
@@ -106,8 +105,8 @@ bool CDicomFile::FinishLoad() {
         return Refuse("fewer elements than a DICOM file has: not taken for one");
     quillon::UnsettledLengths unsettled = m_reader->TakeUnsettledLengths();
     quillon::SettleItemLengths(m_dataSet, m_encoding.explicitVR, unsettled);
-    m_pixel.LoadPixelModule(m_dataSet.Elements());
-    if (IsPaletteColor() && !m_pixel.LoadPaletteLuts(m_dataSet.Elements()))
+    quillon::LoadPixelDescription(m_dataSet.Elements(), m_pixel);
+    if (IsPaletteColor() && !quillon::LoadPaletteLuts(m_dataSet.Elements(), m_pixel))
         return Refuse("the palette colour lookup tables cannot be read");
     // The reader goes with its window; the source stays for whoever shows the file.
     m_reader.reset();
@@ -158,8 +157,7 @@ bool CDicomFile::RecogniseAndParse() {
     m_problems.Truncate(before);
     m_problems.Add(ProblemCode::ImplicitRetry, 0, 0, 0, nullptr, stopped + "; it is read again as implicit VR");
     reader.ClearTree();
-    m_pixel.ClearPixelModule();
-    m_pixel.m_rescaleSlope = 1.0;
+    m_pixel = {};
     reader.SeekTo(0);
     const bool retryLittleEndian = reader.LittleEndianTagTest();
     reader.SetEncoding({.hasPreamble = false, .explicitVR = false, .littleEndian = retryLittleEndian});

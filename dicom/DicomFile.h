@@ -13,7 +13,7 @@
 #include "dicom/FileBytes.h"
 #include "dicom/Geometry.h"
 #include "dicom/LoadProblems.h"
-#include "dicom/PixelModule.h"
+#include "dicom/PixelDescription.h"
 #include "dicom/Tags.h"
 
 namespace quillon {
@@ -51,10 +51,8 @@ public:
     // Encoding of the data set (after the load: of the main data set).
     const quillon::Encoding& Encoding() const { return m_encoding; }
 
-    // The image pixel description of the loaded data set. The mutable one
-    // lets tests give a loaded file a description that no file yields.
-    const CPixelModule& Pixel() const { return m_pixel; }
-    CPixelModule& Pixel() { return m_pixel; }
+    // The image pixel description of the loaded data set.
+    const quillon::PixelDescription& Pixel() const { return m_pixel; }
 
     // --- element byte ranges, in the encoding of the main data set ---
     // Queries only (quillon::Geometry): they read the tree and the encoding
@@ -117,7 +115,7 @@ private:
     quillon::DataSet m_dataSet;
     quillon::Encoding m_encoding;
     std::shared_ptr<CFileBytes> m_source;  // the file, read where it lies
-    CPixelModule m_pixel;
+    quillon::PixelDescription m_pixel;
     CLoadProblems m_problems;
     // While a load runs: the checks behind the problems report and the reader.
     std::unique_ptr<quillon::ProblemChecks> m_checks;

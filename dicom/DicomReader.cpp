@@ -10,7 +10,7 @@
 
 #include "dicom/ByteOrder.h"
 #include "dicom/LoaderRules.h"
-#include "dicom/PixelModule.h"
+#include "dicom/PixelDescription.h"
 #include "dicom/ReaderObserver.h"
 #include "dicom/TransferSyntax.h"
 
@@ -68,7 +68,7 @@ inline bool MayBreakValueRules(const CDicomTag* element, const uint8_t* bytes, u
 
 }  // namespace
 
-DicomReader::DicomReader(std::shared_ptr<CFileBytes> source, CPixelModule& pixel, CLoadProblems& problems,
+DicomReader::DicomReader(std::shared_ptr<CFileBytes> source, quillon::PixelDescription& pixel, CLoadProblems& problems,
                          ReaderObserver& observer)
     : m_source(std::move(source)),
       m_fileSize(m_source ? m_source->Size() : 0),
@@ -271,7 +271,7 @@ bool DicomReader::ReadDataSet() {
         const bool isPixelData = group == tags::kPixelData.group && element == tags::kPixelData.element;
         std::unique_ptr<CDicomTag> node;
         if (isPixelData) {
-            m_pixel.LoadPixelModule(m_tree.Elements());
+            LoadPixelDescription(m_tree.Elements(), m_pixel);
             node.reset(new CDicomTag7FE0(group, element));
         } else {
             node.reset(new CDicomTag(group, element));
@@ -616,9 +616,9 @@ void DicomReader::ReportValue(const CDicomTag* element, const uint8_t* bytes, ui
 }
 
 uint64_t DicomReader::NativeFrameSize() const {
-    return m_pixel.NativeFrameSize(PhotometricIs(m_tree, u"YBR_FULL_422").value_or(false));
+    return m_pixel.NativeFrameSize();
 }
 
-uint64_t DicomReader::NativeFrameCount() const { return m_pixel.m_numberOfFrames; }
+uint64_t DicomReader::NativeFrameCount() const { return m_pixel.numberOfFrames; }
 
 }  // namespace quillon

@@ -15,7 +15,6 @@
 #include "dicom/HeapBlock.h"
 #include "dicom/LoadProblems.h"
 
-class CPixelModule;
 
 // How deep sequences may nest (sequence inside item inside sequence ...).
 // Deeper input is rejected, so that the reader, the tree walks and the
@@ -25,13 +24,14 @@ constexpr unsigned kMaxSequenceDepth = 1000;
 namespace quillon {
 
 class ReaderObserver;
+struct PixelDescription;
 
 class DicomReader {
 public:
     // Reads `source` (not null). `pixel` is filled when the reader meets the
     // pixel data, whose frames it sizes by it; `problems` receives where and
     // why a parse stops; `observer` hears what is read.
-    DicomReader(std::shared_ptr<CFileBytes> source, CPixelModule& pixel, CLoadProblems& problems,
+    DicomReader(std::shared_ptr<CFileBytes> source, PixelDescription& pixel, CLoadProblems& problems,
                 ReaderObserver& observer);
     DicomReader(const DicomReader&) = delete;
     DicomReader& operator=(const DicomReader&) = delete;
@@ -123,7 +123,7 @@ private:
     mutable uint64_t m_windowStart = 0;
     mutable uint64_t m_windowEnd = 0;
 
-    CPixelModule& m_pixel;
+    PixelDescription& m_pixel;
     CLoadProblems& m_problems;
     ReaderObserver& m_observer;
     Encoding m_encoding;

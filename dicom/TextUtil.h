@@ -11,5 +11,7 @@ std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);
 // Formats like printf into UTF-16 (ASCII formats only).
 std::u16string Format16(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The text without the white space (space, tab, CR, LF, VT, FF) around it.
+std::u16string_view TrimSpace(std::u16string_view text);
 
 }  // namespace quillon

@@ -172,36 +172,23 @@ DataSetEncoding EncodingForTransferSyntax(std::string_view uid) {
 using quillon::PhotometricIs;
 using quillon::TransferSyntaxFamily;
 
-bool CDicomFile::IsRLE() const { return TransferSyntaxFamily(m_dataSet) == Compression::RLE; }
-bool CDicomFile::IsJPEG() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEG; }
-bool CDicomFile::IsJPEGLossless() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEGLossless; }
-bool CDicomFile::IsJPEGLSLossless() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEGLSLossless; }
-bool CDicomFile::IsJPEGLSLossy() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEGLSLossy; }
-bool CDicomFile::IsJPEG2000Lossless() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEG2000Lossless; }
-bool CDicomFile::IsJPEG2000Lossy() const { return TransferSyntaxFamily(m_dataSet) == Compression::JPEG2000Lossy; }
-bool CDicomFile::IsUncompressed() const { return quillon::IsUncompressed(m_dataSet, m_encoding.littleEndian); }
+bool CDicomFile::IsRLE() const { return m_pixel.IsRLE(); }
+bool CDicomFile::IsJPEG() const { return m_pixel.IsJPEG(); }
+bool CDicomFile::IsJPEGLossless() const { return m_pixel.IsJPEGLossless(); }
+bool CDicomFile::IsJPEGLSLossless() const { return m_pixel.IsJPEGLSLossless(); }
+bool CDicomFile::IsJPEGLSLossy() const { return m_pixel.IsJPEGLSLossy(); }
+bool CDicomFile::IsJPEG2000Lossless() const { return m_pixel.IsJPEG2000Lossless(); }
+bool CDicomFile::IsJPEG2000Lossy() const { return m_pixel.IsJPEG2000Lossy(); }
+bool CDicomFile::IsUncompressed() const { return m_pixel.IsUncompressed(m_encoding.littleEndian); }
 
-// Photometric interpretation: exact comparison of the trimmed text, or a
-// default from the pixel description when (0028,0004) is absent.
-bool CDicomFile::IsRGB() const { return PhotometricIs(m_dataSet, u"RGB").value_or(m_pixel.m_samplesPerPixel == 3); }
-bool CDicomFile::IsCMYK() const { return PhotometricIs(m_dataSet, u"CMYK").value_or(false); }
-bool CDicomFile::IsARGB() const { return PhotometricIs(m_dataSet, u"ARGB").value_or(m_pixel.m_samplesPerPixel == 4); }
-bool CDicomFile::IsYBRFull() const { return PhotometricIs(m_dataSet, u"YBR_FULL").value_or(false); }
-bool CDicomFile::IsYBRFull422() const { return PhotometricIs(m_dataSet, u"YBR_FULL_422").value_or(false); }
-bool CDicomFile::IsYBRPartial422() const { return PhotometricIs(m_dataSet, u"YBR_PARTIAL_422").value_or(false); }
-bool CDicomFile::IsYBRICT() const { return PhotometricIs(m_dataSet, u"YBR_ICT").value_or(false); }
-bool CDicomFile::IsMonochrome1() const { return PhotometricIs(m_dataSet, u"MONOCHROME1").value_or(false); }
-
-bool CDicomFile::IsPaletteColor() const {
-    return PhotometricIs(m_dataSet, u"PALETTE COLOR")
-        .value_or(uint16_t(m_pixel.m_samplesPerPixel) < 2 && m_pixel.m_blueLut != nullptr);
-}
-
-bool CDicomFile::IsMonochrome2() const {
-    if (const std::optional<bool> is = PhotometricIs(m_dataSet, u"MONOCHROME2")) return *is;
-    if (m_pixel.m_bitsAllocated == 0) return false;
-    if (m_pixel.m_bitsAllocated > 8) return true;
-    return m_pixel.m_samplesPerPixel < 2 && m_pixel.m_blueLut == nullptr;
-}
-
-bool CDicomFile::IsMonochrome() const { return IsMonochrome1() || IsMonochrome2(); }
+bool CDicomFile::IsRGB() const { return m_pixel.IsRGB(); }
+bool CDicomFile::IsCMYK() const { return m_pixel.IsCMYK(); }
+bool CDicomFile::IsARGB() const { return m_pixel.IsARGB(); }
+bool CDicomFile::IsYBRFull() const { return m_pixel.IsYBRFull(); }
+bool CDicomFile::IsYBRFull422() const { return m_pixel.IsYBRFull422(); }
+bool CDicomFile::IsYBRPartial422() const { return m_pixel.IsYBRPartial422(); }
+bool CDicomFile::IsYBRICT() const { return m_pixel.IsYBRICT(); }
+bool CDicomFile::IsPaletteColor() const { return m_pixel.IsPaletteColor(); }
+bool CDicomFile::IsMonochrome1() const { return m_pixel.IsMonochrome1(); }
+bool CDicomFile::IsMonochrome2() const { return m_pixel.IsMonochrome2(); }
+bool CDicomFile::IsMonochrome() const { return m_pixel.IsMonochrome(); }

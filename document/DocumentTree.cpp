@@ -10,7 +10,7 @@ using quillon::Format16;
 
 std::size_t AddFrameNodes(CDicomFile& file) {
     auto* pixelData = file.PixelData();
-    if (!pixelData || !pixelData->m_children.empty() || file.Pixel().m_numberOfFrames == 0 ||
+    if (!pixelData || !pixelData->m_children.empty() || file.Pixel().numberOfFrames == 0 ||
         pixelData->FrameCount() == 0)
         return 0;
     std::size_t added = 0;

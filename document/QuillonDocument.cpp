@@ -126,7 +126,7 @@ OpenResult CQuillonDocument::Open(const std::u16string& path) {
         // One thumbnail entry per frame. Only frames whose bytes exist can be
         // decoded; the entries beyond them are none without being stored, so
         // that a bogus Number of Frames costs nothing.
-        m_thumbnailCount = m_file->Pixel().m_numberOfFrames;
+        m_thumbnailCount = m_file->Pixel().numberOfFrames;
         const std::size_t made = FramesWithBytes(*m_file);
         m_decoder = std::make_unique<CFrameDecoder>(*m_file);
         m_thumbnails = MakeThumbnails(*m_decoder, made);

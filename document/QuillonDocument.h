@@ -117,7 +117,7 @@ public:
     // True when the open file was truncated or rewritten since it was opened.
     bool FileChanged() const { return m_source && m_source->Changed(); }
 
-    // One entry per frame (m_numberOfFrames of the file); an entry may be none.
+    // One entry per frame (the number of frames of the file); an entry may be none.
     std::size_t ThumbnailCount() const { return m_thumbnailCount; }
     // The 128 x 128 24-bit thumbnail of a frame, or none.
     const MCImage* Thumbnail(std::size_t frame) const;

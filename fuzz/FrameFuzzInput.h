@@ -13,27 +13,27 @@
 
 constexpr std::size_t kFrameFuzzHeader = 6;
 
-inline bool DescribeFuzzFrame(const uint8_t* data, std::size_t size, const char* compression, FrameDescription& d) {
+inline bool DescribeFuzzFrame(const uint8_t* data, std::size_t size, quillon::Compression compression,
+                              FrameDescription& d) {
     if (size < kFrameFuzzHeader) return false;
     static const int16_t kSamples[] = {1, 3, 0, 4, 2, 16};
     static const int16_t kBits[] = {8, 16, 12, 32, 1, 24};
     d = FrameDescription{};
-    d.numberOfFrames = 1;
-    d.rows = 1 + (data[0] | (data[2] & 0x01) << 8);
-    d.columns = 1 + (data[1] | (data[2] & 0x02) << 7);
-    d.planarConfiguration = (data[2] & 0x04) ? 1 : 0;
-    switch (data[2] >> 4) {
-        case 0: d.isMonochrome2 = true; break;
-        case 1: d.isMonochrome1 = true; break;
-        case 2: d.isPaletteColor = true; break;
-        case 3: d.isRGB = true; break;
-        case 4: d.isYBRFull = true; break;
-        case 5: d.isYBRFull422 = true; break;
-        default: break;
-    }
-    d.samplesPerPixel = kSamples[data[3] % 6];
-    d.bitsAllocated = kBits[data[4] % 6];
-    d.bitsStored = data[5];
-    d.compressionName = compression;
+    using quillon::Photometric;
+    static const Photometric kPhotometric[] = {Photometric::Monochrome2,  Photometric::Monochrome1,
+                                               Photometric::PaletteColor, Photometric::RGB,
+                                               Photometric::YBRFull,      Photometric::YBRFull422};
+    quillon::PixelDescription& p = d.pixel;
+    p.numberOfFrames = 1;
+    p.rows = 1 + (data[0] | (data[2] & 0x01) << 8);
+    p.columns = 1 + (data[1] | (data[2] & 0x02) << 7);
+    p.planarConfiguration = (data[2] & 0x04) ? 1 : 0;
+    // Values past the list name no photometric interpretation the decoders know.
+    const unsigned photometric = data[2] >> 4;
+    p.photometric = photometric < 6 ? kPhotometric[photometric] : Photometric::Other;
+    p.samplesPerPixel = kSamples[data[3] % 6];
+    p.bitsAllocated = kBits[data[4] % 6];
+    p.bitsStored = data[5];
+    p.compression = compression;
     return true;
 }

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The tree as the window builds it: frame nodes, then the pre-order
     // records with the character set each value is decoded with.
     AddFrameNodes(file);
-    for (const TreeItemRecord& record : BuildTreeRecords(file, file.Pixel().m_numberOfFrames)) {
+    for (const TreeItemRecord& record : BuildTreeRecords(file, file.Pixel().numberOfFrames)) {
         const CDicomTag* node = record.element;
         const uint64_t tagOffset = file.TagOffset(node);
         const auto [first, last] = file.ElementRange(node);

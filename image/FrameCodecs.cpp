@@ -35,14 +35,17 @@ bool FragmentStarts(const CDicomTag& pixelData, uint32_t frames, std::vector<std
 }  // namespace
 
 uint64_t ExpectedDecodedSize(const FrameDescription& d) {
-    if (d.bitsAllocated <= 0) return 0;
-    uint64_t bits = SaturatingMultiply(SaturatingMultiply(d.Pixels(), uint64_t(d.bitsAllocated)), DecodedSamples(d));
+    if (d.pixel.bitsAllocated <= 0) return 0;
+    uint64_t bits =
+        SaturatingMultiply(SaturatingMultiply(d.Pixels(), uint64_t(d.pixel.bitsAllocated)), DecodedSamples(d));
     if (bits == UINT64_MAX) return UINT64_MAX;
     return bits / 8;
 }
 
 unsigned DecodedSamples(const FrameDescription& d) {
-    if (d.samplesPerPixel <= 1 && !d.isMonochrome1 && !d.isMonochrome2 && !d.isPaletteColor) return 3;
+    if (d.pixel.samplesPerPixel <= 1 && !d.pixel.IsMonochrome1() && !d.pixel.IsMonochrome2() &&
+        !d.pixel.IsPaletteColor())
+        return 3;
     return d.Samples();
 }
 
@@ -52,7 +55,7 @@ bool HasFrameCodec(const std::string& name) {
 }
 
 bool DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
-    const std::string& name = d.compressionName;
+    const std::string name(quillon::CompressionName(d.pixel.compression));
     if (name == "RLE") return DecodeRleFrame(d, bytes, length, out);
     if (name == "JPEG" || name == "JPEG Lossless") return DecodeJpegFrame(d, bytes, length, out);
     if (name == "JPEG2000 Lossless" || name == "JPEG2000 Lossy") return DecodeJpeg2000Frame(d, bytes, length, out);
@@ -63,7 +66,7 @@ std::vector<SFragmentRange> FrameFragments(const CDicomFile& file) {
     std::vector<SFragmentRange> ranges;
     const CDicomTag* pixelData = file.PixelData();
     if (!pixelData || pixelData->m_children.size() < 2) return ranges;
-    const uint32_t frames = file.Pixel().m_numberOfFrames;
+    const uint32_t frames = file.Pixel().numberOfFrames;
     const std::size_t fragments = pixelData->m_children.size() - 1;
     try {
         std::vector<std::size_t> starts;
@@ -91,7 +94,7 @@ bool CompressedFrameBytes(const CDicomFile& file, const std::vector<SFragmentRan
                           quillon::HeapPtr<uint8_t>& storage, ByteSpan& bytes) {
     bytes = {};
     const CDicomTag* pixelData = file.PixelData();
-    if (!pixelData || frame >= ranges.size() || frame >= file.Pixel().m_numberOfFrames) return false;
+    if (!pixelData || frame >= ranges.size() || frame >= file.Pixel().numberOfFrames) return false;
     const std::size_t fragments = pixelData->m_children.size() - 1;
     // Fragments [first, last) make the frame.
     const std::size_t first = ranges[frame].first, last = std::min(ranges[frame].last, fragments);

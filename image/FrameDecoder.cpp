@@ -28,22 +28,18 @@ bool IsNative(const std::string& compressionName) { return compressionName == "N
 
 CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
     : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget) {
-    m_route = IsNative(m_description.compressionName)        ? Route::Native
-              : HasFrameCodec(m_description.compressionName) ? Route::Codec
-                                                             : Route::None;
+    const std::string compressionName(quillon::CompressionName(m_description.pixel.compression));
+    m_route = IsNative(compressionName) ? Route::Native : HasFrameCodec(compressionName) ? Route::Codec : Route::None;
     if (m_route != Route::Codec) return;
     m_fragments = FrameFragments(file);
     for (int converted = 0; converted < 2; ++converted) {
         for (int planar = 0; planar < 2; ++planar) {
             FrameDescription& view = m_codecOutput[converted][planar];
             view = m_description;
-            if (converted) {
-                // The codec already turned YCbCr into RGB: the samples are RGB.
-                view.isYBRFull = view.isYBRFull422 = view.isYBRPartial422 = view.isYBRICT = false;
-                view.isRGB = true;
-            }
+            // Where the codec turned YCbCr into RGB, the samples are RGB.
+            view.colourConverted = converted != 0;
             // Codec output is interleaved unless the decoder says it kept planes.
-            view.planarConfiguration = int8_t(planar);
+            view.pixel.planarConfiguration = int8_t(planar);
         }
     }
 }
@@ -53,7 +49,7 @@ bool CFrameDecoder::DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>&
                                    ByteSpan& samples) const {
     const FrameDescription& d = m_description;
     asDecoded = &d;
-    if (d.numberOfFrames == 0 || frame >= d.numberOfFrames) return false;
+    if (d.pixel.numberOfFrames == 0 || frame >= d.pixel.numberOfFrames) return false;
     switch (m_route) {
         case Route::Native: samples = NativeFrameBytes(m_file, frame, stored); return samples.data != nullptr;
         case Route::Codec: {
@@ -89,7 +85,7 @@ bool CFrameDecoder::GetFrameSamples(std::size_t frame, std::vector<uint8_t>& sam
 
 std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame) const {
     const FrameDescription& d = m_description;
-    if (d.rows == 0 || d.columns == 0) return nullptr;
+    if (d.pixel.rows == 0 || d.pixel.columns == 0) return nullptr;
     // Grey, palette, RGB and the four-sample models are all there is to show;
     // a frame claiming more samples per pixel is not decoded at all.
     if (d.Samples() > 4) return nullptr;
@@ -106,7 +102,7 @@ std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame) cons
     const bool bytePath = depth == 8 || depth == 24 || (native && depth == 32);
     uint64_t size = 0;
     if (bytePath) {
-        if (native && d.bitsAllocated != 8) return nullptr;
+        if (native && d.pixel.bitsAllocated != 8) return nullptr;
         quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(*asDecoded, samples.data, samples.size, size);
         decoded.reset();
         if (!converted) return nullptr;
@@ -123,12 +119,12 @@ std::unique_ptr<MCImage> CFrameDecoder::ByteImage(quillon::HeapPtr<uint8_t> buff
     // Byte images keep a window in their header, but are shown through their
     // palette or RGB values.
     const DisplayWindow window = ComputeDisplayWindow(d, 255, 0);
-    auto image = std::make_unique<MCImage>(buffer.get(), d.columns, d.rows, uint8_t(depth), false, 0, 255,
+    auto image = std::make_unique<MCImage>(buffer.get(), d.pixel.columns, d.pixel.rows, uint8_t(depth), false, 0, 255,
                                            window.center, window.width, std::size_t(size));
     buffer.reset();
     if (!image->HasBlock()) return nullptr;
-    image->SetMonochrome1(d.isMonochrome1);
-    if (depth == 8 && d.isPaletteColor) image->SetPalette(d.displayPalette.data());
+    image->SetMonochrome1(d.pixel.IsMonochrome1());
+    if (depth == 8 && d.pixel.IsPaletteColor()) image->SetPalette(d.displayPalette.data());
     return image;
 }
 
@@ -136,21 +132,21 @@ std::unique_ptr<MCImage> CFrameDecoder::WordImage(quillon::HeapPtr<uint16_t> sam
                                                   int depth) const {
     const FrameDescription& d = m_description;
     std::unique_ptr<MCImage> image;
-    if (d.isPaletteColor) {
+    if (d.pixel.IsPaletteColor()) {
         // Entries beyond any of the three tables count as none.
-        uint32_t count = d.redLutEntries > 0 ? uint32_t(d.redLutEntries) : 0;
+        uint32_t count = d.pixel.red.entries > 0 ? uint32_t(d.pixel.red.entries) : 0;
         count = uint32_t(std::min<uint64_t>({count, d.redLut8.size(), d.greenLut8.size(), d.blueLut8.size()}));
-        image = std::make_unique<MCImage>(samples.get(), d.columns, d.rows, count, d.redLut8.data(), d.greenLut8.data(),
-                                          d.blueLut8.data(), std::size_t(byteCount / 2));
+        image = std::make_unique<MCImage>(samples.get(), d.pixel.columns, d.pixel.rows, count, d.redLut8.data(),
+                                          d.greenLut8.data(), d.blueLut8.data(), std::size_t(byteCount / 2));
     } else {
         const SampleRange range = ScanSampleRange16(d, samples.get(), byteCount);
         const DisplayWindow window = ComputeDisplayWindow(d, range.max, range.min);
-        image = std::make_unique<MCImage>(samples.get(), d.columns, d.rows, uint8_t(depth), range.isSigned, range.min,
-                                          range.max, window.center, window.width, std::size_t(byteCount));
+        image = std::make_unique<MCImage>(samples.get(), d.pixel.columns, d.pixel.rows, uint8_t(depth), range.isSigned,
+                                          range.min, range.max, window.center, window.width, std::size_t(byteCount));
     }
     samples.reset();
     if (!image->HasBlock()) return nullptr;
-    image->SetMonochrome1(d.isMonochrome1);
+    image->SetMonochrome1(d.pixel.IsMonochrome1());
     return image;
 }
 
@@ -169,7 +165,7 @@ void CFrameDecoder::Remember(std::size_t frame, const std::shared_ptr<const MCIm
 }
 
 std::shared_ptr<const MCImage> CFrameDecoder::GetFrameImage(std::size_t frame) {
-    if (frame >= m_description.numberOfFrames) return nullptr;
+    if (frame >= m_description.pixel.numberOfFrames) return nullptr;
     {
         std::lock_guard lock(m_cacheMutex);
         const auto it = m_cache.find(frame);
@@ -208,7 +204,7 @@ std::unique_ptr<MCImage> CFrameDecoder::GetFrameThumbnail(std::size_t frame) {
             const ThumbnailSize size = ThumbnailFitSize(copy->GetWidth(), copy->GetHeight());
             if (!copy->Resample(size.width, size.height, 1) || !copy->CenterOnCanvas()) return nullptr;
         }
-        if (m_description.isMonochrome1) copy->Invert();
+        if (m_description.pixel.IsMonochrome1()) copy->Invert();
         copy->ConvertTo24Bit();
         return copy;
     } catch (const std::bad_alloc&) {

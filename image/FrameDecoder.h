@@ -37,7 +37,7 @@ public:
     CFrameDecoder& operator=(const CFrameDecoder&) = delete;
 
     const FrameDescription& Description() const { return m_description; }
-    uint32_t FrameCount() const { return m_description.numberOfFrames; }
+    uint32_t FrameCount() const { return m_description.pixel.numberOfFrames; }
 
     // The full-resolution image of frame i, decoded on first use; none when
     // the frame cannot be decoded.

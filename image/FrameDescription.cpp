@@ -37,47 +37,11 @@ std::optional<int32_t> PixelValue(const CDicomTag* e, OtherShort shortRule) {
     return std::nullopt;
 }
 
-std::vector<uint8_t> Lut8(quillon::HeapPtr<uint8_t> lut, int32_t entries) {
-    if (!lut || entries <= 0) return {};
-    return std::vector<uint8_t>(lut.get(), lut.get() + entries);
-}
-
 }  // namespace
 
 FrameDescription DescribeFrames(const CDicomFile& file) {
     FrameDescription d;
-    d.numberOfFrames = file.Pixel().m_numberOfFrames;
-    d.rows = file.Pixel().m_rows;
-    d.columns = file.Pixel().m_columns;
-    d.bitsAllocated = file.Pixel().m_bitsAllocated;
-    d.bitsStored = file.Pixel().m_bitsStored;
-    d.samplesPerPixel = file.Pixel().m_samplesPerPixel;
-    d.compressionName = file.Pixel().m_compressionName;
-    d.planarConfiguration = file.Pixel().m_planarConfiguration;
-    d.pixelRepresentation = file.Pixel().m_pixelRepresentation;
-
-    d.isJpeg = file.IsJPEG();
-    d.isJpegLossless = file.IsJPEGLossless();
-    d.isJpeg2000Lossless = file.IsJPEG2000Lossless();
-    d.isJpeg2000Lossy = file.IsJPEG2000Lossy();
-
-    d.isMonochrome1 = file.IsMonochrome1();
-    d.isMonochrome2 = file.IsMonochrome2();
-    d.isPaletteColor = file.IsPaletteColor();
-    d.isRGB = file.IsRGB();
-    d.isARGB = file.IsARGB();
-    d.isCMYK = file.IsCMYK();
-    d.isYBRFull = file.IsYBRFull();
-    d.isYBRFull422 = file.IsYBRFull422();
-    d.isYBRPartial422 = file.IsYBRPartial422();
-    d.isYBRICT = file.IsYBRICT();
-
-    d.hasWindow = file.Pixel().m_hasWindow;
-    d.windowCenter = file.Pixel().m_windowCenter;
-    d.windowWidth = file.Pixel().m_windowWidth;
-    d.hasRescale = file.Pixel().m_hasRescale;
-    d.rescaleIntercept = file.Pixel().m_rescaleIntercept;
-    d.rescaleSlope = file.Pixel().m_rescaleSlope;
+    d.pixel = file.Pixel();
 
     d.pixelPaddingValue = PixelValue(file.Find(0x0028, 0x0120), OtherShort::ZeroExtend);
     const CDicomTag* smallest = file.Find(0x0028, 0x0106);
@@ -87,11 +51,10 @@ FrameDescription DescribeFrames(const CDicomFile& file) {
     if (!largest) largest = file.Find(0x0028, 0x0105);
     d.largestPixelValue = PixelValue(largest, OtherShort::ZeroExtend);
 
-    d.redLutEntries = file.Pixel().m_redLutEntries;
-    d.redLut8 = Lut8(file.Pixel().GetRedLut8(), file.Pixel().m_redLutEntries);
-    d.greenLut8 = Lut8(file.Pixel().GetGreenLut8(), file.Pixel().m_greenLutEntries);
-    d.blueLut8 = Lut8(file.Pixel().GetBlueLut8(), file.Pixel().m_blueLutEntries);
-    file.Pixel().BuildDisplayPalette(d.displayPalette.data());
+    d.redLut8 = d.pixel.red.Lut8();
+    d.greenLut8 = d.pixel.green.Lut8();
+    d.blueLut8 = d.pixel.blue.Lut8();
+    d.pixel.BuildDisplayPalette(d.displayPalette.data());
     return d;
 }
 
@@ -112,5 +75,5 @@ std::size_t FramesWithBytes(const CDicomFile& file) {
     std::size_t available = 0;
     if (const auto* pixelData = file.PixelData())
         available = std::max(pixelData->FrameCount(), pixelData->m_children.size());
-    return std::min<std::size_t>(file.Pixel().m_numberOfFrames, available);
+    return std::min<std::size_t>(file.Pixel().numberOfFrames, available);
 }

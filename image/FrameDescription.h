@@ -8,52 +8,27 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "dicom/HeapBlock.h"
+#include "dicom/PixelDescription.h"
 
 class CDicomFile;
 
 struct FrameDescription {
-    // The pixel module.
-    uint32_t numberOfFrames = 0;
-    uint32_t rows = 0;
-    uint32_t columns = 0;
-    int16_t bitsAllocated = 0;
-    int16_t bitsStored = 0;
-    int16_t samplesPerPixel = 0;
-    std::string compressionName;
-    int8_t planarConfiguration = 0;
-    int8_t pixelRepresentation = 0;
+    // The pixel description of the file. The codecs' output views change the
+    // planar configuration in their copy.
+    quillon::PixelDescription pixel;
 
-    // Transfer syntax families.
-    bool isJpeg = false;
-    bool isJpegLossless = false;
-    bool isJpeg2000Lossless = false;
-    bool isJpeg2000Lossy = false;
-
-    // Photometric interpretation predicates, as the file object answers them
-    // (defaults for a missing (0028,0004) included).
-    bool isMonochrome1 = false;
-    bool isMonochrome2 = false;
-    bool isPaletteColor = false;
-    bool isRGB = false;
-    bool isARGB = false;
-    bool isCMYK = false;
-    bool isYBRFull = false;
-    bool isYBRFull422 = false;
-    bool isYBRPartial422 = false;
-    bool isYBRICT = false;
-
-    // Window and rescale as read from the file: the window integers of the
-    // first top-level (0028,1050) and (0028,1051) (0 when missing).
-    bool hasWindow = false;
-    int32_t windowCenter = 0;
-    int32_t windowWidth = 0;
-    bool hasRescale = false;
-    double rescaleIntercept = 0.0;
-    double rescaleSlope = 1.0;
+    // Codec output whose YCbCr samples the codec turned into RGB: the colour
+    // models below answer as for RGB samples; grey, palette and the four-sample
+    // models answer as the pixel description says.
+    bool colourConverted = false;
+    bool IsRGB() const { return colourConverted || pixel.IsRGB(); }
+    bool IsYBRFull() const { return !colourConverted && pixel.IsYBRFull(); }
+    bool IsYBRFull422() const { return !colourConverted && pixel.IsYBRFull422(); }
+    bool IsYBRPartial422() const { return !colourConverted && pixel.IsYBRPartial422(); }
+    bool IsYBRICT() const { return !colourConverted && pixel.IsYBRICT(); }
 
     // (0028,0120), (0028,0106)/(0028,0104), (0028,0107)/(0028,0105) by the
     // lookup rules of the range scan; empty when missing or unusable.
@@ -61,17 +36,16 @@ struct FrameDescription {
     std::optional<int32_t> smallestPixelValue;
     std::optional<int32_t> largestPixelValue;
 
-    // Palette: entry count of the red LUT, the three LUTs reduced to one byte
-    // per entry (empty: that colour has no LUT data), and the 256-entry
-    // display palette (red, green, blue, 0) built from them.
-    int32_t redLutEntries = 0;
+    // Palette: the three LUTs reduced to one byte per entry (empty: that
+    // colour has no LUT data), and the 256-entry display palette (red, green,
+    // blue, 0) built from them.
     std::vector<uint8_t> redLut8, greenLut8, blueLut8;
     std::array<uint8_t, 256 * 4> displayPalette{};
 
     // Samples per pixel, 0 counted as 1.
-    unsigned Samples() const { return samplesPerPixel > 0 ? unsigned(samplesPerPixel) : 1u; }
+    unsigned Samples() const { return pixel.Samples(); }
     // Pixels of one frame, Rows x Columns.
-    uint64_t Pixels() const { return uint64_t(rows) * columns; }
+    uint64_t Pixels() const { return pixel.Pixels(); }
 };
 
 FrameDescription DescribeFrames(const CDicomFile& file);

@@ -189,7 +189,7 @@ bool DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64
         HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
         if (!output) return false;
         std::memset(output.get(), 0, size);
-        const unsigned sampleBytes = d.bitsAllocated <= 8 ? 1 : d.bitsAllocated <= 16 ? 2 : 4;
+        const unsigned sampleBytes = d.pixel.bitsAllocated <= 8 ? 1 : d.pixel.bitsAllocated <= 16 ? 2 : 4;
         CopyImage(*attempt.image, DecodedSamples(d), sampleBytes, output.get(), size);
         out.data = std::move(output);
         out.size = size;

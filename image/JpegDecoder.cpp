@@ -48,10 +48,10 @@ bool DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescript
     request.length = length;
     request.out = out;
     request.outSize = outSize;
-    request.sampleBytes = d.bitsAllocated <= 8 ? 1 : d.bitsAllocated <= 16 ? 2 : 4;
+    request.sampleBytes = d.pixel.bitsAllocated <= 8 ? 1 : d.pixel.bitsAllocated <= 16 ? 2 : 4;
     request.outSamples = DecodedSamples(d);
     request.framePixels = d.Pixels();
-    request.rgbFrame = d.isRGB;
+    request.rgbFrame = d.IsRGB();
 
     if (lossless) {
         if (precision >= 2 && precision <= 8) return DecodeJpeg8(request, result);

@@ -83,7 +83,7 @@ bool DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t le
     if (!bytes || length < kHeaderSize || size == 0 || size == UINT64_MAX) return false;
     // 8-bit samples, or 16-bit grey in two segments (below); other widths
     // would need one segment per byte of each sample.
-    if (d.bitsAllocated != 8 && d.bitsAllocated != 16) return false;
+    if (d.pixel.bitsAllocated != 8 && d.pixel.bitsAllocated != 16) return false;
 
     Header h;
     h.segments = ReadLE32(bytes);
@@ -95,7 +95,7 @@ bool DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t le
     std::memset(output.get(), 0, size);
     uint64_t produced = 0;
 
-    if (d.bitsAllocated == 16) {
+    if (d.pixel.bitsAllocated == 16) {
         // Two segments: most significant bytes, then least significant.
         if (h.segments != 2 || size < 2 * pixels) return false;
         HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(2 * pixels)));
@@ -129,9 +129,9 @@ bool DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t le
                 produced += DecodeRuns(bytes, begin, limit, output.get() + s * pixels, pixels, pixels);
             }
             // Planes as they would be stored natively.
-            if (d.planarConfiguration != 1 && !InterleavePlanes(output.get(), pixels, samples)) return false;
+            if (d.pixel.planarConfiguration != 1 && !InterleavePlanes(output.get(), pixels, samples)) return false;
         }
-        out.planar = samples > 1 && d.planarConfiguration == 1;
+        out.planar = samples > 1 && d.pixel.planarConfiguration == 1;
     }
     if (produced == 0) return false;
     out.data = std::move(output);

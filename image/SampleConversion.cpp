@@ -152,21 +152,21 @@ enum class Layout { None, Copy1, Rgb3, YbrFull3, YbrFullTriples, YbrFull422, Ybr
 // The conversion the transfer syntax class and the photometric
 // interpretation call for; the first matching row decides.
 Layout ChooseLayout(const FrameDescription& d) {
-    const bool grey = d.isMonochrome1 || d.isMonochrome2 || d.isPaletteColor;
-    if (d.isJpeg || d.isJpegLossless) {
+    const bool grey = d.pixel.IsMonochrome1() || d.pixel.IsMonochrome2() || d.pixel.IsPaletteColor();
+    if (d.pixel.IsJPEG() || d.pixel.IsJPEGLossless()) {
         if (grey) return Layout::Copy1;
-        if (d.isRGB || d.isYBRFull422 || d.isYBRPartial422) return Layout::Rgb3;
-        if (d.isYBRFull) return Layout::YbrFullTriples;  // the decoder delivers triples
+        if (d.IsRGB() || d.IsYBRFull422() || d.IsYBRPartial422()) return Layout::Rgb3;
+        if (d.IsYBRFull()) return Layout::YbrFullTriples;  // the decoder delivers triples
         return Layout::None;
     }
-    if (d.isJpeg2000Lossy || d.isJpeg2000Lossless) return grey ? Layout::Copy1 : Layout::Rgb3;
-    if (d.isRGB) return Layout::Rgb3;
-    if (d.isARGB) return Layout::Argb4;
-    if (d.isYBRFull) return Layout::YbrFull3;
-    if (d.isYBRFull422) return Layout::YbrFull422;
-    if (d.isYBRPartial422) return Layout::YbrPartial422;
-    if (d.isYBRICT) return Layout::YbrIct;
-    if (d.isCMYK) return Layout::Cmyk4;
+    if (d.pixel.IsJPEG2000Lossy() || d.pixel.IsJPEG2000Lossless()) return grey ? Layout::Copy1 : Layout::Rgb3;
+    if (d.IsRGB()) return Layout::Rgb3;
+    if (d.pixel.IsARGB()) return Layout::Argb4;
+    if (d.IsYBRFull()) return Layout::YbrFull3;
+    if (d.IsYBRFull422()) return Layout::YbrFull422;
+    if (d.IsYBRPartial422()) return Layout::YbrPartial422;
+    if (d.IsYBRICT()) return Layout::YbrIct;
+    if (d.pixel.IsCMYK()) return Layout::Cmyk4;
     if (grey) return Layout::Copy1;
     return Layout::None;
 }
@@ -215,13 +215,13 @@ void ScanRangeExcept(const T* s, uint64_t n, T padding, int32_t& min, int32_t& m
 HeapPtr<uint8_t> ConvertFrameTo8Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
                                     uint64_t& outSize) {
     outSize = 0;
-    if (!src || d.bitsAllocated != 8) return nullptr;
+    if (!src || d.pixel.bitsAllocated != 8) return nullptr;
     const uint64_t p = d.Pixels();
     if (p == 0 || p > kMaxPixels) return nullptr;
     const Layout layout = ChooseLayout(d);
     if (layout == Layout::None) return nullptr;
 
-    const bool planar = d.planarConfiguration == 1;
+    const bool planar = d.pixel.planarConfiguration == 1;
     uint64_t samples = 3;     // bytes per pixel in the output
     uint64_t needed = 3 * p;  // bytes of input read
     switch (layout) {
@@ -235,7 +235,7 @@ HeapPtr<uint8_t> ConvertFrameTo8Bit(const FrameDescription& d, const uint8_t* sr
             needed = 4 * p;
             break;
         case Layout::YbrFull422:
-        case Layout::YbrPartial422: needed = Ybr422Extent(d.rows, d.columns, planar); break;
+        case Layout::YbrPartial422: needed = Ybr422Extent(d.pixel.rows, d.pixel.columns, planar); break;
         default: break;
     }
     HeapPtr<uint8_t> out = AllocBytes<uint8_t>(samples * p);
@@ -256,8 +256,8 @@ HeapPtr<uint8_t> ConvertFrameTo8Bit(const FrameDescription& d, const uint8_t* sr
                     YbrFullInterleaved(in, p, out.get());
                 break;
             case Layout::YbrFullTriples: YbrFullInterleaved(in, p, out.get()); break;
-            case Layout::YbrFull422: Ybr422(in, d.rows, d.columns, planar, 0.0, out.get()); break;
-            case Layout::YbrPartial422: Ybr422(in, d.rows, d.columns, planar, 16.0, out.get()); break;
+            case Layout::YbrFull422: Ybr422(in, d.pixel.rows, d.pixel.columns, planar, 0.0, out.get()); break;
+            case Layout::YbrPartial422: Ybr422(in, d.pixel.rows, d.pixel.columns, planar, 16.0, out.get()); break;
             case Layout::YbrIct: YbrIct(in, p, planar, out.get()); break;
             case Layout::Argb4: Argb(in, p, planar, out.get()); break;
             case Layout::Cmyk4: Cmyk(in, p, planar, out.get()); break;
@@ -272,18 +272,18 @@ HeapPtr<uint16_t> ConvertFrameTo16Bit(const FrameDescription& d, const uint8_t* 
                                       uint64_t& outSize) {
     outSize = 0;
     if (!src) return nullptr;
-    if (d.bitsAllocated != 8 && d.bitsAllocated != 12 && d.bitsAllocated != 16) return nullptr;
+    if (d.pixel.bitsAllocated != 8 && d.pixel.bitsAllocated != 12 && d.pixel.bitsAllocated != 16) return nullptr;
     const uint64_t p = d.Pixels();
     if (p == 0 || p > kMaxPixels) return nullptr;
     HeapPtr<uint16_t> out = AllocBytes<uint16_t>(2 * p);
     if (!out) return nullptr;
     uint16_t* words = out.get();
 
-    if (d.bitsAllocated == 8) {
+    if (d.pixel.bitsAllocated == 8) {
         const uint64_t stored = std::min(srcSize, p);
         for (uint64_t k = 0; k < stored; ++k) words[k] = src[k];
         std::fill(words + stored, words + p, uint16_t(0));
-    } else if (d.bitsAllocated == 16) {
+    } else if (d.pixel.bitsAllocated == 16) {
         // Values are held little endian, as the machine holds them.
         CopyPadded(reinterpret_cast<uint8_t*>(words), src, srcSize, 2 * p);
     } else {
@@ -303,7 +303,7 @@ HeapPtr<uint16_t> ConvertFrameTo16Bit(const FrameDescription& d, const uint8_t* 
 }
 
 SampleRange ScanSampleRange16(const FrameDescription& d, uint16_t* samples, uint64_t byteCount) {
-    const bool isSigned = d.pixelRepresentation > 0;
+    const bool isSigned = d.pixel.pixelRepresentation > 0;
     SampleRange range{268435455, -268435455, isSigned};
     const uint64_t n = samples ? byteCount / 2 : 0;
     int16_t* signedSamples = reinterpret_cast<int16_t*>(samples);
@@ -357,15 +357,15 @@ DisplayWindow ComputeDisplayWindow(const FrameDescription& d, int32_t max, int32
     }
     const int64_t range = high - low + 1;
     const int64_t middle = low + (high - low) / 2;
-    if (!d.hasWindow) return {ClampToInt32(middle), ClampToInt32(range)};
+    if (!d.pixel.hasWindow) return {ClampToInt32(middle), ClampToInt32(range)};
 
-    double center = d.windowCenter;
-    double width = d.windowWidth;
-    if (d.hasRescale) {
+    double center = d.pixel.windowCenter;
+    double width = d.pixel.windowWidth;
+    if (d.pixel.hasRescale) {
         // Slope and intercept may be huge, infinite or NaN: stay in double
         // until the result is known to lie in the range.
-        const double slope = d.rescaleSlope == 0.0 ? 1.0 : d.rescaleSlope;
-        center = std::trunc((center - d.rescaleIntercept) / slope);
+        const double slope = d.pixel.rescaleSlope == 0.0 ? 1.0 : d.pixel.rescaleSlope;
+        center = std::trunc((center - d.pixel.rescaleIntercept) / slope);
         width = std::trunc(width / std::fabs(slope));
     }
     // A centre outside the range (or NaN) becomes the midpoint, a width over
@@ -380,10 +380,10 @@ DisplayWindow ComputeDisplayWindow(const FrameDescription& d, int32_t max, int32
 }
 
 int DisplayDepth(const FrameDescription& d) {
-    const int bits = d.bitsAllocated & 0xFF;
+    const int bits = d.pixel.bitsAllocated & 0xFF;
     if (bits == 12) return 16;
     if (bits != 8) return bits;
-    if (d.isPaletteColor || d.isMonochrome1 || d.isMonochrome2) return 8;
-    if (d.isARGB || d.isCMYK) return 32;
+    if (d.pixel.IsPaletteColor() || d.pixel.IsMonochrome1() || d.pixel.IsMonochrome2()) return 8;
+    if (d.pixel.IsARGB() || d.pixel.IsCMYK()) return 32;
     return 24;
 }

@@ -114,25 +114,23 @@ const char* PhotometricName(const CDicomFile& file) {
 }
 
 int PrintPixelModule(const CDicomFile& file) {
+    const quillon::PixelDescription& p = file.Pixel();
     const auto* pixelData = file.PixelData();
     const size_t nativeFrames = pixelData ? pixelData->FrameCount() : 0;
     // The size of the frames actually recorded, or the computed size when there are none.
-    const unsigned long long frameSize =
-        nativeFrames ? pixelData->FrameSize() : file.Pixel().NativeFrameSize(file.IsYBRFull422());
+    const unsigned long long frameSize = nativeFrames ? pixelData->FrameSize() : p.NativeFrameSize();
+    const std::string_view compression = quillon::CompressionName(p.compression);
     std::printf(
         "rows=%u\tcolumns=%u\tframes=%u\tbits_allocated=%d\tbits_stored=%d\tsamples=%d\t"
-        "pixel_representation=%d\tplanar=%d\tcompression=%s\tuncompressed=%d\tphotometric=%s\t"
+        "pixel_representation=%d\tplanar=%d\tcompression=%.*s\tuncompressed=%d\tphotometric=%s\t"
         "native_frames=%zu\tframe_size=%llu\thas_window=%d\twindow_center=%d\twindow_width=%d\t"
         "has_rescale=%d\trescale_intercept=%.17g\trescale_slope=%.17g\tlut_entries=%d/%d/%d\t"
-        "lut_bits=%d/%d/%d\tlut_sizes=%u/%u/%u\n",
-        file.Pixel().m_rows, file.Pixel().m_columns, file.Pixel().m_numberOfFrames, file.Pixel().m_bitsAllocated,
-        file.Pixel().m_bitsStored, file.Pixel().m_samplesPerPixel, file.Pixel().m_pixelRepresentation,
-        file.Pixel().m_planarConfiguration, file.Pixel().m_compressionName.c_str(), file.IsUncompressed() ? 1 : 0,
-        PhotometricName(file), nativeFrames, frameSize, file.Pixel().m_hasWindow ? 1 : 0, file.Pixel().m_windowCenter,
-        file.Pixel().m_windowWidth, file.Pixel().m_hasRescale ? 1 : 0, file.Pixel().m_rescaleIntercept,
-        file.Pixel().m_rescaleSlope, file.Pixel().m_redLutEntries, file.Pixel().m_greenLutEntries,
-        file.Pixel().m_blueLutEntries, file.Pixel().m_redLutBits, file.Pixel().m_greenLutBits,
-        file.Pixel().m_blueLutBits, file.Pixel().m_redLutSize, file.Pixel().m_greenLutSize, file.Pixel().m_blueLutSize);
+        "lut_bits=%d/%d/%d\tlut_sizes=%zu/%zu/%zu\n",
+        p.rows, p.columns, p.numberOfFrames, p.bitsAllocated, p.bitsStored, p.samplesPerPixel, p.pixelRepresentation,
+        p.planarConfiguration, int(compression.size()), compression.data(), file.IsUncompressed() ? 1 : 0,
+        PhotometricName(file), nativeFrames, frameSize, p.hasWindow ? 1 : 0, p.windowCenter, p.windowWidth,
+        p.hasRescale ? 1 : 0, p.rescaleIntercept, p.rescaleSlope, p.red.entries, p.green.entries, p.blue.entries,
+        p.red.bits, p.green.bits, p.blue.bits, p.red.data.size(), p.green.data.size(), p.blue.data.size());
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
@@ -272,7 +270,7 @@ int main(int argc, char** argv) {
         case Mode::Tree: break;
     }
     AddFrameNodes(file);
-    const auto records = BuildTreeRecords(file, file.Pixel().m_numberOfFrames);
+    const auto records = BuildTreeRecords(file, file.Pixel().numberOfFrames);
     const CFrameStarts frameStarts(file);
 
     // Lines are gathered and written in blocks of about 64 KiB.

@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
         !DecodeCompressedFrame(description, bytes.data, bytes.size, decoded))
         return 2;
     std::printf("size=%llu bits_allocated=%d samples=%u colour_converted=%d planar=%d\n",
-                static_cast<unsigned long long>(decoded.size), description.bitsAllocated, DecodedSamples(description),
-                decoded.colourConverted ? 1 : 0, decoded.planar ? 1 : 0);
+                static_cast<unsigned long long>(decoded.size), description.pixel.bitsAllocated,
+                DecodedSamples(description), decoded.colourConverted ? 1 : 0, decoded.planar ? 1 : 0);
     std::fflush(stdout);
     if (std::fwrite(decoded.data.get(), 1, decoded.size, stdout) != decoded.size) return 3;
     return 0;

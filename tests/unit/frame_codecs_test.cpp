@@ -19,21 +19,20 @@ using namespace testdicom;
 
 namespace {
 
-enum class Photo { Mono2, Rgb, YbrFull };
+using quillon::Compression;
+using Photo = quillon::Photometric;
 
-FrameDescription Frame(uint32_t rows, uint32_t columns, int16_t bits, int16_t samples, Photo photo = Photo::Mono2,
-                       const char* compression = "RLE") {
+FrameDescription Frame(uint32_t rows, uint32_t columns, int16_t bits, int16_t samples, Photo photo = Photo::Monochrome2,
+                       Compression compression = Compression::RLE) {
     FrameDescription d;
-    d.numberOfFrames = 1;
-    d.rows = rows;
-    d.columns = columns;
-    d.bitsAllocated = bits;
-    d.bitsStored = bits;
-    d.samplesPerPixel = samples;
-    d.compressionName = compression;
-    d.isMonochrome2 = photo == Photo::Mono2;
-    d.isRGB = photo == Photo::Rgb;
-    d.isYBRFull = photo == Photo::YbrFull;
+    d.pixel.numberOfFrames = 1;
+    d.pixel.rows = rows;
+    d.pixel.columns = columns;
+    d.pixel.bitsAllocated = bits;
+    d.pixel.bitsStored = bits;
+    d.pixel.samplesPerPixel = samples;
+    d.pixel.compression = d.pixel.syntaxFamily = compression;
+    d.pixel.photometric = photo;
     return d;
 }
 
@@ -62,20 +61,19 @@ TEST(FrameCodecs, ExpectedDecodedSize) {
         FrameDescription d;
         uint64_t size;
     };
-    FrameDescription noSamplesRgb = Frame(4, 5, 8, 0, Photo::Rgb);
-    FrameDescription palette = Frame(4, 5, 8, 1, Photo::Rgb);
-    palette.isRGB = false;
-    palette.isPaletteColor = true;
+    FrameDescription noSamplesRgb = Frame(4, 5, 8, 0, Photo::RGB);
+    FrameDescription palette = Frame(4, 5, 8, 1, Photo::RGB);
+    palette.pixel.photometric = Photo::PaletteColor;
     FrameDescription noBits = Frame(4, 5, 0, 1);
     const Case cases[] = {
         {"grey 8-bit", Frame(4, 5, 8, 1), 20},
         {"grey 16-bit, samples 0", Frame(4, 5, 16, 0), 40},
-        {"RGB", Frame(4, 5, 8, 3, Photo::Rgb), 60},
+        {"RGB", Frame(4, 5, 8, 3, Photo::RGB), 60},
         {"single-sample colour counts 3", noSamplesRgb, 60},
         {"palette keeps 1", palette, 20},
         {"no bits", noBits, 0},
-        {"past 32 bits", Frame(65535, 65535, 16, 3, Photo::Rgb), 65535ull * 65535 * 6},
-        {"saturates", Frame(0xFFFFFFFF, 0xFFFFFFFF, 32767, 16, Photo::Rgb), UINT64_MAX},
+        {"past 32 bits", Frame(65535, 65535, 16, 3, Photo::RGB), 65535ull * 65535 * 6},
+        {"saturates", Frame(0xFFFFFFFF, 0xFFFFFFFF, 32767, 16, Photo::RGB), UINT64_MAX},
     };
     for (const Case& c : cases) EXPECT_EQ(ExpectedDecodedSize(c.d), c.size) << c.name;
 }
@@ -91,8 +89,8 @@ struct RleCase {
 };
 
 TEST(RleDecoder, HandMadeFragments) {
-    FrameDescription planarRgb = Frame(1, 2, 8, 3, Photo::Rgb);
-    planarRgb.planarConfiguration = 1;
+    FrameDescription planarRgb = Frame(1, 2, 8, 3, Photo::RGB);
+    planarRgb.pixel.planarConfiguration = 1;
     const RleCase cases[] = {
         {"8-bit, one segment: literal and replicate runs",
          Frame(2, 3, 8, 1),
@@ -100,7 +98,7 @@ TEST(RleDecoder, HandMadeFragments) {
          true,
          {7, 8, 9, 9, 9, 9}},
         {"RGB, three segments, interleaved",
-         Frame(1, 2, 8, 3, Photo::Rgb),
+         Frame(1, 2, 8, 3, Photo::RGB),
          Rle({64, 67, 70}, {0xFF, 10, 0, 0x01, 20, 21, 0x00, 30, 0}),
          true,
          {10, 20, 30, 10, 21, 0}},
@@ -132,17 +130,17 @@ TEST(RleDecoder, HandMadeFragments) {
          {1, 2, 3}},
         {"replicate byte past the fragment stops", Frame(1, 3, 8, 1), Rle({64}, {0x00, 6, 0xFE}), true, {6, 0, 0}},
         {"more segments than samples: the extra one is not read",
-         Frame(1, 2, 8, 3, Photo::Rgb),
+         Frame(1, 2, 8, 3, Photo::RGB),
          Rle({64, 66, 68, 70}, {0xFF, 1, 0xFF, 2, 0xFF, 3, 0xFF, 4}),
          true,
          {1, 2, 3, 1, 2, 3}},
         {"a segment offset past the fragment leaves its plane zero",
-         Frame(1, 2, 8, 3, Photo::Rgb),
+         Frame(1, 2, 8, 3, Photo::RGB),
          Rle({64, 900, 66}, {0xFF, 1, 0xFF, 3}),
          true,
          {1, 0, 3, 1, 0, 3}},
         {"a segment offset inside the header leaves its plane zero",
-         Frame(1, 2, 8, 3, Photo::Rgb),
+         Frame(1, 2, 8, 3, Photo::RGB),
          Rle({64, 4, 66}, {0xFF, 1, 0xFF, 3}),
          true,
          {1, 0, 3, 1, 0, 3}},
@@ -155,7 +153,7 @@ TEST(RleDecoder, HandMadeFragments) {
         {"every offset past the fragment", Frame(1, 2, 8, 1), Rle({200}, {0x01, 1, 2}), false, {}},
         {"16-bit with one segment", Frame(1, 2, 16, 1), Rle({64}, {0x03, 1, 2, 3, 4}), false, {}},
         {"16-bit colour (six segments)",
-         Frame(1, 1, 16, 3, Photo::Rgb),
+         Frame(1, 1, 16, 3, Photo::RGB),
          Rle({64, 66, 68, 70, 72, 74}, Bytes(12, 0)),
          false,
          {}},
@@ -176,14 +174,14 @@ TEST(RleDecoder, HandMadeFragments) {
         }
         EXPECT_EQ(out.size, ExpectedDecodedSize(c.d)) << c.name;
         EXPECT_EQ(Output(out), c.expected) << c.name;
-        EXPECT_EQ(out.planar, c.d.planarConfiguration == 1 && c.d.samplesPerPixel > 1) << c.name;
+        EXPECT_EQ(out.planar, c.d.pixel.planarConfiguration == 1 && c.d.pixel.samplesPerPixel > 1) << c.name;
     }
 }
 
 // A fragment decoded from every shorter prefix and with every byte changed
 // never reads past its end (the sanitizer builds notice) and stays within E.
 TEST(RleDecoder, CutAndCorruptedFragmentsStayInBounds) {
-    const FrameDescription d = Frame(2, 3, 8, 3, Photo::Rgb);
+    const FrameDescription d = Frame(2, 3, 8, 3, Photo::RGB);
     const Bytes good = Rle({64, 67, 70}, {0xFB, 10, 0xFB, 20, 0xFB, 30});
     for (size_t n = 0; n <= good.size(); ++n) {
         std::vector<uint8_t> prefix(good.begin(), good.begin() + n);  // exact size: overreads are caught
@@ -323,16 +321,16 @@ TEST(JpegDecoder, PrecisionFromTheFrameHeader) {
 TEST(JpegDecoder, BuildFollowsTheStreamNotBitsStored) {
     const Bytes stream = FIXTURE(kLossless16);
     for (int16_t bitsStored : {8, 10, 11, 12, 16}) {
-        FrameDescription d = Frame(6, 8, 16, 1, Photo::Mono2, "JPEG Lossless");
-        d.bitsStored = bitsStored;
+        FrameDescription d = Frame(6, 8, 16, 1, Photo::Monochrome2, Compression::JPEGLossless);
+        d.pixel.bitsStored = bitsStored;
         DecodedFrame out;
         ASSERT_TRUE(DecodeJpegFrame(d, stream.data(), stream.size(), out)) << bitsStored;
         ASSERT_EQ(out.size, 96u);
         for (uint64_t k = 0; k < 48; ++k) ASSERT_EQ(Word(out, k), uint16_t(k * 1361)) << bitsStored << " sample " << k;
     }
     const Bytes extended = FIXTURE(kExtended12);
-    FrameDescription d = Frame(8, 8, 16, 1, Photo::Mono2, "JPEG");
-    d.bitsStored = 11;
+    FrameDescription d = Frame(8, 8, 16, 1, Photo::Monochrome2, Compression::JPEG);
+    d.pixel.bitsStored = 11;
     DecodedFrame out;
     ASSERT_TRUE(DecodeJpegFrame(d, extended.data(), extended.size(), out));
     for (uint64_t k = 0; k < 64; ++k) EXPECT_NEAR(Word(out, k), k * 64, 3) << k;
@@ -347,14 +345,14 @@ TEST(JpegDecoder, TruncatedStreamKeepsDecodedRows) {
         FrameDescription d;
     };
     const Stream streams[] = {
-        {"16-bit lossless", FIXTURE(kLossless16), Frame(6, 8, 16, 1, Photo::Mono2, "JPEG Lossless")},
-        {"8-bit baseline", FIXTURE(kBaseline8), Frame(32, 8, 8, 1, Photo::Mono2, "JPEG")},
+        {"16-bit lossless", FIXTURE(kLossless16), Frame(6, 8, 16, 1, Photo::Monochrome2, Compression::JPEGLossless)},
+        {"8-bit baseline", FIXTURE(kBaseline8), Frame(32, 8, 8, 1, Photo::Monochrome2, Compression::JPEG)},
     };
     for (const Stream& s : streams) {
         DecodedFrame whole;
         ASSERT_TRUE(DecodeJpegFrame(s.d, s.bytes.data(), s.bytes.size(), whole)) << s.name;
         const Bytes full = Output(whole);
-        const uint64_t rowBytes = full.size() / s.d.rows;
+        const uint64_t rowBytes = full.size() / s.d.pixel.rows;
         bool sawPartial = false;
         for (size_t n = 1; n < s.bytes.size(); ++n) {
             std::vector<uint8_t> cut(s.bytes.begin(), s.bytes.begin() + n);
@@ -367,7 +365,7 @@ TEST(JpegDecoder, TruncatedStreamKeepsDecodedRows) {
             EXPECT_TRUE(std::equal(out.begin(), out.begin() + kept, full.begin())) << s.name << " cut at " << n;
             EXPECT_TRUE(std::all_of(out.begin() + kept, out.end(), [](uint8_t b) { return b == 0; }))
                 << s.name << " cut at " << n;
-            if (result.rowsDecoded > 0 && result.rowsDecoded < s.d.rows) sawPartial = true;
+            if (result.rowsDecoded > 0 && result.rowsDecoded < s.d.pixel.rows) sawPartial = true;
             DecodedFrame frame;
             EXPECT_EQ(DecodeJpegFrame(s.d, cut.data(), cut.size(), frame), ok) << s.name << " cut at " << n;
         }
@@ -384,7 +382,7 @@ TEST(JpegDecoder, FailsWhenNothingDecodes) {
         if (tenBit[i] == 0xFF && tenBit[i + 1] == 0xC1) tenBit[i + 4] = 10;  // lossy 10-bit: no build
     Bytes garbage = {0xFF, 0xD8};
     for (int i = 0; i < 200; ++i) garbage.push_back(uint8_t(i * 37 + 11));
-    const FrameDescription d = Frame(8, 8, 16, 1, Photo::Mono2, "JPEG");
+    const FrameDescription d = Frame(8, 8, 16, 1, Photo::Monochrome2, Compression::JPEG);
     for (const Bytes& stream : {tenBit, garbage, Bytes{0xFF, 0xD8, 0xFF, 0xD9}}) {
         DecodedFrame out;
         EXPECT_FALSE(DecodeJpegFrame(d, stream.data(), stream.size(), out));
@@ -398,9 +396,9 @@ TEST(JpegDecoder, CorruptTwelveBitColourStream) {
     bool lossless = true;
     ASSERT_TRUE(ReadJpegPrecision(stream.data(), stream.size(), precision, lossless));
     ASSERT_EQ(precision, 12);
-    for (Photo photo : {Photo::Rgb, Photo::YbrFull}) {
+    for (Photo photo : {Photo::RGB, Photo::YBRFull}) {
         DecodedFrame out;
-        if (DecodeJpegFrame(Frame(100, 100, 16, 3, photo, "JPEG"), stream.data(), stream.size(), out)) {
+        if (DecodeJpegFrame(Frame(100, 100, 16, 3, photo, Compression::JPEG), stream.data(), stream.size(), out)) {
             EXPECT_EQ(out.size, 60000u);
             EXPECT_TRUE(out.colourConverted);
         }
@@ -410,7 +408,7 @@ TEST(JpegDecoder, CorruptTwelveBitColourStream) {
 // A stream larger than the frame fills the frame's bytes and no more.
 TEST(JpegDecoder, OutputBoundedByTheFrame) {
     const Bytes stream = FIXTURE(kBaseline8);  // 8 x 32
-    const FrameDescription d = Frame(4, 8, 8, 1, Photo::Mono2, "JPEG");
+    const FrameDescription d = Frame(4, 8, 8, 1, Photo::Monochrome2, Compression::JPEG);
     DecodedFrame out;
     ASSERT_TRUE(DecodeJpegFrame(d, stream.data(), stream.size(), out));
     ASSERT_EQ(out.size, 32u);
@@ -464,8 +462,7 @@ TEST(JpegDecoder, RgbStreamWithoutMarkersIsNotConverted) {
     ASSERT_TRUE(DecodeJpegFrame(f.d, f.bytes.data, f.bytes.size, out));
     DecodedFrame converted;
     FrameDescription ybr = f.d;
-    ybr.isRGB = false;
-    ybr.isYBRFull = true;
+    ybr.pixel.photometric = Photo::YBRFull;
     ASSERT_TRUE(DecodeJpegFrame(ybr, f.bytes.data, f.bytes.size, converted));
     EXPECT_NE(Output(out), Output(converted));
 }
@@ -486,14 +483,14 @@ TEST(Jpeg2000Decoder, LosslessEqualsNativeAndStaysInBounds) {
 
     // The image is larger than the frame: the frame's bytes and no more.
     FrameDescription half = f.d;
-    half.rows = 32;
+    half.pixel.rows = 32;
     ASSERT_TRUE(DecodeJpeg2000Frame(half, f.bytes.data, f.bytes.size, out));
     ASSERT_EQ(out.size, reference.size / 2);
     EXPECT_EQ(std::memcmp(out.data.get(), reference.data, reference.size / 2), 0);
 
     // Fewer components than the frame expects: the missing samples are zero.
     FrameDescription rgb = f.d;
-    rgb.samplesPerPixel = 3;
+    rgb.pixel.samplesPerPixel = 3;
     ASSERT_TRUE(DecodeJpeg2000Frame(rgb, f.bytes.data, f.bytes.size, out));
     ASSERT_EQ(out.size, reference.size * 3);
     for (uint64_t k = 0; k < 64 * 64; ++k) {
@@ -525,15 +522,17 @@ TEST(Jpeg2000Decoder, Jp2FileTruncatedAndBrokenStreams) {
 TEST(FrameCodecs, DispatchByCompressionName) {
     const Bytes rle = Rle({64}, {0x01, 7, 8});
     struct Case {
-        const char* compression;
+        Compression compression;
         bool decodes;
     };
-    for (const Case& c : {Case{"RLE", true}, Case{"JPEG", false}, Case{"JPEG-LS Lossless", false},
-                          Case{"JPEG2000 Lossy", false}, Case{"NONE", false}, Case{"UNKNOWN", false}}) {
+    for (const Case& c :
+         {Case{Compression::RLE, true}, Case{Compression::JPEG, false}, Case{Compression::JPEGLSLossless, false},
+          Case{Compression::JPEG2000Lossy, false}, Case{Compression::None, false}, Case{Compression::Unknown, false}}) {
         DecodedFrame out;
-        EXPECT_EQ(DecodeCompressedFrame(Frame(1, 2, 8, 1, Photo::Mono2, c.compression), rle.data(), rle.size(), out),
-                  c.decodes)
-            << c.compression;
+        EXPECT_EQ(
+            DecodeCompressedFrame(Frame(1, 2, 8, 1, Photo::Monochrome2, c.compression), rle.data(), rle.size(), out),
+            c.decodes)
+            << quillon::CompressionName(c.compression);
     }
 }
 
@@ -590,7 +589,7 @@ TEST(CompressedFrameBytes, FragmentsOfEachFrame) {
         }
         quillon::HeapPtr<uint8_t> stored;
         ByteSpan bytes;
-        EXPECT_FALSE(CompressedFrameBytes(file, file.Pixel().m_numberOfFrames, stored, bytes)) << k.name;
+        EXPECT_FALSE(CompressedFrameBytes(file, file.Pixel().numberOfFrames, stored, bytes)) << k.name;
     }
 }
 

@@ -569,7 +569,7 @@ TEST_P(NativeFrames, AreCutOnlyFromBytesTheFileHolds) {
     {
         CDicomFile probe;
         ASSERT_TRUE(LoadBytes(probe, NativeImage({"", 2, 2, 8, 1, "1", 4, true, 1}).bytes()));
-        if (probe.Pixel().m_rows != 2) GTEST_SKIP() << "the loader does not fill the pixel description yet";
+        if (probe.Pixel().rows != 2) GTEST_SKIP() << "the loader does not fill the pixel description yet";
     }
     const FrameCase& c = GetParam();
     const Bytes bytes = NativeImage(c).bytes();

@@ -8,7 +8,7 @@
 #include "dicom/DicomFile.h"
 #include "dicom/DicomReader.h"
 #include "dicom/LoaderRules.h"
-#include "dicom/PixelModule.h"
+#include "dicom/PixelDescription.h"
 #include "dicom/ProblemChecks.h"
 #include "dicom/ReaderObserver.h"
 #include "tests/support/DicomWriter.h"
@@ -19,7 +19,7 @@ namespace {
 
 // Reads a Part 10 file of explicit VR little endian as the loader does.
 bool ReadPart10(const Bytes& bytes, quillon::ReaderObserver& observer, CLoadProblems& problems) {
-    CPixelModule pixel;
+    quillon::PixelDescription pixel;
     quillon::DicomReader reader(CFileBytes::FromMemory(bytes.data(), bytes.size()), pixel, problems, observer);
     reader.SetEncoding({.hasPreamble = true, .explicitVR = true, .littleEndian = true});
     reader.SeekTo(quillon::rules::kPreambleAndMagic);

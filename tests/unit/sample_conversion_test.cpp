@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -25,29 +26,34 @@ enum class Codec { Native, Jpeg, JpegLossless, Jpeg2000, Jpeg2000Lossy };
 
 FrameDescription Frame(uint32_t rows, uint32_t columns, Photo photo = Photo::Mono2, Codec codec = Codec::Native,
                        int8_t planar = 0, int16_t bits = 8) {
+    using quillon::Compression;
+    using quillon::Photometric;
+    static constexpr Photometric kPhotometric[] = {
+        Photometric::Monochrome1,   Photometric::Monochrome2, Photometric::PaletteColor, Photometric::RGB,
+        Photometric::ARGB,          Photometric::CMYK,        Photometric::YBRFull,      Photometric::YBRFull422,
+        Photometric::YBRPartial422, Photometric::YBRICT,      Photometric::Other};
+    static constexpr Compression kCompression[] = {Compression::None, Compression::JPEG, Compression::JPEGLossless,
+                                                   Compression::JPEG2000Lossless, Compression::JPEG2000Lossy};
+    static_assert(std::size(kPhotometric) == std::size_t(Photo::Other) + 1);
+    static_assert(std::size(kCompression) == std::size_t(Codec::Jpeg2000Lossy) + 1);
     FrameDescription d;
-    d.numberOfFrames = 1;
-    d.rows = rows;
-    d.columns = columns;
-    d.bitsAllocated = d.bitsStored = bits;
-    d.planarConfiguration = planar;
-    d.isJpeg = codec == Codec::Jpeg;
-    d.isJpegLossless = codec == Codec::JpegLossless;
-    d.isJpeg2000Lossless = codec == Codec::Jpeg2000;
-    d.isJpeg2000Lossy = codec == Codec::Jpeg2000Lossy;
-    d.isMonochrome1 = photo == Photo::Mono1;
-    d.isMonochrome2 = photo == Photo::Mono2;
-    d.isPaletteColor = photo == Photo::Palette;
-    d.isRGB = photo == Photo::Rgb;
-    d.isARGB = photo == Photo::Argb;
-    d.isCMYK = photo == Photo::Cmyk;
-    d.isYBRFull = photo == Photo::YbrFull;
-    d.isYBRFull422 = photo == Photo::YbrFull422;
-    d.isYBRPartial422 = photo == Photo::YbrPartial422;
-    d.isYBRICT = photo == Photo::YbrIct;
-    d.samplesPerPixel = photo == Photo::Mono1 || photo == Photo::Mono2 || photo == Photo::Palette ? 1
+    quillon::PixelDescription& p = d.pixel;
+    p.numberOfFrames = 1;
+    p.rows = rows;
+    p.columns = columns;
+    p.bitsAllocated = p.bitsStored = bits;
+    p.planarConfiguration = planar;
+    p.compression = p.syntaxFamily = kCompression[int(codec)];
+    p.photometric = kPhotometric[int(photo)];
+    p.samplesPerPixel = photo == Photo::Mono1 || photo == Photo::Mono2 || photo == Photo::Palette ? 1
                         : photo == Photo::Argb || photo == Photo::Cmyk                            ? 4
                                                                                                   : 3;
+    return d;
+}
+
+// The description of codec output whose YCbCr the codec turned into RGB.
+FrameDescription Converted(FrameDescription d) {
+    d.colourConverted = true;
     return d;
 }
 
@@ -149,6 +155,12 @@ TEST(ConvertFrameTo8Bit, ColourModelsGiveTheirBytes) {
          Frame(1, 2, Photo::YbrFull, Codec::Jpeg, 1),
          {128, 128, 128, 255, 128, 255},
          {128, 128, 128, 255, 164, 255}},
+        // Samples the codec turned into RGB are copied as RGB; grey stays grey.
+        {"jpeg ybr full converted by the codec",
+         Converted(Frame(1, 2, Photo::YbrFull, Codec::Jpeg)),
+         {128, 128, 128, 255, 128, 255},
+         {128, 128, 128, 255, 128, 255}},
+        {"jpeg grey converted by the codec", Converted(Frame(1, 2, Photo::Mono2, Codec::Jpeg)), {5, 6, 7}, {5, 6}},
         // JPEG 2000: grey or three bytes, whatever the colour model.
         {"j2k grey", Frame(1, 2, Photo::Palette, Codec::Jpeg2000), {5, 6}, {5, 6}},
         {"j2k ybr full copied",
@@ -315,7 +327,7 @@ TEST(ScanSampleRange16, RangeAndInPlaceClamping) {
     for (const RangeCase& c : cases) {
         SCOPED_TRACE(c.name);
         FrameDescription d = Frame(1, uint32_t(c.samples.size()), Photo::Mono2, Codec::Native, 0, 16);
-        d.pixelRepresentation = c.isSigned ? 1 : 0;
+        d.pixel.pixelRepresentation = c.isSigned ? 1 : 0;
         d.pixelPaddingValue = c.padding;
         d.smallestPixelValue = c.smallest;
         d.largestPixelValue = c.largest;
@@ -376,12 +388,12 @@ TEST(ComputeDisplayWindow, WindowRulesAndExtremes) {
     for (const WindowCase& c : cases) {
         SCOPED_TRACE(c.name);
         FrameDescription d = Frame(1, 1, Photo::Mono2, Codec::Native, 0, 16);
-        d.hasWindow = c.hasWindow;
-        d.hasRescale = c.hasRescale;
-        d.windowCenter = c.center;
-        d.windowWidth = c.width;
-        d.rescaleIntercept = c.intercept;
-        d.rescaleSlope = c.slope;
+        d.pixel.hasWindow = c.hasWindow;
+        d.pixel.hasRescale = c.hasRescale;
+        d.pixel.windowCenter = c.center;
+        d.pixel.windowWidth = c.width;
+        d.pixel.rescaleIntercept = c.intercept;
+        d.pixel.rescaleSlope = c.slope;
         const DisplayWindow w = ComputeDisplayWindow(d, c.max, c.min);
         EXPECT_EQ(w.center, c.wantCenter);
         EXPECT_EQ(w.width, c.wantWidth);
@@ -523,7 +535,7 @@ TEST(DescribeFramesLookups, SignedFrameWithPaddingAndHugeSlope) {
 
     // (40 - inf) / inf is NaN: the centre falls back to the midpoint, the width
     // 400 / inf = 0 stays.
-    ASSERT_TRUE(d.hasRescale && d.hasWindow);
+    ASSERT_TRUE(d.pixel.hasRescale && d.pixel.hasWindow);
     const DisplayWindow window = ComputeDisplayWindow(d, range.max, range.min);
     EXPECT_EQ(window.center, 1000);
     EXPECT_EQ(window.width, 0);

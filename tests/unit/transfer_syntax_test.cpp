@@ -2,7 +2,6 @@
 // loaded data sets.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -101,7 +100,7 @@ TEST(TransferSyntax, CompressionNameAndFamilies) {
         SCOPED_TRACE(c.uid ? "'" + *c.uid + "'" : std::string("absent"));
         CDicomFile f;
         ASSERT_TRUE(Load(f, WithTransferSyntax(c.uid)));
-        EXPECT_EQ(f.Pixel().m_compressionName, c.compression);
+        EXPECT_EQ(quillon::CompressionName(f.Pixel().compression), c.compression);
         EXPECT_EQ(FamiliesThatHold(f), c.families);
         EXPECT_EQ(f.IsUncompressed(), c.uncompressed);
     }
@@ -134,36 +133,66 @@ TEST(TransferSyntax, OnlyTheFirstTopLevelElementCounts) {
     StudyElements(w);
     CDicomFile f;
     ASSERT_TRUE(Load(f, w));
-    EXPECT_EQ(f.Pixel().m_compressionName, "NONE");
+    EXPECT_EQ(f.Pixel().compression, quillon::Compression::None);
     EXPECT_EQ(FamiliesThatHold(f), "");
     EXPECT_TRUE(f.IsUncompressed());
 }
 
+// The scan of the pixel elements stops at the first group above 0028: a
+// (0002,0010) after it is not the compression shown nor the decoders' key, but
+// the transfer syntax families and the photometric interpretation are taken
+// from the first top-level element wherever it lies.
+TEST(TransferSyntax, ElementsAfterAGroupAbove0028) {
+    Writer w = WithTransferSyntax(std::nullopt);
+    w.text(0x0029, 0x0010, "LO", Pad("PRIVATE"));
+    w.text(0x0002, 0x0010, "UI", Pad("1.2.840.10008.1.2.4.50", '\0'));
+    w.text(0x0028, 0x0004, "CS", "RGB ");
+    w.us(0x0028, 0x0010, 4);
+    CDicomFile f;
+    ASSERT_TRUE(Load(f, w));
+    EXPECT_EQ(f.Pixel().compression, quillon::Compression::None);
+    EXPECT_EQ(FamiliesThatHold(f), "IsJPEG");
+    EXPECT_FALSE(f.IsUncompressed());
+    EXPECT_EQ(f.Pixel().photometric, quillon::Photometric::RGB);
+    EXPECT_TRUE(f.IsRGB());
+    EXPECT_EQ(f.Pixel().rows, 0u);
+}
+
 namespace {
+
+using PixelPredicate = bool (quillon::PixelDescription::*)() const;
 
 struct Photometric {
     const char* name;
     Predicate test;
+    PixelPredicate pixelTest;
 };
 
 const Photometric kPhotometric[] = {
-    {"RGB", &CDicomFile::IsRGB},
-    {"CMYK", &CDicomFile::IsCMYK},
-    {"ARGB", &CDicomFile::IsARGB},
-    {"YBRFull", &CDicomFile::IsYBRFull},
-    {"YBRFull422", &CDicomFile::IsYBRFull422},
-    {"YBRPartial422", &CDicomFile::IsYBRPartial422},
-    {"YBRICT", &CDicomFile::IsYBRICT},
-    {"PaletteColor", &CDicomFile::IsPaletteColor},
-    {"Monochrome1", &CDicomFile::IsMonochrome1},
-    {"Monochrome2", &CDicomFile::IsMonochrome2},
-    {"Monochrome", &CDicomFile::IsMonochrome},
+    {"RGB", &CDicomFile::IsRGB, &quillon::PixelDescription::IsRGB},
+    {"CMYK", &CDicomFile::IsCMYK, &quillon::PixelDescription::IsCMYK},
+    {"ARGB", &CDicomFile::IsARGB, &quillon::PixelDescription::IsARGB},
+    {"YBRFull", &CDicomFile::IsYBRFull, &quillon::PixelDescription::IsYBRFull},
+    {"YBRFull422", &CDicomFile::IsYBRFull422, &quillon::PixelDescription::IsYBRFull422},
+    {"YBRPartial422", &CDicomFile::IsYBRPartial422, &quillon::PixelDescription::IsYBRPartial422},
+    {"YBRICT", &CDicomFile::IsYBRICT, &quillon::PixelDescription::IsYBRICT},
+    {"PaletteColor", &CDicomFile::IsPaletteColor, &quillon::PixelDescription::IsPaletteColor},
+    {"Monochrome1", &CDicomFile::IsMonochrome1, &quillon::PixelDescription::IsMonochrome1},
+    {"Monochrome2", &CDicomFile::IsMonochrome2, &quillon::PixelDescription::IsMonochrome2},
+    {"Monochrome", &CDicomFile::IsMonochrome, &quillon::PixelDescription::IsMonochrome},
 };
 
 std::string PhotometricThatHold(const CDicomFile& f) {
     std::string out;
     for (const Photometric& p : kPhotometric)
         if ((f.*p.test)()) out += std::string(out.empty() ? "" : " ") + p.name;
+    return out;
+}
+
+std::string PhotometricThatHold(const quillon::PixelDescription& pixel) {
+    std::string out;
+    for (const Photometric& p : kPhotometric)
+        if ((pixel.*p.pixelTest)()) out += std::string(out.empty() ? "" : " ") + p.name;
     return out;
 }
 
@@ -239,10 +268,13 @@ TEST(TransferSyntax, PaletteDefaultNeedsBluePaletteDataAndOneSample) {
         w.us(0x0028, 0x0002, c.samples).us(0x0028, 0x0100, 8);
         CDicomFile f;
         ASSERT_TRUE(Load(f, w));
-        if (c.blueLut) {
-            f.Pixel().m_blueLut.reset(static_cast<uint8_t*>(std::malloc(2)));
-            f.Pixel().m_blueLutSize = 2;
-        }
-        EXPECT_EQ(PhotometricThatHold(f), c.expected);
+        // The loader reads palette data only for PALETTE COLOR images: the
+        // file's description is given some here.
+        quillon::PixelDescription pixel = f.Pixel();
+        if (c.blueLut)
+            pixel.blue.data = {0, 0};
+        else
+            EXPECT_EQ(PhotometricThatHold(f), c.expected);
+        EXPECT_EQ(PhotometricThatHold(pixel), c.expected);
     }
 }

@@ -62,18 +62,16 @@ Bytes Words(std::initializer_list<uint16_t> words) {
     return out;
 }
 
-Bytes Lut8Bytes(const quillon::HeapPtr<uint8_t>& lut, size_t n) {
-    return lut ? Bytes(lut.get(), lut.get() + n) : Bytes();
+const CDicomTag7FE0* PixelDataOf(const CDicomFile& f) {
+    return dynamic_cast<const CDicomTag7FE0*>(f.PixelData());
 }
-
-const CDicomTag7FE0* PixelDataOf(const CDicomFile& f) { return f.PixelData(); }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Fields read from the data set
 
-TEST(PixelModuleFields, MatrixAndFrameCount) {
+TEST(PixelDescriptionFields, MatrixAndFrameCount) {
     struct Case {
         const char* name;
         Build body;
@@ -113,13 +111,13 @@ TEST(PixelModuleFields, MatrixAndFrameCount) {
         SCOPED_TRACE(c.name);
         CDicomFile f;
         ASSERT_TRUE(Load(f, Image(c.body)));
-        EXPECT_EQ(f.Pixel().m_rows, c.rows);
-        EXPECT_EQ(f.Pixel().m_columns, c.columns);
-        EXPECT_EQ(f.Pixel().m_numberOfFrames, c.frames);
+        EXPECT_EQ(f.Pixel().rows, c.rows);
+        EXPECT_EQ(f.Pixel().columns, c.columns);
+        EXPECT_EQ(f.Pixel().numberOfFrames, c.frames);
     }
 }
 
-TEST(PixelModuleFields, SampleLayoutInImplicitVR) {
+TEST(PixelDescriptionFields, SampleLayoutInImplicitVR) {
     // Implicit VR: every VR comes from the dictionary.
     Writer w = Part10(kImplicitLE);
     StudyElements(w);
@@ -127,15 +125,16 @@ TEST(PixelModuleFields, SampleLayoutInImplicitVR) {
     w.us(0x0028, 0x0100, 16).us(0x0028, 0x0101, 12).us(0x0028, 0x0103, 1);
     CDicomFile f;
     ASSERT_TRUE(Load(f, w));
-    EXPECT_EQ(f.Pixel().m_samplesPerPixel, 3);
-    EXPECT_EQ(f.Pixel().m_planarConfiguration, 1);
-    EXPECT_EQ(f.Pixel().m_bitsAllocated, 16);
-    EXPECT_EQ(f.Pixel().m_bitsStored, 12);
-    EXPECT_EQ(f.Pixel().m_pixelRepresentation, 1);
-    EXPECT_EQ(f.Pixel().m_compressionName, "NONE");
+    const quillon::PixelDescription& p = f.Pixel();
+    EXPECT_EQ(p.samplesPerPixel, 3);
+    EXPECT_EQ(p.planarConfiguration, 1);
+    EXPECT_EQ(p.bitsAllocated, 16);
+    EXPECT_EQ(p.bitsStored, 12);
+    EXPECT_EQ(p.pixelRepresentation, 1);
+    EXPECT_EQ(p.compression, quillon::Compression::None);
 }
 
-TEST(PixelModuleFields, WindowIntegers) {
+TEST(PixelDescriptionFields, WindowIntegers) {
     struct Case {
         const char* vr;
         std::string value;
@@ -156,17 +155,17 @@ TEST(PixelModuleFields, WindowIntegers) {
             SCOPED_TRACE(testing::Message() << std::hex << element << " " << c.vr << " '" << c.value << "'");
             CDicomFile f;
             ASSERT_TRUE(Load(f, Image([&](Writer& w) { Text(w, 0x0028, element, c.vr, c.value); })));
-            EXPECT_TRUE(f.Pixel().m_hasWindow);
-            EXPECT_EQ(f.Pixel().m_windowCenter, element == 0x1050 ? c.expected : 0);
-            EXPECT_EQ(f.Pixel().m_windowWidth, element == 0x1051 ? c.expected : 0);
+            EXPECT_TRUE(f.Pixel().hasWindow);
+            EXPECT_EQ(f.Pixel().windowCenter, element == 0x1050 ? c.expected : 0);
+            EXPECT_EQ(f.Pixel().windowWidth, element == 0x1051 ? c.expected : 0);
         }
     }
     CDicomFile none;
     ASSERT_TRUE(Load(none, Image([](Writer& w) { Matrix(w, 1, 1, 8, 1); })));
-    EXPECT_FALSE(none.Pixel().m_hasWindow);
+    EXPECT_FALSE(none.Pixel().hasWindow);
 }
 
-TEST(PixelModuleFields, Rescale) {
+TEST(PixelDescriptionFields, Rescale) {
     struct Case {
         std::optional<std::string> intercept, slope;
         double expectedIntercept, expectedSlope;
@@ -192,13 +191,13 @@ TEST(PixelModuleFields, Rescale) {
                              if (c.intercept) Text(w, 0x0028, 0x1052, "DS", *c.intercept);
                              if (c.slope) Text(w, 0x0028, 0x1053, "DS", *c.slope);
                          })));
-        EXPECT_EQ(f.Pixel().m_rescaleIntercept, c.expectedIntercept);
-        EXPECT_EQ(f.Pixel().m_rescaleSlope, c.expectedSlope);
-        EXPECT_EQ(f.Pixel().m_hasRescale, c.hasRescale);
+        EXPECT_EQ(f.Pixel().rescaleIntercept, c.expectedIntercept);
+        EXPECT_EQ(f.Pixel().rescaleSlope, c.expectedSlope);
+        EXPECT_EQ(f.Pixel().hasRescale, c.hasRescale);
     }
 }
 
-TEST(PixelModuleFields, PixelValueElementsGetTheVROfThePixelRepresentation) {
+TEST(PixelDescriptionFields, PixelValueElementsGetTheVROfThePixelRepresentation) {
     struct Case {
         Syntax syntax;
         uint16_t pixelRepresentation;
@@ -240,7 +239,7 @@ TEST(PixelModuleFields, PixelValueElementsGetTheVROfThePixelRepresentation) {
 // ---------------------------------------------------------------------------
 // Native frames
 
-TEST(PixelModuleFrames, FrameSize) {
+TEST(PixelDescriptionFrames, FrameSize) {
     struct Case {
         uint32_t rows, columns;
         int16_t bits, samples;
@@ -264,16 +263,17 @@ TEST(PixelModuleFrames, FrameSize) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rows << "x" << c.columns << "x" << c.bits << "x" << c.samples
                                         << (c.ybr422 ? " 422" : ""));
-        CPixelModule m;
-        m.m_rows = c.rows;
-        m.m_columns = c.columns;
-        m.m_bitsAllocated = c.bits;
-        m.m_samplesPerPixel = c.samples;
-        EXPECT_EQ(m.NativeFrameSize(c.ybr422), c.expected);
+        quillon::PixelDescription m;
+        m.rows = c.rows;
+        m.columns = c.columns;
+        m.bitsAllocated = c.bits;
+        m.samplesPerPixel = c.samples;
+        if (c.ybr422) m.photometric = quillon::Photometric::YBRFull422;
+        EXPECT_EQ(m.NativeFrameSize(), c.expected);
     }
 }
 
-TEST(PixelModuleFrames, NativeDataIsCutIntoFrames) {
+TEST(PixelDescriptionFrames, NativeDataIsCutIntoFrames) {
     struct Case {
         const char* name;
         Build body;
@@ -333,7 +333,7 @@ TEST(PixelModuleFrames, NativeDataIsCutIntoFrames) {
     }
 }
 
-TEST(PixelModuleFrames, MissingFrameBytesFailTheLoad) {
+TEST(PixelDescriptionFrames, MissingFrameBytesFailTheLoad) {
     struct Case {
         const char* name;
         Build body;
@@ -395,7 +395,7 @@ std::vector<Elem> Palette(Bytes red, Bytes green, Bytes blue, Bytes data) {
 
 }  // namespace
 
-TEST(PixelModulePalette, LoadPaletteLuts) {
+TEST(PixelDescriptionPalette, LoadPaletteLuts) {
     struct Case {
         const char* name;
         std::vector<Elem> elements;
@@ -443,16 +443,15 @@ TEST(PixelModulePalette, LoadPaletteLuts) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const TagList tags = MakeTags(c.elements);
-        CPixelModule m;
-        EXPECT_EQ(m.LoadPaletteLuts(tags), c.ok);
-        EXPECT_EQ(m.m_redLutEntries, c.redEntries);
-        EXPECT_EQ(m.m_redLutBits, c.redBits);
-        EXPECT_EQ(m.m_redLutSize, c.redSize);
-        EXPECT_EQ(m.m_redLut != nullptr, c.redSize != 0);
+        quillon::PixelDescription m;
+        EXPECT_EQ(quillon::LoadPaletteLuts(tags, m), c.ok);
+        EXPECT_EQ(m.red.entries, c.redEntries);
+        EXPECT_EQ(m.red.bits, c.redBits);
+        EXPECT_EQ(m.red.data.size(), c.redSize);
     }
 }
 
-TEST(PixelModulePalette, EightBitLut) {
+TEST(PixelDescriptionPalette, EightBitLut) {
     struct Case {
         const char* name;
         int16_t bits;
@@ -475,51 +474,39 @@ TEST(PixelModulePalette, EightBitLut) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CPixelModule m;
-        m.m_greenLutBits = c.bits;
-        m.m_greenLutEntries = c.entries;
-        if (c.data) {
-            // An exact-size block, so that the sanitizers see any read past it.
-            m.m_greenLut.reset(static_cast<uint8_t*>(std::malloc(c.data->size())));
-            std::memcpy(m.m_greenLut.get(), c.data->data(), c.data->size());
-            m.m_greenLutSize = uint32_t(c.data->size());
-        }
-        const auto lut = m.GetGreenLut8();
-        ASSERT_NE(lut, nullptr);
-        EXPECT_EQ(Lut8Bytes(lut, c.expected.size()), c.expected);
-        EXPECT_EQ(m.GetRedLut8(), nullptr);
-        EXPECT_EQ(m.GetBlueLut8(), nullptr);
+        quillon::PixelDescription m;
+        m.green.bits = c.bits;
+        m.green.entries = c.entries;
+        // A copy of exactly the data's size, so that the sanitizers see any read past it.
+        if (c.data) m.green.data = *c.data;
+        EXPECT_EQ(m.green.Lut8(), c.expected);
+        EXPECT_TRUE(m.red.Lut8().empty());
+        EXPECT_TRUE(m.blue.Lut8().empty());
     }
 
-    CPixelModule ramp;
-    ramp.m_redLutBits = 0;
-    ramp.m_redLutEntries = 300;
-    ramp.m_redLut.reset(static_cast<uint8_t*>(std::malloc(1)));
-    ramp.m_redLutSize = 1;
-    const auto lut = ramp.GetRedLut8();
-    ASSERT_NE(lut, nullptr);
-    EXPECT_EQ(lut.get()[255], 255);
-    EXPECT_EQ(lut.get()[257], 1);
+    quillon::PaletteLut ramp;
+    ramp.bits = 0;
+    ramp.entries = 300;
+    ramp.data = {0};
+    const std::vector<uint8_t> lut = ramp.Lut8();
+    ASSERT_EQ(lut.size(), 300u);
+    EXPECT_EQ(lut[255], 255);
+    EXPECT_EQ(lut[257], 1);
 }
 
-TEST(PixelModulePalette, DisplayPalette) {
-    CPixelModule m;
-    m.m_redLutBits = 8;
-    m.m_redLutEntries = 2;
-    m.m_redLut.reset(static_cast<uint8_t*>(std::malloc(2)));
-    m.m_redLut.get()[0] = 10;
-    m.m_redLut.get()[1] = 20;
-    m.m_redLutSize = 2;
+TEST(PixelDescriptionPalette, DisplayPalette) {
+    quillon::PixelDescription m;
+    m.red.bits = 8;
+    m.red.entries = 2;
+    m.red.data = {10, 20};
     Bytes green;
     for (int i = 0; i < 300; ++i) {
         green.push_back(uint8_t(i));
         green.push_back(uint8_t(255 - i % 256));
     }
-    m.m_greenLutBits = 16;
-    m.m_greenLutEntries = 300;
-    m.m_greenLut.reset(static_cast<uint8_t*>(std::malloc(green.size())));
-    std::memcpy(m.m_greenLut.get(), green.data(), green.size());
-    m.m_greenLutSize = uint32_t(green.size());
+    m.green.bits = 16;
+    m.green.entries = 300;
+    m.green.data = green;
     // No blue LUT.
 
     uint8_t palette[256 * 4];
@@ -530,7 +517,7 @@ TEST(PixelModulePalette, DisplayPalette) {
     for (int i = 0; i < 256; ++i) EXPECT_EQ(palette[4 * i + 3], 0) << i;
 }
 
-TEST(PixelModulePalette, PaletteColorFiles) {
+TEST(PixelDescriptionPalette, PaletteColorFiles) {
     // A 2x2 8-bit PALETTE COLOR image whose LUTs have 4 entries of 16 bits.
     auto file = [](uint16_t greenEntries, const char* photometric) {
         return Image([=](Writer& w) {
@@ -560,5 +547,5 @@ TEST(PixelModulePalette, PaletteColorFiles) {
     // The palette is only taken for PALETTE COLOR images.
     CDicomFile mono;
     ASSERT_TRUE(Load(mono, file(3, "MONOCHROME2")));
-    EXPECT_EQ(mono.Pixel().m_redLut, nullptr);
+    EXPECT_TRUE(mono.Pixel().red.data.empty());
 }
