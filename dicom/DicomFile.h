@@ -5,24 +5,30 @@
 #include <filesystem>
 
 #include "dicom/DicomHeader.h"
+#include "dicom/Status.h"
 
 class CDicomFile : public CDicomHeader {
 public:
     CDicomFile();
     ~CDicomFile() override;
 
-    // Reads and parses the file. True: loaded. False: the object is reset,
-    // and Problems() says where and why the parse stopped.
-    bool Load(const std::filesystem::path& path);
+    // Reads and parses the file. Success: loaded. A failure says why
+    // (dicom/OpenFile.h words every reason): no file, a folder, a special
+    // file, not allowed, unreadable, empty, no memory, or not DICOM, whose
+    // sentence says where the parse stopped. After a failure the object is
+    // reset, and Problems() holds what the parse found, if it got that far.
+    quillon::Status Load(const std::filesystem::path& path);
     // The same from bytes already in memory (copied); used by tools and tests.
-    bool LoadMemory(const uint8_t* data, std::size_t size);
+    quillon::Status LoadMemory(const uint8_t* data, std::size_t size);
 
     void Reset();
 
 private:
     bool RecogniseAndParse();
-    bool FinishLoad();
+    quillon::Status FinishLoad();
     // A refused load: says where the parse stopped (when nothing said it yet),
-    // keeps the problems without their nodes, resets the object; false.
-    bool Refuse(const char* reason = nullptr);
+    // keeps the problems without their nodes, resets the object; its reason.
+    quillon::Status Refuse(const char* reason = nullptr);
+    // An allocation failed: the object is reset, without problems.
+    quillon::Status ShortOfMemory();
 };
