@@ -170,7 +170,7 @@ OpenResult CQuillonDocument::OpenFile(const std::filesystem::path& fsPath, const
             return Fail(OpenStatus::NoMemory, kMsgMemoryError, true);
         m_dataSize = m_source->Size();
 
-        m_records = BuildTreeRecords(*m_file, m_thumbnailCount);
+        if (options.treeRecords) m_records = BuildTreeRecords(*m_file, m_thumbnailCount);
         m_problems.Assign(m_file->Problems(), m_records, [this](std::size_t record) { return Range(record); });
         m_frameStarts = CFrameStarts(*m_file);
         m_path = path;

@@ -51,10 +51,15 @@ enum class OpenStatus {
 // repeat the message, and a refused parse says where it stopped instead.
 bool ReasonTellsMore(Reason reason);
 
+// What an open makes beyond the parsed file, its bytes and its frames. The
+// window wants all of it; a tool that prints one thing can leave the rest.
 struct OpenOptions {
-    // Make every frame's thumbnail while opening (the window shows them).
-    // Without, the entries exist (ThumbnailCount) but none is made.
+    // Make every frame's thumbnail. Without, the entries exist
+    // (ThumbnailCount) but none is made.
     bool thumbnails = true;
+    // Build the tree records and tie the problems to them. Without, there
+    // are no records and every problem belongs to the root.
+    bool treeRecords = true;
 };
 
 struct OpenResult {
@@ -114,9 +119,9 @@ public:
     void Close();
 
     // Closes the current document, then parses the file, makes the
-    // thumbnails (unless told not to), adds the frame nodes, checks the file
-    // once more (it may have changed meanwhile) and builds the tree records
-    // and the frame starts. The bytes shown are the parser's source, read
+    // thumbnails, adds the frame nodes, checks the file once more (it may
+    // have changed meanwhile) and builds the tree records and the frame
+    // starts; `options` may leave out the thumbnails and the records. The bytes shown are the parser's source, read
     // where they lie: the file is not read a second time. On failure there is
     // no document (the thumbnails already made stay until the next Open or
     // Close). An empty path opens nothing and says nothing.

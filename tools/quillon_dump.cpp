@@ -225,10 +225,12 @@ int main(int argc, char** argv) {
         const auto [ptr, errc] = std::from_chars(first, last, frameIndex);
         if (modeArgument.empty() || errc != std::errc() || ptr != last) return Usage("K must be a frame index");
     }
-    // Through the viewer's open path; thumbnails only when they are written.
+    // Through the viewer's open path, making only what is printed: the
+    // thumbnails when they are written, the tree records when the tree is.
     quillon::CQuillonDocument doc;
     quillon::OpenOptions openOptions;
     openOptions.thumbnails = mode == Mode::Thumbnails;
+    openOptions.treeRecords = mode == Mode::Tree;
     const quillon::OpenResult opened = doc.OpenPath(fileArg, openOptions);
     if (!opened.Opened()) {
         if (mode == Mode::Problems) PrintProblems(doc.Problems());
@@ -250,10 +252,9 @@ int main(int argc, char** argv) {
     // Lines are gathered and written in blocks of about 64 KiB.
     std::string out;
     out.reserve(80 * 1024);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const TreeItemRecord& record = records[i];
+    for (const TreeItemRecord& record : records) {
         CDicomTag* e = record.element;
-        const auto [first, last] = doc.Range(i);
+        const auto [first, last] = file.ElementRange(e);
         const uint32_t length = e->GetLength();
         AppendNumber(out, record.depth);
         out += '\t';
