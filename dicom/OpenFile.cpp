@@ -33,9 +33,9 @@ Status PathFailure(int error) {
 // What the path names when it is no regular file.
 Status NotARegularFile(mode_t mode) {
     if (S_ISDIR(mode)) return Status::Fail(Reason::Directory, "The path names a folder, not a file.");
-    const char* kind = S_ISFIFO(mode)  ? "a named pipe"
-                       : S_ISCHR(mode) ? "a character device"
-                       : S_ISBLK(mode) ? "a block device"
+    const char* kind = S_ISFIFO(mode)   ? "a named pipe"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
                        : S_ISSOCK(mode) ? "a socket"
                                         : "a special file";
     return Status::Fail(Reason::NotRegularFile, std::string("The path names ") + kind + ", not a regular file.");
@@ -80,8 +80,8 @@ Status OutOfMemory() { return Status::Fail(Reason::NoMemory, "There is not enoug
 
 std::string StopSentence(const SLoadProblem& stop) {
     char head[80];
-    int n = std::snprintf(head, sizeof head, "Reading stopped at byte %llu",
-                          static_cast<unsigned long long>(stop.offset));
+    int n =
+        std::snprintf(head, sizeof head, "Reading stopped at byte %llu", static_cast<unsigned long long>(stop.offset));
     if (stop.group != 0 || stop.element != 0)
         n += std::snprintf(head + n, sizeof head - std::size_t(n), ", element (%04X,%04X)", stop.group, stop.element);
     return std::string(head, std::size_t(n)) + ": " + stop.text + ".";

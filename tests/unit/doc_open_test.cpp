@@ -123,9 +123,8 @@ TEST(DocOpen, FailuresEndWithoutADocument) {
         {"zero bytes", U16(empty), OpenStatus::Invalid, kMsgInvalidFile, true,
          invalid + u"\nReading stopped at byte 0: the bytes here cannot be read as a data set.", Reason::Empty},
         {"not DICOM", U16(text), OpenStatus::Invalid, kMsgInvalidFile, true,
-         invalid +
-             u"\nReading stopped at byte 0, element (7878,7878): no DICM at byte 128, and the first tag is "
-             u"implausible in either byte order.",
+         invalid + u"\nReading stopped at byte 0, element (7878,7878): no DICM at byte 128, and the first tag is "
+                   u"implausible in either byte order.",
          Reason::NotDicom},
         {"directory", U16(dir.path() / "folder.dcm"), OpenStatus::Invalid, kMsgInvalidFile, true,
          invalid + u"\nThe path names a folder, not a file.", Reason::Directory},
@@ -165,9 +164,10 @@ TEST(DocOpen, UnreadableFileIsInvalid) {
                std::to_string(noDocument);
     });
     ASSERT_TRUE(answer) << "cannot give up root to check as an ordinary user";
-    EXPECT_EQ(*answer, "Invalid DICOM file    \nThe system does not let the file be opened for reading: Permission "
-                       "denied.|" +
-                           std::to_string(int(OpenStatus::Invalid)) + "|1|1");
+    EXPECT_EQ(*answer,
+              "Invalid DICOM file    \nThe system does not let the file be opened for reading: Permission "
+              "denied.|" +
+                  std::to_string(int(OpenStatus::Invalid)) + "|1|1");
 }
 
 TEST(DocOpen, MemoryShortages) {
