@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
-#include <system_error>
 
 #include "dicom/LoaderRules.h"
 #include "dicom/OpenFile.h"
