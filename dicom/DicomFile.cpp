@@ -1,13 +1,12 @@
 #include "dicom/DicomFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "dicom/DicomReader.h"
 #include "dicom/LoaderRules.h"
+#include "dicom/OpenFile.h"
 #include "dicom/ProblemChecks.h"
 
 namespace {
@@ -61,44 +60,54 @@ bool CDicomFile::StartReader() {
     return true;
 }
 
-bool CDicomFile::Load(const std::filesystem::path& path) {
+quillon::Status CDicomFile::Load(const std::filesystem::path& path) {
     m_problems.Clear();
     Reset();
-    // Only regular files: a directory, a pipe or a device has no size to read.
-    // Opened without blocking, because opening a named pipe for reading would
-    // otherwise wait for a writer; a regular file reads the same either way.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
+    int fd = -1;
+    if (quillon::Status opened = quillon::OpenForReading(path, &fd); !opened) return opened;
+    try {
+        if (!AttachFile(fd)) {
+            const int error = errno;
+            Reset();
+            return quillon::CannotReadFile(error);
+        }
+        if (!RecogniseAndParse()) return Refuse();
+        return FinishLoad();
+    } catch (const std::bad_alloc&) {
+        return ShortOfMemory();
     }
-    if (!AttachFile(fd)) {
-        Reset();
-        return false;
-    }
-    if (!RecogniseAndParse()) return Refuse();
-    return FinishLoad();
 }
 
-bool CDicomFile::LoadMemory(const uint8_t* data, std::size_t size) {
+quillon::Status CDicomFile::LoadMemory(const uint8_t* data, std::size_t size) {
     m_problems.Clear();
     Reset();
-    if (!AttachMemory(data, size) || !RecogniseAndParse()) return Refuse();
-    return FinishLoad();
+    try {
+        if (!AttachMemory(data, size)) return ShortOfMemory();
+        if (!RecogniseAndParse()) return Refuse();
+        return FinishLoad();
+    } catch (const std::bad_alloc&) {
+        return ShortOfMemory();
+    }
 }
 
-bool CDicomFile::Refuse(const char* reason) {
+quillon::Status CDicomFile::Refuse(const char* reason) {
+    const uint64_t size = m_reader ? m_reader->FileSize() : m_source ? m_source->Size() : 0;
     if (!m_problems.Stopped())
         m_problems.Add(ProblemCode::Stopped, m_reader ? m_reader->Position() : 0, 0, 0, nullptr,
                        reason ? reason : "the bytes here cannot be read as a data set");
     m_problems.ForgetNodes();
     Reset();
-    return false;
+    return quillon::RefusedBytes(size, m_problems.All().back());
 }
 
-bool CDicomFile::FinishLoad() {
+quillon::Status CDicomFile::ShortOfMemory() {
+    // Half a parse: neither its nodes nor its problems are kept.
+    m_problems.Clear();
+    Reset();
+    return quillon::OutOfMemory();
+}
+
+quillon::Status CDicomFile::FinishLoad() {
     m_dataSet = m_reader->TakeTree();
     m_encoding = m_reader->GetEncoding();
     if (m_dataSet.Size() < quillon::rules::kMinimumElements)
@@ -111,7 +120,7 @@ bool CDicomFile::FinishLoad() {
     // The reader goes with its window; the source stays for whoever shows the file.
     m_reader.reset();
     m_checks.reset();
-    return true;
+    return {};
 }
 
 bool CDicomFile::RecogniseAndParse() {

@@ -14,6 +14,7 @@
 #include "dicom/Geometry.h"
 #include "dicom/LoadProblems.h"
 #include "dicom/PixelDescription.h"
+#include "dicom/Status.h"
 #include "dicom/Tags.h"
 
 namespace quillon {
@@ -28,11 +29,14 @@ public:
     CDicomFile& operator=(const CDicomFile&) = delete;
     ~CDicomFile();
 
-    // Reads and parses the file. True: loaded. False: the object is reset,
-    // and Problems() says where and why the parse stopped.
-    bool Load(const std::filesystem::path& path);
+    // Reads and parses the file. Success: loaded. A failure says why
+    // (dicom/OpenFile.h words every reason): no file, a folder, a special
+    // file, not allowed, unreadable, empty, no memory, or not DICOM, whose
+    // sentence says where the parse stopped. After a failure the object is
+    // reset, and Problems() holds what the parse found, if it got that far.
+    quillon::Status Load(const std::filesystem::path& path);
     // The same from bytes already in memory (copied); used by tools and tests.
-    bool LoadMemory(const uint8_t* data, std::size_t size);
+    quillon::Status LoadMemory(const uint8_t* data, std::size_t size);
 
     void Reset();
 
@@ -107,10 +111,12 @@ private:
     bool AttachMemory(const uint8_t* data, std::size_t size);
     bool StartReader();
     bool RecogniseAndParse();
-    bool FinishLoad();
+    quillon::Status FinishLoad();
     // A refused load: says where the parse stopped (when nothing said it yet),
-    // keeps the problems without their nodes, resets the object; false.
-    bool Refuse(const char* reason = nullptr);
+    // keeps the problems without their nodes, resets the object; its reason.
+    quillon::Status Refuse(const char* reason = nullptr);
+    // An allocation failed: the object is reset, without problems.
+    quillon::Status ShortOfMemory();
 
     quillon::DataSet m_dataSet;
     quillon::Encoding m_encoding;

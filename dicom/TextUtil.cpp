@@ -20,31 +20,43 @@ std::u16string_view TrimSpace(std::u16string_view text) {
 std::string ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
+    AppendUtf8(out, text);
+    return out;
+}
+
+void AppendUtf8(std::string& out, std::u16string_view text) {
+    // Gathered in a small block and appended a block at a time.
+    char block[256];
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (n > sizeof block - 4) {
+            out.append(block, n);
+            n = 0;
+        }
         uint32_t c = text[i];
+        if (c < 0x80) {
+            block[n++] = char(c);
+            continue;
+        }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            out.push_back(char(c));
-        } else if (c < 0x800) {
-            out.push_back(char(0xC0 | (c >> 6)));
-            out.push_back(char(0x80 | (c & 0x3F)));
+        if (c < 0x800) {
+            block[n++] = char(0xC0 | (c >> 6));
         } else if (c < 0x10000) {
-            out.push_back(char(0xE0 | (c >> 12)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
+            block[n++] = char(0xE0 | (c >> 12));
+            block[n++] = char(0x80 | ((c >> 6) & 0x3F));
         } else {
-            out.push_back(char(0xF0 | (c >> 18)));
-            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
+            block[n++] = char(0xF0 | (c >> 18));
+            block[n++] = char(0x80 | ((c >> 12) & 0x3F));
+            block[n++] = char(0x80 | ((c >> 6) & 0x3F));
         }
+        block[n++] = char(0x80 | (c & 0x3F));
     }
-    return out;
+    out.append(block, n);
 }
 
 std::u16string FromUtf8(std::string_view text) {

@@ -7,6 +7,8 @@ namespace quillon {
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view text);
+// The same, appended to `out`.
+void AppendUtf8(std::string& out, std::u16string_view text);
 // UTF-8 to UTF-16; an invalid sequence becomes U+FFFD.
 std::u16string FromUtf8(std::string_view text);
 // Formats like printf into UTF-16 (ASCII formats only).

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "dicom/TextUtil.h"
-
 namespace {
 
 std::size_t Key(std::optional<std::size_t> record) { return record ? *record + 1 : 0; }
@@ -75,15 +73,4 @@ std::vector<std::size_t> CDocumentProblems::ProblemsOf(std::optional<std::size_t
 const SLoadProblem* CDocumentProblems::Stop() const {
     if (m_problems.empty() || m_problems.back().problem.code != ProblemCode::Stopped) return nullptr;
     return &m_problems.back().problem;
-}
-
-std::u16string StopMessage(const SLoadProblem& stop) {
-    std::u16string text =
-        quillon::Format16("Reading stopped at byte %llu", static_cast<unsigned long long>(stop.offset));
-    if (stop.group != 0 || stop.element != 0)
-        text += quillon::Format16(", element (%04X,%04X)", stop.group, stop.element);
-    text += u": ";
-    text += quillon::FromUtf8(stop.text);
-    text += u".";
-    return text;
 }

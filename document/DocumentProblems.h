@@ -49,8 +49,3 @@ private:
     // (record key, problem index) sorted: the root's key is 0, record i's i + 1.
     std::vector<std::pair<std::size_t, std::size_t>> m_byRecord;
 };
-
-// The line under "Invalid DICOM file" that says where the parse stopped:
-// "Reading stopped at byte 2092, element (300A,012C): the last element is cut
-// off by the end of the file." (without the element when none was read).
-std::u16string StopMessage(const SLoadProblem& stop);

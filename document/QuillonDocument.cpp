@@ -7,9 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
-#include <system_error>
 
 #include "dicom/LoaderRules.h"
+#include "dicom/OpenFile.h"
 #include "dicom/TextUtil.h"
 
 namespace quillon {
@@ -17,6 +17,17 @@ namespace quillon {
 const std::array<const char16_t*, kPropertyRows> kPropertyNames = {
     u"Tag", u"Description", u"VR", u"Tag Offset", u"Data Offset", u"Data Size", u"Data Value",
 };
+
+bool ReasonTellsMore(Reason reason) {
+    switch (reason) {
+        case Reason::Directory:
+        case Reason::NotRegularFile:
+        case Reason::PermissionDenied:
+        case Reason::CannotRead:
+        case Reason::Empty: return true;
+        default: return false;
+    }
+}
 
 std::u16string SizeText(uint64_t size) { return Format16("Size : %llu", static_cast<unsigned long long>(size)); }
 
@@ -51,6 +62,10 @@ CQuillonDocument::~CQuillonDocument() { Close(); }
 void CQuillonDocument::Close() {
     m_thumbnails.clear();
     m_thumbnailCount = 0;
+    Release();
+}
+
+void CQuillonDocument::Release() {
     m_source.reset();
     m_dataSize = 0;
     // The records point into the file's tree: they go first.
@@ -87,49 +102,55 @@ const MCImage* CQuillonDocument::Thumbnail(std::size_t frame) const {
 
 OpenResult CQuillonDocument::Fail(OpenStatus status, const char16_t* message, bool forget) {
     // The thumbnails made so far stay until the next Open or Close.
-    m_source.reset();
-    m_dataSize = 0;
-    m_records.clear();
-    m_ranges.clear();
-    m_rangeKnown.clear();
-    m_hulls.clear();
-    m_problems.Clear();
-    m_frameStarts = CFrameStarts();
-    m_decoder.reset();
-    m_file.reset();
-    m_path.clear();
-    return OpenResult{status, message ? std::u16string(message) : std::u16string(), forget, {}};
+    Release();
+    return OpenResult{status, message ? std::u16string(message) : std::u16string(), forget, {}, {}};
 }
 
-OpenResult CQuillonDocument::Open(const std::u16string& path) {
-    Close();
-    if (path.empty()) return Fail(OpenStatus::EmptyPath, nullptr, false);
-    try {
-        const std::filesystem::path fsPath = ToFsPath(path);
-        std::error_code ec;
-        if (!std::filesystem::exists(fsPath, ec)) return Fail(OpenStatus::NotFound, kMsgFileNotFound, true);
-        // Only regular files are parsed: opening a FIFO for reading would
-        // block until a writer comes, and a directory or device has no bytes.
-        if (!std::filesystem::is_regular_file(fsPath, ec)) return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
+OpenResult CQuillonDocument::Refused(const Status& reason) {
+    // The problems of a refused file stay, without a tree to hang on.
+    const CLoadProblems problems = m_file->Problems();
+    OpenResult refused = reason.Code() == Reason::NotFound ? Fail(OpenStatus::NotFound, kMsgFileNotFound, true)
+                         : reason.Code() == Reason::NoMemory
+                             // The file itself may be fine: it stays in the list.
+                             ? Fail(OpenStatus::NoMemory, kMsgMemoryError, false)
+                             : Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
+    refused.reason = reason;
+    m_problems.Assign(problems, {}, {});
+    // Under the message: where the parse stopped when it got that far (also
+    // for an empty file), else the reason when it tells more.
+    if (const SLoadProblem* stop = m_problems.Stop())
+        refused.detail = FromUtf8(StopSentence(*stop));
+    else if (ReasonTellsMore(reason.Code()))
+        refused.detail = FromUtf8(reason.Text());
+    return refused;
+}
 
+OpenResult CQuillonDocument::Open(const std::u16string& path, OpenOptions options) {
+    if (path.empty()) {
+        Close();
+        return Fail(OpenStatus::EmptyPath, nullptr, false);
+    }
+    return OpenFile(ToFsPath(path), path, options);
+}
+
+OpenResult CQuillonDocument::OpenPath(const std::filesystem::path& path, OpenOptions options) {
+    return OpenFile(path, FromUtf8(path.native()), options);
+}
+
+OpenResult CQuillonDocument::OpenFile(const std::filesystem::path& fsPath, const std::u16string& path,
+                                      OpenOptions options) {
+    Close();
+    try {
         m_file = NewFile();
         if (!m_file) return Fail(OpenStatus::NoMemory, kMsgMemoryError, false);
-        if (!m_file->Load(fsPath)) {
-            // The problems of a refused file stay, without a tree to hang on.
-            const CLoadProblems problems = m_file->Problems();
-            OpenResult refused = Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
-            m_problems.Assign(problems, {}, {});
-            if (const SLoadProblem* stop = m_problems.Stop()) refused.detail = StopMessage(*stop);
-            return refused;
-        }
+        if (const Status loaded = m_file->Load(fsPath); !loaded) return Refused(loaded);
 
         // One thumbnail entry per frame. Only frames whose bytes exist can be
         // decoded; the entries beyond them are none without being stored, so
         // that a bogus Number of Frames costs nothing.
         m_thumbnailCount = m_file->Pixel().numberOfFrames;
-        const std::size_t made = FramesWithBytes(*m_file);
         m_decoder = std::make_unique<CFrameDecoder>(*m_file);
-        m_thumbnails = MakeThumbnails(*m_decoder, made);
+        if (options.thumbnails) m_thumbnails = MakeThumbnails(*m_decoder, FramesWithBytes(*m_file));
 
         AddFrameNodes(*m_file);
         Parsed(path);
@@ -148,14 +169,14 @@ OpenResult CQuillonDocument::Open(const std::u16string& path) {
             return Fail(OpenStatus::NoMemory, kMsgMemoryError, true);
         m_dataSize = m_source->Size();
 
-        m_records = BuildTreeRecords(*m_file, m_thumbnailCount);
+        if (options.treeRecords) m_records = BuildTreeRecords(*m_file, m_thumbnailCount);
         m_problems.Assign(m_file->Problems(), m_records, [this](std::size_t record) { return Range(record); });
         m_frameStarts = CFrameStarts(*m_file);
         m_path = path;
-        return OpenResult{OpenStatus::Opened, {}, false, {}};
+        return OpenResult{OpenStatus::Opened, {}, false, {}, {}};
     } catch (const std::bad_alloc&) {
-        // The parse or the tree table ran out of memory: no document, and
-        // the path stays in the list (the file itself may be fine).
+        // The tree table or the thumbnails ran out of memory: no document,
+        // and the path stays in the list (the file itself may be fine).
         return Fail(OpenStatus::NoMemory, kMsgMemoryError, false);
     }
 }

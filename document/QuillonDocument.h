@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 
 #include "dicom/DicomFile.h"
 #include "dicom/HeapBlock.h"
+#include "dicom/Status.h"
 #include "document/DocumentProblems.h"
 #include "document/DocumentTree.h"
 #include "document/FrameStarts.h"
@@ -43,6 +45,23 @@ enum class OpenStatus {
     NoData,
 };
 
+// Whether a failure's reason says more than the message box's first line:
+// a folder, a special file, a file the system does not let be read or cannot
+// read, an empty file. A missing file's and a memory shortage's reasons only
+// repeat the message, and a refused parse says where it stopped instead.
+bool ReasonTellsMore(Reason reason);
+
+// What an open makes beyond the parsed file, its bytes and its frames. The
+// window wants all of it; a tool that prints one thing can leave the rest.
+struct OpenOptions {
+    // Make every frame's thumbnail. Without, the entries exist
+    // (ThumbnailCount) but none is made.
+    bool thumbnails = true;
+    // Build the tree records and tie the problems to them. Without, there
+    // are no records and every problem belongs to the root.
+    bool treeRecords = true;
+};
+
 struct OpenResult {
     OpenStatus status = OpenStatus::EmptyPath;
     // Text of the error message box; empty when no box is shown.
@@ -50,8 +69,13 @@ struct OpenResult {
     // The path leaves the recent-files list.
     bool forgetPath = false;
     // A line that goes under the message: for a refused file, where and why
-    // the parse stopped (StopMessage).
+    // the parse stopped; for a path that gave nothing to parse, the reason
+    // when it tells more than the message (ReasonTellsMore).
     std::u16string detail;
+    // Why the loader took no file (CDicomFile::Load's reason). Success when
+    // the open succeeded or failed past the loader: no path, memory running
+    // out around the load, the file changing between the parse and the last look.
+    Status reason;
 
     bool Opened() const { return status == OpenStatus::Opened; }
     // The whole text of the box: the message, then the detail on a line of its own.
@@ -96,11 +120,15 @@ public:
 
     // Closes the current document, then parses the file, makes the
     // thumbnails, adds the frame nodes, checks the file once more (it may
-    // have changed meanwhile) and builds the tree records. The bytes shown
-    // are the parser's source, read where they lie: the file is not read a
-    // second time. On failure there is no document (the thumbnails already
-    // made stay until the next Open or Close).
-    OpenResult Open(const std::u16string& path);
+    // have changed meanwhile) and builds the tree records and the frame
+    // starts; `options` may leave out the thumbnails and the records. The bytes shown are the parser's source, read
+    // where they lie: the file is not read a second time. On failure there is
+    // no document (the thumbnails already made stay until the next Open or
+    // Close). An empty path opens nothing and says nothing.
+    OpenResult Open(const std::u16string& path, OpenOptions options = {});
+    // The same for a path as the system spells it (the command-line tools):
+    // an empty one is a file that does not exist.
+    OpenResult OpenPath(const std::filesystem::path& path, OpenOptions options = {});
 
     bool IsOpen() const { return m_file != nullptr; }
     CDicomFile* File() const { return m_file.get(); }
@@ -119,6 +147,9 @@ public:
 
     // One entry per frame (the number of frames of the file); an entry may be none.
     std::size_t ThumbnailCount() const { return m_thumbnailCount; }
+    // The frames before this one may have a thumbnail, the others have none:
+    // only frames whose bytes exist are decoded.
+    std::size_t ThumbnailsMade() const { return m_thumbnails.size(); }
     // The 128 x 128 24-bit thumbnail of a frame, or none.
     const MCImage* Thumbnail(std::size_t frame) const;
     // The frames of the open document; none without a document.
@@ -162,7 +193,13 @@ protected:
     virtual void Parsed(const std::u16string& path);
 
 private:
+    OpenResult OpenFile(const std::filesystem::path& fsPath, const std::u16string& path, OpenOptions options);
+    // The outcome of a file the loader did not take.
+    OpenResult Refused(const Status& reason);
+    // Ends an open without a document (Release) and says so.
     OpenResult Fail(OpenStatus status, const char16_t* message, bool forget);
+    // Tears down everything of the document but its thumbnails.
+    void Release();
     void ComputeHulls();
 
     std::unique_ptr<CDicomFile> m_file;

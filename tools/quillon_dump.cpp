@@ -25,8 +25,7 @@
 
 #include "dicom/DicomFile.h"
 #include "dicom/TextUtil.h"
-#include "document/DocumentTree.h"
-#include "document/FrameStarts.h"
+#include "document/QuillonDocument.h"
 #include "image/FrameDecoder.h"
 #include "tools/PngWriter.h"
 
@@ -34,55 +33,28 @@ namespace {
 
 // Appends the text as UTF-8, with control characters, TAB, CR and LF as
 // escapes so that a line stays a line (unpaired surrogates become U+FFFD).
-// Bytes are gathered in a small block and appended a block at a time.
 void AppendEscaped(std::string& out, std::u16string_view text) {
     static const char kHex[] = "0123456789ABCDEF";
-    char block[256];
-    size_t n = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (n > sizeof block - 4) {
-            out.append(block, n);
-            n = 0;
-        }
-        uint32_t c = text[i];
-        if (c < 0x80) {
-            if (c >= 0x20 && c != 0x7F) {
-                block[n++] = char(c);
-            } else {
-                block[n++] = '\\';
-                if (c == '\t') {
-                    block[n++] = 't';
-                } else if (c == '\r') {
-                    block[n++] = 'r';
-                } else if (c == '\n') {
-                    block[n++] = 'n';
-                } else {
-                    block[n++] = 'x';
-                    block[n++] = kHex[c >> 4];
-                    block[n++] = kHex[c & 15];
-                }
-            }
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x800) {
-            block[n++] = char(0xC0 | (c >> 6));
-        } else if (c < 0x10000) {
-            block[n++] = char(0xE0 | (c >> 12));
-            block[n++] = char(0x80 | ((c >> 6) & 0x3F));
+    std::size_t run = 0;  // start of the characters not yet appended
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c >= 0x20 && c != 0x7F) continue;
+        quillon::AppendUtf8(out, text.substr(run, i - run));
+        run = i + 1;
+        out += '\\';
+        if (c == '\t') {
+            out += 't';
+        } else if (c == '\r') {
+            out += 'r';
+        } else if (c == '\n') {
+            out += 'n';
         } else {
-            block[n++] = char(0xF0 | (c >> 18));
-            block[n++] = char(0x80 | ((c >> 12) & 0x3F));
-            block[n++] = char(0x80 | ((c >> 6) & 0x3F));
+            out += 'x';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
         }
-        block[n++] = char(0x80 | (c & 0x3F));
     }
-    out.append(block, n);
+    quillon::AppendUtf8(out, text.substr(run));
 }
 
 template <class Number>
@@ -134,17 +106,15 @@ int PrintPixelModule(const CDicomFile& file) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-// Writes DIR/thumb-NNNN.png for every frame that gets a thumbnail.
-int WriteThumbnails(const CDicomFile& file, const std::filesystem::path& dir) {
+// Writes DIR/thumb-NNNN.png for every frame that got a thumbnail.
+int WriteThumbnails(const quillon::CQuillonDocument& doc, const std::filesystem::path& dir) {
     std::error_code ec;
     if (!std::filesystem::is_directory(dir, ec)) {
         std::fprintf(stderr, "Not a directory: %s\n", dir.c_str());
         return 1;
     }
-    CFrameDecoder frames(file);
-    const auto thumbnails = frames.MakeThumbnails(FramesWithBytes(file));
-    for (std::size_t i = 0; i < thumbnails.size(); ++i) {
-        const MCImage* t = thumbnails[i].get();
+    for (std::size_t i = 0; i < doc.ThumbnailsMade(); ++i) {
+        const MCImage* t = doc.Thumbnail(i);
         if (!t || !t->GetBits()) continue;
         char name[32];
         std::snprintf(name, sizeof name, "thumb-%04zu.png", i);
@@ -157,8 +127,7 @@ int WriteThumbnails(const CDicomFile& file, const std::filesystem::path& dir) {
 }
 
 // Writes frame K's stored samples, as the conversions receive them, to stdout.
-int WriteFrameSamples(const CDicomFile& file, std::size_t frame) {
-    CFrameDecoder frames(file);
+int WriteFrameSamples(const CFrameDecoder& frames, std::size_t frame) {
     std::vector<uint8_t> samples;
     if (!frames.GetFrameSamples(frame, samples)) {
         std::fprintf(stderr, "Frame %zu has no samples\n", frame);
@@ -168,10 +137,10 @@ int WriteFrameSamples(const CDicomFile& file, std::size_t frame) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-int PrintProblems(const CLoadProblems& problems) {
+int PrintProblems(const CDocumentProblems& problems) {
     std::string out;
-    for (const SLoadProblem& p : problems.All()) {
-        out += ProblemLine(p);
+    for (std::size_t i = 0; i < problems.Size(); ++i) {
+        out += problems.Line(i);
         out += '\n';
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
@@ -181,6 +150,12 @@ int PrintProblems(const CLoadProblems& problems) {
 const char kUsage[] =
     "usage: quillon-dump [--pixel-module | --problems | --thumbnails DIR | --frame-samples K] FILE\n"
     "       quillon-dump --help | --version\n";
+
+// The message box's first line, without the blanks that pad it in the box.
+std::string MessageLine(std::u16string_view message) {
+    while (!message.empty() && message.back() == u' ') message.remove_suffix(1);
+    return quillon::ToUtf8(message);
+}
 
 int Usage(const char* problem) {
     std::fprintf(stderr, "quillon-dump: %s\n%s", problem, kUsage);
@@ -250,28 +225,29 @@ int main(int argc, char** argv) {
         const auto [ptr, errc] = std::from_chars(first, last, frameIndex);
         if (modeArgument.empty() || errc != std::errc() || ptr != last) return Usage("K must be a frame index");
     }
-    const std::filesystem::path path(fileArg);
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        std::fprintf(stderr, "The file was not found\n");
+    // Through the viewer's open path, making only what is printed: the
+    // thumbnails when they are written, the tree records when the tree is.
+    quillon::CQuillonDocument doc;
+    quillon::OpenOptions openOptions;
+    openOptions.thumbnails = mode == Mode::Thumbnails;
+    openOptions.treeRecords = mode == Mode::Tree;
+    const quillon::OpenResult opened = doc.OpenPath(fileArg, openOptions);
+    if (!opened.Opened()) {
+        if (mode == Mode::Problems) PrintProblems(doc.Problems());
+        std::fprintf(stderr, "%s\n", MessageLine(opened.message).c_str());
+        if (quillon::ReasonTellsMore(opened.reason.Code())) std::fprintf(stderr, "%s\n", opened.reason.Text().c_str());
         return 1;
     }
-    CDicomFile file;
-    if (!file.Load(path)) {
-        if (mode == Mode::Problems) PrintProblems(file.Problems());
-        std::fprintf(stderr, "Invalid DICOM file\n");
-        return 1;
-    }
+    const CDicomFile& file = *doc.File();
     switch (mode) {
         case Mode::PixelModule: return PrintPixelModule(file);
-        case Mode::Problems: return PrintProblems(file.Problems());
-        case Mode::Thumbnails: return WriteThumbnails(file, modeArgument);
-        case Mode::FrameSamples: return WriteFrameSamples(file, frameIndex);
+        case Mode::Problems: return PrintProblems(doc.Problems());
+        case Mode::Thumbnails: return WriteThumbnails(doc, modeArgument);
+        case Mode::FrameSamples: return WriteFrameSamples(*doc.Frames(), frameIndex);
         case Mode::Tree: break;
     }
-    AddFrameNodes(file);
-    const auto records = BuildTreeRecords(file, file.Pixel().numberOfFrames);
-    const CFrameStarts frameStarts(file);
+    const auto& records = doc.Records();
+    const CFrameStarts& frameStarts = doc.FrameStarts();
 
     // Lines are gathered and written in blocks of about 64 KiB.
     std::string out;

@@ -49,10 +49,13 @@ private slots:
                                    << "Invalid DICOM file    \nReading stopped at byte 0, element (7878,7878): no "
                                       "DICM at byte 128, and the first tag is implausible in either byte order."
                                    << true;
+        // What the path names, when it is no file to parse.
         QTest::newRow("directory") << "directory"
-                                   << "Invalid DICOM file    " << true;
+                                   << "Invalid DICOM file    \nThe path names a folder, not a file." << true;
         QTest::newRow("unreadable") << "unreadable"
-                                    << "Invalid DICOM file    " << true;
+                                    << "Invalid DICOM file    \nThe system does not let the file be opened for "
+                                       "reading: Permission denied."
+                                    << true;
         QTest::newRow("empty path") << "empty path"
                                     << "" << false;
     }

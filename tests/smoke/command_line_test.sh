@@ -40,4 +40,7 @@ check 1 "has no samples" "$dump" --frame-samples 0 "$file"
 check 0 "rows=" "$dump" --pixel-module "$file"
 check 0 "0002,0010" "$dump" -- "$file"
 check 1 "The file was not found" "$dump" /nonexistent/file.dcm
+# A path that gives nothing to parse says what it names on a second line.
+check 1 $'Invalid DICOM file\nThe path names a folder, not a file.' "$dump" "$(dirname "$file")"
+check 1 $'Invalid DICOM file\nThe path names a character device, not a regular file.' "$dump" /dev/null
 exit $((failures > 0))

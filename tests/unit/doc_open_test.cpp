@@ -16,6 +16,7 @@
 #include "document/QuillonDocument.h"
 #include "tests/support/DocTestFiles.h"
 #include "tests/support/DocUnitSupport.h"
+#include "tests/support/OrdinaryUser.h"
 
 using namespace quillon;
 using doctest_files::TempDir;
@@ -94,8 +95,10 @@ TEST(DocOpen, ReadsTheExactBytesAndBuildsTheTree) {
     EXPECT_EQ(SizeText(doc.DataSize()), Format16("Size : %zu", bytes.size()));
 }
 
-// Every failing path: the message box text, whether the path leaves the
-// recent list, and no document afterwards, also after a good file was open.
+// Every failing path: the message box text (the message, and under it where
+// the parse stopped or what the path names), the loader's reason, whether the
+// path leaves the recent list, and no document afterwards, also after a good
+// file was open.
 TEST(DocOpen, FailuresEndWithoutADocument) {
     TempDir dir;
     const auto good = dir.Write("good.dcm", doctest_files::SequenceFile());
@@ -103,6 +106,7 @@ TEST(DocOpen, FailuresEndWithoutADocument) {
     const auto text = dir.Write("notes.txt", Bytes(300, 'x'));
     std::filesystem::create_directory(dir.path() / "folder.dcm");
     ASSERT_EQ(0, mkfifo((dir.path() / "pipe.dcm").c_str(), 0600));
+    const std::u16string invalid = kMsgInvalidFile;
 
     struct Case {
         const char* name;
@@ -110,14 +114,25 @@ TEST(DocOpen, FailuresEndWithoutADocument) {
         OpenStatus status;
         const char16_t* message;
         bool forget;
+        std::u16string box;  // the whole text of the box
+        Reason reason;
     } cases[] = {
-        {"empty path", u"", OpenStatus::EmptyPath, u"", false},
-        {"missing file", U16(dir.path() / "missing.dcm"), OpenStatus::NotFound, kMsgFileNotFound, true},
-        {"zero bytes", U16(empty), OpenStatus::Invalid, kMsgInvalidFile, true},
-        {"not DICOM", U16(text), OpenStatus::Invalid, kMsgInvalidFile, true},
-        {"directory", U16(dir.path() / "folder.dcm"), OpenStatus::Invalid, kMsgInvalidFile, true},
+        {"empty path", u"", OpenStatus::EmptyPath, u"", false, u"", Reason::None},
+        {"missing file", U16(dir.path() / "missing.dcm"), OpenStatus::NotFound, kMsgFileNotFound, true,
+         kMsgFileNotFound, Reason::NotFound},
+        {"zero bytes", U16(empty), OpenStatus::Invalid, kMsgInvalidFile, true,
+         invalid + u"\nReading stopped at byte 0: the bytes here cannot be read as a data set.", Reason::Empty},
+        {"not DICOM", U16(text), OpenStatus::Invalid, kMsgInvalidFile, true,
+         invalid + u"\nReading stopped at byte 0, element (7878,7878): no DICM at byte 128, and the first tag is "
+                   u"implausible in either byte order.",
+         Reason::NotDicom},
+        {"directory", U16(dir.path() / "folder.dcm"), OpenStatus::Invalid, kMsgInvalidFile, true,
+         invalid + u"\nThe path names a folder, not a file.", Reason::Directory},
         // Must not wait for a writer.
-        {"named pipe", U16(dir.path() / "pipe.dcm"), OpenStatus::Invalid, kMsgInvalidFile, true},
+        {"named pipe", U16(dir.path() / "pipe.dcm"), OpenStatus::Invalid, kMsgInvalidFile, true,
+         invalid + u"\nThe path names a named pipe, not a regular file.", Reason::NotRegularFile},
+        {"device", u"/dev/null", OpenStatus::Invalid, kMsgInvalidFile, true,
+         invalid + u"\nThe path names a character device, not a regular file.", Reason::NotRegularFile},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -127,22 +142,32 @@ TEST(DocOpen, FailuresEndWithoutADocument) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.message, c.message);
         EXPECT_EQ(r.forgetPath, c.forget);
+        EXPECT_EQ(r.Text(), c.box);
+        EXPECT_EQ(r.reason.Code(), c.reason);
         ExpectNoDocument(doc);
         EXPECT_TRUE(doc.Path().empty());
     }
 }
 
+// Root reads every file: the open is checked as an ordinary user.
 TEST(DocOpen, UnreadableFileIsInvalid) {
-    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
     TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
     const auto path = dir.Write("locked.dcm", doctest_files::SequenceFile());
     ASSERT_EQ(0, chmod(path.c_str(), 0));
-    CQuillonDocument doc;
-    const OpenResult r = doc.Open(U16(path));
-    EXPECT_EQ(r.status, OpenStatus::Invalid);
-    EXPECT_EQ(r.message, kMsgInvalidFile);
-    EXPECT_TRUE(r.forgetPath);
-    ExpectNoDocument(doc);
+    const auto answer = testsupport::AsOrdinaryUser([&] {
+        CQuillonDocument doc;
+        const OpenResult r = doc.Open(U16(path));
+        const bool noDocument = !doc.IsOpen() && doc.File() == nullptr && doc.Source() == nullptr &&
+                                doc.DataSize() == 0 && doc.Records().empty();
+        return ToUtf8(r.Text()) + "|" + std::to_string(int(r.status)) + "|" + std::to_string(r.forgetPath) + "|" +
+               std::to_string(noDocument);
+    });
+    ASSERT_TRUE(answer) << "cannot give up root to check as an ordinary user";
+    EXPECT_EQ(*answer,
+              "Invalid DICOM file    \nThe system does not let the file be opened for reading: Permission "
+              "denied.|" +
+                  std::to_string(int(OpenStatus::Invalid)) + "|1|1");
 }
 
 TEST(DocOpen, MemoryShortages) {
@@ -251,6 +276,35 @@ TEST(DocOpen, ThumbnailEntriesFollowTheFrameCount) {
 
     ASSERT_TRUE(doc.Open(U16(dir.Write("plain.dcm", doctest_files::SequenceFile()))).Opened());
     EXPECT_EQ(doc.ThumbnailCount(), 0u);
+}
+
+// What a tool that prints one thing leaves out: the thumbnails (their
+// entries stay, so the labels count the frames) and the tree records (the
+// problems then belong to the root). The rest of the document is there.
+TEST(DocOpen, OptionsLeaveOutThumbnailsAndRecords) {
+    TempDir dir;
+    const auto frames = U16(dir.Write("native.dcm", doctest_files::NativeFramesFile(3)));
+    SteeredDocument doc;
+    OpenOptions noThumbnails;
+    noThumbnails.thumbnails = false;
+    ASSERT_TRUE(doc.Open(frames, noThumbnails).Opened());
+    EXPECT_EQ(doc.thumbnailsAsked, 0);
+    EXPECT_EQ(doc.ThumbnailCount(), 3u);
+    EXPECT_EQ(doc.ThumbnailsMade(), 0u);
+    EXPECT_EQ(doc.Thumbnail(0), nullptr);
+    ASSERT_NE(doc.Frames(), nullptr);
+    EXPECT_TRUE(doc.Records().back().element->Is(0x0000, 0x0003));  // frame node 3
+
+    OpenOptions noRecords;
+    noRecords.thumbnails = false;
+    noRecords.treeRecords = false;
+    const Bytes problems = doctest_files::ProblemsFile();
+    ASSERT_TRUE(doc.Open(U16(dir.Write("problems.dcm", problems)), noRecords).Opened());
+    EXPECT_TRUE(doc.Records().empty());
+    EXPECT_EQ(doc.DataSize(), problems.size());
+    ASSERT_FALSE(doc.Problems().Empty());
+    EXPECT_EQ(doc.Problems().Size(), doc.File()->Problems().Size());
+    for (const DocumentProblem& p : doc.Problems().All()) EXPECT_EQ(p.record, std::nullopt);
 }
 
 TEST(DocOpen, SecondOpenReplacesTheFirst) {

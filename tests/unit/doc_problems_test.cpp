@@ -103,14 +103,17 @@ TEST(DocProblems, RefusedFileSaysWhereItStopped) {
                   u"\nReading stopped at byte 0, element (7878,7878): no DICM at byte 128, and the first tag is "
                   u"implausible in either byte order.");
 
-    // Failures that are no parse say nothing more and keep no problems.
-    for (const std::u16string& path : {U16(dir.path() / "missing.dcm"), U16(dir.path())}) {
-        const OpenResult other = doc.Open(path);
-        EXPECT_FALSE(other.Opened());
-        EXPECT_TRUE(other.detail.empty());
-        EXPECT_EQ(other.Text(), other.message);
-        EXPECT_TRUE(doc.Problems().Empty());
-    }
+    // Failures that are no parse keep no problems; a missing file says
+    // nothing more, a folder says what the path names.
+    const OpenResult missing = doc.Open(U16(dir.path() / "missing.dcm"));
+    EXPECT_FALSE(missing.Opened());
+    EXPECT_TRUE(missing.detail.empty());
+    EXPECT_EQ(missing.Text(), missing.message);
+    EXPECT_TRUE(doc.Problems().Empty());
+    const OpenResult folder = doc.Open(U16(dir.path()));
+    EXPECT_FALSE(folder.Opened());
+    EXPECT_EQ(folder.Text(), std::u16string(kMsgInvalidFile) + u"\nThe path names a folder, not a file.");
+    EXPECT_TRUE(doc.Problems().Empty());
 }
 
 // The offset table resolved: a fragment at which the table starts frames says

@@ -15,7 +15,7 @@ using namespace testdicom;
 
 namespace {
 
-bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data(), w.size()); }
+bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data(), w.size()).Ok(); }
 
 std::string Describe(const CLoadProblems& problems) {
     std::string out;

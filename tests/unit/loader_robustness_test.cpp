@@ -30,7 +30,7 @@ namespace {
 // the end of a heap block (and the sanitizers see it).
 bool LoadBytes(CDicomFile& f, const uint8_t* data, size_t size) {
     const Bytes copy(data, data + size);
-    return f.LoadMemory(copy.data(), copy.size());
+    return f.LoadMemory(copy.data(), copy.size()).Ok();
 }
 bool LoadBytes(CDicomFile& f, const Bytes& b) { return LoadBytes(f, b.data(), b.size()); }
 

@@ -12,7 +12,7 @@ using namespace testdicom;
 
 namespace {
 
-bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data(), w.size()); }
+bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data(), w.size()).Ok(); }
 
 std::string VR(const CDicomTag* t) { return VRToAscii(t->m_vr.GetVR()); }
 

@@ -25,7 +25,7 @@ Writer Image(const Build& body, const std::string& transferSyntax = kExplicitLE)
     return w;
 }
 
-bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data(), w.size()); }
+bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data(), w.size()).Ok(); }
 
 // Explicit VR "IS"/"DS"/... text, padded to even length.
 void Text(Writer& w, uint16_t g, uint16_t e, const char* vr, const std::string& v) { w.text(g, e, vr, Pad(v)); }

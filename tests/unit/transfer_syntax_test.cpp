@@ -13,7 +13,7 @@ using namespace testdicom;
 
 namespace {
 
-bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data(), w.size()); }
+bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data(), w.size()).Ok(); }
 
 // A preamble, "DICM" and a meta group whose (0002,0010) holds exactly `uid`
 // (none when absent), followed by three study elements written in the
