@@ -8,12 +8,14 @@
 //   3: samples per pixel, 4: bits allocated, 5: bits stored
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "image/FrameDescription.h"
 
 constexpr std::size_t kFrameFuzzHeader = 6;
 
-inline bool DescribeFuzzFrame(const uint8_t* data, std::size_t size, const char* compression, FrameDescription& d) {
+inline bool DescribeFuzzFrame(const uint8_t* data, std::size_t size, quillon::Compression compression,
+                              FrameDescription& d) {
     if (size < kFrameFuzzHeader) return false;
     static const int16_t kSamples[] = {1, 3, 0, 4, 2, 16};
     static const int16_t kBits[] = {8, 16, 12, 32, 1, 24};
@@ -34,6 +36,7 @@ inline bool DescribeFuzzFrame(const uint8_t* data, std::size_t size, const char*
     d.samplesPerPixel = kSamples[data[3] % 6];
     d.bitsAllocated = kBits[data[4] % 6];
     d.bitsStored = data[5];
-    d.compressionName = compression;
+    d.compression = compression;
+    d.compressionName = std::string(quillon::CompressionName(compression));
     return true;
 }

@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FrameDescription d;
-    if (!DescribeFuzzFrame(data, size, "JPEG", d)) return 0;
+    if (!DescribeFuzzFrame(data, size, quillon::Compression::JPEG, d)) return 0;
     DecodedFrame out;
     if (DecodeJpegFrame(d, data + kFrameFuzzHeader, size - kFrameFuzzHeader, out) && out.size != ExpectedDecodedSize(d))
         std::abort();

@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FrameDescription d;
-    if (!DescribeFuzzFrame(data, size, "RLE", d)) return 0;
+    if (!DescribeFuzzFrame(data, size, quillon::Compression::RLE, d)) return 0;
     DecodedFrame out;
     if (DecodeRleFrame(d, data + kFrameFuzzHeader, size - kFrameFuzzHeader, out) && out.size != ExpectedDecodedSize(d))
         std::abort();

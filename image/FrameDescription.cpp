@@ -37,6 +37,17 @@ std::optional<int32_t> PixelValue(const CDicomTag* e, OtherShort shortRule) {
     return std::nullopt;
 }
 
+// The compression of the (0002,0010) the pixel module takes the compression
+// name from: the first top-level one before the elements past group 0028.
+quillon::Compression TransferSyntaxCompression(const CDicomFile& file) {
+    for (const auto& element : file.Tags()) {
+        if (!element) continue;
+        if (element->m_group > 0x0028) break;
+        if (element->Is(0x0002, 0x0010)) return quillon::CompressionForUID(element->GetValueText(u""));
+    }
+    return quillon::Compression::None;
+}
+
 std::vector<uint8_t> Lut8(quillon::HeapPtr<uint8_t> lut, int32_t entries) {
     if (!lut || entries <= 0) return {};
     return std::vector<uint8_t>(lut.get(), lut.get() + entries);
@@ -53,6 +64,7 @@ FrameDescription DescribeFrames(const CDicomFile& file) {
     d.bitsStored = file.m_bitsStored;
     d.samplesPerPixel = file.m_samplesPerPixel;
     d.compressionName = file.m_compressionName;
+    d.compression = TransferSyntaxCompression(file);
     d.planarConfiguration = file.m_planarConfiguration;
     d.pixelRepresentation = file.m_pixelRepresentation;
 

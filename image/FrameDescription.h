@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dicom/HeapBlock.h"
+#include "dicom/TransferSyntax.h"
 
 class CDicomFile;
 
@@ -24,6 +25,9 @@ struct FrameDescription {
     int16_t bitsStored = 0;
     int16_t samplesPerPixel = 0;
     std::string compressionName;
+    // The compression of the same transfer syntax: the key by which frames
+    // are routed to their decoder.
+    quillon::Compression compression = quillon::Compression::None;
     int8_t planarConfiguration = 0;
     int8_t pixelRepresentation = 0;
 

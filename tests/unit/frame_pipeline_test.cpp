@@ -78,8 +78,8 @@ TEST(FramePipeline, ThumbnailGeometry) {
         CFrameDecoder frames(loaded.file);
         const auto t = frames.GetFrameThumbnail(0);
         ASSERT_NE(t, nullptr) << c.columns << "x" << c.rows;
-        EXPECT_EQ(t->GetWidth(), kThumbnailSize);
-        EXPECT_EQ(t->GetHeight(), kThumbnailSize);
+        EXPECT_EQ(t->GetWidth(), MCImage::kThumbnailSize);
+        EXPECT_EQ(t->GetHeight(), MCImage::kThumbnailSize);
         EXPECT_EQ(t->GetBitsPerPixel(), 24);
         // The window runs from 1000 to 3000: the frame shows dark, the
         // background (the bottom-right sample) white.
