@@ -43,9 +43,9 @@ namespace {
 // Frame n's first fragment from the table entries, when the table names one
 // fragment per frame: offsets from the first fragment's item tag, ascending,
 // each on an item tag, the first on the first fragment.
-bool TableNamesEachFrame(uint32_t tableLength, const std::vector<SOffsetTableEntry>& entries, uint32_t frames,
+bool TableNamesEachFrame(const std::vector<SOffsetTableEntry>& entries, uint32_t frames,
                          std::vector<std::size_t>& starts) {
-    if (tableLength % 4 != 0 || tableLength / 4 != frames || entries.size() != frames) return false;
+    if (entries.size() != frames) return false;
     starts.clear();
     for (uint32_t n = 0; n < frames; ++n) {
         const std::optional<std::size_t>& fragment = entries[n].fragment;
@@ -63,17 +63,25 @@ FrameFragments FrameFragments::Read(const CDicomTag& pixelData, uint32_t frames)
     if (items.size() < 2) return result;
     const std::size_t fragments = items.size() - 1;
     try {
-        const std::vector<SOffsetTableEntry> entries = ResolveOffsetTable(pixelData);
+        // The table is read from the file only when it is asked for, once.
+        std::optional<std::vector<SOffsetTableEntry>> entries;
+        auto table = [&]() -> const std::vector<SOffsetTableEntry>& {
+            if (!entries) entries = ResolveOffsetTable(pixelData);
+            return *entries;
+        };
         if (items[0]->IsItem()) {
-            for (std::size_t i = 0; i < entries.size(); ++i)
-                if (entries[i].fragment) result.m_tableStarts.emplace_back(*entries[i].fragment, uint32_t(i));
+            const std::vector<SOffsetTableEntry>& said = table();
+            for (std::size_t i = 0; i < said.size(); ++i)
+                if (said[i].fragment) result.m_tableStarts.emplace_back(*said[i].fragment, uint32_t(i));
             std::sort(result.m_tableStarts.begin(), result.m_tableStarts.end());
         }
+        const uint32_t tableLength = items[0]->GetLength();
         result.m_fragments = fragments;
         if (frames == 1) {
             result.m_rule = Rule::Single;
             result.m_frames = 1;
-        } else if (frames > 1 && TableNamesEachFrame(items[0]->GetLength(), entries, frames, result.m_starts)) {
+        } else if (frames > 1 && tableLength % 4 == 0 && tableLength / 4 == frames &&
+                   TableNamesEachFrame(table(), frames, result.m_starts)) {
             result.m_rule = Rule::Table;
             result.m_frames = frames;
         } else {

@@ -14,7 +14,8 @@ constexpr std::size_t kListedFrames = 5;
 
 CFrameStarts::CFrameStarts(const CDicomFile& file) {
     const CDicomTag* pixelData = file.Find(0x7FE0, 0x0010);
-    if (!pixelData) return;
+    // Native frames are no fragments: nothing to read.
+    if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0]->IsItem()) return;
     // The table's word, also where the frames do not follow it.
     const quillon::FrameFragments fragments = quillon::FrameFragments::Read(*pixelData, file.m_numberOfFrames);
     for (const auto& [fragment, frame] : fragments.TableStarts())

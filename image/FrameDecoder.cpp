@@ -132,11 +132,16 @@ std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame, quil
     ByteSpan samples;
     status = DecodedSamples(frame, stored, asDecoded, decoded, samples);
     if (!status) return nullptr;
-    // Whatever the conversions or the image refuse below is about showing
-    // the samples, not about the stream.
-    const quillon::Status notShown =
-        FrameFailure(quillon::Reason::NoDecoder, "No conversion for display takes samples of %d bits allocated here.",
-                     int(d.bitsAllocated));
+    // What the display conversions refuse below is about showing the
+    // samples, not about the stream.
+    auto noConversion = [&d] {
+        return FrameFailure(quillon::Reason::NoDecoder, "No display conversion takes samples of %d bits allocated.",
+                            int(d.bitsAllocated));
+    };
+    auto notConverted = [&d, &noConversion] {
+        if (d.bitsAllocated != 8 && d.bitsAllocated != 12 && d.bitsAllocated != 16) return noConversion();
+        return FrameFailure(quillon::Reason::NoDecoder, "The frame's samples could not be converted for display.");
+    };
 
     const int depth = DisplayDepth(d);
     const bool native = m_route == Route::Native;
@@ -147,18 +152,27 @@ std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame, quil
     std::unique_ptr<MCImage> image;
     if (bytePath) {
         if (native && d.bitsAllocated != 8) {
-            status = notShown;
+            status = noConversion();
             return nullptr;
         }
         quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(*asDecoded, samples.data, samples.size, size);
         decoded.reset();
-        if (converted) image = ByteImage(std::move(converted), size, depth);
+        if (!converted) {
+            status = notConverted();
+            return nullptr;
+        }
+        image = ByteImage(std::move(converted), size, depth);
     } else {
         quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(*asDecoded, samples.data, samples.size, size);
         decoded.reset();
-        if (words) image = WordImage(std::move(words), size, depth);
+        if (!words) {
+            status = notConverted();
+            return nullptr;
+        }
+        image = WordImage(std::move(words), size, depth);
     }
-    if (!image) status = notShown;
+    // The image could not take its block.
+    if (!image) status = NoMemory();
     return image;
 }
 

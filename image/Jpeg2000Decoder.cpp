@@ -196,16 +196,18 @@ quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* by
     if (quillon::Status status = CheckDecodedSize(d); !status) return status;
     const uint64_t size = ExpectedDecodedSize(d);
     if (quillon::Status status = PlausibleImageHeader(bytes, length, d); !status) return status;
-    const quillon::Status noMemory = FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
-                                                  static_cast<unsigned long long>(size));
+    auto noMemory = [size] {
+        return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
+                            static_cast<unsigned long long>(size));
+    };
     std::vector<uint8_t> patched;
-    if (!CutTileParts(bytes, length, patched)) return noMemory;
+    if (!CutTileParts(bytes, length, patched)) return noMemory();
     MemoryStream memory{patched.empty() ? bytes : patched.data(), length, 0};
     for (OPJ_CODEC_FORMAT format : {OPJ_CODEC_J2K, OPJ_CODEC_JP2}) {
         Attempt attempt;
         if (!DecodeAs(format, memory, d.Pixels(), attempt)) continue;
         HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
-        if (!output) return noMemory;
+        if (!output) return noMemory();
         std::memset(output.get(), 0, size);
         const unsigned sampleBytes = d.bitsAllocated <= 8 ? 1 : d.bitsAllocated <= 16 ? 2 : 4;
         CopyImage(*attempt.image, DecodedSamples(d), sampleBytes, output.get(), size);

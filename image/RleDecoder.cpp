@@ -98,10 +98,12 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
     for (unsigned s = 0; s < kMaxSegments; ++s) h.offsets[s] = ReadLE32(bytes + 4 + 4 * s);
     const bool validHeader = h.segments >= 1 && h.segments <= kMaxSegments;
 
-    const quillon::Status noMemory = FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
-                                                  static_cast<unsigned long long>(size));
+    auto noMemory = [size] {
+        return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
+                            static_cast<unsigned long long>(size));
+    };
     HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
-    if (!output) return noMemory;
+    if (!output) return noMemory();
     std::memset(output.get(), 0, size);
     uint64_t produced = 0;
 
@@ -115,7 +117,7 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
         if (size < 2 * pixels)
             return FrameFailure(Reason::CodecRefused, "The RLE decoder takes 16-bit samples of grey frames only.");
         HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(2 * pixels)));
-        if (!planes) return noMemory;
+        if (!planes) return noMemory();
         std::memset(planes.get(), 0, 2 * pixels);
         for (unsigned s = 0; s < 2; ++s) {
             uint64_t begin, limit;
@@ -150,7 +152,7 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
                 produced += DecodeRuns(bytes, begin, limit, output.get() + s * pixels, pixels, pixels);
             }
             // Planes as they would be stored natively.
-            if (d.planarConfiguration != 1 && !InterleavePlanes(output.get(), pixels, samples)) return noMemory;
+            if (d.planarConfiguration != 1 && !InterleavePlanes(output.get(), pixels, samples)) return noMemory();
         }
         out.planar = samples > 1 && d.planarConfiguration == 1;
     }
