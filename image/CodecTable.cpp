@@ -31,12 +31,11 @@ const CodecRow* FindCodec(Compression compression) {
 
 Status CodecRoute(const FrameDescription& d) {
     const CodecRow* row = FindCodec(d.compression);
+    if (row && row->canDecode(d)) return Status();
     const std::string name(CompressionName(d.compression));
     if (!row) return Status::Fail(Reason::NoDecoder, "No decoder for " + name + ".");
-    if (!row->canDecode(d))
-        return FrameFailure(Reason::CodecRefused, "The %s decoder does not take frames of %d bits allocated.",
-                            name.c_str(), int(d.bitsAllocated));
-    return Status();
+    return FrameFailure(Reason::CodecRefused, "The %s decoder does not take frames of %d bits allocated.", name.c_str(),
+                        int(d.bitsAllocated));
 }
 
 }  // namespace quillon
