@@ -35,3 +35,100 @@ std::vector<SOffsetTableEntry> ResolveOffsetTable(const CDicomTag& pixelData) {
     }
     return entries;
 }
+
+namespace quillon {
+
+namespace {
+
+// Frame n's first fragment from the table entries, when the table names one
+// fragment per frame: offsets from the first fragment's item tag, ascending,
+// each on an item tag, the first on the first fragment.
+bool TableNamesEachFrame(const std::vector<SOffsetTableEntry>& entries, uint32_t frames,
+                         std::vector<std::size_t>& starts) {
+    if (entries.size() != frames) return false;
+    starts.clear();
+    for (uint32_t n = 0; n < frames; ++n) {
+        const std::optional<std::size_t>& fragment = entries[n].fragment;
+        if (!fragment || (n == 0 ? *fragment != 0 : *fragment <= starts.back())) return false;
+        starts.push_back(*fragment);
+    }
+    return true;
+}
+
+}  // namespace
+
+FrameFragments FrameFragments::Read(const CDicomTag& pixelData, uint32_t frames) {
+    FrameFragments result;
+    const auto& items = pixelData.m_children;
+    if (items.size() < 2) return result;
+    const std::size_t fragments = items.size() - 1;
+    try {
+        // The table is read from the file only when it is asked for, once.
+        std::optional<std::vector<SOffsetTableEntry>> entries;
+        auto table = [&]() -> const std::vector<SOffsetTableEntry>& {
+            if (!entries) entries = ResolveOffsetTable(pixelData);
+            return *entries;
+        };
+        if (items[0]->IsItem()) {
+            const std::vector<SOffsetTableEntry>& said = table();
+            for (std::size_t i = 0; i < said.size(); ++i)
+                if (said[i].fragment) result.m_tableStarts.emplace_back(*said[i].fragment, uint32_t(i));
+            std::sort(result.m_tableStarts.begin(), result.m_tableStarts.end());
+        }
+        const uint32_t tableLength = items[0]->GetLength();
+        result.m_fragments = fragments;
+        if (frames == 1) {
+            result.m_rule = Rule::Single;
+            result.m_frames = 1;
+        } else if (frames > 1 && tableLength % 4 == 0 && tableLength / 4 == frames &&
+                   TableNamesEachFrame(table(), frames, result.m_starts)) {
+            result.m_rule = Rule::Table;
+            result.m_frames = frames;
+        } else {
+            result.m_rule = Rule::OnePerFrame;
+            result.m_frames = std::min<std::size_t>(frames, fragments);
+            result.m_starts.clear();
+        }
+    } catch (const std::bad_alloc&) {
+        result = FrameFragments();
+    }
+    return result;
+}
+
+FrameFragments FrameFragments::OnePerFrame(std::size_t frames, std::size_t fragments) {
+    FrameFragments result;
+    result.m_rule = Rule::OnePerFrame;
+    result.m_frames = std::min(frames, fragments);
+    result.m_fragments = fragments;
+    return result;
+}
+
+std::size_t FrameFragments::FrameCount() const { return m_rule == Rule::None ? 0 : m_frames; }
+
+FragmentRange FrameFragments::Range(std::size_t frame) const {
+    if (frame >= FrameCount()) return {};
+    switch (m_rule) {
+        case Rule::Single: return {0, m_fragments};
+        case Rule::OnePerFrame: return {frame, frame + 1};
+        case Rule::Table: return {m_starts[frame], frame + 1 < m_starts.size() ? m_starts[frame + 1] : m_fragments};
+        case Rule::None: break;
+    }
+    return {};
+}
+
+std::optional<std::size_t> FrameFragments::Owner(std::size_t fragment) const {
+    if (fragment >= m_fragments) return std::nullopt;
+    switch (m_rule) {
+        case Rule::Single: return 0;
+        case Rule::OnePerFrame: return fragment < m_frames ? std::optional<std::size_t>(fragment) : std::nullopt;
+        case Rule::Table: {
+            // The first start is fragment 0: every fragment has a frame.
+            const auto after = std::upper_bound(m_starts.begin(), m_starts.end(), fragment);
+            return std::size_t(after - m_starts.begin()) - 1;
+        }
+        case Rule::None: break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace quillon

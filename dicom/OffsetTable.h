@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "dicom/DicomTag.h"
@@ -18,3 +19,55 @@ struct SOffsetTableEntry {
 // The entries of the table (the first item under `pixelData`), in table
 // order. Empty when the table is empty or cannot be read.
 std::vector<SOffsetTableEntry> ResolveOffsetTable(const CDicomTag& pixelData);
+
+namespace quillon {
+
+// Fragments [first, last), counted from 0 after the offset table.
+struct FragmentRange {
+    std::size_t first = 0;
+    std::size_t last = 0;
+};
+
+// Which fragments of encapsulated pixel data make each frame, and which frame
+// owns each fragment: the one answer the decoder, the item descriptions and
+// the thumbnail lookup share. Worked out once per file.
+class FrameFragments {
+public:
+    FrameFragments() = default;
+
+    // The frames of `pixelData` by these rules: one fragment per frame
+    // (frames past the fragments have none), except that a single frame
+    // takes every fragment, and a Basic Offset Table that names each frame's
+    // first fragment consistently (one entry per frame, the first at the
+    // first fragment, ascending, each on an item tag) gives each frame the
+    // fragments up to the next frame's.
+    static FrameFragments Read(const CDicomTag& pixelData, uint32_t frames);
+    // Frame n is fragment n, for each of `frames` frames that has one,
+    // whatever the offset table says.
+    static FrameFragments OnePerFrame(std::size_t frames, std::size_t fragments);
+
+    // Frames that have fragments.
+    std::size_t FrameCount() const;
+    std::size_t FragmentCount() const { return m_fragments; }
+    // The fragments of the frame; empty past FrameCount().
+    FragmentRange Range(std::size_t frame) const;
+    // The frame that owns fragment k; none when no frame does.
+    std::optional<std::size_t> Owner(std::size_t fragment) const;
+
+    // What the offset table says, whether or not the frames follow it: for
+    // each entry that lands on the item tag of a fragment, (fragment, frame
+    // from 0), sorted by fragment, then frame. Empty when the table is empty
+    // or the first item is no item.
+    const std::vector<std::pair<std::size_t, uint32_t>>& TableStarts() const { return m_tableStarts; }
+
+private:
+    enum class Rule { None, Single, OnePerFrame, Table };
+    Rule m_rule = Rule::None;
+    std::size_t m_frames = 0;
+    std::size_t m_fragments = 0;
+    // Rule::Table: the first fragment of each frame, ascending from 0.
+    std::vector<std::size_t> m_starts;
+    std::vector<std::pair<std::size_t, uint32_t>> m_tableStarts;
+};
+
+}  // namespace quillon

@@ -14,11 +14,12 @@ constexpr std::size_t kListedFrames = 5;
 
 CFrameStarts::CFrameStarts(const CDicomFile& file) {
     const CDicomTag* pixelData = file.PixelData();
+    // Native frames are no fragments: nothing to read.
     if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0]->IsItem()) return;
-    const std::vector<SOffsetTableEntry> entries = ResolveOffsetTable(*pixelData);
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        if (entries[i].fragment)
-            m_starts.emplace_back(pixelData->m_children[*entries[i].fragment + 1].get(), uint32_t(i + 1));
+    // The table's word, also where the frames do not follow it.
+    const quillon::FrameFragments fragments = quillon::FrameFragments::Read(*pixelData, file.Pixel().numberOfFrames);
+    for (const auto& [fragment, frame] : fragments.TableStarts())
+        m_starts.emplace_back(pixelData->m_children[fragment + 1].get(), frame + 1);
     std::sort(m_starts.begin(), m_starts.end());
 }
 

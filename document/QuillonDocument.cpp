@@ -9,6 +9,7 @@
 #include <new>
 
 #include "dicom/LoaderRules.h"
+#include "dicom/OffsetTable.h"
 #include "dicom/OpenFile.h"
 #include "dicom/TextUtil.h"
 
@@ -249,7 +250,13 @@ ElementProperties CQuillonDocument::Properties(std::optional<std::size_t> index)
         // Offset table or fragment item of encapsulated pixel data.
         p.values[0] = TagText(e->m_group, e->m_element);
         const std::size_t j = ChildIndex(pixelData, e);
-        if (j != std::size_t(-1) && j >= 1 && m_thumbnailCount >= j) p.thumbnail = j - 1;
+        if (j != std::size_t(-1) && j >= 1) {
+            // The picture button keeps showing fragment k as frame k, one
+            // fragment per frame, also where the frames take several.
+            const auto owner =
+                quillon::FrameFragments::OnePerFrame(m_thumbnailCount, pixelData->m_children.size() - 1).Owner(j - 1);
+            if (owner) p.thumbnail = *owner;
+        }
     } else if (pixelData && e->m_parent == pixelData) {
         // Frame node: the tag of the Pixel Data element.
         p.values[0] = TagText(0x7FE0, 0x0010);

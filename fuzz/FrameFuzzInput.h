@@ -8,6 +8,7 @@
 //   3: samples per pixel, 4: bits allocated, 5: bits stored
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "image/FrameDescription.h"
 

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FrameDescription d;
     if (!DescribeFuzzFrame(data, size, quillon::Compression::JPEG2000Lossless, d)) return 0;
     DecodedFrame out;
-    const bool ok = DecodeJpeg2000Frame(d, data + kFrameFuzzHeader, size - kFrameFuzzHeader, out);
+    const bool ok = DecodeJpeg2000Frame(d, data + kFrameFuzzHeader, size - kFrameFuzzHeader, out).Ok();
     if (ok && out.size != ExpectedDecodedSize(d)) std::abort();
     return 0;
 }

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::size_t frames = std::min<std::size_t>(FramesWithBytes(file), 16);
     const auto thumbnails = decoder.MakeThumbnails(frames, {}, 1);
     for (const auto& t : thumbnails) {
-        if (t && (t->GetWidth() != kThumbnailSize || t->GetHeight() != kThumbnailSize || t->GetBitsPerPixel() != 24))
+        if (t && (t->GetWidth() != MCImage::kThumbnailSize || t->GetHeight() != MCImage::kThumbnailSize ||
+                  t->GetBitsPerPixel() != 24))
             std::abort();
     }
     std::vector<uint8_t> samples;

@@ -1,11 +1,12 @@
 #include "image/FrameCodecs.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 
 #include "dicom/DicomFile.h"
-#include "dicom/OffsetTable.h"
 
 namespace {
 
@@ -13,23 +14,6 @@ uint64_t SaturatingMultiply(uint64_t a, uint64_t b) {
     uint64_t product;
     if (__builtin_mul_overflow(a, b, &product)) return UINT64_MAX;
     return product;
-}
-
-// Frame n's first fragment (index among the fragments, 0 = child 1) from the
-// basic offset table, when the table names one fragment per frame: offsets
-// from the first fragment's item tag, ascending, each on an item tag.
-bool FragmentStarts(const CDicomTag& pixelData, uint32_t frames, std::vector<std::size_t>& starts) {
-    const uint32_t tableLength = pixelData.m_children[0]->GetLength();
-    if (tableLength % 4 != 0 || tableLength / 4 != frames) return false;
-    const std::vector<SOffsetTableEntry> entries = ResolveOffsetTable(pixelData);
-    if (entries.size() != frames) return false;
-    starts.clear();
-    for (uint32_t n = 0; n < frames; ++n) {
-        const std::optional<std::size_t>& fragment = entries[n].fragment;
-        if (!fragment || (n == 0 ? *fragment != 0 : *fragment <= starts.back())) return false;
-        starts.push_back(*fragment);
-    }
-    return true;
 }
 
 }  // namespace
@@ -49,80 +33,83 @@ unsigned DecodedSamples(const FrameDescription& d) {
     return d.Samples();
 }
 
-bool HasFrameCodec(const std::string& name) {
-    return name == "RLE" || name == "JPEG" || name == "JPEG Lossless" || name == "JPEG2000 Lossless" ||
-           name == "JPEG2000 Lossy";
+quillon::Status FrameFailure(quillon::Reason reason, const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return quillon::Status::Fail(reason, text);
 }
 
-bool DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
-    const std::string name(quillon::CompressionName(d.pixel.compression));
-    if (name == "RLE") return DecodeRleFrame(d, bytes, length, out);
-    if (name == "JPEG" || name == "JPEG Lossless") return DecodeJpegFrame(d, bytes, length, out);
-    if (name == "JPEG2000 Lossless" || name == "JPEG2000 Lossy") return DecodeJpeg2000Frame(d, bytes, length, out);
-    return false;
+quillon::Status CheckDecodedSize(const FrameDescription& d) {
+    const uint64_t size = ExpectedDecodedSize(d);
+    if (size == 0)
+        return FrameFailure(quillon::Reason::NoBytes, "The file describes a frame of no samples (%u x %u, %d bits).",
+                            d.pixel.columns, d.pixel.rows, int(d.pixel.bitsAllocated));
+    if (size == UINT64_MAX || size > SIZE_MAX)
+        return FrameFailure(quillon::Reason::OverBudget, "The frame the file describes (%u x %u) is too large to hold.",
+                            d.pixel.columns, d.pixel.rows);
+    return {};
 }
 
-std::vector<SFragmentRange> FrameFragments(const CDicomFile& file) {
-    std::vector<SFragmentRange> ranges;
+quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, const FrameDescription& d) {
+    return FrameFailure(quillon::Reason::DimensionsDiffer, "The stream's image is %llu x %llu, the file says %u x %u.",
+                        static_cast<unsigned long long>(streamColumns), static_cast<unsigned long long>(streamRows),
+                        d.pixel.columns, d.pixel.rows);
+}
+
+quillon::FrameFragments FileFrameFragments(const CDicomFile& file) {
     const CDicomTag* pixelData = file.PixelData();
-    if (!pixelData || pixelData->m_children.size() < 2) return ranges;
-    const uint32_t frames = file.Pixel().numberOfFrames;
-    const std::size_t fragments = pixelData->m_children.size() - 1;
-    try {
-        std::vector<std::size_t> starts;
-        if (frames == 1) {
-            ranges.push_back({0, fragments});
-        } else if (frames > 1 && FragmentStarts(*pixelData, frames, starts)) {
-            for (uint32_t n = 0; n < frames; ++n)
-                ranges.push_back({starts[n], n + 1 < frames ? starts[n + 1] : fragments});
-        } else {
-            // One fragment per frame; frames past the fragments have none.
-            for (std::size_t n = 0; n < frames && n < fragments; ++n) ranges.push_back({n, n + 1});
-        }
-    } catch (const std::bad_alloc&) {
-        ranges.clear();
-    }
-    return ranges;
+    if (!pixelData) return {};
+    return quillon::FrameFragments::Read(*pixelData, file.Pixel().numberOfFrames);
 }
 
-bool CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage,
-                          ByteSpan& bytes) {
-    return CompressedFrameBytes(file, FrameFragments(file), frame, storage, bytes);
+quillon::Status CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage,
+                                     ByteSpan& bytes) {
+    return CompressedFrameBytes(file, FileFrameFragments(file), frame, storage, bytes);
 }
 
-bool CompressedFrameBytes(const CDicomFile& file, const std::vector<SFragmentRange>& ranges, std::size_t frame,
-                          quillon::HeapPtr<uint8_t>& storage, ByteSpan& bytes) {
+quillon::Status CompressedFrameBytes(const CDicomFile& file, const quillon::FrameFragments& fragments,
+                                     std::size_t frame, quillon::HeapPtr<uint8_t>& storage, ByteSpan& bytes) {
+    using quillon::Reason;
     bytes = {};
     const CDicomTag* pixelData = file.PixelData();
-    if (!pixelData || frame >= ranges.size() || frame >= file.Pixel().numberOfFrames) return false;
-    const std::size_t fragments = pixelData->m_children.size() - 1;
+    if (!pixelData) return FrameFailure(Reason::NoBytes, "The file has no pixel data.");
+    if (frame >= fragments.FrameCount() || frame >= file.Pixel().numberOfFrames)
+        return FrameFailure(Reason::NoBytes, "No fragment of the pixel data holds this frame.");
+    const std::size_t count = pixelData->m_children.size() - 1;
     // Fragments [first, last) make the frame.
-    const std::size_t first = ranges[frame].first, last = std::min(ranges[frame].last, fragments);
-    if (first >= last) return false;
+    const quillon::FragmentRange range = fragments.Range(frame);
+    const std::size_t first = range.first, last = std::min(range.last, count);
+    if (first >= last) return FrameFailure(Reason::NoBytes, "No fragment of the pixel data holds this frame.");
 
     if (last - first == 1) {
         const CDicomTag& item = *pixelData->m_children[first + 1];
         if (item.GetData() && item.GetLength() != 0) {
             bytes = {item.GetData(), item.GetLength()};
-            return true;
+            return {};
         }
     }
     uint64_t total = 0;
     for (std::size_t k = first; k < last; ++k)
         if (pixelData->m_children[k + 1]->HasValue()) total += pixelData->m_children[k + 1]->GetLength();
-    if (total == 0 || total > SIZE_MAX) return false;
+    if (total == 0) return FrameFailure(Reason::NoBytes, "The frame's fragments are empty.");
+    if (total > SIZE_MAX) return FrameFailure(Reason::OverBudget, "The frame's fragments are too large to hold.");
     storage.reset(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(total))));
-    if (!storage) return false;
+    if (!storage)
+        return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
+                            static_cast<unsigned long long>(total));
     uint64_t at = 0;
     for (std::size_t k = first; k < last; ++k) {
         const CDicomTag& item = *pixelData->m_children[k + 1];
         if (!item.HasValue()) continue;
         if (!item.CopyValue(storage.get() + at, item.GetLength())) {
             storage.reset();
-            return false;
+            return FrameFailure(Reason::NoBytes, "The frame's fragments cannot be read from the file.");
         }
         at += item.GetLength();
     }
     bytes = {storage.get(), total};
-    return true;
+    return {};
 }

@@ -2,13 +2,18 @@
 // Decoders for compressed frames: RLE, JPEG (baseline, extended, lossless)
 // and JPEG 2000. They read a FrameDescription and the frame's bytes only, so
 // frames can be decoded on any thread. Every decoder writes at most
-// ExpectedDecodedSize bytes and reads nothing outside the bytes it is given.
+// ExpectedDecodedSize bytes and reads nothing outside the bytes it is given,
+// and says why when it gives no samples. Which decoder takes which
+// compression is the table in CodecTable.cpp.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "dicom/HeapBlock.h"
+#include "dicom/OffsetTable.h"
+#include "dicom/Status.h"
+#include "dicom/TransferSyntax.h"
 #include "image/FrameDescription.h"
 
 class CDicomFile;
@@ -34,7 +39,15 @@ uint64_t ExpectedDecodedSize(const FrameDescription& d);
 // count is 0 or 1 and the frame is neither grey nor palette.
 unsigned DecodedSamples(const FrameDescription& d);
 
-bool DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+// A failure whose sentence is formatted like printf.
+quillon::Status FrameFailure(quillon::Reason reason, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Why a frame of this description cannot be decoded at all: nothing to
+// decode into (NoBytes) or too large to be held (OverBudget); success
+// otherwise. Every decoder checks it first.
+quillon::Status CheckDecodedSize(const FrameDescription& d);
+
+quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
 
 // The precision of the first SOFn frame header of a JPEG stream and whether
 // it is a lossless process; false when the stream has none before a scan.
@@ -45,45 +58,48 @@ bool ReadJpegPrecision(const uint8_t* bytes, uint64_t length, int& precision, bo
 // frame header: up to 8 bits the 8-bit build, 12-bit lossy the 12-bit build,
 // 9 to 16-bit lossless the 16-bit build. Each sample takes sampleBytes
 // bytes, little endian, pixels interleaved, `outSamples` per pixel. Rows
-// decoded before an error are kept. False when no row was decoded.
+// decoded before an error are kept. A failure when no row was decoded.
 struct JpegBufferResult {
     uint32_t rowsDecoded = 0;
     bool colourConverted = false;
+    // Why no row was decoded, as far as the build can tell: the stream ran
+    // out, or its frame header gives an image far larger than the frame
+    // (streamColumns x streamRows).
+    bool endedEarly = false;
+    bool tooLarge = false;
+    uint32_t streamColumns = 0;
+    uint32_t streamRows = 0;
 };
-bool DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out, uint64_t outSize,
-                      JpegBufferResult& result);
+quillon::Status DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out,
+                                 uint64_t outSize, JpegBufferResult& result);
 
-bool DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+quillon::Status DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
 
 // A J2K codestream, else a JP2 file. Bytes the image does not cover are zero.
-bool DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                    DecodedFrame& out);
 
-// Whether a decoder here takes this compression name: "RLE", "JPEG",
-// "JPEG Lossless", "JPEG2000 Lossless", "JPEG2000 Lossy" (JPEG-LS and
-// anything unlisted are not decoded).
-bool HasFrameCodec(const std::string& compressionName);
+// The "stream's image is W x H, the file says C x R" failure.
+quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, const FrameDescription& d);
 
-// Routes by compression name, as HasFrameCodec lists them. Anything else: false.
-bool DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+// Whether a codec of the table takes this compression (RLE, JPEG, JPEG
+// Lossless, both JPEG 2000; JPEG-LS, native and unknown ones do not).
+bool HasFrameCodec(quillon::Compression compression);
 
-// The compressed bytes of frame i. One fragment per frame, except: a
-// single-frame file with several fragments gives all of them joined; a
-// basic offset table that names each frame's first fragment consistently
-// gives each frame the fragments up to the next frame's. `bytes` points into
-// a fragment the file object holds, or into `storage` where the fragments
-// were read from the file or put together.
-bool CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage,
-                          ByteSpan& bytes);
+// Routes by d.pixel.compression through the codec table; a frame nothing decodes
+// gets NoDecoder, one whose layout the codec does not take CodecRefused.
+quillon::Status DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                      DecodedFrame& out);
 
-// Fragments [first, last), counted from 0 after the offset table, that make
-// one frame.
-struct SFragmentRange {
-    std::size_t first = 0;
-    std::size_t last = 0;
-};
-// The fragments of every frame by the rules above, worked out once for a
-// file; empty without fragments.
-std::vector<SFragmentRange> FrameFragments(const CDicomFile& file);
-// CompressedFrameBytes with the file's fragment ranges already worked out.
-bool CompressedFrameBytes(const CDicomFile& file, const std::vector<SFragmentRange>& ranges, std::size_t frame,
-                          quillon::HeapPtr<uint8_t>& storage, ByteSpan& bytes);
+// The compressed bytes of frame i: its fragments as quillon::FrameFragments
+// gives them, joined when there are several. `bytes` points into a fragment
+// the file object holds, or into `storage` where the fragments were read
+// from the file or put together. NoBytes when the frame has none.
+quillon::Status CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage,
+                                     ByteSpan& bytes);
+// CompressedFrameBytes with the file's fragments already worked out.
+quillon::Status CompressedFrameBytes(const CDicomFile& file, const quillon::FrameFragments& fragments,
+                                     std::size_t frame, quillon::HeapPtr<uint8_t>& storage, ByteSpan& bytes);
+
+// The fragments of the file's frames (its first top-level Pixel Data).
+quillon::FrameFragments FileFrameFragments(const CDicomFile& file);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "dicom/DicomFile.h"
+#include "image/CodecTable.h"
 #include "image/FrameCodecs.h"
 #include "image/SampleConversion.h"
 #include "image/ThumbnailBitmap.h"
@@ -22,16 +23,26 @@ uint64_t DefaultImageCacheBudget() {
 
 namespace {
 
-bool IsNative(const std::string& compressionName) { return compressionName == "NONE" || compressionName == "UNKNOWN"; }
+bool IsNative(quillon::Compression compression) {
+    return compression == quillon::Compression::None || compression == quillon::Compression::Unknown;
+}
+
+quillon::Status NoMemory() {
+    return quillon::Status::Fail(quillon::Reason::OverBudget, "There is not enough memory to decode the frame.");
+}
 
 }  // namespace
 
 CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
     : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget) {
-    const std::string compressionName(quillon::CompressionName(m_description.pixel.compression));
-    m_route = IsNative(compressionName) ? Route::Native : HasFrameCodec(compressionName) ? Route::Codec : Route::None;
+    if (IsNative(m_description.pixel.compression)) {
+        m_route = Route::Native;
+    } else {
+        m_routeStatus = quillon::CodecRoute(m_description);
+        m_route = m_routeStatus ? Route::Codec : Route::None;
+    }
     if (m_route != Route::Codec) return;
-    m_fragments = FrameFragments(file);
+    m_fragments = FileFrameFragments(file);
     for (int converted = 0; converted < 2; ++converted) {
         for (int planar = 0; planar < 2; ++planar) {
             FrameDescription& view = m_codecOutput[converted][planar];
@@ -44,56 +55,90 @@ CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
     }
 }
 
-bool CFrameDecoder::DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored,
-                                   const FrameDescription*& asDecoded, quillon::HeapPtr<uint8_t>& decoded,
-                                   ByteSpan& samples) const {
+quillon::Status CFrameDecoder::NativeFrameStatus(std::size_t frame) const {
+    const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(m_file.PixelData());
+    if (!pixelData) return FrameFailure(quillon::Reason::NoBytes, "The file has no pixel data.");
+    if (frame >= pixelData->FrameCount())
+        return FrameFailure(quillon::Reason::NoBytes, "The pixel data holds %zu whole frames.",
+                            pixelData->FrameCount());
+    return FrameFailure(quillon::Reason::NoBytes, "The frame's bytes cannot be read from the file.");
+}
+
+quillon::Status CFrameDecoder::DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored,
+                                              const FrameDescription*& asDecoded, quillon::HeapPtr<uint8_t>& decoded,
+                                              ByteSpan& samples) const {
     const FrameDescription& d = m_description;
     asDecoded = &d;
-    if (d.pixel.numberOfFrames == 0 || frame >= d.pixel.numberOfFrames) return false;
+    if (d.pixel.numberOfFrames == 0 || frame >= d.pixel.numberOfFrames)
+        return FrameFailure(quillon::Reason::NoBytes, "The file has %u frames.", d.pixel.numberOfFrames);
     switch (m_route) {
-        case Route::Native: samples = NativeFrameBytes(m_file, frame, stored); return samples.data != nullptr;
+        case Route::Native:
+            samples = NativeFrameBytes(m_file, frame, stored);
+            return samples.data ? quillon::Status() : NativeFrameStatus(frame);
         case Route::Codec: {
             ByteSpan compressed;
-            if (!CompressedFrameBytes(m_file, m_fragments, frame, stored, compressed)) return false;
+            if (quillon::Status status = CompressedFrameBytes(m_file, m_fragments, frame, stored, compressed); !status)
+                return status;
             DecodedFrame out;
-            const bool ok = DecodeCompressedFrame(d, compressed.data, compressed.size, out);
+            quillon::Status status = DecodeCompressedFrame(d, compressed.data, compressed.size, out);
             stored.reset();
-            if (!ok || !out.data) return false;
+            if (!status) return status;
+            if (!out.data) return FrameFailure(quillon::Reason::CodecRefused, "The decoder gave no samples.");
             asDecoded = &m_codecOutput[out.colourConverted ? 1 : 0][out.planar ? 1 : 0];
             decoded = std::move(out.data);
             samples = {decoded.get(), out.size};
-            return true;
+            return {};
         }
         case Route::None: break;
     }
-    return false;
+    return m_routeStatus;
 }
 
-bool CFrameDecoder::GetFrameSamples(std::size_t frame, std::vector<uint8_t>& samples) const {
+quillon::Status CFrameDecoder::GetFrameSamples(std::size_t frame, std::vector<uint8_t>& samples) const {
     quillon::HeapPtr<uint8_t> stored;
     const FrameDescription* asDecoded = nullptr;
     quillon::HeapPtr<uint8_t> decoded;
     ByteSpan span;
-    if (!DecodedSamples(frame, stored, asDecoded, decoded, span)) return false;
+    if (quillon::Status status = DecodedSamples(frame, stored, asDecoded, decoded, span); !status) return status;
     try {
         samples.assign(span.data, span.data + span.size);
     } catch (const std::bad_alloc&) {
-        return false;
+        return NoMemory();
     }
-    return true;
+    return {};
 }
 
-std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame) const {
+std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame, quillon::Status& status) const {
     const FrameDescription& d = m_description;
-    if (d.pixel.rows == 0 || d.pixel.columns == 0) return nullptr;
+    status = {};
+    if (d.pixel.rows == 0 || d.pixel.columns == 0) {
+        status = FrameFailure(quillon::Reason::NoBytes, "The file gives the frame %u rows and %u columns.", d.pixel.rows,
+                              d.pixel.columns);
+        return nullptr;
+    }
     // Grey, palette, RGB and the four-sample models are all there is to show;
     // a frame claiming more samples per pixel is not decoded at all.
-    if (d.Samples() > 4) return nullptr;
+    if (d.Samples() > 4) {
+        status =
+            FrameFailure(quillon::Reason::NoDecoder, "No decoder for frames of %u samples per pixel.", d.Samples());
+        return nullptr;
+    }
     quillon::HeapPtr<uint8_t> stored;
     const FrameDescription* asDecoded = nullptr;
     quillon::HeapPtr<uint8_t> decoded;
     ByteSpan samples;
-    if (!DecodedSamples(frame, stored, asDecoded, decoded, samples)) return nullptr;
+    status = DecodedSamples(frame, stored, asDecoded, decoded, samples);
+    if (!status) return nullptr;
+    // What the display conversions refuse below is about showing the
+    // samples, not about the stream.
+    auto noConversion = [&d] {
+        return FrameFailure(quillon::Reason::NoDecoder, "No display conversion takes samples of %d bits allocated.",
+                            int(d.pixel.bitsAllocated));
+    };
+    auto notConverted = [&d, &noConversion] {
+        if (d.pixel.bitsAllocated != 8 && d.pixel.bitsAllocated != 12 && d.pixel.bitsAllocated != 16) return noConversion();
+        return FrameFailure(quillon::Reason::NoDecoder, "The frame's samples could not be converted for display.");
+    };
 
     const int depth = DisplayDepth(d);
     const bool native = m_route == Route::Native;
@@ -101,17 +146,31 @@ std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame) cons
     // 8 or 24, go through the byte conversion; the rest through 16-bit words.
     const bool bytePath = depth == 8 || depth == 24 || (native && depth == 32);
     uint64_t size = 0;
+    std::unique_ptr<MCImage> image;
     if (bytePath) {
-        if (native && d.pixel.bitsAllocated != 8) return nullptr;
+        if (native && d.pixel.bitsAllocated != 8) {
+            status = noConversion();
+            return nullptr;
+        }
         quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(*asDecoded, samples.data, samples.size, size);
         decoded.reset();
-        if (!converted) return nullptr;
-        return ByteImage(std::move(converted), size, depth);
+        if (!converted) {
+            status = notConverted();
+            return nullptr;
+        }
+        image = ByteImage(std::move(converted), size, depth);
+    } else {
+        quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(*asDecoded, samples.data, samples.size, size);
+        decoded.reset();
+        if (!words) {
+            status = notConverted();
+            return nullptr;
+        }
+        image = WordImage(std::move(words), size, depth);
     }
-    quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(*asDecoded, samples.data, samples.size, size);
-    decoded.reset();
-    if (!words) return nullptr;
-    return WordImage(std::move(words), size, depth);
+    // The image could not take its block.
+    if (!image) status = NoMemory();
+    return image;
 }
 
 std::unique_ptr<MCImage> CFrameDecoder::ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const {
@@ -165,7 +224,16 @@ void CFrameDecoder::Remember(std::size_t frame, const std::shared_ptr<const MCIm
 }
 
 std::shared_ptr<const MCImage> CFrameDecoder::GetFrameImage(std::size_t frame) {
-    if (frame >= m_description.pixel.numberOfFrames) return nullptr;
+    quillon::Status status;
+    return FrameImage(frame, status);
+}
+
+std::shared_ptr<const MCImage> CFrameDecoder::FrameImage(std::size_t frame, quillon::Status& status) {
+    status = {};
+    if (frame >= m_description.pixel.numberOfFrames) {
+        status = FrameFailure(quillon::Reason::NoBytes, "The file has %u frames.", m_description.pixel.numberOfFrames);
+        return nullptr;
+    }
     {
         std::lock_guard lock(m_cacheMutex);
         const auto it = m_cache.find(frame);
@@ -177,12 +245,36 @@ std::shared_ptr<const MCImage> CFrameDecoder::GetFrameImage(std::size_t frame) {
     ++m_decodes;
     std::shared_ptr<const MCImage> image;
     try {
-        image = DecodeFrameImage(frame);
+        image = DecodeFrameImage(frame, status);
         if (image) Remember(frame, image);
     } catch (const std::bad_alloc&) {
-        return nullptr;
+        image = nullptr;
+        status = NoMemory();
+    }
+    if (image) {
+        std::lock_guard lock(m_cacheMutex);
+        m_failures.erase(frame);
+    } else {
+        try {
+            std::lock_guard lock(m_cacheMutex);
+            m_failures[frame] = status;
+        } catch (const std::bad_alloc&) {
+            // The reason is given back here; it is only not kept.
+        }
     }
     return image;
+}
+
+quillon::Status CFrameDecoder::FrameStatus(std::size_t frame) {
+    {
+        std::lock_guard lock(m_cacheMutex);
+        const auto failed = m_failures.find(frame);
+        if (failed != m_failures.end()) return failed->second;
+        if (m_cache.count(frame)) return {};
+    }
+    quillon::Status status;
+    FrameImage(frame, status);
+    return status;
 }
 
 bool CFrameDecoder::DecodeFrame(std::size_t frame) { return GetFrameImage(frame) != nullptr; }
@@ -199,7 +291,7 @@ std::unique_ptr<MCImage> CFrameDecoder::GetFrameThumbnail(std::size_t frame) {
         auto copy = std::make_unique<MCImage>(*image);
         if (!copy->HasBlock() || copy->GetHeight() == 0) return nullptr;
         if (copy->GetWidth() == copy->GetHeight()) {
-            copy->Resample(kThumbnailSize, kThumbnailSize, 1);
+            copy->Resample(MCImage::kThumbnailSize, MCImage::kThumbnailSize, 1);
         } else {
             const ThumbnailSize size = ThumbnailFitSize(copy->GetWidth(), copy->GetHeight());
             if (!copy->Resample(size.width, size.height, 1) || !copy->CenterOnCanvas()) return nullptr;

@@ -16,14 +16,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "dicom/OffsetTable.h"
+#include "dicom/Status.h"
 #include "image/FrameCodecs.h"
 #include "image/FrameDescription.h"
 #include "image/MCImage.h"
 
 class CDicomFile;
-
-// Side of the square thumbnail canvas.
-constexpr uint32_t kThumbnailSize = 128;
 
 // Bytes of decoded full-resolution images kept for reuse: 1/256 of physical
 // memory, between 16 MiB and 64 MiB. Past it the least recently used images
@@ -40,16 +39,20 @@ public:
     uint32_t FrameCount() const { return m_description.pixel.numberOfFrames; }
 
     // The full-resolution image of frame i, decoded on first use; none when
-    // the frame cannot be decoded.
+    // the frame cannot be decoded (FrameStatus says why).
     std::shared_ptr<const MCImage> GetFrameImage(std::size_t frame);
+    // Why frame i has no image, or success when it has one. A frame neither
+    // decoded nor refused yet is decoded now.
+    quillon::Status FrameStatus(std::size_t frame);
     // Decodes frame i into the cache; true when it holds an image afterwards.
     bool DecodeFrame(std::size_t frame);
     // A new 128 x 128 24-bit image of frame i, or none.
     std::unique_ptr<MCImage> GetFrameThumbnail(std::size_t frame);
 
     // The frame's stored samples as the conversions receive them: a native
-    // frame's bytes, or what the codec decoded. False when there are none.
-    bool GetFrameSamples(std::size_t frame, std::vector<uint8_t>& samples) const;
+    // frame's bytes, or what the codec decoded. A failure, with its reason,
+    // when there are none.
+    quillon::Status GetFrameSamples(std::size_t frame, std::vector<uint8_t>& samples) const;
 
     // Thumbnails of frames [0, count), made on up to `threads` threads (0:
     // one per core). `progress` (may be empty) is called on the calling
@@ -64,13 +67,17 @@ public:
     uint64_t CachedBytes() const;
 
 private:
-    // Decodes frame i without touching the cache.
-    std::unique_ptr<MCImage> DecodeFrameImage(std::size_t frame) const;
+    // Decodes frame i without touching the cache; `status` says why when
+    // there is no image.
+    std::unique_ptr<MCImage> DecodeFrameImage(std::size_t frame, quillon::Status& status) const;
+    std::shared_ptr<const MCImage> FrameImage(std::size_t frame, quillon::Status& status);
     std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const;
     std::unique_ptr<MCImage> WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount, int depth) const;
     // The frame's samples and the description they are to be converted with.
-    bool DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored, const FrameDescription*& asDecoded,
-                        quillon::HeapPtr<uint8_t>& decoded, ByteSpan& samples) const;
+    quillon::Status DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored,
+                                   const FrameDescription*& asDecoded, quillon::HeapPtr<uint8_t>& decoded,
+                                   ByteSpan& samples) const;
+    quillon::Status NativeFrameStatus(std::size_t frame) const;
     void Remember(std::size_t frame, const std::shared_ptr<const MCImage>& image);
 
     enum class Route { Native, Codec, None };
@@ -78,8 +85,10 @@ private:
     const CDicomFile& m_file;
     FrameDescription m_description;
     Route m_route;
+    // Why frames get no decoder (Route::None).
+    quillon::Status m_routeStatus;
     // Which fragments make each frame (codec route), worked out once.
-    std::vector<SFragmentRange> m_fragments;
+    quillon::FrameFragments m_fragments;
     // How codec output is to be converted, by [colours turned into RGB by the
     // codec][planes kept]: made once, so that no frame copies the description.
     FrameDescription m_codecOutput[2][2];
@@ -90,5 +99,7 @@ private:
     std::list<std::pair<std::size_t, std::shared_ptr<const MCImage>>> m_lru;
     std::unordered_map<std::size_t, decltype(m_lru)::iterator> m_cache;
     uint64_t m_cachedBytes = 0;
+    // Why frames that were asked for have no image.
+    std::unordered_map<std::size_t, quillon::Status> m_failures;
     std::atomic<uint64_t> m_decodes{0};
 };

@@ -58,24 +58,37 @@ uint32_t ReadBE32(const uint8_t* p) {
 // Checks the image and tile header (SIZ) of the codestream, bare or inside a
 // JP2 file, before the library sees it: the library allocates its per-tile
 // state from it while reading the header, hundreds of MiB for a small
-// stream that claims tens of thousands of tiles.
-bool PlausibleImageHeader(const uint8_t* bytes, uint64_t length, uint64_t framePixels) {
+// stream that claims tens of thousands of tiles. Success, or why the stream
+// is not decoded.
+quillon::Status PlausibleImageHeader(const uint8_t* bytes, uint64_t length, const FrameDescription& d) {
+    using quillon::Reason;
     static const uint8_t kStart[] = {0xFF, 0x4F, 0xFF, 0x51};  // SOC, SIZ
     const uint8_t* end = bytes + length;
     const uint8_t* siz = std::search(bytes, end, kStart, kStart + 4);
-    if (siz == end || end - siz < 4 + 40) return false;
+    if (siz == end) return FrameFailure(Reason::CodecRefused, "The stream holds no JPEG 2000 codestream header.");
+    if (end - siz < 4 + 40)
+        return FrameFailure(Reason::StreamEndsEarly, "The stream ends early at byte %llu, inside the image header.",
+                            static_cast<unsigned long long>(length));
     const uint8_t* p = siz + 4 + 4;  // past Lsiz and Rsiz
     const uint64_t width = ReadBE32(p), height = ReadBE32(p + 4);
     const uint64_t x0 = ReadBE32(p + 8), y0 = ReadBE32(p + 12);
     const uint64_t tileWidth = ReadBE32(p + 16), tileHeight = ReadBE32(p + 20);
     const uint64_t tileX0 = ReadBE32(p + 24), tileY0 = ReadBE32(p + 28);
     const unsigned components = unsigned(p[32]) << 8 | p[33];
-    if (width <= x0 || height <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0) return false;
-    if ((width - x0) * (height - y0) > 4 * std::max<uint64_t>(framePixels, 1u << 16)) return false;
+    if (width <= x0 || height <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0)
+        return FrameFailure(Reason::CodecRefused, "The JPEG 2000 image header gives an empty image or tile grid.");
+    if ((width - x0) * (height - y0) > 4 * std::max<uint64_t>(d.Pixels(), 1u << 16))
+        return DimensionsDiffer(width - x0, height - y0, d);
     const uint64_t across = (width - tileX0 + tileWidth - 1) / tileWidth;
     const uint64_t down = (height - tileY0 + tileHeight - 1) / tileHeight;
     const uint64_t tiles = across * down;
-    return tiles <= kMaxTiles && components >= 1 && components <= kMaxComponents;
+    if (tiles > kMaxTiles)
+        return FrameFailure(Reason::OverBudget, "The stream claims %llu tiles; more than %llu are not decoded.",
+                            static_cast<unsigned long long>(tiles), static_cast<unsigned long long>(kMaxTiles));
+    if (components < 1 || components > kMaxComponents)
+        return FrameFailure(Reason::CodecRefused, "The stream claims %u components; 1 to %u are decoded.", components,
+                            kMaxComponents);
+    return {};
 }
 
 // The library's objects of one attempt, released together.
@@ -175,25 +188,32 @@ bool CutTileParts(const uint8_t* bytes, uint64_t length, std::vector<uint8_t>& p
 
 }  // namespace
 
-bool DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
+quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                    DecodedFrame& out) {
+    using quillon::Reason;
     out = DecodedFrame{};
+    if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
+    if (quillon::Status status = CheckDecodedSize(d); !status) return status;
     const uint64_t size = ExpectedDecodedSize(d);
-    if (!bytes || length == 0 || size == 0 || size == UINT64_MAX) return false;
-    if (!PlausibleImageHeader(bytes, length, d.Pixels())) return false;
+    if (quillon::Status status = PlausibleImageHeader(bytes, length, d); !status) return status;
+    auto noMemory = [size] {
+        return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
+                            static_cast<unsigned long long>(size));
+    };
     std::vector<uint8_t> patched;
-    if (!CutTileParts(bytes, length, patched)) return false;
+    if (!CutTileParts(bytes, length, patched)) return noMemory();
     MemoryStream memory{patched.empty() ? bytes : patched.data(), length, 0};
     for (OPJ_CODEC_FORMAT format : {OPJ_CODEC_J2K, OPJ_CODEC_JP2}) {
         Attempt attempt;
         if (!DecodeAs(format, memory, d.Pixels(), attempt)) continue;
         HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
-        if (!output) return false;
+        if (!output) return noMemory();
         std::memset(output.get(), 0, size);
         const unsigned sampleBytes = d.pixel.bitsAllocated <= 8 ? 1 : d.pixel.bitsAllocated <= 16 ? 2 : 4;
         CopyImage(*attempt.image, DecodedSamples(d), sampleBytes, output.get(), size);
         out.data = std::move(output);
         out.size = size;
-        return true;
+        return {};
     }
-    return false;
+    return FrameFailure(Reason::CodecRefused, "The JPEG 2000 decoder refused the stream.");
 }

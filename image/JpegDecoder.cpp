@@ -7,41 +7,82 @@
 
 using quillon::AllocBlock;
 using quillon::HeapPtr;
+using quillon::Reason;
 
-bool ReadJpegPrecision(const uint8_t* bytes, uint64_t length, int& precision, bool& lossless) {
-    if (!bytes || length < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return false;
-    uint64_t at = 2;
+namespace {
+
+enum class HeaderScan { Found, NotJpeg, NoFrameHeader, Malformed, EndsEarly };
+
+// Looks for the first SOFn frame header before a scan or the end of the
+// image; `at` is where the scan stopped.
+HeaderScan ScanFrameHeader(const uint8_t* bytes, uint64_t length, int& precision, bool& lossless, uint64_t& at) {
+    at = 0;
+    if (!bytes || length < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return HeaderScan::NotJpeg;
+    at = length;
+    if (length < 4) return HeaderScan::EndsEarly;
+    at = 2;
     while (at < length) {
         if (bytes[at] != 0xFF) {
             ++at;
             continue;
         }
         while (at < length && bytes[at] == 0xFF) ++at;
-        if (at >= length) return false;
+        if (at >= length) return HeaderScan::EndsEarly;
         const uint8_t marker = bytes[at++];
         if (marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) continue;
-        if (marker == 0xD9 || marker == 0xDA) return false;  // no frame header before the image ends or a scan starts
-        if (at + 2 > length) return false;
+        // No frame header before the image ends or a scan starts.
+        if (marker == 0xD9 || marker == 0xDA) return HeaderScan::NoFrameHeader;
+        if (at + 2 > length) {
+            at = length;
+            return HeaderScan::EndsEarly;
+        }
         const uint32_t segment = uint32_t(bytes[at]) << 8 | bytes[at + 1];
-        if (segment < 2) return false;
+        if (segment < 2) return HeaderScan::Malformed;
         const bool frameHeader = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frameHeader) {
-            if (at + 2 >= length || segment < 3) return false;
+            if (at + 2 >= length) {
+                at = length;
+                return HeaderScan::EndsEarly;
+            }
+            if (segment < 3) return HeaderScan::Malformed;
             precision = bytes[at + 2];
             lossless = (marker & 0x03) == 0x03;
-            return true;
+            return HeaderScan::Found;
         }
         at += segment;
     }
-    return false;
+    at = length;
+    return HeaderScan::EndsEarly;
 }
 
-bool DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out, uint64_t outSize,
-                      JpegBufferResult& result) {
+}  // namespace
+
+bool ReadJpegPrecision(const uint8_t* bytes, uint64_t length, int& precision, bool& lossless) {
+    uint64_t at = 0;
+    return ScanFrameHeader(bytes, length, precision, lossless, at) == HeaderScan::Found;
+}
+
+quillon::Status DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out,
+                                 uint64_t outSize, JpegBufferResult& result) {
     result = JpegBufferResult{};
+    if (!out || outSize == 0) return FrameFailure(Reason::NoBytes, "The frame has no room for samples.");
     int precision = 0;
     bool lossless = false;
-    if (!out || outSize == 0 || !ReadJpegPrecision(bytes, length, precision, lossless)) return false;
+    uint64_t at = 0;
+    switch (ScanFrameHeader(bytes, length, precision, lossless, at)) {
+        case HeaderScan::Found: break;
+        case HeaderScan::NotJpeg:
+            return FrameFailure(Reason::CodecRefused, "The stream does not start with a JPEG start-of-image marker.");
+        case HeaderScan::NoFrameHeader:
+            return FrameFailure(Reason::CodecRefused, "The JPEG stream has no frame header before its first scan.");
+        case HeaderScan::Malformed:
+            return FrameFailure(Reason::CodecRefused, "The JPEG marker segment at byte %llu has an impossible length.",
+                                static_cast<unsigned long long>(at));
+        case HeaderScan::EndsEarly:
+            return FrameFailure(Reason::StreamEndsEarly,
+                                "The stream ends early at byte %llu, before a JPEG frame header.",
+                                static_cast<unsigned long long>(at));
+    }
 
     JpegBuildRequest request;
     request.bytes = bytes;
@@ -53,27 +94,41 @@ bool DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescript
     request.framePixels = d.Pixels();
     request.rgbFrame = d.IsRGB();
 
-    if (lossless) {
-        if (precision >= 2 && precision <= 8) return DecodeJpeg8(request, result);
-        if (precision > 8 && precision <= 16) return DecodeJpeg16(request, result);
-        return false;
+    bool decoded = false;
+    if (lossless && precision >= 2 && precision <= 8) {
+        decoded = DecodeJpeg8(request, result);
+    } else if (lossless && precision > 8 && precision <= 16) {
+        decoded = DecodeJpeg16(request, result);
+    } else if (!lossless && precision == 8) {
+        decoded = DecodeJpeg8(request, result);
+    } else if (!lossless && precision == 12) {
+        decoded = DecodeJpeg12(request, result);
+    } else {
+        return FrameFailure(Reason::CodecRefused, "No JPEG decoder here takes %s streams of %d-bit precision.",
+                            lossless ? "lossless" : "lossy", precision);
     }
-    if (precision == 8) return DecodeJpeg8(request, result);
-    if (precision == 12) return DecodeJpeg12(request, result);
-    return false;
+    if (decoded) return {};
+    if (result.tooLarge) return DimensionsDiffer(result.streamColumns, result.streamRows, d);
+    if (result.endedEarly)
+        return FrameFailure(Reason::StreamEndsEarly, "The stream ends early at byte %llu, before its first row.",
+                            static_cast<unsigned long long>(length));
+    return FrameFailure(Reason::CodecRefused, "The JPEG decoder refused the stream before its first row.");
 }
 
-bool DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
+quillon::Status DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
     out = DecodedFrame{};
+    if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
+    if (quillon::Status status = CheckDecodedSize(d); !status) return status;
     const uint64_t size = ExpectedDecodedSize(d);
-    if (!bytes || length == 0 || size == 0 || size == UINT64_MAX) return false;
     HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
-    if (!output) return false;
+    if (!output)
+        return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
+                            static_cast<unsigned long long>(size));
     std::memset(output.get(), 0, size);
     JpegBufferResult result;
-    if (!DecodeJpegBuffer(bytes, length, d, output.get(), size, result)) return false;
+    if (quillon::Status status = DecodeJpegBuffer(bytes, length, d, output.get(), size, result); !status) return status;
     out.data = std::move(output);
     out.size = size;
     out.colourConverted = result.colourConverted;
-    return true;
+    return {};
 }

@@ -76,30 +76,48 @@ bool InterleavePlanes(uint8_t* data, uint64_t pixels, unsigned samples) {
 
 }  // namespace
 
-bool DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
+quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
+    using quillon::Reason;
     out = DecodedFrame{};
     const uint64_t size = ExpectedDecodedSize(d);
     const uint64_t pixels = d.Pixels();
-    if (!bytes || length < kHeaderSize || size == 0 || size == UINT64_MAX) return false;
+    if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
+    if (length < kHeaderSize)
+        return FrameFailure(Reason::StreamEndsEarly,
+                            "The stream ends early at byte %llu, inside the 64-byte RLE header.",
+                            static_cast<unsigned long long>(length));
+    if (quillon::Status status = CheckDecodedSize(d); !status) return status;
     // 8-bit samples, or 16-bit grey in two segments (below); other widths
     // would need one segment per byte of each sample.
-    if (d.pixel.bitsAllocated != 8 && d.pixel.bitsAllocated != 16) return false;
+    if (d.pixel.bitsAllocated != 8 && d.pixel.bitsAllocated != 16)
+        return FrameFailure(Reason::CodecRefused, "The RLE decoder takes 8- and 16-bit samples, not %d-bit ones.",
+                            int(d.pixel.bitsAllocated));
 
     Header h;
     h.segments = ReadLE32(bytes);
     for (unsigned s = 0; s < kMaxSegments; ++s) h.offsets[s] = ReadLE32(bytes + 4 + 4 * s);
     const bool validHeader = h.segments >= 1 && h.segments <= kMaxSegments;
 
+    auto noMemory = [size] {
+        return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
+                            static_cast<unsigned long long>(size));
+    };
     HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
-    if (!output) return false;
+    if (!output) return noMemory();
     std::memset(output.get(), 0, size);
     uint64_t produced = 0;
 
     if (d.pixel.bitsAllocated == 16) {
         // Two segments: most significant bytes, then least significant.
-        if (h.segments != 2 || size < 2 * pixels) return false;
+        if (h.segments != 2)
+            return FrameFailure(Reason::CodecRefused,
+                                "The RLE header gives %u segments; 16-bit grey samples come in 2, and 16-bit colour "
+                                "samples are not decoded.",
+                                h.segments);
+        if (size < 2 * pixels)
+            return FrameFailure(Reason::CodecRefused, "The RLE decoder takes 16-bit samples of grey frames only.");
         HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(2 * pixels)));
-        if (!planes) return false;
+        if (!planes) return noMemory();
         std::memset(planes.get(), 0, 2 * pixels);
         for (unsigned s = 0; s < 2; ++s) {
             uint64_t begin, limit;
@@ -122,19 +140,27 @@ bool DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t le
             if (limit != 0) limit = length;  // the samples may run on through later segments
             produced = DecodeRuns(bytes, begin, limit, output.get(), size, size);
         } else {
-            if (samples > kMaxSegments || size < samples * pixels) return false;
+            if (samples > kMaxSegments)
+                return FrameFailure(Reason::CodecRefused,
+                                    "Frames of %u samples per pixel need more segments than an RLE header holds.",
+                                    samples);
+            if (size < samples * pixels)
+                return FrameFailure(Reason::CodecRefused, "The RLE decoder takes one segment per sample only.");
             for (unsigned s = 0; s < samples; ++s) {
                 uint64_t begin, limit;
                 SegmentRange(h, s, length, begin, limit);
                 produced += DecodeRuns(bytes, begin, limit, output.get() + s * pixels, pixels, pixels);
             }
             // Planes as they would be stored natively.
-            if (d.pixel.planarConfiguration != 1 && !InterleavePlanes(output.get(), pixels, samples)) return false;
+            if (d.pixel.planarConfiguration != 1 && !InterleavePlanes(output.get(), pixels, samples)) return noMemory();
         }
         out.planar = samples > 1 && d.pixel.planarConfiguration == 1;
     }
-    if (produced == 0) return false;
+    if (produced == 0) {
+        out.planar = false;
+        return FrameFailure(Reason::CodecRefused, "No sample could be decoded from the RLE segments.");
+    }
     out.data = std::move(output);
     out.size = size;
-    return true;
+    return {};
 }

@@ -10,7 +10,8 @@
 // quillon-dump --thumbnails DIR FILE writes DIR/thumb-NNNN.png, the 128 x 128
 // thumbnail of every frame that has one (NNNN the frame index from 0).
 // quillon-dump --frame-samples K FILE writes frame K's stored samples as the
-// decoder hands them to the display conversion (a native frame's bytes).
+// decoder hands them to the display conversion (a native frame's bytes); a
+// frame without samples exits with 1, the reason on the second line of stderr.
 // quillon-dump --problems FILE prints what the loader found wrong, one line
 // per problem: offset, tag, code, sentence (TAB-separated); for a refused
 // file the problems found before the stop, its last line where it stopped.
@@ -129,8 +130,8 @@ int WriteThumbnails(const quillon::CQuillonDocument& doc, const std::filesystem:
 // Writes frame K's stored samples, as the conversions receive them, to stdout.
 int WriteFrameSamples(const CFrameDecoder& frames, std::size_t frame) {
     std::vector<uint8_t> samples;
-    if (!frames.GetFrameSamples(frame, samples)) {
-        std::fprintf(stderr, "Frame %zu has no samples\n", frame);
+    if (const quillon::Status status = frames.GetFrameSamples(frame, samples); !status) {
+        std::fprintf(stderr, "Frame %zu has no samples\n%s\n", frame, status.Text().c_str());
         return 1;
     }
     if (!samples.empty() && std::fwrite(samples.data(), 1, samples.size(), stdout) != samples.size()) return 1;

@@ -37,6 +37,7 @@ check 2 "$usage" "$dump" --frame-samples 0
 check 2 "$usage" "$dump" --frame-samples x "$file"
 check 2 "$usage" "$dump" --pixel-module --thumbnails /tmp "$file"
 check 1 "has no samples" "$dump" --frame-samples 0 "$file"
+check 1 $'Frame 0 has no samples\nThe file has 0 frames.' "$dump" --frame-samples 0 "$file"
 check 0 "rows=" "$dump" --pixel-module "$file"
 check 0 "0002,0010" "$dump" -- "$file"
 check 1 "The file was not found" "$dump" /nonexistent/file.dcm

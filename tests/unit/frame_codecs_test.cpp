@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "dicom/DicomFile.h"
+#include "image/CodecTable.h"
 #include "image/FrameCodecs.h"
 #include "image/FrameDescription.h"
 #include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
+using quillon::Compression;
+using quillon::Reason;
 
 namespace {
 
@@ -166,7 +169,7 @@ TEST(RleDecoder, HandMadeFragments) {
     };
     for (const RleCase& c : cases) {
         DecodedFrame out;
-        const bool ok = DecodeRleFrame(c.d, c.fragment.data(), c.fragment.size(), out);
+        const bool ok = DecodeRleFrame(c.d, c.fragment.data(), c.fragment.size(), out).Ok();
         EXPECT_EQ(ok, c.ok) << c.name;
         if (!ok || !c.ok) {
             EXPECT_FALSE(out.data) << c.name;
@@ -358,7 +361,7 @@ TEST(JpegDecoder, TruncatedStreamKeepsDecodedRows) {
             std::vector<uint8_t> cut(s.bytes.begin(), s.bytes.begin() + n);
             std::vector<uint8_t> out(full.size(), 0);
             JpegBufferResult result;
-            const bool ok = DecodeJpegBuffer(cut.data(), cut.size(), s.d, out.data(), out.size(), result);
+            const bool ok = DecodeJpegBuffer(cut.data(), cut.size(), s.d, out.data(), out.size(), result).Ok();
             EXPECT_EQ(ok, result.rowsDecoded > 0) << s.name << " cut at " << n;
             const uint64_t kept = result.rowsDecoded * rowBytes;
             ASSERT_LE(kept, full.size());
@@ -367,7 +370,7 @@ TEST(JpegDecoder, TruncatedStreamKeepsDecodedRows) {
                 << s.name << " cut at " << n;
             if (result.rowsDecoded > 0 && result.rowsDecoded < s.d.pixel.rows) sawPartial = true;
             DecodedFrame frame;
-            EXPECT_EQ(DecodeJpegFrame(s.d, cut.data(), cut.size(), frame), ok) << s.name << " cut at " << n;
+            EXPECT_EQ(DecodeJpegFrame(s.d, cut.data(), cut.size(), frame).Ok(), ok) << s.name << " cut at " << n;
         }
         EXPECT_TRUE(sawPartial) << s.name;
     }
@@ -519,20 +522,149 @@ TEST(Jpeg2000Decoder, Jp2FileTruncatedAndBrokenStreams) {
     EXPECT_FALSE(out.data);
 }
 
-TEST(FrameCodecs, DispatchByCompressionName) {
+// Every compression goes to its own row of the codec table, and frames are
+// routed by it: an RLE stream decodes as RLE only, the JPEG and JPEG 2000
+// rows hand it to their own decoders, which refuse it; native, unknown and
+// JPEG-LS frames have no decoder and say so.
+TEST(CodecTable, EveryCompressionRoutesToItsRow) {
     const Bytes rle = Rle({64}, {0x01, 7, 8});
     struct Case {
         Compression compression;
-        bool decodes;
+        quillon::DecodeFn decoder;  // null: no row
+        Reason reason;              // of decoding the RLE stream as this compression
+        const char* text;
     };
-    for (const Case& c :
-         {Case{Compression::RLE, true}, Case{Compression::JPEG, false}, Case{Compression::JPEGLSLossless, false},
-          Case{Compression::JPEG2000Lossy, false}, Case{Compression::None, false}, Case{Compression::Unknown, false}}) {
+    const Case cases[] = {
+        {Compression::RLE, DecodeRleFrame, Reason::None, ""},
+        {Compression::JPEG, DecodeJpegFrame, Reason::CodecRefused,
+         "The stream does not start with a JPEG start-of-image marker."},
+        {Compression::JPEGLossless, DecodeJpegFrame, Reason::CodecRefused,
+         "The stream does not start with a JPEG start-of-image marker."},
+        {Compression::JPEG2000Lossless, DecodeJpeg2000Frame, Reason::CodecRefused,
+         "The stream holds no JPEG 2000 codestream header."},
+        {Compression::JPEG2000Lossy, DecodeJpeg2000Frame, Reason::CodecRefused,
+         "The stream holds no JPEG 2000 codestream header."},
+        {Compression::JPEGLSLossless, nullptr, Reason::NoDecoder, "No decoder for JPEG-LS Lossless."},
+        {Compression::JPEGLSLossy, nullptr, Reason::NoDecoder, "No decoder for JPEG-LS Lossy."},
+        {Compression::None, nullptr, Reason::NoDecoder, "No decoder for NONE."},
+        {Compression::Unknown, nullptr, Reason::NoDecoder, "No decoder for UNKNOWN."},
+    };
+    ASSERT_EQ(std::size(cases), std::size_t(Compression::RLE) + 1) << "a compression without a case";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(quillon::CompressionName(c.compression));
+        const quillon::CodecRow* row = quillon::FindCodec(c.compression);
+        EXPECT_EQ(HasFrameCodec(c.compression), c.decoder != nullptr);
+        if (c.decoder) {
+            ASSERT_NE(row, nullptr);
+            EXPECT_EQ(row->compression, c.compression);
+            EXPECT_EQ(row->decode, c.decoder);
+        } else {
+            EXPECT_EQ(row, nullptr);
+        }
         DecodedFrame out;
-        EXPECT_EQ(
-            DecodeCompressedFrame(Frame(1, 2, 8, 1, Photo::Monochrome2, c.compression), rle.data(), rle.size(), out),
-            c.decodes)
-            << quillon::CompressionName(c.compression);
+        const quillon::Status status =
+            DecodeCompressedFrame(Frame(1, 2, 8, 1, Photo::Monochrome2, c.compression), rle.data(), rle.size(), out);
+        EXPECT_EQ(status.Code(), c.reason);
+        EXPECT_EQ(status.Text(), c.text);
+        EXPECT_EQ(Output(out), c.reason == Reason::None ? Bytes({7, 8}) : Bytes());
+    }
+    // One row per compression.
+    for (const quillon::CodecRow& row : quillon::CodecRows())
+        EXPECT_EQ(quillon::FindCodec(row.compression), &row) << quillon::CompressionName(row.compression);
+
+    // A layout the codec does not take is refused before any byte is read.
+    DecodedFrame out;
+    const quillon::Status twelve = DecodeCompressedFrame(Frame(1, 2, 12, 1), rle.data(), rle.size(), out);
+    EXPECT_EQ(twelve.Code(), Reason::CodecRefused);
+    EXPECT_EQ(twelve.Text(), "The RLE decoder does not take frames of 12 bits allocated.");
+}
+
+// The start of a JPEG 2000 codestream: SOC and an image header (SIZ) of one
+// 8-bit component, width x height in square tiles of `tile`.
+Bytes J2kHeader(uint32_t width, uint32_t height, uint32_t tile) {
+    Bytes b = {0xFF, 0x4F, 0xFF, 0x51, 0x00, 0x29, 0x00, 0x00};
+    for (uint32_t v : {width, height, 0u, 0u, tile, tile, 0u, 0u})
+        for (int k = 3; k >= 0; --k) b.push_back(uint8_t(v >> (8 * k)));
+    const Bytes components = {0x00, 0x01, 0x07, 0x01, 0x01};  // Csiz, then Ssiz, XRsiz, YRsiz
+    b.insert(b.end(), components.begin(), components.end());
+    return b;
+}
+
+// Small broken streams: each decoder says why it gives no samples, in the
+// reason's code and a sentence with the numbers that show it.
+TEST(FrameCodecs, DecodersSayWhyTheyGiveNoSamples) {
+    Bytes noFrameHeader = FIXTURE(kBaseline8);
+    noFrameHeader.resize(20);  // inside the quantisation table
+    Bytes tenBit = FIXTURE(kExtended12);
+    Bytes huge = FIXTURE(kBaseline8);
+    Bytes cutInScan = FIXTURE(kBaseline8);
+    for (size_t i = 0; i + 8 < huge.size(); ++i) {
+        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+            huge[i + 5] = 0x04, huge[i + 6] = 0x00, huge[i + 7] = 0x04, huge[i + 8] = 0x00;  // 1024 x 1024
+        }
+        if (tenBit[i] == 0xFF && tenBit[i + 1] == 0xC1) tenBit[i + 4] = 10;
+        if (cutInScan[i] == 0xFF && cutInScan[i + 1] == 0xDA) cutInScan.resize(i + 10);  // the scan header and no data
+    }
+    Bytes cutJ2k = J2kHeader(64, 64, 64);
+    cutJ2k.resize(30);
+    const Bytes jpeg = FIXTURE(kBaseline8);
+    const FrameDescription grey8 = Frame(64, 64, 8, 1);
+    const FrameDescription jpeg8 = Frame(32, 8, 8, 1, Photo::Monochrome2, Compression::JPEG);
+    const FrameDescription j2k8 = Frame(64, 64, 8, 1, Photo::Monochrome2, Compression::JPEG2000Lossless);
+    struct Case {
+        const char* name;
+        quillon::DecodeFn decode;
+        FrameDescription d;
+        Bytes stream;
+        Reason reason;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"RLE header cut short", DecodeRleFrame, grey8, Bytes(40, 0), Reason::StreamEndsEarly,
+         "The stream ends early at byte 40, inside the 64-byte RLE header."},
+        {"RLE of 12-bit samples", DecodeRleFrame, Frame(1, 2, 12, 1), Rle({64}, {0x01, 7, 8}), Reason::CodecRefused,
+         "The RLE decoder takes 8- and 16-bit samples, not 12-bit ones."},
+        {"RLE of 16-bit samples in three segments", DecodeRleFrame, Frame(1, 1, 16, 1), Rle({64, 66, 68}, {0, 1, 0, 2}),
+         Reason::CodecRefused,
+         "The RLE header gives 3 segments; 16-bit grey samples come in 2, and 16-bit colour samples are not "
+         "decoded."},
+        {"RLE segment past the stream", DecodeRleFrame, Frame(1, 2, 8, 1), Rle({200}, {0x01, 1, 2}),
+         Reason::CodecRefused, "No sample could be decoded from the RLE segments."},
+        {"RLE of no bytes", DecodeRleFrame, grey8, Bytes(), Reason::NoBytes, "The frame has no bytes."},
+        {"RLE of a frame too large to hold", DecodeRleFrame, Frame(0xFFFFFFFF, 0xFFFFFFFF, 16, 3), Bytes(64, 0),
+         Reason::OverBudget, "The frame the file describes (4294967295 x 4294967295) is too large to hold."},
+        {"JPEG with no frame header",
+         DecodeJpegFrame,
+         jpeg8,
+         {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x08, 0x01},
+         Reason::CodecRefused,
+         "The JPEG stream has no frame header before its first scan."},
+        {"JPEG cut before its frame header", DecodeJpegFrame, jpeg8, noFrameHeader, Reason::StreamEndsEarly,
+         "The stream ends early at byte 20, before a JPEG frame header."},
+        {"JPEG cut before its first row", DecodeJpegFrame, jpeg8, cutInScan, Reason::StreamEndsEarly,
+         "The stream ends early at byte " + std::to_string(cutInScan.size()) + ", before its first row."},
+        {"JPEG of 10-bit lossy precision", DecodeJpegFrame, jpeg8, tenBit, Reason::CodecRefused,
+         "No JPEG decoder here takes lossy streams of 10-bit precision."},
+        {"JPEG image far larger than the frame", DecodeJpegFrame, jpeg8, huge, Reason::DimensionsDiffer,
+         "The stream's image is 1024 x 1024, the file says 8 x 32."},
+        {"J2K image far larger than the frame", DecodeJpeg2000Frame, j2k8, J2kHeader(1024, 1024, 1024),
+         Reason::DimensionsDiffer, "The stream's image is 1024 x 1024, the file says 64 x 64."},
+        {"J2K of too many tiles", DecodeJpeg2000Frame, Frame(512, 512, 8, 1), J2kHeader(512, 512, 1),
+         Reason::OverBudget, "The stream claims 262144 tiles; more than 4096 are not decoded."},
+        {"J2K header cut short", DecodeJpeg2000Frame, j2k8, cutJ2k, Reason::StreamEndsEarly,
+         "The stream ends early at byte 30, inside the image header."},
+        {"J2K given a JPEG stream", DecodeJpeg2000Frame, j2k8, jpeg, Reason::CodecRefused,
+         "The stream holds no JPEG 2000 codestream header."},
+        {"J2K header without tiles", DecodeJpeg2000Frame, j2k8, J2kHeader(64, 64, 64), Reason::CodecRefused,
+         "The JPEG 2000 decoder refused the stream."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DecodedFrame out;
+        const quillon::Status status = c.decode(c.d, c.stream.data(), c.stream.size(), out);
+        EXPECT_EQ(status.Code(), c.reason);
+        EXPECT_EQ(status.Text(), c.text);
+        EXPECT_FALSE(out.data);
     }
 }
 
@@ -582,7 +714,7 @@ TEST(CompressedFrameBytes, FragmentsOfEachFrame) {
         for (size_t i = 0; i < k.frames.size(); ++i) {
             quillon::HeapPtr<uint8_t> stored;
             ByteSpan bytes;
-            const bool ok = CompressedFrameBytes(file, i, stored, bytes);
+            const bool ok = CompressedFrameBytes(file, i, stored, bytes).Ok();
             EXPECT_EQ(ok, !k.frames[i].empty()) << k.name << " frame " << i;
             if (!ok) continue;
             EXPECT_EQ(Bytes(bytes.data, bytes.data + bytes.size), k.frames[i]) << k.name << " frame " << i;

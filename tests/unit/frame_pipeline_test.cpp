@@ -78,8 +78,8 @@ TEST(FramePipeline, ThumbnailGeometry) {
         CFrameDecoder frames(loaded.file);
         const auto t = frames.GetFrameThumbnail(0);
         ASSERT_NE(t, nullptr) << c.columns << "x" << c.rows;
-        EXPECT_EQ(t->GetWidth(), kThumbnailSize);
-        EXPECT_EQ(t->GetHeight(), kThumbnailSize);
+        EXPECT_EQ(t->GetWidth(), MCImage::kThumbnailSize);
+        EXPECT_EQ(t->GetHeight(), MCImage::kThumbnailSize);
         EXPECT_EQ(t->GetBitsPerPixel(), 24);
         // The window runs from 1000 to 3000: the frame shows dark, the
         // background (the bottom-right sample) white.
@@ -143,6 +143,47 @@ TEST(FramePipeline, RoutesByTransferSyntax) {
     EXPECT_EQ(frames.GetFrameThumbnail(0), nullptr);
     std::vector<uint8_t> samples;
     EXPECT_FALSE(frames.GetFrameSamples(0, samples));
+    EXPECT_EQ(frames.GetFrameSamples(0, samples).Text(), "No decoder for JPEG-LS Lossless.");
+}
+
+// A frame without a picture has its reason: kept from the decode that failed
+// (no second decode), and given by the samples as well.
+TEST(FramePipeline, FrameStatusSaysWhyAFrameHasNoPicture) {
+    // Two RLE frames, the second's fragment cut inside its header.
+    testdicom::Writer w = testdicom::Part10("1.2.840.10008.1.2.5");
+    testdicom::StudyElements(w);
+    w.us(0x0028, 0x0002, 1);
+    w.text(0x0028, 0x0004, "CS", Pad("MONOCHROME2"));
+    w.text(0x0028, 0x0008, "IS", Pad("2"));
+    w.us(0x0028, 0x0010, 1);
+    w.us(0x0028, 0x0011, 2);
+    w.us(0x0028, 0x0100, 8);
+    Bytes good(64, 0);
+    good[0] = 1, good[4] = 64;
+    good.insert(good.end(), {0x01, 7, 8});
+    w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0);
+    w.item(uint32_t(good.size())).raw(good).item(40).raw(Bytes(40, 0)).seqEnd();
+    Loaded rle(w.bytes());
+    CFrameDecoder frames(rle.file);
+    const auto thumbnails = frames.MakeThumbnails(2, {}, 1);
+    ASSERT_NE(thumbnails[0], nullptr);
+    EXPECT_EQ(thumbnails[1], nullptr);
+    const uint64_t decodes = frames.DecodeCount();
+    EXPECT_TRUE(frames.FrameStatus(0));
+    const quillon::Status cut = frames.FrameStatus(1);
+    EXPECT_EQ(cut.Code(), quillon::Reason::StreamEndsEarly);
+    EXPECT_EQ(cut.Text(), "The stream ends early at byte 40, inside the 64-byte RLE header.");
+    EXPECT_EQ(frames.DecodeCount(), decodes);
+    std::vector<uint8_t> samples;
+    EXPECT_EQ(frames.GetFrameSamples(1, samples).Text(), cut.Text());
+    const quillon::Status past = frames.FrameStatus(2);
+    EXPECT_EQ(past.Code(), quillon::Reason::NoBytes);
+    EXPECT_EQ(past.Text(), "The file has 2 frames.");
+
+    // Not yet asked for: decoded now.
+    CFrameDecoder fresh(rle.file);
+    EXPECT_EQ(fresh.FrameStatus(1).Text(), cut.Text());
+    EXPECT_EQ(fresh.DecodeCount(), 1u);
 }
 
 TEST(FramePipeline, DecodesOnceWithinTheCacheBudget) {

@@ -1,0 +1,50 @@
+#include "image/CodecTable.h"
+
+#include <string>
+
+namespace quillon {
+
+namespace {
+
+bool AnyLayout(const FrameDescription&) { return true; }
+
+// RLE segments carry bytes of 8- and 16-bit samples here.
+bool RleLayout(const FrameDescription& d) { return d.pixel.bitsAllocated == 8 || d.pixel.bitsAllocated == 16; }
+
+constexpr CodecRow kCodecs[] = {
+    {Compression::RLE, RleLayout, DecodeRleFrame},
+    {Compression::JPEG, AnyLayout, DecodeJpegFrame},
+    {Compression::JPEGLossless, AnyLayout, DecodeJpegFrame},
+    {Compression::JPEG2000Lossless, AnyLayout, DecodeJpeg2000Frame},
+    {Compression::JPEG2000Lossy, AnyLayout, DecodeJpeg2000Frame},
+};
+
+}  // namespace
+
+std::span<const CodecRow> CodecRows() { return kCodecs; }
+
+const CodecRow* FindCodec(Compression compression) {
+    for (const CodecRow& row : kCodecs)
+        if (row.compression == compression) return &row;
+    return nullptr;
+}
+
+Status CodecRoute(const FrameDescription& d) {
+    const CodecRow* row = FindCodec(d.pixel.compression);
+    if (row && row->canDecode(d)) return Status();
+    const std::string name(CompressionName(d.pixel.compression));
+    if (!row) return Status::Fail(Reason::NoDecoder, "No decoder for " + name + ".");
+    return FrameFailure(Reason::CodecRefused, "The %s decoder does not take frames of %d bits allocated.", name.c_str(),
+                        int(d.pixel.bitsAllocated));
+}
+
+}  // namespace quillon
+
+bool HasFrameCodec(quillon::Compression compression) { return quillon::FindCodec(compression) != nullptr; }
+
+quillon::Status DecodeCompressedFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                      DecodedFrame& out) {
+    out = DecodedFrame{};
+    if (quillon::Status route = quillon::CodecRoute(d); !route) return route;
+    return quillon::FindCodec(d.pixel.compression)->decode(d, bytes, length, out);
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The codecs of compressed frames, one row each: a new codec is its own
+// source file, one row in CodecTable.cpp and its link line in
+// image/CMakeLists.txt. Frames are routed by their compression alone.
+#include <cstdint>
+#include <span>
+
+#include "dicom/Status.h"
+#include "dicom/TransferSyntax.h"
+#include "image/FrameCodecs.h"
+
+namespace quillon {
+
+using DecodeFn = Status (*)(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+
+struct CodecRow {
+    Compression compression;
+    // Whether the decoder takes frames laid out as the description says,
+    // before it sees any bytes.
+    bool (*canDecode)(const FrameDescription& d);
+    DecodeFn decode;
+};
+
+// Every row, one per compression that is decoded.
+std::span<const CodecRow> CodecRows();
+
+// The row of a compression; null when nothing decodes it.
+const CodecRow* FindCodec(Compression compression);
+
+// Why frames of this description get no decoder: NoDecoder when no row
+// takes their compression, CodecRefused when the row does not take their
+// layout; success when a codec takes them.
+Status CodecRoute(const FrameDescription& d);
+
+}  // namespace quillon

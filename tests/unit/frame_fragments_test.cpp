@@ -1,0 +1,156 @@
+// quillon::FrameFragments, the one answer to which fragments make a frame and
+// which frame owns a fragment: on the offset tables whose item descriptions
+// and frame bytes are tested elsewhere, what the decoder takes, what the
+// table says, and the picture button's lookup, which keeps fragment k as
+// frame k.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dicom/DicomFile.h"
+#include "dicom/OffsetTable.h"
+#include "document/QuillonDocument.h"
+#include "tests/support/DocTestFiles.h"
+#include "tests/support/DocUnitSupport.h"
+
+namespace {
+
+using docunit::IndexOf;
+using docunit::U16;
+using testdicom::Bytes;
+using Owners = std::vector<std::optional<std::size_t>>;
+using Starts = std::vector<std::pair<std::size_t, uint32_t>>;
+constexpr std::nullopt_t none = std::nullopt;
+
+// Five fragments; their item tags lie at 0, 12, 26, 36 and 48 from the first.
+const std::vector<Bytes> kFragments = {
+    {0xFF, 0xD8, 1, 2}, {3, 4, 5, 6, 7, 8}, {0xFF, 0xD8}, {0xFF, 0xD8, 9, 10}, {11, 12},
+};
+
+Starts AllAtFirst(uint32_t frames) {
+    Starts starts;
+    for (uint32_t n = 0; n < frames; ++n) starts.emplace_back(0, n);
+    return starts;
+}
+
+TEST(FrameFragments, RangesOwnersAndWhatTheTableSays) {
+    struct Case {
+        const char* name;
+        int frames;
+        std::vector<uint32_t> table;
+        std::vector<std::pair<std::size_t, std::size_t>> ranges;  // [first, last) of each frame
+        Owners owners;                                            // of the five fragments
+        Starts tableStarts;                                       // (fragment, frame from 0)
+    };
+    const Case cases[] = {
+        {"three frames over five fragments",
+         3,
+         {0, 26, 36},
+         {{0, 2}, {2, 3}, {3, 5}},
+         {0, 0, 1, 2, 2},
+         {{0, 0}, {2, 1}, {3, 2}}},
+        {"an entry inside a fragment: one fragment per frame",
+         3,
+         {0, 26, 30},
+         {{0, 1}, {1, 2}, {2, 3}},
+         {0, 1, 2, none, none},
+         {{0, 0}, {2, 1}}},
+        {"an entry past the fragments", 2, {0, 4000}, {{0, 1}, {1, 2}}, {0, 1, none, none, none}, {{0, 0}}},
+        {"two frames at one fragment: not ascending",
+         3,
+         {0, 0, 26},
+         {{0, 1}, {1, 2}, {2, 3}},
+         {0, 1, 2, none, none},
+         {{0, 0}, {0, 1}, {2, 2}}},
+        {"first entry not on the first fragment",
+         2,
+         {12, 26},
+         {{0, 1}, {1, 2}},
+         {0, 1, none, none, none},
+         {{1, 0}, {2, 1}}},
+        {"more entries than frames",
+         2,
+         {0, 12, 26},
+         {{0, 1}, {1, 2}},
+         {0, 1, none, none, none},
+         {{0, 0}, {1, 1}, {2, 2}}},
+        {"more frames than fragments",
+         7,
+         {0, 0, 0, 0, 0, 0, 0},
+         {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}},
+         {0, 1, 2, 3, 4},
+         AllAtFirst(7)},
+        {"an empty table", 5, {}, {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}}, {0, 1, 2, 3, 4}, {}},
+        {"one frame takes every fragment", 1, {}, {{0, 5}}, {0, 0, 0, 0, 0}, {}},
+        {"a table too long to be held, read from the file",
+         1100,
+         std::vector<uint32_t>(1100, 0),
+         {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}},
+         {0, 1, 2, 3, 4},
+         AllAtFirst(1100)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes bytes = doctest_files::FragmentsFile(c.frames, c.table, kFragments);
+        CDicomFile file;
+        ASSERT_TRUE(file.LoadMemory(bytes.data(), bytes.size()));
+        const CDicomTag* pixelData = file.PixelData();
+        ASSERT_NE(pixelData, nullptr);
+        const auto fragments = quillon::FrameFragments::Read(*pixelData, file.Pixel().numberOfFrames);
+        EXPECT_EQ(fragments.FragmentCount(), kFragments.size());
+        ASSERT_EQ(fragments.FrameCount(), c.ranges.size());
+        for (std::size_t n = 0; n < c.ranges.size(); ++n) {
+            EXPECT_EQ(fragments.Range(n).first, c.ranges[n].first) << "frame " << n;
+            EXPECT_EQ(fragments.Range(n).last, c.ranges[n].second) << "frame " << n;
+        }
+        EXPECT_EQ(fragments.Range(c.ranges.size()).last, 0u);
+        for (std::size_t k = 0; k < kFragments.size(); ++k)
+            EXPECT_EQ(fragments.Owner(k), c.owners[k]) << "fragment " << k;
+        EXPECT_EQ(fragments.Owner(kFragments.size()), none);
+        EXPECT_EQ(fragments.TableStarts(), c.tableStarts);
+    }
+}
+
+TEST(FrameFragments, NoFramesOwnNothing) {
+    const Bytes bytes = doctest_files::FragmentsFile(3, {0, 26, 36}, kFragments);
+    CDicomFile file;
+    ASSERT_TRUE(file.LoadMemory(bytes.data(), bytes.size()));
+    const auto fragments = quillon::FrameFragments::Read(*file.PixelData(), 0);
+    EXPECT_EQ(fragments.FrameCount(), 0u);
+    for (std::size_t k = 0; k < kFragments.size(); ++k) EXPECT_EQ(fragments.Owner(k), none);
+    // The table's word stands without frames.
+    EXPECT_EQ(fragments.TableStarts(), (Starts{{0, 0}, {2, 1}, {3, 2}}));
+    EXPECT_EQ(quillon::FrameFragments().Owner(0), none);
+}
+
+// The picture of a fragment item: fragment k shows thumbnail k while there
+// are that many frames, also where a frame takes several fragments.
+TEST(FrameFragments, PictureLookupKeepsOneFragmentPerFrame) {
+    struct Case {
+        const char* name;
+        int frames;
+        std::vector<uint32_t> table;
+        Owners thumbnails;  // of the five fragment items
+    };
+    const Case cases[] = {
+        {"three frames over five fragments", 3, {0, 26, 36}, {0, 1, 2, none, none}},
+        {"one frame of five fragments", 1, {}, {0, none, none, none, none}},
+        {"more frames than fragments", 7, {}, {0, 1, 2, 3, 4}},
+    };
+    doctest_files::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        quillon::CQuillonDocument doc;
+        ASSERT_TRUE(doc.Open(U16(dir.Write("frames.dcm", doctest_files::FragmentsFile(c.frames, c.table, kFragments))))
+                        .Opened());
+        const std::size_t table = IndexOf(doc, 0x7FE0, 0x0010) + 1;
+        EXPECT_EQ(doc.Properties(table).thumbnail, none);
+        for (std::size_t k = 0; k < kFragments.size(); ++k)
+            EXPECT_EQ(doc.Properties(table + 1 + k).thumbnail, c.thumbnails[k]) << "fragment " << k;
+    }
+}
+
+}  // namespace
