@@ -64,13 +64,13 @@ namespace {
 // The hex view's bytes: the open document's file, read where it lies.
 class FileBytesHexSource : public HexByteSource {
 public:
-    explicit FileBytesHexSource(std::shared_ptr<CFileBytes> bytes) : m_bytes(std::move(bytes)) {}
+    explicit FileBytesHexSource(std::shared_ptr<quillon::FileBytes> bytes) : m_bytes(std::move(bytes)) {}
     bool ReadBytes(quint64 offset, std::uint8_t* dst, std::size_t n) const override {
         return m_bytes && m_bytes->Read(offset, dst, n);
     }
 
 private:
-    std::shared_ptr<CFileBytes> m_bytes;
+    std::shared_ptr<quillon::FileBytes> m_bytes;
 };
 
 }  // namespace
@@ -316,7 +316,7 @@ void CQuillonDlg::ShowProblems() {
 }
 
 void CQuillonDlg::ShowProblem(std::size_t problem) {
-    const CDocumentProblems& problems = m_document.Problems();
+    const quillon::DocumentProblems& problems = m_document.Problems();
     if (problem >= problems.Size() || !m_document.IsOpen()) return;
     const DocumentProblem& chosen = problems[problem];
     SelectRecord(chosen.record, true);
@@ -576,9 +576,9 @@ void CQuillonDlg::OpenAndRemember(const QString& path) {
     WaitCursor wait;
     const auto r = m_recent.Remember(path.toStdU16String());
     switch (r.change) {
-        case CRecentFiles::Change::Existing: break;
-        case CRecentFiles::Change::Inserted: m_combo->insertItem(int(r.entry), path); break;
-        case CRecentFiles::Change::Shifted:
+        case quillon::RecentFiles::Change::Existing: break;
+        case quillon::RecentFiles::Change::Inserted: m_combo->insertItem(int(r.entry), path); break;
+        case quillon::RecentFiles::Change::Shifted:
             m_combo->clear();
             for (const auto& place : m_recent.Places()) m_combo->addItem(QString::fromStdU16String(place));
             break;

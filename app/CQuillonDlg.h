@@ -101,8 +101,8 @@ public:
     static QString ChooseFileToOpen(QWidget* parent, const QString& folder = QString());
 
     // For the tests, the tools and the benchmark.
-    CQuillonDocument& Document() { return m_document; }
-    const CRecentFiles& RecentFiles() const { return m_recent; }
+    quillon::QuillonDocument& Document() { return m_document; }
+    const quillon::RecentFiles& RecentFiles() const { return m_recent; }
     QTreeView* Tree() const { return m_tree; }
     ElementTreeModel* TreeModel() const { return m_model; }
     QTableWidget* PropertyList() const { return m_list; }
@@ -148,9 +148,9 @@ private:
     void OnCurrentChanged(const QModelIndex& current);
     void RefreshProblems();
 
-    CQuillonDocument m_document;
+    quillon::QuillonDocument m_document;
     std::unique_ptr<RecentStore> m_store;
-    CRecentFiles m_recent;
+    quillon::RecentFiles m_recent;
     FileChooser m_fileChooser;
     bool m_initialised = false;
 

@@ -9,7 +9,7 @@ namespace quillon {
 ElementTreeModel::ElementTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
 
 void ElementTreeModel::SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel,
-                                  const CDocumentProblems* problems) {
+                                  const quillon::DocumentProblems* problems) {
     beginResetModel();
     m_records = records;
     m_problems = records ? problems : nullptr;

@@ -30,7 +30,7 @@ public:
     // under a root item with the text `rootLabel`; `problems` (borrowed
     // likewise, may be null) mark the items that carry one.
     void SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel,
-                    const CDocumentProblems* problems = nullptr);
+                    const quillon::DocumentProblems* problems = nullptr);
     // No items at all.
     void Clear();
     bool IsEmpty() const { return !m_records; }
@@ -51,7 +51,7 @@ private:
     // Children of node n (0 = root, record i = i + 1) are
     // m_children[m_childStart[n] .. m_childStart[n + 1]).
     const std::vector<TreeItemRecord>* m_records = nullptr;
-    const CDocumentProblems* m_problems = nullptr;
+    const quillon::DocumentProblems* m_problems = nullptr;
     QString m_rootLabel;
     std::vector<std::size_t> m_childStart;
     std::vector<std::size_t> m_children;

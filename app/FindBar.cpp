@@ -16,7 +16,7 @@ FindBar::FindBar(CQuillonDlg& dialog)
 
 bool FindBar::FindNext(const QString& text) {
     if (text.trimmed().isEmpty()) return false;
-    CQuillonDocument& document = m_dialog.Document();
+    quillon::QuillonDocument& document = m_dialog.Document();
     if (!document.IsOpen()) {
         ShowMessage(QStringLiteral("No file is open"));
         return false;

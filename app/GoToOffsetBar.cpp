@@ -21,7 +21,7 @@ bool GoToOffsetBar::Go(const QString& text) {
         ShowMessage(QStringLiteral("Not an offset: type 1234, 0x4D2 or 4D2h"));
         return false;
     }
-    CQuillonDocument& document = m_dialog.Document();
+    quillon::QuillonDocument& document = m_dialog.Document();
     if (!document.IsOpen()) {
         ShowMessage(QStringLiteral("No file is open"));
         return false;

@@ -32,7 +32,7 @@ ProblemsList::ProblemsList(QWidget* parent) : QDialog(parent, Qt::Tool) {
     connect(m_list, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item, int) { Choose(item); });
 }
 
-void ProblemsList::Fill(const CDocumentProblems& problems) {
+void ProblemsList::Fill(const quillon::DocumentProblems& problems) {
     m_list->clear();
     QList<QTreeWidgetItem*> rows;
     rows.reserve(qsizetype(problems.Size()));

@@ -21,7 +21,7 @@ public:
     explicit ProblemsList(QWidget* parent);
 
     // Shows these problems (copied as text: the list outlives a document).
-    void Fill(const CDocumentProblems& problems);
+    void Fill(const quillon::DocumentProblems& problems);
     QTreeWidget* List() const { return m_list; }
 
 signals:

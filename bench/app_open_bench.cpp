@@ -105,7 +105,7 @@ void BM_OpenToTreeShown(benchmark::State& state, std::string path) {
 
 // Records to select: deep ones from the middle and the end of the tree, so
 // that every selection is a change and exercises undefined-length ranges.
-std::vector<std::size_t> SelectionTargets(const quillon::CQuillonDocument& doc) {
+std::vector<std::size_t> SelectionTargets(const quillon::QuillonDocument& doc) {
     const auto& records = doc.Records();
     std::vector<std::size_t> targets;
     for (std::size_t start : {records.size() / 2, records.size() * 9 / 10, records.size() / 10}) {

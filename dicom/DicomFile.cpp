@@ -44,12 +44,12 @@ const CDicomTag7FE0* CDicomFile::PixelData() const {
 CDicomTag7FE0* CDicomFile::PixelData() { return dynamic_cast<CDicomTag7FE0*>(Find(quillon::tags::kPixelData)); }
 
 bool CDicomFile::AttachFile(int fd) {
-    m_source = CFileBytes::FromDescriptor(fd);
+    m_source = quillon::FileBytes::FromDescriptor(fd);
     return StartReader();
 }
 
 bool CDicomFile::AttachMemory(const uint8_t* data, std::size_t size) {
-    m_source = CFileBytes::FromMemory(data, size);
+    m_source = quillon::FileBytes::FromMemory(data, size);
     return StartReader();
 }
 

@@ -98,11 +98,11 @@ public:
     bool IsMonochrome() const;
 
     // What the last load found wrong, kept also after a refused load.
-    const CLoadProblems& Problems() const { return m_problems; }
+    const quillon::LoadProblems& Problems() const { return m_problems; }
 
     // The bytes of the loaded file, shared with whoever shows it; null
     // before a load and after a failed one.
-    const std::shared_ptr<CFileBytes>& Source() const { return m_source; }
+    const std::shared_ptr<quillon::FileBytes>& Source() const { return m_source; }
 
 private:
     // The source of the bytes to load, and the reader over it with the checks
@@ -120,9 +120,9 @@ private:
 
     quillon::DataSet m_dataSet;
     quillon::Encoding m_encoding;
-    std::shared_ptr<CFileBytes> m_source;  // the file, read where it lies
+    std::shared_ptr<quillon::FileBytes> m_source;  // the file, read where it lies
     quillon::PixelDescription m_pixel;
-    CLoadProblems m_problems;
+    quillon::LoadProblems m_problems;
     // While a load runs: the checks behind the problems report and the reader.
     std::unique_ptr<quillon::ProblemChecks> m_checks;
     std::unique_ptr<quillon::DicomReader> m_reader;

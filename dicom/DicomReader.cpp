@@ -68,7 +68,7 @@ inline bool MayBreakValueRules(const CDicomTag* element, const uint8_t* bytes, u
 
 }  // namespace
 
-DicomReader::DicomReader(std::shared_ptr<CFileBytes> source, quillon::PixelDescription& pixel, CLoadProblems& problems,
+DicomReader::DicomReader(std::shared_ptr<quillon::FileBytes> source, quillon::PixelDescription& pixel, quillon::LoadProblems& problems,
                          ReaderObserver& observer)
     : m_source(std::move(source)),
       m_fileSize(m_source ? m_source->Size() : 0),

@@ -31,7 +31,7 @@ public:
     // Reads `source` (not null). `pixel` is filled when the reader meets the
     // pixel data, whose frames it sizes by it; `problems` receives where and
     // why a parse stops; `observer` hears what is read.
-    DicomReader(std::shared_ptr<CFileBytes> source, PixelDescription& pixel, CLoadProblems& problems,
+    DicomReader(std::shared_ptr<quillon::FileBytes> source, PixelDescription& pixel, quillon::LoadProblems& problems,
                 ReaderObserver& observer);
     DicomReader(const DicomReader&) = delete;
     DicomReader& operator=(const DicomReader&) = delete;
@@ -114,7 +114,7 @@ private:
     bool MoveWindow(uint64_t offset, uint64_t n) const;
     bool CopyAtSlow(uint64_t offset, void* dst, std::size_t n) const;
 
-    std::shared_ptr<CFileBytes> m_source;  // the file, read where it lies
+    std::shared_ptr<quillon::FileBytes> m_source;  // the file, read where it lies
     uint64_t m_fileSize = 0;
     uint64_t m_position = 0;
     // Bytes [m_windowStart, m_windowEnd) of the file, read ahead from the
@@ -124,7 +124,7 @@ private:
     mutable uint64_t m_windowEnd = 0;
 
     PixelDescription& m_pixel;
-    CLoadProblems& m_problems;
+    quillon::LoadProblems& m_problems;
     ReaderObserver& m_observer;
     Encoding m_encoding;
     DataSet m_tree;

@@ -34,7 +34,7 @@ void CTagData::Free() {
 namespace {
 
 // Reads n bytes of a value left in the file, swapped to machine order.
-bool ReadFromSource(const CFileBytes& source, uint64_t offset, uint8_t* dst, uint64_t n, unsigned swapUnit) {
+bool ReadFromSource(const quillon::FileBytes& source, uint64_t offset, uint8_t* dst, uint64_t n, unsigned swapUnit) {
     if (n > SIZE_MAX || !source.Read(offset, dst, std::size_t(n))) return false;
     quillon::SwapUnits(dst, n, swapUnit);
     return true;
@@ -99,7 +99,7 @@ void CDicomTag::ChooseLengthForm(uint32_t length, bool longForm) {
         m_tagData.m_shortLength = uint16_t(length);
 }
 
-void CDicomTag::ReferValue(const CFileBytes* source, uint32_t length, unsigned swapUnit, bool longForm) {
+void CDicomTag::ReferValue(const quillon::FileBytes* source, uint32_t length, unsigned swapUnit, bool longForm) {
     m_tagData.Free();
     if (!source || length == 0) return;
     m_tagData.m_source = source;
@@ -316,7 +316,7 @@ std::u16string CDicomTag::GetDescription() const {
 
 CDicomTag7FE0::~CDicomTag7FE0() = default;
 
-void CDicomTag7FE0::SetFrames(const CFileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize,
+void CDicomTag7FE0::SetFrames(const quillon::FileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize,
                               uint64_t count) {
     m_frameSource = source;
     m_frameSwapUnit = uint8_t(swapUnit ? swapUnit : 1);

@@ -12,7 +12,7 @@
 #include "dicom/HeapBlock.h"
 #include "dicom/Tags.h"
 
-class CFileBytes;
+namespace quillon { class FileBytes; }
 
 constexpr uint32_t kUndefinedLength = 0xFFFFFFFFu;
 
@@ -50,7 +50,7 @@ public:
     quillon::HeapPtr<uint8_t> m_data;  // plain heap block (malloc)
     // Set instead of m_data for a value left in the file: it is read from
     // there at the node's data offset. The file outlives the tree.
-    const CFileBytes* m_source = nullptr;
+    const quillon::FileBytes* m_source = nullptr;
 };
 
 class CDicomTag {
@@ -69,7 +69,7 @@ public:
     // The value is the `length` bytes at the node's data offset in `source`,
     // read from there when asked for; the length form is chosen as for a held
     // value. `swapUnit`: the size of the numbers to swap on reading (1: none).
-    void ReferValue(const CFileBytes* source, uint32_t length, unsigned swapUnit, bool longForm = false);
+    void ReferValue(const quillon::FileBytes* source, uint32_t length, unsigned swapUnit, bool longForm = false);
     // The value length read from the file.
     uint32_t GetLength() const { return m_tagData.m_longLength ? m_tagData.m_longLength : m_tagData.m_shortLength; }
     // The length of the normalised copy in the block: the value and its tail.
@@ -134,19 +134,19 @@ public:
     // The native frames: `count` frames of `frameSize` bytes each, one after
     // the other from `offset` in `source`; `swapUnit` is the size of the
     // numbers to swap when they are read (big-endian OW), 1 for none.
-    void SetFrames(const CFileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize, uint64_t count);
+    void SetFrames(const quillon::FileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize, uint64_t count);
     std::size_t FrameCount() const { return std::size_t(m_frameCount); }
     // Frame sizes are 64-bit: Rows x Columns x Bits x Samples can exceed 32 bits.
     uint64_t FrameSize() const { return m_frameSize; }
     uint64_t FrameOffset(std::size_t k) const { return m_firstFrame + uint64_t(k) * m_frameSize; }
-    const CFileBytes* FrameSource() const { return m_frameSource; }
+    const quillon::FileBytes* FrameSource() const { return m_frameSource; }
     unsigned FrameSwapUnit() const { return m_frameSwapUnit; }
     // Copies native frame k into dst (FrameSize() bytes, in machine byte
     // order); false when there is no such frame or it cannot be read.
     bool ReadFrame(std::size_t k, uint8_t* dst) const;
 
 private:
-    const CFileBytes* m_frameSource = nullptr;
+    const quillon::FileBytes* m_frameSource = nullptr;
     uint8_t m_frameSwapUnit = 1;
     uint64_t m_firstFrame = 0;
     uint64_t m_frameSize = 0;

@@ -7,15 +7,15 @@
 #include <cerrno>
 #include <cstring>
 
-std::shared_ptr<CFileBytes> CFileBytes::FromDescriptor(int fd) {
-    std::shared_ptr<CFileBytes> bytes(new CFileBytes);
+std::shared_ptr<quillon::FileBytes> quillon::FileBytes::FromDescriptor(int fd) {
+    std::shared_ptr<quillon::FileBytes> bytes(new quillon::FileBytes);
     bytes->m_fd = fd;
     if (!bytes->Refresh()) return nullptr;
     return bytes;
 }
 
-std::shared_ptr<CFileBytes> CFileBytes::FromMemory(const uint8_t* data, std::size_t size) {
-    std::shared_ptr<CFileBytes> bytes(new CFileBytes);
+std::shared_ptr<quillon::FileBytes> quillon::FileBytes::FromMemory(const uint8_t* data, std::size_t size) {
+    std::shared_ptr<quillon::FileBytes> bytes(new quillon::FileBytes);
     bytes->m_memory.reset(static_cast<uint8_t*>(quillon::AllocBlock(size)));
     if (!bytes->m_memory) return nullptr;
     if (size) std::memcpy(bytes->m_memory.get(), data, size);
@@ -23,11 +23,11 @@ std::shared_ptr<CFileBytes> CFileBytes::FromMemory(const uint8_t* data, std::siz
     return bytes;
 }
 
-CFileBytes::~CFileBytes() {
+quillon::FileBytes::~FileBytes() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
-bool CFileBytes::Stat(uint64_t* size, int64_t* mtimeNs) const {
+bool quillon::FileBytes::Stat(uint64_t* size, int64_t* mtimeNs) const {
     struct stat st {};
     if (m_fd < 0 || fstat(m_fd, &st) != 0 || st.st_size < 0) return false;
     *size = uint64_t(st.st_size);
@@ -35,7 +35,7 @@ bool CFileBytes::Stat(uint64_t* size, int64_t* mtimeNs) const {
     return true;
 }
 
-bool CFileBytes::Refresh() {
+bool quillon::FileBytes::Refresh() {
     if (m_memory) return true;
     uint64_t size = 0;
     int64_t mtime = 0;
@@ -50,7 +50,7 @@ bool CFileBytes::Refresh() {
     return true;
 }
 
-bool CFileBytes::Changed() const {
+bool quillon::FileBytes::Changed() const {
     if (m_memory) return false;
     if (m_shortRead) return true;
     uint64_t size = 0;
@@ -59,7 +59,7 @@ bool CFileBytes::Changed() const {
     return size != m_size || mtime != m_mtimeNs;
 }
 
-bool CFileBytes::UseCache(quillon::HeapPtr<uint8_t> block) {
+bool quillon::FileBytes::UseCache(quillon::HeapPtr<uint8_t> block) {
     if (!block) return false;
     std::lock_guard<std::mutex> lock(m_cacheLock);
     m_cache = std::move(block);
@@ -67,7 +67,7 @@ bool CFileBytes::UseCache(quillon::HeapPtr<uint8_t> block) {
     return true;
 }
 
-bool CFileBytes::ReadFile(uint64_t offset, uint8_t* dst, std::size_t n) const {
+bool quillon::FileBytes::ReadFile(uint64_t offset, uint8_t* dst, std::size_t n) const {
     while (n > 0) {
         const ssize_t got = ::pread(m_fd, dst, n, off_t(offset));
         if (got < 0 && errno == EINTR) continue;
@@ -83,7 +83,7 @@ bool CFileBytes::ReadFile(uint64_t offset, uint8_t* dst, std::size_t n) const {
     return true;
 }
 
-bool CFileBytes::Read(uint64_t offset, void* dst, std::size_t n) const {
+bool quillon::FileBytes::Read(uint64_t offset, void* dst, std::size_t n) const {
     if (n > m_size || offset > m_size - n) return false;
     if (n == 0) return true;
     auto* out = static_cast<uint8_t*>(dst);

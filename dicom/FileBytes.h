@@ -16,7 +16,9 @@
 
 #include "dicom/HeapBlock.h"
 
-class CFileBytes {
+namespace quillon {
+
+class FileBytes {
 public:
     // Pages of the cache and their count: 16 x 64 KiB = 1 MiB at most.
     static constexpr std::size_t kPageSize = 64 * 1024;
@@ -25,13 +27,13 @@ public:
 
     // Takes the open descriptor of a regular file (closed with the object);
     // null when its size cannot be taken.
-    static std::shared_ptr<CFileBytes> FromDescriptor(int fd);
+    static std::shared_ptr<FileBytes> FromDescriptor(int fd);
     // A copy of bytes already in memory (tools and tests).
-    static std::shared_ptr<CFileBytes> FromMemory(const uint8_t* data, std::size_t size);
+    static std::shared_ptr<FileBytes> FromMemory(const uint8_t* data, std::size_t size);
 
-    CFileBytes(const CFileBytes&) = delete;
-    CFileBytes& operator=(const CFileBytes&) = delete;
-    ~CFileBytes();
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes();
 
     // The size of the file when it was opened (or last Refresh).
     uint64_t Size() const { return m_size; }
@@ -54,7 +56,7 @@ public:
     bool UseCache(quillon::HeapPtr<uint8_t> block);
 
 private:
-    CFileBytes() = default;
+    FileBytes() = default;
     bool Stat(uint64_t* size, int64_t* mtimeNs) const;
     bool ReadFile(uint64_t offset, uint8_t* dst, std::size_t n) const;
 
@@ -74,3 +76,5 @@ private:
     mutable Page m_pages[kPageCount];
     mutable uint64_t m_clock = 0;
 };
+
+}  // namespace quillon

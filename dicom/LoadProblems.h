@@ -47,7 +47,9 @@ struct SLoadProblem {
 std::array<std::string, 4> ProblemFields(const SLoadProblem& problem);
 std::string ProblemLine(const SLoadProblem& problem);
 
-class CLoadProblems {
+namespace quillon {
+
+class LoadProblems {
 public:
     void Clear() { m_problems.clear(); }
     void Add(ProblemCode code, uint64_t offset, uint16_t group, uint16_t element, const CDicomTag* node,
@@ -70,6 +72,8 @@ public:
 private:
     std::vector<SLoadProblem> m_problems;
 };
+
+}  // namespace quillon
 
 // The value rules of a VR that a value breaks, as a sentence; empty when the
 // value keeps them. Only the rules the problems report checks: the forms of

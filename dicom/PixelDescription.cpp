@@ -56,7 +56,7 @@ void CorrectPixelValueVR(CDicomTag& element, int8_t pixelRepresentation) {
 // Applies one top-level pixel element or (0002,0010).
 void ReadElement(CDicomTag& element, PixelDescription& pixel) {
     const CDicomTag& e = element;
-    if (e.Is(0x0002, 0x0010)) {
+    if (e.Is(tags::kTransferSyntaxUID)) {
         pixel.compression = CompressionForUID(e.GetValueText(u""));
         return;
     }
@@ -236,11 +236,11 @@ void LoadPixelDescription(const TagList& elements, PixelDescription& pixel) {
     for (const auto& slot : elements) {
         CDicomTag* element = slot.get();
         if (!element) continue;
-        if (!photometricFound && element->Is(0x0028, 0x0004)) {
+        if (!photometricFound && element->Is(tags::kPhotometricInterpretation)) {
             photometricFound = true;
             pixel.photometric = PhotometricForText(element->GetValueText(u""));
         }
-        if (!syntaxFound && element->Is(0x0002, 0x0010)) {
+        if (!syntaxFound && element->Is(tags::kTransferSyntaxUID)) {
             syntaxFound = true;
             pixel.syntaxFamily = CompressionForUID(element->GetValueText(u""));
         }

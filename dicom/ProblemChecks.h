@@ -1,6 +1,6 @@
 #pragma once
 // The checks behind the problems report: an observer of the reader that
-// looks at what was just read and records in CLoadProblems each rule the
+// looks at what was just read and records in quillon::LoadProblems each rule the
 // file breaks. It never changes the tree.
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +13,7 @@ namespace quillon {
 
 class ProblemChecks final : public ReaderObserver {
 public:
-    explicit ProblemChecks(CLoadProblems& problems) : m_problems(problems) {}
+    explicit ProblemChecks(quillon::LoadProblems& problems) : m_problems(problems) {}
 
     void MetaInformationStarts(uint64_t tagOffset, Tag first) override;
     void MetaInformationEnded(uint64_t dataSetOffset, uint16_t nextGroup, const DataSet& meta) override;
@@ -50,7 +50,7 @@ private:
     // checked against where the next group starts; none is waiting after it.
     void CheckGroupLength(uint64_t nextTagOffset);
 
-    CLoadProblems& m_problems;
+    quillon::LoadProblems& m_problems;
 
     struct PendingGroupLength {
         const CDicomTag* node = nullptr;

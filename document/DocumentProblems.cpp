@@ -9,12 +9,12 @@ std::size_t Key(std::optional<std::size_t> record) { return record ? *record + 1
 
 }  // namespace
 
-void CDocumentProblems::Clear() {
+void quillon::DocumentProblems::Clear() {
     m_problems.clear();
     m_byRecord.clear();
 }
 
-void CDocumentProblems::Assign(const CLoadProblems& problems, const std::vector<TreeItemRecord>& records,
+void quillon::DocumentProblems::Assign(const quillon::LoadProblems& problems, const std::vector<TreeItemRecord>& records,
                                const RangeOf& rangeOf) {
     Clear();
     if (problems.Empty()) return;
@@ -55,13 +55,13 @@ void CDocumentProblems::Assign(const CLoadProblems& problems, const std::vector<
     std::sort(m_byRecord.begin(), m_byRecord.end());
 }
 
-bool CDocumentProblems::HasProblem(std::optional<std::size_t> record) const {
+bool quillon::DocumentProblems::HasProblem(std::optional<std::size_t> record) const {
     const std::size_t key = Key(record);
     const auto at = std::lower_bound(m_byRecord.begin(), m_byRecord.end(), std::make_pair(key, std::size_t(0)));
     return at != m_byRecord.end() && at->first == key;
 }
 
-std::vector<std::size_t> CDocumentProblems::ProblemsOf(std::optional<std::size_t> record) const {
+std::vector<std::size_t> quillon::DocumentProblems::ProblemsOf(std::optional<std::size_t> record) const {
     const std::size_t key = Key(record);
     std::vector<std::size_t> out;
     for (auto at = std::lower_bound(m_byRecord.begin(), m_byRecord.end(), std::make_pair(key, std::size_t(0)));
@@ -70,7 +70,7 @@ std::vector<std::size_t> CDocumentProblems::ProblemsOf(std::optional<std::size_t
     return out;
 }
 
-const SLoadProblem* CDocumentProblems::Stop() const {
+const SLoadProblem* quillon::DocumentProblems::Stop() const {
     if (m_problems.empty() || m_problems.back().problem.code != ProblemCode::Stopped) return nullptr;
     return &m_problems.back().problem;
 }

@@ -20,7 +20,9 @@ struct DocumentProblem {
     std::optional<std::size_t> record;
 };
 
-class CDocumentProblems {
+namespace quillon {
+
+class DocumentProblems {
 public:
     // The byte range of a record, both ends inclusive.
     using RangeOf = std::function<std::pair<uint64_t, uint64_t>(std::size_t record)>;
@@ -28,7 +30,7 @@ public:
     void Clear();
     // Takes over the loader's problems and ties each to a record of `records`
     // (empty for a refused file: then every problem belongs to the root).
-    void Assign(const CLoadProblems& problems, const std::vector<TreeItemRecord>& records, const RangeOf& rangeOf);
+    void Assign(const LoadProblems& problems, const std::vector<TreeItemRecord>& records, const RangeOf& rangeOf);
 
     bool Empty() const { return m_problems.empty(); }
     std::size_t Size() const { return m_problems.size(); }
@@ -49,3 +51,5 @@ private:
     // (record key, problem index) sorted: the root's key is 0, record i's i + 1.
     std::vector<std::pair<std::size_t, std::size_t>> m_byRecord;
 };
+
+}  // namespace quillon

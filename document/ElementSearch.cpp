@@ -97,7 +97,7 @@ class Matcher {
 public:
     explicit Matcher(std::u16string_view query) : m_tag(ParseTagQuery(query)), m_text(Trim(query)) {}
 
-    bool Matches(const CQuillonDocument& document, std::size_t index) const {
+    bool Matches(const quillon::QuillonDocument& document, std::size_t index) const {
         const auto& records = document.Records();
         if (index >= records.size() || !records[index].element) return false;
         const CDicomTag* e = records[index].element;
@@ -118,11 +118,11 @@ private:
 
 }  // namespace
 
-bool RecordMatches(const CQuillonDocument& document, std::size_t index, std::u16string_view query) {
+bool RecordMatches(const quillon::QuillonDocument& document, std::size_t index, std::u16string_view query) {
     return Matcher(query).Matches(document, index);
 }
 
-FindResult FindNext(const CQuillonDocument& document, std::optional<std::size_t> from, std::u16string_view query) {
+FindResult FindNext(const quillon::QuillonDocument& document, std::optional<std::size_t> from, std::u16string_view query) {
     const std::size_t n = document.Records().size();
     FindResult result;
     if (n == 0) return result;
@@ -140,7 +140,7 @@ FindResult FindNext(const CQuillonDocument& document, std::optional<std::size_t>
     return result;
 }
 
-std::optional<std::size_t> ClickTarget(CQuillonDocument& document, std::optional<std::size_t> current,
+std::optional<std::size_t> ClickTarget(quillon::QuillonDocument& document, std::optional<std::size_t> current,
                                        uint64_t offset) {
     const auto& records = document.Records();
     if (current && *current < records.size()) {
@@ -158,7 +158,7 @@ std::optional<std::size_t> ClickTarget(CQuillonDocument& document, std::optional
     return document.RecordAtOffset(offset);
 }
 
-std::optional<std::u16string> FullValueText(const CQuillonDocument& document, std::size_t index) {
+std::optional<std::u16string> FullValueText(const quillon::QuillonDocument& document, std::size_t index) {
     const auto& records = document.Records();
     if (index >= records.size() || !records[index].element) return std::u16string();
     const CDicomTag* e = records[index].element;
@@ -176,13 +176,13 @@ std::optional<std::u16string> FullValueText(const CQuillonDocument& document, st
     return text;
 }
 
-std::u16string TagOffsetText(const CQuillonDocument& document, std::size_t index) {
+std::u16string TagOffsetText(const quillon::QuillonDocument& document, std::size_t index) {
     const auto& records = document.Records();
     if (!document.File() || index >= records.size() || !records[index].element) return {};
     return Decimal(document.File()->TagOffset(records[index].element));
 }
 
-std::u16string ByteRangeText(CQuillonDocument& document, std::size_t index) {
+std::u16string ByteRangeText(quillon::QuillonDocument& document, std::size_t index) {
     if (index >= document.Records().size()) return {};
     const auto [first, last] = document.Range(index);
     return Decimal(first) + u"-" + Decimal(last);
@@ -209,7 +209,7 @@ HexText BytesHex(const uint8_t* data, uint64_t size, uint64_t first, uint64_t la
     return hex;
 }
 
-HexText ElementBytesHex(CQuillonDocument& document, std::size_t index, uint64_t limit) {
+HexText ElementBytesHex(quillon::QuillonDocument& document, std::size_t index, uint64_t limit) {
     if (index >= document.Records().size()) return {};
     const auto [first, last] = document.Range(index);
     if (first >= document.DataSize() || last < first) return {};

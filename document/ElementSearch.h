@@ -33,7 +33,7 @@ inline constexpr uint32_t kFindValueLimit = 1024 * 1024;
 // Whether record `index` matches the query. A query that reads as a tag
 // matches that tag only; any other text matches a description or a value's
 // whole text (FullValueText) that contains it, ignoring the case of ASCII letters.
-bool RecordMatches(const CQuillonDocument& document, std::size_t index, std::u16string_view query);
+bool RecordMatches(const quillon::QuillonDocument& document, std::size_t index, std::u16string_view query);
 
 struct FindResult {
     std::optional<std::size_t> record;  // none: nothing matches
@@ -43,7 +43,7 @@ struct FindResult {
 // The next record in pre-order after `from` (from the first record when
 // `from` is none, the root) that matches, going round past the last record;
 // `from` itself is the last one tried.
-FindResult FindNext(const CQuillonDocument& document, std::optional<std::size_t> from, std::u16string_view query);
+FindResult FindNext(const quillon::QuillonDocument& document, std::optional<std::size_t> from, std::u16string_view query);
 
 // The record a click on byte `offset` selects while record `current` is
 // selected (none: the root). When the current element holds the byte and an
@@ -52,17 +52,17 @@ FindResult FindNext(const CQuillonDocument& document, std::optional<std::size_t>
 // does not hold the byte, the outermost element of the file that holds it
 // (none: the root), as for any click; for a selected top-level element
 // without inner elements that is the selection itself, which then stays.
-std::optional<std::size_t> ClickTarget(CQuillonDocument& document, std::optional<std::size_t> current, uint64_t offset);
+std::optional<std::size_t> ClickTarget(quillon::QuillonDocument& document, std::optional<std::size_t> current, uint64_t offset);
 
 // The copy actions' texts for record `index`.
 // The value's whole text: no cut, and a long text decoded in full instead of
 // its placeholder; empty when the element has no value. None for binary data
 // that the value text shows only as a placeholder.
-std::optional<std::u16string> FullValueText(const CQuillonDocument& document, std::size_t index);
+std::optional<std::u16string> FullValueText(const quillon::QuillonDocument& document, std::size_t index);
 // The tag offset in decimal.
-std::u16string TagOffsetText(const CQuillonDocument& document, std::size_t index);
+std::u16string TagOffsetText(const quillon::QuillonDocument& document, std::size_t index);
 // The byte range "first-last" in decimal, both ends inclusive.
-std::u16string ByteRangeText(CQuillonDocument& document, std::size_t index);
+std::u16string ByteRangeText(quillon::QuillonDocument& document, std::size_t index);
 
 // The element's bytes (header and value) as hexadecimal text: two upper-case
 // digits per byte, blank-separated, 16 bytes to a line. At most `limit` bytes
@@ -74,7 +74,7 @@ struct HexText {
     uint64_t total = 0;  // bytes of the element inside the file
     bool cut = false;
 };
-HexText ElementBytesHex(CQuillonDocument& document, std::size_t index, uint64_t limit = kCopyBytesLimit);
+HexText ElementBytesHex(quillon::QuillonDocument& document, std::size_t index, uint64_t limit = kCopyBytesLimit);
 // The same for any range of a buffer (first..last inclusive, clipped to `size`).
 HexText BytesHex(const uint8_t* data, uint64_t size, uint64_t first, uint64_t last, uint64_t limit);
 

@@ -12,7 +12,7 @@ constexpr std::size_t kListedFrames = 5;
 
 }  // namespace
 
-CFrameStarts::CFrameStarts(const CDicomFile& file) {
+quillon::FrameStarts::FrameStarts(const CDicomFile& file) {
     const CDicomTag* pixelData = file.PixelData();
     // Native frames are no fragments: nothing to read.
     if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0]->IsItem()) return;
@@ -23,14 +23,14 @@ CFrameStarts::CFrameStarts(const CDicomFile& file) {
     std::sort(m_starts.begin(), m_starts.end());
 }
 
-std::vector<uint32_t> CFrameStarts::FramesAt(const CDicomTag* item) const {
+std::vector<uint32_t> quillon::FrameStarts::FramesAt(const CDicomTag* item) const {
     std::vector<uint32_t> frames;
     auto at = std::lower_bound(m_starts.begin(), m_starts.end(), std::make_pair(item, uint32_t(0)));
     for (; at != m_starts.end() && at->first == item; ++at) frames.push_back(at->second);
     return frames;
 }
 
-std::u16string CFrameStarts::ItemDescription(const CDicomTag* item) const {
+std::u16string quillon::FrameStarts::ItemDescription(const CDicomTag* item) const {
     std::u16string text = u"SQ Item";
     if (m_starts.empty() || !item) return text;
     const std::vector<uint32_t> frames = FramesAt(item);

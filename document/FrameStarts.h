@@ -10,11 +10,13 @@
 
 #include "dicom/DicomFile.h"
 
-class CFrameStarts {
+namespace quillon {
+
+class FrameStarts {
 public:
-    CFrameStarts() = default;
+    FrameStarts() = default;
     // Reads the table of the first top-level Pixel Data element of `file`.
-    explicit CFrameStarts(const CDicomFile& file);
+    explicit FrameStarts(const CDicomFile& file);
 
     // The frames (from 1) that the table starts at this item, in table order;
     // empty for any other element.
@@ -30,3 +32,5 @@ private:
     // (fragment item, frame from 1), sorted by item, then by frame.
     std::vector<std::pair<const CDicomTag*, uint32_t>> m_starts;
 };
+
+}  // namespace quillon

@@ -56,17 +56,17 @@ std::u16string TagText(uint16_t group, uint16_t element) { return Format16("%04X
 
 }  // namespace
 
-CQuillonDocument::CQuillonDocument() = default;
+quillon::QuillonDocument::QuillonDocument() = default;
 
-CQuillonDocument::~CQuillonDocument() { Close(); }
+quillon::QuillonDocument::~QuillonDocument() { Close(); }
 
-void CQuillonDocument::Close() {
+void quillon::QuillonDocument::Close() {
     m_thumbnails.clear();
     m_thumbnailCount = 0;
     Release();
 }
 
-void CQuillonDocument::Release() {
+void quillon::QuillonDocument::Release() {
     m_source.reset();
     m_dataSize = 0;
     // The records point into the file's tree: they go first.
@@ -76,40 +76,40 @@ void CQuillonDocument::Release() {
     m_rangeKnown.clear();
     m_hulls.clear();
     m_problems.Clear();
-    m_frameStarts = CFrameStarts();
+    m_frameStarts = quillon::FrameStarts();
     m_decoder.reset();
     m_file.reset();
     m_path.clear();
 }
 
-std::unique_ptr<CDicomFile> CQuillonDocument::NewFile() {
+std::unique_ptr<CDicomFile> quillon::QuillonDocument::NewFile() {
     return std::unique_ptr<CDicomFile>(new (std::nothrow) CDicomFile);
 }
 
-uint8_t* CQuillonDocument::AllocateData(uint64_t size) {
+uint8_t* quillon::QuillonDocument::AllocateData(uint64_t size) {
     if (size > SIZE_MAX) return nullptr;
     return static_cast<uint8_t*>(AllocBlock(std::size_t(size)));
 }
 
-std::vector<std::unique_ptr<MCImage>> CQuillonDocument::MakeThumbnails(CFrameDecoder& frames, std::size_t count) {
+std::vector<std::unique_ptr<MCImage>> quillon::QuillonDocument::MakeThumbnails(quillon::FrameDecoder& frames, std::size_t count) {
     return frames.MakeThumbnails(count, m_progress);
 }
 
-void CQuillonDocument::Parsed(const std::u16string&) {}
+void quillon::QuillonDocument::Parsed(const std::u16string&) {}
 
-const MCImage* CQuillonDocument::Thumbnail(std::size_t frame) const {
+const MCImage* quillon::QuillonDocument::Thumbnail(std::size_t frame) const {
     return frame < m_thumbnails.size() ? m_thumbnails[frame].get() : nullptr;
 }
 
-OpenResult CQuillonDocument::Fail(OpenStatus status, const char16_t* message, bool forget) {
+OpenResult quillon::QuillonDocument::Fail(OpenStatus status, const char16_t* message, bool forget) {
     // The thumbnails made so far stay until the next Open or Close.
     Release();
     return OpenResult{status, message ? std::u16string(message) : std::u16string(), forget, {}, {}};
 }
 
-OpenResult CQuillonDocument::Refused(const Status& reason) {
+OpenResult quillon::QuillonDocument::Refused(const Status& reason) {
     // The problems of a refused file stay, without a tree to hang on.
-    const CLoadProblems problems = m_file->Problems();
+    const quillon::LoadProblems problems = m_file->Problems();
     OpenResult refused = reason.Code() == Reason::NotFound ? Fail(OpenStatus::NotFound, kMsgFileNotFound, true)
                          : reason.Code() == Reason::NoMemory
                              // The file itself may be fine: it stays in the list.
@@ -126,7 +126,7 @@ OpenResult CQuillonDocument::Refused(const Status& reason) {
     return refused;
 }
 
-OpenResult CQuillonDocument::Open(const std::u16string& path, OpenOptions options) {
+OpenResult quillon::QuillonDocument::Open(const std::u16string& path, OpenOptions options) {
     if (path.empty()) {
         Close();
         return Fail(OpenStatus::EmptyPath, nullptr, false);
@@ -134,11 +134,11 @@ OpenResult CQuillonDocument::Open(const std::u16string& path, OpenOptions option
     return OpenFile(ToFsPath(path), path, options);
 }
 
-OpenResult CQuillonDocument::OpenPath(const std::filesystem::path& path, OpenOptions options) {
+OpenResult quillon::QuillonDocument::OpenPath(const std::filesystem::path& path, OpenOptions options) {
     return OpenFile(path, FromUtf8(path.native()), options);
 }
 
-OpenResult CQuillonDocument::OpenFile(const std::filesystem::path& fsPath, const std::u16string& path,
+OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPath, const std::u16string& path,
                                       OpenOptions options) {
     Close();
     try {
@@ -150,7 +150,7 @@ OpenResult CQuillonDocument::OpenFile(const std::filesystem::path& fsPath, const
         // decoded; the entries beyond them are none without being stored, so
         // that a bogus Number of Frames costs nothing.
         m_thumbnailCount = m_file->Pixel().numberOfFrames;
-        m_decoder = std::make_unique<CFrameDecoder>(*m_file);
+        m_decoder = std::make_unique<quillon::FrameDecoder>(*m_file);
         if (options.thumbnails) m_thumbnails = MakeThumbnails(*m_decoder, FramesWithBytes(*m_file));
 
         AddFrameNodes(*m_file);
@@ -166,13 +166,13 @@ OpenResult CQuillonDocument::OpenFile(const std::filesystem::path& fsPath, const
         m_source = m_file->Source();
         if (!m_source || !m_source->Refresh()) return Fail(OpenStatus::Invalid, kMsgInvalidFile, true);
         if (m_source->Size() == 0) return Fail(OpenStatus::NoData, kMsgNoData, true);
-        if (!m_source->UseCache(HeapPtr<uint8_t>(AllocateData(CFileBytes::kCacheBytes))))
+        if (!m_source->UseCache(HeapPtr<uint8_t>(AllocateData(quillon::FileBytes::kCacheBytes))))
             return Fail(OpenStatus::NoMemory, kMsgMemoryError, true);
         m_dataSize = m_source->Size();
 
         if (options.treeRecords) m_records = BuildTreeRecords(*m_file, m_thumbnailCount);
         m_problems.Assign(m_file->Problems(), m_records, [this](std::size_t record) { return Range(record); });
-        m_frameStarts = CFrameStarts(*m_file);
+        m_frameStarts = quillon::FrameStarts(*m_file);
         m_path = path;
         return OpenResult{OpenStatus::Opened, {}, false, {}, {}};
     } catch (const std::bad_alloc&) {
@@ -182,7 +182,7 @@ OpenResult CQuillonDocument::OpenFile(const std::filesystem::path& fsPath, const
     }
 }
 
-std::pair<uint64_t, uint64_t> CQuillonDocument::Range(std::size_t index) {
+std::pair<uint64_t, uint64_t> quillon::QuillonDocument::Range(std::size_t index) {
     if (!m_file || index >= m_records.size()) return {0, 0};
     if (m_ranges.size() != m_records.size()) {
         m_ranges.assign(m_records.size(), {0, 0});
@@ -195,7 +195,7 @@ std::pair<uint64_t, uint64_t> CQuillonDocument::Range(std::size_t index) {
     return m_ranges[index];
 }
 
-void CQuillonDocument::ComputeHulls() {
+void quillon::QuillonDocument::ComputeHulls() {
     const std::size_t n = m_records.size();
     m_hulls.resize(n);
     for (std::size_t i = 0; i < n; ++i) m_hulls[i] = Range(i);
@@ -210,7 +210,7 @@ void CQuillonDocument::ComputeHulls() {
     }
 }
 
-std::optional<std::size_t> CQuillonDocument::RecordAtOffset(uint64_t offset) {
+std::optional<std::size_t> quillon::QuillonDocument::RecordAtOffset(uint64_t offset) {
     if (!m_file || m_records.empty()) return std::nullopt;
     if (m_hulls.size() != m_records.size()) ComputeHulls();
     // The same answer as testing every record in pre-order, but a subtree
@@ -230,7 +230,7 @@ std::optional<std::size_t> CQuillonDocument::RecordAtOffset(uint64_t offset) {
     return std::nullopt;
 }
 
-ElementProperties CQuillonDocument::Properties(std::optional<std::size_t> index) {
+ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t> index) {
     ElementProperties p;
     if (!m_file || m_records.empty()) {
         p.values.fill(u" ");
@@ -259,7 +259,7 @@ ElementProperties CQuillonDocument::Properties(std::optional<std::size_t> index)
         }
     } else if (pixelData && e->m_parent == pixelData) {
         // Frame node: the tag of the Pixel Data element.
-        p.values[0] = TagText(0x7FE0, 0x0010);
+        p.values[0] = TagText(quillon::tags::kPixelData.group, quillon::tags::kPixelData.element);
         const std::size_t n = e->m_element;
         if (n >= 1 && m_thumbnailCount >= n) p.thumbnail = n - 1;
     } else {

@@ -107,12 +107,12 @@ struct ElementProperties {
 // 252 characters and "...".
 std::u16string CutValueText(std::u16string text);
 
-class CQuillonDocument {
+class QuillonDocument {
 public:
-    CQuillonDocument();
-    CQuillonDocument(const CQuillonDocument&) = delete;
-    CQuillonDocument& operator=(const CQuillonDocument&) = delete;
-    virtual ~CQuillonDocument();
+    QuillonDocument();
+    QuillonDocument(const QuillonDocument&) = delete;
+    QuillonDocument& operator=(const QuillonDocument&) = delete;
+    virtual ~QuillonDocument();
 
     // Tears the document down: thumbnails, file bytes, tree records, then the
     // parsed file. Afterwards there is no document.
@@ -135,7 +135,7 @@ public:
     const std::u16string& Path() const { return m_path; }
     // The bytes of the open file, shared with the parsed file and borrowed
     // by the hex view; null without a document.
-    const std::shared_ptr<CFileBytes>& Source() const { return m_source; }
+    const std::shared_ptr<FileBytes>& Source() const { return m_source; }
     uint64_t DataSize() const { return m_dataSize; }
     // Copies bytes of the open file; false outside it, without a document,
     // or when the file no longer holds them.
@@ -153,7 +153,7 @@ public:
     // The 128 x 128 24-bit thumbnail of a frame, or none.
     const MCImage* Thumbnail(std::size_t frame) const;
     // The frames of the open document; none without a document.
-    CFrameDecoder* Frames() const { return m_decoder.get(); }
+    FrameDecoder* Frames() const { return m_decoder.get(); }
 
     // Called on the opening thread while thumbnails are made, with the
     // frames done so far and their total.
@@ -166,11 +166,11 @@ public:
     // What the loader found wrong in the open file, or in the file whose open
     // was refused last (then every problem belongs to the root, and the last
     // one says where the parse stopped). Empty after any other failure.
-    const CDocumentProblems& Problems() const { return m_problems; }
+    const DocumentProblems& Problems() const { return m_problems; }
     // Whether the tree item of a record (none: the root) carries a problem.
     bool RecordHasProblem(std::optional<std::size_t> record) const { return m_problems.HasProblem(record); }
     // The frames that the Basic Offset Table of the open file starts at its fragments.
-    const CFrameStarts& FrameStarts() const { return m_frameStarts; }
+    const quillon::FrameStarts& FrameStarts() const { return m_frameStarts; }
 
     // The rows of the element of record `index`; `index` none (or out of
     // range) stands for the root item. Without a document every row is " ".
@@ -189,7 +189,7 @@ protected:
     // frame, and a call between the parse and the last check of the file.
     virtual std::unique_ptr<CDicomFile> NewFile();
     virtual uint8_t* AllocateData(uint64_t size);
-    virtual std::vector<std::unique_ptr<MCImage>> MakeThumbnails(CFrameDecoder& frames, std::size_t count);
+    virtual std::vector<std::unique_ptr<MCImage>> MakeThumbnails(FrameDecoder& frames, std::size_t count);
     virtual void Parsed(const std::u16string& path);
 
 private:
@@ -204,17 +204,17 @@ private:
 
     std::unique_ptr<CDicomFile> m_file;
     std::u16string m_path;
-    std::shared_ptr<CFileBytes> m_source;
+    std::shared_ptr<FileBytes> m_source;
     uint64_t m_dataSize = 0;
     std::size_t m_thumbnailCount = 0;
     // Decodes the file's frames; goes before the file.
-    std::unique_ptr<CFrameDecoder> m_decoder;
+    std::unique_ptr<FrameDecoder> m_decoder;
     // Made thumbnails; frames at or beyond its size have none.
     std::vector<std::unique_ptr<MCImage>> m_thumbnails;
     std::function<void(std::size_t, std::size_t)> m_progress;
     std::vector<TreeItemRecord> m_records;
-    CDocumentProblems m_problems;
-    CFrameStarts m_frameStarts;
+    DocumentProblems m_problems;
+    quillon::FrameStarts m_frameStarts;
 
     // Per document: each record's range, and the smallest range that holds
     // the ranges of its whole subtree (for skipping subtrees in the caret

@@ -16,29 +16,29 @@ void MemoryRecentStore::Write(const std::u16string& section, const std::u16strin
 
 std::u16string RecentValueName(std::size_t place) { return Format16("URL%zu", place + 1); }
 
-void CRecentFiles::Load() {
+void quillon::RecentFiles::Load() {
     for (std::size_t i = 0; i < kRecentPlaces; ++i) m_places[i] = m_store.Read(kRecentSection, RecentValueName(i));
 }
 
-void CRecentFiles::Save() {
+void quillon::RecentFiles::Save() {
     for (std::size_t i = 0; i < kRecentPlaces; ++i) m_store.Write(kRecentSection, RecentValueName(i), m_places[i]);
 }
 
-std::vector<std::u16string> CRecentFiles::Entries() const {
+std::vector<std::u16string> quillon::RecentFiles::Entries() const {
     std::vector<std::u16string> entries;
     for (const auto& place : m_places)
         if (!place.empty()) entries.push_back(place);
     return entries;
 }
 
-std::size_t CRecentFiles::EntryOfPlace(std::size_t place) const {
+std::size_t quillon::RecentFiles::EntryOfPlace(std::size_t place) const {
     std::size_t entry = 0;
     for (std::size_t i = 0; i < place && i < kRecentPlaces; ++i)
         if (!m_places[i].empty()) ++entry;
     return entry;
 }
 
-CRecentFiles::Remembered CRecentFiles::Remember(const std::u16string& path) {
+quillon::RecentFiles::Remembered quillon::RecentFiles::Remember(const std::u16string& path) {
     for (std::size_t i = 0; i < kRecentPlaces; ++i)
         if (m_places[i] == path) return {Change::Existing, i, EntryOfPlace(i)};
     for (std::size_t j = 0; j < kRecentPlaces; ++j) {
@@ -54,7 +54,7 @@ CRecentFiles::Remembered CRecentFiles::Remember(const std::u16string& path) {
     return {Change::Shifted, kRecentPlaces - 1, kRecentPlaces - 1};
 }
 
-void CRecentFiles::Forget(const std::u16string& path) {
+void quillon::RecentFiles::Forget(const std::u16string& path) {
     // One walk: after a removal the next place has moved into the current
     // position, and the walk goes on with the position after it.
     for (std::size_t i = 0; i < kRecentPlaces; ++i) {

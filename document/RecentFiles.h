@@ -37,7 +37,7 @@ public:
 // "URL1" .. "URL8" for places 0 .. 7.
 std::u16string RecentValueName(std::size_t place);
 
-class CRecentFiles {
+class RecentFiles {
 public:
     // What Remember did, and which drop-down entry to select.
     enum class Change {
@@ -52,7 +52,7 @@ public:
         std::size_t entry = 0;
     };
 
-    explicit CRecentFiles(RecentStore& store) : m_store(store) {}
+    explicit RecentFiles(RecentStore& store) : m_store(store) {}
 
     // Reads the eight values into the places, as they are.
     void Load();

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // (many samples per pixel), are real but need memory, not bytes: leave
     // them out so that the allocation limit flags only what is wrong.
     if (uint64_t(file.Pixel().rows) * file.Pixel().columns > (uint64_t(1) << 22)) return 0;
-    CFrameDecoder decoder(file, 8u << 20);
+    quillon::FrameDecoder decoder(file, 8u << 20);
     if (ExpectedDecodedSize(decoder.Description()) > (uint64_t(64) << 20)) return 0;
     // A 16 KiB input can announce billions of frames; a few are enough.
     const std::size_t frames = std::min<std::size_t>(FramesWithBytes(file), 16);

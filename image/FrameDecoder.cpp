@@ -33,7 +33,7 @@ quillon::Status NoMemory() {
 
 }  // namespace
 
-CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
+quillon::FrameDecoder::FrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
     : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget) {
     if (IsNative(m_description.pixel.compression)) {
         m_route = Route::Native;
@@ -55,7 +55,7 @@ CFrameDecoder::CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
     }
 }
 
-quillon::Status CFrameDecoder::NativeFrameStatus(std::size_t frame) const {
+quillon::Status quillon::FrameDecoder::NativeFrameStatus(std::size_t frame) const {
     const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(m_file.PixelData());
     if (!pixelData) return FrameFailure(quillon::Reason::NoBytes, "The file has no pixel data.");
     if (frame >= pixelData->FrameCount())
@@ -64,7 +64,7 @@ quillon::Status CFrameDecoder::NativeFrameStatus(std::size_t frame) const {
     return FrameFailure(quillon::Reason::NoBytes, "The frame's bytes cannot be read from the file.");
 }
 
-quillon::Status CFrameDecoder::DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored,
+quillon::Status quillon::FrameDecoder::DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored,
                                               const FrameDescription*& asDecoded, quillon::HeapPtr<uint8_t>& decoded,
                                               ByteSpan& samples) const {
     const FrameDescription& d = m_description;
@@ -94,7 +94,7 @@ quillon::Status CFrameDecoder::DecodedSamples(std::size_t frame, quillon::HeapPt
     return m_routeStatus;
 }
 
-quillon::Status CFrameDecoder::GetFrameSamples(std::size_t frame, std::vector<uint8_t>& samples) const {
+quillon::Status quillon::FrameDecoder::GetFrameSamples(std::size_t frame, std::vector<uint8_t>& samples) const {
     quillon::HeapPtr<uint8_t> stored;
     const FrameDescription* asDecoded = nullptr;
     quillon::HeapPtr<uint8_t> decoded;
@@ -108,7 +108,7 @@ quillon::Status CFrameDecoder::GetFrameSamples(std::size_t frame, std::vector<ui
     return {};
 }
 
-std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame, quillon::Status& status) const {
+std::unique_ptr<MCImage> quillon::FrameDecoder::DecodeFrameImage(std::size_t frame, quillon::Status& status) const {
     const FrameDescription& d = m_description;
     status = {};
     if (d.pixel.rows == 0 || d.pixel.columns == 0) {
@@ -173,7 +173,7 @@ std::unique_ptr<MCImage> CFrameDecoder::DecodeFrameImage(std::size_t frame, quil
     return image;
 }
 
-std::unique_ptr<MCImage> CFrameDecoder::ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const {
+std::unique_ptr<MCImage> quillon::FrameDecoder::ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const {
     const FrameDescription& d = m_description;
     // Byte images keep a window in their header, but are shown through their
     // palette or RGB values.
@@ -187,7 +187,7 @@ std::unique_ptr<MCImage> CFrameDecoder::ByteImage(quillon::HeapPtr<uint8_t> buff
     return image;
 }
 
-std::unique_ptr<MCImage> CFrameDecoder::WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount,
+std::unique_ptr<MCImage> quillon::FrameDecoder::WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount,
                                                   int depth) const {
     const FrameDescription& d = m_description;
     std::unique_ptr<MCImage> image;
@@ -209,7 +209,7 @@ std::unique_ptr<MCImage> CFrameDecoder::WordImage(quillon::HeapPtr<uint16_t> sam
     return image;
 }
 
-void CFrameDecoder::Remember(std::size_t frame, const std::shared_ptr<const MCImage>& image) {
+void quillon::FrameDecoder::Remember(std::size_t frame, const std::shared_ptr<const MCImage>& image) {
     const uint64_t bytes = image->GetBlockSize();
     std::lock_guard lock(m_cacheMutex);
     if (m_cache.count(frame) || bytes > m_cacheBudget) return;
@@ -223,12 +223,12 @@ void CFrameDecoder::Remember(std::size_t frame, const std::shared_ptr<const MCIm
     m_cachedBytes += bytes;
 }
 
-std::shared_ptr<const MCImage> CFrameDecoder::GetFrameImage(std::size_t frame) {
+std::shared_ptr<const MCImage> quillon::FrameDecoder::GetFrameImage(std::size_t frame) {
     quillon::Status status;
     return FrameImage(frame, status);
 }
 
-std::shared_ptr<const MCImage> CFrameDecoder::FrameImage(std::size_t frame, quillon::Status& status) {
+std::shared_ptr<const MCImage> quillon::FrameDecoder::FrameImage(std::size_t frame, quillon::Status& status) {
     status = {};
     if (frame >= m_description.pixel.numberOfFrames) {
         status = FrameFailure(quillon::Reason::NoBytes, "The file has %u frames.", m_description.pixel.numberOfFrames);
@@ -265,7 +265,7 @@ std::shared_ptr<const MCImage> CFrameDecoder::FrameImage(std::size_t frame, quil
     return image;
 }
 
-quillon::Status CFrameDecoder::FrameStatus(std::size_t frame) {
+quillon::Status quillon::FrameDecoder::FrameStatus(std::size_t frame) {
     {
         std::lock_guard lock(m_cacheMutex);
         const auto failed = m_failures.find(frame);
@@ -277,14 +277,14 @@ quillon::Status CFrameDecoder::FrameStatus(std::size_t frame) {
     return status;
 }
 
-bool CFrameDecoder::DecodeFrame(std::size_t frame) { return GetFrameImage(frame) != nullptr; }
+bool quillon::FrameDecoder::DecodeFrame(std::size_t frame) { return GetFrameImage(frame) != nullptr; }
 
-uint64_t CFrameDecoder::CachedBytes() const {
+uint64_t quillon::FrameDecoder::CachedBytes() const {
     std::lock_guard lock(m_cacheMutex);
     return m_cachedBytes;
 }
 
-std::unique_ptr<MCImage> CFrameDecoder::GetFrameThumbnail(std::size_t frame) {
+std::unique_ptr<MCImage> quillon::FrameDecoder::GetFrameThumbnail(std::size_t frame) {
     const std::shared_ptr<const MCImage> image = GetFrameImage(frame);
     if (!image) return nullptr;
     try {
@@ -304,7 +304,7 @@ std::unique_ptr<MCImage> CFrameDecoder::GetFrameThumbnail(std::size_t frame) {
     }
 }
 
-std::vector<std::unique_ptr<MCImage>> CFrameDecoder::MakeThumbnails(
+std::vector<std::unique_ptr<MCImage>> quillon::FrameDecoder::MakeThumbnails(
     std::size_t count, const std::function<void(std::size_t, std::size_t)>& progress, unsigned threads) {
     std::vector<std::unique_ptr<MCImage>> thumbnails(count);
     if (count == 0) {

@@ -29,11 +29,13 @@ class CDicomFile;
 // are dropped and decoded again when asked for.
 uint64_t DefaultImageCacheBudget();
 
-class CFrameDecoder {
+namespace quillon {
+
+class FrameDecoder {
 public:
-    explicit CFrameDecoder(const CDicomFile& file, uint64_t cacheBudget = DefaultImageCacheBudget());
-    CFrameDecoder(const CFrameDecoder&) = delete;
-    CFrameDecoder& operator=(const CFrameDecoder&) = delete;
+    explicit FrameDecoder(const CDicomFile& file, uint64_t cacheBudget = DefaultImageCacheBudget());
+    FrameDecoder(const FrameDecoder&) = delete;
+    FrameDecoder& operator=(const FrameDecoder&) = delete;
 
     const FrameDescription& Description() const { return m_description; }
     uint32_t FrameCount() const { return m_description.pixel.numberOfFrames; }
@@ -103,3 +105,5 @@ private:
     std::unordered_map<std::size_t, quillon::Status> m_failures;
     std::atomic<uint64_t> m_decodes{0};
 };
+
+}  // namespace quillon

@@ -43,12 +43,12 @@ FrameDescription DescribeFrames(const CDicomFile& file) {
     FrameDescription d;
     d.pixel = file.Pixel();
 
-    d.pixelPaddingValue = PixelValue(file.Find(0x0028, 0x0120), OtherShort::ZeroExtend);
-    const CDicomTag* smallest = file.Find(0x0028, 0x0106);
-    if (!smallest) smallest = file.Find(0x0028, 0x0104);
+    d.pixelPaddingValue = PixelValue(file.Find(quillon::tags::kPixelPaddingValue), OtherShort::ZeroExtend);
+    const CDicomTag* smallest = file.Find(quillon::tags::kSmallestImagePixelValue);
+    if (!smallest) smallest = file.Find(quillon::tags::kSmallestValidPixelValue);
     d.smallestPixelValue = PixelValue(smallest, OtherShort::SignExtend);
-    const CDicomTag* largest = file.Find(0x0028, 0x0107);
-    if (!largest) largest = file.Find(0x0028, 0x0105);
+    const CDicomTag* largest = file.Find(quillon::tags::kLargestImagePixelValue);
+    if (!largest) largest = file.Find(quillon::tags::kLargestValidPixelValue);
     d.largestPixelValue = PixelValue(largest, OtherShort::ZeroExtend);
 
     d.redLut8 = d.pixel.red.Lut8();

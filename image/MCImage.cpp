@@ -83,7 +83,7 @@ uint64_t PixelOffset(const uint8_t* b, uint32_t blockSize) {
 // palette entries), header, palette room and - when asked - pixels zeroed, the
 // size fields and the depth written. No data when a size does not fit 32 bits
 // or the allocation fails.
-MCImageBlock AllocImageBlock(uint8_t bits, uint32_t width, uint32_t height, uint32_t paletteCount16, bool zeroPixels) {
+quillon::ImageBlock AllocImageBlock(uint8_t bits, uint32_t width, uint32_t height, uint32_t paletteCount16, bool zeroPixels) {
     const uint64_t pixels = uint64_t(width) * height;
     const uint32_t bytesPerPixel = bits / 8;
     if (bytesPerPixel != 0 && pixels > std::numeric_limits<uint32_t>::max()) return {};
@@ -91,7 +91,7 @@ MCImageBlock AllocImageBlock(uint8_t bits, uint32_t width, uint32_t height, uint
     const uint64_t pixelOffset = kHeader + PaletteBytes(bits, paletteCount16);
     const uint64_t blockSize = pixelOffset + dataSize;
     if (blockSize > std::numeric_limits<uint32_t>::max()) return {};
-    MCImageBlock block;
+    quillon::ImageBlock block;
     block.data.reset(static_cast<uint8_t*>(AllocBlock(blockSize)));
     if (!block.data) return {};
     block.size = uint32_t(blockSize);
@@ -174,10 +174,10 @@ void UpdateBlockRange(uint8_t* b, uint32_t blockSize) {
 // A block for a scaled or re-framed copy of `src`: same depth, kind and palette
 // count, the source's palette (8-bit and 16-bit), window, MONOCHROME1 mark and
 // (16-bit) signed flag. min and max are left for UpdateBlockRange.
-MCImageBlock NewBlockLike(const uint8_t* src, uint32_t width, uint32_t height, bool zeroPixels) {
+quillon::ImageBlock NewBlockLike(const uint8_t* src, uint32_t width, uint32_t height, bool zeroPixels) {
     const uint8_t bits = src[kOffBits];
     const uint32_t paletteCount = Get32(src, kOffPaletteCount);
-    MCImageBlock block = AllocImageBlock(bits, width, height, bits == 16 ? paletteCount : 0, zeroPixels);
+    quillon::ImageBlock block = AllocImageBlock(bits, width, height, bits == 16 ? paletteCount : 0, zeroPixels);
     if (!block) return block;
     uint8_t* b = block.data.get();
     const uint64_t paletteBytes = PaletteBytes(bits, paletteCount);
@@ -389,7 +389,7 @@ MCImage::MCImage(const void* data, uint32_t width, uint32_t height, uint8_t bits
     }
     const uint64_t dataSize = uint64_t(width) * height * (bitsPerPixel / 8);
     const uint64_t given = data ? std::min<uint64_t>(dataBytes, dataSize) : 0;
-    MCImageBlock block = AllocImageBlock(bitsPerPixel, width, height, 0, given < dataSize);
+    quillon::ImageBlock block = AllocImageBlock(bitsPerPixel, width, height, 0, given < dataSize);
     if (!block) return;
     uint8_t* b = block.data.get();
     b[kOffSigned] = isSigned ? 1 : 0;
@@ -405,7 +405,7 @@ MCImage::MCImage(const uint16_t* samples, uint32_t width, uint32_t height, uint3
                  const uint8_t* green, const uint8_t* blue, std::size_t sampleCount) {
     const uint64_t pixels = uint64_t(width) * height;
     const uint64_t given = samples ? std::min<uint64_t>(sampleCount, pixels) : 0;
-    MCImageBlock block = AllocImageBlock(16, width, height, paletteCount, given < pixels);
+    quillon::ImageBlock block = AllocImageBlock(16, width, height, paletteCount, given < pixels);
     if (!block) return;
     uint8_t* b = block.data.get();
     const uint64_t offset = kHeader + uint64_t(paletteCount) * 4;
@@ -446,9 +446,9 @@ MCImage::MCImage(MCImage&& other) noexcept : m_block(std::move(other.m_block)), 
 
 MCImage::~MCImage() = default;
 
-MCImageBlock MCImage::MakeBlankBlock(uint8_t bitsPerPixel, uint32_t width, uint32_t height) {
+quillon::ImageBlock MCImage::MakeBlankBlock(uint8_t bitsPerPixel, uint32_t width, uint32_t height) {
     if (!IsSupportedDepth(bitsPerPixel)) return {};
-    MCImageBlock block = AllocImageBlock(bitsPerPixel, width, height, 0, true);
+    quillon::ImageBlock block = AllocImageBlock(bitsPerPixel, width, height, 0, true);
     if (!block) return block;
     uint8_t* b = block.data.get();
     switch (bitsPerPixel) {
@@ -472,7 +472,7 @@ uint8_t MCImage::Luma(uint8_t red, uint8_t green, uint8_t blue) {
     return y > 0.0 ? uint8_t(y) : 0;
 }
 
-void MCImage::ReplaceBlock(MCImageBlock block) {
+void MCImage::ReplaceBlock(quillon::ImageBlock block) {
     m_block = std::move(block.data);
     m_blockSize = block.size;
 }
@@ -594,7 +594,7 @@ uint32_t MCImage::ConvertTo24Bit() {
     if (bits != 8 && bits != 16 && bits != 32) return 0;
 
     const uint8_t* header = m_block.get();
-    MCImageBlock block = AllocImageBlock(24, GetWidth(), GetHeight(), 0, false);
+    quillon::ImageBlock block = AllocImageBlock(24, GetWidth(), GetHeight(), 0, false);
     if (!block) return 0;
     uint8_t* b = block.data.get();
     Put32(b, kOffKind, kKindRgb24);
@@ -649,7 +649,7 @@ bool MCImage::ResampleNearest(uint32_t dstW, uint32_t dstH) {
     const uint8_t* src = GetBits();
     const uint32_t srcW = GetWidth(), srcH = GetHeight();
     const bool empty = srcW == 0 || srcH == 0 || dstW == 0 || dstH == 0;
-    MCImageBlock block = NewBlockLike(m_block.get(), dstW, dstH, empty);
+    quillon::ImageBlock block = NewBlockLike(m_block.get(), dstW, dstH, empty);
     if (!block) return false;
     if (!empty) {
         HeapPtr<uint32_t> cols(static_cast<uint32_t*>(AllocBlock(size_t(dstW) * sizeof(uint32_t))));
@@ -681,7 +681,7 @@ bool MCImage::ResampleBilinear(uint32_t dstW, uint32_t dstH) {
     const uint8_t* src = GetBits();
     const uint32_t srcW = GetWidth(), srcH = GetHeight();
     const bool empty = srcW == 0 || srcH == 0 || dstW == 0 || dstH == 0;
-    MCImageBlock block;
+    quillon::ImageBlock block;
     if (bits == 8) {
         // Grey through 24 bits and back through the luma: with red = green =
         // blue one channel gives all three.
@@ -743,7 +743,7 @@ bool MCImage::CenterOnCanvas() {
     if (!src || !IsSupportedDepth(bits)) return false;
     const uint32_t srcW = GetWidth(), srcH = GetHeight();
     const bool empty = srcW == 0 || srcH == 0;
-    MCImageBlock block = NewBlockLike(m_block.get(), kCanvas, kCanvas, empty);
+    quillon::ImageBlock block = NewBlockLike(m_block.get(), kCanvas, kCanvas, empty);
     if (!block) return false;
     uint8_t* dst = block.data.get() + (block.size - Get32(block.data.get(), kOffDataSize));
     const uint32_t bytesPerPixel = bits / 8;

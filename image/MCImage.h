@@ -32,13 +32,17 @@
 
 #include "dicom/HeapBlock.h"
 
+namespace quillon {
+
 // A bare image block and its size in bytes; no data when it could not be made.
-struct MCImageBlock {
+struct ImageBlock {
     quillon::HeapPtr<uint8_t> data;
     uint32_t size = 0;
 
     explicit operator bool() const { return data != nullptr; }
 };
+
+}  // namespace quillon
 
 class MCImage {
 public:
@@ -79,11 +83,11 @@ public:
     // no palette and C = W = min = max = 0; 24- and 32-bit blocks kinds 4 and 5,
     // C 128, W 256, min 0, max 255. No data for another depth or a size that does
     // not fit.
-    static MCImageBlock MakeBlankBlock(uint8_t bitsPerPixel, uint32_t width, uint32_t height);
-    static MCImageBlock MakeBlankBlock8(uint32_t width, uint32_t height) { return MakeBlankBlock(8, width, height); }
-    static MCImageBlock MakeBlankBlock16(uint32_t width, uint32_t height) { return MakeBlankBlock(16, width, height); }
-    static MCImageBlock MakeBlankBlock24(uint32_t width, uint32_t height) { return MakeBlankBlock(24, width, height); }
-    static MCImageBlock MakeBlankBlock32(uint32_t width, uint32_t height) { return MakeBlankBlock(32, width, height); }
+    static quillon::ImageBlock MakeBlankBlock(uint8_t bitsPerPixel, uint32_t width, uint32_t height);
+    static quillon::ImageBlock MakeBlankBlock8(uint32_t width, uint32_t height) { return MakeBlankBlock(8, width, height); }
+    static quillon::ImageBlock MakeBlankBlock16(uint32_t width, uint32_t height) { return MakeBlankBlock(16, width, height); }
+    static quillon::ImageBlock MakeBlankBlock24(uint32_t width, uint32_t height) { return MakeBlankBlock(24, width, height); }
+    static quillon::ImageBlock MakeBlankBlock32(uint32_t width, uint32_t height) { return MakeBlankBlock(32, width, height); }
 
     // trunc(0.299 R + 0.587 G + 0.114 B + 0.5) in double, clamped to 0..255.
     static uint8_t Luma(uint8_t red, uint8_t green, uint8_t blue);
@@ -131,7 +135,7 @@ public:
     uint32_t GetDataSize() const;
 
 private:
-    void ReplaceBlock(MCImageBlock block);
+    void ReplaceBlock(quillon::ImageBlock block);
     bool ResampleNearest(uint32_t dstW, uint32_t dstH);
     bool ResampleBilinear(uint32_t dstW, uint32_t dstH);
 

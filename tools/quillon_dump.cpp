@@ -108,7 +108,7 @@ int PrintPixelModule(const CDicomFile& file) {
 }
 
 // Writes DIR/thumb-NNNN.png for every frame that got a thumbnail.
-int WriteThumbnails(const quillon::CQuillonDocument& doc, const std::filesystem::path& dir) {
+int WriteThumbnails(const quillon::QuillonDocument& doc, const std::filesystem::path& dir) {
     std::error_code ec;
     if (!std::filesystem::is_directory(dir, ec)) {
         std::fprintf(stderr, "Not a directory: %s\n", dir.c_str());
@@ -128,7 +128,7 @@ int WriteThumbnails(const quillon::CQuillonDocument& doc, const std::filesystem:
 }
 
 // Writes frame K's stored samples, as the conversions receive them, to stdout.
-int WriteFrameSamples(const CFrameDecoder& frames, std::size_t frame) {
+int WriteFrameSamples(const quillon::FrameDecoder& frames, std::size_t frame) {
     std::vector<uint8_t> samples;
     if (const quillon::Status status = frames.GetFrameSamples(frame, samples); !status) {
         std::fprintf(stderr, "Frame %zu has no samples\n%s\n", frame, status.Text().c_str());
@@ -138,7 +138,7 @@ int WriteFrameSamples(const CFrameDecoder& frames, std::size_t frame) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-int PrintProblems(const CDocumentProblems& problems) {
+int PrintProblems(const quillon::DocumentProblems& problems) {
     std::string out;
     for (std::size_t i = 0; i < problems.Size(); ++i) {
         out += problems.Line(i);
@@ -228,7 +228,7 @@ int main(int argc, char** argv) {
     }
     // Through the viewer's open path, making only what is printed: the
     // thumbnails when they are written, the tree records when the tree is.
-    quillon::CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     quillon::OpenOptions openOptions;
     openOptions.thumbnails = mode == Mode::Thumbnails;
     openOptions.treeRecords = mode == Mode::Tree;
@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
         case Mode::Tree: break;
     }
     const auto& records = doc.Records();
-    const CFrameStarts& frameStarts = doc.FrameStarts();
+    const quillon::FrameStarts& frameStarts = doc.FrameStarts();
 
     // Lines are gathered and written in blocks of about 64 KiB.
     std::string out;

@@ -17,7 +17,7 @@ inline std::u16string U16(const std::filesystem::path& p) { return quillon::From
 
 // The index of the nth record (from 1) whose element has the tag; a test
 // failure and 0 when there is none.
-inline std::size_t IndexOf(const quillon::CQuillonDocument& doc, uint16_t group, uint16_t element, int nth = 1) {
+inline std::size_t IndexOf(const quillon::QuillonDocument& doc, uint16_t group, uint16_t element, int nth = 1) {
     const auto& records = doc.Records();
     for (std::size_t i = 0; i < records.size(); ++i)
         if (records[i].element->Is(group, element) && --nth == 0) return i;

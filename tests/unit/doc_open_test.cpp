@@ -26,7 +26,7 @@ using testdicom::Bytes;
 namespace {
 
 // No document: nothing parsed, no bytes, no records.
-void ExpectNoDocument(const CQuillonDocument& doc) {
+void ExpectNoDocument(const quillon::QuillonDocument& doc) {
     EXPECT_FALSE(doc.IsOpen());
     EXPECT_EQ(doc.File(), nullptr);
     EXPECT_EQ(doc.Source(), nullptr);
@@ -35,20 +35,20 @@ void ExpectNoDocument(const CQuillonDocument& doc) {
 }
 
 // The bytes the document shows (what the hex view reads), whole.
-Bytes ShownBytes(const CQuillonDocument& doc) {
+Bytes ShownBytes(const quillon::QuillonDocument& doc) {
     Bytes bytes(doc.DataSize());
     EXPECT_TRUE(doc.ReadData(0, bytes.data(), bytes.size()));
     return bytes;
 }
 
-uint8_t ShownByte(const CQuillonDocument& doc, uint64_t offset) {
+uint8_t ShownByte(const quillon::QuillonDocument& doc, uint64_t offset) {
     uint8_t b = 0;
     EXPECT_TRUE(doc.ReadData(offset, &b, 1));
     return b;
 }
 
 // A document whose seams tests can steer.
-class SteeredDocument : public CQuillonDocument {
+class SteeredDocument : public quillon::QuillonDocument {
 public:
     std::function<void(const std::u16string&)> onParsed;
     bool failFileObject = false;
@@ -57,14 +57,14 @@ public:
     bool thumbnailThrows = false;
 
 protected:
-    std::unique_ptr<CDicomFile> NewFile() override { return failFileObject ? nullptr : CQuillonDocument::NewFile(); }
+    std::unique_ptr<CDicomFile> NewFile() override { return failFileObject ? nullptr : quillon::QuillonDocument::NewFile(); }
     uint8_t* AllocateData(uint64_t size) override {
-        return failBuffer ? nullptr : CQuillonDocument::AllocateData(size);
+        return failBuffer ? nullptr : quillon::QuillonDocument::AllocateData(size);
     }
-    std::vector<std::unique_ptr<MCImage>> MakeThumbnails(CFrameDecoder& frames, std::size_t count) override {
+    std::vector<std::unique_ptr<MCImage>> MakeThumbnails(quillon::FrameDecoder& frames, std::size_t count) override {
         thumbnailsAsked += int(count);
         if (thumbnailThrows) throw std::bad_alloc();
-        return CQuillonDocument::MakeThumbnails(frames, count);
+        return quillon::QuillonDocument::MakeThumbnails(frames, count);
     }
     void Parsed(const std::u16string& path) override {
         if (onParsed) onParsed(path);
@@ -82,7 +82,7 @@ TEST(DocOpen, ReadsTheExactBytesAndBuildsTheTree) {
     const Bytes bytes = w.bytes();
     const auto path = dir.Write("crlf.dcm", bytes);
 
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     const OpenResult r = doc.Open(U16(path));
     ASSERT_TRUE(r.Opened());
     EXPECT_TRUE(r.message.empty());
@@ -136,7 +136,7 @@ TEST(DocOpen, FailuresEndWithoutADocument) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CQuillonDocument doc;
+        quillon::QuillonDocument doc;
         ASSERT_TRUE(doc.Open(U16(good)).Opened());
         const OpenResult r = doc.Open(c.path);
         EXPECT_EQ(r.status, c.status);
@@ -156,7 +156,7 @@ TEST(DocOpen, UnreadableFileIsInvalid) {
     const auto path = dir.Write("locked.dcm", doctest_files::SequenceFile());
     ASSERT_EQ(0, chmod(path.c_str(), 0));
     const auto answer = testsupport::AsOrdinaryUser([&] {
-        CQuillonDocument doc;
+        quillon::QuillonDocument doc;
         const OpenResult r = doc.Open(U16(path));
         const bool noDocument = !doc.IsOpen() && doc.File() == nullptr && doc.Source() == nullptr &&
                                 doc.DataSize() == 0 && doc.Records().empty();
@@ -311,7 +311,7 @@ TEST(DocOpen, SecondOpenReplacesTheFirst) {
     TempDir dir;
     const Bytes a = doctest_files::SequenceFile();
     const Bytes b = doctest_files::NativeFramesFile(2);
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(U16(dir.Write("a.dcm", a))).Opened());
     ASSERT_NE(doc.File()->Find(0x0008, 0x1115), nullptr);
     ASSERT_TRUE(doc.Open(U16(dir.Write("b.dcm", b))).Opened());
@@ -353,7 +353,7 @@ TEST(DocOpen, FilesOfTwoGibibytesAndMore) {
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     if (uint64_t(st.st_blocks) * 512 > (64u << 20)) GTEST_SKIP() << "the temporary folder does not keep files sparse";
 
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(U16(path)).Opened());
     ASSERT_EQ(doc.DataSize(), size);
     EXPECT_EQ(SizeText(doc.DataSize()), Format16("Size : %llu", (unsigned long long)size));

@@ -24,9 +24,9 @@ using testdicom::Bytes;
 // innermost element at its offset, else the root; only those items carry one.
 TEST(DocProblems, EachProblemBelongsToItsRecord) {
     TempDir dir;
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(U16(dir.Write("problems.dcm", doctest_files::ProblemsFile()))).Opened());
-    const CDocumentProblems& problems = doc.Problems();
+    const quillon::DocumentProblems& problems = doc.Problems();
     ASSERT_EQ(problems.Size(), 4u);
 
     const struct {
@@ -77,7 +77,7 @@ TEST(DocProblems, RefusedFileSaysWhereItStopped) {
     const std::size_t at = w.size();
     w.header(0x0020, 0x4000, "LT", 40).raw(std::string("cut off"));
 
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     const OpenResult r = doc.Open(U16(dir.Write("cut.dcm", w.bytes())));
     EXPECT_EQ(r.status, OpenStatus::Invalid);
     EXPECT_EQ(r.message, kMsgInvalidFile);
@@ -88,7 +88,7 @@ TEST(DocProblems, RefusedFileSaysWhereItStopped) {
     EXPECT_EQ(r.Text(), std::u16string(kMsgInvalidFile) + u"\n" + stop);
     EXPECT_FALSE(doc.IsOpen());
 
-    const CDocumentProblems& problems = doc.Problems();
+    const quillon::DocumentProblems& problems = doc.Problems();
     ASSERT_EQ(problems.Size(), 3u);  // odd length, truncated, stopped
     EXPECT_EQ(problems[0].problem.code, ProblemCode::OddLength);
     ASSERT_NE(problems.Stop(), nullptr);
@@ -165,7 +165,7 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
     TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CQuillonDocument doc;
+        quillon::QuillonDocument doc;
         ASSERT_TRUE(doc.Open(U16(dir.Write("frames.dcm", doctest_files::FragmentsFile(c.frames, c.table, fragments))))
                         .Opened());
         const std::size_t pixel = IndexOf(doc, 0x7FE0, 0x0010);
@@ -207,7 +207,7 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
 TEST(DocProblems, CorpusFiles) {
     const std::filesystem::path data = std::filesystem::path(QUILLON_PYDICOM_DATA) / "test_files";
     if (!std::filesystem::exists(data)) GTEST_SKIP() << "pydicom data not installed";
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
 
     const OpenResult cut = doc.Open(U16(data / "MR_truncated.dcm"));
     EXPECT_EQ(

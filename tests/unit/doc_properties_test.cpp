@@ -46,7 +46,7 @@ class DocProperties : public testing::Test {
 protected:
     void Open(const testdicom::Bytes& bytes) { ASSERT_TRUE(doc.Open(U16(dir.Write("f.dcm", bytes))).Opened()); }
     TempDir dir;
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
 };
 
 }  // namespace
@@ -238,7 +238,7 @@ TEST(DocCaret, SameAsTheLinearScanOnTheCorpus) {
          {"CT_small.dcm", "MR_small_RLE.dcm", "JPEG2000.dcm", "UN_sequence.dcm", "rtplan.dcm", "rtstruct.dcm",
           "emri_small_jpeg_2k_lossless.dcm", "nested_priv_SQ.dcm", "SC_rgb_rle_2frame.dcm", "reportsi.dcm",
           "ExplVR_BigEnd.dcm", "MR_small_implicit.dcm", "no_meta_group_length.dcm", "MR_truncated.dcm"}) {
-        CQuillonDocument doc;
+        quillon::QuillonDocument doc;
         if (!doc.Open(U16(data / name)).Opened()) continue;
         SCOPED_TRACE(name);
         ++files;
@@ -267,7 +267,7 @@ TEST(DocCorpus, EveryElementCanBeShown) {
     std::size_t shown = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(data)) {
         if (!entry.is_regular_file()) continue;
-        CQuillonDocument doc;
+        quillon::QuillonDocument doc;
         if (!doc.Open(U16(entry.path())).Opened()) continue;
         SCOPED_TRACE(entry.path().string());
         for (std::size_t i = 0; i < doc.Records().size(); ++i) {

@@ -31,7 +31,7 @@ struct Fixture {
     Places ListPlaces() { return Places(list.Places().begin(), list.Places().end()); }
 
     MemoryRecentStore store;
-    CRecentFiles list;
+    quillon::RecentFiles list;
 };
 
 Places Padded(Places p) {
@@ -50,7 +50,7 @@ TEST(DocRecent, ValueNames) {
 TEST(DocRecent, KnownPathKeepsItsPlaceAndTheStore) {
     Fixture f({P(0), P(1), P(2), P(3)});
     const auto r = f.list.Remember(P(3));
-    EXPECT_EQ(r.change, CRecentFiles::Change::Existing);
+    EXPECT_EQ(r.change, quillon::RecentFiles::Change::Existing);
     EXPECT_EQ(r.place, 3u);
     EXPECT_EQ(r.entry, 3u);
     EXPECT_EQ(f.store.writes, 0u);
@@ -60,7 +60,7 @@ TEST(DocRecent, KnownPathKeepsItsPlaceAndTheStore) {
 TEST(DocRecent, NewPathTakesTheFirstFreePlace) {
     Fixture f({P(0), P(1), P(2), P(3)});
     const auto r = f.list.Remember(P(4));
-    EXPECT_EQ(r.change, CRecentFiles::Change::Inserted);
+    EXPECT_EQ(r.change, quillon::RecentFiles::Change::Inserted);
     EXPECT_EQ(r.place, 4u);
     EXPECT_EQ(r.entry, 4u);
     EXPECT_EQ(f.store.writes, 1u);  // only URL5
@@ -71,7 +71,7 @@ TEST(DocRecent, NewPathTakesTheFirstFreePlace) {
 TEST(DocRecent, FullListDropsTheOldest) {
     Fixture f({P(0), P(1), P(2), P(3), P(4), P(5), P(6), P(7)});
     const auto r = f.list.Remember(P(8));
-    EXPECT_EQ(r.change, CRecentFiles::Change::Shifted);
+    EXPECT_EQ(r.change, quillon::RecentFiles::Change::Shifted);
     EXPECT_EQ(r.place, 7u);
     EXPECT_EQ(r.entry, 7u);
     EXPECT_EQ(f.store.writes, 8u);  // all eight rewritten
@@ -87,7 +87,7 @@ TEST(DocRecent, PathsCompareExactly) {
     Fixture f({});
     f.list.Remember(u"C:\\a.dcm");
     const auto r = f.list.Remember(u"c:\\A.DCM");
-    EXPECT_EQ(r.change, CRecentFiles::Change::Inserted);
+    EXPECT_EQ(r.change, quillon::RecentFiles::Change::Inserted);
     EXPECT_EQ(f.list.Entries(), Places({u"C:\\a.dcm", u"c:\\A.DCM"}));
 }
 

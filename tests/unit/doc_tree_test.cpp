@@ -61,7 +61,7 @@ void ExpectConsistentStructure(const std::vector<TreeItemRecord>& records) {
 // Sequences, items, a nested (0008,0005) and the character set in force.
 TEST(DocTree, SequenceFileRecords) {
     TempDir dir;
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(U16(dir.Write("seq.dcm", doctest_files::SequenceFile()))).Opened());
     const char16_t* latin = u"ISO_IR 100";
     const char16_t* utf8 = u"ISO_IR 192";
@@ -92,7 +92,7 @@ TEST(DocTree, SequenceFileRecords) {
 
 TEST(DocTree, NoCharacterSetGivesEmptyTexts) {
     TempDir dir;
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(U16(dir.Write("n.dcm", doctest_files::NativeFramesFile(1)))).Opened());
     for (const auto& r : doc.Records()) EXPECT_TRUE(r.charset.empty()) << ToUtf8(r.label);
 }
@@ -101,7 +101,7 @@ TEST(DocTree, NoCharacterSetGivesEmptyTexts) {
 // to the frame's bytes at consecutive offsets.
 TEST(DocTree, NativeFrameNodes) {
     TempDir dir;
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(U16(dir.Write("native.dcm", doctest_files::NativeFramesFile(3)))).Opened());
     const auto& records = doc.Records();
     ASSERT_GE(records.size(), 4u);
@@ -141,7 +141,7 @@ TEST(DocTree, NativeFrameNodes) {
 // fragment is labelled as a frame; no frame nodes are added.
 TEST(DocTree, EncapsulatedFragmentLabels) {
     TempDir dir;
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(U16(dir.Write("jpeg.dcm", doctest_files::EncapsulatedFile(1)))).Opened());
     const auto& records = doc.Records();
     ASSERT_GE(records.size(), 5u);
@@ -163,7 +163,7 @@ TEST(DocTree, EncapsulatedFragmentLabels) {
 
 TEST(DocTree, GroupZeroWithoutPixelDataIsNoFrame) {
     TempDir dir;
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(U16(dir.Write("g0.dcm", doctest_files::GroupZeroFile()))).Opened());
     const TreeItemRecord& first = doc.Records().front();
     EXPECT_TRUE(first.element->Is(0x0000, 0x0002));
@@ -175,7 +175,7 @@ TEST(DocTree, ElementLabelMatchesTheWalk) {
     TempDir dir;
     for (const auto& bytes :
          {doctest_files::EncapsulatedFile(1), doctest_files::NativeFramesFile(2), doctest_files::SequenceFile()}) {
-        CQuillonDocument doc;
+        quillon::QuillonDocument doc;
         ASSERT_TRUE(doc.Open(U16(dir.Write("f.dcm", bytes))).Opened());
         for (const auto& r : doc.Records())
             EXPECT_EQ(ElementLabel(*doc.File(), r.element, doc.ThumbnailCount()), r.label);
@@ -189,7 +189,7 @@ TEST(DocTree, CorpusStructure) {
     int loaded = 0;
     for (const auto& entry : std::filesystem::directory_iterator(data)) {
         if (entry.path().extension() != ".dcm") continue;
-        CQuillonDocument doc;
+        quillon::QuillonDocument doc;
         if (!doc.Open(U16(entry.path())).Opened()) continue;
         SCOPED_TRACE(entry.path().filename().string());
         ++loaded;

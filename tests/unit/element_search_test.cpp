@@ -25,7 +25,7 @@ protected:
         ASSERT_TRUE(doc.Open(FromUtf8(dir.Write("seq.dcm", doctest_files::SequenceFile()).string())).Opened());
     }
     TempDir dir;
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
 };
 
 TEST(ParseOffset, ThreeNotationsAndRejects) {
@@ -122,7 +122,7 @@ TEST_F(SequenceDocument, FindWithoutMatchOrFromTheOnlyMatch) {
     const FindResult r = FindNext(doc, only, u"0020,0013");
     EXPECT_EQ(r.record, only);
     EXPECT_TRUE(r.wrapped);
-    CQuillonDocument empty;
+    quillon::QuillonDocument empty;
     EXPECT_FALSE(FindNext(empty, std::nullopt, u"x").record);
 }
 
@@ -203,7 +203,7 @@ TEST(FindNext, LongValueSearchedByTagAndDescriptionOnly) {
     big.replace(kFindValueLimit / 2, 6, "NEEDLE");
     testdicom::StudyElements(w);
     w.text(0x0040, 0xA160, "UT", big);
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(FromUtf8(dir.Write("big.dcm", w.bytes()).string())).Opened());
     EXPECT_FALSE(FindNext(doc, std::nullopt, u"NEEDLE").record);
     EXPECT_TRUE(FindNext(doc, std::nullopt, u"(0040,A160)").record);
@@ -224,7 +224,7 @@ TEST(FullValueText, LongTextWholeInsteadOfPlaceholder) {
     for (int i = 0; i < 30; ++i) comment += "line " + std::to_string(i) + " ";
     testdicom::StudyElements(w);
     w.text(0x0010, 0x4000, "LT", testdicom::Pad(comment));
-    CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(FromUtf8(dir.Write("lt.dcm", w.bytes()).string())).Opened());
     const std::size_t index = IndexOf(doc, 0x0010, 0x4000);
     ASSERT_EQ(doc.Properties(index).values[6], u"(Long Size Data)");

@@ -27,9 +27,9 @@ Bytes Pattern(std::size_t n) {
     return b;
 }
 
-std::shared_ptr<CFileBytes> OpenBytes(const std::filesystem::path& path) {
+std::shared_ptr<quillon::FileBytes> OpenBytes(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    return fd < 0 ? nullptr : CFileBytes::FromDescriptor(fd);
+    return fd < 0 ? nullptr : quillon::FileBytes::FromDescriptor(fd);
 }
 
 // Sets the file's modification time `seconds` into the future, so that a
@@ -48,11 +48,11 @@ void Touch(const std::filesystem::path& path, int seconds) {
 // across several pages, through evictions and at the end of the file.
 TEST(FileBytes, ReadsMatchTheFile) {
     TempDir dir;
-    constexpr std::size_t kPage = CFileBytes::kPageSize;
-    const std::size_t size = kPage * (CFileBytes::kPageCount + 3) + 123;
+    constexpr std::size_t kPage = quillon::FileBytes::kPageSize;
+    const std::size_t size = kPage * (quillon::FileBytes::kPageCount + 3) + 123;
     const Bytes bytes = Pattern(size);
     const auto file = OpenBytes(dir.Write("pattern.bin", bytes));
-    const auto memory = CFileBytes::FromMemory(bytes.data(), bytes.size());
+    const auto memory = quillon::FileBytes::FromMemory(bytes.data(), bytes.size());
     ASSERT_TRUE(file && memory);
     ASSERT_EQ(file->Size(), size);
 
@@ -100,7 +100,7 @@ TEST(FileBytes, ReadsMatchTheFile) {
 // (never a crash) and Changed() says so; Refresh takes the file as it is.
 TEST(FileBytes, FileChangingWhileOpen) {
     TempDir dir;
-    const Bytes bytes = Pattern(3 * CFileBytes::kPageSize);
+    const Bytes bytes = Pattern(3 * quillon::FileBytes::kPageSize);
     const auto path = dir.Write("moving.bin", bytes);
 
     auto source = OpenBytes(path);
@@ -109,7 +109,7 @@ TEST(FileBytes, FileChangingWhileOpen) {
     std::filesystem::resize_file(path, 1000);
     EXPECT_TRUE(source->Changed());
     std::vector<uint8_t> out(5000);
-    EXPECT_FALSE(source->Read(2 * CFileBytes::kPageSize, out.data(), 100));  // cached path
+    EXPECT_FALSE(source->Read(2 * quillon::FileBytes::kPageSize, out.data(), 100));  // cached path
     EXPECT_FALSE(source->Read(0, out.data(), out.size()));
     EXPECT_FALSE(source->Read(990, out.data(), 20));
     EXPECT_TRUE(source->Read(0, out.data(), 1000));  // what is left still reads
@@ -136,7 +136,7 @@ TEST(FileBytes, DocumentNoticesTruncation) {
     TempDir dir;
     const Bytes bytes = doctest_files::NativeFramesFile(3);
     const auto path = dir.Write("frames.dcm", bytes);
-    quillon::CQuillonDocument doc;
+    quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(quillon::FromUtf8(path.string())).Opened());
     EXPECT_FALSE(doc.FileChanged());
     std::filesystem::resize_file(path, bytes.size() / 2);

@@ -143,7 +143,7 @@ TEST(FrameFragments, PictureLookupKeepsOneFragmentPerFrame) {
     doctest_files::TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        quillon::CQuillonDocument doc;
+        quillon::QuillonDocument doc;
         ASSERT_TRUE(doc.Open(U16(dir.Write("frames.dcm", doctest_files::FragmentsFile(c.frames, c.table, kFragments))))
                         .Opened());
         const std::size_t table = IndexOf(doc, 0x7FE0, 0x0010) + 1;

@@ -75,7 +75,7 @@ TEST(FramePipeline, ThumbnailGeometry) {
         const int rows = c.rows;
         image.pixel = [rows](int, int, int y) { return uint16_t(y >= rows - 4 ? 3000 : 1000); };
         Loaded loaded(NativeFile(image));
-        CFrameDecoder frames(loaded.file);
+        quillon::FrameDecoder frames(loaded.file);
         const auto t = frames.GetFrameThumbnail(0);
         ASSERT_NE(t, nullptr) << c.columns << "x" << c.rows;
         EXPECT_EQ(t->GetWidth(), MCImage::kThumbnailSize);
@@ -96,7 +96,7 @@ TEST(FramePipeline, EightBitGreyShowsStoredValues) {
     Image image;
     image.pixel = [](int, int x, int y) { return uint16_t(x + y == 0 ? 0 : x + y == 1 ? 100 : 255); };
     Loaded loaded(NativeFile(image));
-    CFrameDecoder frames(loaded.file);
+    quillon::FrameDecoder frames(loaded.file);
     const auto full = frames.GetFrameImage(0);
     ASSERT_NE(full, nullptr);
     EXPECT_EQ(full->GetBitsPerPixel(), 8);
@@ -110,7 +110,7 @@ TEST(FramePipeline, Monochrome1IsInvertedInTheThumbnailOnly) {
     image.photometric = "MONOCHROME1";
     image.pixel = [](int, int, int) { return uint16_t(10); };
     Loaded loaded(NativeFile(image));
-    CFrameDecoder frames(loaded.file);
+    quillon::FrameDecoder frames(loaded.file);
     const auto t = frames.GetFrameThumbnail(0);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(Grey(*t, 64, 64), 245);
@@ -126,7 +126,7 @@ TEST(FramePipeline, RoutesByTransferSyntax) {
     Image image;
     image.syntax = "1.2.840.10008.1.2.99";
     Loaded unlisted(NativeFile(image));
-    EXPECT_NE(CFrameDecoder(unlisted.file).GetFrameThumbnail(0), nullptr);
+    EXPECT_NE(quillon::FrameDecoder(unlisted.file).GetFrameThumbnail(0), nullptr);
 
     // JPEG-LS frames are listed but not decoded.
     testdicom::Writer w = testdicom::Part10("1.2.840.10008.1.2.4.80");
@@ -138,7 +138,7 @@ TEST(FramePipeline, RoutesByTransferSyntax) {
     w.us(0x0028, 0x0100, 8);
     w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0).item(4).raw(Bytes{0xFF, 0xD8, 0xFF, 0xD9}).seqEnd();
     Loaded jpegLs(w.bytes());
-    CFrameDecoder frames(jpegLs.file);
+    quillon::FrameDecoder frames(jpegLs.file);
     EXPECT_EQ(frames.FrameCount(), 1u);
     EXPECT_EQ(frames.GetFrameThumbnail(0), nullptr);
     std::vector<uint8_t> samples;
@@ -164,7 +164,7 @@ TEST(FramePipeline, FrameStatusSaysWhyAFrameHasNoPicture) {
     w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0);
     w.item(uint32_t(good.size())).raw(good).item(40).raw(Bytes(40, 0)).seqEnd();
     Loaded rle(w.bytes());
-    CFrameDecoder frames(rle.file);
+    quillon::FrameDecoder frames(rle.file);
     const auto thumbnails = frames.MakeThumbnails(2, {}, 1);
     ASSERT_NE(thumbnails[0], nullptr);
     EXPECT_EQ(thumbnails[1], nullptr);
@@ -181,7 +181,7 @@ TEST(FramePipeline, FrameStatusSaysWhyAFrameHasNoPicture) {
     EXPECT_EQ(past.Text(), "The file has 2 frames.");
 
     // Not yet asked for: decoded now.
-    CFrameDecoder fresh(rle.file);
+    quillon::FrameDecoder fresh(rle.file);
     EXPECT_EQ(fresh.FrameStatus(1).Text(), cut.Text());
     EXPECT_EQ(fresh.DecodeCount(), 1u);
 }
@@ -193,7 +193,7 @@ TEST(FramePipeline, DecodesOnceWithinTheCacheBudget) {
     image.frames = 4;
     Loaded loaded(NativeFile(image));
 
-    CFrameDecoder frames(loaded.file);
+    quillon::FrameDecoder frames(loaded.file);
     const auto first = frames.GetFrameImage(1);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(frames.GetFrameImage(1), first);
@@ -201,7 +201,7 @@ TEST(FramePipeline, DecodesOnceWithinTheCacheBudget) {
     EXPECT_EQ(frames.GetFrameImage(4), nullptr);  // no such frame
 
     // Room for one image: the older one is dropped and decoded again.
-    CFrameDecoder small(loaded.file, first->GetBlockSize());
+    quillon::FrameDecoder small(loaded.file, first->GetBlockSize());
     ASSERT_NE(small.GetFrameImage(0), nullptr);
     ASSERT_NE(small.GetFrameImage(1), nullptr);
     EXPECT_EQ(small.CachedBytes(), first->GetBlockSize());
@@ -218,9 +218,9 @@ TEST(FramePipeline, ThumbnailsOnThreadsEqualThoseMadeOneByOne) {
     image.pixel = [](int k, int x, int y) { return uint16_t(k * 300 + x * 7 + y * 11); };
     Loaded loaded(NativeFile(image));
 
-    CFrameDecoder one(loaded.file);
+    quillon::FrameDecoder one(loaded.file);
     std::vector<std::size_t> reported;
-    const auto threaded = CFrameDecoder(loaded.file)
+    const auto threaded = quillon::FrameDecoder(loaded.file)
                               .MakeThumbnails(
                                   9,
                                   [&](std::size_t done, std::size_t total) {
@@ -246,7 +246,7 @@ TEST(FramePipeline, FrameSamplesOfNativeFramesAreTheirBytes) {
     Image image;
     image.frames = 3;
     Loaded loaded(NativeFile(image));
-    CFrameDecoder frames(loaded.file);
+    quillon::FrameDecoder frames(loaded.file);
     std::vector<uint8_t> samples;
     ASSERT_TRUE(frames.GetFrameSamples(2, samples));
     EXPECT_EQ(samples, (std::vector<uint8_t>{3, 3, 3, 3}));

@@ -128,7 +128,7 @@ TEST(MCImageLayout, BlankBlocks) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.bits));
-        const MCImageBlock block = MCImage::MakeBlankBlock(c.bits, 3, 2);
+        const quillon::ImageBlock block = MCImage::MakeBlankBlock(c.bits, 3, 2);
         ASSERT_TRUE(block);
         const uint8_t* b = block.data.get();
         const uint32_t dataSize = 3 * 2 * c.bits / 8;

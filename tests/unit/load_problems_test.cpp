@@ -17,7 +17,7 @@ namespace {
 
 bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data(), w.size()).Ok(); }
 
-std::string Describe(const CLoadProblems& problems) {
+std::string Describe(const quillon::LoadProblems& problems) {
     std::string out;
     for (const SLoadProblem& p : problems.All())
         out += std::to_string(p.offset) + " " + ProblemCodeName(p.code) + " " + p.text + "\n";

@@ -18,9 +18,9 @@ using namespace testdicom;
 namespace {
 
 // Reads a Part 10 file of explicit VR little endian as the loader does.
-bool ReadPart10(const Bytes& bytes, quillon::ReaderObserver& observer, CLoadProblems& problems) {
+bool ReadPart10(const Bytes& bytes, quillon::ReaderObserver& observer, quillon::LoadProblems& problems) {
     quillon::PixelDescription pixel;
-    quillon::DicomReader reader(CFileBytes::FromMemory(bytes.data(), bytes.size()), pixel, problems, observer);
+    quillon::DicomReader reader(quillon::FileBytes::FromMemory(bytes.data(), bytes.size()), pixel, problems, observer);
     reader.SetEncoding({.hasPreamble = true, .explicitVR = true, .littleEndian = true});
     reader.SeekTo(quillon::rules::kPreambleAndMagic);
     if (!reader.ReadMetaInformation()) return false;
@@ -76,11 +76,11 @@ TEST(ReaderObserver, ProblemsReachTheReportOnlyThroughTheObserver) {
     ASSERT_EQ(file.Problems().Size(), 5u);
 
     quillon::ReaderObserver silent;
-    CLoadProblems none;
+    quillon::LoadProblems none;
     ASSERT_TRUE(ReadPart10(bytes, silent, none));
     EXPECT_TRUE(none.Empty()) << ProblemLine(none.All()[0]);
 
-    CLoadProblems problems;
+    quillon::LoadProblems problems;
     quillon::ProblemChecks checks(problems);
     ASSERT_TRUE(ReadPart10(bytes, checks, problems));
     ASSERT_EQ(problems.Size(), file.Problems().Size());
@@ -112,7 +112,7 @@ TEST(ReaderObserver, CleanElementsCostNoCall) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PerElementCounter counter;
-        CLoadProblems problems;
+        quillon::LoadProblems problems;
         ASSERT_TRUE(ReadPart10(ItemsFile(c.extra), counter, problems));
         EXPECT_EQ(counter.headers, c.headers);
         EXPECT_EQ(counter.values, c.values);
