@@ -422,8 +422,10 @@ bool DicomReader::ReadSequence(CDicomTag* sequence) {
             uint16_t group, element;
             uint32_t itemLength;
             const uint64_t itemOffset = m_position;
-            if (!ReadTag(group, element) || !Read32(itemLength))
+            if (!ReadTag(group, element))
                 return Stop(itemOffset, 0, 0, "the file ends inside a sequence, where an item is expected");
+            if (!Read32(itemLength))
+                return Stop(itemOffset, group, element, "the item header runs past the end of the file");
             std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
             NoteLength(item.get());
             const bool saved = m_encoding.explicitVR;
