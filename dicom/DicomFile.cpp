@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "dicom/DicomReader.h"
@@ -126,17 +126,21 @@ quillon::Status CDicomFile::Stopped() {
     if (IsPaletteColor()) quillon::LoadPaletteLuts(m_dataSet.Elements(), m_pixel);
     // Problems may name nodes the parse built but did not keep (the element
     // it stopped at): those keep their offset and tag only.
-    std::unordered_set<const CDicomTag*> kept;
-    std::vector<const CDicomTag*> pending;
-    for (const auto& e : m_dataSet.Elements()) pending.push_back(e.get());
-    while (!pending.empty()) {
-        const CDicomTag* node = pending.back();
-        pending.pop_back();
-        if (!node) continue;
-        kept.insert(node);
-        for (const auto& child : node->m_children) pending.push_back(child.get());
+    std::unordered_map<const CDicomTag*, bool> named;
+    for (const SLoadProblem& p : m_problems.All())
+        if (p.node) named.emplace(p.node, false);
+    if (!named.empty()) {
+        std::vector<const CDicomTag*> pending;
+        for (const auto& e : m_dataSet.Elements()) pending.push_back(e.get());
+        while (!pending.empty()) {
+            const CDicomTag* node = pending.back();
+            pending.pop_back();
+            if (!node) continue;
+            if (const auto at = named.find(node); at != named.end()) at->second = true;
+            for (const auto& child : node->m_children) pending.push_back(child.get());
+        }
+        m_problems.ForgetNodesIf([&named](const CDicomTag* node) { return !named[node]; });
     }
-    m_problems.ForgetNodesIf([&kept](const CDicomTag* node) { return !kept.count(node); });
     const uint64_t size = m_reader->FileSize();
     m_reader.reset();
     m_checks.reset();
