@@ -208,6 +208,7 @@ bool CDicomFile::RecogniseAndParse() {
     // Taken as explicit VR and failed: start again as implicit VR. What the
     // abandoned parse found goes, but where it stopped is said.
     std::string stopped = "read as explicit VR, the data set stopped";
+    const uint64_t explicitStop = m_problems.Stopped() ? m_problems.All().back().offset : 0;
     if (m_problems.Stopped()) {
         const SLoadProblem& stop = m_problems.All().back();
         stopped += " at offset " + std::to_string(stop.offset) + " (" + stop.text + ")";
@@ -220,8 +221,10 @@ bool CDicomFile::RecogniseAndParse() {
     const bool retryLittleEndian = reader.LittleEndianTagTest();
     reader.SetEncoding({.hasPreamble = false, .explicitVR = false, .littleEndian = retryLittleEndian});
     if ((retryLittleEndian || reader.BigEndianTagTest()) && reader.ReadDataSet()) return true;
-    // Neither reading holds to the end: the first, as explicit VR, is the one
-    // a partial load keeps (a cut explicit VR data set reads as junk in implicit VR).
+    // Neither reading holds to the end: a partial load keeps the one that got
+    // further (a cut explicit VR data set reads as junk in implicit VR, and
+    // stops sooner), the implicit one on a tie.
+    if (!m_problems.Stopped() || m_problems.All().back().offset >= explicitStop) return false;
     m_problems.Truncate(before);
     reader.ClearTree();
     m_pixel = {};
