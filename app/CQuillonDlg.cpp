@@ -528,8 +528,7 @@ void CQuillonDlg::ClearTree() {
 void CQuillonDlg::BuildElementTree(const QString& path) {
     ClearTree();
     if (!m_document.IsOpen()) return;
-    m_model->SetRecords(&m_document.Records(),
-                        QString::fromStdU16String(m_document.RootLabel(path.toStdU16String())),
+    m_model->SetRecords(&m_document.Records(), QString::fromStdU16String(m_document.RootLabel(path.toStdU16String())),
                         &m_document.Problems());
     m_tree->expand(m_model->RootIndex());
 }

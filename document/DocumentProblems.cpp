@@ -14,8 +14,9 @@ void quillon::DocumentProblems::Clear() {
     m_byRecord.clear();
 }
 
-void quillon::DocumentProblems::Assign(const quillon::LoadProblems& problems, const std::vector<TreeItemRecord>& records,
-                               const RangeOf& rangeOf, bool stopFirst) {
+void quillon::DocumentProblems::Assign(const quillon::LoadProblems& problems,
+                                       const std::vector<TreeItemRecord>& records, const RangeOf& rangeOf,
+                                       bool stopFirst) {
     Clear();
     if (problems.Empty()) return;
     m_problems.reserve(problems.Size());

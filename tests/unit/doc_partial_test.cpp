@@ -58,20 +58,50 @@ TEST(DocPartial, BrokenVariantsOpenAsFarAsRead) {
         std::size_t topLevel;  // elements read at the top level
         TagOf last;            // the last record in pre-order
     } cases[] = {
-        {"a value cut off", Cut(good, 390), true, 380,
-         ", element (0010,0020): the last element is cut off by the end of the file.", 8, {0x0010, 0x0010}},
-        {"a header cut off", Cut(good, 384), true, 380,
-         ", element (0010,0020): the element header runs past the end of the file.", 8, {0x0010, 0x0010}},
+        {"a value cut off",
+         Cut(good, 390),
+         true,
+         380,
+         ", element (0010,0020): the last element is cut off by the end of the file.",
+         8,
+         {0x0010, 0x0010}},
+        {"a header cut off",
+         Cut(good, 384),
+         true,
+         380,
+         ", element (0010,0020): the element header runs past the end of the file.",
+         8,
+         {0x0010, 0x0010}},
         // The sequence keeps its first item and the second one's header.
-        {"a value cut off inside a sequence", Cut(good, 312), true, 302,
-         ", element (0008,1150): the last element is cut off by the end of the file.", 6, {0xFFFE, 0xE000}},
-        {"an item header cut off", Cut(good, 298), true, 294,
-         ", element (FFFE,E000): the item header runs past the end of the file.", 6, {0x0010, 0x0010}},
-        {"the file ends where an item is expected", Cut(good, 294), true, 294,
-         ": the file ends inside a sequence, where an item is expected.", 6, {0x0010, 0x0010}},
+        {"a value cut off inside a sequence",
+         Cut(good, 312),
+         true,
+         302,
+         ", element (0008,1150): the last element is cut off by the end of the file.",
+         6,
+         {0xFFFE, 0xE000}},
+        {"an item header cut off",
+         Cut(good, 298),
+         true,
+         294,
+         ", element (FFFE,E000): the item header runs past the end of the file.",
+         6,
+         {0x0010, 0x0010}},
+        {"the file ends where an item is expected",
+         Cut(good, 294),
+         true,
+         294,
+         ": the file ends inside a sequence, where an item is expected.",
+         6,
+         {0x0010, 0x0010}},
         // The header of the sequence one too deep is read, its items are not.
-        {"sequences nested past the limit", deep, true, 332 + 20 * kMaxSequenceDepth + 12,
-         ", element (0008,1140): sequences nest more than 1000 levels deep.", 7, {0x0008, 0x1140}},
+        {"sequences nested past the limit",
+         deep,
+         true,
+         332 + 20 * kMaxSequenceDepth + 12,
+         ", element (0008,1140): sequences nest more than 1000 levels deep.",
+         7,
+         {0x0008, 0x1140}},
         {"text, no DICM", Bytes(300, 'x'), false, 0, "", 0, {}},
         {"cut before DICM", Cut(good, 100), false, 0, "", 0, {}},
         {"DICM and no element", Cut(good, 132), false, 0, "", 0, {}},
@@ -100,7 +130,8 @@ TEST(DocPartial, BrokenVariantsOpenAsFarAsRead) {
         ASSERT_TRUE(doc.Partial());
         EXPECT_EQ(doc.StopOffset(), c.stop);
         EXPECT_EQ(doc.DataSize(), c.bytes.size());
-        EXPECT_EQ(doc.RootLabel(u"broken.dcm"), FromUtf8("broken.dcm (read up to byte " + std::to_string(c.stop) + ")"));
+        EXPECT_EQ(doc.RootLabel(u"broken.dcm"),
+                  FromUtf8("broken.dcm (read up to byte " + std::to_string(c.stop) + ")"));
 
         // What was read, and nothing of it reaches the stop.
         const auto& records = doc.Records();
@@ -158,7 +189,7 @@ TEST(DocPartial, ReloadKeepsTheSelectionByTagPath) {
     QuillonDocument doc;
     ASSERT_TRUE(doc.Open(U16(path)).Opened());
     EXPECT_FALSE(doc.FileChanged());
-    const std::size_t uid = IndexOf(doc, 0x0008, 0x1150);  // in the second item of (0008,1115)
+    const std::size_t uid = IndexOf(doc, 0x0008, 0x1150);      // in the second item of (0008,1115)
     const std::size_t name = IndexOf(doc, 0x0010, 0x0010, 2);  // the top-level one, after the first in an item
 
     // The new file: an element more at the start, the second item of
