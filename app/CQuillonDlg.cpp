@@ -22,6 +22,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include "app/CAboutDlg.h"
 #include "app/LinkButton.h"
@@ -295,6 +296,9 @@ void CQuillonDlg::contextMenuEvent(QContextMenuEvent* event) {
         connect(action, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
     }
     AddProblemsItem(menu);
+    QAction* reload = menu.addAction(QStringLiteral("&Reload"), this, [this] { Reload(); });
+    reload->setShortcut(QKeySequence(Qt::Key_F5));
+    reload->setEnabled(CanReload());
     menu.exec(event->globalPos());
 }
 
@@ -398,6 +402,7 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     m_thumbnailBitmap = DefaultPicture();
     SetPicture(m_thumbnailBitmap);
     m_hexView->SetData(nullptr, 0);
+    m_hexView->SetUnreadRange(MCWndHexEditor::kNone, MCWndHexEditor::kNone);
     m_hexSource.reset();
     ClearTree();
 
@@ -424,12 +429,16 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     m_document.SetProgressHandler({});
     progress.reset();
     if (!result.Opened()) {
+        m_reloadPath.clear();
         RefreshProblems();
         if (!result.message.empty()) ShowErrorBox(this, QString::fromStdU16String(result.Text()));
         ResetToNoDocument();
         if (result.forgetPath) ForgetRecentFile(path);
         return;
     }
+    // A file read only part way: the box says where reading stopped, then
+    // the document shows what was read.
+    if (result.partial) ShowErrorBox(this, QString::fromStdU16String(result.Text()));
 
     // The new bytes reach the screen in one repaint.
     m_hexView->setUpdatesEnabled(false);
@@ -442,6 +451,16 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     RefreshProblems();
     m_size->setText(m_sizeText);
     m_lastOpened = path;
+    m_reloadPath = path;
+    m_reloadSelection.clear();
+    if (result.partial) {
+        // The stop, first in the list, is chosen: the root with the unread
+        // bytes, and the view at the byte where reading stopped.
+        ShowProblems();
+        if (QTreeWidgetItem* stop = m_problemsList->List()->topLevelItem(0))
+            m_problemsList->List()->setCurrentItem(stop);
+        ShowProblem(0);
+    }
     if (!m_fileWatch) {
         m_fileWatch = new QTimer(this);
         connect(m_fileWatch, &QTimer::timeout, this, [this] { CheckFileOnDisk(); });
@@ -458,16 +477,30 @@ bool CQuillonDlg::CheckFileOnDisk() {
     // What was loaded may no longer match the file: the document goes
     // before the box is shown, so nothing reads the file meanwhile.
     if (m_fileWatch) m_fileWatch->stop();
+    const std::optional<std::size_t> selected = CurrentRecord();
+    m_reloadSelection = selected ? m_document.TagPathOf(*selected) : TagPath();
     m_thumbnailBitmap = DefaultPicture();
     SetPicture(m_thumbnailBitmap);
     m_hexView->SetData(nullptr, 0);
+    m_hexView->SetUnreadRange(MCWndHexEditor::kNone, MCWndHexEditor::kNone);
     m_hexSource.reset();
     ClearTree();
     m_document.Close();
     RefreshProblems();
     ResetToNoDocument();
-    ShowErrorBox(this, QString::fromStdU16String(quillon::kMsgFileChanged));
+    if (ShowErrorBoxWithChoice(this, QString::fromStdU16String(quillon::kMsgFileChanged), QStringLiteral("&Reload")))
+        Reload();
     return true;
+}
+
+void CQuillonDlg::Reload() {
+    if (m_reloadPath.isEmpty()) return;
+    const std::optional<std::size_t> selected = m_document.IsOpen() ? CurrentRecord() : std::nullopt;
+    const TagPath at = selected ? m_document.TagPathOf(*selected) : m_reloadSelection;
+    const QString path = m_reloadPath;
+    OpenDocument(path);
+    if (!m_document.IsOpen() || at.empty()) return;
+    if (const std::optional<std::size_t> record = m_document.RecordOfTagPath(at)) SelectRecord(*record);
 }
 
 void CQuillonDlg::ResetToNoDocument() {
@@ -495,7 +528,8 @@ void CQuillonDlg::ClearTree() {
 void CQuillonDlg::BuildElementTree(const QString& path) {
     ClearTree();
     if (!m_document.IsOpen()) return;
-    m_model->SetRecords(&m_document.Records(), path, &m_document.Problems());
+    m_model->SetRecords(&m_document.Records(), QString::fromStdU16String(m_document.RootLabel(path.toStdU16String())),
+                        &m_document.Problems());
     m_tree->expand(m_model->RootIndex());
 }
 
@@ -517,6 +551,10 @@ void CQuillonDlg::ShowElement(const QModelIndex& item) {
             break;
         case HighlightRequest::Range: m_hexView->SetHighlight(p.first, p.last); break;
     }
+    if (p.unread)
+        m_hexView->SetUnreadRange(p.unread->first, p.unread->second);
+    else
+        m_hexView->SetUnreadRange(MCWndHexEditor::kNone, MCWndHexEditor::kNone);
     // A frame's thumbnail replaces the default picture; a frame whose
     // thumbnail could not be made shows the cleared (black) picture.
     if (p.thumbnail) m_thumbnailBitmap = LoadFromMCImage(m_document.Thumbnail(*p.thumbnail), ScreenDepth());

@@ -116,10 +116,17 @@ public:
     MCWndHexEditor* HexView() const { return m_hexView; }
 
     // When the open file was truncated or rewritten on disk since it was
-    // opened: closes the document (no document afterwards, the path stays in
-    // the recent list) and says so in the error box. True when that
+    // opened, or its path deleted or given to another file: closes the
+    // document (no document afterwards, the path stays in the recent list)
+    // and says so in the error box, which offers Reload. True when that
     // happened. Runs every second while a document is shown.
     bool CheckFileOnDisk();
+    // F5, the context menus and the notice above: opens the path of the
+    // document shown last again, as the file is now, and selects the element
+    // at the tag path of the one selected before when the new tree has it.
+    // Nothing without such a path (no document was shown, or an open failed since).
+    void Reload();
+    bool CanReload() const { return !m_reloadPath.isEmpty(); }
     const QPixmap& Picture() const { return m_thumbnailBitmap; }
     QString SizeText() const { return m_sizeText; }
     // The widget of a control of template 102, by identifier.
@@ -174,6 +181,10 @@ private:
     quillon::Navigation* m_navigation = nullptr;
     quillon::ProblemsList* m_problemsList = nullptr;
     QString m_lastOpened;
+    // What Reload opens and selects: the path of the document shown last,
+    // and the selection it had when a change on disk closed it.
+    QString m_reloadPath;
+    TagPath m_reloadSelection;
 };
 
 }  // namespace quillon

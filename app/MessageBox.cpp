@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "app/QuillonResources.h"
 
@@ -12,6 +13,11 @@ namespace {
 
 ErrorBoxHandler& Handler() {
     static ErrorBoxHandler handler;
+    return handler;
+}
+
+ChoiceBoxHandler& Choice() {
+    static ChoiceBoxHandler handler;
     return handler;
 }
 
@@ -28,6 +34,27 @@ void ShowErrorBox(QWidget* parent, const QString& text) {
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
     QApplication::restoreOverrideCursor();
+}
+
+bool ShowErrorBoxWithChoice(QWidget* parent, const QString& text, const QString& choice) {
+    const QString caption = QString::fromLatin1(kAppTitle);
+    if (Choice()) return Choice()(parent, caption, text, choice);
+    if (Handler()) {
+        Handler()(parent, caption, text);
+        return false;
+    }
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent);
+    QPushButton* chosen = box.addButton(choice, QMessageBox::AcceptRole);
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    box.exec();
+    QApplication::restoreOverrideCursor();
+    return box.clickedButton() == chosen;
+}
+
+ChoiceBoxHandler SetChoiceBoxHandler(ChoiceBoxHandler handler) {
+    ChoiceBoxHandler previous = std::move(Choice());
+    Choice() = std::move(handler);
+    return previous;
 }
 
 ErrorBoxHandler SetErrorBoxHandler(ErrorBoxHandler handler) {

@@ -19,6 +19,14 @@ void ShowErrorBox(QWidget* parent, const QString& text);
 // Returns the handler that was installed before.
 ErrorBoxHandler SetErrorBoxHandler(ErrorBoxHandler handler);
 
+// The same box with a second button, `choice` beside OK; true when the user
+// takes it. A choice handler, when installed, answers in its place; else an
+// installed error box handler sees the box, and the answer is OK (false).
+using ChoiceBoxHandler =
+    std::function<bool(QWidget* parent, const QString& caption, const QString& text, const QString& choice)>;
+bool ShowErrorBoxWithChoice(QWidget* parent, const QString& text, const QString& choice);
+ChoiceBoxHandler SetChoiceBoxHandler(ChoiceBoxHandler handler);
+
 // The wait cursor from construction to destruction (nests).
 class WaitCursor {
 public:

@@ -39,6 +39,7 @@ Navigation::Navigation(CQuillonDlg& dialog) : QObject(&dialog), m_dialog(dialog)
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_G), [this] { OpenGoTo(); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_F), [this] { OpenFind(); });
     shortcut(QKeySequence(Qt::Key_F3), [this] { FindNext(); });
+    shortcut(QKeySequence(Qt::Key_F5), [this] { m_dialog.Reload(); });
 
     // Back to the hex view or the tree when a bar closes.
     for (InputBar* bar : {static_cast<InputBar*>(m_goTo), static_cast<InputBar*>(m_find)}) {
@@ -116,6 +117,9 @@ void Navigation::FillMenu(QMenu& menu, bool element) {
     find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     QAction* next = menu.addAction(QStringLiteral("Find &Next"), this, [this] { FindNext(); });
     next->setShortcut(QKeySequence(Qt::Key_F3));
+    QAction* reload = menu.addAction(QStringLiteral("&Reload"), this, [this] { m_dialog.Reload(); });
+    reload->setShortcut(QKeySequence(Qt::Key_F5));
+    reload->setEnabled(m_dialog.CanReload());
     // The dialog's own menu (the About and Problems items) stays reachable from here too.
     menu.addSeparator();
     const QString about = LoadString(IDS_ABOUTBOX);

@@ -1,7 +1,7 @@
 #pragma once
 // Ways around a file in the main window, added around the dialog's own
 // controls: the go-to-offset and find bars with their keys (Ctrl+G, Ctrl+F,
-// F3), the context menus of the tree, the property list and the hex view with
+// F3), Reload (F5), the context menus of the tree, the property list and the hex view with
 // the copy actions, files dropped on the window, the resizable layout, and a
 // state file for scripts (QUILLON_STATE_FILE: after each selection it holds
 // one line "GGGG,EEEE FIRST LAST" with the selected element's tag and byte

@@ -1,8 +1,11 @@
 #include "dicom/DicomFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <unordered_map>
+#include <vector>
 
 #include "dicom/DicomReader.h"
 #include "dicom/LoaderRules.h"
@@ -29,6 +32,8 @@ CDicomFile::CDicomFile() { Reset(); }
 CDicomFile::~CDicomFile() = default;
 
 void CDicomFile::Reset() {
+    m_partial = false;
+    m_stopOffset = 0;
     m_reader.reset();
     m_checks.reset();
     m_dataSet.Clear();
@@ -71,7 +76,7 @@ quillon::Status CDicomFile::Load(const std::filesystem::path& path) {
             Reset();
             return quillon::CannotReadFile(error);
         }
-        if (!RecogniseAndParse()) return Refuse();
+        if (!RecogniseAndParse()) return Stopped();
         return FinishLoad();
     } catch (const std::bad_alloc&) {
         return ShortOfMemory();
@@ -83,7 +88,7 @@ quillon::Status CDicomFile::LoadMemory(const uint8_t* data, std::size_t size) {
     Reset();
     try {
         if (!AttachMemory(data, size)) return ShortOfMemory();
-        if (!RecogniseAndParse()) return Refuse();
+        if (!RecogniseAndParse()) return Stopped();
         return FinishLoad();
     } catch (const std::bad_alloc&) {
         return ShortOfMemory();
@@ -98,6 +103,50 @@ quillon::Status CDicomFile::Refuse(const char* reason) {
     m_problems.ForgetNodes();
     Reset();
     return quillon::RefusedBytes(size, m_problems.All().back());
+}
+
+quillon::Status CDicomFile::Stopped() {
+    if (!m_reader || !m_problems.Stopped()) return Refuse();
+    const TagList& read = m_reader->Tree().Elements();
+    const bool onlyGroup0000 =
+        std::all_of(read.begin(), read.end(), [](const auto& e) { return !e || e->m_group == 0x0000; });
+    if (!quillon::rules::KeepsPartialParse(m_reader->GetEncoding().hasPreamble, read.size(), onlyGroup0000,
+                                           m_reader->StoppedOutsideDataSet()))
+        return Refuse();
+    const SLoadProblem stop = m_problems.All().back();
+    m_dataSet = m_reader->TakeTree();
+    m_encoding = m_reader->GetEncoding();
+    // The parse left off part way through its bookkeeping: the item lengths
+    // are settled over the whole tree as read.
+    m_reader->TakeUnsettledLengths();
+    quillon::UnsettledLengths all;
+    all.settledIn[!m_encoding.explicitVR] = true;
+    quillon::SettleItemLengths(m_dataSet, m_encoding.explicitVR, all);
+    quillon::LoadPixelDescription(m_dataSet.Elements(), m_pixel);
+    if (IsPaletteColor()) quillon::LoadPaletteLuts(m_dataSet.Elements(), m_pixel);
+    // Problems may name nodes the parse built but did not keep (the element
+    // it stopped at): those keep their offset and tag only.
+    std::unordered_map<const CDicomTag*, bool> named;
+    for (const SLoadProblem& p : m_problems.All())
+        if (p.node) named.emplace(p.node, false);
+    if (!named.empty()) {
+        std::vector<const CDicomTag*> pending;
+        for (const auto& e : m_dataSet.Elements()) pending.push_back(e.get());
+        while (!pending.empty()) {
+            const CDicomTag* node = pending.back();
+            pending.pop_back();
+            if (!node) continue;
+            if (const auto at = named.find(node); at != named.end()) at->second = true;
+            for (const auto& child : node->m_children) pending.push_back(child.get());
+        }
+        m_problems.ForgetNodesIf([&named](const CDicomTag* node) { return !named[node]; });
+    }
+    const uint64_t size = m_reader->FileSize();
+    m_reader.reset();
+    m_checks.reset();
+    m_partial = true;
+    m_stopOffset = stop.offset;
+    return quillon::RefusedBytes(size, stop);
 }
 
 quillon::Status CDicomFile::ShortOfMemory() {
@@ -159,6 +208,7 @@ bool CDicomFile::RecogniseAndParse() {
     // Taken as explicit VR and failed: start again as implicit VR. What the
     // abandoned parse found goes, but where it stopped is said.
     std::string stopped = "read as explicit VR, the data set stopped";
+    const uint64_t explicitStop = m_problems.Stopped() ? m_problems.All().back().offset : 0;
     if (m_problems.Stopped()) {
         const SLoadProblem& stop = m_problems.All().back();
         stopped += " at offset " + std::to_string(stop.offset) + " (" + stop.text + ")";
@@ -170,6 +220,15 @@ bool CDicomFile::RecogniseAndParse() {
     reader.SeekTo(0);
     const bool retryLittleEndian = reader.LittleEndianTagTest();
     reader.SetEncoding({.hasPreamble = false, .explicitVR = false, .littleEndian = retryLittleEndian});
-    if (!retryLittleEndian && !reader.BigEndianTagTest()) return false;
+    if ((retryLittleEndian || reader.BigEndianTagTest()) && reader.ReadDataSet()) return true;
+    // Neither reading holds to the end: a partial load keeps the one that got
+    // further (a cut explicit VR data set reads as junk in implicit VR, and
+    // stops sooner), the implicit one on a tie.
+    if (!m_problems.Stopped() || m_problems.All().back().offset >= explicitStop) return false;
+    m_problems.Truncate(before);
+    reader.ClearTree();
+    m_pixel = {};
+    reader.SeekTo(0);
+    reader.SetEncoding({.hasPreamble = false, .explicitVR = true, .littleEndian = littleEndian});
     return reader.ReadDataSet();
 }

@@ -33,7 +33,10 @@ public:
     // (dicom/OpenFile.h words every reason): no file, a folder, a special
     // file, not allowed, unreadable, empty, no memory, or not DICOM, whose
     // sentence says where the parse stopped. After a failure the object is
-    // reset, and Problems() holds what the parse found, if it got that far.
+    // reset, and Problems() holds what the parse found, if it got that far;
+    // except when the parse of a DICOM file stopped part way (Partial()):
+    // then the object holds every element read before the stop, as after a
+    // load, and the problems end with the stop.
     quillon::Status Load(const std::filesystem::path& path);
     // The same from bytes already in memory (copied); used by tools and tests.
     quillon::Status LoadMemory(const uint8_t* data, std::size_t size);
@@ -100,6 +103,15 @@ public:
     // What the last load found wrong, kept also after a refused load.
     const quillon::LoadProblems& Problems() const { return m_problems; }
 
+    // Whether the last load failed but kept what it read: the parse stopped
+    // after it had read elements of what is taken for a DICOM file. Not a
+    // DICOM file at all is a file without "DICM" whose parse read no element,
+    // or fewer than a whole one must have, or met bytes that are no data set.
+    bool Partial() const { return m_partial; }
+    // Where the parse of a partial load stopped: the first byte not read
+    // into the tree (the offset of the stop in Problems()). 0 otherwise.
+    uint64_t StopOffset() const { return m_partial ? m_stopOffset : 0; }
+
     // The bytes of the loaded file, shared with whoever shows it; null
     // before a load and after a failed one.
     const std::shared_ptr<quillon::FileBytes>& Source() const { return m_source; }
@@ -115,6 +127,9 @@ private:
     // A refused load: says where the parse stopped (when nothing said it yet),
     // keeps the problems without their nodes, resets the object; its reason.
     quillon::Status Refuse(const char* reason = nullptr);
+    // A parse that stopped: kept as a partial load when what was read is
+    // taken for a DICOM file, else refused; the reason either way.
+    quillon::Status Stopped();
     // An allocation failed: the object is reset, without problems.
     quillon::Status ShortOfMemory();
 
@@ -123,6 +138,8 @@ private:
     std::shared_ptr<quillon::FileBytes> m_source;  // the file, read where it lies
     quillon::PixelDescription m_pixel;
     quillon::LoadProblems m_problems;
+    bool m_partial = false;
+    uint64_t m_stopOffset = 0;
     // While a load runs: the checks behind the problems report and the reader.
     std::unique_ptr<quillon::ProblemChecks> m_checks;
     std::unique_ptr<quillon::DicomReader> m_reader;

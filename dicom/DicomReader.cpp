@@ -163,7 +163,7 @@ bool DicomReader::PeekDelimiter(uint16_t element) const {
 }
 
 bool DicomReader::SkipDelimiter() {
-    if (!CanRead(8)) return false;
+    if (!CanRead(8)) return Stop(m_position, 0, 0, "the file ends inside a delimitation item");
     m_position += 8;
     return true;
 }
@@ -243,6 +243,7 @@ bool DicomReader::ReadDataSet() {
         }
     } scope(*this);
     m_observer.DataSetStarts();
+    m_outsideDataSet = false;
     uint16_t group, element;
     const auto tagStop = [this] {
         const uint64_t left = m_fileSize - m_position;
@@ -263,6 +264,7 @@ bool DicomReader::ReadDataSet() {
             m_observer.GroupEnded(currentGroup, tagOffset);
             currentGroup = group;
         }
+        if (rules::IsStrayGroup0000(m_tree.Size(), group) || group == rules::kRefusedGroup) m_outsideDataSet = true;
         if (rules::IsStrayGroup0000(m_tree.Size(), group))
             return Stop(tagOffset, group, element, "group 0000 after the first elements: the bytes are no data set");
         if (group == rules::kRefusedGroup)
@@ -283,8 +285,12 @@ bool DicomReader::ReadDataSet() {
         const uint32_t length = node->GetLength();
 
         if (IsSequence(node.get(), m_encoding.explicitVR)) {
-            if (!ReadSequence(node.get()))
-                return Stop(tagOffset, group, element, "the sequence cannot be read to its end");
+            if (!ReadSequence(node.get())) {
+                Stop(tagOffset, group, element, "the sequence cannot be read to its end");
+                // What was read of it stays, up to where the parse stopped.
+                m_tree.Add(std::move(node));
+                return false;
+            }
             // Its items were settled as they were read, in the encoding that
             // SettleItemLengths measures them in, unless a UN sequence read
             // them as implicit VR inside explicit VR: then they are left to it.
@@ -298,8 +304,11 @@ bool DicomReader::ReadDataSet() {
             continue;
         }
         if (isPixelData && (!IsUncompressed(m_tree, m_encoding.littleEndian) || length == kUndefinedLength)) {
-            if (!ReadEncapsulatedPixelData(node.get()))
-                return Stop(tagOffset, group, element, "the encapsulated pixel data cannot be read to its end");
+            if (!ReadEncapsulatedPixelData(node.get())) {
+                Stop(tagOffset, group, element, "the encapsulated pixel data cannot be read to its end");
+                m_tree.Add(std::move(node));
+                return false;
+            }
             m_observer.EncapsulatedPixelData(*node, tagOffset, m_encoding.explicitVR);
             m_tree.Add(std::move(node));
             ReportPixelDataEnd();
@@ -394,8 +403,11 @@ bool DicomReader::ReadElementHeader(CDicomTag* element) {
 
 bool DicomReader::ReadSequence(CDicomTag* sequence) {
     DepthGuard depth(m_depth);
-    if (depth.Exceeded()) return false;
     sequence->m_dataOffset = m_position;
+    // The header of the sequence one level too deep is read; its items are not.
+    if (depth.Exceeded())
+        return Stop(m_position, sequence->m_group, sequence->m_element,
+                    "sequences nest more than " + std::to_string(kMaxSequenceDepth) + " levels deep");
     const uint32_t length = sequence->GetLength();
 
     if (length == kUndefinedLength) {
@@ -409,7 +421,11 @@ bool DicomReader::ReadSequence(CDicomTag* sequence) {
         for (;;) {
             uint16_t group, element;
             uint32_t itemLength;
-            if (!ReadTag(group, element) || !Read32(itemLength)) return false;
+            const uint64_t itemOffset = m_position;
+            if (!ReadTag(group, element))
+                return Stop(itemOffset, 0, 0, "the file ends inside a sequence, where an item is expected");
+            if (!Read32(itemLength))
+                return Stop(itemOffset, group, element, "the item header runs past the end of the file");
             std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
             NoteLength(item.get());
             const bool saved = m_encoding.explicitVR;
@@ -418,8 +434,9 @@ bool DicomReader::ReadSequence(CDicomTag* sequence) {
             // Settled now, while its nodes are fresh in memory.
             if (ok) sum += SettleItem(item.get());
             m_encoding.explicitVR = saved;
-            if (!ok) return false;
+            // An item the parse stopped in stays with what was read of it.
             sequence->AddChild(std::move(item));
+            if (!ok) return false;
             if (PeekDelimiter(0xE0DD)) {
                 if (m_parsing && m_depth > kRememberedDepth) m_itemsExtents[sequence] = {sum, itemsExplicitVR};
                 return SkipDelimiter();
@@ -431,14 +448,20 @@ bool DicomReader::ReadSequence(CDicomTag* sequence) {
     uint64_t sum = 0;
     for (;;) {
         uint16_t group, element;
-        if (!ReadTag(group, element)) return false;
+        const uint64_t itemOffset = m_position;
+        if (!ReadTag(group, element))
+            return Stop(itemOffset, 0, 0, "the file ends inside a sequence, where an item is expected");
         const Tag tag{group, element};
         if (tag == tags::kItem) {
             uint32_t itemLength;
-            if (!Read32(itemLength)) return false;
+            if (!Read32(itemLength))
+                return Stop(itemOffset, group, element, "the item header runs past the end of the file");
             std::unique_ptr<CDicomTag> item = NewItemNode(group, element, itemLength, m_position);
             NoteLength(item.get());
-            if (itemLength != 0 && !ReadItem(item.get())) return false;
+            if (itemLength != 0 && !ReadItem(item.get())) {
+                sequence->AddChild(std::move(item));
+                return false;
+            }
             sum += SettleItem(item.get());
             sequence->AddChild(std::move(item));
             if (sum > length)
@@ -449,7 +472,8 @@ bool DicomReader::ReadSequence(CDicomTag* sequence) {
             }
         } else if (length == 8 && (tag == tags::kItemDelimitation || tag == tags::kSequenceDelimitation)) {
             uint32_t delimiterLength;
-            if (!Read32(delimiterLength) || delimiterLength != 0) return false;
+            if (!Read32(delimiterLength) || delimiterLength != 0)
+                return Stop(itemOffset, group, element, "a delimiter without a zero length ends the sequence");
             sequence->m_tagData.m_longLength = 0;
             sequence->m_tagData.m_shortLength = 0;
             return true;
@@ -504,8 +528,8 @@ DicomReader::ItemStep DicomReader::ReadItemElement(CDicomTag* item) {
     const bool encapsulated = node->m_tagData.m_longLength == kUndefinedLength && node->Is(tags::kPixelData);
     if (encapsulated || IsSequence(node.get(), m_encoding.explicitVR)) {
         const bool ok = encapsulated ? ReadEncapsulatedPixelData(node.get()) : ReadSequence(node.get());
-        if (!ok) return ItemStep::Failed;
         item->AddChild(std::move(node));
+        if (!ok) return ItemStep::Failed;
         return m_position == m_fileSize ? ItemStep::FileEnded : ItemStep::Read;
     }
     if (!CanRead(length)) {
@@ -568,10 +592,11 @@ bool DicomReader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
 
 bool DicomReader::ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_t element, uint64_t* sum) {
     uint32_t length;
-    if (!Read32(length)) return false;
+    const uint64_t itemOffset = m_position - 4;
+    if (!Read32(length)) return Stop(itemOffset, group, element, "the item header runs past the end of the file");
     std::unique_ptr<CDicomTag> item = NewItemNode(group, element, length, m_position);
     if (sum) *sum += 8 + uint64_t(length);
-    if (!CanRead(length)) return false;
+    if (!CanRead(length)) return Stop(itemOffset, group, element, "the fragment is cut off by the end of the file");
     if (length != 0 && !ReadValue(item.get())) return false;
     pixelData->AddChild(std::move(item));
     m_position += length;
@@ -587,14 +612,21 @@ bool DicomReader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
     if (!ReadFragmentItem(pixelData, group, element, nullptr)) return false;
 
     const uint32_t length = pixelData->GetLength();
+    // Where the items stop before their end, the stop is said at the item.
+    const auto itemStop = [this](uint64_t at) {
+        return Stop(at, 0, 0, "the file ends inside the encapsulated pixel data, where an item is expected");
+    };
     if (length == kUndefinedLength) {
         for (;;) {
-            if (!ReadTag(group, element) || group != 0xFFFE) return false;
+            const uint64_t itemOffset = m_position;
+            if (!ReadTag(group, element)) return itemStop(itemOffset);
+            if (group != 0xFFFE || (element != 0xE0DD && element != 0xE000))
+                return Stop(itemOffset, group, element, "a tag other than an item inside the encapsulated pixel data");
             if (element == 0xE0DD) {
                 uint32_t delimiterLength;
-                return Read32(delimiterLength);
+                return Read32(delimiterLength) ||
+                       Stop(itemOffset, group, element, "the item header runs past the end of the file");
             }
-            if (element != 0xE000) return false;
             if (!ReadFragmentItem(pixelData, group, element, nullptr)) return false;
             if (m_position == m_fileSize) return true;
         }
@@ -602,7 +634,7 @@ bool DicomReader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
     uint64_t sum = 8;
     for (const auto& child : pixelData->m_children) sum += child->GetLength();
     while (sum < length) {
-        if (!ReadTag(group, element)) return false;
+        if (!ReadTag(group, element)) return itemStop(m_position);
         if (!ReadFragmentItem(pixelData, group, element, &sum)) return false;
     }
     return true;

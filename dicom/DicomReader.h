@@ -70,6 +70,9 @@ public:
     bool ReadDataSet();
     // Records where and why the parse stops (the first stop counts); false.
     bool Stop(uint64_t offset, uint16_t group, uint16_t element, std::string text);
+    // Whether the parse stopped at bytes that are no data set at all (a tag
+    // no element has), rather than at one it could not read to its end.
+    bool StoppedOutsideDataSet() const { return m_outsideDataSet; }
 
     // --- the tree ---
     const DataSet& Tree() const { return m_tree; }
@@ -141,6 +144,7 @@ private:
     // The undefined-length nodes read, for SettleItemLengths.
     UnsettledLengths m_unsettled;
     bool m_switchedToImplicit = false;
+    bool m_outsideDataSet = false;
     void NoteLength(CDicomTag* node) {
         if (m_parsing && node->GetLength() == kUndefinedLength) m_unsettled.nodes.push_back(node);
     }

@@ -59,6 +59,15 @@ bool quillon::FileBytes::Changed() const {
     return size != m_size || mtime != m_mtimeNs;
 }
 
+bool quillon::FileBytes::Replaced() const {
+    if (m_memory || m_path.empty()) return false;
+    struct stat open {};
+    struct stat named {};
+    if (m_fd < 0 || fstat(m_fd, &open) != 0) return true;
+    if (::stat(m_path.c_str(), &named) != 0) return true;
+    return open.st_dev != named.st_dev || open.st_ino != named.st_ino;
+}
+
 bool quillon::FileBytes::UseCache(quillon::HeapPtr<uint8_t> block) {
     if (!block) return false;
     std::lock_guard<std::mutex> lock(m_cacheLock);

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -51,6 +52,13 @@ public:
     // ones compared against. False when the file cannot be examined.
     bool Refresh();
 
+    // The path the file was opened by, for Replaced(); none by default.
+    void WatchPath(std::filesystem::path path) { m_path = std::move(path); }
+    // True when the watched path no longer names the open file: it was
+    // deleted, or another file took its place (written anew and renamed over
+    // it, as editors do). The open file itself may be unchanged.
+    bool Replaced() const;
+
     // Gives the cache its block of kCacheBytes (otherwise allocated on first
     // use). False for a null block.
     bool UseCache(quillon::HeapPtr<uint8_t> block);
@@ -64,6 +72,7 @@ private:
     uint64_t m_size = 0;
     int64_t m_mtimeNs = 0;
     quillon::HeapPtr<uint8_t> m_memory;  // the bytes themselves, for FromMemory
+    std::filesystem::path m_path;        // see WatchPath
     mutable std::atomic<bool> m_shortRead{false};
 
     struct Page {

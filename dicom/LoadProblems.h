@@ -60,6 +60,12 @@ public:
     void ForgetNodes() {
         for (SLoadProblem& p : m_problems) p.node = nullptr;
     }
+    // Forgets the nodes for which `forget` is true (nodes that are gone).
+    template <class Predicate>
+    void ForgetNodesIf(Predicate forget) {
+        for (SLoadProblem& p : m_problems)
+            if (p.node && forget(p.node)) p.node = nullptr;
+    }
     // Keeps the first `count` problems (an abandoned parse's are dropped).
     void Truncate(std::size_t count) {
         if (count < m_problems.size()) m_problems.resize(count);

@@ -26,6 +26,16 @@ constexpr uint16_t kRefusedGroup = 0x8000;
 // not taken for a DICOM file.
 constexpr std::size_t kMinimumElements = 6;
 
+// A parse that stops part way keeps what it read, and the file is shown as
+// far as it was read, when it is taken for DICOM: a file with "DICM" once an
+// element was read; a bare data set only when it read as many elements as a
+// whole file must have, not all of group 0000 (zeros read as tags), and did
+// not stop at bytes that are no data set (DicomFile.cpp, Stopped).
+inline bool KeepsPartialParse(bool part10, std::size_t topLevelElements, bool onlyGroup0000, bool outsideDataSet) {
+    if (topLevelElements == 0) return false;
+    return part10 || (topLevelElements >= kMinimumElements && !onlyGroup0000 && !outsideDataSet);
+}
+
 // Files that start with this signature are not Part 10 files or bare data
 // sets, though their bytes might parse as one: they are refused.
 constexpr char kRefusedSignature[] = "PAPYRUS";

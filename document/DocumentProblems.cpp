@@ -14,12 +14,14 @@ void quillon::DocumentProblems::Clear() {
     m_byRecord.clear();
 }
 
-void quillon::DocumentProblems::Assign(const quillon::LoadProblems& problems, const std::vector<TreeItemRecord>& records,
-                               const RangeOf& rangeOf) {
+void quillon::DocumentProblems::Assign(const quillon::LoadProblems& problems,
+                                       const std::vector<TreeItemRecord>& records, const RangeOf& rangeOf,
+                                       bool stopFirst) {
     Clear();
     if (problems.Empty()) return;
     m_problems.reserve(problems.Size());
     for (const SLoadProblem& p : problems.All()) m_problems.push_back({p, std::nullopt});
+    if (stopFirst && problems.Stopped()) std::rotate(m_problems.begin(), m_problems.end() - 1, m_problems.end());
 
     // The records of the nodes the problems name, in one walk over the table;
     // nodes are only compared, never followed.
@@ -71,6 +73,8 @@ std::vector<std::size_t> quillon::DocumentProblems::ProblemsOf(std::optional<std
 }
 
 const SLoadProblem* quillon::DocumentProblems::Stop() const {
-    if (m_problems.empty() || m_problems.back().problem.code != ProblemCode::Stopped) return nullptr;
-    return &m_problems.back().problem;
+    if (m_problems.empty()) return nullptr;
+    if (m_problems.back().problem.code == ProblemCode::Stopped) return &m_problems.back().problem;
+    if (m_problems.front().problem.code == ProblemCode::Stopped) return &m_problems.front().problem;
+    return nullptr;
 }

@@ -30,7 +30,10 @@ public:
     void Clear();
     // Takes over the loader's problems and ties each to a record of `records`
     // (empty for a refused file: then every problem belongs to the root).
-    void Assign(const LoadProblems& problems, const std::vector<TreeItemRecord>& records, const RangeOf& rangeOf);
+    // With `stopFirst` the stop, last in the loader's order, comes first (a
+    // partial document: where reading stopped is what the user looks for).
+    void Assign(const LoadProblems& problems, const std::vector<TreeItemRecord>& records, const RangeOf& rangeOf,
+                bool stopFirst = false);
 
     bool Empty() const { return m_problems.empty(); }
     std::size_t Size() const { return m_problems.size(); }
@@ -43,7 +46,8 @@ public:
     bool HasProblem(std::optional<std::size_t> record) const;
     std::vector<std::size_t> ProblemsOf(std::optional<std::size_t> record) const;
 
-    // Where and why the parse of a refused file stopped; null after a load.
+    // Where and why the parse of a refused file or a partial document
+    // stopped; null after a whole load.
     const SLoadProblem* Stop() const;
 
 private:

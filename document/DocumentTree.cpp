@@ -1,5 +1,6 @@
 #include "document/DocumentTree.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -109,4 +110,58 @@ std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t
         walk.Add(element.get(), kNoIndex, 0, charset, kRootRecord, row++);
     }
     return records;
+}
+
+namespace {
+
+// Record indices of the children of `parent` (kRootRecord: the top level),
+// handed one by one to `visit` until it returns true.
+template <class Visit>
+void VisitChildren(const std::vector<TreeItemRecord>& records, std::size_t parent, Visit visit) {
+    std::size_t i = parent == kRootRecord ? 0 : parent + 1;
+    const std::size_t end = parent == kRootRecord ? records.size() : records[parent].end;
+    while (i < end) {
+        if (visit(i)) return;
+        i = std::max(records[i].end, i + 1);
+    }
+}
+
+bool SameTag(const TreeItemRecord& record, uint16_t group, uint16_t element) {
+    return record.element && record.element->m_group == group && record.element->m_element == element;
+}
+
+}  // namespace
+
+TagPath TagPathOf(const std::vector<TreeItemRecord>& records, std::size_t record) {
+    TagPath path;
+    for (std::size_t i = record; i < records.size(); i = records[i].parent) {
+        const CDicomTag* e = records[i].element;
+        if (!e) return {};
+        TagStep step{e->m_group, e->m_element, 0};
+        VisitChildren(records, records[i].parent, [&](std::size_t sibling) {
+            if (sibling == i) return true;
+            if (SameTag(records[sibling], step.group, step.element)) ++step.nth;
+            return false;
+        });
+        path.push_back(step);
+        if (records[i].parent == kRootRecord) break;
+    }
+    return TagPath(path.rbegin(), path.rend());
+}
+
+std::optional<std::size_t> RecordOfTagPath(const std::vector<TreeItemRecord>& records, const TagPath& path) {
+    std::size_t parent = kRootRecord;
+    for (const TagStep& step : path) {
+        std::optional<std::size_t> found;
+        std::size_t seen = 0;
+        VisitChildren(records, parent, [&](std::size_t child) {
+            if (!SameTag(records[child], step.group, step.element)) return false;
+            if (seen++ == step.nth) found = child;
+            return found.has_value();
+        });
+        if (!found) return std::nullopt;
+        parent = *found;
+    }
+    if (path.empty()) return std::nullopt;
+    return parent;
 }

@@ -3,6 +3,8 @@
 // data, the pre-order records with the character set in force, and labels.
 // Plain C++, shared by the window and the command-line tools.
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,3 +41,20 @@ std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, st
 // Pre-order records of the whole tree (the root, labelled with the path, has none).
 // Throws std::bad_alloc when the table cannot grow.
 std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t thumbnailCount);
+
+// Where an element sits in the tree, told by tags rather than by record
+// index, so that it can be found again in the tree of the same file read
+// anew: from the top level down, each step is a tag and which of the
+// siblings with that tag it is (0 for the first; items all share one tag).
+struct TagStep {
+    uint16_t group = 0;
+    uint16_t element = 0;
+    std::size_t nth = 0;
+    bool operator==(const TagStep&) const = default;
+};
+using TagPath = std::vector<TagStep>;
+
+// The tag path of record `record` of `records` (empty when out of range).
+TagPath TagPathOf(const std::vector<TreeItemRecord>& records, std::size_t record);
+// The record at the end of `path`; none when a step is missing or the path is empty.
+std::optional<std::size_t> RecordOfTagPath(const std::vector<TreeItemRecord>& records, const TagPath& path);

@@ -144,7 +144,9 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
     try {
         m_file = NewFile();
         if (!m_file) return Fail(OpenStatus::NoMemory, kMsgMemoryError, false);
-        if (const Status loaded = m_file->Load(fsPath); !loaded) return Refused(loaded);
+        // A parse that stopped part way still gives a document of what it read.
+        const Status loaded = m_file->Load(fsPath);
+        if (!loaded && !m_file->Partial()) return Refused(loaded);
 
         // One thumbnail entry per frame. Only frames whose bytes exist can be
         // decoded; the entries beyond them are none without being stored, so
@@ -169,17 +171,56 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
         if (!m_source->UseCache(HeapPtr<uint8_t>(AllocateData(quillon::FileBytes::kCacheBytes))))
             return Fail(OpenStatus::NoMemory, kMsgMemoryError, true);
         m_dataSize = m_source->Size();
+        m_source->WatchPath(fsPath);
 
         if (options.treeRecords) m_records = BuildTreeRecords(*m_file, m_thumbnailCount);
-        m_problems.Assign(m_file->Problems(), m_records, [this](std::size_t record) { return Range(record); });
+        m_problems.Assign(
+            m_file->Problems(), m_records, [this](std::size_t record) { return Range(record); }, m_file->Partial());
         m_frameStarts = quillon::FrameStarts(*m_file);
         m_path = path;
-        return OpenResult{OpenStatus::Opened, {}, false, {}, {}};
+        OpenResult opened{OpenStatus::Opened, {}, false, {}, {}};
+        if (m_file->Partial()) {
+            opened.partial = true;
+            opened.message = kMsgInvalidFile;
+            opened.reason = loaded;
+            if (const SLoadProblem* stop = m_problems.Stop()) opened.detail = FromUtf8(StopSentence(*stop));
+        }
+        return opened;
     } catch (const std::bad_alloc&) {
         // The tree table or the thumbnails ran out of memory: no document,
         // and the path stays in the list (the file itself may be fine).
         return Fail(OpenStatus::NoMemory, kMsgMemoryError, false);
     }
+}
+
+OpenResult quillon::QuillonDocument::Reload(std::optional<std::size_t>& selected, OpenOptions options) {
+    const std::u16string path = m_path;
+    const TagPath at = selected ? TagPathOf(*selected) : TagPath();
+    selected.reset();
+    if (path.empty()) {
+        Close();
+        return Fail(OpenStatus::EmptyPath, nullptr, false);
+    }
+    OpenResult result = Open(path, options);
+    if (result.Opened()) selected = RecordOfTagPath(at);
+    return result;
+}
+
+std::optional<std::pair<uint64_t, uint64_t>> quillon::QuillonDocument::UnreadRange() const {
+    if (!Partial() || StopOffset() >= m_dataSize) return std::nullopt;
+    return std::make_pair(StopOffset(), m_dataSize - 1);
+}
+
+std::u16string quillon::QuillonDocument::RootLabel(const std::u16string& shown) const {
+    if (!Partial()) return shown;
+    return shown + Format16(" (read up to byte %llu)", static_cast<unsigned long long>(StopOffset()));
+}
+
+std::pair<uint64_t, uint64_t> quillon::QuillonDocument::ShownRange(std::pair<uint64_t, uint64_t> range) const {
+    // An element the parse stopped in ends where reading stopped; one that
+    // would start there (none does) is left empty, last before first.
+    if (Partial() && range.second >= StopOffset()) range.second = std::max(range.first, StopOffset()) - 1;
+    return range;
 }
 
 std::pair<uint64_t, uint64_t> quillon::QuillonDocument::Range(std::size_t index) {
@@ -189,7 +230,7 @@ std::pair<uint64_t, uint64_t> quillon::QuillonDocument::Range(std::size_t index)
         m_rangeKnown.assign(m_records.size(), 0);
     }
     if (!m_rangeKnown[index]) {
-        m_ranges[index] = m_file->ElementRange(m_records[index].element);
+        m_ranges[index] = ShownRange(m_file->ElementRange(m_records[index].element));
         m_rangeKnown[index] = 1;
     }
     return m_ranges[index];
@@ -240,6 +281,7 @@ ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t
     if (!index || *index >= m_records.size() || !m_records[*index].element) {
         p.values.fill(u" ");
         p.highlight = HighlightRequest::Clear;
+        p.unread = UnreadRange();
         return p;
     }
     const TreeItemRecord& record = m_records[*index];

@@ -30,7 +30,8 @@ inline constexpr const char16_t* kMsgFileNotFound = u"The file was not found    
 inline constexpr const char16_t* kMsgMemoryError = u"Memory allocation error    ";
 inline constexpr const char16_t* kMsgInvalidFile = u"Invalid DICOM file    ";
 inline constexpr const char16_t* kMsgNoData = u"File does not contain data    ";
-// Shown when the open file is truncated or rewritten on disk while it is shown.
+// Shown when the open file is truncated, rewritten, replaced or deleted on
+// disk while it is shown.
 inline constexpr const char16_t* kMsgFileChanged = u"The file changed on disk    ";
 
 // "Size : %d" with the byte count, as an unsigned number (files of 2 GiB and more).
@@ -76,6 +77,11 @@ struct OpenResult {
     // the open succeeded or failed past the loader: no path, memory running
     // out around the load, the file changing between the parse and the last look.
     Status reason;
+    // Opened as a partial document: the parse stopped part way, and the
+    // document holds what was read before the stop. The status is Opened,
+    // and the message, the detail and the reason are those of the refused
+    // file, for the box to show before the document.
+    bool partial = false;
 
     bool Opened() const { return status == OpenStatus::Opened; }
     // The whole text of the box: the message, then the detail on a line of its own.
@@ -101,6 +107,9 @@ struct ElementProperties {
     // Frame whose thumbnail the picture shows (index into the thumbnails),
     // when the element is a frame node or a fragment that has one.
     std::optional<std::size_t> thumbnail;
+    // The root of a partial document: the bytes the parse never read (from
+    // the stop to the end of the file, both inclusive), shown as unread.
+    std::optional<std::pair<uint64_t, uint64_t>> unread;
 };
 
 // The Data Value row: texts of 512 characters or more are cut to their first
@@ -130,7 +139,27 @@ public:
     // an empty one is a file that does not exist.
     OpenResult OpenPath(const std::filesystem::path& path, OpenOptions options = {});
 
+    // Opens the path of the open document again, the file as it is on disk
+    // now. `selected` is the record selected before; afterwards it is the
+    // record of the element at the same tag path in the new tree, or none
+    // (the root) when there is no such element or no document.
+    OpenResult Reload(std::optional<std::size_t>& selected, OpenOptions options = {});
+
     bool IsOpen() const { return m_file != nullptr; }
+    // A document of a file whose parse stopped part way (OpenResult::partial):
+    // the tree holds what was read; the bytes from StopOffset() to the end
+    // belong to the root and to no element.
+    bool Partial() const { return m_file && m_file->Partial(); }
+    uint64_t StopOffset() const { return m_file ? m_file->StopOffset() : 0; }
+    // The unread bytes of a partial document, both ends inclusive; none
+    // otherwise (also when the stop lies at the end of the file).
+    std::optional<std::pair<uint64_t, uint64_t>> UnreadRange() const;
+    // The root item's label: `shown` (the path as the window shows it), and
+    // for a partial document " (read up to byte N)", N the stop offset in decimal.
+    std::u16string RootLabel(const std::u16string& shown) const;
+    // Tag paths of records, to find an element again in a reloaded file.
+    TagPath TagPathOf(std::size_t record) const { return ::TagPathOf(m_records, record); }
+    std::optional<std::size_t> RecordOfTagPath(const TagPath& path) const { return ::RecordOfTagPath(m_records, path); }
     CDicomFile* File() const { return m_file.get(); }
     const std::u16string& Path() const { return m_path; }
     // The bytes of the open file, shared with the parsed file and borrowed
@@ -142,8 +171,9 @@ public:
     bool ReadData(uint64_t offset, void* dst, std::size_t n) const {
         return m_source && offset < m_dataSize && n <= m_dataSize - offset && m_source->Read(offset, dst, n);
     }
-    // True when the open file was truncated or rewritten since it was opened.
-    bool FileChanged() const { return m_source && m_source->Changed(); }
+    // True when the open file was truncated or rewritten since it was opened,
+    // or its path was deleted or now names another file.
+    bool FileChanged() const { return m_source && (m_source->Changed() || m_source->Replaced()); }
 
     // One entry per frame (the number of frames of the file); an entry may be none.
     std::size_t ThumbnailCount() const { return m_thumbnailCount; }
@@ -176,8 +206,11 @@ public:
     // range) stands for the root item. Without a document every row is " ".
     ElementProperties Properties(std::optional<std::size_t> index);
 
-    // The byte range of record `index`'s element, both ends inclusive.
+    // The byte range of record `index`'s element, both ends inclusive. In a
+    // partial document it ends before the stop: what lies beyond was not read.
     std::pair<uint64_t, uint64_t> Range(std::size_t index);
+    // An element range as the document shows it (see Range).
+    std::pair<uint64_t, uint64_t> ShownRange(std::pair<uint64_t, uint64_t> range) const;
 
     // The first record in pre-order whose range holds `offset`: the
     // outermost element that contains the byte. None when no range does.

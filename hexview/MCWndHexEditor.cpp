@@ -267,6 +267,16 @@ void MCWndHexEditor::SetHighlight(quint64 start, quint64 end) {
     m_client->update();
 }
 
+void MCWndHexEditor::SetUnreadRange(quint64 start, quint64 end) {
+    if (start == kNone || end == kNone || start >= m_dataSize || start > end) {
+        m_unreadStart = m_unreadEnd = kNone;
+    } else {
+        m_unreadStart = start;
+        m_unreadEnd = std::min(end, m_dataSize - 1);
+    }
+    m_client->update();
+}
+
 // Scroll bar values are int. Up to INT_MAX lines (32 GiB of data) a bar value
 // is a line number. Beyond, the bar runs 0 .. INT_MAX and value v stands for
 // line v * m_lineCount / INT_MAX (rounded down); line and page requests still
@@ -521,23 +531,35 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
     const bool highlight = m_highlightStart != kNone && m_highlightEnd != kNone;
 
     // 6. Highlight fill, clipped to the drawn lines and to the data: runs of
-    // cells per row, first in the active column, then in the other one.
+    // cells per row, first in the active column, then in the other one. The
+    // unread mark goes first, in both columns, so that the highlight covers it.
+    const auto fillRange = [&](quint64 rangeStart, quint64 rangeEnd, const auto& paint) {
+        const quint64 from = std::max(rangeStart, 16 * first);
+        const quint64 to = std::min({rangeEnd, 16 * last - 1, m_dataSize - 1});
+        if (from > to) return;
+        const auto fill = [&](const std::array<std::pair<int, int>, 16>& cells, const QColor& colour) {
+            for (quint64 line = from / 16; line <= to / 16; ++line) {
+                const quint64 lineStart = 16 * line;
+                const int k0 = static_cast<int>(std::max(from, lineStart) - lineStart);
+                const int k1 = static_cast<int>(std::min(to, lineStart + 15) - lineStart);
+                const int top = static_cast<int>(line - first) * lh;
+                p.fillRect(QRect(cells[k0].first, top, cells[k1].second - cells[k0].first, lh), colour);
+            }
+        };
+        paint(fill);
+    };
+    if (m_unreadStart != kNone && m_unreadEnd != kNone) {
+        fillRange(m_unreadStart, m_unreadEnd, [&](const auto& fill) {
+            const QColor unread = QColor::fromRgb(kUnreadFill);
+            fill(m_hexCells, unread);
+            fill(m_textCells, unread);
+        });
+    }
     if (highlight) {
-        const quint64 from = std::max(m_highlightStart, 16 * first);
-        const quint64 to = std::min({m_highlightEnd, 16 * last - 1, m_dataSize - 1});
-        if (from <= to) {
-            const auto fill = [&](const std::array<std::pair<int, int>, 16>& cells, const QColor& colour) {
-                for (quint64 line = from / 16; line <= to / 16; ++line) {
-                    const quint64 lineStart = 16 * line;
-                    const int k0 = static_cast<int>(std::max(from, lineStart) - lineStart);
-                    const int k1 = static_cast<int>(std::min(to, lineStart + 15) - lineStart);
-                    const int top = static_cast<int>(line - first) * lh;
-                    p.fillRect(QRect(cells[k0].first, top, cells[k1].second - cells[k0].first, lh), colour);
-                }
-            };
+        fillRange(m_highlightStart, m_highlightEnd, [&](const auto& fill) {
             fill(m_activeColumn == 0 ? m_hexCells : m_textCells, kActiveFill);
             fill(m_activeColumn == 0 ? m_textCells : m_hexCells, kOtherFill);
-        }
+        });
     }
 
     // 7. Grid again, over the fill.

@@ -1,6 +1,7 @@
 // MCWndHexEditor: read-only view of a borrowed byte buffer as lines of 16
 // bytes (offset column, 16 hex cells, a 4-pixel gap, 16 text cells) under a
-// column-header strip, with one highlighted inclusive byte range.
+// column-header strip, with one highlighted inclusive byte range, and a
+// second, paler range marked as unread (bytes no element was read from).
 //
 // Layout of the widget, top to bottom: the header strip (LineHeight() + 3
 // pixels high, full width), then the client area with the vertical scroll bar
@@ -84,6 +85,16 @@ public:
     // data, or a start after the end, leaves no highlight. Resets the caret.
     void SetHighlight(quint64 start, quint64 end);
 
+    // Marks bytes start..end (inclusive) as unread: a pale rose fill
+    // (kUnreadFill) in both columns, under the highlight, whose colours win
+    // where the two meet. kNone (or a start past the data) clears the mark.
+    // Neither scrolls nor touches the highlight or the caret; SetData keeps it.
+    void SetUnreadRange(quint64 start, quint64 end);
+    quint64 GetUnreadStart() const { return m_unreadStart; }
+    quint64 GetUnreadEnd() const { return m_unreadEnd; }
+    // The fill of unread bytes: a rose as pale as the other column's cyan.
+    static constexpr QRgb kUnreadFill = 0xFFFFC8C8;
+
     // Byte under the click being handled, valid while Command() runs; kNone
     // otherwise and for clicks outside the cells. May be at or past the data
     // size (below the last line, right of a partial last line).
@@ -163,6 +174,8 @@ private:
     int m_activeColumn = 0;
     quint64 m_highlightStart = kNone;
     quint64 m_highlightEnd = kNone;
+    quint64 m_unreadStart = kNone;
+    quint64 m_unreadEnd = kNone;
     quint64 m_scrollPos = 0;  // top line asked for, 0 .. m_lineCount
 
     QFont m_font;

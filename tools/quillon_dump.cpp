@@ -15,6 +15,10 @@
 // quillon-dump --problems FILE prints what the loader found wrong, one line
 // per problem: offset, tag, code, sentence (TAB-separated); for a refused
 // file the problems found before the stop, its last line where it stopped.
+//
+// A file whose parse stopped part way is refused (exit 1, the message on
+// stderr), but quillon-dump FILE first prints the elements read before the
+// stop, their ranges ending before it, and the message says where it stopped.
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -233,8 +237,16 @@ int main(int argc, char** argv) {
     openOptions.thumbnails = mode == Mode::Thumbnails;
     openOptions.treeRecords = mode == Mode::Tree;
     const quillon::OpenResult opened = doc.OpenPath(fileArg, openOptions);
-    if (!opened.Opened()) {
-        if (mode == Mode::Problems) PrintProblems(doc.Problems());
+    if (!opened.Opened() || (opened.partial && mode != Mode::Tree)) {
+        if (mode == Mode::Problems && opened.partial) {
+            // In the loader's order, where the stop comes last.
+            std::string out;
+            for (const SLoadProblem& p : doc.File()->Problems().All()) out += ProblemLine(p) + '\n';
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            std::fflush(stdout);
+        } else if (mode == Mode::Problems) {
+            PrintProblems(doc.Problems());
+        }
         std::fprintf(stderr, "%s\n", MessageLine(opened.message).c_str());
         if (quillon::ReasonTellsMore(opened.reason.Code())) std::fprintf(stderr, "%s\n", opened.reason.Text().c_str());
         return 1;
@@ -255,7 +267,7 @@ int main(int argc, char** argv) {
     out.reserve(80 * 1024);
     for (const TreeItemRecord& record : records) {
         CDicomTag* e = record.element;
-        const auto [first, last] = file.ElementRange(e);
+        const auto [first, last] = doc.ShownRange(file.ElementRange(e));
         const uint32_t length = e->GetLength();
         AppendNumber(out, record.depth);
         out += '\t';
@@ -293,5 +305,10 @@ int main(int argc, char** argv) {
         }
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    const bool written = std::fflush(stdout) == 0;
+    if (opened.partial) {
+        std::fprintf(stderr, "%s\n%s\n", MessageLine(opened.message).c_str(), quillon::ToUtf8(opened.detail).c_str());
+        return 1;
+    }
+    return written ? 0 : 1;
 }

@@ -5,9 +5,11 @@ For every file under pydicom's data directory (the generated __pycache__
 directories aside):
 
   * quillon-dump either prints the tree (exit 0) or says "Invalid DICOM file"
-    (exit 1) and nothing else on stderr. Anything else -- a signal, another
-    exit status, a sanitizer report -- fails. Point --dump at the ASan build to
-    run the same corpus under the sanitizers.
+    (exit 1) and nothing else on stderr, or, for a file read part way, prints
+    the elements read and says "Invalid DICOM file" and where reading stopped
+    (exit 1): every element it prints then lies before the stop. Anything
+    else -- a signal, another exit status, a sanitizer report -- fails. Point
+    --dump at the ASan build to run the same corpus under the sanitizers.
   * The file is rejected exactly when it is listed in EXPECTED_REJECTIONS.
     Where the reason can be checked from the bytes (the first tag fails both
     plausibility tests, the file starts with "PAPYRUS") or from the oracle
@@ -123,7 +125,8 @@ class Node:
 
 
 def run_dump(dump, path):
-    """Returns (status, nodes, message); status is "loaded", "rejected" or "failed"."""
+    """Returns (status, nodes, message); status is "loaded", "rejected",
+    "partial" (then message is the offset where reading stopped) or "failed"."""
     try:
         proc = subprocess.run([dump, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     except subprocess.TimeoutExpired:
@@ -131,13 +134,18 @@ def run_dump(dump, path):
     err = proc.stderr.decode("utf-8", "replace")
     if proc.returncode < 0:
         return "failed", None, "killed by signal %d: %s" % (-proc.returncode, err.strip()[:2000])
+    partial = None
     if proc.returncode == 1:
         if err.strip() == "Invalid DICOM file":
             return "rejected", None, ""
-        return "failed", None, "exit 1 with stderr %r" % err[:2000]
-    if proc.returncode != 0:
+        lines = err.strip().split("\n")
+        stop = re.match(r"Reading stopped at byte (\d+)[,:]", lines[-1]) if len(lines) == 2 else None
+        if not (stop and lines[0] == "Invalid DICOM file" and proc.stdout):
+            return "failed", None, "exit 1 with stderr %r" % err[:2000]
+        partial = int(stop.group(1))
+    elif proc.returncode != 0:
         return "failed", None, "exit %d: %s" % (proc.returncode, err.strip()[:2000])
-    if err.strip():
+    elif err.strip():
         return "failed", None, "loaded but wrote to stderr: %s" % err.strip()[:2000]
     nodes = []
     stack = []
@@ -157,6 +165,8 @@ def run_dump(dump, path):
                     stack[-1] if stack else None)
         nodes.append(node)
         stack.append(node)
+    if partial is not None:
+        return "partial", nodes, partial
     return "loaded", nodes, ""
 
 
@@ -324,6 +334,24 @@ def main():
             problems.append("%s: quillon-dump failed: %s" % (rel, message))
             continue
         expected = EXPECTED_REJECTIONS.get(rel)
+        if status == "partial":
+            # Refused, but shown as far as read: nothing printed reaches the stop.
+            beyond = [n for n in nodes if n.tag_offset >= message or n.last >= message]
+            if beyond:
+                problems.append("%s: read up to byte %d, but (%04X,%04X) at %d reaches %d" % (
+                    rel, message, beyond[0].group, beyond[0].element, beyond[0].tag_offset, beyond[0].last))
+            # Where dcdump reads the same elements before it gives up, they
+            # lie where ours do.
+            clean, text = run_dcdump(path)
+            theirs = dcdump_offsets(text, data, [])
+            theirs = theirs if clean else theirs[:-1]
+            ours = our_offsets(nodes)
+            n = min(len(ours), len(theirs))
+            at = first_difference(ours[:n], theirs[:n])
+            if at is not None:
+                problems.append("%s: element %d of what was read differs: ours %s, dcdump %s" % (
+                    rel, at, describe(ours[at]), describe(theirs[at])))
+            status = "rejected"
         if status == "rejected":
             rejected += 1
             if not expected:

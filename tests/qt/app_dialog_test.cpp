@@ -200,15 +200,17 @@ private slots:
         QCOMPARE(LoadString(IDS_ABOUTBOX), QStringLiteral("&About Quillon..."));
 
         // The context menu of the dialog carries the About item, then the
-        // Problems item (disabled: no file, no problems); choosing About
-        // opens the box modally.
+        // Problems item (disabled: no file, no problems) and Reload (disabled:
+        // no file to open again); choosing About opens the box modally.
         QString title, product, version, ok;
         bool sawMenu = false;
         QTimer::singleShot(0, [&] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             if (!menu) return;
-            sawMenu = menu->actions().size() == 2 && menu->actions().first()->text() == "&About Quillon..." &&
-                      menu->actions().last()->text() == "Problems..." && !menu->actions().last()->isEnabled();
+            const QList<QAction*> actions = menu->actions();
+            sawMenu = actions.size() == 3 && actions[0]->text() == "&About Quillon..." &&
+                      actions[1]->text() == "Problems..." && !actions[1]->isEnabled() &&
+                      actions[2]->text() == "&Reload" && !actions[2]->isEnabled();
             QTimer::singleShot(0, [&] {
                 auto* box = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
                 if (!box) return;

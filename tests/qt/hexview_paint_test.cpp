@@ -24,6 +24,7 @@ private slots:
     void textColumnCharacters();
     void highlightColumns();
     void highlightEndPastData();
+    void unreadUnderTheHighlight();
     void highlightAboveView();
     void setHighlightScrolls_data();
     void setHighlightScrolls();
@@ -285,6 +286,50 @@ void HexViewPaintTest::highlightColumns() {
     const auto h = view.GetHexCell(2);
     QTest::mouseClick(view.ClientArea(), Qt::LeftButton, {}, QPoint(h.first + 2, 3));
     check(true);
+}
+
+// The unread mark fills both columns in pale rose with black text, under
+// the highlight, whose colours win where the two meet; it is cut at the end
+// of the data, survives new data and a click, and goes on request.
+void HexViewPaintTest::unreadUnderTheHighlight() {
+    FencedBuffer buf(40);
+    for (int i = 0; i < 40; ++i) buf.data()[i] = static_cast<std::uint8_t>(0x41 + i % 26);
+    QWidget parent;
+    MCWndHexEditor view(&parent);
+    view.resize(640, HeightForRows(view, 4));
+    parent.resize(view.size());
+    view.SetData(buf.data(), buf.size());
+    view.SetUnreadRange(10, 1000);
+    QCOMPARE(view.GetUnreadEnd(), quint64(39));
+    view.SetHighlight(14, 17);
+    parent.show();
+
+    const QColor rose = QColor::fromRgb(MCWndHexEditor::kUnreadFill);
+    const int hexW = view.GetHexCellSize().width();
+    const QImage c = ClientImage(view);
+    for (int j = 0; j < 40; ++j) {
+        const int row = j / 16, k = j % 16;
+        const bool highlighted = j >= 14 && j <= 17;
+        const QColor hexFill = highlighted ? kBlue : j >= 10 ? rose : kWhite;
+        const QColor txtFill = highlighted ? kCyan : j >= 10 ? rose : kWhite;
+        const QString what = QStringLiteral("byte %1").arg(j);
+        QVERIFY2(Uniform(c, FillProbe(HexCellRect(view, row, k)), hexFill), qPrintable(what));
+        QVERIFY2(Uniform(c, FillProbe(TextCellRect(view, row, k)), txtFill), qPrintable(what));
+        const QString hex = QString::asprintf("%02X", 0x41 + j % 26);
+        QVERIFY2(SameText(c, HexCellRect(view, row, k),
+                          CellReference(view, hexW, hex, hexFill == kBlue ? kWhite : kBlack, hexFill)),
+                 qPrintable(what));
+    }
+    // Past the data nothing is drawn: the cells after byte 39 stay white.
+    QVERIFY(Uniform(c, FillProbe(HexCellRect(view, 2, 8)), kWhite));
+
+    const auto h = view.GetHexCell(2);
+    QTest::mouseClick(view.ClientArea(), Qt::LeftButton, {}, QPoint(h.first + 2, 3));
+    view.SetData(buf.data(), buf.size());
+    QCOMPARE(view.GetUnreadStart(), quint64(10));
+    view.SetUnreadRange(MCWndHexEditor::kNone, MCWndHexEditor::kNone);
+    QCOMPARE(view.GetUnreadStart(), MCWndHexEditor::kNone);
+    QVERIFY(Uniform(ClientImage(view), FillProbe(HexCellRect(view, 1, 0)), kWhite));
 }
 
 void HexViewPaintTest::highlightEndPastData() {

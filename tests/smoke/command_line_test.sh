@@ -44,4 +44,27 @@ check 1 "The file was not found" "$dump" /nonexistent/file.dcm
 # A path that gives nothing to parse says what it names on a second line.
 check 1 $'Invalid DICOM file\nThe path names a folder, not a file.' "$dump" "$(dirname "$file")"
 check 1 $'Invalid DICOM file\nThe path names a character device, not a regular file.' "$dump" /dev/null
+# An empty file says so.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+: > "$scratch/empty.dcm"
+check 1 $'Invalid DICOM file\nThe file is empty.' "$dump" "$scratch/empty.dcm"
+# A file cut part way: the elements read before the stop, as the whole file
+# prints them but with ranges ending before the stop, then the message with
+# where it stopped on stderr, exit 1; --problems ends with the stop.
+head -c 2000 "$file" > "$scratch/cut.dcm"
+"$dump" "$scratch/cut.dcm" > "$scratch/cut.out" 2> "$scratch/cut.err"
+status=$?
+"$dump" "$file" > "$scratch/whole.out"
+stop=$(sed -n 's/^Reading stopped at byte \([0-9]*\).*/\1/p' "$scratch/cut.err")
+lines=$(wc -l < "$scratch/cut.out")
+if [[ $status -ne 1 || $(head -1 "$scratch/cut.err") != "Invalid DICOM file" || -z $stop || $lines -lt 10 ]]; then
+  echo "FAIL: cut file -> status $status, $lines lines, stderr:"; sed 's/^/  /' "$scratch/cut.err"
+  failures=$((failures + 1))
+elif ! awk -F'\t' -v stop="$stop" '$8 >= stop { bad = 1 } END { exit bad }' "$scratch/cut.out"; then
+  echo "FAIL: cut file: a range reaches the stop at $stop"; failures=$((failures + 1))
+elif ! diff <(cut -f1-7,9- "$scratch/cut.out") <(head -n "$lines" "$scratch/whole.out" | cut -f1-7,9-) > /dev/null; then
+  echo "FAIL: cut file: the elements read differ from the whole file's"; failures=$((failures + 1))
+fi
+check 1 $'\tstopped\t' "$dump" --problems "$scratch/cut.dcm"
 exit $((failures > 0))

@@ -67,8 +67,9 @@ TEST(DocProblems, EachProblemBelongsToItsRecord) {
     EXPECT_TRUE(doc.Problems().Empty());
 }
 
-// A refused file keeps its problems (all on the root: there is no tree) and
-// its message says where the parse stopped under the usual first line.
+// A file cut part way is opened as far as it was read, under the box of a
+// refused file whose second line says where the parse stopped; the stop comes
+// first among its problems, on the root, the others on their elements.
 TEST(DocProblems, RefusedFileSaysWhereItStopped) {
     TempDir dir;
     testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE, true);
@@ -79,21 +80,25 @@ TEST(DocProblems, RefusedFileSaysWhereItStopped) {
 
     quillon::QuillonDocument doc;
     const OpenResult r = doc.Open(U16(dir.Write("cut.dcm", w.bytes())));
-    EXPECT_EQ(r.status, OpenStatus::Invalid);
+    EXPECT_EQ(r.status, OpenStatus::Opened);
+    EXPECT_TRUE(r.partial);
     EXPECT_EQ(r.message, kMsgInvalidFile);
-    EXPECT_TRUE(r.forgetPath);
+    EXPECT_FALSE(r.forgetPath);
     const std::u16string stop = Format16(
         "Reading stopped at byte %zu, element (0020,4000): the last element is cut off by the end of the file.", at);
     EXPECT_EQ(r.detail, stop);
     EXPECT_EQ(r.Text(), std::u16string(kMsgInvalidFile) + u"\n" + stop);
-    EXPECT_FALSE(doc.IsOpen());
+    EXPECT_TRUE(doc.IsOpen());
 
     const quillon::DocumentProblems& problems = doc.Problems();
-    ASSERT_EQ(problems.Size(), 3u);  // odd length, truncated, stopped
-    EXPECT_EQ(problems[0].problem.code, ProblemCode::OddLength);
+    ASSERT_EQ(problems.Size(), 3u);  // stopped, odd length, truncated
+    EXPECT_EQ(problems[0].problem.code, ProblemCode::Stopped);
+    EXPECT_EQ(problems[1].problem.code, ProblemCode::OddLength);
+    EXPECT_EQ(problems[1].record, IndexOf(doc, 0x0010, 0x1000));
     ASSERT_NE(problems.Stop(), nullptr);
     EXPECT_EQ(problems.Stop()->offset, at);
-    for (const DocumentProblem& p : problems.All()) EXPECT_EQ(p.record, std::nullopt);
+    EXPECT_EQ(problems[0].record, std::nullopt);
+    EXPECT_EQ(problems[2].record, std::nullopt);
     EXPECT_TRUE(doc.RecordHasProblem(std::nullopt));
 
     // Bytes that are no data set at all stop at once, without an element.
@@ -102,6 +107,10 @@ TEST(DocProblems, RefusedFileSaysWhereItStopped) {
               std::u16string(kMsgInvalidFile) +
                   u"\nReading stopped at byte 0, element (7878,7878): no DICM at byte 128, and the first tag is "
                   u"implausible in either byte order.");
+    EXPECT_FALSE(text.Opened());
+    EXPECT_TRUE(text.forgetPath);
+    ASSERT_NE(doc.Problems().Stop(), nullptr);
+    for (const DocumentProblem& p : doc.Problems().All()) EXPECT_EQ(p.record, std::nullopt);
 
     // Failures that are no parse keep no problems; a missing file says
     // nothing more, a folder says what the path names.

@@ -416,14 +416,17 @@ TEST(LoadProblems, RefusedFileKeepsWhereItStopped) {
     w.header(0x0020, 0x4000, "LT", 40).raw(std::string("cut off"));
     CDicomFile f;
     ASSERT_FALSE(Load(f, w));
-    EXPECT_TRUE(f.Elements().empty());
+    // Kept as far as read: a problem of an element read keeps its node, those
+    // of the element the parse stopped at (never kept) have none.
+    ASSERT_TRUE(f.Partial());
     const auto& all = f.Problems().All();
     ASSERT_GE(all.size(), 2u);
     EXPECT_EQ(all.front().code, ProblemCode::OddLength);
+    EXPECT_EQ(all.front().node, f.Find(0x0010, 0x1000));
     EXPECT_EQ(all.back().code, ProblemCode::Stopped);
     EXPECT_EQ(all.back().offset, at);
     EXPECT_EQ(all.back().group, 0x0020);
-    for (const SLoadProblem& p : all) EXPECT_EQ(p.node, nullptr);
+    for (std::size_t i = 1; i < all.size(); ++i) EXPECT_EQ(all[i].node, nullptr);
     // A new load starts a new list.
     Writer good = Part10(kExplicitLE, true);
     StudyElements(good);

@@ -147,7 +147,9 @@ TEST(LoadReasons, AFailureLeavesNothingBehind) {
     const std::size_t problems = f.Problems().Size();
     EXPECT_EQ(f.Load(dir.path()).Code(), Reason::Directory);
     EXPECT_EQ(f.Find(0x0010, 0x0020), nullptr);
-    EXPECT_EQ(f.LoadMemory(good.data(), 200).Code(), Reason::NotDicom);
+    // Cut before "DICM": refused, not kept as far as read.
+    EXPECT_EQ(f.LoadMemory(good.data(), 100).Code(), Reason::NotDicom);
+    EXPECT_FALSE(f.Partial());
     EXPECT_EQ(f.Find(0x0002, 0x0001), nullptr);
     ASSERT_TRUE(f.Load(path));
     EXPECT_NE(f.Find(0x0010, 0x0020), nullptr);

@@ -144,7 +144,20 @@ TEST_P(NestingDepth, LoadsUpToTheLimitAndRejectsDeeperPromptly) {
     // rejection that costs time in the input's depth would show here.
     EXPECT_LT(seconds, 5.0);
     if (!c.loads) {
-        EXPECT_TRUE(f.Elements().empty());
+        // Kept as far as read: the chain down to the limit, and the header of
+        // the first sequence too deep, where the parse stopped.
+        ASSERT_TRUE(f.Partial());
+        ASSERT_EQ(f.Elements().size(), 7u);
+        const CDicomTag* node = f.Elements()[6].get();
+        unsigned sequences = 1;
+        while (!node->m_children.empty()) {
+            node = node->m_children[0]->m_children[0].get();
+            ++sequences;
+        }
+        EXPECT_EQ(sequences, kMaxSequenceDepth + 1);
+        EXPECT_EQ(f.StopOffset(), node->m_dataOffset);
+        EXPECT_EQ(f.Problems().All().back().text, "sequences nest more than 1000 levels deep");
+        TouchEveryNode(f);
         return;
     }
     // Down the chain: one item per sequence, the US element at the bottom.
@@ -483,9 +496,11 @@ Writer BareFixture() {
 
 class DamagedFiles : public ::testing::TestWithParam<Fixture> {};
 
-// Cut at every length: the load either fails, leaving nothing behind, or
-// gives the first nodes of the whole file's tree, at the same offsets. (A cut
-// before "DICM" is another file: a short one, read as implicit VR from 0.)
+// Cut at every length: the load either fails, leaving nothing behind or
+// what it read (partial), or succeeds; what it gives is the first nodes of
+// the whole file's tree, at the same offsets, and a partial load stopped
+// within the bytes it had, after the last node it kept began. (A cut before
+// "DICM" is another file: a short one, read as implicit VR from 0.)
 TEST_P(DamagedFiles, EveryTruncationFailsOrGivesAPrefixOfTheTree) {
     const Fixture& fixture = GetParam();
     const Bytes bytes = fixture.build().bytes();
@@ -494,15 +509,22 @@ TEST_P(DamagedFiles, EveryTruncationFailsOrGivesAPrefixOfTheTree) {
     std::vector<std::tuple<uint16_t, uint16_t, uint64_t>> expected;
     for (const CDicomTag* n : PreOrder(whole)) expected.emplace_back(n->m_group, n->m_element, n->m_dataOffset);
 
-    size_t loads = 0;
+    size_t loads = 0, partial = 0;
     for (size_t cut = 0; cut < bytes.size(); ++cut) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
         CDicomFile f;
         if (!LoadBytes(f, bytes.data(), cut)) {
-            EXPECT_TRUE(f.Elements().empty());
-            continue;
+            if (!f.Partial()) {
+                EXPECT_TRUE(f.Elements().empty());
+                continue;
+            }
+            ++partial;
+            EXPECT_LE(f.StopOffset(), cut);
+            EXPECT_FALSE(f.Elements().empty());
+            for (const CDicomTag* n : PreOrder(f)) EXPECT_LT(f.TagOffset(n), f.StopOffset());
+        } else {
+            ++loads;
         }
-        ++loads;
         TouchEveryNode(f);
         if (fixture.bare || cut < 132) continue;
         const auto nodes = PreOrder(f);
@@ -511,8 +533,9 @@ TEST_P(DamagedFiles, EveryTruncationFailsOrGivesAPrefixOfTheTree) {
             ASSERT_EQ(std::make_tuple(nodes[i]->m_group, nodes[i]->m_element, nodes[i]->m_dataOffset), expected[i])
                 << "node " << i;
     }
-    // Cuts at element boundaries do load; the test is not vacuous.
+    // Cuts at element boundaries do load, others are partial; the test is not vacuous.
     EXPECT_GT(loads, 0u);
+    EXPECT_GT(partial, 0u);
 }
 
 // One byte overwritten with 0x00 or 0xFF, at every position.
@@ -524,10 +547,16 @@ TEST_P(DamagedFiles, EveryOverwrittenByteIsSurvived) {
             Bytes damaged = bytes;
             damaged[i] = value;
             CDicomFile f;
-            if (LoadBytes(f, damaged))
-                TouchEveryNode(f);
-            else
+            const bool loaded = LoadBytes(f, damaged);
+            if (!loaded && !f.Partial()) {
                 EXPECT_TRUE(f.Elements().empty());
+                continue;
+            }
+            TouchEveryNode(f);
+            if (loaded) continue;
+            // Kept as far as read: every node starts before the stop.
+            EXPECT_LE(f.StopOffset(), damaged.size());
+            for (const CDicomTag* n : PreOrder(f)) ASSERT_LT(f.TagOffset(n), f.StopOffset());
         }
     }
 }
