@@ -408,14 +408,22 @@ TEST(JpegDecoder, CorruptTwelveBitColourStream) {
     }
 }
 
-// A stream larger than the frame fills the frame's bytes and no more.
+// A stream larger than the buffer fills the buffer's bytes and no more; as
+// a frame, a stream whose image is not the file's is refused before any
+// output is sized.
 TEST(JpegDecoder, OutputBoundedByTheFrame) {
     const Bytes stream = FIXTURE(kBaseline8);  // 8 x 32
     const FrameDescription d = Frame(4, 8, 8, 1, Photo::Monochrome2, Compression::JPEG);
+    Bytes buffer(32, 0);
+    JpegBufferResult result;
+    ASSERT_TRUE(DecodeJpegBuffer(stream.data(), stream.size(), d, buffer.data(), buffer.size(), result));
+    for (uint64_t k = 0; k < 32; ++k) EXPECT_NEAR(buffer[k], k / 8 * 8, 2) << k;
+
     DecodedFrame out;
-    ASSERT_TRUE(DecodeJpegFrame(d, stream.data(), stream.size(), out));
-    ASSERT_EQ(out.size, 32u);
-    for (uint64_t k = 0; k < 32; ++k) EXPECT_NEAR(out.data.get()[k], k / 8 * 8, 2) << k;
+    const quillon::Status status = DecodeJpegFrame(d, stream.data(), stream.size(), out);
+    EXPECT_EQ(status.Code(), Reason::DimensionsDiffer);
+    EXPECT_EQ(status.Text(), "The stream's image is 8 x 32, the file says 8 x 4.");
+    EXPECT_FALSE(out.data);
 }
 
 // ---- Files of pydicom's corpus ----------------------------------------------
@@ -484,12 +492,13 @@ TEST(Jpeg2000Decoder, LosslessEqualsNativeAndStaysInBounds) {
     ASSERT_EQ(out.size, reference.size);
     EXPECT_EQ(std::memcmp(out.data.get(), reference.data, reference.size), 0);
 
-    // The image is larger than the frame: the frame's bytes and no more.
+    // The image is not the frame's: refused before any output is sized.
     FrameDescription half = f.d;
     half.pixel.rows = 32;
-    ASSERT_TRUE(DecodeJpeg2000Frame(half, f.bytes.data, f.bytes.size, out));
-    ASSERT_EQ(out.size, reference.size / 2);
-    EXPECT_EQ(std::memcmp(out.data.get(), reference.data, reference.size / 2), 0);
+    const quillon::Status other = DecodeJpeg2000Frame(half, f.bytes.data, f.bytes.size, out);
+    EXPECT_EQ(other.Code(), Reason::DimensionsDiffer);
+    EXPECT_EQ(other.Text(), "The stream's image is 64 x 64, the file says 64 x 32.");
+    EXPECT_FALSE(out.data);
 
     // Fewer components than the frame expects: the missing samples are zero.
     FrameDescription rgb = f.d;
@@ -643,7 +652,7 @@ TEST(FrameCodecs, DecodersSayWhyTheyGiveNoSamples) {
          "The stream ends early at byte 20, before a JPEG frame header."},
         {"JPEG cut before its first row", DecodeJpegFrame, jpeg8, cutInScan, Reason::StreamEndsEarly,
          "The stream ends early at byte " + std::to_string(cutInScan.size()) + ", before its first row."},
-        {"JPEG of 10-bit lossy precision", DecodeJpegFrame, jpeg8, tenBit, Reason::CodecRefused,
+        {"JPEG of 10-bit lossy precision", DecodeJpegFrame, Frame(8, 8, 16, 1, Photo::Monochrome2, Compression::JPEG), tenBit, Reason::CodecRefused,
          "No JPEG decoder here takes lossy streams of 10-bit precision."},
         {"JPEG image far larger than the frame", DecodeJpegFrame, jpeg8, huge, Reason::DimensionsDiffer,
          "The stream's image is 1024 x 1024, the file says 8 x 32."},
