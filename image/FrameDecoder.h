@@ -4,8 +4,11 @@
 // with its display window, and the 128 x 128 thumbnail.
 //
 // The decoder reads the file object but never writes it, so frames may be
-// decoded on several threads at once; the only shared state, the image
-// cache, is locked.
+// decoded on several threads at once; the shared state, the image cache and
+// the part of the decode budget (kFrameDecodeBudget) that frames being
+// decoded hold, is locked. A frame whose decode for display would need more
+// than the budget gets no image (FrameStatus says why); frames that fit wait
+// for their share.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
