@@ -3,10 +3,12 @@
 // data, the pre-order records with the character set in force, and labels.
 // Plain C++, shared by the window and the command-line tools.
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "dicom/DicomFile.h"
+#include "dicom/InternedText.h"
 
 // Parent index of a record that hangs directly under the root item.
 constexpr std::size_t kRootRecord = std::size_t(-1);
@@ -20,7 +22,9 @@ constexpr std::size_t kRootRecord = std::size_t(-1);
 struct TreeItemRecord {
     CDicomTag* element = nullptr;
     int depth = 0;
-    std::u16string charset;
+    // Interned: a file holds few character sets, and may hold millions of
+    // records (fragment items).
+    quillon::InternedText charset;
     std::u16string label;
     std::size_t parent = kRootRecord;
     std::size_t row = 0;
@@ -39,3 +43,9 @@ std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, st
 // Pre-order records of the whole tree (the root, labelled with the path, has none).
 // Throws std::bad_alloc when the table cannot grow.
 std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t thumbnailCount);
+
+// The records of BuildTreeRecords, each handed to `visit` as it is made and
+// not kept (`end` is 0): for a single pass over the tree, such as writing
+// it out, without a table of one record per element.
+void VisitTreeRecords(const CDicomFile& file, std::size_t thumbnailCount,
+                      const std::function<void(const TreeItemRecord&)>& visit);

@@ -231,7 +231,8 @@ int main(int argc, char** argv) {
     quillon::QuillonDocument doc;
     quillon::OpenOptions openOptions;
     openOptions.thumbnails = mode == Mode::Thumbnails;
-    openOptions.treeRecords = mode == Mode::Tree;
+    // The tree is written as it is walked (VisitTreeRecords), not kept.
+    openOptions.treeRecords = false;
     const quillon::OpenResult opened = doc.OpenPath(fileArg, openOptions);
     if (!opened.Opened()) {
         if (mode == Mode::Problems) PrintProblems(doc.Problems());
@@ -247,13 +248,12 @@ int main(int argc, char** argv) {
         case Mode::FrameSamples: return WriteFrameSamples(*doc.Frames(), frameIndex);
         case Mode::Tree: break;
     }
-    const auto& records = doc.Records();
     const quillon::FrameStarts& frameStarts = doc.FrameStarts();
 
     // Lines are gathered and written in blocks of about 64 KiB.
     std::string out;
     out.reserve(80 * 1024);
-    for (const TreeItemRecord& record : records) {
+    VisitTreeRecords(file, doc.ThumbnailCount(), [&](const TreeItemRecord& record) {
         CDicomTag* e = record.element;
         const auto [first, last] = file.ElementRange(e);
         const uint32_t length = e->GetLength();
@@ -291,7 +291,7 @@ int main(int argc, char** argv) {
             std::fwrite(out.data(), 1, out.size(), stdout);
             out.clear();
         }
-    }
+    });
     std::fwrite(out.data(), 1, out.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
