@@ -8,8 +8,8 @@ more than the file holds, into a temporary folder (deleted afterwards unless
 run. A run over the limits (3 s, 400 MB) is a breach: the table marks it and
 the script exits 1.
 
-  rle-huge        334 bytes: RLE, the data set claims 65535 x 65535 x 16 bits,
-                  two short segments.
+  rle-huge        about 350 bytes: RLE, the data set claims 65535 x 65535 x 16
+                  bits, two segments of 13 bytes.
   jpeg-baseline   a 16 x 16 baseline JPEG stream (dcmcjpeg), the data set
                   claims 65535 x 65535.
   jpeg-lossless   a 16 x 16 x 16-bit lossless JPEG stream (dcmcjpeg), the
@@ -141,7 +141,7 @@ def encode(work, bits, command):
 
 def rle_huge():
     # Two segments of a few runs each: far too few bytes for the frame.
-    segment = bytes([0x81, 0x00]) * 64 + bytes([0x03, 1, 2, 3, 4])
+    segment = bytes([0x81, 0x00]) * 4 + bytes([0x03, 1, 2, 3, 4])
     header = struct.pack("<I", 2) + struct.pack("<I", 64) + struct.pack("<I", 64 + len(segment)) + b"\0" * 52
     stream = header + segment + segment
     return dicom(RLE, 65535, 65535, 16, [stream])
