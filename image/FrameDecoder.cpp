@@ -66,7 +66,14 @@ quillon::Status quillon::FrameDecoder::ReserveBudget(uint64_t bytes) {
 }
 
 quillon::Status quillon::FrameDecoder::OverBudgetReason(std::size_t frame, quillon::Status budget) const {
-    if (m_route != Route::Codec) return budget;
+    if (m_route == Route::None) return m_routeStatus;
+    if (frame >= m_description.pixel.numberOfFrames)
+        return FrameFailure(quillon::Reason::NoBytes, "The file has %u frames.", m_description.pixel.numberOfFrames);
+    if (m_route == Route::Native) {
+        const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(m_file.PixelData());
+        if (!pixelData || frame >= pixelData->FrameCount()) return NativeFrameStatus(frame);
+        return budget;
+    }
     quillon::HeapPtr<uint8_t> stored;
     const FrameDescription* asDecoded = nullptr;
     quillon::HeapPtr<uint8_t> decoded;

@@ -85,9 +85,10 @@ private:
     // when `bytes` alone are over it.
     quillon::Status ReserveBudget(uint64_t bytes);
     void ReleaseBudget(uint64_t bytes);
-    // Why frame i, over the budget, is not decoded: the codec's own reason
-    // when its stream's header already disagrees with the file (the codecs
-    // check the header, then the budget, before they allocate), else `budget`.
+    // Why frame i, over the budget, is not decoded: no decoder or no bytes
+    // when that is so, the codec's own reason when its stream's header
+    // already disagrees with the file (the codecs check the header, then the
+    // budget, before they allocate), else `budget`.
     quillon::Status OverBudgetReason(std::size_t frame, quillon::Status budget) const;
     class BudgetLease;
     std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const;
