@@ -19,7 +19,7 @@ public:
     void clear() { m_text = &Empty(); }
     const std::u16string& str() const { return *m_text; }
     operator const std::u16string&() const { return *m_text; }  // NOLINT
-    operator std::u16string_view() const { return *m_text; }     // NOLINT
+    operator std::u16string_view() const { return *m_text; }    // NOLINT
 
     friend bool operator==(const InternedText& a, std::u16string_view b) { return a.str() == b; }
     friend bool operator==(const InternedText& a, const InternedText& b) { return a.m_text == b.m_text; }

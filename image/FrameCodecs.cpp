@@ -80,10 +80,11 @@ quillon::Status CheckFrameBudget(const FrameDescription& d, uint64_t peak) {
     if (peak <= kFrameDecodeBudget) return {};
     const uint64_t mib = peak == UINT64_MAX ? peak >> 20 : (peak + (uint64_t(1) << 20) - 1) >> 20;
     return FrameFailure(quillon::Reason::OverBudget,
-                        "Decoding the frame (%u x %u, %u samples of %d bits) would take %llu MiB; frames over the "
+                        "Decoding the frame (%u x %u, %u sample%s of %d bits) would take %llu MiB; frames over the "
                         "%llu MiB budget are not decoded.",
-                        d.pixel.columns, d.pixel.rows, std::max(1u, d.Samples()), int(d.pixel.bitsAllocated),
-                        static_cast<unsigned long long>(mib), static_cast<unsigned long long>(kFrameDecodeBudget >> 20));
+                        d.pixel.columns, d.pixel.rows, std::max(1u, d.Samples()), d.Samples() > 1 ? "s" : "",
+                        int(d.pixel.bitsAllocated), static_cast<unsigned long long>(mib),
+                        static_cast<unsigned long long>(kFrameDecodeBudget >> 20));
 }
 
 quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, const FrameDescription& d) {

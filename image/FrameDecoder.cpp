@@ -286,7 +286,7 @@ std::shared_ptr<const MCImage> quillon::FrameDecoder::GetFrameImage(std::size_t 
 }
 
 std::shared_ptr<const MCImage> quillon::FrameDecoder::FrameImage(std::size_t frame, quillon::Status& status,
-                                                                bool reserved) {
+                                                                 bool reserved) {
     status = {};
     if (frame >= m_description.pixel.numberOfFrames) {
         status = FrameFailure(quillon::Reason::NoBytes, "The file has %u frames.", m_description.pixel.numberOfFrames);

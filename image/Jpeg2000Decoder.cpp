@@ -124,7 +124,8 @@ quillon::Status PlausibleImageHeader(const uint8_t* bytes, uint64_t length, cons
         return FrameFailure(Reason::CodecRefused, "The stream claims %u components; 1 to %u are decoded.", components,
                             kMaxComponents);
     if (components > std::max(DecodedSamples(d), 1u))
-        return FrameFailure(Reason::DimensionsDiffer, "The stream's image header gives %u components, the file %u samples.",
+        return FrameFailure(Reason::DimensionsDiffer,
+                            "The stream's image header gives %u components; the file says %u samples per pixel.",
                             components, d.Samples());
     return {};
 }

@@ -95,7 +95,8 @@ static quillon::Status CheckJpegHeader(const uint8_t* bytes, uint64_t length, co
     if (header.columns != d.pixel.columns || (header.rows != 0 && header.rows != d.pixel.rows))
         return DimensionsDiffer(header.columns, header.rows, d);
     if (header.components == 0 || header.components > std::max(DecodedSamples(d), 1u))
-        return FrameFailure(Reason::DimensionsDiffer, "The stream's frame header gives %u components, the file %u samples.",
+        return FrameFailure(Reason::DimensionsDiffer,
+                            "The stream's frame header gives %u components; the file says %u samples per pixel.",
                             header.components, d.Samples());
     if (header.precision > d.pixel.bitsAllocated)
         return FrameFailure(Reason::DimensionsDiffer,

@@ -652,8 +652,8 @@ TEST(FrameCodecs, DecodersSayWhyTheyGiveNoSamples) {
          "The stream ends early at byte 20, before a JPEG frame header."},
         {"JPEG cut before its first row", DecodeJpegFrame, jpeg8, cutInScan, Reason::StreamEndsEarly,
          "The stream ends early at byte " + std::to_string(cutInScan.size()) + ", before its first row."},
-        {"JPEG of 10-bit lossy precision", DecodeJpegFrame, Frame(8, 8, 16, 1, Photo::Monochrome2, Compression::JPEG), tenBit, Reason::CodecRefused,
-         "No JPEG decoder here takes lossy streams of 10-bit precision."},
+        {"JPEG of 10-bit lossy precision", DecodeJpegFrame, Frame(8, 8, 16, 1, Photo::Monochrome2, Compression::JPEG),
+         tenBit, Reason::CodecRefused, "No JPEG decoder here takes lossy streams of 10-bit precision."},
         {"JPEG image far larger than the frame", DecodeJpegFrame, jpeg8, huge, Reason::DimensionsDiffer,
          "The stream's image is 1024 x 1024, the file says 8 x 32."},
         {"J2K image far larger than the frame", DecodeJpeg2000Frame, j2k8, J2kHeader(1024, 1024, 1024),
@@ -689,14 +689,16 @@ Bytes Jp2(const Bytes& boxes, const Bytes& codestream) {
         b.insert(b.end(), payload.begin(), payload.end());
         return b;
     };
-    return Cat({box("jP  ", {0x0D, 0x0A, 0x87, 0x0A}), box("ftyp", {'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '}),
+    return Cat({box("jP  ", {0x0D, 0x0A, 0x87, 0x0A}),
+                box("ftyp", {'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '}),
                 box("jp2h", box("ihdr", Bytes(14, 0))), boxes, box("jp2c", codestream)});
 }
 
 Bytes XmlBox(const Bytes& payload) {
     const uint32_t length = uint32_t(8 + payload.size());
-    return Cat({{uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), 'x', 'm', 'l', ' '},
-                payload});
+    return Cat(
+        {{uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), 'x', 'm', 'l', ' '},
+         payload});
 }
 
 // The SIZ header of J2kHeader with `components` components.
@@ -737,14 +739,14 @@ TEST(FrameCodecs, SmallStreamsCannotClaimHugeImages) {
         {"RLE of 256 bytes claiming 65535 x 65535 x 16 bits", Frame(huge, huge, 16, 1), rleHuge,
          Reason::StreamEndsEarly, "The RLE segments give 16384 bytes of the frame's 8589672450."},
         {"RLE a quarter short of a small frame", Frame(16, 16, 8, 1), rleShort, Reason::None, ""},
-        {"JPEG baseline under a 65535 x 65535 data set",
-         Frame(huge, huge, 8, 1, Photo::Monochrome2, Compression::JPEG), FIXTURE(kBaseline8),
-         Reason::DimensionsDiffer, "The stream's image is 8 x 32, the file says 65535 x 65535."},
+        {"JPEG baseline under a 65535 x 65535 data set", Frame(huge, huge, 8, 1, Photo::Monochrome2, Compression::JPEG),
+         FIXTURE(kBaseline8), Reason::DimensionsDiffer, "The stream's image is 8 x 32, the file says 65535 x 65535."},
         {"JPEG lossless under a 65535 x 65535 data set",
          Frame(huge, huge, 16, 1, Photo::Monochrome2, Compression::JPEGLossless), FIXTURE(kLossless16),
          Reason::DimensionsDiffer, "The stream's image is "},
         {"JPEG of three components in a grey frame", Frame(32, 8, 8, 1, Photo::Monochrome2, Compression::JPEG),
-         threeComponents, Reason::DimensionsDiffer, "The stream's frame header gives 3 components, the file 1 samples."},
+         threeComponents, Reason::DimensionsDiffer,
+         "The stream's frame header gives 3 components; the file says 1 samples per pixel."},
         {"JPEG of 12-bit samples in 8 bits allocated", Frame(8, 8, 8, 1, Photo::Monochrome2, Compression::JPEG),
          extended12InEight, Reason::DimensionsDiffer,
          "The stream's samples have 12 bits of precision, the file allocates 8."},
@@ -754,17 +756,16 @@ TEST(FrameCodecs, SmallStreamsCannotClaimHugeImages) {
         {"JP2 with a harmless decoy header before a codestream of 65535 tiles",
          Frame(257, 255, 8, 1, Photo::Monochrome2, Compression::JPEG2000Lossless), Jp2(XmlBox(decoy), realManyTiles),
          Reason::OverBudget, "The stream claims 65535 tiles; more than 4096 are not decoded."},
-        {"JP2 of 16 components in a grey frame",
-         Frame(64, 64, 8, 1, Photo::Monochrome2, Compression::JPEG2000Lossless),
+        {"JP2 of 16 components in a grey frame", Frame(64, 64, 8, 1, Photo::Monochrome2, Compression::JPEG2000Lossless),
          Jp2({}, WithComponents(J2kHeader(64, 64, 64), 16)), Reason::DimensionsDiffer,
-         "The stream's image header gives 16 components, the file 1 samples."},
+         "The stream's image header gives 16 components; the file says 1 samples per pixel."},
         {"JP2 whose only codestream header is inside an XML box",
          Frame(16, 16, 8, 1, Photo::Monochrome2, Compression::JPEG2000Lossless), Jp2(XmlBox(decoy), {}),
          Reason::CodecRefused, "The stream holds no JPEG 2000 codestream header."},
         {"J2K agreeing with a frame over the budget",
          Frame(16384, 16384, 16, 1, Photo::Monochrome2, Compression::JPEG2000Lossless), J2kHeader(16384, 16384, 4096),
          Reason::OverBudget,
-         "Decoding the frame (16384 x 16384, 1 samples of 16 bits) would take 2560 MiB; frames over the 256 MiB budget "
+         "Decoding the frame (16384 x 16384, 1 sample of 16 bits) would take 2560 MiB; frames over the 256 MiB budget "
          "are not decoded."},
     };
     for (const Case& c : cases) {

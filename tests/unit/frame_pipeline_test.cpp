@@ -299,7 +299,7 @@ TEST(FramePipeline, FramesShareTheDecodeBudget) {
         std::string text;
     } refusals[] = {
         {"1.2.840.10008.1.2.4.90", quillon::Reason::OverBudget,
-         "Decoding the frame (16384 x 16384, 1 samples of 8 bits) would take 2304 MiB; frames over the 256 MiB "
+         "Decoding the frame (16384 x 16384, 1 sample of 8 bits) would take 2304 MiB; frames over the 256 MiB "
          "budget are not decoded."},
         {"1.2.840.10008.1.2.4.80", quillon::Reason::NoDecoder, "No decoder for JPEG-LS Lossless."},
     };
