@@ -311,7 +311,7 @@ double CDicomTag::GetDSValue() const {
 
 std::u16string CDicomTag::GetDescription() const {
     const std::u16string& name = CDicomDictionary::Instance().LookupName(FoldRepeatingGroup(m_group), m_element);
-    return name.empty() ? m_description : name;
+    return name.empty() ? m_description.str() : name;
 }
 
 CDicomTag7FE0::~CDicomTag7FE0() = default;

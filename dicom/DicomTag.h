@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dicom/DicomVR.h"
+#include "dicom/InternedText.h"
 #include "dicom/HeapBlock.h"
 #include "dicom/Tags.h"
 
@@ -34,7 +35,7 @@ public:
     CTagData() = default;
     CTagData(const CTagData&) = delete;
     CTagData& operator=(const CTagData&) = delete;
-    virtual ~CTagData();
+    ~CTagData();
 
     // Frees the value and zeroes both lengths.
     void Free();
@@ -111,7 +112,8 @@ public:
 
     uint16_t m_group = 0;
     uint16_t m_element = 0;
-    std::u16string m_description;
+    // Interned (few distinct names): a node holds a pointer.
+    quillon::InternedText m_description;
     std::vector<std::unique_ptr<CDicomTag>> m_children;
     CDicomVR m_vr;
     CTagData m_tagData;

@@ -52,12 +52,13 @@ int32_t ScanField(const uint8_t* v, uint32_t count, uint32_t from, uint32_t len)
 CDicomVR::~CDicomVR() = default;
 
 void CDicomVR::SetVR(std::u16string_view vr) {
-    m_declaredVR.clear();
+    std::u16string upper;
     for (char16_t c : vr) {
         if (c == 0) break;
         if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
-        m_declaredVR.push_back(c);
+        upper.push_back(c);
     }
+    m_declaredVR = upper;
 }
 
 const std::u16string& CDicomVR::GetVRGuessing(const uint8_t* value, uint32_t length, bool longForm) {

@@ -5,12 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "dicom/InternedText.h"
+
 class CDicomVR {
 public:
     CDicomVR() = default;
     CDicomVR(const CDicomVR&) = default;
     CDicomVR& operator=(const CDicomVR&) = default;
-    virtual ~CDicomVR();
+    ~CDicomVR();
 
     // Declared VR when not empty, else the guessed VR (possibly empty). Never guesses.
     const std::u16string& GetVR() const { return m_declaredVR.empty() ? m_guessedVR : m_declaredVR; }
@@ -30,8 +32,9 @@ public:
         m_guessedVR.clear();
     }
 
-    std::u16string m_declaredVR;
-    std::u16string m_guessedVR;
+    // Interned: a tree node holds two pointers, whatever its VR.
+    quillon::InternedText m_declaredVR;
+    quillon::InternedText m_guessedVR;
 
 private:
     static std::u16string GuessFromSize(uint32_t count, bool longForm, bool binary);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "dicom/LoaderRules.h"
@@ -63,17 +64,26 @@ std::u16string Label(const CDicomTag* pixelData, const CDicomTag* element, std::
 struct Walk {
     const CDicomTag* pixelData;
     std::size_t thumbnailCount;
-    std::vector<TreeItemRecord>& out;
+    // The table being built, or null when each record goes to `visit` as
+    // soon as it is made and is not kept.
+    std::vector<TreeItemRecord>* out;
+    const std::function<void(const TreeItemRecord&)>* visit = nullptr;
+    std::size_t made = 0;
 
-    void Add(CDicomTag* element, std::size_t childIndex, int depth, const std::u16string& charset, std::size_t parent,
-             std::size_t row) {
+    void Add(CDicomTag* element, std::size_t childIndex, int depth, const quillon::InternedText& charset,
+             std::size_t parent, std::size_t row) {
         if (!element) return;
-        const std::size_t index = out.size();
-        out.push_back({element, depth, charset, Label(pixelData, element, childIndex, thumbnailCount), parent, row, 0});
+        const std::size_t index = made++;
+        TreeItemRecord record{element, depth, charset, Label(pixelData, element, childIndex, thumbnailCount),
+                              parent, row, 0};
+        if (out)
+            out->push_back(std::move(record));
+        else
+            (*visit)(record);
         // A (0008,0005) among the direct children sets the character set of
         // the children and their descendants, not of the element itself.
-        const std::u16string* childCharset = &charset;
-        std::u16string own;
+        const quillon::InternedText* childCharset = &charset;
+        quillon::InternedText own;
         for (const auto& child : element->m_children) {
             if (child && child->Is(quillon::tags::kSpecificCharacterSet)) {
                 own = child->GetValueText(u"");
@@ -86,9 +96,25 @@ struct Walk {
             if (!element->m_children[i]) continue;
             Add(element->m_children[i].get(), i, depth + 1, *childCharset, index, childRow++);
         }
-        out[index].end = out.size();
+        if (out) (*out)[index].end = made;
+    }
+
+    void AddAll(const CDicomFile& file) {
+        const quillon::InternedText charset(file.GetSpecificCharacterSet());
+        std::size_t row = 0;
+        for (const auto& element : file.Elements()) {
+            if (!element) continue;
+            Add(element.get(), kNoIndex, 0, charset, kRootRecord, row++);
+        }
     }
 };
+
+std::size_t CountNodes(const CDicomTag* element) {
+    std::size_t count = 1;
+    for (const auto& child : element->m_children)
+        if (child) count += CountNodes(child.get());
+    return count;
+}
 
 }  // namespace
 
@@ -102,13 +128,14 @@ std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, st
 
 std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t thumbnailCount) {
     std::vector<TreeItemRecord> records;
-    const std::u16string charset = file.GetSpecificCharacterSet();
-    Walk walk{file.PixelData(), thumbnailCount, records};
-    std::size_t row = 0;
-    for (const auto& element : file.Elements()) {
-        if (!element) continue;
-        walk.Add(element.get(), kNoIndex, 0, charset, kRootRecord, row++);
-    }
+    // Counted first: a table grown by doubling would hold up to twice the
+    // records of a file of millions of fragment items.
+    std::size_t count = 0;
+    for (const auto& element : file.Elements())
+        if (element) count += CountNodes(element.get());
+    records.reserve(count);
+    Walk walk{file.PixelData(), thumbnailCount, &records};
+    walk.AddAll(file);
     return records;
 }
 
@@ -164,4 +191,10 @@ std::optional<std::size_t> RecordOfTagPath(const std::vector<TreeItemRecord>& re
     }
     if (path.empty()) return std::nullopt;
     return parent;
+}
+
+void VisitTreeRecords(const CDicomFile& file, std::size_t thumbnailCount,
+                      const std::function<void(const TreeItemRecord&)>& visit) {
+    Walk walk{file.PixelData(), thumbnailCount, nullptr, &visit};
+    walk.AddAll(file);
 }

@@ -5,10 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "dicom/DicomFile.h"
+#include "dicom/InternedText.h"
 
 // Parent index of a record that hangs directly under the root item.
 constexpr std::size_t kRootRecord = std::size_t(-1);
@@ -22,7 +24,9 @@ constexpr std::size_t kRootRecord = std::size_t(-1);
 struct TreeItemRecord {
     CDicomTag* element = nullptr;
     int depth = 0;
-    std::u16string charset;
+    // Interned: a file holds few character sets, and may hold millions of
+    // records (fragment items).
+    quillon::InternedText charset;
     std::u16string label;
     std::size_t parent = kRootRecord;
     std::size_t row = 0;
@@ -58,3 +62,8 @@ using TagPath = std::vector<TagStep>;
 TagPath TagPathOf(const std::vector<TreeItemRecord>& records, std::size_t record);
 // The record at the end of `path`; none when a step is missing or the path is empty.
 std::optional<std::size_t> RecordOfTagPath(const std::vector<TreeItemRecord>& records, const TagPath& path);
+// The records of BuildTreeRecords, each handed to `visit` as it is made and
+// not kept (`end` is 0): for a single pass over the tree, such as writing
+// it out, without a table of one record per element.
+void VisitTreeRecords(const CDicomFile& file, std::size_t thumbnailCount,
+                      const std::function<void(const TreeItemRecord&)>& visit);

@@ -1,5 +1,6 @@
 #include "image/FrameCodecs.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -42,6 +43,28 @@ quillon::Status FrameFailure(quillon::Reason reason, const char* format, ...) {
     return quillon::Status::Fail(reason, text);
 }
 
+uint64_t FrameCodecWorkingBytes(const FrameDescription& d) {
+    switch (d.pixel.compression) {
+        case quillon::Compression::JPEG2000Lossless:
+        case quillon::Compression::JPEG2000Lossy:
+            return SaturatingMultiply(SaturatingMultiply(d.Pixels(), std::max(1u, d.Samples())), 4);
+        case quillon::Compression::RLE: return ExpectedDecodedSize(d);
+        default: return 0;
+    }
+}
+
+uint64_t FrameDecodePeak(const FrameDescription& d, uint64_t working) {
+    const uint64_t decoded = ExpectedDecodedSize(d);
+    // The display conversion gives grey in 16-bit words and colour in 32-bit
+    // pixels at most, and the image and the thumbnail's copy take one block
+    // of that size each.
+    const uint64_t display = SaturatingMultiply(d.Pixels(), DecodedSamples(d) == 1 ? 2 : 4);
+    uint64_t total = 0;
+    for (uint64_t part : {decoded, working, display, display})
+        if (__builtin_add_overflow(total, part, &total)) return UINT64_MAX;
+    return total;
+}
+
 quillon::Status CheckDecodedSize(const FrameDescription& d) {
     const uint64_t size = ExpectedDecodedSize(d);
     if (size == 0)
@@ -50,7 +73,18 @@ quillon::Status CheckDecodedSize(const FrameDescription& d) {
     if (size == UINT64_MAX || size > SIZE_MAX)
         return FrameFailure(quillon::Reason::OverBudget, "The frame the file describes (%u x %u) is too large to hold.",
                             d.pixel.columns, d.pixel.rows);
-    return {};
+    return CheckFrameBudget(d, FrameDecodePeak(d, FrameCodecWorkingBytes(d)));
+}
+
+quillon::Status CheckFrameBudget(const FrameDescription& d, uint64_t peak) {
+    if (peak <= kFrameDecodeBudget) return {};
+    const uint64_t mib = peak == UINT64_MAX ? peak >> 20 : (peak + (uint64_t(1) << 20) - 1) >> 20;
+    return FrameFailure(quillon::Reason::OverBudget,
+                        "Decoding the frame (%u x %u, %u sample%s of %d bits) would take %llu MiB; frames over the "
+                        "%llu MiB budget are not decoded.",
+                        d.pixel.columns, d.pixel.rows, std::max(1u, d.Samples()), d.Samples() > 1 ? "s" : "",
+                        int(d.pixel.bitsAllocated), static_cast<unsigned long long>(mib),
+                        static_cast<unsigned long long>(kFrameDecodeBudget >> 20));
 }
 
 quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, const FrameDescription& d) {

@@ -42,9 +42,33 @@ unsigned DecodedSamples(const FrameDescription& d);
 // A failure whose sentence is formatted like printf.
 quillon::Status FrameFailure(quillon::Reason reason, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// The memory one frame's decode for display may take at once, whatever the
+// file or the stream claims: the stored or joined bytes, the codec's own
+// working state, the decoded samples, their conversion for display, the
+// image and the thumbnail's copy together. Frames decoded on several
+// threads share it (quillon::FrameDecoder). A frame that would need more is
+// not decoded and says so.
+constexpr uint64_t kFrameDecodeBudget = uint64_t(256) << 20;
+
+// What decoding one frame of this description for display takes at its
+// peak, by the estimate kFrameDecodeBudget is measured with: `working` is
+// the codec's own state beyond its output (FrameCodecWorkingBytes).
+// Saturates at UINT64_MAX.
+uint64_t FrameDecodePeak(const FrameDescription& d, uint64_t working);
+
+// The codec's working state for a frame of this description beyond the
+// decoded samples: OpenJPEG holds 32 bits per sample of every component,
+// the RLE decoder one more copy of the planes; JPEG decodes row by row.
+uint64_t FrameCodecWorkingBytes(const FrameDescription& d);
+
+// OverBudget, saying how much the frame would take, when `peak` (a
+// FrameDecodePeak) is over kFrameDecodeBudget; success otherwise.
+quillon::Status CheckFrameBudget(const FrameDescription& d, uint64_t peak);
+
 // Why a frame of this description cannot be decoded at all: nothing to
-// decode into (NoBytes) or too large to be held (OverBudget); success
-// otherwise. Every decoder checks it first.
+// decode into (NoBytes), too large to be held, or over kFrameDecodeBudget
+// (OverBudget); success otherwise. Every decoder checks it before it
+// allocates.
 quillon::Status CheckDecodedSize(const FrameDescription& d);
 
 quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);

@@ -33,6 +33,63 @@ quillon::Status NoMemory() {
 
 }  // namespace
 
+// A share of the decode budget, given back when it goes.
+class quillon::FrameDecoder::BudgetLease {
+public:
+    explicit BudgetLease(FrameDecoder& decoder) : m_decoder(decoder) {}
+    BudgetLease(const BudgetLease&) = delete;
+    BudgetLease& operator=(const BudgetLease&) = delete;
+    ~BudgetLease() {
+        if (m_bytes) m_decoder.ReleaseBudget(m_bytes);
+    }
+    quillon::Status Take(uint64_t bytes) {
+        quillon::Status status = m_decoder.ReserveBudget(bytes);
+        if (status) m_bytes = bytes;
+        return status;
+    }
+
+private:
+    FrameDecoder& m_decoder;
+    uint64_t m_bytes = 0;
+};
+
+uint64_t quillon::FrameDecoder::DecodePeak() const {
+    return FrameDecodePeak(m_description, m_route == Route::Codec ? FrameCodecWorkingBytes(m_description) : 0);
+}
+
+quillon::Status quillon::FrameDecoder::ReserveBudget(uint64_t bytes) {
+    if (quillon::Status status = CheckFrameBudget(m_description, bytes); !status) return status;
+    std::unique_lock lock(m_budgetMutex);
+    m_budgetFreed.wait(lock, [&] { return m_budgetInUse + bytes <= kFrameDecodeBudget; });
+    m_budgetInUse += bytes;
+    return {};
+}
+
+quillon::Status quillon::FrameDecoder::OverBudgetReason(std::size_t frame, quillon::Status budget) const {
+    if (m_route == Route::None) return m_routeStatus;
+    if (frame >= m_description.pixel.numberOfFrames)
+        return FrameFailure(quillon::Reason::NoBytes, "The file has %u frames.", m_description.pixel.numberOfFrames);
+    if (m_route == Route::Native) {
+        const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(m_file.PixelData());
+        if (!pixelData || frame >= pixelData->FrameCount()) return NativeFrameStatus(frame);
+        return budget;
+    }
+    quillon::HeapPtr<uint8_t> stored;
+    const FrameDescription* asDecoded = nullptr;
+    quillon::HeapPtr<uint8_t> decoded;
+    ByteSpan samples;
+    quillon::Status status = DecodedSamples(frame, stored, asDecoded, decoded, samples);
+    return status ? budget : status;
+}
+
+void quillon::FrameDecoder::ReleaseBudget(uint64_t bytes) {
+    {
+        std::lock_guard lock(m_budgetMutex);
+        m_budgetInUse -= bytes;
+    }
+    m_budgetFreed.notify_all();
+}
+
 quillon::FrameDecoder::FrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
     : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget) {
     if (IsNative(m_description.pixel.compression)) {
@@ -228,7 +285,8 @@ std::shared_ptr<const MCImage> quillon::FrameDecoder::GetFrameImage(std::size_t 
     return FrameImage(frame, status);
 }
 
-std::shared_ptr<const MCImage> quillon::FrameDecoder::FrameImage(std::size_t frame, quillon::Status& status) {
+std::shared_ptr<const MCImage> quillon::FrameDecoder::FrameImage(std::size_t frame, quillon::Status& status,
+                                                                 bool reserved) {
     status = {};
     if (frame >= m_description.pixel.numberOfFrames) {
         status = FrameFailure(quillon::Reason::NoBytes, "The file has %u frames.", m_description.pixel.numberOfFrames);
@@ -245,7 +303,12 @@ std::shared_ptr<const MCImage> quillon::FrameDecoder::FrameImage(std::size_t fra
     ++m_decodes;
     std::shared_ptr<const MCImage> image;
     try {
-        image = DecodeFrameImage(frame, status);
+        BudgetLease lease(*this);
+        if (!reserved) status = lease.Take(DecodePeak());
+        if (status)
+            image = DecodeFrameImage(frame, status);
+        else
+            status = OverBudgetReason(frame, status);
         if (image) Remember(frame, image);
     } catch (const std::bad_alloc&) {
         image = nullptr;
@@ -285,9 +348,19 @@ uint64_t quillon::FrameDecoder::CachedBytes() const {
 }
 
 std::unique_ptr<MCImage> quillon::FrameDecoder::GetFrameThumbnail(std::size_t frame) {
-    const std::shared_ptr<const MCImage> image = GetFrameImage(frame);
-    if (!image) return nullptr;
     try {
+        // The decode and the thumbnail's copy of the image hold one share of
+        // the budget together.
+        BudgetLease lease(*this);
+        quillon::Status status = lease.Take(DecodePeak());
+        if (!status) {
+            status = OverBudgetReason(frame, status);
+            std::lock_guard lock(m_cacheMutex);
+            m_failures[frame] = status;
+            return nullptr;
+        }
+        const std::shared_ptr<const MCImage> image = FrameImage(frame, status, true);
+        if (!image) return nullptr;
         auto copy = std::make_unique<MCImage>(*image);
         if (!copy->HasBlock() || copy->GetHeight() == 0) return nullptr;
         if (copy->GetWidth() == copy->GetHeight()) {

@@ -4,9 +4,13 @@
 // with its display window, and the 128 x 128 thumbnail.
 //
 // The decoder reads the file object but never writes it, so frames may be
-// decoded on several threads at once; the only shared state, the image
-// cache, is locked.
+// decoded on several threads at once; the shared state, the image cache and
+// the part of the decode budget (kFrameDecodeBudget) that frames being
+// decoded hold, is locked. A frame whose decode for display would need more
+// than the budget gets no image (FrameStatus says why); frames that fit wait
+// for their share.
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -72,7 +76,21 @@ private:
     // Decodes frame i without touching the cache; `status` says why when
     // there is no image.
     std::unique_ptr<MCImage> DecodeFrameImage(std::size_t frame, quillon::Status& status) const;
-    std::shared_ptr<const MCImage> FrameImage(std::size_t frame, quillon::Status& status);
+    // `reserved`: the caller holds the frame's share of the decode budget.
+    std::shared_ptr<const MCImage> FrameImage(std::size_t frame, quillon::Status& status, bool reserved = false);
+    // What decoding one frame for display takes at its peak (FrameDecodePeak).
+    uint64_t DecodePeak() const;
+    // Waits until `bytes` of kFrameDecodeBudget are free and takes them; the
+    // frames decoded at once share the budget. OverBudget, without waiting,
+    // when `bytes` alone are over it.
+    quillon::Status ReserveBudget(uint64_t bytes);
+    void ReleaseBudget(uint64_t bytes);
+    // Why frame i, over the budget, is not decoded: no decoder or no bytes
+    // when that is so, the codec's own reason when its stream's header
+    // already disagrees with the file (the codecs check the header, then the
+    // budget, before they allocate), else `budget`.
+    quillon::Status OverBudgetReason(std::size_t frame, quillon::Status budget) const;
+    class BudgetLease;
     std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const;
     std::unique_ptr<MCImage> WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount, int depth) const;
     // The frame's samples and the description they are to be converted with.
@@ -104,6 +122,11 @@ private:
     // Why frames that were asked for have no image.
     std::unordered_map<std::size_t, quillon::Status> m_failures;
     std::atomic<uint64_t> m_decodes{0};
+
+    // The part of kFrameDecodeBudget that frames being decoded hold.
+    std::mutex m_budgetMutex;
+    std::condition_variable m_budgetFreed;
+    uint64_t m_budgetInUse = 0;
 };
 
 }  // namespace quillon

@@ -55,21 +55,56 @@ uint32_t ReadBE32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
 
-// Checks the image and tile header (SIZ) of the codestream, bare or inside a
-// JP2 file, before the library sees it: the library allocates its per-tile
-// state from it while reading the header, hundreds of MiB for a small
-// stream that claims tens of thousands of tiles. Success, or why the stream
-// is not decoded.
+// Where the codestream starts: at 0 for a bare J2K codestream, else the
+// payload of the first `jp2c` box of a JP2 file, found by walking the boxes
+// from the signature box on (a codestream header elsewhere, inside an XML
+// or UUID box, is no codestream). Null when neither is there; `limit` is
+// the codestream's end.
+const uint8_t* FindCodestream(const uint8_t* bytes, uint64_t length, uint64_t& limit) {
+    static const uint8_t kSignature[] = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    limit = length;
+    if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0x4F) return bytes;
+    if (length < sizeof kSignature || std::memcmp(bytes, kSignature, sizeof kSignature) != 0) return nullptr;
+    uint64_t at = 0;
+    while (length - at >= 8) {
+        uint64_t boxLength = ReadBE32(bytes + at);
+        uint64_t header = 8;
+        if (boxLength == 1) {
+            if (length - at < 16) return nullptr;
+            boxLength = uint64_t(ReadBE32(bytes + at + 8)) << 32 | ReadBE32(bytes + at + 12);
+            header = 16;
+        } else if (boxLength == 0) {
+            boxLength = length - at;  // the last box runs to the end
+        }
+        if (boxLength < header) return nullptr;
+        if (std::memcmp(bytes + at + 4, "jp2c", 4) == 0) {
+            // A codestream box cut short keeps the bytes that are there.
+            limit = at + std::min(boxLength, length - at);
+            return bytes + at + header;
+        }
+        if (boxLength > length - at) return nullptr;
+        at += boxLength;
+    }
+    return nullptr;
+}
+
+// Checks the image and tile header (SIZ) of the codestream, bare or in the
+// codestream box of a JP2 file, before the library sees it: the library
+// sizes its per-tile and per-component state from it while reading the
+// header (gigabytes for a small stream that claims tens of thousands of
+// tiles), and the output from the file. Both must agree. Success, or why
+// the stream is not decoded.
 quillon::Status PlausibleImageHeader(const uint8_t* bytes, uint64_t length, const FrameDescription& d) {
     using quillon::Reason;
-    static const uint8_t kStart[] = {0xFF, 0x4F, 0xFF, 0x51};  // SOC, SIZ
-    const uint8_t* end = bytes + length;
-    const uint8_t* siz = std::search(bytes, end, kStart, kStart + 4);
-    if (siz == end) return FrameFailure(Reason::CodecRefused, "The stream holds no JPEG 2000 codestream header.");
-    if (end - siz < 4 + 40)
+    uint64_t limit = 0;
+    const uint8_t* start = FindCodestream(bytes, length, limit);
+    const uint8_t* end = bytes + limit;
+    if (!start || end - start < 4 || start[0] != 0xFF || start[1] != 0x4F || start[2] != 0xFF || start[3] != 0x51)
+        return FrameFailure(Reason::CodecRefused, "The stream holds no JPEG 2000 codestream header.");
+    if (end - start < 4 + 40)
         return FrameFailure(Reason::StreamEndsEarly, "The stream ends early at byte %llu, inside the image header.",
-                            static_cast<unsigned long long>(length));
-    const uint8_t* p = siz + 4 + 4;  // past Lsiz and Rsiz
+                            static_cast<unsigned long long>(limit));
+    const uint8_t* p = start + 4 + 4;  // past Lsiz and Rsiz
     const uint64_t width = ReadBE32(p), height = ReadBE32(p + 4);
     const uint64_t x0 = ReadBE32(p + 8), y0 = ReadBE32(p + 12);
     const uint64_t tileWidth = ReadBE32(p + 16), tileHeight = ReadBE32(p + 20);
@@ -77,7 +112,7 @@ quillon::Status PlausibleImageHeader(const uint8_t* bytes, uint64_t length, cons
     const unsigned components = unsigned(p[32]) << 8 | p[33];
     if (width <= x0 || height <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0)
         return FrameFailure(Reason::CodecRefused, "The JPEG 2000 image header gives an empty image or tile grid.");
-    if ((width - x0) * (height - y0) > 4 * std::max<uint64_t>(d.Pixels(), 1u << 16))
+    if (width - x0 != d.pixel.columns || height - y0 != d.pixel.rows)
         return DimensionsDiffer(width - x0, height - y0, d);
     const uint64_t across = (width - tileX0 + tileWidth - 1) / tileWidth;
     const uint64_t down = (height - tileY0 + tileHeight - 1) / tileHeight;
@@ -88,6 +123,10 @@ quillon::Status PlausibleImageHeader(const uint8_t* bytes, uint64_t length, cons
     if (components < 1 || components > kMaxComponents)
         return FrameFailure(Reason::CodecRefused, "The stream claims %u components; 1 to %u are decoded.", components,
                             kMaxComponents);
+    if (components > std::max(DecodedSamples(d), 1u))
+        return FrameFailure(Reason::DimensionsDiffer,
+                            "The stream's image header gives %u components; the file says %u samples per pixel.",
+                            components, d.Samples());
     return {};
 }
 
@@ -193,9 +232,9 @@ quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* by
     using quillon::Reason;
     out = DecodedFrame{};
     if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
+    if (quillon::Status status = PlausibleImageHeader(bytes, length, d); !status) return status;
     if (quillon::Status status = CheckDecodedSize(d); !status) return status;
     const uint64_t size = ExpectedDecodedSize(d);
-    if (quillon::Status status = PlausibleImageHeader(bytes, length, d); !status) return status;
     auto noMemory = [size] {
         return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
                             static_cast<unsigned long long>(size));

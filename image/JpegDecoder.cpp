@@ -1,5 +1,6 @@
 // JPEG frames: the library build is chosen by the precision in the stream's
 // own frame header, never by the data set's Bits Stored.
+#include <algorithm>
 #include <cstring>
 
 #include "image/FrameCodecs.h"
@@ -13,9 +14,19 @@ namespace {
 
 enum class HeaderScan { Found, NotJpeg, NoFrameHeader, Malformed, EndsEarly };
 
+// What a SOFn frame header says of the image; rows 0: given later (DNL).
+struct FrameHeader {
+    int precision = 0;
+    bool lossless = false;
+    uint32_t rows = 0;
+    uint32_t columns = 0;
+    unsigned components = 0;
+    bool complete = false;  // rows, columns and components were read
+};
+
 // Looks for the first SOFn frame header before a scan or the end of the
 // image; `at` is where the scan stopped.
-HeaderScan ScanFrameHeader(const uint8_t* bytes, uint64_t length, int& precision, bool& lossless, uint64_t& at) {
+HeaderScan ScanFrameHeader(const uint8_t* bytes, uint64_t length, FrameHeader& header, uint64_t& at) {
     at = 0;
     if (!bytes || length < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return HeaderScan::NotJpeg;
     at = length;
@@ -45,8 +56,14 @@ HeaderScan ScanFrameHeader(const uint8_t* bytes, uint64_t length, int& precision
                 return HeaderScan::EndsEarly;
             }
             if (segment < 3) return HeaderScan::Malformed;
-            precision = bytes[at + 2];
-            lossless = (marker & 0x03) == 0x03;
+            header.precision = bytes[at + 2];
+            header.lossless = (marker & 0x03) == 0x03;
+            if (segment >= 8 && at + 8 <= length) {
+                header.rows = uint32_t(bytes[at + 3]) << 8 | bytes[at + 4];
+                header.columns = uint32_t(bytes[at + 5]) << 8 | bytes[at + 6];
+                header.components = bytes[at + 7];
+                header.complete = true;
+            }
             return HeaderScan::Found;
         }
         at += segment;
@@ -59,17 +76,42 @@ HeaderScan ScanFrameHeader(const uint8_t* bytes, uint64_t length, int& precision
 
 bool ReadJpegPrecision(const uint8_t* bytes, uint64_t length, int& precision, bool& lossless) {
     uint64_t at = 0;
-    return ScanFrameHeader(bytes, length, precision, lossless, at) == HeaderScan::Found;
+    FrameHeader header;
+    if (ScanFrameHeader(bytes, length, header, at) != HeaderScan::Found) return false;
+    precision = header.precision;
+    lossless = header.lossless;
+    return true;
+}
+
+// Whether the stream's frame header agrees with the file before anything is
+// sized from either: the same columns and rows (rows may come later, in a
+// DNL segment), no more components than the frame's samples, and no more
+// bits than are allocated. Success when there is no complete frame header to
+// compare: the decode says why then.
+static quillon::Status CheckJpegHeader(const uint8_t* bytes, uint64_t length, const FrameDescription& d) {
+    uint64_t at = 0;
+    FrameHeader header;
+    if (ScanFrameHeader(bytes, length, header, at) != HeaderScan::Found || !header.complete) return {};
+    if (header.columns != d.pixel.columns || (header.rows != 0 && header.rows != d.pixel.rows))
+        return DimensionsDiffer(header.columns, header.rows, d);
+    if (header.components == 0 || header.components > std::max(DecodedSamples(d), 1u))
+        return FrameFailure(Reason::DimensionsDiffer,
+                            "The stream's frame header gives %u components; the file says %u samples per pixel.",
+                            header.components, d.Samples());
+    if (header.precision > d.pixel.bitsAllocated)
+        return FrameFailure(Reason::DimensionsDiffer,
+                            "The stream's samples have %d bits of precision, the file allocates %d.", header.precision,
+                            int(d.pixel.bitsAllocated));
+    return {};
 }
 
 quillon::Status DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out,
                                  uint64_t outSize, JpegBufferResult& result) {
     result = JpegBufferResult{};
     if (!out || outSize == 0) return FrameFailure(Reason::NoBytes, "The frame has no room for samples.");
-    int precision = 0;
-    bool lossless = false;
+    FrameHeader header;
     uint64_t at = 0;
-    switch (ScanFrameHeader(bytes, length, precision, lossless, at)) {
+    switch (ScanFrameHeader(bytes, length, header, at)) {
         case HeaderScan::Found: break;
         case HeaderScan::NotJpeg:
             return FrameFailure(Reason::CodecRefused, "The stream does not start with a JPEG start-of-image marker.");
@@ -84,6 +126,8 @@ quillon::Status DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const Fr
                                 static_cast<unsigned long long>(at));
     }
 
+    const int precision = header.precision;
+    const bool lossless = header.lossless;
     JpegBuildRequest request;
     request.bytes = bytes;
     request.length = length;
@@ -118,6 +162,7 @@ quillon::Status DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const Fr
 quillon::Status DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
     out = DecodedFrame{};
     if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
+    if (quillon::Status status = CheckJpegHeader(bytes, length, d); !status) return status;
     if (quillon::Status status = CheckDecodedSize(d); !status) return status;
     const uint64_t size = ExpectedDecodedSize(d);
     HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));

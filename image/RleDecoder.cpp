@@ -13,6 +13,8 @@ namespace {
 
 constexpr uint64_t kHeaderSize = 64;
 constexpr unsigned kMaxSegments = 15;
+// Bytes of a frame its segments may leave to zero filling, whatever they give.
+constexpr uint64_t kRleMissingAllowance = uint64_t(1) << 20;
 
 uint32_t ReadLE32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -86,17 +88,58 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
         return FrameFailure(Reason::StreamEndsEarly,
                             "The stream ends early at byte %llu, inside the 64-byte RLE header.",
                             static_cast<unsigned long long>(length));
-    if (quillon::Status status = CheckDecodedSize(d); !status) return status;
     // 8-bit samples, or 16-bit grey in two segments (below); other widths
     // would need one segment per byte of each sample.
     if (d.pixel.bitsAllocated != 8 && d.pixel.bitsAllocated != 16)
         return FrameFailure(Reason::CodecRefused, "The RLE decoder takes 8- and 16-bit samples, not %d-bit ones.",
                             int(d.pixel.bitsAllocated));
 
+    // A frame too large to hold at all is refused before its segments are read.
+    if (size == UINT64_MAX || size > SIZE_MAX) return CheckDecodedSize(d);
+
     Header h;
     h.segments = ReadLE32(bytes);
     for (unsigned s = 0; s < kMaxSegments; ++s) h.offsets[s] = ReadLE32(bytes + 4 + 4 * s);
     const bool validHeader = h.segments >= 1 && h.segments <= kMaxSegments;
+
+    if (d.pixel.bitsAllocated == 16 && h.segments != 2)
+        return FrameFailure(Reason::CodecRefused,
+                            "The RLE header gives %u segments; 16-bit grey samples come in 2, and 16-bit colour "
+                            "samples are not decoded.",
+                            h.segments);
+    // What the segments can give, counted before anything is allocated: a
+    // few hundred bytes of runs cannot fill gigabytes, whatever the data set
+    // claims. A frame they cannot fill is decoded (the rest stays zero, as
+    // in a stream cut short) only while the missing part is no larger than
+    // what they give or kRleMissingAllowance.
+    uint64_t producible = 0;
+    if (d.pixel.bitsAllocated == 16) {
+        for (unsigned s = 0; s < 2; ++s) {
+            uint64_t begin, limit;
+            SegmentRange(h, s, length, begin, limit);
+            producible += std::min(DecodeRuns(bytes, begin, limit, nullptr, 0, pixels), pixels);
+        }
+    } else if (!validHeader) {
+        producible = std::min(DecodeRuns(bytes, 0, length, nullptr, 0, size), size);
+    } else {
+        const unsigned samples = d.Samples();
+        if (samples == 1 || (samples == 3 && (h.offsets[1] == 0 || h.offsets[2] == 0))) {
+            uint64_t begin, limit;
+            SegmentRange(h, 0, length, begin, limit);
+            if (limit != 0) limit = length;
+            producible = std::min(DecodeRuns(bytes, begin, limit, nullptr, 0, size), size);
+        } else {
+            for (unsigned s = 0; s < samples && s < kMaxSegments; ++s) {
+                uint64_t begin, limit;
+                SegmentRange(h, s, length, begin, limit);
+                producible += std::min(DecodeRuns(bytes, begin, limit, nullptr, 0, pixels), pixels);
+            }
+        }
+    }
+    if (producible < size && size - producible > std::max(producible, kRleMissingAllowance))
+        return FrameFailure(Reason::StreamEndsEarly, "The RLE segments give %llu bytes of the frame's %llu.",
+                            static_cast<unsigned long long>(producible), static_cast<unsigned long long>(size));
+    if (quillon::Status status = CheckDecodedSize(d); !status) return status;
 
     auto noMemory = [size] {
         return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
@@ -109,11 +152,6 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
 
     if (d.pixel.bitsAllocated == 16) {
         // Two segments: most significant bytes, then least significant.
-        if (h.segments != 2)
-            return FrameFailure(Reason::CodecRefused,
-                                "The RLE header gives %u segments; 16-bit grey samples come in 2, and 16-bit colour "
-                                "samples are not decoded.",
-                                h.segments);
         if (size < 2 * pixels)
             return FrameFailure(Reason::CodecRefused, "The RLE decoder takes 16-bit samples of grey frames only.");
         HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(2 * pixels)));

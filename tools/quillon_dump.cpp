@@ -235,7 +235,8 @@ int main(int argc, char** argv) {
     quillon::QuillonDocument doc;
     quillon::OpenOptions openOptions;
     openOptions.thumbnails = mode == Mode::Thumbnails;
-    openOptions.treeRecords = mode == Mode::Tree;
+    // The tree is written as it is walked (VisitTreeRecords), not kept.
+    openOptions.treeRecords = false;
     const quillon::OpenResult opened = doc.OpenPath(fileArg, openOptions);
     if (!opened.Opened() || (opened.partial && mode != Mode::Tree)) {
         if (mode == Mode::Problems && opened.partial) {
@@ -259,13 +260,12 @@ int main(int argc, char** argv) {
         case Mode::FrameSamples: return WriteFrameSamples(*doc.Frames(), frameIndex);
         case Mode::Tree: break;
     }
-    const auto& records = doc.Records();
     const quillon::FrameStarts& frameStarts = doc.FrameStarts();
 
     // Lines are gathered and written in blocks of about 64 KiB.
     std::string out;
     out.reserve(80 * 1024);
-    for (const TreeItemRecord& record : records) {
+    VisitTreeRecords(file, doc.ThumbnailCount(), [&](const TreeItemRecord& record) {
         CDicomTag* e = record.element;
         const auto [first, last] = doc.ShownRange(file.ElementRange(e));
         const uint32_t length = e->GetLength();
@@ -303,7 +303,7 @@ int main(int argc, char** argv) {
             std::fwrite(out.data(), 1, out.size(), stdout);
             out.clear();
         }
-    }
+    });
     std::fwrite(out.data(), 1, out.size(), stdout);
     const bool written = std::fflush(stdout) == 0;
     if (opened.partial) {

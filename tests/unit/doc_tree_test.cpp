@@ -194,6 +194,37 @@ TEST(DocTree, CorpusStructure) {
         SCOPED_TRACE(entry.path().filename().string());
         ++loaded;
         ExpectConsistentStructure(doc.Records());
+        // The walk that quillon-dump writes as it goes gives the same records.
+        std::size_t at = 0;
+        VisitTreeRecords(*doc.File(), doc.ThumbnailCount(), [&](const TreeItemRecord& r) {
+            ASSERT_LT(at, doc.Records().size());
+            const TreeItemRecord& kept = doc.Records()[at++];
+            EXPECT_EQ(r.element, kept.element);
+            EXPECT_EQ(r.depth, kept.depth);
+            EXPECT_EQ(r.label, kept.label);
+            EXPECT_EQ(r.charset, kept.charset);
+            EXPECT_EQ(r.parent, kept.parent);
+            EXPECT_EQ(r.row, kept.row);
+        });
+        EXPECT_EQ(at, doc.Records().size());
     }
     EXPECT_GT(loaded, 40);
+}
+
+// A file may hold millions of fragment items, each a node and a record: the
+// texts every node and record carries (VRs, name, character set) are shared,
+// not copied, so that a node stays about a hundred bytes.
+TEST(DocTree, NodesShareTheirTexts) {
+    EXPECT_LE(sizeof(CDicomTag), 104u);
+    EXPECT_LE(sizeof(TreeItemRecord), 80u);
+    CDicomTag a(0x0010, 0x0010), b(0x0010, 0x0010);
+    EXPECT_EQ(a.m_vr.GetVR(), u"PN");
+    EXPECT_EQ(&a.m_vr.GetVR(), &b.m_vr.GetVR());
+    EXPECT_EQ(&static_cast<const std::u16string&>(a.m_description),
+              &static_cast<const std::u16string&>(b.m_description));
+    a.SetVR(u"lo");
+    EXPECT_EQ(a.m_vr.GetVR(), u"LO");
+    EXPECT_EQ(b.m_vr.GetVR(), u"PN");
+    a.m_vr.Clear();
+    EXPECT_TRUE(a.m_vr.GetVR().empty());
 }

@@ -408,14 +408,22 @@ TEST(JpegDecoder, CorruptTwelveBitColourStream) {
     }
 }
 
-// A stream larger than the frame fills the frame's bytes and no more.
+// A stream larger than the buffer fills the buffer's bytes and no more; as
+// a frame, a stream whose image is not the file's is refused before any
+// output is sized.
 TEST(JpegDecoder, OutputBoundedByTheFrame) {
     const Bytes stream = FIXTURE(kBaseline8);  // 8 x 32
     const FrameDescription d = Frame(4, 8, 8, 1, Photo::Monochrome2, Compression::JPEG);
+    Bytes buffer(32, 0);
+    JpegBufferResult result;
+    ASSERT_TRUE(DecodeJpegBuffer(stream.data(), stream.size(), d, buffer.data(), buffer.size(), result));
+    for (uint64_t k = 0; k < 32; ++k) EXPECT_NEAR(buffer[k], k / 8 * 8, 2) << k;
+
     DecodedFrame out;
-    ASSERT_TRUE(DecodeJpegFrame(d, stream.data(), stream.size(), out));
-    ASSERT_EQ(out.size, 32u);
-    for (uint64_t k = 0; k < 32; ++k) EXPECT_NEAR(out.data.get()[k], k / 8 * 8, 2) << k;
+    const quillon::Status status = DecodeJpegFrame(d, stream.data(), stream.size(), out);
+    EXPECT_EQ(status.Code(), Reason::DimensionsDiffer);
+    EXPECT_EQ(status.Text(), "The stream's image is 8 x 32, the file says 8 x 4.");
+    EXPECT_FALSE(out.data);
 }
 
 // ---- Files of pydicom's corpus ----------------------------------------------
@@ -484,12 +492,13 @@ TEST(Jpeg2000Decoder, LosslessEqualsNativeAndStaysInBounds) {
     ASSERT_EQ(out.size, reference.size);
     EXPECT_EQ(std::memcmp(out.data.get(), reference.data, reference.size), 0);
 
-    // The image is larger than the frame: the frame's bytes and no more.
+    // The image is not the frame's: refused before any output is sized.
     FrameDescription half = f.d;
     half.pixel.rows = 32;
-    ASSERT_TRUE(DecodeJpeg2000Frame(half, f.bytes.data, f.bytes.size, out));
-    ASSERT_EQ(out.size, reference.size / 2);
-    EXPECT_EQ(std::memcmp(out.data.get(), reference.data, reference.size / 2), 0);
+    const quillon::Status other = DecodeJpeg2000Frame(half, f.bytes.data, f.bytes.size, out);
+    EXPECT_EQ(other.Code(), Reason::DimensionsDiffer);
+    EXPECT_EQ(other.Text(), "The stream's image is 64 x 64, the file says 64 x 32.");
+    EXPECT_FALSE(out.data);
 
     // Fewer components than the frame expects: the missing samples are zero.
     FrameDescription rgb = f.d;
@@ -643,8 +652,8 @@ TEST(FrameCodecs, DecodersSayWhyTheyGiveNoSamples) {
          "The stream ends early at byte 20, before a JPEG frame header."},
         {"JPEG cut before its first row", DecodeJpegFrame, jpeg8, cutInScan, Reason::StreamEndsEarly,
          "The stream ends early at byte " + std::to_string(cutInScan.size()) + ", before its first row."},
-        {"JPEG of 10-bit lossy precision", DecodeJpegFrame, jpeg8, tenBit, Reason::CodecRefused,
-         "No JPEG decoder here takes lossy streams of 10-bit precision."},
+        {"JPEG of 10-bit lossy precision", DecodeJpegFrame, Frame(8, 8, 16, 1, Photo::Monochrome2, Compression::JPEG),
+         tenBit, Reason::CodecRefused, "No JPEG decoder here takes lossy streams of 10-bit precision."},
         {"JPEG image far larger than the frame", DecodeJpegFrame, jpeg8, huge, Reason::DimensionsDiffer,
          "The stream's image is 1024 x 1024, the file says 8 x 32."},
         {"J2K image far larger than the frame", DecodeJpeg2000Frame, j2k8, J2kHeader(1024, 1024, 1024),
@@ -666,6 +675,127 @@ TEST(FrameCodecs, DecodersSayWhyTheyGiveNoSamples) {
         EXPECT_EQ(status.Text(), c.text);
         EXPECT_FALSE(out.data);
     }
+}
+
+// ---- Small streams that claim huge images -----------------------------------
+
+// A JP2 file: the signature and file type boxes, a header box, `boxes`
+// (anything a file may hold before its codestream), then the codestream box.
+Bytes Jp2(const Bytes& boxes, const Bytes& codestream) {
+    auto box = [](const char* type, const Bytes& payload) {
+        const uint32_t length = uint32_t(8 + payload.size());
+        Bytes b = {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)};
+        for (int k = 0; k < 4; ++k) b.push_back(uint8_t(type[k]));
+        b.insert(b.end(), payload.begin(), payload.end());
+        return b;
+    };
+    return Cat({box("jP  ", {0x0D, 0x0A, 0x87, 0x0A}),
+                box("ftyp", {'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '}),
+                box("jp2h", box("ihdr", Bytes(14, 0))), boxes, box("jp2c", codestream)});
+}
+
+Bytes XmlBox(const Bytes& payload) {
+    const uint32_t length = uint32_t(8 + payload.size());
+    return Cat(
+        {{uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), 'x', 'm', 'l', ' '},
+         payload});
+}
+
+// The SIZ header of J2kHeader with `components` components.
+Bytes WithComponents(Bytes header, uint16_t components) {
+    header[4] = 0, header[5] = uint8_t(38 + 3 * components);
+    header[40] = uint8_t(components >> 8), header[41] = uint8_t(components);
+    header.resize(42);
+    for (uint16_t c = 0; c < components; ++c) header.insert(header.end(), {0x07, 0x01, 0x01});
+    return header;
+}
+
+// Each stream's own header is read before anything is sized from the data
+// set: a file claiming a huge image over a small stream, a stream claiming
+// far more than the file, or a frame over the decode budget is refused with
+// its reason and no output, whatever the data set says.
+TEST(FrameCodecs, SmallStreamsCannotClaimHugeImages) {
+    const uint32_t huge = 65535;
+    // Two segments of 64 runs of 2 bytes each: 8 KiB a segment at most.
+    Bytes runs;
+    for (int k = 0; k < 64; ++k) runs.insert(runs.end(), {0x81, 0x00});
+    const Bytes rleHuge = Rle({64, uint32_t(64 + runs.size())}, Cat({runs, runs}));
+    // A 16 x 16 frame of 8 bits, 64 bytes short of the 256: zero-filled.
+    const Bytes rleShort = Rle({64}, {0xC1, 0x05, 0xC1, 0x05, 0xC1, 0x05});  // 3 x 64 = 192 bytes
+    Bytes extended12InEight = FIXTURE(kExtended12);
+    Bytes threeComponents = FIXTURE(kBaseline8);  // 8 x 32, one component
+    for (size_t i = 0; i + 9 < threeComponents.size(); ++i)
+        if (threeComponents[i] == 0xFF && threeComponents[i + 1] == 0xC0) threeComponents[i + 9] = 3;
+    const Bytes decoy = J2kHeader(16, 16, 16);
+    const Bytes realManyTiles = WithComponents(J2kHeader(255, 257, 1), 16);
+    struct Case {
+        const char* name;
+        FrameDescription d;
+        Bytes stream;
+        Reason reason;
+        std::string text;  // the sentence's start
+    };
+    const Case cases[] = {
+        {"RLE of 256 bytes claiming 65535 x 65535 x 16 bits", Frame(huge, huge, 16, 1), rleHuge,
+         Reason::StreamEndsEarly, "The RLE segments give 16384 bytes of the frame's 8589672450."},
+        {"RLE a quarter short of a small frame", Frame(16, 16, 8, 1), rleShort, Reason::None, ""},
+        {"JPEG baseline under a 65535 x 65535 data set", Frame(huge, huge, 8, 1, Photo::Monochrome2, Compression::JPEG),
+         FIXTURE(kBaseline8), Reason::DimensionsDiffer, "The stream's image is 8 x 32, the file says 65535 x 65535."},
+        {"JPEG lossless under a 65535 x 65535 data set",
+         Frame(huge, huge, 16, 1, Photo::Monochrome2, Compression::JPEGLossless), FIXTURE(kLossless16),
+         Reason::DimensionsDiffer, "The stream's image is "},
+        {"JPEG of three components in a grey frame", Frame(32, 8, 8, 1, Photo::Monochrome2, Compression::JPEG),
+         threeComponents, Reason::DimensionsDiffer,
+         "The stream's frame header gives 3 components; the file says 1 samples per pixel."},
+        {"JPEG of 12-bit samples in 8 bits allocated", Frame(8, 8, 8, 1, Photo::Monochrome2, Compression::JPEG),
+         extended12InEight, Reason::DimensionsDiffer,
+         "The stream's samples have 12 bits of precision, the file allocates 8."},
+        {"J2K under a 65535 x 65535 data set",
+         Frame(huge, huge, 8, 1, Photo::Monochrome2, Compression::JPEG2000Lossless), J2kHeader(16, 16, 16),
+         Reason::DimensionsDiffer, "The stream's image is 16 x 16, the file says 65535 x 65535."},
+        {"JP2 with a harmless decoy header before a codestream of 65535 tiles",
+         Frame(257, 255, 8, 1, Photo::Monochrome2, Compression::JPEG2000Lossless), Jp2(XmlBox(decoy), realManyTiles),
+         Reason::OverBudget, "The stream claims 65535 tiles; more than 4096 are not decoded."},
+        {"JP2 of 16 components in a grey frame", Frame(64, 64, 8, 1, Photo::Monochrome2, Compression::JPEG2000Lossless),
+         Jp2({}, WithComponents(J2kHeader(64, 64, 64), 16)), Reason::DimensionsDiffer,
+         "The stream's image header gives 16 components; the file says 1 samples per pixel."},
+        {"JP2 whose only codestream header is inside an XML box",
+         Frame(16, 16, 8, 1, Photo::Monochrome2, Compression::JPEG2000Lossless), Jp2(XmlBox(decoy), {}),
+         Reason::CodecRefused, "The stream holds no JPEG 2000 codestream header."},
+        {"J2K agreeing with a frame over the budget",
+         Frame(16384, 16384, 16, 1, Photo::Monochrome2, Compression::JPEG2000Lossless), J2kHeader(16384, 16384, 4096),
+         Reason::OverBudget,
+         "Decoding the frame (16384 x 16384, 1 sample of 16 bits) would take 2560 MiB; frames over the 256 MiB budget "
+         "are not decoded."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DecodedFrame out;
+        const quillon::Status status = DecodeCompressedFrame(c.d, c.stream.data(), c.stream.size(), out);
+        EXPECT_EQ(status.Code(), c.reason) << status.Text();
+        EXPECT_EQ(status.Text().substr(0, c.text.size()), c.text);
+        if (c.reason == Reason::None) {
+            // What the segments gave, then zeros: the output is the frame's, no more.
+            ASSERT_EQ(out.size, ExpectedDecodedSize(c.d));
+            EXPECT_EQ(Output(out), Cat({Bytes(192, 5), Bytes(64, 0)}));
+        } else {
+            EXPECT_FALSE(out.data);
+        }
+    }
+}
+
+// The budget counts every stage of a frame's decode for display.
+TEST(FrameCodecs, DecodeBudgetCountsEveryStage) {
+    const FrameDescription grey16 = Frame(512, 512, 16, 1, Photo::Monochrome2, Compression::JPEG2000Lossless);
+    // Decoded samples, OpenJPEG's 32-bit components, the 16-bit display
+    // image and the thumbnail's copy of it.
+    EXPECT_EQ(FrameDecodePeak(grey16, FrameCodecWorkingBytes(grey16)), 512u * 512 * (2 + 4 + 2 + 2));
+    const FrameDescription rgb8 = Frame(512, 512, 8, 3, Photo::RGB, Compression::JPEG);
+    EXPECT_EQ(FrameDecodePeak(rgb8, FrameCodecWorkingBytes(rgb8)), 512u * 512 * (3 + 0 + 4 + 4));
+    EXPECT_TRUE(CheckFrameBudget(grey16, kFrameDecodeBudget));
+    EXPECT_EQ(CheckFrameBudget(grey16, kFrameDecodeBudget + 1).Code(), Reason::OverBudget);
+    const FrameDescription endless = Frame(0xFFFFFFFF, 0xFFFFFFFF, 16, 4);
+    EXPECT_EQ(FrameDecodePeak(endless, FrameCodecWorkingBytes(endless)), UINT64_MAX);
 }
 
 // ---- Frame bytes from fragments ----------------------------------------------

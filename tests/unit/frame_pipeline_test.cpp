@@ -252,3 +252,67 @@ TEST(FramePipeline, FrameSamplesOfNativeFramesAreTheirBytes) {
     EXPECT_EQ(samples, (std::vector<uint8_t>{3, 3, 3, 3}));
     EXPECT_FALSE(frames.GetFrameSamples(3, samples));
 }
+
+// Frames decoded at once share the decode budget: frames each taking more
+// than half of it are all decoded, one after the other, on any number of
+// threads; a frame over it alone gets no picture and says why, and leaves
+// the budget as it found it.
+TEST(FramePipeline, FramesShareTheDecodeBudget) {
+    Image large;
+    // 8-bit grey: the samples, the 16-bit display image and the thumbnail's
+    // copy, 5 bytes a pixel, a little over half of the budget.
+    large.rows = large.columns = 5400;
+    large.frames = 2;
+    large.pixel = [](int k, int x, int y) { return uint16_t((k * 50 + x + y) & 0xFF); };
+    Loaded loaded(NativeFile(large));
+    quillon::FrameDecoder decoder(loaded.file);
+    ASSERT_GT(uint64_t(5400) * 5400 * 5, kFrameDecodeBudget / 2);
+    const auto thumbnails = decoder.MakeThumbnails(2, {}, 2);
+    ASSERT_EQ(thumbnails.size(), 2u);
+    EXPECT_NE(thumbnails[0], nullptr);
+    EXPECT_NE(thumbnails[1], nullptr);
+
+    // Files whose single 16384 x 16384 frame is far over the budget,
+    // whatever the stream holds: a JPEG 2000 stream that agrees with the
+    // data set is refused for the budget; where no decoder takes the frame,
+    // that is the reason.
+    auto claimed = [](const std::string& syntax) {
+        testdicom::Writer w = testdicom::Part10(syntax);
+        testdicom::StudyElements(w);
+        w.us(0x0028, 0x0002, 1);
+        w.text(0x0028, 0x0004, "CS", Pad("MONOCHROME2"));
+        w.us(0x0028, 0x0010, 16384).us(0x0028, 0x0011, 16384).us(0x0028, 0x0100, 8).us(0x0028, 0x0101, 8);
+        w.us(0x0028, 0x0102, 7).us(0x0028, 0x0103, 0);
+        Bytes siz = {0xFF, 0x4F, 0xFF, 0x51, 0x00, 0x29, 0x00, 0x00};
+        for (uint32_t v : {16384u, 16384u, 0u, 0u, 4096u, 4096u, 0u, 0u})
+            for (int k = 3; k >= 0; --k) siz.push_back(uint8_t(v >> (8 * k)));
+        siz.insert(siz.end(), {0x00, 0x01, 0x07, 0x01, 0x01, 0xFF, 0xD9});
+        w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
+        w.tag(0xFFFE, 0xE000).u32(0);
+        w.tag(0xFFFE, 0xE000).u32(uint32_t(siz.size())).raw(siz);
+        w.tag(0xFFFE, 0xE0DD).u32(0);
+        return w.bytes();
+    };
+    const struct {
+        const char* syntax;
+        quillon::Reason reason;
+        std::string text;
+    } refusals[] = {
+        {"1.2.840.10008.1.2.4.90", quillon::Reason::OverBudget,
+         "Decoding the frame (16384 x 16384, 1 sample of 8 bits) would take 2304 MiB; frames over the 256 MiB "
+         "budget are not decoded."},
+        {"1.2.840.10008.1.2.4.80", quillon::Reason::NoDecoder, "No decoder for JPEG-LS Lossless."},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.syntax);
+        Loaded loaded(claimed(r.syntax));
+        ASSERT_EQ(loaded.file.Pixel().rows, 16384u);
+        quillon::FrameDecoder refused(loaded.file);
+        EXPECT_EQ(refused.GetFrameThumbnail(0), nullptr);
+        const quillon::Status status = refused.FrameStatus(0);
+        EXPECT_EQ(status.Code(), r.reason) << status.Text();
+        EXPECT_EQ(status.Text().substr(0, r.text.size()), r.text);
+    }
+    // Nothing of the budget is left held: a frame within it still decodes.
+    EXPECT_NE(decoder.GetFrameThumbnail(0), nullptr);
+}
