@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -89,8 +90,17 @@ bool WriteRgbPng(const std::filesystem::path& path, uint32_t width, uint32_t hei
     Chunk(png, "IDAT", z);
     Chunk(png, "IEND", std::string());
 
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
+    // Written under a temporary name and renamed into place, so that a
+    // failed write leaves no partial picture under the real name.
+    std::filesystem::path temporary = path;
+    temporary += ".part";
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(temporary.c_str(), "wb"));
     if (!f) return false;
-    if (std::fwrite(png.data(), 1, png.size(), f.get()) != png.size()) return false;
-    return std::fclose(f.release()) == 0;
+    bool written = std::fwrite(png.data(), 1, png.size(), f.get()) == png.size();
+    written = std::fclose(f.release()) == 0 && written;
+    if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    const int error = errno;
+    std::remove(temporary.c_str());
+    errno = error;
+    return false;
 }

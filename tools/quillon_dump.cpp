@@ -19,9 +19,11 @@
 // A file whose parse stopped part way is refused (exit 1, the message on
 // stderr), but quillon-dump FILE first prints the elements read before the
 // stop, their ranges ending before it, and the message says where it stopped.
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -35,6 +37,25 @@
 #include "tools/PngWriter.h"
 
 namespace {
+
+// The first failed write to standard output, as errno gave it; a dump that
+// could not be written in full is a failure, whatever else went well.
+int g_writeError = 0;
+
+void Write(const void* data, std::size_t size) {
+    if (size == 0 || std::fwrite(data, 1, size, stdout) == size) return;
+    if (!g_writeError) g_writeError = errno ? errno : EIO;
+}
+
+// Flushes standard output: `status` when everything was written, otherwise 1
+// with the system's reason on stderr.
+int FinishOutput(int status) {
+    if (std::fflush(stdout) != 0 && !g_writeError) g_writeError = errno ? errno : EIO;
+    if (!g_writeError && std::ferror(stdout)) g_writeError = EIO;
+    if (!g_writeError) return status;
+    std::fprintf(stderr, "quillon-dump: cannot write the output: %s\n", std::strerror(g_writeError));
+    return 1;
+}
 
 // Appends the text as UTF-8, with control characters, TAB, CR and LF as
 // escapes so that a line stays a line (unpaired surrogates become U+FFFD).
@@ -108,7 +129,7 @@ int PrintPixelModule(const CDicomFile& file) {
         PhotometricName(file), nativeFrames, frameSize, p.hasWindow ? 1 : 0, p.windowCenter, p.windowWidth,
         p.hasRescale ? 1 : 0, p.rescaleIntercept, p.rescaleSlope, p.red.entries, p.green.entries, p.blue.entries,
         p.red.bits, p.green.bits, p.blue.bits, p.red.data.size(), p.green.data.size(), p.blue.data.size());
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return FinishOutput(0);
 }
 
 // Writes DIR/thumb-NNNN.png for every frame that got a thumbnail.
@@ -124,7 +145,7 @@ int WriteThumbnails(const quillon::QuillonDocument& doc, const std::filesystem::
         char name[32];
         std::snprintf(name, sizeof name, "thumb-%04zu.png", i);
         if (!WriteRgbPng(dir / name, t->GetWidth(), t->GetHeight(), t->GetBits())) {
-            std::fprintf(stderr, "Cannot write %s\n", (dir / name).c_str());
+            std::fprintf(stderr, "Cannot write %s: %s\n", (dir / name).c_str(), std::strerror(errno));
             return 1;
         }
     }
@@ -138,8 +159,8 @@ int WriteFrameSamples(const quillon::FrameDecoder& frames, std::size_t frame) {
         std::fprintf(stderr, "Frame %zu has no samples\n%s\n", frame, status.Text().c_str());
         return 1;
     }
-    if (!samples.empty() && std::fwrite(samples.data(), 1, samples.size(), stdout) != samples.size()) return 1;
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    Write(samples.data(), samples.size());
+    return FinishOutput(0);
 }
 
 int PrintProblems(const quillon::DocumentProblems& problems) {
@@ -148,8 +169,8 @@ int PrintProblems(const quillon::DocumentProblems& problems) {
         out += problems.Line(i);
         out += '\n';
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    Write(out.data(), out.size());
+    return FinishOutput(0);
 }
 
 const char kUsage[] =
@@ -198,10 +219,10 @@ int main(int argc, char** argv) {
                 "\n"
                 "Exit status: 0 on success, 1 when the file cannot be loaded, 2 on a usage error.\n",
                 kUsage);
-            return std::fflush(stdout) == 0 ? 0 : 1;
+            return FinishOutput(0);
         } else if (options && arg == "--version") {
             std::printf("quillon-dump %s\n", QUILLON_VERSION);
-            return std::fflush(stdout) == 0 ? 0 : 1;
+            return FinishOutput(0);
         } else if (options && mode != Mode::Tree &&
                    (arg == "--pixel-module" || arg == "--problems" || arg == "--thumbnails" ||
                     arg == "--frame-samples")) {
@@ -243,8 +264,8 @@ int main(int argc, char** argv) {
             // In the loader's order, where the stop comes last.
             std::string out;
             for (const SLoadProblem& p : doc.File()->Problems().All()) out += ProblemLine(p) + '\n';
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            std::fflush(stdout);
+            Write(out.data(), out.size());
+            FinishOutput(1);
         } else if (mode == Mode::Problems) {
             PrintProblems(doc.Problems());
         }
@@ -300,15 +321,15 @@ int main(int argc, char** argv) {
         AppendEscaped(out, record.label);
         out += '\n';
         if (out.size() >= 64 * 1024) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
+            Write(out.data(), out.size());
             out.clear();
         }
     });
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    const bool written = std::fflush(stdout) == 0;
+    Write(out.data(), out.size());
+    const int written = FinishOutput(0);
     if (opened.partial) {
         std::fprintf(stderr, "%s\n%s\n", MessageLine(opened.message).c_str(), quillon::ToUtf8(opened.detail).c_str());
         return 1;
     }
-    return written ? 0 : 1;
+    return written;
 }

@@ -67,4 +67,22 @@ elif ! diff <(cut -f1-7,9- "$scratch/cut.out") <(head -n "$lines" "$scratch/whol
   echo "FAIL: cut file: the elements read differ from the whole file's"; failures=$((failures + 1))
 fi
 check 1 $'\tstopped\t' "$dump" --problems "$scratch/cut.dcm"
+# Output that cannot be written is a failure with the system's reason, for
+# every kind of output: the tree, the pixel description, the problems, a
+# frame's samples, --help; a thumbnail that cannot be written leaves nothing.
+ct=/usr/lib/python3/dist-packages/pydicom/data/test_files/CT_small.dcm
+for args in "$file" "--pixel-module $file" "--problems $scratch/cut.dcm" "--frame-samples 0 $ct" --help; do
+  # shellcheck disable=SC2086
+  "$dump" $args > /dev/full 2> "$scratch/full.err" < /dev/null
+  status=$?
+  if [[ $status -ne 1 ]] || ! grep -q "cannot write the output: No space left on device" "$scratch/full.err"; then
+    echo "FAIL: $dump $args > /dev/full -> status $status, stderr:"; sed 's/^/  /' "$scratch/full.err"
+    failures=$((failures + 1))
+  fi
+done
+mkdir -p "$scratch/thumbs/thumb-0000.png"
+check 1 "Cannot write $scratch/thumbs/thumb-0000.png: Is a directory" "$dump" --thumbnails "$scratch/thumbs" "$ct"
+if compgen -G "$scratch/thumbs/*.part" > /dev/null; then
+  echo "FAIL: a failed thumbnail left a partial file"; failures=$((failures + 1))
+fi
 exit $((failures > 0))
