@@ -3,14 +3,17 @@
 // length written in the file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "dicom/DicomFile.h"
 #include "dicom/LoadProblems.h"
 #include "document/DocumentTree.h"
+#include "document/QuillonDocument.h"
 #include "image/FrameDecoder.h"
 #include "tests/support/DicomWriter.h"
+#include "tests/support/DocUnitSupport.h"
 
 using namespace testdicom;
 
@@ -198,5 +201,34 @@ TEST(ItemLengths, AreShownAsWritten) {
         ASSERT_NE(mismatch, nullptr);
         EXPECT_EQ(mismatch->offset, itemAt);
         EXPECT_NE(f.Find(0x0040, 0x1001), nullptr);
+    }
+}
+
+// On real files: CT_small's 138 bytes of trailing padding are a record of
+// their own that a click on them finds; the J2K stream of
+// J2K_pixelrep_mismatch is unsigned 13-bit, the data set signed, and its air
+// (-2000, stored as 6192) is the darkest value of the image.
+TEST(ByteFactsOnTheCorpus, PaddingRecordAndSignedJpeg2000) {
+    const std::filesystem::path data = std::filesystem::path(QUILLON_PYDICOM_DATA) / "test_files";
+    if (!std::filesystem::exists(data)) GTEST_SKIP() << "pydicom data not installed";
+    {
+        quillon::QuillonDocument doc;
+        ASSERT_TRUE(doc.Open(docunit::U16(data / "CT_small.dcm")).Opened());
+        const std::optional<std::size_t> found = doc.RecordAtOffset(doc.DataSize() - 1);
+        ASSERT_TRUE(found);
+        EXPECT_TRUE(doc.Records()[*found].element->Is(0xFFFC, 0xFFFC));
+        EXPECT_EQ(doc.Range(*found), std::make_pair(doc.DataSize() - 138, doc.DataSize() - 1));
+    }
+    {
+        CDicomFile f;
+        ASSERT_TRUE(f.Load(data / "J2K_pixelrep_mismatch.dcm"));
+        quillon::FrameDecoder decoder(f);
+        const std::shared_ptr<const MCImage> image = decoder.GetFrameImage(0);
+        ASSERT_TRUE(image);
+        ASSERT_EQ(image->GetBitsPerPixel(), 16);
+        EXPECT_TRUE(image->IsSigned());
+        const auto* samples = reinterpret_cast<const int16_t*>(image->GetBits());
+        EXPECT_EQ(samples[0], -2000);
+        EXPECT_EQ(image->GetMin(), -2000);
     }
 }
