@@ -121,27 +121,107 @@ std::u16string_view TrimTerm(std::u16string_view term) {
     return term;
 }
 
-// Removes every ESC that has at least four bytes after it, together with the
-// three bytes that follow it (an ISO 2022 designation such as ESC $ ) C).
-// One pass is enough: the bytes after a kept position are never changed by a
-// removal before it.
-void RemoveDesignations(std::string& text) {
-    const size_t n = text.size();
-    size_t w = 0;
-    for (size_t r = 0; r < n;) {
-        if (text[r] == kEsc && n - r >= 5) {
-            r += 4;
+constexpr unsigned kJapaneseCodePage = 50222;
+
+// Length of the ISO 2022 escape sequence at text[at] (ESC, intermediate
+// bytes 0x20-0x2F, one final byte 0x30-0x7E), 0 when there is none there.
+size_t EscapeLength(std::string_view text, size_t at) {
+    if (text[at] != kEsc) return 0;
+    size_t k = at + 1;
+    while (k < text.size() && text[k] >= 0x20 && text[k] <= 0x2F) ++k;
+    if (k == at + 1 || k >= text.size() || text[k] < 0x30 || text[k] > 0x7E) return 0;
+    return k + 1 - at;
+}
+
+// What an escape sequence does to the decoder: the code page of the bytes
+// after it (0: unchanged), and whether it designates a JIS set that the
+// ISO-2022-JP-2 converter switches on itself (the sequence is then kept in
+// the bytes handed to it).
+struct Designation {
+    unsigned codePage;
+    bool jis;
+};
+
+Designation DesignationOf(std::string_view sequence) {
+    struct Row {
+        std::string_view sequence;
+        Designation designation;
+    };
+    static constexpr Row kRows[] = {
+        {"\x1B-A", {28591, false}},  {"\x1B-B", {28592, false}},    {"\x1B-C", {28593, false}},
+        {"\x1B-D", {28594, false}},  {"\x1B-F", {28597, false}},    {"\x1B-G", {28596, false}},
+        {"\x1B-H", {28598, false}},  {"\x1B-L", {28595, false}},    {"\x1B-M", {28599, false}},
+        {"\x1B-T", {874, false}},    {"\x1B)I", {932, false}},      {"\x1B$)C", {kKoreanCodePage, false}},
+        {"\x1B$)A", {54936, false}}, {"\x1B$B", {kJapaneseCodePage, true}}, {"\x1B$@", {kJapaneseCodePage, true}},
+        {"\x1B$(D", {kJapaneseCodePage, true}},
+    };
+    for (const Row& row : kRows)
+        if (row.sequence == sequence) return row.designation;
+    return {0, false};
+}
+
+// Decodes bytes in which ISO 2022 escape sequences switch the code page:
+// each run between escapes is converted with the code page in force, and the
+// sequences themselves never reach the text. A run of JIS kanji goes to the
+// ISO-2022-JP-2 converter with its escapes, up to the return to ASCII or
+// JIS roman (ESC ( B, ESC ( J), after which the earlier code page applies
+// again. An ESC that starts no sequence stays a character.
+bool ConvertWithEscapes(unsigned codePage, std::string_view bytes, std::u16string& out) {
+    out.clear();
+    if (codePage == kJapaneseCodePage || bytes.find(kEsc) == std::string_view::npos)
+        return ConvertCodePage(codePage, bytes, out);
+    unsigned current = codePage;
+    unsigned beforeJis = codePage;
+    std::string run;
+    std::u16string part;
+    auto flush = [&] {
+        if (run.empty()) return true;
+        if (!ConvertCodePage(current, run, part)) return false;
+        out += part;
+        run.clear();
+        return true;
+    };
+    for (size_t at = 0; at < bytes.size();) {
+        const size_t length = EscapeLength(bytes, at);
+        if (length == 0) {
+            run += bytes[at++];
             continue;
         }
-        text[w++] = text[r++];
+        const std::string_view sequence = bytes.substr(at, length);
+        at += length;
+        const Designation next = DesignationOf(sequence);
+        const bool toRoman = sequence == "\x1B(B" || sequence == "\x1B(J";
+        if (current == kJapaneseCodePage && toRoman && beforeJis != kJapaneseCodePage) {
+            run += sequence;
+            if (!flush()) return false;
+            current = beforeJis;
+        } else if (next.jis) {
+            if (current != kJapaneseCodePage) {
+                if (!flush()) return false;
+                beforeJis = current;
+                current = kJapaneseCodePage;
+            }
+            run += sequence;
+        } else if (next.codePage != 0 && next.codePage != current) {
+            if (!flush()) return false;
+            current = next.codePage;
+        }
     }
-    text.resize(w);
+    return flush();
+}
+
+// Whether escape sequences in values of this term are code extensions: an
+// ISO 2022 term, or the Korean set (whose values carry their designation).
+bool UsesCodeExtensions(std::u16string_view term, unsigned codePage) {
+    return codePage == kKoreanCodePage || term.find(u"2022") != std::u16string_view::npos;
 }
 
 // One group of a multi-group value; a failed conversion gives the empty text.
-std::u16string DecodeGroup(std::string_view bytes, unsigned codePage) {
+std::u16string DecodeGroup(std::string_view bytes, unsigned codePage, bool extensions) {
     std::u16string out;
-    if (!bytes.empty() && !ConvertCodePage(codePage, bytes, out)) out.clear();
+    if (bytes.empty()) return out;
+    const bool ok = extensions ? ConvertWithEscapes(codePage, bytes, out) : ConvertCodePage(codePage, bytes, out);
+    if (!ok) out.clear();
     return out;
 }
 
@@ -208,12 +288,8 @@ bool ConvertCodePage(unsigned codePage, std::string_view bytes, std::u16string& 
 std::u16string DecodeSingleGroup(const char* bytes, std::u16string_view term) {
     if (!bytes) return {};
     try {
-        std::string copy(bytes);
         const unsigned codePage = CodePageForTerm(term);
-        if (codePage == kKoreanCodePage) RemoveDesignations(copy);
-        std::u16string out;
-        if (!ConvertCodePage(codePage, copy, out)) return {};
-        return out;
+        return DecodeGroup(bytes, codePage, UsesCodeExtensions(term, codePage));
     } catch (...) {
         return {};
     }
@@ -256,12 +332,17 @@ std::u16string DecodeText(const char* bytes, std::u16string_view term) {
             group2 = group2.substr(0, secondEquals);
         }
 
-        std::u16string out = DecodeGroup(group1, CodePageForTerm(first));
+        const bool extensions = UsesCodeExtensions(term, 0);
+        auto decode = [extensions](std::string_view group, std::u16string_view termValue) {
+            const unsigned codePage = CodePageForTerm(termValue);
+            return DecodeGroup(group, codePage, extensions || codePage == kKoreanCodePage);
+        };
+        std::u16string out = decode(group1, first);
         out += u'=';
-        out += DecodeGroup(group2, CodePageForTerm(second));
+        out += decode(group2, second);
         if (secondEquals != std::string_view::npos) {
             out += u'=';
-            out += DecodeGroup(group3, CodePageForTerm(third));
+            out += decode(group3, third);
         }
         return out;
     } catch (...) {

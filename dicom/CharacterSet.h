@@ -6,7 +6,8 @@
 
 // Code page for a (0008,0005) term; 0 (the ANSI code page, Windows-1252 here) when nothing matches.
 unsigned CodePageForTerm(std::u16string_view term);
-// Decodes the NUL-terminated bytes with one code page (ESC designations removed for 949).
+// Decodes the NUL-terminated bytes with one code page; with an ISO 2022 term
+// (or the Korean set) escape sequences switch the code page and are left out.
 std::u16string DecodeSingleGroup(const char* bytes, std::u16string_view term);
 // Decodes a value, splitting person-name style values at "=" into up to three groups.
 std::u16string DecodeText(const char* bytes, std::u16string_view term);

@@ -280,9 +280,22 @@ bool DicomReader::ReadDataSet() {
         }
         const std::size_t noted = m_unsettled.nodes.size();
         m_switchedToImplicit = false;
-        if (!ReadElementHeader(node.get()))
+        // Only trailing padding is read after the pixel data, and it ends the
+        // data set; padding that cannot be read leaves its bytes to the root,
+        // as the bytes after pixel data are left without it.
+        const bool isPadding = group == tags::kDataSetTrailingPadding.group &&
+                               element == tags::kDataSetTrailingPadding.element && m_tree.Find(tags::kPixelData);
+        const auto paddingUnread = [this, tagOffset, &finish] {
+            m_position = tagOffset;
+            return finish();
+        };
+        if (!ReadElementHeader(node.get())) {
+            if (isPadding) return paddingUnread();
             return Stop(tagOffset, group, element, "the element header runs past the end of the file");
+        }
         const uint32_t length = node->GetLength();
+        if (isPadding && (IsSequence(node.get(), m_encoding.explicitVR) || length == kUndefinedLength))
+            return paddingUnread();
 
         if (IsSequence(node.get(), m_encoding.explicitVR)) {
             if (!ReadSequence(node.get())) {
@@ -311,16 +324,18 @@ bool DicomReader::ReadDataSet() {
             }
             m_observer.EncapsulatedPixelData(*node, tagOffset, m_encoding.explicitVR);
             m_tree.Add(std::move(node));
-            ReportPixelDataEnd();
-            return finish();
+            if (!ReportPixelDataEnd() || !ReadTag(group, element)) return finish();
+            continue;
         }
         if (!CanRead(length)) {
             m_observer.ValueCutOff(ReadScope::TopLevel, tagOffset, {group, element}, length, m_fileSize - m_position);
+            if (isPadding) return paddingUnread();
             return Stop(tagOffset, group, element, "the last element is cut off by the end of the file");
         }
         if (isPixelData) m_observer.NativePixelData(*node, tagOffset, NativeFrameCount(), NativeFrameSize());
         if (length != 0 && !ReadValue(node.get())) {
             if (isPixelData) return Stop(tagOffset, group, element, "the file holds fewer bytes than the frames need");
+            if (isPadding) return paddingUnread();
             return false;
         }
         if (isPixelData && !m_encoding.explicitVR) {
@@ -333,25 +348,29 @@ bool DicomReader::ReadDataSet() {
             element == tags::kTransferSyntaxUID.element)
             ApplyTransferSyntax();
         m_position += length;
-        if (isPixelData) ReportPixelDataEnd();
-        if (m_position == m_fileSize || isPixelData) return finish();
+        if (m_position == m_fileSize || isPadding) return finish();
+        if (isPixelData) {
+            if (!ReportPixelDataEnd() || !ReadTag(group, element)) return finish();
+            continue;
+        }
         if (!ReadTag(group, element)) return tagStop();
     }
 }
 
-void DicomReader::ReportPixelDataEnd() {
+bool DicomReader::ReportPixelDataEnd() {
     if (m_position >= m_fileSize) {
         m_observer.PixelDataEnded(m_position, m_fileSize, nullptr);
-        return;
+        return false;
     }
     uint8_t b[4];
     if (!PeekBytes(b, 4)) {
         m_observer.PixelDataEnded(m_position, m_fileSize, nullptr);
-        return;
+        return false;
     }
     const Tag following = m_encoding.littleEndian ? Tag{uint16_t(b[0] | b[1] << 8), uint16_t(b[2] | b[3] << 8)}
                                                   : Tag{uint16_t(b[0] << 8 | b[1]), uint16_t(b[2] << 8 | b[3])};
     m_observer.PixelDataEnded(m_position, m_fileSize, &following);
+    return following == tags::kDataSetTrailingPadding;
 }
 
 bool DicomReader::ReadElementHeader(CDicomTag* element) {
@@ -583,7 +602,8 @@ bool DicomReader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
     if (frames > available / frameSize) return false;
     // The frames stay in the file; decoding reads them from there.
     const bool swap = !m_encoding.littleEndian && pixelData->m_vr.GetVR() == u"OW";
-    pixelData->SetFrames(m_source.get(), swap ? 2 : 1, m_position, frameSize, frames);
+    pixelData->SetFrames(m_source.get(), swap ? 2 : 1, m_position, frameSize, frames,
+                         m_position + pixelData->GetLength());
     return true;
 }
 

@@ -96,7 +96,9 @@ private:
     // Tells the observer about a value that may break a rule of its VR.
     void ReportValue(const CDicomTag* element, const uint8_t* bytes, uint32_t length);
     // Tells the observer where the top-level pixel data ends.
-    void ReportPixelDataEnd();
+    // Tells the observer where the pixel data ends and what follows; true
+    // when trailing padding follows, which is then read.
+    bool ReportPixelDataEnd();
     // The frames the pixel description gives, and the bytes of each.
     uint64_t NativeFrameSize() const;
     uint64_t NativeFrameCount() const;

@@ -317,15 +317,19 @@ std::u16string CDicomTag::GetDescription() const {
 CDicomTag7FE0::~CDicomTag7FE0() = default;
 
 void CDicomTag7FE0::SetFrames(const quillon::FileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize,
-                              uint64_t count) {
+                              uint64_t count, uint64_t valueEnd) {
     m_frameSource = source;
     m_frameSwapUnit = uint8_t(swapUnit ? swapUnit : 1);
     m_firstFrame = offset;
     m_frameSize = frameSize;
     m_frameCount = source ? count : 0;
+    m_valueEnd = std::max(valueEnd, offset);
 }
 
 bool CDicomTag7FE0::ReadFrame(std::size_t k, uint8_t* dst) const {
     if (!m_frameSource || k >= m_frameCount) return false;
-    return ReadFromSource(*m_frameSource, FrameOffset(k), dst, m_frameSize, m_frameSwapUnit);
+    const uint64_t held = FrameBytes(k);
+    if (held < m_frameSize) std::memset(dst + held, 0, std::size_t(m_frameSize - held));
+    if (held == 0) return true;
+    return ReadFromSource(*m_frameSource, FrameOffset(k), dst, held, m_frameSwapUnit);
 }

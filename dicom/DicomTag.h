@@ -2,6 +2,7 @@
 // The element tree: one CDicomTag per node (element, sequence, item,
 // offset table, fragment, frame node), CDicomTag7FE0 for the top-level
 // Pixel Data element with its native frames.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -136,15 +137,23 @@ public:
     // The native frames: `count` frames of `frameSize` bytes each, one after
     // the other from `offset` in `source`; `swapUnit` is the size of the
     // numbers to swap when they are read (big-endian OW), 1 for none.
-    void SetFrames(const quillon::FileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize, uint64_t count);
+    // `valueEnd` is where the element's value ends: a frame holds only the
+    // bytes before it, whatever follows in the file.
+    void SetFrames(const quillon::FileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize, uint64_t count,
+                   uint64_t valueEnd);
     std::size_t FrameCount() const { return std::size_t(m_frameCount); }
     // Frame sizes are 64-bit: Rows x Columns x Bits x Samples can exceed 32 bits.
     uint64_t FrameSize() const { return m_frameSize; }
-    uint64_t FrameOffset(std::size_t k) const { return m_firstFrame + uint64_t(k) * m_frameSize; }
+    // Where frame k starts; a frame starting past the value starts at its end.
+    uint64_t FrameOffset(std::size_t k) const { return std::min(m_firstFrame + uint64_t(k) * m_frameSize, m_valueEnd); }
+    // The bytes of frame k that the value holds: FrameSize() but for a value
+    // shorter than its frames, 0 for a frame that starts past its end.
+    uint64_t FrameBytes(std::size_t k) const { return std::min(m_frameSize, m_valueEnd - FrameOffset(k)); }
     const quillon::FileBytes* FrameSource() const { return m_frameSource; }
     unsigned FrameSwapUnit() const { return m_frameSwapUnit; }
     // Copies native frame k into dst (FrameSize() bytes, in machine byte
-    // order); false when there is no such frame or it cannot be read.
+    // order; the samples the value does not hold as 0); false when there is
+    // no such frame or it cannot be read.
     bool ReadFrame(std::size_t k, uint8_t* dst) const;
 
 private:
@@ -153,4 +162,5 @@ private:
     uint64_t m_firstFrame = 0;
     uint64_t m_frameSize = 0;
     uint64_t m_frameCount = 0;
+    uint64_t m_valueEnd = 0;
 };

@@ -17,8 +17,8 @@ namespace quillon {
 namespace {
 
 // One measure for both uses: with a const Node it only reads; with a mutable
-// Node it also gives each defined-length item it passes the length of its
-// content (odd values were padded when stored, so the two can differ).
+// Node it also gives each defined-length item that the file ends inside the
+// length of its content.
 // `remembered` (settling only, may be null): the remembered item sums of deep
 // defined-length sequences while the data set is parsed.
 template <class Node>
@@ -31,9 +31,15 @@ uint64_t Measure(Node* node, bool explicitVR, const RememberedExtents* remembere
         for (const auto& child : node->m_children) size += Measure<Node>(child.get(), explicitVR, remembered);
         if (length == kUndefinedLength) return size + 8;
         if constexpr (kSettles) {
+            // An item keeps the length written in the file, also where its
+            // last element runs past it (that is a problem to show, not to
+            // hide); only an item the file ends inside takes the length of
+            // what was read, so that its range stays inside the file.
             const uint64_t content = size - 8;
-            node->m_tagData.m_longLength = content >= kUndefinedLength ? kUndefinedLength - 1 : uint32_t(content);
-            node->m_tagData.m_shortLength = 0;
+            if (content < length) {
+                node->m_tagData.m_longLength = uint32_t(content);
+                node->m_tagData.m_shortLength = 0;
+            }
         }
         return size;
     }

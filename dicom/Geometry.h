@@ -43,7 +43,8 @@ struct ItemsExtent {
 using RememberedExtents = std::unordered_map<const CDicomTag*, ItemsExtent>;
 
 // The measure of an item just read: settles its length and those of the
-// items below it, measured in `explicitVR`; `remembered` (may be null) gives
+// items below it (an item keeps its written length unless the file ends
+// inside it, when it takes the length of its content), measured in `explicitVR`; `remembered` (may be null) gives
 // the item sums of deep sequences already measured.
 uint64_t SettleItem(CDicomTag* item, bool explicitVR, const RememberedExtents* remembered);
 
@@ -56,8 +57,8 @@ struct UnsettledLengths {
     bool settledIn[2] = {false, false};
 };
 
-// Once the tree is complete: gives every defined-length item that lies below
-// an undefined-length element the length of its content as measured in the
+// Once the tree is complete: settles every defined-length item that lies
+// below an undefined-length element as SettleItem does, measured in the
 // data set's encoding. Empties `unsettled`.
 void SettleItemLengths(const DataSet& dataSet, bool explicitVR, UnsettledLengths& unsettled);
 

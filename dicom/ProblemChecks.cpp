@@ -218,9 +218,16 @@ void ProblemChecks::NativePixelData(const CDicomTag& pixelData, uint64_t tagOffs
     const uint32_t length = pixelData.GetLength();
     // An odd size is padded to even in the file.
     if (length == expected || length == expected + (expected & 1)) return;
+    const std::string expectedText = " bytes that Rows, Columns, Bits Allocated, Samples per Pixel and Number of Frames give";
+    if (length < expected) {
+        Note(ProblemCode::PixelDataLength, tagOffset, pixelData.m_group, pixelData.m_element, &pixelData,
+             "the length " + std::to_string(length) + " is " + std::to_string(expected - length) +
+                 " bytes short of the " + std::to_string(expected) + expectedText +
+                 "; the frames end with the value and the samples it lacks read as 0");
+        return;
+    }
     Note(ProblemCode::PixelDataLength, tagOffset, pixelData.m_group, pixelData.m_element, &pixelData,
-         "the length " + std::to_string(length) + " differs from the " + std::to_string(expected) +
-             " bytes that Rows, Columns, Bits Allocated, Samples per Pixel and Number of Frames give");
+         "the length " + std::to_string(length) + " differs from the " + std::to_string(expected) + expectedText);
 }
 
 void ProblemChecks::EncapsulatedPixelData(const CDicomTag& pixelData, uint64_t tagOffset, bool explicitVR) {

@@ -16,9 +16,11 @@ std::size_t AddFrameNodes(CDicomFile& file) {
         pixelData->FrameCount() == 0)
         return 0;
     std::size_t added = 0;
-    const uint64_t size = pixelData->FrameSize();
     const std::u16string vr = pixelData->m_vr.GetVR();
     for (std::size_t k = 0; k < pixelData->FrameCount(); ++k) {
+        // The bytes of the frame that the value holds: fewer (or none) where
+        // the value is shorter than its frames.
+        const uint64_t size = pixelData->FrameBytes(k);
         // Frame numbers are 16-bit and a frame node's length 32-bit.
         if (k + 1 > 0xFFFF || size >= kUndefinedLength) break;
         // The node refers to the frame's bytes in the file.

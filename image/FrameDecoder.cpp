@@ -118,6 +118,8 @@ quillon::Status quillon::FrameDecoder::NativeFrameStatus(std::size_t frame) cons
     if (frame >= pixelData->FrameCount())
         return FrameFailure(quillon::Reason::NoBytes, "The pixel data holds %zu whole frames.",
                             pixelData->FrameCount());
+    if (pixelData->FrameBytes(frame) == 0)
+        return FrameFailure(quillon::Reason::NoBytes, "The frame starts past the end of the pixel data's value.");
     return FrameFailure(quillon::Reason::NoBytes, "The frame's bytes cannot be read from the file.");
 }
 

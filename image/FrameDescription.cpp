@@ -60,7 +60,8 @@ FrameDescription DescribeFrames(const CDicomFile& file) {
 
 ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage) {
     const auto* pixelData = file.PixelData();
-    if (!pixelData || frame >= pixelData->FrameCount()) return {};
+    // A frame that starts past the end of the value has no samples at all.
+    if (!pixelData || frame >= pixelData->FrameCount() || pixelData->FrameBytes(frame) == 0) return {};
     const uint64_t size = pixelData->FrameSize();
     if (size > SIZE_MAX) return {};
     storage.reset(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(size))));

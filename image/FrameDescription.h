@@ -58,7 +58,8 @@ struct ByteSpan {
 };
 
 // Bytes of native frame i, read from the file into `storage` (in machine
-// byte order). Empty when there is no such frame or it cannot be read.
+// byte order; the samples a short value lacks as 0). Empty when there is no
+// such frame, it starts past the end of the value, or it cannot be read.
 ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage);
 
 // Frames that can be decoded at all: the announced frame count, limited to

@@ -298,6 +298,16 @@ HeapPtr<uint16_t> ConvertFrameTo16Bit(const FrameDescription& d, const uint8_t* 
         }
         if (p % 2) words[p - 1] = uint16_t(in[0] | (in[1] & 0x0F) << 8);
     }
+    // Signed samples narrower than their word carry their sign in bit
+    // (Bits Stored - 1); the bits above it are undefined (overlays, a codec's
+    // unsigned output) and are replaced by copies of that bit.
+    const int stored = d.pixel.bitsStored;
+    if (d.pixel.pixelRepresentation == 1 && stored > 0 && stored < 16) {
+        const uint16_t sign = uint16_t(1u << (stored - 1));
+        const uint16_t high = uint16_t(0xFFFFu << stored);
+        for (uint64_t k = 0; k < p; ++k)
+            words[k] = (words[k] & sign) ? uint16_t(words[k] | high) : uint16_t(words[k] & ~high);
+    }
     outSize = 2 * p;
     return out;
 }

@@ -19,9 +19,12 @@ quillon::HeapPtr<uint8_t> ConvertFrameTo8Bit(const FrameDescription& d, const ui
                                              uint64_t& outSize);
 
 // One 16-bit value per pixel (the frame's first Rows x Columns samples),
-// stored bits unchanged, from 8, packed 12 or 16 bits allocated. outSize is 2 x Rows x Columns. With an
+// from 8, packed 12 or 16 bits allocated. outSize is 2 x Rows x Columns. With an
 // odd pixel count the last 12-bit sample comes from the first half of a
-// three-byte group. Missing source bytes read as 0.
+// three-byte group. Missing source bytes read as 0. Unsigned samples keep
+// their stored bits; signed ones (Pixel Representation 1) with Bits Stored
+// below 16 are sign-extended from bit (Bits Stored - 1), whatever the bits
+// above it hold.
 quillon::HeapPtr<uint16_t> ConvertFrameTo16Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
                                                uint64_t& outSize);
 

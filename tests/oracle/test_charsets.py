@@ -50,39 +50,11 @@ CHARSET_VRS = {"PN", "SH", "LO", "ST", "LT", "UC", "UT"}
 LONG_SIZE_DATA = "(Long Size Data)"
 ITEM_TAG = "FFFE,E000"
 
-ESC_149 = "\\x1B$)C"  # ESC $ ) C as the dump prints it
-ESC_ASCII = "\\x1B(B"  # ESC ( B
 
 # (file, path) -> (reason, our exact value text in the dump's escaped form,
 # trailing blanks removed). A path is a tuple of "GGGG,EEEE" tags and item
 # numbers (0-based), outermost first.
-KOREAN_NAME = "\uAE40\uD76C\uC911"  # the three Hangul syllables of chrKoreanMulti
 EXPECTED_DIFFERENCES = {
-    ("chrI2.dcm", ("0010,0010",)): (
-        "three-group name: the groups after the first are read as code page 949 "
-        "without removing the ESC $ ) C designations, which stay as text",
-        "Hong^Gildong=" + ESC_149 + "\u6D2A^" + ESC_149 + "\u5409\u6D1E="
-        + ESC_149 + "\uD64D^" + ESC_149 + "\uAE38\uB3D9",
-    ),
-    ("chrKoreanMulti.dcm", ("0008,1070",)): (
-        "single group, code page 949: ESC $ ) C is removed, but the closing "
-        "ESC ( B has only three bytes after it (with the padding blank) and stays",
-        KOREAN_NAME + ESC_ASCII,
-    ),
-    ("chrKoreanMulti.dcm", ("0010,0010",)): (
-        "as (0008,1070): the closing ESC ( B stays",
-        KOREAN_NAME + ESC_ASCII,
-    ),
-    ("chrKoreanMulti.dcm", ("0010,1001",)): (
-        "two values: the ESC ( B that closes the first value is removed as a "
-        "4-byte designation and takes the backslash between the values with it; "
-        "the last ESC ( B stays",
-        KOREAN_NAME + KOREAN_NAME + ESC_ASCII,
-    ),
-    ("chrKoreanMulti.dcm", ("0010,21B0",)): (
-        "as (0008,1070): the closing ESC ( B stays",
-        KOREAN_NAME + ESC_ASCII,
-    ),
     ("chrX1.dcm", ("0010,0010",)): (
         "the value ends in an empty third group; its '=' separator stays "
         "(pydicom drops empty trailing components)",

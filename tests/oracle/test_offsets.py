@@ -217,6 +217,7 @@ ENTRY = re.compile(r"@0x([0-9a-f]+),0x[0-9a-f]+ of 0x[0-9a-f]+: (?:\(0x([0-9a-f]
 UNDEFINED = 0xFFFFFFFF
 TOP_LEVEL_PIXEL_DATA = re.compile(r"^@0x([0-9a-f]+): \(0x7fe0,0x0010\)", re.M)
 ITEM = (0xFFFE, 0xE000)
+TRAILING_PADDING = (0xFFFC, 0xFFFC)
 DELIMITERS = {(0xFFFE, 0xE00D), (0xFFFE, 0xE0DD)}
 
 
@@ -243,7 +244,8 @@ def tag_at(data, offset):
 
 def dcdump_offsets(text, data, printed=None):
     """(offset, tag) of every element and item of the "While reading" part, in
-    file order, up to the top-level Pixel Data element and its fragment items.
+    file order, up to the top-level Pixel Data element, its fragment items and
+    the trailing padding after them.
 
     dcdump prints some entries without their tag (encapsulated pixel data
     before its items, item delimiters): their tag is read from the file at the
@@ -273,10 +275,14 @@ def dcdump_offsets(text, data, printed=None):
     for i, entry in enumerate(entries):
         out.append(entry)
         if entry[0] == pixel_offset:
-            for fragment in entries[i + 1:]:
-                if fragment[1] != ITEM:
+            # The fragment items, then trailing padding: the one element
+            # read after the pixel data.
+            for following in entries[i + 1:]:
+                if following[1] == TRAILING_PADDING:
+                    out.append(following)
+                if following[1] != ITEM:
                     break
-                out.append(fragment)
+                out.append(following)
             break
     return out
 

@@ -238,7 +238,7 @@ TEST(ConvertCodePage, ArbitraryBytesAlwaysConvert) {
 // ---------------------------------------------------------------------------
 // Single group: Korean designations
 
-TEST(DecodeSingleGroup, KoreanDesignationsRemoved) {
+TEST(DecodeSingleGroup, EscapeSequencesSwitchTheCodePage) {
     struct Case {
         const char* bytes;
         const char16_t* term;
@@ -249,14 +249,20 @@ TEST(DecodeSingleGroup, KoreanDesignationsRemoved) {
         {"\x1B$)C\xB1\xE8", u"\\ISO 2022 IR 149", u"\uAE40"},
         {"\x1B$)C\xB1\xE8", u"ISO_IR 149", u"\uAE40"},
         {"A\x1B$)C\xB1\xE8\x1B$)C\xC8\xF1", u"ISO 2022 IR 149", u"A\uAE40\uD76C"},
-        // An ESC with exactly four bytes after it goes, one with three stays.
+        // Whole sequences go, whatever their length and wherever they stand.
         {"\x1B$)CA", u"ISO 2022 IR 149", u"A"},
-        {"AB\x1B$)C", u"ISO 2022 IR 149", u"AB\x1B$)C"},
-        {"\x1B(B ", u"ISO 2022 IR 149", u"\x1B(B "},
-        // Always ESC and three bytes, even for a 3-byte designation.
-        {"\xB1\xE8\x1B(B\\\xB1\xE8", u"ISO 2022 IR 149", u"\uAE40\uAE40"},
-        {"\x1B\x1B$)C\xB1\xE8", u"ISO 2022 IR 149", u"C\uAE40"},
-        // Other code pages keep ESC as a character.
+        {"AB\x1B$)C", u"ISO 2022 IR 149", u"AB"},
+        {"\xB1\xE8\x1B(B ", u"\\ISO 2022 IR 149", u"\uAE40 "},
+        {"\xB1\xE8\x1B(B\\\xB1\xE8", u"ISO 2022 IR 149", u"\uAE40\\\uAE40"},
+        // An ESC that starts no sequence stays a character.
+        {"\x1B\x1B$)C\xB1\xE8", u"ISO 2022 IR 149", u"\x1B\uAE40"},
+        {"A\x1B", u"ISO 2022 IR 149", u"A\x1B"},
+        // A G1 designation switches the bytes after it to its set.
+        {"\xE9\x1B-L\xE9\x1B-A\xE9", u"ISO 2022 IR 100\\ISO 2022 IR 144", u"\u00E9\u0449\u00E9"},
+        {"\x1B)I\xD4\xCF", u"\\ISO 2022 IR 13", u"\uFF94\uFF8F"},
+        // JIS kanji inside a katakana value, back to the katakana set after ESC ( B.
+        {"\xD4\x1B$B;3\x1B(B\xCF", u"ISO 2022 IR 13\\ISO 2022 IR 87", u"\uFF94\u5C71\uFF8F"},
+        // Terms without code extensions keep ESC as a character.
         {"\x1B$)CA", u"ISO_IR 100", u"\x1B$)CA"},
         {"\x1B$)CA", u"", u"\x1B$)CA"},
     };
@@ -307,8 +313,9 @@ TEST(DecodeText, ComponentGroups) {
          u"\u20AC^A=\u5C71\u7530=\u3084\u307E"},
         // Japanese three-group name with katakana first.
         {"\xD4\xCF=\x1B$B;3ED\x1B(J", u"ISO 2022 IR 13\\ISO 2022 IR 87", u"\uFF94\uFF8F=\u5C71\u7530"},
-        // No designation is removed in the group path.
-        {"A=\x1B$)C\xB1\xE8", u"\\ISO 2022 IR 149", u"A=\x1B$)C\uAE40"},
+        // Each group switches at its escape sequences, which never show.
+        {"Hong^Gildong=\x1B$)C\xFB\xF3^\x1B$)C\xD1\xCE\xD4\xD7=\x1B$)C\xC8\xAB^\x1B$)C\xB1\xE6\xB5\xBF",
+         u"\\ISO 2022 IR 149", u"Hong^Gildong=\u6D2A^\u5409\u6D1E=\uD64D^\uAE38\uB3D9"},
         // Undefined bytes per group.
         {"\xA1=\xA1", u"\\ISO_IR 138", u"\u00A1=\uFFFD"},
     };

@@ -338,14 +338,20 @@ TEST(Parser, TrailingBytes) {
     stray.raw(Bytes{0, 0});
     CDicomFile f;
     EXPECT_FALSE(Load(f, stray));
-    // ... but anything after the pixel data is never read.
+    // ... but after the pixel data only trailing padding is read, and
+    // nothing after the padding.
     Writer px = w;
     px.element(0x7FE0, 0x0010, "OB", {1, 2, 3, 4});
+    Writer other = px;
     px.tag(0xFFFC, 0xFFFC).raw(std::string("OB")).u16(0).u32(6).raw(Bytes(6, 0));
     px.raw(Bytes{1});
     ASSERT_TRUE(Load(f, px));
+    EXPECT_TRUE(f.Elements().back()->Is(0xFFFC, 0xFFFC));
+    EXPECT_EQ(f.Elements().back()->GetLength(), 6u);
+    other.text(0x0020, 0x4000, "LT", "late");
+    ASSERT_TRUE(Load(f, other));
     EXPECT_EQ(f.Elements().back()->m_group, 0x7FE0);
-    EXPECT_FALSE(f.Find(0xFFFC, 0xFFFC));
+    EXPECT_FALSE(f.Find(0x0020, 0x4000));
 }
 
 TEST(Parser, GroupZeroAndGroup8000) {

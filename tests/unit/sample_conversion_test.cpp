@@ -262,6 +262,34 @@ TEST(ConvertFrameTo16Bit, WordsFromEachDepth) {
               (std::vector<uint16_t>{0xF830, 0x1234}));
 }
 
+// Signed samples narrower than their word take their sign from bit
+// (Bits Stored - 1), whatever the bits above it hold; unsigned ones keep them.
+TEST(ConvertFrameTo16Bit, SignedSamplesExtendFromTheirHighBit) {
+    struct Case {
+        const char* name;
+        int16_t allocated, stored;
+        int8_t representation;
+        Bytes8 src;
+        std::vector<uint16_t> words;
+    };
+    const Case cases[] = {
+        {"12 of 16, top bits zero: negative", 16, 12, 1, {0x30, 0x08, 0xFF, 0x07}, {0xF830, 0x07FF}},
+        {"12 of 16, top bits set on a positive", 16, 12, 1, {0x01, 0xF0, 0x00, 0x98}, {0x0001, 0xF800}},
+        {"13 of 16, codec's unsigned output", 16, 13, 1, {0x30, 0x18, 0x00, 0x00}, {0xF830, 0x0000}},
+        {"15 of 16", 16, 15, 1, {0x00, 0x40, 0xFF, 0xBF}, {0xC000, 0x3FFF}},
+        {"12 of 12 packed", 12, 12, 1, {0xFF, 0x0F, 0x80}, {0xFFFF, 0xF800}},
+        {"16 of 16 untouched", 16, 16, 1, {0x30, 0x08, 0x00, 0x98}, {0x0830, 0x9800}},
+        {"unsigned 12 of 16 keeps its bits", 16, 12, 0, {0x30, 0x08, 0x00, 0xF8}, {0x0830, 0xF800}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameDescription d = Frame(1, 2, Photo::Mono2, Codec::Native, 0, c.allocated);
+        d.pixel.bitsStored = c.stored;
+        d.pixel.pixelRepresentation = c.representation;
+        EXPECT_EQ(To16(d, c.src), c.words);
+    }
+}
+
 TEST(ConvertFrameTo16Bit, ShortFramesAndRefusals) {
     const auto d8 = Frame(1, 3), d12 = Frame(1, 3, Photo::Mono2, Codec::Native, 0, 12),
                d16 = Frame(1, 3, Photo::Mono2, Codec::Native, 0, 16);
