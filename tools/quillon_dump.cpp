@@ -15,9 +15,11 @@
 // quillon-dump --problems FILE prints what the loader found wrong, one line
 // per problem: offset, tag, code, sentence (TAB-separated); for a refused
 // file the problems found before the stop, its last line where it stopped.
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -56,6 +58,26 @@ void AppendEscaped(std::string& out, std::u16string_view text) {
         }
     }
     quillon::AppendUtf8(out, text.substr(run));
+}
+
+// Standard output, written through these two so that a failed write (a full
+// disk, a closed pipe) is noticed: the first failure's system text is kept
+// and reported once by FinishOutput.
+int g_outputError = 0;
+
+void WriteOut(const char* data, std::size_t size) {
+    if (size == 0 || g_outputError) return;
+    if (std::fwrite(data, 1, size, stdout) != size) g_outputError = errno ? errno : EIO;
+}
+
+void WriteOut(const std::string& text) { WriteOut(text.data(), text.size()); }
+
+// Flushes standard output: 0, or 1 after saying on stderr why it failed.
+int FinishOutput() {
+    if (!g_outputError && (std::fflush(stdout) != 0 || std::ferror(stdout))) g_outputError = errno ? errno : EIO;
+    if (!g_outputError) return 0;
+    std::fprintf(stderr, "quillon-dump: cannot write standard output: %s\n", std::strerror(g_outputError));
+    return 1;
 }
 
 template <class Number>
@@ -104,7 +126,7 @@ int PrintPixelModule(const CDicomFile& file) {
         PhotometricName(file), nativeFrames, frameSize, p.hasWindow ? 1 : 0, p.windowCenter, p.windowWidth,
         p.hasRescale ? 1 : 0, p.rescaleIntercept, p.rescaleSlope, p.red.entries, p.green.entries, p.blue.entries,
         p.red.bits, p.green.bits, p.blue.bits, p.red.data.size(), p.green.data.size(), p.blue.data.size());
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return FinishOutput();
 }
 
 // Writes DIR/thumb-NNNN.png for every frame that got a thumbnail.
@@ -119,8 +141,12 @@ int WriteThumbnails(const quillon::QuillonDocument& doc, const std::filesystem::
         if (!t || !t->GetBits()) continue;
         char name[32];
         std::snprintf(name, sizeof name, "thumb-%04zu.png", i);
-        if (!WriteRgbPng(dir / name, t->GetWidth(), t->GetHeight(), t->GetBits())) {
-            std::fprintf(stderr, "Cannot write %s\n", (dir / name).c_str());
+        int error = 0;
+        if (!WriteRgbPng(dir / name, t->GetWidth(), t->GetHeight(), t->GetBits(), &error)) {
+            if (error)
+                std::fprintf(stderr, "Cannot write %s: %s\n", (dir / name).c_str(), std::strerror(error));
+            else
+                std::fprintf(stderr, "Cannot write %s\n", (dir / name).c_str());
             return 1;
         }
     }
@@ -134,8 +160,8 @@ int WriteFrameSamples(const quillon::FrameDecoder& frames, std::size_t frame) {
         std::fprintf(stderr, "Frame %zu has no samples\n%s\n", frame, status.Text().c_str());
         return 1;
     }
-    if (!samples.empty() && std::fwrite(samples.data(), 1, samples.size(), stdout) != samples.size()) return 1;
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    WriteOut(reinterpret_cast<const char*>(samples.data()), samples.size());
+    return FinishOutput();
 }
 
 int PrintProblems(const quillon::DocumentProblems& problems) {
@@ -144,8 +170,8 @@ int PrintProblems(const quillon::DocumentProblems& problems) {
         out += problems.Line(i);
         out += '\n';
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    WriteOut(out);
+    return FinishOutput();
 }
 
 const char kUsage[] =
@@ -194,10 +220,10 @@ int main(int argc, char** argv) {
                 "\n"
                 "Exit status: 0 on success, 1 when the file cannot be loaded, 2 on a usage error.\n",
                 kUsage);
-            return std::fflush(stdout) == 0 ? 0 : 1;
+            return FinishOutput();
         } else if (options && arg == "--version") {
             std::printf("quillon-dump %s\n", QUILLON_VERSION);
-            return std::fflush(stdout) == 0 ? 0 : 1;
+            return FinishOutput();
         } else if (options && mode != Mode::Tree &&
                    (arg == "--pixel-module" || arg == "--problems" || arg == "--thumbnails" ||
                     arg == "--frame-samples")) {
@@ -288,10 +314,10 @@ int main(int argc, char** argv) {
         AppendEscaped(out, record.label);
         out += '\n';
         if (out.size() >= 64 * 1024) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
+            WriteOut(out);
             out.clear();
         }
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    WriteOut(out);
+    return FinishOutput();
 }

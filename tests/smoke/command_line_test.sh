@@ -44,4 +44,41 @@ check 1 "The file was not found" "$dump" /nonexistent/file.dcm
 # A path that gives nothing to parse says what it names on a second line.
 check 1 $'Invalid DICOM file\nThe path names a folder, not a file.' "$dump" "$(dirname "$file")"
 check 1 $'Invalid DICOM file\nThe path names a character device, not a regular file.' "$dump" /dev/null
+
+# A failed write of any output is an error with the system's text: standard
+# output on a full device, a thumbnail that cannot be put in place (a folder
+# in its way, a folder without write permission); no partial PNG is left.
+image=$(dirname "$file")/CT_small.dcm
+full() {  # expected-text command...  (standard output to /dev/full)
+  local text=$1
+  shift
+  local out
+  out=$("$@" 2>&1 >/dev/full </dev/null)
+  local got=$?
+  if [[ $got -ne 1 || $out != *"$text"* ]]; then
+    echo "FAIL: $* >/dev/full -> status $got (expected 1), output:"
+    echo "$out" | sed 's/^/  /'
+    failures=$((failures + 1))
+  fi
+}
+full "No space left on device" "$dump" "$image"
+full "No space left on device" "$dump" --pixel-module "$image"
+full "No space left on device" "$dump" --frame-samples 0 "$image"
+full "No space left on device" "$dump" --help
+thumbs=$(mktemp -d)
+mkdir "$thumbs/thumb-0000.png"
+check 1 "Cannot write $thumbs/thumb-0000.png: Is a directory" "$dump" --thumbnails "$thumbs" "$image"
+rmdir "$thumbs/thumb-0000.png"
+if [[ $(id -u) -ne 0 ]]; then
+  chmod 555 "$thumbs"
+  check 1 "Cannot write $thumbs/thumb-0000.png: Permission denied" "$dump" --thumbnails "$thumbs" "$image"
+  chmod 755 "$thumbs"
+fi
+if [[ -n $(ls -A "$thumbs") ]]; then
+  echo "FAIL: a failed thumbnail write left $(ls -A "$thumbs")"
+  failures=$((failures + 1))
+fi
+check 0 "" "$dump" --thumbnails "$thumbs" "$image"
+[[ -s $thumbs/thumb-0000.png ]] || { echo "FAIL: no thumb-0000.png"; failures=$((failures + 1)); }
+rm -rf "$thumbs"
 exit $((failures > 0))
