@@ -63,6 +63,7 @@ quillon::QuillonDocument::~QuillonDocument() { Close(); }
 void quillon::QuillonDocument::Close() {
     m_thumbnails.clear();
     m_thumbnailCount = 0;
+    m_fragments = quillon::FrameFragments();
     Release();
 }
 
@@ -151,6 +152,7 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
         // that a bogus Number of Frames costs nothing.
         m_thumbnailCount = m_file->Pixel().numberOfFrames;
         m_decoder = std::make_unique<quillon::FrameDecoder>(*m_file);
+        m_fragments = FileFrameFragments(*m_file);
         if (options.thumbnails) m_thumbnails = MakeThumbnails(*m_decoder, FramesWithBytes(*m_file));
 
         AddFrameNodes(*m_file);
@@ -251,11 +253,9 @@ ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t
         p.values[0] = TagText(e->m_group, e->m_element);
         const std::size_t j = ChildIndex(pixelData, e);
         if (j != std::size_t(-1) && j >= 1) {
-            // The picture button keeps showing fragment k as frame k, one
-            // fragment per frame, also where the frames take several.
-            const auto owner =
-                quillon::FrameFragments::OnePerFrame(m_thumbnailCount, pixelData->m_children.size() - 1).Owner(j - 1);
-            if (owner) p.thumbnail = *owner;
+            // Every fragment shows the picture of the frame that owns it.
+            const auto owner = m_fragments.Owner(j - 1);
+            if (owner && *owner < m_thumbnailCount) p.thumbnail = *owner;
         }
     } else if (pixelData && e->m_parent == pixelData) {
         // Frame node: the tag of the Pixel Data element.

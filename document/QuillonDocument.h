@@ -215,6 +215,8 @@ private:
     std::vector<TreeItemRecord> m_records;
     DocumentProblems m_problems;
     quillon::FrameStarts m_frameStarts;
+    // Which frame owns each fragment of encapsulated pixel data.
+    quillon::FrameFragments m_fragments;
 
     // Per document: each record's range, and the smallest range that holds
     // the ranges of its whole subtree (for skipping subtrees in the caret

@@ -119,7 +119,7 @@ TEST(DocProblems, RefusedFileSaysWhereItStopped) {
 // The offset table resolved: a fragment at which the table starts frames says
 // so in its description, and the decoder takes each frame from there; an entry
 // that lands on no fragment item is a problem of the table item and starts
-// nothing. The tree labels stay as they are.
+// nothing.
 TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
     // Five fragments; their item tags lie at 0, 12, 26, 36 and 48 from the first.
     const std::vector<Bytes> fragments = {
@@ -132,13 +132,15 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
         std::vector<uint32_t> table;
         std::vector<std::u16string> descriptions;  // of the five fragments
         bool problem;
+        std::vector<std::u16string> labels = {};  // of the five fragments, where not one per frame
     } cases[] = {
         {"three frames over five fragments",
          3,
          {0, 26, 36},
          {u"SQ Item (Frame 1 starts here)", item, u"SQ Item (Frame 2 starts here)", u"SQ Item (Frame 3 starts here)",
           item},
-         false},
+         false,
+         {u"Frame 0001", u"Frame 0001 (part 2)", u"Frame 0002", u"Frame 0003", u"Frame 0003 (part 2)"}},
         {"an entry inside a fragment",
          3,
          {0, 26, 30},
@@ -175,8 +177,13 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
         for (std::size_t k = 0; k < fragments.size(); ++k) {
             SCOPED_TRACE(k);
             EXPECT_EQ(doc.Properties(table + 1 + k).values[1], c.descriptions[k]);
-            // The specified labels: "Frame %04d" while there are that many frames.
-            const std::u16string label = int(k) < c.frames ? Format16("Frame %04zu", k + 1) : u"(FFFE,E000)  SQ Item";
+            // Fragments labelled by the frame that owns them: where the table
+            // is sound, a frame's second fragment is its part 2; else one
+            // fragment per frame while there are that many frames.
+            const std::u16string label = c.labels.empty()
+                                             ? (int(k) < c.frames ? Format16("Frame %04zu", k + 1)
+                                                                  : std::u16string(u"(FFFE,E000)  SQ Item"))
+                                             : c.labels[k];
             EXPECT_EQ(doc.Records()[table + 1 + k].label, label);
         }
         EXPECT_EQ(doc.RecordHasProblem(table), c.problem);
