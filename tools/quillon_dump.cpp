@@ -15,6 +15,8 @@
 // quillon-dump --problems FILE prints what the loader found wrong, one line
 // per problem: offset, tag, code, sentence (TAB-separated); for a refused
 // file the problems found before the stop, its last line where it stopped.
+// The load's problems are printed first; then every frame is decoded and each
+// that cannot be is a frame-decode line at its first fragment (or frame).
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -164,9 +166,10 @@ int WriteFrameSamples(const quillon::FrameDecoder& frames, std::size_t frame) {
     return FinishOutput();
 }
 
-int PrintProblems(const quillon::DocumentProblems& problems) {
+// Prints problems [from, end).
+int PrintProblems(const quillon::DocumentProblems& problems, std::size_t from = 0) {
     std::string out;
-    for (std::size_t i = 0; i < problems.Size(); ++i) {
+    for (std::size_t i = from; i < problems.Size(); ++i) {
         out += problems.Line(i);
         out += '\n';
     }
@@ -210,7 +213,9 @@ int main(int argc, char** argv) {
                 "  --pixel-module     print the image pixel description instead, as one line of\n"
                 "                     TAB-separated key=value pairs\n"
                 "  --problems         print what the loader found wrong instead, one line per\n"
-                "                     problem: offset, tag, code, sentence; also for a refused file\n"
+                "                     problem: offset, tag, code, sentence; also for a refused file;\n"
+                "                     then every frame is decoded, one frame-decode line for each\n"
+                "                     frame that cannot be\n"
                 "  --thumbnails DIR   write DIR/thumb-NNNN.png, the 128 x 128 thumbnail of every\n"
                 "                     frame that has one (NNNN: the frame index from 0)\n"
                 "  --frame-samples K  write frame K's stored samples, as the decoder hands them\n"
@@ -268,7 +273,15 @@ int main(int argc, char** argv) {
     const CDicomFile& file = *doc.File();
     switch (mode) {
         case Mode::PixelModule: return PrintPixelModule(file);
-        case Mode::Problems: return PrintProblems(doc.Problems());
+        case Mode::Problems: {
+            // The load's problems first, as soon as they are known; then
+            // every frame is decoded and those that cannot be are listed.
+            const quillon::DocumentProblems& problems = doc.Problems();
+            const std::size_t loaded = problems.Size();
+            if (PrintProblems(problems) != 0) return 1;
+            doc.CheckFrames();
+            return PrintProblems(problems, loaded);
+        }
         case Mode::Thumbnails: return WriteThumbnails(doc, modeArgument);
         case Mode::FrameSamples: return WriteFrameSamples(*doc.Frames(), frameIndex);
         case Mode::Tree: break;

@@ -20,12 +20,22 @@ using docunit::IndexOf;
 using docunit::U16;
 using testdicom::Bytes;
 
+namespace {
+// The load's problems alone: frames are not decoded, so that fixtures whose
+// fragments hold no real stream add no frame-decode problems.
+quillon::OpenOptions LoadOnly() {
+    quillon::OpenOptions options;
+    options.thumbnails = false;
+    return options;
+}
+}  // namespace
+
 // Each problem finds its tree item: by the node the loader named, else by the
 // innermost element at its offset, else the root; only those items carry one.
 TEST(DocProblems, EachProblemBelongsToItsRecord) {
     TempDir dir;
     quillon::QuillonDocument doc;
-    ASSERT_TRUE(doc.Open(U16(dir.Write("problems.dcm", doctest_files::ProblemsFile()))).Opened());
+    ASSERT_TRUE(doc.Open(U16(dir.Write("problems.dcm", doctest_files::ProblemsFile())), LoadOnly()).Opened());
     const quillon::DocumentProblems& problems = doc.Problems();
     ASSERT_EQ(problems.Size(), 4u);
 
@@ -168,8 +178,9 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         quillon::QuillonDocument doc;
-        ASSERT_TRUE(doc.Open(U16(dir.Write("frames.dcm", doctest_files::FragmentsFile(c.frames, c.table, fragments))))
-                        .Opened());
+        ASSERT_TRUE(
+            doc.Open(U16(dir.Write("frames.dcm", doctest_files::FragmentsFile(c.frames, c.table, fragments))), LoadOnly())
+                .Opened());
         const std::size_t pixel = IndexOf(doc, 0x7FE0, 0x0010);
         ASSERT_TRUE(doc.Records()[pixel].element->Is(0x7FE0, 0x0010));
         const std::size_t table = pixel + 1;
@@ -223,7 +234,7 @@ TEST(DocProblems, CorpusFiles) {
 
     // Three group lengths that disagree with their groups, and encapsulated
     // pixel data given VR OW.
-    ASSERT_TRUE(doc.Open(U16(data / "693_J2KI.dcm")).Opened());
+    ASSERT_TRUE(doc.Open(U16(data / "693_J2KI.dcm"), LoadOnly()).Opened());
     ASSERT_EQ(doc.Problems().Size(), 4u);
     for (const DocumentProblem& p : doc.Problems().All()) {
         SCOPED_TRACE(p.problem.text);
@@ -247,7 +258,7 @@ TEST(DocProblems, CorpusFiles) {
     };
     for (const auto& f : files) {
         SCOPED_TRACE(f.name);
-        ASSERT_TRUE(doc.Open(U16(data / f.name)).Opened());
+        ASSERT_TRUE(doc.Open(U16(data / f.name), LoadOnly()).Opened());
         // rtdose_rle's pixel data says OW: its only problem, the table is fine.
         for (const DocumentProblem& p : doc.Problems().All()) EXPECT_EQ(p.problem.code, ProblemCode::VRMismatch);
         const std::size_t pixel = IndexOf(doc, 0x7FE0, 0x0010);
@@ -257,3 +268,46 @@ TEST(DocProblems, CorpusFiles) {
             EXPECT_EQ(doc.Properties(pixel + 2 + k).values[1], f.descriptions[k]);
     }
 }
+
+namespace {
+
+// Two JPEG frames of two fragments each (found by their start markers: the
+// offset table is empty), neither a stream the decoder takes: each is a
+// frame-decode problem at its first fragment item, with the decoder's
+// reason; an open with thumbnails finds them, one without finds them when
+// asked, after the load's own problems.
+TEST(DocProblems, UndecodableFramesArePinnedAtTheirFirstFragment) {
+    const Bytes broken = {0xFF, 0xD8, 0xFF, 0xDB, 0, 3}, tail = {1, 2, 3, 4};
+    TempDir dir;
+    const auto path = dir.Write("broken.dcm", doctest_files::FragmentsFile(2, {}, {broken, tail, broken, tail}));
+    for (const bool thumbnails : {true, false}) {
+        SCOPED_TRACE(thumbnails ? "thumbnails made on open" : "frames checked when asked");
+        quillon::QuillonDocument doc;
+        quillon::OpenOptions options;
+        options.thumbnails = thumbnails;
+        ASSERT_TRUE(doc.OpenPath(path, options).Opened());
+        const std::size_t table = IndexOf(doc, 0x7FE0, 0x0010) + 1;
+        EXPECT_EQ(doc.Records()[table + 2].label, u"Frame 0001 (part 2)");
+        EXPECT_EQ(doc.Problems().Size(), thumbnails ? 2u : 0u);
+        EXPECT_EQ(doc.CheckFrames(), thumbnails ? 0u : 2u);
+        ASSERT_EQ(doc.Problems().Size(), 2u);
+        for (std::size_t n = 0; n < 2; ++n) {
+            SCOPED_TRACE(n);
+            const DocumentProblem& p = doc.Problems()[n];
+            const std::size_t item = table + 1 + 2 * n;
+            EXPECT_EQ(p.problem.code, ProblemCode::FrameDecode);
+            EXPECT_EQ(p.record, std::optional<std::size_t>(item));
+            EXPECT_EQ(p.problem.offset, doc.File()->TagOffset(doc.Records()[item].element));
+            EXPECT_EQ(p.problem.group, 0xFFFE);
+            EXPECT_EQ(p.problem.element, 0xE000);
+            const std::string lead = "Frame " + std::to_string(n + 1) + " cannot be decoded: ";
+            EXPECT_EQ(p.problem.text.rfind(lead, 0), 0u) << p.problem.text;
+            EXPECT_GT(p.problem.text.size(), lead.size() + 5) << "the decoder's reason follows";
+            EXPECT_NE(doc.Problems().Line(n).find("\tframe-decode\t"), std::string::npos);
+            EXPECT_TRUE(doc.RecordHasProblem(item));
+        }
+        EXPECT_FALSE(doc.RecordHasProblem(table + 2));
+    }
+}
+
+}  // namespace
