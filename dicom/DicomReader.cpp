@@ -300,7 +300,7 @@ bool DicomReader::ReadDataSet() {
         if (isPixelData && (!IsUncompressed(m_tree, m_encoding.littleEndian) || length == kUndefinedLength)) {
             if (!ReadEncapsulatedPixelData(node.get()))
                 return Stop(tagOffset, group, element, "the encapsulated pixel data cannot be read to its end");
-            m_observer.EncapsulatedPixelData(*node, tagOffset, m_encoding.explicitVR);
+            m_observer.EncapsulatedPixelData(*node, tagOffset, m_encoding.explicitVR, NativeFrameCount());
             m_tree.Add(std::move(node));
             ReportPixelDataEnd();
             return finish();
