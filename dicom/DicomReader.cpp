@@ -322,7 +322,7 @@ bool DicomReader::ReadDataSet() {
                 m_tree.Add(std::move(node));
                 return false;
             }
-            m_observer.EncapsulatedPixelData(*node, tagOffset, m_encoding.explicitVR);
+            m_observer.EncapsulatedPixelData(*node, tagOffset, m_encoding.explicitVR, NativeFrameCount());
             m_tree.Add(std::move(node));
             if (!ReportPixelDataEnd() || !ReadTag(group, element)) return finish();
             continue;

@@ -23,6 +23,7 @@ const char* ProblemCodeName(ProblemCode code) {
         case ProblemCode::PrivateTag: return "private-tag";
         case ProblemCode::NoTransferSyntax: return "no-transfer-syntax";
         case ProblemCode::Stopped: return "stopped";
+        case ProblemCode::FrameDecode: return "frame-decode";
     }
     return "unknown";
 }

@@ -27,6 +27,7 @@ enum class ProblemCode {
     PrivateTag,        // an odd-group element that breaks the rules of private elements
     NoTransferSyntax,  // file meta information without a transfer syntax
     Stopped,           // where and why the parse of a refused file stopped
+    FrameDecode,       // a frame that cannot be decoded, with the decoder's reason
 };
 
 // The short code printed for a problem ("odd-length", ...).

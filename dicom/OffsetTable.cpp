@@ -1,6 +1,7 @@
 #include "dicom/OffsetTable.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 std::vector<SOffsetTableEntry> ResolveOffsetTable(const CDicomTag& pixelData) {
@@ -55,6 +56,51 @@ bool TableNamesEachFrame(const std::vector<SOffsetTableEntry>& entries, uint32_t
     return true;
 }
 
+// The bytes a frame's codestream begins with, for each compression whose
+// streams say where they start: a fragment that begins with one of these
+// starts a frame. A codec whose stream has a start marker adds its row here.
+// None of them can begin a continuation fragment: inside JPEG entropy-coded
+// data FF is followed by 00 or a restart marker, and JPEG 2000 codestreams
+// carry FF4F only at their start. RLE has no marker: its frames are one
+// fragment each.
+struct StartMarker {
+    uint8_t bytes[8];
+    std::size_t size;
+};
+constexpr StartMarker kStartMarkers[] = {
+    {{0xFF, 0xD8, 0xFF}, 3},                                      // JPEG and JPEG-LS SOI, then a marker
+    {{0xFF, 0x4F, 0xFF, 0x51}, 4},                                // JPEG 2000 SOC, then SIZ
+    {{0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20}, 8},        // JP2 signature box
+};
+constexpr std::size_t kLongestStartMarker = 8;
+
+bool StartsCodestream(const CDicomTag& fragment) {
+    const uint32_t length = fragment.GetLength();
+    if (length == kUndefinedLength || length < 3) return false;
+    uint8_t head[kLongestStartMarker] = {};
+    const std::size_t n = std::min<std::size_t>(length, kLongestStartMarker);
+    if (!fragment.CopyValue(head, n)) return false;
+    for (const StartMarker& marker : kStartMarkers)
+        if (n >= marker.size && std::equal(marker.bytes, marker.bytes + marker.size, head)) return true;
+    return false;
+}
+
+// Frame n's first fragment from the codestreams' own start markers, when
+// exactly `frames` fragments begin with one and the first fragment does.
+bool MarkersNameEachFrame(const std::vector<std::unique_ptr<CDicomTag>>& items, uint32_t frames,
+                          std::vector<std::size_t>& starts) {
+    starts.clear();
+    for (std::size_t k = 1; k < items.size(); ++k) {
+        if (!items[k] || !StartsCodestream(*items[k])) {
+            if (k == 1) return false;
+            continue;
+        }
+        if (starts.size() == frames) return false;
+        starts.push_back(k - 1);
+    }
+    return starts.size() == frames;
+}
+
 }  // namespace
 
 FrameFragments FrameFragments::Read(const CDicomTag& pixelData, uint32_t frames) {
@@ -84,10 +130,18 @@ FrameFragments FrameFragments::Read(const CDicomTag& pixelData, uint32_t frames)
                    TableNamesEachFrame(table(), frames, result.m_starts)) {
             result.m_rule = Rule::Table;
             result.m_frames = frames;
+        } else if (frames > 1 && fragments > frames && MarkersNameEachFrame(items, frames, result.m_starts)) {
+            // No usable table: where the streams say they start.
+            result.m_rule = Rule::Table;
+            result.m_frames = frames;
         } else {
             result.m_rule = Rule::OnePerFrame;
             result.m_frames = std::min<std::size_t>(frames, fragments);
             result.m_starts.clear();
+            // More fragments than frames and nothing says which frame owns
+            // them: the frames are not known, which the offset-table check
+            // reports.
+            result.m_unresolved = frames > 1 && fragments > frames;
         }
     } catch (const std::bad_alloc&) {
         result = FrameFragments();

@@ -35,12 +35,15 @@ class FrameFragments {
 public:
     FrameFragments() = default;
 
-    // The frames of `pixelData` by these rules: one fragment per frame
-    // (frames past the fragments have none), except that a single frame
-    // takes every fragment, and a Basic Offset Table that names each frame's
-    // first fragment consistently (one entry per frame, the first at the
-    // first fragment, ascending, each on an item tag) gives each frame the
-    // fragments up to the next frame's.
+    // The frames of `pixelData`, as a reader finds their starts: a single
+    // frame takes every fragment; a Basic Offset Table that names each
+    // frame's first fragment consistently (one entry per frame, the first at
+    // the first fragment, ascending, each on an item tag) gives each frame
+    // the fragments up to the next frame's; without one, and with more
+    // fragments than frames, the fragments that begin a codestream (JPEG,
+    // JPEG-LS and JPEG 2000 start markers) start the frames when exactly one
+    // per frame does; else one fragment per frame (frames past the fragments
+    // have none).
     static FrameFragments Read(const CDicomTag& pixelData, uint32_t frames);
     // Frame n is fragment n, for each of `frames` frames that has one,
     // whatever the offset table says.
@@ -59,6 +62,10 @@ public:
     // from 0), sorted by fragment, then frame. Empty when the table is empty
     // or the first item is no item.
     const std::vector<std::pair<std::size_t, uint32_t>>& TableStarts() const { return m_tableStarts; }
+    // More fragments than frames, and neither the table nor the streams'
+    // start markers say which frame owns which: frames were taken one
+    // fragment each, and the rest own nothing.
+    bool Unresolved() const { return m_unresolved; }
 
 private:
     enum class Rule { None, Single, OnePerFrame, Table };
@@ -68,6 +75,7 @@ private:
     // Rule::Table: the first fragment of each frame, ascending from 0.
     std::vector<std::size_t> m_starts;
     std::vector<std::pair<std::size_t, uint32_t>> m_tableStarts;
+    bool m_unresolved = false;
 };
 
 }  // namespace quillon

@@ -230,16 +230,17 @@ void ProblemChecks::NativePixelData(const CDicomTag& pixelData, uint64_t tagOffs
          "the length " + std::to_string(length) + " differs from the " + std::to_string(expected) + expectedText);
 }
 
-void ProblemChecks::EncapsulatedPixelData(const CDicomTag& pixelData, uint64_t tagOffset, bool explicitVR) {
+void ProblemChecks::EncapsulatedPixelData(const CDicomTag& pixelData, uint64_t tagOffset, bool explicitVR,
+                                          uint64_t frames) {
     // Fragments are bytes: an explicit VR other than OB misleads readers that
     // swap or size by it.
     if (explicitVR && pixelData.m_vr.GetDeclaredVR() != u"OB")
         Note(ProblemCode::VRMismatch, tagOffset, pixelData.m_group, pixelData.m_element, &pixelData,
              "encapsulated pixel data is given VR " + VRText(pixelData.m_vr.GetDeclaredVR()) + ", not OB");
-    CheckOffsetTable(pixelData);
+    CheckOffsetTable(pixelData, frames);
 }
 
-void ProblemChecks::CheckOffsetTable(const CDicomTag& pixelData) {
+void ProblemChecks::CheckOffsetTable(const CDicomTag& pixelData, uint64_t frames) {
     if (pixelData.m_children.empty()) return;
     const CDicomTag* table = pixelData.m_children[0].get();
     const std::vector<SOffsetTableEntry> entries = ResolveOffsetTable(pixelData);
@@ -249,6 +250,16 @@ void ProblemChecks::CheckOffsetTable(const CDicomTag& pixelData) {
              table,
              "entry " + std::to_string(i + 1) + " points at byte " + std::to_string(entries[i].offset) +
                  " of the fragments, where no fragment item starts");
+    }
+    // More fragments than frames, and neither the table nor the streams'
+    // start markers say where each frame begins.
+    if (frames > 1 && frames <= UINT32_MAX && table && table->IsItem() &&
+        FrameFragments::Read(pixelData, uint32_t(frames)).Unresolved()) {
+        const std::size_t fragments = pixelData.m_children.size() - 1;
+        Note(ProblemCode::OffsetTable, table->m_dataOffset - 8, tags::kItem.group, tags::kItem.element, table,
+             std::string(entries.empty() ? "the offset table is empty" : "the offset table names no fragment per frame") +
+                 " and the " + std::to_string(fragments) + " fragments begin no single codestream per frame: the " +
+                 std::to_string(frames) + " frames cannot be found among them");
     }
 }
 

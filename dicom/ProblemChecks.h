@@ -30,7 +30,8 @@ public:
     void ItemOverrun(const CDicomTag& item, uint64_t end) override;
     void FileEndedInItem(const CDicomTag& item) override;
     void NativePixelData(const CDicomTag& pixelData, uint64_t tagOffset, uint64_t frames, uint64_t frameSize) override;
-    void EncapsulatedPixelData(const CDicomTag& pixelData, uint64_t tagOffset, bool explicitVR) override;
+    void EncapsulatedPixelData(const CDicomTag& pixelData, uint64_t tagOffset, bool explicitVR,
+                               uint64_t frames) override;
     void PixelDataEnded(uint64_t end, uint64_t fileSize, const Tag* following) override;
     void DataSetEnded(uint64_t end) override;
 
@@ -45,7 +46,7 @@ private:
     // An element of an odd group: the groups and elements never used, and the
     // private creator that must reserve a private element's block.
     void CheckPrivateTag(const CDicomTag& element, uint64_t tagOffset, const DataSet& dataSet);
-    void CheckOffsetTable(const CDicomTag& pixelData);
+    void CheckOffsetTable(const CDicomTag& pixelData, uint64_t frames);
     // The group length element waiting for the end of its group (top level),
     // checked against where the next group starts; none is waiting after it.
     void CheckGroupLength(uint64_t nextTagOffset);

@@ -84,8 +84,9 @@ public:
     virtual void NativePixelData(const CDicomTag& /*pixelData*/, uint64_t /*tagOffset*/, uint64_t /*frames*/,
                                  uint64_t /*frameSize*/) {}
     // Top-level encapsulated pixel data read with its fragments, in a data set
-    // of explicit VR or not.
-    virtual void EncapsulatedPixelData(const CDicomTag& /*pixelData*/, uint64_t /*tagOffset*/, bool /*explicitVR*/) {}
+    // of explicit VR or not; `frames` as the data set gives them.
+    virtual void EncapsulatedPixelData(const CDicomTag& /*pixelData*/, uint64_t /*tagOffset*/, bool /*explicitVR*/,
+                                       uint64_t /*frames*/) {}
     // The top-level pixel data ends at `end`, the last element the reader
     // reads. `following`: the tag of the next four bytes when there are some
     // (in the data set's byte order), else null.

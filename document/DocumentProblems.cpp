@@ -57,6 +57,12 @@ void quillon::DocumentProblems::Assign(const quillon::LoadProblems& problems,
     std::sort(m_byRecord.begin(), m_byRecord.end());
 }
 
+void quillon::DocumentProblems::Add(const SLoadProblem& problem, std::optional<std::size_t> record) {
+    m_problems.push_back({problem, record});
+    const std::pair<std::size_t, std::size_t> entry(Key(record), m_problems.size() - 1);
+    m_byRecord.insert(std::upper_bound(m_byRecord.begin(), m_byRecord.end(), entry), entry);
+}
+
 bool quillon::DocumentProblems::HasProblem(std::optional<std::size_t> record) const {
     const std::size_t key = Key(record);
     const auto at = std::lower_bound(m_byRecord.begin(), m_byRecord.end(), std::make_pair(key, std::size_t(0)));

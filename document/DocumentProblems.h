@@ -42,6 +42,10 @@ public:
     // Problem i as quillon-dump --problems prints it (ProblemLine).
     std::string Line(std::size_t i) const { return ProblemLine(m_problems[i].problem); }
 
+    // Adds a problem found after the load (a frame that cannot be decoded),
+    // tied to `record` (none: the root).
+    void Add(const SLoadProblem& problem, std::optional<std::size_t> record);
+
     // Whether the record (none: the root) carries a problem, and which ones.
     bool HasProblem(std::optional<std::size_t> record) const;
     std::vector<std::size_t> ProblemsOf(std::optional<std::size_t> record) const;

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "dicom/LoaderRules.h"
+#include "dicom/OffsetTable.h"
 #include "dicom/TextUtil.h"
 
 using quillon::Format16;
@@ -45,19 +47,35 @@ std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
     return kNoIndex;
 }
 
+// The frames of the first top-level Pixel Data element's fragments.
+quillon::FrameFragments PixelFragments(const CDicomFile& file) {
+    const CDicomTag* pixelData = file.PixelData();
+    if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0] ||
+        !pixelData->m_children[0]->IsItem())
+        return {};
+    return quillon::FrameFragments::Read(*pixelData, file.Pixel().numberOfFrames);
+}
+
 // The label rules with the first top-level Pixel Data element and the
 // element's position among its siblings already known (the tree walk has both;
 // looking them up per element would make the walk quadratic).
-std::u16string Label(const CDicomTag* pixelData, const CDicomTag* element, std::size_t childIndex,
-                     std::size_t thumbnailCount) {
+std::u16string Label(const CDicomTag* pixelData, const quillon::FrameFragments& fragments, const CDicomTag* element,
+                     std::size_t childIndex, std::size_t thumbnailCount) {
     if (element->m_group == quillon::rules::kFrameNodeGroup && pixelData && element->m_parent == pixelData)
         return Format16("Frame %04d", int(element->m_element));
     if (element->IsItem()) {
-        // The basic offset table (child 0) keeps the item label; fragment j
-        // is labelled as frame j while there are that many thumbnails.
-        if (pixelData && element->m_parent == pixelData && childIndex != kNoIndex && childIndex >= 1 &&
-            thumbnailCount >= childIndex)
-            return Format16("Frame %04d", int(childIndex));
+        // The basic offset table (child 0) keeps the item label; a fragment
+        // is labelled with the frame that owns it, while there are that many
+        // thumbnails: "Frame 0003" where the frame starts, "Frame 0003
+        // (part 2)" for the fragments that continue it.
+        if (pixelData && element->m_parent == pixelData && childIndex != kNoIndex && childIndex >= 1) {
+            const std::optional<std::size_t> owner = fragments.Owner(childIndex - 1);
+            if (owner && *owner < thumbnailCount) {
+                const std::size_t part = childIndex - 1 - fragments.Range(*owner).first;
+                if (part == 0) return Format16("Frame %04d", int(*owner + 1));
+                return Format16("Frame %04d (part %zu)", int(*owner + 1), part + 1);
+            }
+        }
         return Format16("(%04X,%04X)  SQ Item", 0xFFFE, 0xE000);
     }
     return Format16("(%04X,%04X)  ", element->m_group, element->m_element) + element->GetDescription();
@@ -65,6 +83,7 @@ std::u16string Label(const CDicomTag* pixelData, const CDicomTag* element, std::
 
 struct Walk {
     const CDicomTag* pixelData;
+    const quillon::FrameFragments& fragments;
     std::size_t thumbnailCount;
     // The table being built, or null when each record goes to `visit` as
     // soon as it is made and is not kept.
@@ -76,7 +95,7 @@ struct Walk {
              std::size_t parent, std::size_t row) {
         if (!element) return;
         const std::size_t index = made++;
-        TreeItemRecord record{element, depth, charset, Label(pixelData, element, childIndex, thumbnailCount),
+        TreeItemRecord record{element, depth, charset, Label(pixelData, fragments, element, childIndex, thumbnailCount),
                               parent, row, 0};
         if (out)
             out->push_back(std::move(record));
@@ -125,7 +144,7 @@ std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, st
     const CDicomTag* pixelData = file.PixelData();
     const std::size_t childIndex =
         (pixelData && element->m_parent == pixelData) ? ChildIndex(pixelData, element) : kNoIndex;
-    return Label(pixelData, element, childIndex, thumbnailCount);
+    return Label(pixelData, PixelFragments(file), element, childIndex, thumbnailCount);
 }
 
 std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t thumbnailCount) {
@@ -136,7 +155,8 @@ std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t
     for (const auto& element : file.Elements())
         if (element) count += CountNodes(element.get());
     records.reserve(count);
-    Walk walk{file.PixelData(), thumbnailCount, &records};
+    const quillon::FrameFragments fragments = PixelFragments(file);
+    Walk walk{file.PixelData(), fragments, thumbnailCount, &records};
     walk.AddAll(file);
     return records;
 }
@@ -197,6 +217,7 @@ std::optional<std::size_t> RecordOfTagPath(const std::vector<TreeItemRecord>& re
 
 void VisitTreeRecords(const CDicomFile& file, std::size_t thumbnailCount,
                       const std::function<void(const TreeItemRecord&)>& visit) {
-    Walk walk{file.PixelData(), thumbnailCount, nullptr, &visit};
+    const quillon::FrameFragments fragments = PixelFragments(file);
+    Walk walk{file.PixelData(), fragments, thumbnailCount, nullptr, &visit};
     walk.AddAll(file);
 }

@@ -39,7 +39,9 @@ struct TreeItemRecord {
 // lie. Returns the number of nodes added.
 std::size_t AddFrameNodes(CDicomFile& file);
 
-// Label of a tree item: "(%04X,%04X)  %s", "(%04X,%04X)  SQ Item" or "Frame %04d".
+// Label of a tree item: "(%04X,%04X)  %s", "(%04X,%04X)  SQ Item", "Frame %04d"
+// (a frame node, a frame's first fragment) or "Frame %04d (part %zu)" (a
+// fragment that continues a frame, counted from 1 at the frame's first).
 std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, std::size_t thumbnailCount);
 
 // Pre-order records of the whole tree (the root, labelled with the path, has none).

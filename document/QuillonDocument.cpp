@@ -7,10 +7,14 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "dicom/LoaderRules.h"
 #include "dicom/OffsetTable.h"
 #include "dicom/OpenFile.h"
+#include "dicom/Tags.h"
 #include "dicom/TextUtil.h"
 
 namespace quillon {
@@ -63,6 +67,8 @@ quillon::QuillonDocument::~QuillonDocument() { Close(); }
 void quillon::QuillonDocument::Close() {
     m_thumbnails.clear();
     m_thumbnailCount = 0;
+    m_fragments = quillon::FrameFragments();
+    m_framesChecked = false;
     Release();
 }
 
@@ -153,6 +159,7 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
         // that a bogus Number of Frames costs nothing.
         m_thumbnailCount = m_file->Pixel().numberOfFrames;
         m_decoder = std::make_unique<quillon::FrameDecoder>(*m_file);
+        m_fragments = FileFrameFragments(*m_file);
         if (options.thumbnails) m_thumbnails = MakeThumbnails(*m_decoder, FramesWithBytes(*m_file));
 
         AddFrameNodes(*m_file);
@@ -177,6 +184,7 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
         m_problems.Assign(
             m_file->Problems(), m_records, [this](std::size_t record) { return Range(record); }, m_file->Partial());
         m_frameStarts = quillon::FrameStarts(*m_file);
+        if (options.thumbnails) CheckFrames();
         m_path = path;
         OpenResult opened{OpenStatus::Opened, {}, false, {}, {}};
         if (m_file->Partial()) {
@@ -271,6 +279,66 @@ std::optional<std::size_t> quillon::QuillonDocument::RecordAtOffset(uint64_t off
     return std::nullopt;
 }
 
+std::size_t quillon::QuillonDocument::CheckFrames() {
+    if (!m_file || !m_decoder || m_framesChecked) return 0;
+    m_framesChecked = true;
+    CDicomTag* pixelData = m_file->PixelData();
+    if (!pixelData) return 0;
+    const std::size_t frames = FramesWithBytes(*m_file);
+    const bool encapsulated = !pixelData->m_children.empty() && pixelData->m_children[0] &&
+                              pixelData->m_children[0]->IsItem();
+    std::vector<SLoadProblem> found;
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (i < m_thumbnails.size() && m_thumbnails[i]) continue;
+        const Status status = m_decoder->FrameStatus(i);
+        if (status) continue;
+        // Where the frame's bytes begin: its first fragment item, or its frame node.
+        SLoadProblem problem;
+        problem.code = ProblemCode::FrameDecode;
+        if (encapsulated) {
+            const std::size_t child = m_fragments.Range(i).first + 1;
+            if (m_fragments.Range(i).last > m_fragments.Range(i).first && child < pixelData->m_children.size()) {
+                problem.node = pixelData->m_children[child].get();
+                problem.offset = m_file->TagOffset(pixelData->m_children[child].get());
+                problem.group = 0xFFFE;
+                problem.element = 0xE000;
+            }
+        } else if (i < pixelData->m_children.size() && pixelData->m_children[i]) {
+            problem.node = pixelData->m_children[i].get();
+            problem.offset = problem.node->m_dataOffset;
+        }
+        if (!problem.node) {
+            problem.node = pixelData;
+            problem.offset = m_file->TagOffset(pixelData);
+        }
+        if (problem.group == 0) {
+            problem.group = quillon::tags::kPixelData.group;
+            problem.element = quillon::tags::kPixelData.element;
+        }
+        // One sentence: the reason follows a colon, its first word lowered
+        // unless it is a name ("JPEG ...").
+        std::string reason = status.Text();
+        if (reason.size() > 1 && reason[0] >= 'A' && reason[0] <= 'Z' && reason[1] >= 'a' && reason[1] <= 'z')
+            reason[0] = char(reason[0] - 'A' + 'a');
+        if (reason.empty()) reason = "the decoder gives no reason.";
+        problem.text = "Frame " + std::to_string(i + 1) + " cannot be decoded: " + reason;
+        found.push_back(std::move(problem));
+    }
+    if (found.empty()) return 0;
+    // The records of the nodes, in one walk over the table.
+    std::unordered_map<const CDicomTag*, std::size_t> records;
+    for (const SLoadProblem& p : found) records.emplace(p.node, SIZE_MAX);
+    for (std::size_t r = 0; r < m_records.size(); ++r) {
+        const auto at = records.find(m_records[r].element);
+        if (at != records.end() && at->second == SIZE_MAX) at->second = r;
+    }
+    for (const SLoadProblem& p : found) {
+        const std::size_t r = records[p.node];
+        m_problems.Add(p, r == SIZE_MAX ? std::nullopt : std::optional<std::size_t>(r));
+    }
+    return found.size();
+}
+
 ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t> index) {
     ElementProperties p;
     if (!m_file || m_records.empty()) {
@@ -293,11 +361,9 @@ ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t
         p.values[0] = TagText(e->m_group, e->m_element);
         const std::size_t j = ChildIndex(pixelData, e);
         if (j != std::size_t(-1) && j >= 1) {
-            // The picture button keeps showing fragment k as frame k, one
-            // fragment per frame, also where the frames take several.
-            const auto owner =
-                quillon::FrameFragments::OnePerFrame(m_thumbnailCount, pixelData->m_children.size() - 1).Owner(j - 1);
-            if (owner) p.thumbnail = *owner;
+            // Every fragment shows the picture of the frame that owns it.
+            const auto owner = m_fragments.Owner(j - 1);
+            if (owner && *owner < m_thumbnailCount) p.thumbnail = *owner;
         }
     } else if (pixelData && e->m_parent == pixelData) {
         // Frame node: the tag of the Pixel Data element.

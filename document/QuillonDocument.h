@@ -197,6 +197,13 @@ public:
     // was refused last (then every problem belongs to the root, and the last
     // one says where the parse stopped). Empty after any other failure.
     const DocumentProblems& Problems() const { return m_problems; }
+    // Decodes each frame with bytes that has no thumbnail (all of them when
+    // none were made) and adds a frame-decode problem, with the decoder's
+    // reason, for each that cannot be decoded: at the frame's first fragment
+    // item, or at its frame node for native data. An open with thumbnails
+    // does this for the frames it tried. Once per open: returns the problems
+    // added, 0 after the first call.
+    std::size_t CheckFrames();
     // Whether the tree item of a record (none: the root) carries a problem.
     bool RecordHasProblem(std::optional<std::size_t> record) const { return m_problems.HasProblem(record); }
     // The frames that the Basic Offset Table of the open file starts at its fragments.
@@ -248,6 +255,10 @@ private:
     std::vector<TreeItemRecord> m_records;
     DocumentProblems m_problems;
     quillon::FrameStarts m_frameStarts;
+    // Which frame owns each fragment of encapsulated pixel data.
+    quillon::FrameFragments m_fragments;
+    // The frame-decode problems have been added (CheckFrames runs once).
+    bool m_framesChecked = false;
 
     // Per document: each record's range, and the smallest range that holds
     // the ranges of its whole subtree (for skipping subtrees in the caret

@@ -46,7 +46,8 @@ struct FileCloser {
 
 }  // namespace
 
-bool WriteRgbPng(const std::filesystem::path& path, uint32_t width, uint32_t height, const uint8_t* rgb) {
+bool WriteRgbPng(const std::filesystem::path& path, uint32_t width, uint32_t height, const uint8_t* rgb, int* error) {
+    if (error) *error = 0;
     if (width == 0 || height == 0 || !rgb) return false;
     // Raw scan lines, each with filter type 0.
     std::string raw;
@@ -90,17 +91,29 @@ bool WriteRgbPng(const std::filesystem::path& path, uint32_t width, uint32_t hei
     Chunk(png, "IDAT", z);
     Chunk(png, "IEND", std::string());
 
-    // Written under a temporary name and renamed into place, so that a
-    // failed write leaves no partial picture under the real name.
-    std::filesystem::path temporary = path;
-    temporary += ".part";
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(temporary.c_str(), "wb"));
-    if (!f) return false;
-    bool written = std::fwrite(png.data(), 1, png.size(), f.get()) == png.size();
-    written = std::fclose(f.release()) == 0 && written;
-    if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    const int error = errno;
-    std::remove(temporary.c_str());
-    errno = error;
-    return false;
+    // Written under a temporary name beside the target and renamed when
+    // complete, so that a failed write never leaves a partial PNG.
+    std::filesystem::path temp = path;
+    temp += ".part";
+    const auto fail = [&](int code) {
+        std::error_code ignored;
+        std::filesystem::remove(temp, ignored);
+        if (error) *error = code;
+        return false;
+    };
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(temp.c_str(), "wb"));
+    if (!f) {
+        if (error) *error = errno;
+        return false;
+    }
+    if (std::fwrite(png.data(), 1, png.size(), f.get()) != png.size()) {
+        const int code = errno;
+        f.reset();
+        return fail(code);
+    }
+    if (std::fclose(f.release()) != 0) return fail(errno);
+    std::error_code ec;
+    std::filesystem::rename(temp, path, ec);
+    if (ec) return fail(ec.value());
+    return true;
 }

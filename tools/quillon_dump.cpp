@@ -19,6 +19,9 @@
 // A file whose parse stopped part way is refused (exit 1, the message on
 // stderr), but quillon-dump FILE first prints the elements read before the
 // stop, their ranges ending before it, and the message says where it stopped.
+//
+// The load's problems are printed first; then every frame is decoded and each
+// that cannot be is a frame-decode line at its first fragment (or frame).
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -37,25 +40,6 @@
 #include "tools/PngWriter.h"
 
 namespace {
-
-// The first failed write to standard output, as errno gave it; a dump that
-// could not be written in full is a failure, whatever else went well.
-int g_writeError = 0;
-
-void Write(const void* data, std::size_t size) {
-    if (size == 0 || std::fwrite(data, 1, size, stdout) == size) return;
-    if (!g_writeError) g_writeError = errno ? errno : EIO;
-}
-
-// Flushes standard output: `status` when everything was written, otherwise 1
-// with the system's reason on stderr.
-int FinishOutput(int status) {
-    if (std::fflush(stdout) != 0 && !g_writeError) g_writeError = errno ? errno : EIO;
-    if (!g_writeError && std::ferror(stdout)) g_writeError = EIO;
-    if (!g_writeError) return status;
-    std::fprintf(stderr, "quillon-dump: cannot write the output: %s\n", std::strerror(g_writeError));
-    return 1;
-}
 
 // Appends the text as UTF-8, with control characters, TAB, CR and LF as
 // escapes so that a line stays a line (unpaired surrogates become U+FFFD).
@@ -81,6 +65,26 @@ void AppendEscaped(std::string& out, std::u16string_view text) {
         }
     }
     quillon::AppendUtf8(out, text.substr(run));
+}
+
+// Standard output, written through these two so that a failed write (a full
+// disk, a closed pipe) is noticed: the first failure's system text is kept
+// and reported once by FinishOutput.
+int g_outputError = 0;
+
+void WriteOut(const char* data, std::size_t size) {
+    if (size == 0 || g_outputError) return;
+    if (std::fwrite(data, 1, size, stdout) != size) g_outputError = errno ? errno : EIO;
+}
+
+void WriteOut(const std::string& text) { WriteOut(text.data(), text.size()); }
+
+// Flushes standard output: 0, or 1 after saying on stderr why it failed.
+int FinishOutput() {
+    if (!g_outputError && (std::fflush(stdout) != 0 || std::ferror(stdout))) g_outputError = errno ? errno : EIO;
+    if (!g_outputError) return 0;
+    std::fprintf(stderr, "quillon-dump: cannot write standard output: %s\n", std::strerror(g_outputError));
+    return 1;
 }
 
 template <class Number>
@@ -129,7 +133,7 @@ int PrintPixelModule(const CDicomFile& file) {
         PhotometricName(file), nativeFrames, frameSize, p.hasWindow ? 1 : 0, p.windowCenter, p.windowWidth,
         p.hasRescale ? 1 : 0, p.rescaleIntercept, p.rescaleSlope, p.red.entries, p.green.entries, p.blue.entries,
         p.red.bits, p.green.bits, p.blue.bits, p.red.data.size(), p.green.data.size(), p.blue.data.size());
-    return FinishOutput(0);
+    return FinishOutput();
 }
 
 // Writes DIR/thumb-NNNN.png for every frame that got a thumbnail.
@@ -144,8 +148,12 @@ int WriteThumbnails(const quillon::QuillonDocument& doc, const std::filesystem::
         if (!t || !t->GetBits()) continue;
         char name[32];
         std::snprintf(name, sizeof name, "thumb-%04zu.png", i);
-        if (!WriteRgbPng(dir / name, t->GetWidth(), t->GetHeight(), t->GetBits())) {
-            std::fprintf(stderr, "Cannot write %s: %s\n", (dir / name).c_str(), std::strerror(errno));
+        int error = 0;
+        if (!WriteRgbPng(dir / name, t->GetWidth(), t->GetHeight(), t->GetBits(), &error)) {
+            if (error)
+                std::fprintf(stderr, "Cannot write %s: %s\n", (dir / name).c_str(), std::strerror(error));
+            else
+                std::fprintf(stderr, "Cannot write %s\n", (dir / name).c_str());
             return 1;
         }
     }
@@ -159,18 +167,19 @@ int WriteFrameSamples(const quillon::FrameDecoder& frames, std::size_t frame) {
         std::fprintf(stderr, "Frame %zu has no samples\n%s\n", frame, status.Text().c_str());
         return 1;
     }
-    Write(samples.data(), samples.size());
-    return FinishOutput(0);
+    WriteOut(reinterpret_cast<const char*>(samples.data()), samples.size());
+    return FinishOutput();
 }
 
-int PrintProblems(const quillon::DocumentProblems& problems) {
+// Prints problems [from, end).
+int PrintProblems(const quillon::DocumentProblems& problems, std::size_t from = 0) {
     std::string out;
-    for (std::size_t i = 0; i < problems.Size(); ++i) {
+    for (std::size_t i = from; i < problems.Size(); ++i) {
         out += problems.Line(i);
         out += '\n';
     }
-    Write(out.data(), out.size());
-    return FinishOutput(0);
+    WriteOut(out);
+    return FinishOutput();
 }
 
 const char kUsage[] =
@@ -209,7 +218,9 @@ int main(int argc, char** argv) {
                 "  --pixel-module     print the image pixel description instead, as one line of\n"
                 "                     TAB-separated key=value pairs\n"
                 "  --problems         print what the loader found wrong instead, one line per\n"
-                "                     problem: offset, tag, code, sentence; also for a refused file\n"
+                "                     problem: offset, tag, code, sentence; also for a refused file;\n"
+                "                     then every frame is decoded, one frame-decode line for each\n"
+                "                     frame that cannot be\n"
                 "  --thumbnails DIR   write DIR/thumb-NNNN.png, the 128 x 128 thumbnail of every\n"
                 "                     frame that has one (NNNN: the frame index from 0)\n"
                 "  --frame-samples K  write frame K's stored samples, as the decoder hands them\n"
@@ -219,10 +230,10 @@ int main(int argc, char** argv) {
                 "\n"
                 "Exit status: 0 on success, 1 when the file cannot be loaded, 2 on a usage error.\n",
                 kUsage);
-            return FinishOutput(0);
+            return FinishOutput();
         } else if (options && arg == "--version") {
             std::printf("quillon-dump %s\n", QUILLON_VERSION);
-            return FinishOutput(0);
+            return FinishOutput();
         } else if (options && mode != Mode::Tree &&
                    (arg == "--pixel-module" || arg == "--problems" || arg == "--thumbnails" ||
                     arg == "--frame-samples")) {
@@ -264,8 +275,8 @@ int main(int argc, char** argv) {
             // In the loader's order, where the stop comes last.
             std::string out;
             for (const SLoadProblem& p : doc.File()->Problems().All()) out += ProblemLine(p) + '\n';
-            Write(out.data(), out.size());
-            FinishOutput(1);
+            WriteOut(out);
+            FinishOutput();
         } else if (mode == Mode::Problems) {
             PrintProblems(doc.Problems());
         }
@@ -276,7 +287,15 @@ int main(int argc, char** argv) {
     const CDicomFile& file = *doc.File();
     switch (mode) {
         case Mode::PixelModule: return PrintPixelModule(file);
-        case Mode::Problems: return PrintProblems(doc.Problems());
+        case Mode::Problems: {
+            // The load's problems first, as soon as they are known; then
+            // every frame is decoded and those that cannot be are listed.
+            const quillon::DocumentProblems& problems = doc.Problems();
+            const std::size_t loaded = problems.Size();
+            if (PrintProblems(problems) != 0) return 1;
+            doc.CheckFrames();
+            return PrintProblems(problems, loaded);
+        }
         case Mode::Thumbnails: return WriteThumbnails(doc, modeArgument);
         case Mode::FrameSamples: return WriteFrameSamples(*doc.Frames(), frameIndex);
         case Mode::Tree: break;
@@ -321,12 +340,12 @@ int main(int argc, char** argv) {
         AppendEscaped(out, record.label);
         out += '\n';
         if (out.size() >= 64 * 1024) {
-            Write(out.data(), out.size());
+            WriteOut(out);
             out.clear();
         }
     });
-    Write(out.data(), out.size());
-    const int written = FinishOutput(0);
+    WriteOut(out);
+    const int written = FinishOutput();
     if (opened.partial) {
         std::fprintf(stderr, "%s\n%s\n", MessageLine(opened.message).c_str(), quillon::ToUtf8(opened.detail).c_str());
         return 1;

@@ -181,7 +181,7 @@ private slots:
         for (int k = 0; k < dlg.TreeModel()->rowCount(pixel); ++k)
             fragments << dlg.TreeModel()->index(k, 0, pixel).data().toString();
         QCOMPARE(fragments,
-                 QStringList({"(FFFE,E000)  SQ Item", "Frame 0001", "(FFFE,E000)  SQ Item", "(FFFE,E000)  SQ Item"}));
+                 QStringList({"(FFFE,E000)  SQ Item", "Frame 0001", "Frame 0001 (part 2)", "Frame 0001 (part 3)"}));
     }
 
     // A second open replaces tree, bytes and size; the highlight stays until

@@ -58,7 +58,9 @@ private slots:
                 ++marked;
             }
         }
-        QCOMPARE(marked, 3);
+        // The fourth: the one fragment's bytes are no JPEG stream the decoder
+        // takes, found as its thumbnail is made.
+        QCOMPARE(marked, 4);
         QCOMPARE(model->RootIndex().data(Qt::ForegroundRole).value<QColor>(), kProblemColour);
         QCOMPARE(apptest::ItemOf(dlg, 0x0010, 0x1000).data(Qt::ToolTipRole).toString(),
                  QStringLiteral("odd-length: the value length 5 is odd"));
@@ -75,7 +77,10 @@ private slots:
         QVERIFY(list);
         QVERIFY(list->isVisible());
         QTreeWidget* rows = list->List();
-        QCOMPARE(rows->topLevelItemCount(), 4);
+        QCOMPARE(rows->topLevelItemCount(), 5);
+        const QStringList decode = RowTexts(rows->topLevelItem(4));
+        QCOMPARE(decode.mid(1, 2), (QStringList{"FFFE,E000", "frame-decode"}));
+        QVERIFY2(decode[3].startsWith("Frame 1 cannot be decoded: "), qPrintable(decode[3]));
         QCOMPARE(RowTexts(rows->topLevelItem(1)),
                  (QStringList{"365", "0040,0009", "tag-order", "the tag is lower than the one before it"}));
 

@@ -67,22 +67,41 @@ elif ! diff <(cut -f1-7,9- "$scratch/cut.out") <(head -n "$lines" "$scratch/whol
   echo "FAIL: cut file: the elements read differ from the whole file's"; failures=$((failures + 1))
 fi
 check 1 $'\tstopped\t' "$dump" --problems "$scratch/cut.dcm"
-# Output that cannot be written is a failure with the system's reason, for
-# every kind of output: the tree, the pixel description, the problems, a
-# frame's samples, --help; a thumbnail that cannot be written leaves nothing.
-ct=/usr/lib/python3/dist-packages/pydicom/data/test_files/CT_small.dcm
-for args in "$file" "--pixel-module $file" "--problems $scratch/cut.dcm" "--frame-samples 0 $ct" --help; do
-  # shellcheck disable=SC2086
-  "$dump" $args > /dev/full 2> "$scratch/full.err" < /dev/null
-  status=$?
-  if [[ $status -ne 1 ]] || ! grep -q "cannot write the output: No space left on device" "$scratch/full.err"; then
-    echo "FAIL: $dump $args > /dev/full -> status $status, stderr:"; sed 's/^/  /' "$scratch/full.err"
+
+# A failed write of any output is an error with the system's text: standard
+# output on a full device, a thumbnail that cannot be put in place (a folder
+# in its way, a folder without write permission); no partial PNG is left.
+image=$(dirname "$file")/CT_small.dcm
+full() {  # expected-text command...  (standard output to /dev/full)
+  local text=$1
+  shift
+  local out
+  out=$("$@" 2>&1 >/dev/full </dev/null)
+  local got=$?
+  if [[ $got -ne 1 || $out != *"$text"* ]]; then
+    echo "FAIL: $* >/dev/full -> status $got (expected 1), output:"
+    echo "$out" | sed 's/^/  /'
     failures=$((failures + 1))
   fi
-done
-mkdir -p "$scratch/thumbs/thumb-0000.png"
-check 1 "Cannot write $scratch/thumbs/thumb-0000.png: Is a directory" "$dump" --thumbnails "$scratch/thumbs" "$ct"
-if compgen -G "$scratch/thumbs/*.part" > /dev/null; then
-  echo "FAIL: a failed thumbnail left a partial file"; failures=$((failures + 1))
+}
+full "No space left on device" "$dump" "$image"
+full "No space left on device" "$dump" --pixel-module "$image"
+full "No space left on device" "$dump" --frame-samples 0 "$image"
+full "No space left on device" "$dump" --help
+thumbs=$(mktemp -d)
+mkdir "$thumbs/thumb-0000.png"
+check 1 "Cannot write $thumbs/thumb-0000.png: Is a directory" "$dump" --thumbnails "$thumbs" "$image"
+rmdir "$thumbs/thumb-0000.png"
+if [[ $(id -u) -ne 0 ]]; then
+  chmod 555 "$thumbs"
+  check 1 "Cannot write $thumbs/thumb-0000.png: Permission denied" "$dump" --thumbnails "$thumbs" "$image"
+  chmod 755 "$thumbs"
 fi
+if [[ -n $(ls -A "$thumbs") ]]; then
+  echo "FAIL: a failed thumbnail write left $(ls -A "$thumbs")"
+  failures=$((failures + 1))
+fi
+check 0 "" "$dump" --thumbnails "$thumbs" "$image"
+[[ -s $thumbs/thumb-0000.png ]] || { echo "FAIL: no thumb-0000.png"; failures=$((failures + 1)); }
+rm -rf "$thumbs"
 exit $((failures > 0))

@@ -20,12 +20,22 @@ using docunit::IndexOf;
 using docunit::U16;
 using testdicom::Bytes;
 
+namespace {
+// The load's problems alone: frames are not decoded, so that fixtures whose
+// fragments hold no real stream add no frame-decode problems.
+quillon::OpenOptions LoadOnly() {
+    quillon::OpenOptions options;
+    options.thumbnails = false;
+    return options;
+}
+}  // namespace
+
 // Each problem finds its tree item: by the node the loader named, else by the
 // innermost element at its offset, else the root; only those items carry one.
 TEST(DocProblems, EachProblemBelongsToItsRecord) {
     TempDir dir;
     quillon::QuillonDocument doc;
-    ASSERT_TRUE(doc.Open(U16(dir.Write("problems.dcm", doctest_files::ProblemsFile()))).Opened());
+    ASSERT_TRUE(doc.Open(U16(dir.Write("problems.dcm", doctest_files::ProblemsFile())), LoadOnly()).Opened());
     const quillon::DocumentProblems& problems = doc.Problems();
     ASSERT_EQ(problems.Size(), 4u);
 
@@ -128,7 +138,7 @@ TEST(DocProblems, RefusedFileSaysWhereItStopped) {
 // The offset table resolved: a fragment at which the table starts frames says
 // so in its description, and the decoder takes each frame from there; an entry
 // that lands on no fragment item is a problem of the table item and starts
-// nothing. The tree labels stay as they are.
+// nothing.
 TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
     // Five fragments; their item tags lie at 0, 12, 26, 36 and 48 from the first.
     const std::vector<Bytes> fragments = {
@@ -140,43 +150,46 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
         int frames;
         std::vector<uint32_t> table;
         std::vector<std::u16string> descriptions;  // of the five fragments
-        bool problem;
+        int problems;  // offset-table problems: entries on no item, frames not found
+        std::vector<std::u16string> labels = {};  // of the five fragments, where not one per frame
     } cases[] = {
         {"three frames over five fragments",
          3,
          {0, 26, 36},
          {u"SQ Item (Frame 1 starts here)", item, u"SQ Item (Frame 2 starts here)", u"SQ Item (Frame 3 starts here)",
           item},
-         false},
+         0,
+         {u"Frame 0001", u"Frame 0001 (part 2)", u"Frame 0002", u"Frame 0003", u"Frame 0003 (part 2)"}},
         {"an entry inside a fragment",
          3,
          {0, 26, 30},
          {u"SQ Item (Frame 1 starts here)", item, u"SQ Item (Frame 2 starts here)", item, item},
-         true},
-        {"an entry past the fragments", 2, {0, 4000}, {u"SQ Item (Frame 1 starts here)", item, item, item, item}, true},
+         2},
+        {"an entry past the fragments", 2, {0, 4000}, {u"SQ Item (Frame 1 starts here)", item, item, item, item}, 2},
         {"two frames at one fragment",
          3,
          {0, 0, 26},
          {u"SQ Item (Frames 1, 2 start here)", item, u"SQ Item (Frame 3 starts here)", item, item},
-         false},
+         1},
         {"many frames at one fragment",
          7,
          {0, 0, 0, 0, 0, 0, 0},
          {u"SQ Item (Frames 1, 2, 3, 4, 5 and 2 more start here)", item, item, item, item},
-         false},
-        {"an empty table", 5, {}, {item, item, item, item, item}, false},
+         0},
+        {"an empty table", 5, {}, {item, item, item, item, item}, 0},
         {"a table too long to be held, read from the file",
          1100,
          std::vector<uint32_t>(1100, 0),
          {u"SQ Item (Frames 1, 2, 3, 4, 5 and 1095 more start here)", item, item, item, item},
-         false},
+         0},
     };
     TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         quillon::QuillonDocument doc;
-        ASSERT_TRUE(doc.Open(U16(dir.Write("frames.dcm", doctest_files::FragmentsFile(c.frames, c.table, fragments))))
-                        .Opened());
+        ASSERT_TRUE(
+            doc.Open(U16(dir.Write("frames.dcm", doctest_files::FragmentsFile(c.frames, c.table, fragments))), LoadOnly())
+                .Opened());
         const std::size_t pixel = IndexOf(doc, 0x7FE0, 0x0010);
         ASSERT_TRUE(doc.Records()[pixel].element->Is(0x7FE0, 0x0010));
         const std::size_t table = pixel + 1;
@@ -184,14 +197,22 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
         for (std::size_t k = 0; k < fragments.size(); ++k) {
             SCOPED_TRACE(k);
             EXPECT_EQ(doc.Properties(table + 1 + k).values[1], c.descriptions[k]);
-            // The specified labels: "Frame %04d" while there are that many frames.
-            const std::u16string label = int(k) < c.frames ? Format16("Frame %04zu", k + 1) : u"(FFFE,E000)  SQ Item";
+            // Fragments labelled by the frame that owns them: where the table
+            // is sound, a frame's second fragment is its part 2; else one
+            // fragment per frame while there are that many frames.
+            const std::u16string label = c.labels.empty()
+                                             ? (int(k) < c.frames ? Format16("Frame %04zu", k + 1)
+                                                                  : std::u16string(u"(FFFE,E000)  SQ Item"))
+                                             : c.labels[k];
             EXPECT_EQ(doc.Records()[table + 1 + k].label, label);
         }
-        EXPECT_EQ(doc.RecordHasProblem(table), c.problem);
-        EXPECT_EQ(doc.Problems().Size(), c.problem ? 1u : 0u);
-        if (c.problem) {
-            EXPECT_EQ(doc.Problems()[0].problem.code, ProblemCode::OffsetTable);
+        EXPECT_EQ(doc.RecordHasProblem(table), c.problems > 0);
+        ASSERT_EQ(doc.Problems().Size(), std::size_t(c.problems));
+        for (const DocumentProblem& p : doc.Problems().All()) EXPECT_EQ(p.problem.code, ProblemCode::OffsetTable);
+        // More fragments than frames with nothing to divide them says so.
+        if (c.problems == 2 || std::string(c.name) == "two frames at one fragment") {
+            EXPECT_NE(doc.Problems().All().back().problem.text.find("frames cannot be found among them"),
+                      std::string::npos);
         }
     }
 
@@ -225,7 +246,7 @@ TEST(DocProblems, CorpusFiles) {
 
     // Three group lengths that disagree with their groups, and encapsulated
     // pixel data given VR OW.
-    ASSERT_TRUE(doc.Open(U16(data / "693_J2KI.dcm")).Opened());
+    ASSERT_TRUE(doc.Open(U16(data / "693_J2KI.dcm"), LoadOnly()).Opened());
     ASSERT_EQ(doc.Problems().Size(), 4u);
     for (const DocumentProblem& p : doc.Problems().All()) {
         SCOPED_TRACE(p.problem.text);
@@ -249,7 +270,7 @@ TEST(DocProblems, CorpusFiles) {
     };
     for (const auto& f : files) {
         SCOPED_TRACE(f.name);
-        ASSERT_TRUE(doc.Open(U16(data / f.name)).Opened());
+        ASSERT_TRUE(doc.Open(U16(data / f.name), LoadOnly()).Opened());
         // rtdose_rle's pixel data says OW: its only problem, the table is fine.
         for (const DocumentProblem& p : doc.Problems().All()) EXPECT_EQ(p.problem.code, ProblemCode::VRMismatch);
         const std::size_t pixel = IndexOf(doc, 0x7FE0, 0x0010);
@@ -259,3 +280,46 @@ TEST(DocProblems, CorpusFiles) {
             EXPECT_EQ(doc.Properties(pixel + 2 + k).values[1], f.descriptions[k]);
     }
 }
+
+namespace {
+
+// Two JPEG frames of two fragments each (found by their start markers: the
+// offset table is empty), neither a stream the decoder takes: each is a
+// frame-decode problem at its first fragment item, with the decoder's
+// reason; an open with thumbnails finds them, one without finds them when
+// asked, after the load's own problems.
+TEST(DocProblems, UndecodableFramesArePinnedAtTheirFirstFragment) {
+    const Bytes broken = {0xFF, 0xD8, 0xFF, 0xDB, 0, 3}, tail = {1, 2, 3, 4};
+    TempDir dir;
+    const auto path = dir.Write("broken.dcm", doctest_files::FragmentsFile(2, {}, {broken, tail, broken, tail}));
+    for (const bool thumbnails : {true, false}) {
+        SCOPED_TRACE(thumbnails ? "thumbnails made on open" : "frames checked when asked");
+        quillon::QuillonDocument doc;
+        quillon::OpenOptions options;
+        options.thumbnails = thumbnails;
+        ASSERT_TRUE(doc.OpenPath(path, options).Opened());
+        const std::size_t table = IndexOf(doc, 0x7FE0, 0x0010) + 1;
+        EXPECT_EQ(doc.Records()[table + 2].label, u"Frame 0001 (part 2)");
+        EXPECT_EQ(doc.Problems().Size(), thumbnails ? 2u : 0u);
+        EXPECT_EQ(doc.CheckFrames(), thumbnails ? 0u : 2u);
+        ASSERT_EQ(doc.Problems().Size(), 2u);
+        for (std::size_t n = 0; n < 2; ++n) {
+            SCOPED_TRACE(n);
+            const DocumentProblem& p = doc.Problems()[n];
+            const std::size_t item = table + 1 + 2 * n;
+            EXPECT_EQ(p.problem.code, ProblemCode::FrameDecode);
+            EXPECT_EQ(p.record, std::optional<std::size_t>(item));
+            EXPECT_EQ(p.problem.offset, doc.File()->TagOffset(doc.Records()[item].element));
+            EXPECT_EQ(p.problem.group, 0xFFFE);
+            EXPECT_EQ(p.problem.element, 0xE000);
+            const std::string lead = "Frame " + std::to_string(n + 1) + " cannot be decoded: ";
+            EXPECT_EQ(p.problem.text.rfind(lead, 0), 0u) << p.problem.text;
+            EXPECT_GT(p.problem.text.size(), lead.size() + 5) << "the decoder's reason follows";
+            EXPECT_NE(doc.Problems().Line(n).find("\tframe-decode\t"), std::string::npos);
+            EXPECT_TRUE(doc.RecordHasProblem(item));
+        }
+        EXPECT_FALSE(doc.RecordHasProblem(table + 2));
+    }
+}
+
+}  // namespace

@@ -137,8 +137,9 @@ TEST(DocTree, NativeFrameNodes) {
     ExpectConsistentStructure(records);
 }
 
-// Encapsulated pixel data with one frame and three fragments: only the first
-// fragment is labelled as a frame; no frame nodes are added.
+// Encapsulated pixel data with one frame and three fragments: the frame takes
+// them all, the first labelled as the frame, the others as its parts; no frame
+// nodes are added.
 TEST(DocTree, EncapsulatedFragmentLabels) {
     TempDir dir;
     quillon::QuillonDocument doc;
@@ -149,8 +150,8 @@ TEST(DocTree, EncapsulatedFragmentLabels) {
     EXPECT_EQ(records[pixel].label, u"(7FE0,0010)  Frame Data");
     EXPECT_EQ(records[pixel + 1].label, u"(FFFE,E000)  SQ Item");  // offset table
     EXPECT_EQ(records[pixel + 2].label, u"Frame 0001");
-    EXPECT_EQ(records[pixel + 3].label, u"(FFFE,E000)  SQ Item");
-    EXPECT_EQ(records[pixel + 4].label, u"(FFFE,E000)  SQ Item");
+    EXPECT_EQ(records[pixel + 3].label, u"Frame 0001 (part 2)");
+    EXPECT_EQ(records[pixel + 4].label, u"Frame 0001 (part 3)");
     EXPECT_EQ(records[pixel].element->m_children.size(), 4u);
 
     // With two frames the second fragment is a frame too.

@@ -1,8 +1,7 @@
 // quillon::FrameFragments, the one answer to which fragments make a frame and
 // which frame owns a fragment: on the offset tables whose item descriptions
 // and frame bytes are tested elsewhere, what the decoder takes, what the
-// table says, and the picture button's lookup, which keeps fragment k as
-// frame k.
+// table says, the codestreams' start markers, and what a fragment item shows.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -126,19 +125,79 @@ TEST(FrameFragments, NoFramesOwnNothing) {
     EXPECT_EQ(quillon::FrameFragments().Owner(0), none);
 }
 
-// The picture of a fragment item: fragment k shows thumbnail k while there
-// are that many frames, also where a frame takes several fragments.
-TEST(FrameFragments, PictureLookupKeepsOneFragmentPerFrame) {
+// Without a table that names the frames, the fragments that begin a
+// codestream start them, when exactly one per frame does; else one fragment
+// per frame, which with fragments left over is unresolved.
+TEST(FrameFragments, StartMarkersFindTheFramesWithoutATable) {
+    const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0}, j2k = {0xFF, 0x4F, 0xFF, 0x51, 0, 0x29};
+    const Bytes jp2 = {0, 0, 0, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A};
+    const Bytes data = {1, 2, 3, 4}, soiAlone = {0xFF, 0xD8}, sizFirst = {0xFF, 0x51, 0xFF, 0x4F};
+    struct Case {
+        const char* name;
+        int frames;
+        std::vector<uint32_t> table;
+        std::vector<Bytes> fragments;
+        std::vector<std::pair<std::size_t, std::size_t>> ranges;
+        bool unresolved;
+    };
+    const Case cases[] = {
+        {"JPEG, empty table", 2, {}, {jpeg, data, data, jpeg, data}, {{0, 3}, {3, 5}}, false},
+        {"JPEG 2000, empty table", 2, {}, {j2k, data, j2k, data}, {{0, 2}, {2, 4}}, false},
+        {"JP2 boxes, empty table", 3, {}, {jp2, jp2, data, jp2}, {{0, 1}, {1, 3}, {3, 4}}, false},
+        {"a table entry inside a fragment: the markers decide", 2, {0, 6}, {jpeg, data, jpeg, data},
+         {{0, 2}, {2, 4}}, false},
+        {"a sound table wins over the markers", 2, {0, 12}, {jpeg, jpeg, jpeg}, {{0, 1}, {1, 3}}, false},
+        {"more markers than frames", 2, {}, {jpeg, jpeg, jpeg}, {{0, 1}, {1, 2}}, true},
+        {"fewer markers than frames", 3, {}, {jpeg, data, jpeg, data}, {{0, 1}, {1, 2}, {2, 3}}, true},
+        {"the first fragment starts no stream", 2, {}, {data, jpeg, data, jpeg}, {{0, 1}, {1, 2}}, true},
+        {"half a marker starts nothing", 2, {}, {jpeg, soiAlone, sizFirst, jpeg}, {{0, 3}, {3, 4}}, false},
+        {"as many fragments as frames, no markers", 3, {}, {data, data, data}, {{0, 1}, {1, 2}, {2, 3}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes bytes = doctest_files::FragmentsFile(c.frames, c.table, c.fragments);
+        CDicomFile file;
+        ASSERT_TRUE(file.LoadMemory(bytes.data(), bytes.size()));
+        const auto fragments = quillon::FrameFragments::Read(*file.PixelData(), file.Pixel().numberOfFrames);
+        ASSERT_EQ(fragments.FrameCount(), c.ranges.size());
+        for (std::size_t n = 0; n < c.ranges.size(); ++n) {
+            EXPECT_EQ(fragments.Range(n).first, c.ranges[n].first) << "frame " << n;
+            EXPECT_EQ(fragments.Range(n).last, c.ranges[n].second) << "frame " << n;
+        }
+        EXPECT_EQ(fragments.Unresolved(), c.unresolved);
+    }
+}
+
+// The picture of a fragment item is the thumbnail of the frame that owns it,
+// and its label names that frame: "Frame NNNN" where the frame starts,
+// "(part k)" on the fragments that continue it.
+TEST(FrameFragments, FragmentItemsShowTheirFrame) {
     struct Case {
         const char* name;
         int frames;
         std::vector<uint32_t> table;
         Owners thumbnails;  // of the five fragment items
+        std::vector<std::u16string> labels;
     };
+    const std::u16string item = u"(FFFE,E000)  SQ Item";
     const Case cases[] = {
-        {"three frames over five fragments", 3, {0, 26, 36}, {0, 1, 2, none, none}},
-        {"one frame of five fragments", 1, {}, {0, none, none, none, none}},
-        {"more frames than fragments", 7, {}, {0, 1, 2, 3, 4}},
+        {"three frames over five fragments",
+         3,
+         {0, 26, 36},
+         {0, 0, 1, 2, 2},
+         {u"Frame 0001", u"Frame 0001 (part 2)", u"Frame 0002", u"Frame 0003", u"Frame 0003 (part 2)"}},
+        {"one frame of five fragments",
+         1,
+         {},
+         {0, 0, 0, 0, 0},
+         {u"Frame 0001", u"Frame 0001 (part 2)", u"Frame 0001 (part 3)", u"Frame 0001 (part 4)",
+          u"Frame 0001 (part 5)"}},
+        {"more frames than fragments",
+         7,
+         {},
+         {0, 1, 2, 3, 4},
+         {u"Frame 0001", u"Frame 0002", u"Frame 0003", u"Frame 0004", u"Frame 0005"}},
+        {"fragments left over", 2, {}, {0, 1, none, none, none}, {u"Frame 0001", u"Frame 0002", item, item, item}},
     };
     doctest_files::TempDir dir;
     for (const Case& c : cases) {
@@ -148,8 +207,13 @@ TEST(FrameFragments, PictureLookupKeepsOneFragmentPerFrame) {
                         .Opened());
         const std::size_t table = IndexOf(doc, 0x7FE0, 0x0010) + 1;
         EXPECT_EQ(doc.Properties(table).thumbnail, none);
-        for (std::size_t k = 0; k < kFragments.size(); ++k)
+        EXPECT_EQ(doc.Records()[table].label, item);
+        for (std::size_t k = 0; k < kFragments.size(); ++k) {
             EXPECT_EQ(doc.Properties(table + 1 + k).thumbnail, c.thumbnails[k]) << "fragment " << k;
+            EXPECT_EQ(doc.Records()[table + 1 + k].label, c.labels[k]) << "fragment " << k;
+            EXPECT_EQ(ElementLabel(*doc.File(), doc.Records()[table + 1 + k].element, doc.ThumbnailCount()),
+                      c.labels[k]);
+        }
     }
 }
 

@@ -388,7 +388,7 @@ TEST(LoadProblems, RecordingChangesNothingThatIsBuilt) {
 TEST(LoadProblems, WellFormedFilesShowNone) {
     for (const Bytes& bytes :
          {WithMetaGroupLength(doctest_files::SequenceFile()), WithMetaGroupLength(doctest_files::NativeFramesFile(3)),
-          WithMetaGroupLength(doctest_files::EncapsulatedFile(2)), WithinTheRules()}) {
+          WithMetaGroupLength(doctest_files::EncapsulatedFile(3)), WithinTheRules()}) {
         CDicomFile f;
         ASSERT_TRUE(f.LoadMemory(bytes.data(), bytes.size()));
         EXPECT_TRUE(f.Problems().Empty()) << Describe(f.Problems());
