@@ -1,5 +1,8 @@
 #include "dicom/OffsetTable.h"
 
+#include "dicom/DicomFile.h"
+#include "dicom/Tags.h"
+
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -101,9 +104,32 @@ bool MarkersNameEachFrame(const std::vector<std::unique_ptr<CDicomTag>>& items, 
     return starts.size() == frames;
 }
 
+// Frame n's first fragment from the Extended Offset Table, when it has one
+// 64-bit entry per frame (little endian, as every encapsulated syntax is),
+// each on a fragment's item tag, ascending, the first on the first fragment.
+bool ExtendedTableNamesEachFrame(const CDicomTag& extended, const std::vector<std::unique_ptr<CDicomTag>>& items,
+                                 uint32_t frames, std::vector<std::size_t>& starts) {
+    const uint32_t length = extended.GetLength();
+    if (length == kUndefinedLength || length != 8 * uint64_t(frames) || items.size() < 2) return false;
+    const SValueBytes value = extended.ValueBytes();
+    if (!value || value.size < length) return false;
+    const uint64_t first = items[1]->m_dataOffset - 8;
+    starts.clear();
+    std::size_t k = 1;  // the fragments are walked once, as the offsets ascend
+    for (uint32_t n = 0; n < frames; ++n) {
+        uint64_t offset = 0;
+        for (int b = 7; b >= 0; --b) offset = offset << 8 | value.data[8 * n + b];
+        while (k < items.size() && items[k]->m_dataOffset - 8 - first < offset) ++k;
+        if (k == items.size() || items[k]->m_dataOffset - 8 - first != offset) return false;
+        if (n == 0 ? k != 1 : k - 1 <= starts.back()) return false;
+        starts.push_back(k - 1);
+    }
+    return true;
+}
+
 }  // namespace
 
-FrameFragments FrameFragments::Read(const CDicomTag& pixelData, uint32_t frames) {
+FrameFragments FrameFragments::Read(const CDicomTag& pixelData, uint32_t frames, const CDicomTag* extendedOffsets) {
     FrameFragments result;
     const auto& items = pixelData.m_children;
     if (items.size() < 2) return result;
@@ -126,6 +152,10 @@ FrameFragments FrameFragments::Read(const CDicomTag& pixelData, uint32_t frames)
         if (frames == 1) {
             result.m_rule = Rule::Single;
             result.m_frames = 1;
+        } else if (frames > 1 && extendedOffsets &&
+                   ExtendedTableNamesEachFrame(*extendedOffsets, items, frames, result.m_starts)) {
+            result.m_rule = Rule::Table;
+            result.m_frames = frames;
         } else if (frames > 1 && tableLength % 4 == 0 && tableLength / 4 == frames &&
                    TableNamesEachFrame(table(), frames, result.m_starts)) {
             result.m_rule = Rule::Table;
@@ -183,6 +213,12 @@ std::optional<std::size_t> FrameFragments::Owner(std::size_t fragment) const {
         case Rule::None: break;
     }
     return std::nullopt;
+}
+
+FrameFragments FileFrameFragments(const CDicomFile& file) {
+    const CDicomTag* pixelData = file.PixelData();
+    if (!pixelData) return {};
+    return FrameFragments::Read(*pixelData, file.Pixel().numberOfFrames, file.Find(tags::kExtendedOffsetTable));
 }
 
 }  // namespace quillon

@@ -9,6 +9,8 @@
 
 #include "dicom/DicomTag.h"
 
+class CDicomFile;
+
 struct SOffsetTableEntry {
     uint32_t offset = 0;  // as the table gives it
     // The index (from 0, among the fragments after the table) of the fragment
@@ -36,7 +38,10 @@ public:
     FrameFragments() = default;
 
     // The frames of `pixelData`, as a reader finds their starts: a single
-    // frame takes every fragment; a Basic Offset Table that names each
+    // frame takes every fragment; an Extended Offset Table
+    // (`extendedOffsets`, the (7FE0,0001) element when the data set has one)
+    // that names each frame's first fragment consistently gives each frame
+    // the fragments up to the next frame's; else a Basic Offset Table that names each
     // frame's first fragment consistently (one entry per frame, the first at
     // the first fragment, ascending, each on an item tag) gives each frame
     // the fragments up to the next frame's; without one, and with more
@@ -44,7 +49,8 @@ public:
     // JPEG-LS and JPEG 2000 start markers) start the frames when exactly one
     // per frame does; else one fragment per frame (frames past the fragments
     // have none).
-    static FrameFragments Read(const CDicomTag& pixelData, uint32_t frames);
+    static FrameFragments Read(const CDicomTag& pixelData, uint32_t frames,
+                               const CDicomTag* extendedOffsets = nullptr);
     // Frame n is fragment n, for each of `frames` frames that has one,
     // whatever the offset table says.
     static FrameFragments OnePerFrame(std::size_t frames, std::size_t fragments);
@@ -77,5 +83,9 @@ private:
     std::vector<std::pair<std::size_t, uint32_t>> m_tableStarts;
     bool m_unresolved = false;
 };
+
+// The frames of the first top-level Pixel Data element of `file`, with its
+// Extended Offset Table when it has one; none without pixel data.
+FrameFragments FileFrameFragments(const CDicomFile& file);
 
 }  // namespace quillon

@@ -52,6 +52,7 @@ void ProblemChecks::DataSetStarts() {
 
 void ProblemChecks::TopLevelValueRead(const CDicomTag& element, uint64_t end) {
     if (element.m_element == 0x0000 && element.GetLength() == 4) m_groupLength = {&element, end};
+    if (element.Is(tags::kExtendedOffsetTable)) m_extendedOffsets = &element;
 }
 
 void ProblemChecks::GroupEnded(uint16_t group, uint64_t end) {
@@ -251,10 +252,10 @@ void ProblemChecks::CheckOffsetTable(const CDicomTag& pixelData, uint64_t frames
              "entry " + std::to_string(i + 1) + " points at byte " + std::to_string(entries[i].offset) +
                  " of the fragments, where no fragment item starts");
     }
-    // More fragments than frames, and neither the table nor the streams'
+    // More fragments than frames, and neither the tables nor the streams'
     // start markers say where each frame begins.
     if (frames > 1 && frames <= UINT32_MAX && table && table->IsItem() &&
-        FrameFragments::Read(pixelData, uint32_t(frames)).Unresolved()) {
+        FrameFragments::Read(pixelData, uint32_t(frames), m_extendedOffsets).Unresolved()) {
         const std::size_t fragments = pixelData.m_children.size() - 1;
         Note(ProblemCode::OffsetTable, table->m_dataOffset - 8, tags::kItem.group, tags::kItem.element, table,
              std::string(entries.empty() ? "the offset table is empty" : "the offset table names no fragment per frame") +

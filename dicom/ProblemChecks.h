@@ -57,6 +57,8 @@ private:
         const CDicomTag* node = nullptr;
         uint64_t from = 0;  // first byte after the group length element
     } m_groupLength;
+    // The Extended Offset Table read before Pixel Data, when there is one.
+    const CDicomTag* m_extendedOffsets = nullptr;
     // The top-level tag before, for the tag order; -1 before the first.
     int64_t m_previousTag = -1;
     // The private creator found last, and how many elements its data set held

@@ -33,6 +33,7 @@ inline constexpr Tag kLargestValidPixelValue{0x0028, 0x0105};
 inline constexpr Tag kSmallestImagePixelValue{0x0028, 0x0106};
 inline constexpr Tag kLargestImagePixelValue{0x0028, 0x0107};
 inline constexpr Tag kPixelPaddingValue{0x0028, 0x0120};
+inline constexpr Tag kExtendedOffsetTable{0x7FE0, 0x0001};
 inline constexpr Tag kPixelData{0x7FE0, 0x0010};
 inline constexpr Tag kDataSetTrailingPadding{0xFFFC, 0xFFFC};
 inline constexpr Tag kItem{0xFFFE, 0xE000};

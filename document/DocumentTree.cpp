@@ -53,7 +53,7 @@ quillon::FrameFragments PixelFragments(const CDicomFile& file) {
     if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0] ||
         !pixelData->m_children[0]->IsItem())
         return {};
-    return quillon::FrameFragments::Read(*pixelData, file.Pixel().numberOfFrames);
+    return quillon::FileFrameFragments(file);
 }
 
 // The label rules with the first top-level Pixel Data element and the

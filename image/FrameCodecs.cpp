@@ -93,15 +93,9 @@ quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, co
                         d.pixel.columns, d.pixel.rows);
 }
 
-quillon::FrameFragments FileFrameFragments(const CDicomFile& file) {
-    const CDicomTag* pixelData = file.PixelData();
-    if (!pixelData) return {};
-    return quillon::FrameFragments::Read(*pixelData, file.Pixel().numberOfFrames);
-}
-
 quillon::Status CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage,
                                      ByteSpan& bytes) {
-    return CompressedFrameBytes(file, FileFrameFragments(file), frame, storage, bytes);
+    return CompressedFrameBytes(file, quillon::FileFrameFragments(file), frame, storage, bytes);
 }
 
 quillon::Status CompressedFrameBytes(const CDicomFile& file, const quillon::FrameFragments& fragments,

@@ -125,5 +125,3 @@ quillon::Status CompressedFrameBytes(const CDicomFile& file, std::size_t frame, 
 quillon::Status CompressedFrameBytes(const CDicomFile& file, const quillon::FrameFragments& fragments,
                                      std::size_t frame, quillon::HeapPtr<uint8_t>& storage, ByteSpan& bytes);
 
-// The fragments of the file's frames (its first top-level Pixel Data).
-quillon::FrameFragments FileFrameFragments(const CDicomFile& file);

@@ -109,9 +109,18 @@ inline Bytes NativeFramesFile(int frames) {
 
 // JPEG baseline, 2 x 2 8-bit grey, `frames` frames: the fragment items hold
 // `fragments`, the offset table item the little-endian entries of `table`.
-inline Bytes FragmentsFile(int frames, const std::vector<uint32_t>& table, const std::vector<Bytes>& fragments) {
+// With `extended` entries, an Extended Offset Table (7FE0,0001) of them and
+// its lengths (7FE0,0002), all 0, come before the pixel data.
+inline Bytes FragmentsFile(int frames, const std::vector<uint32_t>& table, const std::vector<Bytes>& fragments,
+                           const std::vector<uint64_t>& extended = {}) {
     Writer w = testdicom::Part10("1.2.840.10008.1.2.4.50", true);
     GreyImageOf2x2(w, frames);
+    if (!extended.empty()) {
+        w.header(0x7FE0, 0x0001, "OV", uint32_t(8 * extended.size()));
+        for (uint64_t entry : extended) w.le32(uint32_t(entry)).le32(uint32_t(entry >> 32));
+        w.header(0x7FE0, 0x0002, "OV", uint32_t(8 * extended.size()));
+        for (std::size_t i = 0; i < extended.size(); ++i) w.le32(0).le32(0);
+    }
     w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
     w.item(uint32_t(4 * table.size()));
     for (uint32_t entry : table) w.le32(entry);

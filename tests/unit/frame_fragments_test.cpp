@@ -168,6 +168,50 @@ TEST(FrameFragments, StartMarkersFindTheFramesWithoutATable) {
     }
 }
 
+// An Extended Offset Table that names each frame's first fragment is read
+// before the Basic Offset Table and the start markers; one that does not
+// (another count, an entry off an item tag, not ascending) is passed over.
+TEST(FrameFragments, ExtendedOffsetTableComesFirst) {
+    const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0}, data = {1, 2, 3, 4};
+    // Item tags of four 4-byte fragments lie at 0, 12, 24 and 36 from the first.
+    struct Case {
+        const char* name;
+        int frames;
+        std::vector<uint32_t> table;
+        std::vector<Bytes> fragments;
+        std::vector<uint64_t> extended;
+        std::vector<std::pair<std::size_t, std::size_t>> ranges;
+        bool unresolved;
+    };
+    const Case cases[] = {
+        {"no markers, empty basic table", 2, {}, {data, data, data, data}, {0, 24}, {{0, 2}, {2, 4}}, false},
+        {"wins over the markers", 2, {}, {jpeg, data, jpeg, data}, {0, 12}, {{0, 1}, {1, 4}}, false},
+        {"wins over a sound basic table", 2, {0, 12}, {data, data, data}, {0, 24}, {{0, 2}, {2, 3}}, false},
+        {"an entry inside a fragment: the markers decide", 2, {}, {jpeg, data, jpeg, data}, {0, 30},
+         {{0, 2}, {2, 4}}, false},
+        {"too few entries", 3, {}, {data, data, data, data}, {0, 12}, {{0, 1}, {1, 2}, {2, 3}}, true},
+        {"not ascending", 2, {}, {data, data, data}, {12, 0}, {{0, 1}, {1, 2}}, true},
+        {"first entry past the first fragment", 2, {}, {data, data, data}, {12, 24}, {{0, 1}, {1, 2}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes bytes = doctest_files::FragmentsFile(c.frames, c.table, c.fragments, c.extended);
+        CDicomFile file;
+        ASSERT_TRUE(file.LoadMemory(bytes.data(), bytes.size()));
+        const auto fragments = quillon::FileFrameFragments(file);
+        ASSERT_EQ(fragments.FrameCount(), c.ranges.size());
+        for (std::size_t n = 0; n < c.ranges.size(); ++n) {
+            EXPECT_EQ(fragments.Range(n).first, c.ranges[n].first) << "frame " << n;
+            EXPECT_EQ(fragments.Range(n).last, c.ranges[n].second) << "frame " << n;
+        }
+        EXPECT_EQ(fragments.Unresolved(), c.unresolved);
+        // The loader's offset-table check reads the same tables.
+        bool reported = false;
+        for (const SLoadProblem& p : file.Problems().All()) reported |= p.code == ProblemCode::OffsetTable;
+        EXPECT_EQ(reported, c.unresolved);
+    }
+}
+
 // The picture of a fragment item is the thumbnail of the frame that owns it,
 // and its label names that frame: "Frame NNNN" where the frame starts,
 // "(part k)" on the fragments that continue it.
