@@ -36,6 +36,8 @@ import sys
 import tempfile
 import time
 
+from large_file_check import element
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
@@ -50,16 +52,6 @@ RLE = "1.2.840.10008.1.2.5"
 JPEG_BASELINE = "1.2.840.10008.1.2.4.50"
 JPEG_LOSSLESS = "1.2.840.10008.1.2.4.70"
 J2K_LOSSLESS = "1.2.840.10008.1.2.4.90"
-
-
-def element(group, elem, vr, value):
-    if isinstance(value, str):
-        value = value.encode("ascii")
-    if len(value) % 2:
-        value += b"\0" if vr in ("UI", "OB") else b" "
-    if vr in ("OB", "OW", "SQ", "UN", "UT"):
-        return struct.pack("<HH2sHI", group, elem, vr.encode(), 0, len(value)) + value
-    return struct.pack("<HH2sH", group, elem, vr.encode(), len(value)) + value
 
 
 def us(group, elem, v):
