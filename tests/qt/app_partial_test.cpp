@@ -170,6 +170,14 @@ private slots:
         QCOMPARE(notices.size(), 2);
         QVERIFY(!dlg.Document().IsOpen());
         QVERIFY(dlg.TreeModel()->IsEmpty());
+        // F5 where the problems list has the focus reloads as well.
+        dlg.ShowProblems();
+        QVERIFY(QTest::qWaitForWindowActive(dlg.ProblemsList()));
+        ReplaceByRename(dir, fsPath);
+        QTest::keyClick(dlg.ProblemsList(), Qt::Key_F5);
+        QVERIFY(dlg.Document().IsOpen());
+        QVERIFY(apptest::ItemOf(dlg, 0x0008, 0x0016).isValid());
+        std::filesystem::remove(fsPath);
         // F5 now finds no file: the usual message, and the path leaves the list.
         QTest::keyClick(&dlg, Qt::Key_F5);
         QCOMPARE(boxes.boxes.size(), std::size_t(1));
