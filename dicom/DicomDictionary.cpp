@@ -48,7 +48,10 @@ CDicomDictionary::CDicomDictionary() {
         const DicomDictEntry& row = kDicomDictTable[i];
         const uint32_t key = Key(row.group, row.element);
         if (m_map.count(key) == 0) {
-            m_map.emplace(key, Entry{DecodeField(row.name), DecodeField(row.vr)});
+            Entry entry{DecodeField(row.name), DecodeField(row.vr), {}, {}};
+            entry.internedName = entry.name;
+            entry.internedVR = entry.vr;
+            m_map.emplace(key, std::move(entry));
         }
     }
 }
@@ -61,4 +64,13 @@ const std::u16string& CDicomDictionary::LookupName(uint16_t group, uint16_t elem
 const std::u16string& CDicomDictionary::LookupVR(uint16_t group, uint16_t element) const {
     auto it = m_map.find(Key(group, element));
     return it == m_map.end() ? m_empty : it->second.vr;
+}
+
+bool CDicomDictionary::LookupInterned(uint16_t group, uint16_t element, quillon::InternedText& name,
+                                      quillon::InternedText& vr) const {
+    auto it = m_map.find(Key(group, element));
+    if (it == m_map.end()) return false;
+    name = it->second.internedName;
+    vr = it->second.internedVR;
+    return true;
 }

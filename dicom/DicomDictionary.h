@@ -4,6 +4,8 @@
 #include <map>
 #include <string>
 
+#include "dicom/InternedText.h"
+
 struct DicomDictEntry {
     uint16_t group;
     uint16_t element;
@@ -24,6 +26,9 @@ public:
     // caller folds repeating groups first (FoldRepeatingGroup).
     const std::u16string& LookupName(uint16_t group, uint16_t element) const;
     const std::u16string& LookupVR(uint16_t group, uint16_t element) const;
+    // Both at once, as the interned texts the nodes hold (a node takes them
+    // without hashing them again); false, and nothing set, when unknown.
+    bool LookupInterned(uint16_t group, uint16_t element, quillon::InternedText& name, quillon::InternedText& vr) const;
     std::size_t Size() const { return m_map.size(); }
 
 private:
@@ -31,6 +36,8 @@ private:
     struct Entry {
         std::u16string name;
         std::u16string vr;
+        quillon::InternedText internedName;
+        quillon::InternedText internedVR;
     };
     std::map<uint32_t, Entry> m_map;  // key: group << 16 | element
     std::u16string m_empty;           // the answer for unknown tags

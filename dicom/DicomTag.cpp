@@ -72,10 +72,9 @@ bool CDicomTag::SetTag(uint16_t group, uint16_t element) {
         m_tagData.m_longLength = 0;
         return true;
     }
-    const std::u16string& vr = dict.LookupVR(folded, element);
-    if (!vr.empty()) m_vr.SetVR(vr);
-    const std::u16string& name = dict.LookupName(folded, element);
-    if (!name.empty()) m_description = name;
+    // The dictionary's texts are interned already (and its VRs upper case).
+    quillon::InternedText vr;
+    if (dict.LookupInterned(folded, element, m_description, vr) && !vr.empty()) m_vr.SetInternedVR(vr);
     return true;
 }
 

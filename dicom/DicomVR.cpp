@@ -1,5 +1,6 @@
 #include "dicom/DicomVR.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -51,7 +52,31 @@ int32_t ScanField(const uint8_t* v, uint32_t count, uint32_t from, uint32_t len)
 
 CDicomVR::~CDicomVR() = default;
 
+namespace {
+
+// Every two-letter upper-case code, interned once: the VR read with each
+// element of an explicit VR file is then taken without hashing it.
+const quillon::InternedText& TwoLetterVR(char16_t first, char16_t second) {
+    static const auto codes = [] {
+        std::array<quillon::InternedText, 26 * 26> all;
+        for (int a = 0; a < 26; ++a)
+            for (int b = 0; b < 26; ++b) {
+                const char16_t code[2] = {char16_t(u'A' + a), char16_t(u'A' + b)};
+                all[a * 26 + b] = std::u16string_view(code, 2);
+            }
+        return all;
+    }();
+    return codes[(first - u'A') * 26 + (second - u'A')];
+}
+
+}  // namespace
+
 void CDicomVR::SetVR(std::u16string_view vr) {
+    auto isUpper = [](char16_t c) { return c >= u'A' && c <= u'Z'; };
+    if (vr.size() == 2 && isUpper(vr[0]) && isUpper(vr[1])) {
+        m_declaredVR = TwoLetterVR(vr[0], vr[1]);
+        return;
+    }
     std::u16string upper;
     for (char16_t c : vr) {
         if (c == 0) break;

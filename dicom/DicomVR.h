@@ -24,6 +24,8 @@ public:
     const std::u16string& GetVRGuessingLarge(uint32_t length, bool longForm, bool binary);
     // Stores the text upper-cased as the declared VR; the text ends at a NUL.
     void SetVR(std::u16string_view vr);
+    // A VR already upper case and interned (the dictionary's).
+    void SetInternedVR(const quillon::InternedText& vr) { m_declaredVR = vr; }
     void SetGroupLengthVR() { m_declaredVR = u"UL"; }
     const std::u16string& GetDeclaredVR() const { return m_declaredVR; }
     const std::u16string& GetGuessedVR() const { return m_guessedVR; }

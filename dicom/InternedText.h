@@ -8,6 +8,9 @@
 
 namespace quillon {
 
+// The empty text every holder starts with (constant-initialised: no guard).
+inline const std::u16string kEmptyInternedText{};
+
 class InternedText {
 public:
     InternedText() = default;
@@ -16,7 +19,7 @@ public:
 
     bool empty() const { return m_text->empty(); }
     std::size_t size() const { return m_text->size(); }
-    void clear() { m_text = &Empty(); }
+    void clear() { m_text = &kEmptyInternedText; }
     const std::u16string& str() const { return *m_text; }
     operator const std::u16string&() const { return *m_text; }  // NOLINT
     operator std::u16string_view() const { return *m_text; }    // NOLINT
@@ -25,9 +28,8 @@ public:
     friend bool operator==(const InternedText& a, const InternedText& b) { return a.m_text == b.m_text; }
 
 private:
-    static const std::u16string& Empty();
     // Never null; the pool never lets a text go, so the pointer stays valid.
-    const std::u16string* m_text = &Empty();
+    const std::u16string* m_text = &kEmptyInternedText;
 };
 
 }  // namespace quillon
