@@ -48,29 +48,26 @@ CDicomDictionary::CDicomDictionary() {
         const DicomDictEntry& row = kDicomDictTable[i];
         const uint32_t key = Key(row.group, row.element);
         if (m_map.count(key) == 0) {
-            Entry entry{DecodeField(row.name), DecodeField(row.vr), {}, {}};
-            entry.internedName = entry.name;
-            entry.internedVR = entry.vr;
-            m_map.emplace(key, std::move(entry));
+            m_map.emplace(key, Entry{std::u16string_view(DecodeField(row.name)), std::u16string_view(DecodeField(row.vr))});
         }
     }
 }
 
 const std::u16string& CDicomDictionary::LookupName(uint16_t group, uint16_t element) const {
     auto it = m_map.find(Key(group, element));
-    return it == m_map.end() ? m_empty : it->second.name;
+    return it == m_map.end() ? quillon::kEmptyInternedText : it->second.name.str();
 }
 
 const std::u16string& CDicomDictionary::LookupVR(uint16_t group, uint16_t element) const {
     auto it = m_map.find(Key(group, element));
-    return it == m_map.end() ? m_empty : it->second.vr;
+    return it == m_map.end() ? quillon::kEmptyInternedText : it->second.vr.str();
 }
 
 bool CDicomDictionary::LookupInterned(uint16_t group, uint16_t element, quillon::InternedText& name,
                                       quillon::InternedText& vr) const {
     auto it = m_map.find(Key(group, element));
     if (it == m_map.end()) return false;
-    name = it->second.internedName;
-    vr = it->second.internedVR;
+    name = it->second.name;
+    vr = it->second.vr;
     return true;
 }

@@ -34,13 +34,10 @@ public:
 private:
     CDicomDictionary();
     struct Entry {
-        std::u16string name;
-        std::u16string vr;
-        quillon::InternedText internedName;
-        quillon::InternedText internedVR;
+        quillon::InternedText name;
+        quillon::InternedText vr;
     };
     std::map<uint32_t, Entry> m_map;  // key: group << 16 | element
-    std::u16string m_empty;           // the answer for unknown tags
 };
 
 // 54xx -> 5400; 6000..6FFF -> 6000; anything else unchanged.

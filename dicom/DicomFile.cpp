@@ -40,6 +40,7 @@ void CDicomFile::Reset() {
     m_source.reset();
     m_encoding = {};
     m_pixel = {};
+    m_fragments = {};
 }
 
 const CDicomTag7FE0* CDicomFile::PixelData() const {
@@ -114,16 +115,8 @@ quillon::Status CDicomFile::Stopped() {
                                            m_reader->StoppedOutsideDataSet()))
         return Refuse();
     const SLoadProblem stop = m_problems.All().back();
-    m_dataSet = m_reader->TakeTree();
-    m_encoding = m_reader->GetEncoding();
-    // The parse left off part way through its bookkeeping: the item lengths
-    // are settled over the whole tree as read.
-    m_reader->TakeUnsettledLengths();
-    quillon::UnsettledLengths all;
-    all.settledIn[!m_encoding.explicitVR] = true;
-    quillon::SettleItemLengths(m_dataSet, m_encoding.explicitVR, all);
-    quillon::LoadPixelDescription(m_dataSet.Elements(), m_pixel);
-    if (IsPaletteColor()) quillon::LoadPaletteLuts(m_dataSet.Elements(), m_pixel);
+    // Palette tables that cannot be read leave a partial file without them.
+    KeepWhatWasRead(true);
     // Problems may name nodes the parse built but did not keep (the element
     // it stopped at): those keep their offset and tag only.
     std::unordered_map<const CDicomTag*, bool> named;
@@ -156,16 +149,30 @@ quillon::Status CDicomFile::ShortOfMemory() {
     return quillon::OutOfMemory();
 }
 
-quillon::Status CDicomFile::FinishLoad() {
+bool CDicomFile::KeepWhatWasRead(bool parseStopped) {
     m_dataSet = m_reader->TakeTree();
     m_encoding = m_reader->GetEncoding();
-    if (m_dataSet.Size() < quillon::rules::kMinimumElements)
-        return Refuse("fewer elements than a DICOM file has: not taken for one");
     quillon::UnsettledLengths unsettled = m_reader->TakeUnsettledLengths();
+    if (parseStopped) {
+        // The parse left off part way through its bookkeeping: the item
+        // lengths are settled over the whole tree as read.
+        unsettled = {};
+        unsettled.settledIn[!m_encoding.explicitVR] = true;
+    }
     quillon::SettleItemLengths(m_dataSet, m_encoding.explicitVR, unsettled);
     quillon::LoadPixelDescription(m_dataSet.Elements(), m_pixel);
-    if (IsPaletteColor() && !quillon::LoadPaletteLuts(m_dataSet.Elements(), m_pixel))
-        return Refuse("the palette colour lookup tables cannot be read");
+    const bool luts = !IsPaletteColor() || quillon::LoadPaletteLuts(m_dataSet.Elements(), m_pixel);
+    if (const CDicomTag* pixelData = PixelData())
+        m_fragments = quillon::FrameFragments::Read(*pixelData, m_pixel.numberOfFrames,
+                                                    Find(quillon::tags::kExtendedOffsetTable));
+    return luts;
+}
+
+quillon::Status CDicomFile::FinishLoad() {
+    const bool luts = KeepWhatWasRead(false);
+    if (m_dataSet.Size() < quillon::rules::kMinimumElements)
+        return Refuse("fewer elements than a DICOM file has: not taken for one");
+    if (!luts) return Refuse("the palette colour lookup tables cannot be read");
     // The reader goes with its window; the source stays for whoever shows the file.
     m_reader.reset();
     m_checks.reset();

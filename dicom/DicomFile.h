@@ -13,6 +13,7 @@
 #include "dicom/FileBytes.h"
 #include "dicom/Geometry.h"
 #include "dicom/LoadProblems.h"
+#include "dicom/OffsetTable.h"
 #include "dicom/PixelDescription.h"
 #include "dicom/Status.h"
 #include "dicom/Tags.h"
@@ -60,6 +61,10 @@ public:
 
     // The image pixel description of the loaded data set.
     const quillon::PixelDescription& Pixel() const { return m_pixel; }
+    // Which fragments of the first top-level Pixel Data make each frame, and
+    // which frame owns each fragment, worked out once at the end of the load
+    // (the Extended Offset Table included); none without encapsulated pixel data.
+    const quillon::FrameFragments& Fragments() const { return m_fragments; }
 
     // --- element byte ranges, in the encoding of the main data set ---
     // Queries only (quillon::Geometry): they read the tree and the encoding
@@ -123,6 +128,10 @@ private:
     bool AttachMemory(const uint8_t* data, std::size_t size);
     bool StartReader();
     bool RecogniseAndParse();
+    // Takes the tree the reader built, its encoding, the settled item
+    // lengths, the pixel description and the frames' fragments; false when
+    // the palette colour tables cannot be read.
+    bool KeepWhatWasRead(bool parseStopped);
     quillon::Status FinishLoad();
     // A refused load: says where the parse stopped (when nothing said it yet),
     // keeps the problems without their nodes, resets the object; its reason.
@@ -137,6 +146,7 @@ private:
     quillon::Encoding m_encoding;
     std::shared_ptr<quillon::FileBytes> m_source;  // the file, read where it lies
     quillon::PixelDescription m_pixel;
+    quillon::FrameFragments m_fragments;
     quillon::LoadProblems m_problems;
     bool m_partial = false;
     uint64_t m_stopOffset = 0;

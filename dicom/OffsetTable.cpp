@@ -1,8 +1,5 @@
 #include "dicom/OffsetTable.h"
 
-#include "dicom/DicomFile.h"
-#include "dicom/Tags.h"
-
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -213,12 +210,6 @@ std::optional<std::size_t> FrameFragments::Owner(std::size_t fragment) const {
         case Rule::None: break;
     }
     return std::nullopt;
-}
-
-FrameFragments FileFrameFragments(const CDicomFile& file) {
-    const CDicomTag* pixelData = file.PixelData();
-    if (!pixelData) return {};
-    return FrameFragments::Read(*pixelData, file.Pixel().numberOfFrames, file.Find(tags::kExtendedOffsetTable));
 }
 
 }  // namespace quillon

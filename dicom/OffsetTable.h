@@ -9,8 +9,6 @@
 
 #include "dicom/DicomTag.h"
 
-class CDicomFile;
-
 struct SOffsetTableEntry {
     uint32_t offset = 0;  // as the table gives it
     // The index (from 0, among the fragments after the table) of the fragment
@@ -83,9 +81,5 @@ private:
     std::vector<std::pair<std::size_t, uint32_t>> m_tableStarts;
     bool m_unresolved = false;
 };
-
-// The frames of the first top-level Pixel Data element of `file`, with its
-// Extended Offset Table when it has one; none without pixel data.
-FrameFragments FileFrameFragments(const CDicomFile& file);
 
 }  // namespace quillon

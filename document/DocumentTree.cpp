@@ -47,13 +47,15 @@ std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
     return kNoIndex;
 }
 
-// The frames of the first top-level Pixel Data element's fragments.
-quillon::FrameFragments PixelFragments(const CDicomFile& file) {
+// The frames of the first top-level Pixel Data element's fragments; none
+// where its first child is no offset table item.
+const quillon::FrameFragments& PixelFragments(const CDicomFile& file) {
+    static const quillon::FrameFragments none;
     const CDicomTag* pixelData = file.PixelData();
     if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0] ||
         !pixelData->m_children[0]->IsItem())
-        return {};
-    return quillon::FileFrameFragments(file);
+        return none;
+    return file.Fragments();
 }
 
 // The label rules with the first top-level Pixel Data element and the
@@ -155,7 +157,7 @@ std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t
     for (const auto& element : file.Elements())
         if (element) count += CountNodes(element.get());
     records.reserve(count);
-    const quillon::FrameFragments fragments = PixelFragments(file);
+    const quillon::FrameFragments& fragments = PixelFragments(file);
     Walk walk{file.PixelData(), fragments, thumbnailCount, &records};
     walk.AddAll(file);
     return records;
@@ -217,7 +219,7 @@ std::optional<std::size_t> RecordOfTagPath(const std::vector<TreeItemRecord>& re
 
 void VisitTreeRecords(const CDicomFile& file, std::size_t thumbnailCount,
                       const std::function<void(const TreeItemRecord&)>& visit) {
-    const quillon::FrameFragments fragments = PixelFragments(file);
+    const quillon::FrameFragments& fragments = PixelFragments(file);
     Walk walk{file.PixelData(), fragments, thumbnailCount, nullptr, &visit};
     walk.AddAll(file);
 }

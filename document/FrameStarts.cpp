@@ -17,7 +17,7 @@ quillon::FrameStarts::FrameStarts(const CDicomFile& file) {
     // Native frames are no fragments: nothing to read.
     if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0]->IsItem()) return;
     // The table's word, also where the frames do not follow it.
-    const quillon::FrameFragments fragments = quillon::FileFrameFragments(file);
+    const quillon::FrameFragments& fragments = file.Fragments();
     for (const auto& [fragment, frame] : fragments.TableStarts())
         m_starts.emplace_back(pixelData->m_children[fragment + 1].get(), frame + 1);
     std::sort(m_starts.begin(), m_starts.end());

@@ -67,7 +67,6 @@ quillon::QuillonDocument::~QuillonDocument() { Close(); }
 void quillon::QuillonDocument::Close() {
     m_thumbnails.clear();
     m_thumbnailCount = 0;
-    m_fragments = quillon::FrameFragments();
     m_framesChecked = false;
     Release();
 }
@@ -159,7 +158,6 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
         // that a bogus Number of Frames costs nothing.
         m_thumbnailCount = m_file->Pixel().numberOfFrames;
         m_decoder = std::make_unique<quillon::FrameDecoder>(*m_file);
-        m_fragments = FileFrameFragments(*m_file);
         if (options.thumbnails) m_thumbnails = MakeThumbnails(*m_decoder, FramesWithBytes(*m_file));
 
         AddFrameNodes(*m_file);
@@ -296,8 +294,9 @@ std::size_t quillon::QuillonDocument::CheckFrames() {
         SLoadProblem problem;
         problem.code = ProblemCode::FrameDecode;
         if (encapsulated) {
-            const std::size_t child = m_fragments.Range(i).first + 1;
-            if (m_fragments.Range(i).last > m_fragments.Range(i).first && child < pixelData->m_children.size()) {
+            const quillon::FragmentRange fragments = m_file->Fragments().Range(i);
+            const std::size_t child = fragments.first + 1;
+            if (fragments.last > fragments.first && child < pixelData->m_children.size()) {
                 problem.node = pixelData->m_children[child].get();
                 problem.offset = m_file->TagOffset(pixelData->m_children[child].get());
                 problem.group = 0xFFFE;
@@ -362,7 +361,7 @@ ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t
         const std::size_t j = ChildIndex(pixelData, e);
         if (j != std::size_t(-1) && j >= 1) {
             // Every fragment shows the picture of the frame that owns it.
-            const auto owner = m_fragments.Owner(j - 1);
+            const auto owner = m_file->Fragments().Owner(j - 1);
             if (owner && *owner < m_thumbnailCount) p.thumbnail = *owner;
         }
     } else if (pixelData && e->m_parent == pixelData) {

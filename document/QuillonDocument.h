@@ -255,8 +255,6 @@ private:
     std::vector<TreeItemRecord> m_records;
     DocumentProblems m_problems;
     quillon::FrameStarts m_frameStarts;
-    // Which frame owns each fragment of encapsulated pixel data.
-    quillon::FrameFragments m_fragments;
     // The frame-decode problems have been added (CheckFrames runs once).
     bool m_framesChecked = false;
 

@@ -95,7 +95,7 @@ quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, co
 
 quillon::Status CompressedFrameBytes(const CDicomFile& file, std::size_t frame, quillon::HeapPtr<uint8_t>& storage,
                                      ByteSpan& bytes) {
-    return CompressedFrameBytes(file, quillon::FileFrameFragments(file), frame, storage, bytes);
+    return CompressedFrameBytes(file, file.Fragments(), frame, storage, bytes);
 }
 
 quillon::Status CompressedFrameBytes(const CDicomFile& file, const quillon::FrameFragments& fragments,

@@ -99,7 +99,6 @@ quillon::FrameDecoder::FrameDecoder(const CDicomFile& file, uint64_t cacheBudget
         m_route = m_routeStatus ? Route::Codec : Route::None;
     }
     if (m_route != Route::Codec) return;
-    m_fragments = FileFrameFragments(file);
     for (int converted = 0; converted < 2; ++converted) {
         for (int planar = 0; planar < 2; ++planar) {
             FrameDescription& view = m_codecOutput[converted][planar];
@@ -136,7 +135,7 @@ quillon::Status quillon::FrameDecoder::DecodedSamples(std::size_t frame, quillon
             return samples.data ? quillon::Status() : NativeFrameStatus(frame);
         case Route::Codec: {
             ByteSpan compressed;
-            if (quillon::Status status = CompressedFrameBytes(m_file, m_fragments, frame, stored, compressed); !status)
+            if (quillon::Status status = CompressedFrameBytes(m_file, m_file.Fragments(), frame, stored, compressed); !status)
                 return status;
             DecodedFrame out;
             quillon::Status status = DecodeCompressedFrame(d, compressed.data, compressed.size, out);

@@ -107,8 +107,6 @@ private:
     Route m_route;
     // Why frames get no decoder (Route::None).
     quillon::Status m_routeStatus;
-    // Which fragments make each frame (codec route), worked out once.
-    quillon::FrameFragments m_fragments;
     // How codec output is to be converted, by [colours turned into RGB by the
     // codec][planes kept]: made once, so that no frame copies the description.
     FrameDescription m_codecOutput[2][2];

@@ -198,7 +198,7 @@ TEST(FrameFragments, ExtendedOffsetTableComesFirst) {
         const Bytes bytes = doctest_files::FragmentsFile(c.frames, c.table, c.fragments, c.extended);
         CDicomFile file;
         ASSERT_TRUE(file.LoadMemory(bytes.data(), bytes.size()));
-        const auto fragments = quillon::FileFrameFragments(file);
+        const auto& fragments = file.Fragments();
         ASSERT_EQ(fragments.FrameCount(), c.ranges.size());
         for (std::size_t n = 0; n < c.ranges.size(); ++n) {
             EXPECT_EQ(fragments.Range(n).first, c.ranges[n].first) << "frame " << n;
