@@ -62,7 +62,13 @@ quillon::Status quillon::FrameDecoder::ReserveBudget(uint64_t bytes) {
     std::unique_lock lock(m_budgetMutex);
     m_budgetFreed.wait(lock, [&] { return m_budgetInUse + bytes <= kFrameDecodeBudget; });
     m_budgetInUse += bytes;
+    m_budgetHighWater = std::max(m_budgetHighWater, m_budgetInUse);
     return {};
+}
+
+uint64_t quillon::FrameDecoder::BudgetHighWater() const {
+    std::lock_guard lock(m_budgetMutex);
+    return m_budgetHighWater;
 }
 
 quillon::Status quillon::FrameDecoder::OverBudgetReason(std::size_t frame, quillon::Status budget) const {

@@ -71,6 +71,9 @@ public:
     // How many decodes ran (cache misses), for tests and benchmarks.
     uint64_t DecodeCount() const { return m_decodes.load(); }
     uint64_t CachedBytes() const;
+    // The most of the decode budget that frames held at once, for tests and
+    // benchmarks.
+    uint64_t BudgetHighWater() const;
 
 private:
     // Decodes frame i without touching the cache; `status` says why when
@@ -122,9 +125,10 @@ private:
     std::atomic<uint64_t> m_decodes{0};
 
     // The part of kFrameDecodeBudget that frames being decoded hold.
-    std::mutex m_budgetMutex;
+    mutable std::mutex m_budgetMutex;
     std::condition_variable m_budgetFreed;
     uint64_t m_budgetInUse = 0;
+    uint64_t m_budgetHighWater = 0;
 };
 
 }  // namespace quillon

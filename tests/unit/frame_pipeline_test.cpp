@@ -271,6 +271,9 @@ TEST(FramePipeline, FramesShareTheDecodeBudget) {
     ASSERT_EQ(thumbnails.size(), 2u);
     EXPECT_NE(thumbnails[0], nullptr);
     EXPECT_NE(thumbnails[1], nullptr);
+    // Each frame held its share, and never both at once.
+    EXPECT_GT(decoder.BudgetHighWater(), kFrameDecodeBudget / 2);
+    EXPECT_LE(decoder.BudgetHighWater(), kFrameDecodeBudget);
 
     // Files whose single 16384 x 16384 frame is far over the budget,
     // whatever the stream holds: a JPEG 2000 stream that agrees with the
