@@ -403,15 +403,23 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     SetPicture(m_thumbnailBitmap);
     m_hexView->SetData(nullptr, 0);
     m_hexView->SetUnreadRange(MCWndHexEditor::kNone, MCWndHexEditor::kNone);
+    m_hexView->SetInflatedFrom(MCWndHexEditor::kNone);
     m_hexSource.reset();
     ClearTree();
 
-    // Thumbnails of a multi-frame file can take a while: after half a second
-    // a progress box counts the frames done.
+    // Inflating a deflated data set and making the thumbnails of a
+    // multi-frame file can take a while: after half a second a progress box
+    // counts the compressed bytes inflated (in KiB) or the frames done.
     QElapsedTimer clock;
     clock.start();
     std::unique_ptr<QProgressDialog> progress;
-    m_document.SetProgressHandler([&](std::size_t done, std::size_t total) {
+    m_document.SetProgressHandler([&](quillon::OpenStage stage, std::size_t done, std::size_t total) {
+        const bool inflating = stage == quillon::OpenStage::Inflating;
+        if (inflating) {
+            done /= 1024;
+            total /= 1024;
+        }
+        const int maximum = int(std::min<std::size_t>(total, INT_MAX));
         if (!progress) {
             if (done >= total || clock.elapsed() < 500) return;
             progress = std::make_unique<QProgressDialog>(this);
@@ -419,9 +427,10 @@ void CQuillonDlg::OpenDocument(const QString& path) {
             progress->setCancelButton(nullptr);
             progress->setWindowModality(Qt::WindowModal);
             progress->setMinimumDuration(0);
-            progress->setRange(0, int(std::min<std::size_t>(total, INT_MAX)));
         }
-        progress->setLabelText(QStringLiteral("Frame thumbnails: %1 of %2").arg(done).arg(total));
+        if (progress->maximum() != maximum) progress->setRange(0, maximum);
+        progress->setLabelText(inflating ? QStringLiteral("Inflating the data set: %1 of %2 KiB").arg(done).arg(total)
+                                         : QStringLiteral("Frame thumbnails: %1 of %2").arg(done).arg(total));
         progress->setValue(int(std::min<std::size_t>(done, INT_MAX)));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
@@ -444,6 +453,8 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     m_hexView->setUpdatesEnabled(false);
     m_hexSource = std::make_unique<FileBytesHexSource>(m_document.Source());
     m_hexView->SetSource(m_hexSource.get(), m_document.DataSize());
+    // A deflated file: the view marks where its inflated data set begins.
+    m_hexView->SetInflatedFrom(m_document.InflatedFrom().value_or(MCWndHexEditor::kNone));
     m_hexView->setUpdatesEnabled(true);
     m_sizeText = QString::fromStdU16String(quillon::SizeText(m_document.DataSize()));
     m_hexView->update();
@@ -483,6 +494,7 @@ bool CQuillonDlg::CheckFileOnDisk() {
     SetPicture(m_thumbnailBitmap);
     m_hexView->SetData(nullptr, 0);
     m_hexView->SetUnreadRange(MCWndHexEditor::kNone, MCWndHexEditor::kNone);
+    m_hexView->SetInflatedFrom(MCWndHexEditor::kNone);
     m_hexSource.reset();
     ClearTree();
     m_document.Close();

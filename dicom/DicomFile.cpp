@@ -27,13 +27,14 @@ bool LooksLikeExplicitVR(uint8_t a, uint8_t b) {
 
 }  // namespace
 
-CDicomFile::CDicomFile() { Reset(); }
+CDicomFile::CDicomFile() : m_inflateLimit(quillon::rules::kInflatedDataSetLimit) { Reset(); }
 
 CDicomFile::~CDicomFile() = default;
 
 void CDicomFile::Reset() {
     m_partial = false;
     m_stopOffset = 0;
+    m_inflation.reset();
     m_reader.reset();
     m_checks.reset();
     m_dataSet.Clear();
@@ -200,6 +201,7 @@ bool CDicomFile::RecogniseAndParse() {
             return reader.Stop(reader.Position(), 0, 0, "the first tag of the file meta information is implausible");
         if (!reader.ReadMetaInformation()) return false;
         reader.ApplyTransferSyntax();
+        if (reader.DataSetDeflated()) return InflateAndParse();
         return reader.ReadDataSet();
     }
     // A bare data set.
@@ -238,4 +240,32 @@ bool CDicomFile::RecogniseAndParse() {
     reader.SeekTo(0);
     reader.SetEncoding({.hasPreamble = false, .explicitVR = true, .littleEndian = littleEndian});
     return reader.ReadDataSet();
+}
+
+bool CDicomFile::InflateAndParse() {
+    quillon::DicomReader& reader = *m_reader;
+    const uint64_t from = reader.Position();
+    quillon::InflateResult inflated = quillon::InflateDataSet(*m_source, from, m_inflateLimit, m_inflateProgress);
+    m_inflation = inflated.outcome;
+    const quillon::InflateOutcome& outcome = *m_inflation;
+    m_source->AttachInflated(from, std::move(inflated.bytes));
+    reader.SourceChanged();
+    const bool parsed = reader.ReadDataSet();
+    const uint64_t end = m_source->Size();
+    if (outcome.end == quillon::InflateEnd::Complete) {
+        // Bytes of the file after the stream are not shown.
+        if (outcome.trailing && parsed)
+            m_problems.Add(ProblemCode::TrailingBytes, end, 0, 0, nullptr,
+                           std::to_string(outcome.trailing) + " bytes of the file follow the end of the deflated stream (from byte " +
+                               std::to_string(outcome.fileOffset) + " of the file); they are not shown");
+        return parsed;
+    }
+    // The inflation stopped early: that is the stop, at the parser's stop
+    // when the inflated bytes ended inside an element, else where they end.
+    const std::string sentence = quillon::InflateFailureSentence(outcome, end, m_inflateLimit);
+    if (parsed || !m_problems.Stopped()) return reader.Stop(end, 0, 0, sentence);
+    const SLoadProblem stop = m_problems.All().back();
+    m_problems.Truncate(m_problems.Size() - 1);
+    m_problems.Add(ProblemCode::Stopped, stop.offset, stop.group, stop.element, stop.node, stop.text + "; " + sentence);
+    return false;
 }

@@ -5,13 +5,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "dicom/DataSet.h"
 #include "dicom/Encoding.h"
 #include "dicom/FileBytes.h"
 #include "dicom/Geometry.h"
+#include "dicom/InflatedDataSet.h"
 #include "dicom/LoadProblems.h"
 #include "dicom/OffsetTable.h"
 #include "dicom/PixelDescription.h"
@@ -43,6 +46,29 @@ public:
     quillon::Status LoadMemory(const uint8_t* data, std::size_t size);
 
     void Reset();
+
+    // --- deflated data sets (transfer syntax 1.2.840.10008.1.2.1.99) ---
+    // The data set after the file meta information is inflated and read as
+    // explicit VR little endian; the byte source shows the meta information
+    // and then the inflated bytes, so every offset past InflatedFrom() is a
+    // position in the inflated data set. An inflation that does not complete
+    // (a corrupt or cut stream, the limit reached) leaves a partial load
+    // whose stop names the byte of the file where inflating stopped.
+    // Where the inflated bytes begin (the end of the meta information);
+    // UINT64_MAX for a file that is not deflated.
+    uint64_t InflatedFrom() const { return m_source ? m_source->InflatedFrom() : UINT64_MAX; }
+    bool Deflated() const { return m_source && m_source->HasInflated(); }
+    // How the last load's inflation ended; none when it inflated nothing.
+    const std::optional<quillon::InflateOutcome>& Inflation() const { return m_inflation; }
+    // The most bytes a data set may inflate to (rules::kInflatedDataSetLimit
+    // unless set; tests set less). Kept across loads.
+    void SetInflateLimit(uint64_t limit) { m_inflateLimit = limit; }
+    uint64_t InflateLimit() const { return m_inflateLimit; }
+    // Hears the compressed bytes inflated so far and their total while a
+    // data set is inflated, on the loading thread. Kept across loads.
+    void SetInflateProgress(std::function<void(uint64_t done, uint64_t total)> progress) {
+        m_inflateProgress = std::move(progress);
+    }
 
     // --- the elements ---
     const quillon::DataSet& DataSet() const { return m_dataSet; }
@@ -128,6 +154,10 @@ private:
     bool AttachMemory(const uint8_t* data, std::size_t size);
     bool StartReader();
     bool RecogniseAndParse();
+    // The data set of a deflated file, from the cursor: inflated, attached to
+    // the source, parsed; false when the parse stopped (or the inflation did
+    // not complete, which then is the stop).
+    bool InflateAndParse();
     // Takes the tree the reader built, its encoding, the settled item
     // lengths, the pixel description and the frames' fragments; false when
     // the palette colour tables cannot be read.
@@ -150,6 +180,9 @@ private:
     quillon::LoadProblems m_problems;
     bool m_partial = false;
     uint64_t m_stopOffset = 0;
+    std::optional<quillon::InflateOutcome> m_inflation;
+    uint64_t m_inflateLimit;
+    std::function<void(uint64_t, uint64_t)> m_inflateProgress;
     // While a load runs: the checks behind the problems report and the reader.
     std::unique_ptr<quillon::ProblemChecks> m_checks;
     std::unique_ptr<quillon::DicomReader> m_reader;

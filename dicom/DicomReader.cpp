@@ -220,8 +220,14 @@ void DicomReader::ApplyTransferSyntax() {
         const DataSetEncoding encoding = EncodingForTransferSyntax(uid ? uid.get() : "");
         m_encoding.explicitVR = encoding.explicitVR;
         m_encoding.littleEndian = encoding.littleEndian;
+        m_deflated = encoding.deflated;
         return;
     }
+}
+
+void DicomReader::SourceChanged() {
+    m_fileSize = m_source ? m_source->Size() : 0;
+    m_windowStart = m_windowEnd = 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -66,6 +66,11 @@ public:
     bool ReadMetaInformation();
     // The encoding named by the first (0002,0010) read.
     void ApplyTransferSyntax();
+    // Whether that transfer syntax deflates the data set (ApplyTransferSyntax).
+    bool DataSetDeflated() const { return m_deflated; }
+    // The source's bytes changed from the cursor on (inflated bytes were
+    // attached there): its size is taken again and the window dropped.
+    void SourceChanged();
     // The data set at the cursor, to the end of the file or the pixel data.
     bool ReadDataSet();
     // Records where and why the parse stops (the first stop counts); false.
@@ -146,6 +151,7 @@ private:
     // The undefined-length nodes read, for SettleItemLengths.
     UnsettledLengths m_unsettled;
     bool m_switchedToImplicit = false;
+    bool m_deflated = false;
     bool m_outsideDataSet = false;
     void NoteLength(CDicomTag* node) {
         if (m_parsing && node->GetLength() == kUndefinedLength) m_unsettled.nodes.push_back(node);

@@ -19,7 +19,7 @@ std::shared_ptr<quillon::FileBytes> quillon::FileBytes::FromMemory(const uint8_t
     bytes->m_memory.reset(static_cast<uint8_t*>(quillon::AllocBlock(size)));
     if (!bytes->m_memory) return nullptr;
     if (size) std::memcpy(bytes->m_memory.get(), data, size);
-    bytes->m_size = size;
+    bytes->m_size = bytes->m_diskSize = size;
     return bytes;
 }
 
@@ -44,7 +44,8 @@ bool quillon::FileBytes::Refresh() {
         std::lock_guard<std::mutex> lock(m_cacheLock);
         for (Page& page : m_pages) page = Page{};
     }
-    m_size = size;
+    m_diskSize = size;
+    m_size = m_inflated ? m_inflatedFrom + m_inflated->Size() : size;
     m_mtimeNs = mtime;
     m_shortRead = false;
     return true;
@@ -56,7 +57,7 @@ bool quillon::FileBytes::Changed() const {
     uint64_t size = 0;
     int64_t mtime = 0;
     if (!Stat(&size, &mtime)) return true;
-    return size != m_size || mtime != m_mtimeNs;
+    return size != m_diskSize || mtime != m_mtimeNs;
 }
 
 bool quillon::FileBytes::Replaced() const {
@@ -92,10 +93,27 @@ bool quillon::FileBytes::ReadFile(uint64_t offset, uint8_t* dst, std::size_t n) 
     return true;
 }
 
+void quillon::FileBytes::AttachInflated(uint64_t from, std::shared_ptr<const InflatedBytes> inflated) {
+    if (!inflated) return;
+    m_inflatedFrom = std::min(from, m_diskSize);
+    m_inflated = std::move(inflated);
+    m_size = m_inflatedFrom + m_inflated->Size();
+}
+
 bool quillon::FileBytes::Read(uint64_t offset, void* dst, std::size_t n) const {
     if (n > m_size || offset > m_size - n) return false;
     if (n == 0) return true;
     auto* out = static_cast<uint8_t*>(dst);
+    if (m_inflated && offset + n > m_inflatedFrom) {
+        // The file's bytes before the inflated ones, then those.
+        const std::size_t head = offset < m_inflatedFrom ? std::size_t(m_inflatedFrom - offset) : 0;
+        if (head && !ReadDisk(offset, out, head)) return false;
+        return m_inflated->Read(offset + head - m_inflatedFrom, out + head, n - head);
+    }
+    return ReadDisk(offset, out, n);
+}
+
+bool quillon::FileBytes::ReadDisk(uint64_t offset, uint8_t* out, std::size_t n) const {
     if (m_memory) {
         std::memcpy(out, m_memory.get() + offset, n);
         return true;
@@ -120,7 +138,7 @@ bool quillon::FileBytes::Read(uint64_t offset, void* dst, std::size_t n) const {
                 if (p.used < page->used) page = &p;
             const std::size_t slot = std::size_t(page - m_pages);
             const uint64_t start = index * kPageSize;
-            const std::size_t bytes = std::size_t(std::min<uint64_t>(kPageSize, m_size - start));
+            const std::size_t bytes = std::size_t(std::min<uint64_t>(kPageSize, m_diskSize - start));
             page->index = UINT64_MAX;
             // A page the file no longer holds whole (it shrank): the bytes
             // asked for may still be there.

@@ -5,6 +5,11 @@
 // texts read from it for as long as the file is shown. A file that shrinks or
 // is rewritten while it is open yields failed reads, never a crash, and
 // Changed() tells so.
+//
+// A file in the deflated transfer syntax is shown as its file meta
+// information followed by its inflated data set (AttachInflated): offsets
+// from InflatedFrom() on are positions in the inflated bytes, which are held
+// in memory, and everyone who reads the source sees that layout.
 #include <sys/types.h>
 
 #include <atomic>
@@ -16,6 +21,7 @@
 #include <vector>
 
 #include "dicom/HeapBlock.h"
+#include "dicom/InflatedDataSet.h"
 
 namespace quillon {
 
@@ -36,8 +42,19 @@ public:
     FileBytes& operator=(const FileBytes&) = delete;
     ~FileBytes();
 
-    // The size of the file when it was opened (or last Refresh).
+    // The bytes shown: the size of the file when it was opened (or last
+    // Refresh); with inflated bytes attached, InflatedFrom() plus their size.
     uint64_t Size() const { return m_size; }
+    // The size of the file itself, as Size() without inflated bytes.
+    uint64_t DiskSize() const { return m_diskSize; }
+
+    // From `from` on (at most the file's size), the bytes shown are
+    // `inflated` instead of the file's: Size() becomes from plus their size.
+    // Called once, by the loader, before anyone else reads the source.
+    void AttachInflated(uint64_t from, std::shared_ptr<const InflatedBytes> inflated);
+    // Where the inflated bytes begin; UINT64_MAX when none are attached.
+    uint64_t InflatedFrom() const { return m_inflated ? m_inflatedFrom : UINT64_MAX; }
+    bool HasInflated() const { return m_inflated != nullptr; }
 
     // Copies n bytes at offset into dst. False when they lie outside Size()
     // or the file no longer holds them (it shrank): then Changed() is true.
@@ -67,9 +84,13 @@ private:
     FileBytes() = default;
     bool Stat(uint64_t* size, int64_t* mtimeNs) const;
     bool ReadFile(uint64_t offset, uint8_t* dst, std::size_t n) const;
+    bool ReadDisk(uint64_t offset, uint8_t* out, std::size_t n) const;
 
     int m_fd = -1;
     uint64_t m_size = 0;
+    uint64_t m_diskSize = 0;
+    uint64_t m_inflatedFrom = 0;
+    std::shared_ptr<const InflatedBytes> m_inflated;
     int64_t m_mtimeNs = 0;
     quillon::HeapPtr<uint8_t> m_memory;  // the bytes themselves, for FromMemory
     std::filesystem::path m_path;        // see WatchPath

@@ -59,6 +59,14 @@ inline bool IsPlausibleFirstTag(uint16_t group, uint16_t element) {
 // the second parse counts (DicomFile.cpp, RecogniseAndParse).
 constexpr bool kRetryBareDataSetAsImplicit = true;
 
+// The inflated data set of a deflated file is held in memory (it has no
+// place in the file): at most this many bytes of it. A stream that inflates
+// to more (a deflate bomb: a few KiB can stand for gigabytes) is inflated
+// this far, and the file is shown as far as that, with a stop that says so.
+// As much as the frame decode budget, so that a small file never takes more
+// than a few hundred MiB.
+constexpr uint64_t kInflatedDataSetLimit = uint64_t(256) * 1024 * 1024;
+
 // Whether a VR is the two letters a and b (cheaper than comparing strings,
 // for the loops that measure every node).
 inline bool IsVR(const std::u16string& vr, char a, char b) {

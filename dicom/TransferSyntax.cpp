@@ -15,6 +15,7 @@ namespace {
 constexpr DataSetEncoding kImplicitLittle{false, true};
 constexpr DataSetEncoding kExplicitLittle{true, true};
 constexpr DataSetEncoding kExplicitBig{true, false};
+constexpr DataSetEncoding kDeflatedExplicitLittle{true, true, true};
 
 using quillon::Compression;
 
@@ -29,8 +30,8 @@ struct KnownSyntax {
 constexpr KnownSyntax kKnownSyntaxes[] = {
     {u"1.2.840.10008.1.2", "Implicit VR Little Endian", Compression::None, kImplicitLittle},
     {u"1.2.840.10008.1.2.1", "Explicit VR Little Endian", Compression::None, kExplicitLittle},
-    // Deflated: the data set is not inflated, and is read as it lies.
-    {u"1.2.840.10008.1.2.1.99", "Deflated Explicit VR Little Endian", Compression::None, kExplicitLittle},
+    // Deflated: the data set is inflated and then read as explicit VR little endian.
+    {u"1.2.840.10008.1.2.1.99", "Deflated Explicit VR Little Endian", Compression::None, kDeflatedExplicitLittle},
     {u"1.2.840.10008.1.2.2", "Explicit VR Big Endian", Compression::None, kExplicitBig},
     {u"1.2.840.10008.1.20", "Papyrus 3 Implicit VR Little Endian", Compression::None, kImplicitLittle},
     {u"1.2.840.10008.1.2.4.50", "JPEG Baseline (Process 1)", Compression::JPEG, kExplicitLittle},

@@ -61,6 +61,9 @@ std::string CompressionNameForUID(const std::u16string& uid);
 struct DataSetEncoding {
     bool explicitVR;
     bool littleEndian;
+    // The data set after the file meta information is a deflate stream
+    // (raw, RFC 1951) of the data set in this encoding.
+    bool deflated = false;
 };
 
 // The encoding of the data set of a file whose (0002,0010) holds `uid`,

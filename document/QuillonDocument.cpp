@@ -97,7 +97,9 @@ uint8_t* quillon::QuillonDocument::AllocateData(uint64_t size) {
 }
 
 std::vector<std::unique_ptr<MCImage>> quillon::QuillonDocument::MakeThumbnails(quillon::FrameDecoder& frames, std::size_t count) {
-    return frames.MakeThumbnails(count, m_progress);
+    if (!m_progress) return frames.MakeThumbnails(count, {});
+    return frames.MakeThumbnails(
+        count, [this](std::size_t done, std::size_t total) { m_progress(OpenStage::Thumbnails, done, total); });
 }
 
 void quillon::QuillonDocument::Parsed(const std::u16string&) {}
@@ -149,6 +151,10 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
     try {
         m_file = NewFile();
         if (!m_file) return Fail(OpenStatus::NoMemory, kMsgMemoryError, false);
+        if (m_progress)
+            m_file->SetInflateProgress([this](uint64_t done, uint64_t total) {
+                m_progress(OpenStage::Inflating, std::size_t(done), std::size_t(total));
+            });
         // A parse that stopped part way still gives a document of what it read.
         const Status loaded = m_file->Load(fsPath);
         if (!loaded && !m_file->Partial()) return Refused(loaded);
@@ -217,9 +223,18 @@ std::optional<std::pair<uint64_t, uint64_t>> quillon::QuillonDocument::UnreadRan
     return std::make_pair(StopOffset(), m_dataSize - 1);
 }
 
+std::u16string quillon::QuillonDocument::InflatedNote() const {
+    const std::optional<uint64_t> from = InflatedFrom();
+    if (!from) return {};
+    return Format16("deflated: offsets from byte %llu on are positions in the inflated data set",
+                    static_cast<unsigned long long>(*from));
+}
+
 std::u16string quillon::QuillonDocument::RootLabel(const std::u16string& shown) const {
-    if (!Partial()) return shown;
-    return shown + Format16(" (read up to byte %llu)", static_cast<unsigned long long>(StopOffset()));
+    std::u16string label = shown;
+    if (const std::u16string note = InflatedNote(); !note.empty()) label += u" (" + note + u")";
+    if (!Partial()) return label;
+    return label + Format16(" (read up to byte %llu)", static_cast<unsigned long long>(StopOffset()));
 }
 
 std::pair<uint64_t, uint64_t> quillon::QuillonDocument::ShownRange(std::pair<uint64_t, uint64_t> range) const {
@@ -347,6 +362,11 @@ ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t
     }
     if (!index || *index >= m_records.size() || !m_records[*index].element) {
         p.values.fill(u" ");
+        // A deflated file says on the root how its offsets read.
+        if (const std::u16string note = InflatedNote(); !note.empty()) {
+            p.values[1] = note;
+            p.values[1][0] = u'D';
+        }
         p.highlight = HighlightRequest::Clear;
         p.unread = UnreadRange();
         return p;

@@ -88,6 +88,12 @@ struct OpenResult {
     std::u16string Text() const { return detail.empty() ? message : message + u"\n" + detail; }
 };
 
+// What an open is busy with when it reports progress.
+enum class OpenStage {
+    Inflating,   // inflating a deflated data set: compressed bytes done of their total
+    Thumbnails,  // making the frames' thumbnails: frames done of their total
+};
+
 // The property list's value column for one selection.
 enum class HighlightRequest {
     Keep,   // no document: the hex view's highlight is left as it is
@@ -151,12 +157,23 @@ public:
     // belong to the root and to no element.
     bool Partial() const { return m_file && m_file->Partial(); }
     uint64_t StopOffset() const { return m_file ? m_file->StopOffset() : 0; }
+    // Where the inflated data set of a deflated file begins in the bytes
+    // shown; none for other files.
+    std::optional<uint64_t> InflatedFrom() const {
+        if (!m_file || !m_file->Deflated()) return std::nullopt;
+        return m_file->InflatedFrom();
+    }
     // The unread bytes of a partial document, both ends inclusive; none
     // otherwise (also when the stop lies at the end of the file).
     std::optional<std::pair<uint64_t, uint64_t>> UnreadRange() const;
-    // The root item's label: `shown` (the path as the window shows it), and
-    // for a partial document " (read up to byte N)", N the stop offset in decimal.
+    // The root item's label: `shown` (the path as the window shows it); for
+    // a deflated file InflatedNote() in parentheses; for a partial document
+    // " (read up to byte N)", N the stop offset in decimal.
     std::u16string RootLabel(const std::u16string& shown) const;
+    // For a deflated file: "deflated: offsets from byte N on are positions in
+    // the inflated data set", N where the inflated bytes begin (the end of
+    // the file meta information); empty otherwise.
+    std::u16string InflatedNote() const;
     // Tag paths of records, to find an element again in a reloaded file.
     TagPath TagPathOf(std::size_t record) const { return ::TagPathOf(m_records, record); }
     std::optional<std::size_t> RecordOfTagPath(const TagPath& path) const { return ::RecordOfTagPath(m_records, path); }
@@ -185,9 +202,10 @@ public:
     // The frames of the open document; none without a document.
     FrameDecoder* Frames() const { return m_decoder.get(); }
 
-    // Called on the opening thread while thumbnails are made, with the
-    // frames done so far and their total.
-    void SetProgressHandler(std::function<void(std::size_t done, std::size_t total)> handler) {
+    // Called on the opening thread while a deflated data set is inflated
+    // (compressed bytes) and while thumbnails are made (frames), with what
+    // is done so far and its total.
+    void SetProgressHandler(std::function<void(OpenStage stage, std::size_t done, std::size_t total)> handler) {
         m_progress = std::move(handler);
     }
 
@@ -251,7 +269,7 @@ private:
     std::unique_ptr<FrameDecoder> m_decoder;
     // Made thumbnails; frames at or beyond its size have none.
     std::vector<std::unique_ptr<MCImage>> m_thumbnails;
-    std::function<void(std::size_t, std::size_t)> m_progress;
+    std::function<void(OpenStage, std::size_t, std::size_t)> m_progress;
     std::vector<TreeItemRecord> m_records;
     DocumentProblems m_problems;
     quillon::FrameStarts m_frameStarts;

@@ -277,6 +277,11 @@ void MCWndHexEditor::SetUnreadRange(quint64 start, quint64 end) {
     m_client->update();
 }
 
+void MCWndHexEditor::SetInflatedFrom(quint64 start) {
+    m_inflatedFrom = start;
+    m_client->update();
+}
+
 // Scroll bar values are int. Up to INT_MAX lines (32 GiB of data) a bar value
 // is a line number. Beyond, the bar runs 0 .. INT_MAX and value v stands for
 // line v * m_lineCount / INT_MAX (rounded down); line and page requests still
@@ -501,6 +506,14 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
     // 1-2. Background, offset column and right margin.
     p.fillRect(QRect(0, 0, width, height), kWhite);
     p.fillRect(QRect(0, 0, m_offsetColumnRight, height), kGrey);
+    // The offset column of the lines that hold inflated bytes is tinted.
+    if (m_inflatedFrom != kNone && lh > 0 && m_inflatedFrom < m_dataSize) {
+        const quint64 firstInflatedLine = m_inflatedFrom / 16;
+        const int row = firstInflatedLine <= first ? 0 : static_cast<int>(std::min<quint64>(firstInflatedLine - first, quint64(visible) + 1));
+        const quint64 rowsWithData = m_lineCount > first ? m_lineCount - first : 0;
+        const int rows = static_cast<int>(std::min<quint64>(rowsWithData, quint64(visible) + 1));
+        if (rows > row) p.fillRect(QRect(0, row * lh, m_offsetColumnRight, (rows - row) * lh), QColor::fromRgb(kInflatedTint));
+    }
     const int marginLeft = m_textCells[15].second;
     if (width > marginLeft) p.fillRect(QRect(marginLeft, 0, width - marginLeft, height), kGrey);
 
@@ -564,6 +577,27 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
 
     // 7. Grid again, over the fill.
     grid();
+
+    // 7b. The border where the inflated bytes begin: above the first of
+    // them and the rest of its line, at its left, and under the bytes before
+    // it on the same line, in both columns.
+    if (m_inflatedFrom != kNone && m_inflatedFrom < m_dataSize) {
+        const QColor mark = QColor::fromRgb(kInflatedMark);
+        const quint64 line = m_inflatedFrom / 16;
+        const int k = static_cast<int>(m_inflatedFrom % 16);
+        for (const auto* cells : {&m_hexCells, &m_textCells}) {
+            if (line >= first && line < last) {
+                const int top = static_cast<int>(line - first) * lh;
+                p.fillRect(QRect((*cells)[k].first, top, (*cells)[15].second - (*cells)[k].first, 2), mark);
+                if (k > 0) {
+                    p.fillRect(QRect((*cells)[k].first, top, 2, lh), mark);
+                    p.fillRect(QRect((*cells)[0].first, top + lh - 2, (*cells)[k].first - (*cells)[0].first + 2, 2), mark);
+                }
+            } else if (k > 0 && line + 1 == first) {
+                p.fillRect(QRect((*cells)[0].first, 0, (*cells)[k].first - (*cells)[0].first, 2), mark);
+            }
+        }
+    }
 
     // 8. Bytes of the drawn lines, up to the end of the data. From a source
     // they are read in one request; lines it cannot deliver stay empty.

@@ -95,6 +95,17 @@ public:
     // The fill of unread bytes: a rose as pale as the other column's cyan.
     static constexpr QRgb kUnreadFill = 0xFFFFC8C8;
 
+    // Marks where the inflated data set of a deflated file begins: from
+    // `start` on the bytes shown are not the file's but the inflated ones.
+    // Every line that holds inflated bytes has its offset column tinted
+    // (kInflatedTint instead of grey), and a 2-pixel line in kInflatedMark
+    // runs along the border between the last byte before `start` and the
+    // first from it, in both columns. kNone clears it; SetData keeps it.
+    void SetInflatedFrom(quint64 start);
+    quint64 GetInflatedFrom() const { return m_inflatedFrom; }
+    static constexpr QRgb kInflatedTint = 0xFFC8E6C8;
+    static constexpr QRgb kInflatedMark = 0xFFE06000;
+
     // Byte under the click being handled, valid while Command() runs; kNone
     // otherwise and for clicks outside the cells. May be at or past the data
     // size (below the last line, right of a partial last line).
@@ -176,6 +187,7 @@ private:
     quint64 m_highlightEnd = kNone;
     quint64 m_unreadStart = kNone;
     quint64 m_unreadEnd = kNone;
+    quint64 m_inflatedFrom = kNone;
     quint64 m_scrollPos = 0;  // top line asked for, 0 .. m_lineCount
 
     QFont m_font;

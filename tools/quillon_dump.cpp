@@ -2,6 +2,8 @@
 // item in pre-order, as TAB-separated fields:
 //   depth, tag, VR, tag offset, data offset, length, first byte, last byte,
 //   description, value text, tree label
+// (offsets of a deflated file past its meta information are positions in the
+// inflated data set, as the viewer shows them)
 //
 // quillon-dump --pixel-module FILE prints the pixel description instead, as
 // one line of TAB-separated key=value pairs (rows, columns, frames, ...,
@@ -214,6 +216,11 @@ int main(int argc, char** argv) {
                 "Prints the element tree of a DICOM file, one line per tree item in pre-order,\n"
                 "with TAB-separated fields: depth, tag, VR, tag offset, data offset, length,\n"
                 "first byte, last byte, description, value text, tree label.\n"
+                "\n"
+                "Offsets are byte offsets from the start of the file. A deflated file (transfer\n"
+                "syntax 1.2.840.10008.1.2.1.99) is shown as the viewer shows it: its file meta\n"
+                "information, then its inflated data set as if it followed in the file, so the\n"
+                "offsets past the meta information are positions in the inflated data set.\n"
                 "\n"
                 "  --pixel-module     print the image pixel description instead, as one line of\n"
                 "                     TAB-separated key=value pairs\n"
