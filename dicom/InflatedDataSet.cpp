@@ -116,7 +116,9 @@ bool InflateRun::Attempt(bool zlibWrapped, HeapPtr<uint8_t>& input) {
             stop(InflateEnd::NoMemory, from + zs.total_in);
             break;
         }
-        stop(InflateEnd::Corrupt, from + zs.total_in);
+        // zlib gives back the whole bytes it did not use: the last byte it
+        // took holds the bits it found wrong.
+        stop(InflateEnd::Corrupt, from + (zs.total_in ? zs.total_in - 1 : 0));
         outcome.message = zs.msg ? zs.msg : ret == Z_NEED_DICT ? "a preset dictionary is needed" : "invalid data";
         break;
     }
@@ -212,7 +214,7 @@ std::string InflateFailureSentence(const InflateOutcome& outcome, uint64_t infla
     switch (outcome.end) {
         case InflateEnd::Complete: return {};
         case InflateEnd::Corrupt:
-            return "the deflated data set cannot be inflated past byte " + at + " of the file (" + outcome.message +
+            return "the deflated data set is corrupt at byte " + at + " of the file (" + outcome.message +
                    "): its inflated bytes end at byte " + end;
         case InflateEnd::CutOff:
             return "the deflated data set is cut off by the end of the file at byte " + at +

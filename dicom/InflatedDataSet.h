@@ -46,10 +46,10 @@ struct InflateOutcome {
     // Whether the stream carried the zlib wrapper (header and Adler-32)
     // instead of being raw deflate.
     bool zlibWrapped = false;
-    // The file byte where inflation stopped: the first byte of the file zlib
-    // had not taken when the stream ended or failed (zlib takes bytes a few
-    // at a time into its bit buffer, so damage lies at or just before it).
-    // For CutOff, the file's size; for Complete, the byte after the stream.
+    // The byte of the file where inflation stopped. Corrupt: the byte whose
+    // bits zlib found wrong (the last one it took: it gives back the whole
+    // bytes it read ahead). CutOff: the file's size. OverLimit, NoMemory: the
+    // first byte not taken. Complete: the byte after the stream.
     uint64_t fileOffset = 0;
     // zlib's own words for a Corrupt stream ("invalid block type").
     std::string message;
