@@ -25,6 +25,7 @@ private slots:
     void highlightColumns();
     void highlightEndPastData();
     void unreadUnderTheHighlight();
+    void inflatedMark();
     void highlightAboveView();
     void setHighlightScrolls_data();
     void setHighlightScrolls();
@@ -330,6 +331,56 @@ void HexViewPaintTest::unreadUnderTheHighlight() {
     view.SetUnreadRange(MCWndHexEditor::kNone, MCWndHexEditor::kNone);
     QCOMPARE(view.GetUnreadStart(), MCWndHexEditor::kNone);
     QVERIFY(Uniform(ClientImage(view), FillProbe(HexCellRect(view, 1, 0)), kWhite));
+}
+
+// Where the inflated bytes of a deflated file begin: the offset column of
+// every line holding them is tinted, and a 2-pixel line follows the border
+// between the bytes before and the bytes from there, in both columns; the
+// bytes' own cells keep their fill. Cleared on request.
+void HexViewPaintTest::inflatedMark() {
+    FencedBuffer buf(80);
+    QWidget parent;
+    MCWndHexEditor view(&parent);
+    view.resize(640, HeightForRows(view, 6));
+    parent.resize(view.size());
+    view.SetData(buf.data(), buf.size());
+    parent.show();
+    const QColor tint = QColor::fromRgb(MCWndHexEditor::kInflatedTint);
+    const QColor mark = QColor::fromRgb(MCWndHexEditor::kInflatedMark);
+    const int lh = view.GetLineHeight();
+    // The bottom pixel row of a line's offset label, clear of its text.
+    const auto labelFill = [&](const QImage& c, int row) { return At(c, 1, row * lh + lh - 1); };
+
+    view.SetInflatedFrom(37);  // line 2, byte 5
+    QCOMPARE(view.GetInflatedFrom(), quint64(37));
+    QImage c = ClientImage(view);
+    for (int row = 0; row < 6; ++row)
+        QVERIFY2(labelFill(c, row) == (row >= 2 && row <= 4 ? tint : kGrey), qPrintable(QString::number(row)));
+    for (const auto cell : {&MCWndHexEditor::GetHexCell, &MCWndHexEditor::GetTextCell}) {
+        const auto at = [&](int k) { return (view.*cell)(k); };
+        const int top = 2 * lh;
+        QCOMPARE(At(c, at(5).first, top + lh / 2), mark);                              // left of byte 37
+        QCOMPARE(At(c, (at(10).first + at(10).second) / 2, top), mark);                // above byte 42
+        QCOMPARE(At(c, (at(2).first + at(2).second) / 2, top + lh - 1), mark);         // under byte 34
+        QVERIFY(At(c, (at(2).first + at(2).second) / 2, top) != mark);                // not above it
+        QVERIFY(At(c, (at(10).first + at(10).second) / 2, top + lh - 1) != mark);      // nor under 42
+        QVERIFY(At(c, (at(5).first + at(5).second) / 2, top + lh) != mark);            // nor under 37
+    }
+    QVERIFY(Uniform(c, FillProbe(HexCellRect(view, 3, 7)), kWhite));
+
+    // Inflated bytes from the start of a line: one line above it, no step.
+    view.SetInflatedFrom(48);
+    c = ClientImage(view);
+    QCOMPARE(labelFill(c, 2), kGrey);
+    QCOMPARE(labelFill(c, 3), tint);
+    const auto h0 = view.GetHexCell(0);
+    QCOMPARE(At(c, (h0.first + h0.second) / 2, 3 * lh), mark);
+    QVERIFY(At(c, h0.first, 3 * lh + lh / 2) != mark);
+
+    view.SetInflatedFrom(MCWndHexEditor::kNone);
+    c = ClientImage(view);
+    QCOMPARE(labelFill(c, 3), kGrey);
+    QVERIFY(At(c, (h0.first + h0.second) / 2, 3 * lh) != mark);
 }
 
 void HexViewPaintTest::highlightEndPastData() {
