@@ -9,6 +9,11 @@
                    Contour Data and a Contour Image Sequence, RT ROI
                    Observations Sequence. Half of the ROIs use undefined
                    lengths, half defined lengths.
+  structure_deflated.dcm
+                   the same data set in the deflated transfer syntax
+                   (raw deflate at zlib's default level, as dcmconv +td
+                   writes it), for the deflated load against the explicit
+                   VR one.
 
 Only the standard library is used; files that exist with the right size are
 kept (pass --force to write them again).
@@ -18,6 +23,7 @@ import argparse
 import os
 import struct
 import sys
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "data")
@@ -47,11 +53,15 @@ def sequence(group, elem, items, defined):
             struct.pack("<HHI", 0xFFFE, 0xE0DD, 0))
 
 
-def meta(sop_class, sop_instance):
+EXPLICIT_LE = "1.2.840.10008.1.2.1"
+DEFLATED_LE = "1.2.840.10008.1.2.1.99"
+
+
+def meta(sop_class, sop_instance, syntax=EXPLICIT_LE):
     body = (element(0x0002, 0x0001, "OB", b"\0\1") +
             element(0x0002, 0x0002, "UI", sop_class) +
             element(0x0002, 0x0003, "UI", sop_instance) +
-            element(0x0002, 0x0010, "UI", "1.2.840.10008.1.2.1") +
+            element(0x0002, 0x0010, "UI", syntax) +
             element(0x0002, 0x0012, "UI", "1.2.826.0.1.3680043.9.7433.1"))
     return bytes(128) + b"DICM" + element(0x0002, 0x0000, "UL", struct.pack("<I", len(body))) + body
 
@@ -104,7 +114,7 @@ def contour_item(roi, n, defined):
             element(0x3006, 0x0050, "DS", data))
 
 
-def write_structure(path, rois=100, contours=330):
+def write_structure(path, rois=100, contours=330, deflated=False):
     sop_class = "1.2.840.10008.5.1.4.1.1.481.3"
     sop = "1.2.826.0.1.3680043.9.7433.6"
     structure_set_rois = []
@@ -127,12 +137,17 @@ def write_structure(path, rois=100, contours=330):
             element(0x3006, 0x0084, "IS", str(roi)) +
             element(0x3006, 0x00A4, "CS", "ORGAN") +
             element(0x3006, 0x00A6, "PN", ""))
-    body = (meta(sop_class, sop) + patient_study("RTSTRUCT", sop_class, sop) +
-            element(0x3006, 0x0002, "SH", "BENCH") +
-            element(0x3006, 0x0008, "DA", "20240131") +
-            sequence(0x3006, 0x0020, structure_set_rois, False) +
-            sequence(0x3006, 0x0039, roi_contours, False) +
-            sequence(0x3006, 0x0080, observations, True))
+    data_set = (patient_study("RTSTRUCT", sop_class, sop) +
+                element(0x3006, 0x0002, "SH", "BENCH") +
+                element(0x3006, 0x0008, "DA", "20240131") +
+                sequence(0x3006, 0x0020, structure_set_rois, False) +
+                sequence(0x3006, 0x0039, roi_contours, False) +
+                sequence(0x3006, 0x0080, observations, True))
+    if deflated:
+        packer = zlib.compressobj(6, zlib.DEFLATED, -15)
+        body = meta(sop_class, sop, DEFLATED_LE) + packer.compress(data_set) + packer.flush()
+    else:
+        body = meta(sop_class, sop) + data_set
     with open(path, "wb") as f:
         f.write(body)
     return os.path.getsize(path)
@@ -142,14 +157,19 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--force", action="store_true", help="write the files even if they exist")
     parser.add_argument("--out", default=DATA, help="output directory (default: bench/data)")
+    parser.add_argument("--structure-only", action="store_true", help="only the two structure files")
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
     multiframe = os.path.join(args.out, "multiframe.dcm")
-    if args.force or not os.path.exists(multiframe) or os.path.getsize(multiframe) < 500 * 2**20:
+    if not args.structure_only and (args.force or not os.path.exists(multiframe) or
+                                    os.path.getsize(multiframe) < 500 * 2**20):
         print("%s: %d bytes" % (multiframe, write_multiframe(multiframe)))
     structure = os.path.join(args.out, "structure.dcm")
     if args.force or not os.path.exists(structure):
         print("%s: %d bytes" % (structure, write_structure(structure)))
+    deflated = os.path.join(args.out, "structure_deflated.dcm")
+    if args.force or not os.path.exists(deflated):
+        print("%s: %d bytes" % (deflated, write_structure(deflated, deflated=True)))
     return 0
 
 
