@@ -22,6 +22,9 @@ the script exits 1.
                   claims 255 x 257 in 65535 one-pixel tiles of 16 components
                   (the data set agrees on the size).
   fragments-4m    32 MB: four million zero-length fragment items.
+  deflate-bomb    about 4 MB: a deflated data set whose OB value of 4 GiB of
+                  zeros is one flushed MiB of deflate stream repeated; it
+                  inflates up to the limit (256 MiB) and no further.
 
     /usr/bin/python3 bench/small_file_check.py [--build build] [--keep] [--cases a,b]
 """
@@ -35,6 +38,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 from large_file_check import element
 
@@ -52,6 +56,7 @@ RLE = "1.2.840.10008.1.2.5"
 JPEG_BASELINE = "1.2.840.10008.1.2.4.50"
 JPEG_LOSSLESS = "1.2.840.10008.1.2.4.70"
 J2K_LOSSLESS = "1.2.840.10008.1.2.4.90"
+DEFLATED_LE = "1.2.840.10008.1.2.1.99"
 
 
 def us(group, elem, v):
@@ -170,6 +175,18 @@ def fragments_4m():
     return body + struct.pack("<HHI", 0xFFFE, 0xE000, 0) * count + struct.pack("<HHI", 0xFFFE, 0xE0DD, 0)
 
 
+def deflate_bomb():
+    head = (element(0x0008, 0x0060, "CS", "OT") + element(0x0010, 0x0010, "PN", "Bomb") +
+            struct.pack("<HH2sHI", 0x0042, 0x0011, b"OB", 0, 0xFFFFFFFE))
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    stream = packer.compress(head) + packer.flush(zlib.Z_FULL_FLUSH)
+    # After a full flush the history is gone: each MiB of zeros compresses to
+    # the same bytes.
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    mib = packer.compress(bytes(1 << 20)) + packer.flush(zlib.Z_FULL_FLUSH)
+    return meta(DEFLATED_LE) + stream + mib * 4096 + b"\x03\x00"
+
+
 def make_cases(work):
     cases = {}
     cases["rle-huge"] = rle_huge
@@ -181,6 +198,7 @@ def make_cases(work):
         J2K_LOSSLESS, 65535, 65535, 8, [encode(work, 8, ["gdcmconv", "--j2k"])])
     cases["jp2-decoy"] = jp2_decoy
     cases["fragments-4m"] = fragments_4m
+    cases["deflate-bomb"] = deflate_bomb
     return cases
 
 
