@@ -70,7 +70,7 @@ FRAMES_FROM_ROWS = {
     "charset_files/chrKoreanMulti.dcm", "charset_files/chrRuss.dcm", "charset_files/chrX1.dcm",
     "charset_files/chrX2.dcm", "test_files/693_J2KI.dcm", "test_files/CT_small.dcm",
     "test_files/ExplVR_BigEnd.dcm", "test_files/GDCMJ2K_TextGBR.dcm", "test_files/J2K_pixelrep_mismatch.dcm",
-    "test_files/MR_small.dcm", "test_files/MR_small_RLE.dcm", "test_files/MR_small_bigendian.dcm",
+    "test_files/MR_small.dcm", "test_files/MR_small_RLE.dcm", "test_files/image_dfl.dcm", "test_files/MR_small_bigendian.dcm",
     "test_files/MR_small_expb.dcm", "test_files/MR_small_implicit.dcm",
     "test_files/MR_small_jp2klossless.dcm", "test_files/MR_small_jpeg_ls_lossless.dcm",
     "test_files/MR_small_padded.dcm", "test_files/SC_jpeg_no_color_transform.dcm",

@@ -7,6 +7,7 @@
 
 #include "dicom/DicomFile.h"
 #include "dicom/TransferSyntax.h"
+#include "tests/support/DeflatedFiles.h"
 #include "tests/support/DicomWriter.h"
 
 using namespace testdicom;
@@ -17,7 +18,7 @@ bool Load(CDicomFile& f, const Writer& w) { return f.LoadMemory(w.bytes().data()
 
 // A preamble, "DICM" and a meta group whose (0002,0010) holds exactly `uid`
 // (none when absent), followed by three study elements written in the
-// encoding the loader chooses for that value.
+// encoding the loader chooses for that value (deflated for the deflated UID).
 Writer WithTransferSyntax(const std::optional<std::string>& uid) {
     Writer w(Syntax::ExplicitLittle);
     w.raw(Bytes(128, 0)).raw(std::string("DICM"));
@@ -31,6 +32,10 @@ Writer WithTransferSyntax(const std::optional<std::string>& uid) {
         w.setSyntax(Syntax::ImplicitLittle);
     else if (value == kExplicitBE)
         w.setSyntax(Syntax::ExplicitBig);
+    if (value == deflated_files::kDeflatedLE) {
+        Writer dataSet;
+        return w.raw(deflated_files::Deflate(StudyElements(dataSet).bytes()).bytes);
+    }
     return StudyElements(w);
 }
 
