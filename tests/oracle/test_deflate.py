@@ -14,6 +14,8 @@ same data set written uncompressed.
     deflated file's line with the offsets moved by that difference. So the
     inflated data set is shown as if it followed the meta group in the file,
     byte for byte.
+  * Where the data set has native pixel data, `--frame-samples 0` gives
+    exactly the Pixel Data value pydicom reads from the deflated file.
   * A zlib-wrapped stream (made here with Python's zlib) reads as the raw one.
 
 Run with /usr/bin/python3:
@@ -98,6 +100,18 @@ def check_against_dcmdump(dump, path, failures):
         failures.append("%s: --problems is not empty (exit %d): %s %s" % (path, rc, out.strip()[:300], err.strip()))
 
 
+def check_samples(dump, path, failures):
+    import pydicom
+    ds = pydicom.dcmread(path)
+    if "PixelData" not in ds:
+        return
+    frame = len(ds.PixelData) // int(getattr(ds, "NumberOfFrames", 1) or 1)
+    proc = subprocess.run([dump, "--frame-samples", "0", path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if proc.returncode != 0 or proc.stdout != ds.PixelData[:frame]:
+        failures.append("%s: frame 0's samples (exit %d, %d bytes) are not pydicom's Pixel Data (%d bytes)" % (
+            path, proc.returncode, len(proc.stdout), frame))
+
+
 def shifted_equal(dump, deflated, plain, shift, failures):
     """Every line of `deflated` equals `plain`'s with offsets (fields 4, 5, 7,
     8) past the meta group moved by `shift`."""
@@ -126,6 +140,7 @@ def main():
     checked = 0
 
     check_against_dcmdump(args.dump, os.path.join(DATA, "image_dfl.dcm"), failures)
+    check_samples(args.dump, os.path.join(DATA, "image_dfl.dcm"), failures)
     checked += 1
 
     with tempfile.TemporaryDirectory() as tmp:
@@ -136,6 +151,7 @@ def main():
             subprocess.run(["dcmconv", "+td", source, deflated], check=True)
             subprocess.run(["dcmconv", "+te", source, plain], check=True)
             check_against_dcmdump(args.dump, deflated, failures)
+            check_samples(args.dump, deflated, failures)
             # The two files' meta groups differ in the transfer syntax
             # (two characters) and the group length that counts them.
             shifted_equal(args.dump, deflated, plain, 2, failures)
