@@ -12,6 +12,7 @@ The seeds named pydicom_* are small real files copied from pydicom's test data.
 import os
 import struct
 import sys
+import zlib
 
 SEEDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "seeds")
 
@@ -288,6 +289,20 @@ def deep_nesting(depth=64):
     return w
 
 
+def deflated():
+    """A deflated data set: the meta group, then the raw deflate stream of a
+    study with a sequence (the fuzzer mutates the compressed bytes too)."""
+    meta = part10("1.2.840.10008.1.2.1.99")
+    body = study(part10("1.2.840.10008.1.2.1"))
+    body.header(0x0008, 0x1115, "SQ", UNDEFINED).item(UNDEFINED)
+    body.element(0x0008, 0x1150, "UI", b"1.2.3\0")
+    body.item_end().seq_end()
+    data_set = bytes(body.out)[len(part10("1.2.840.10008.1.2.1").out):]
+    packer = zlib.compressobj(6, zlib.DEFLATED, -15)
+    meta.out += packer.compress(data_set) + packer.flush()
+    return meta
+
+
 def main():
     os.makedirs(SEEDS, exist_ok=True)
     seeds = {
@@ -302,6 +317,7 @@ def main():
         "un_sequences.dcm": un_sequences(),
         "palette.dcm": palette(),
         "deep_nesting.dcm": deep_nesting(),
+        "deflated.dcm": deflated(),
     }
     seeds.update(charsets())
     for name, w in sorted(seeds.items()):
