@@ -22,6 +22,11 @@ the script exits 1.
                   claims 255 x 257 in 65535 one-pixel tiles of 16 components
                   (the data set agrees on the size).
   fragments-4m    32 MB: four million zero-length fragment items.
+  native-20k      a genuinely large frame: 20000 x 20000 8-bit grey native
+                  samples (400 MB, a sparse file: zeros but for a few bright
+                  rows), over the decode budget; its thumbnail is made from a
+                  reduced decode, a band of rows at a time, within the budget
+                  (the --thumbnails run must write its picture).
 
     /usr/bin/python3 bench/small_file_check.py [--build build] [--keep] [--cases a,b]
 """
@@ -170,6 +175,19 @@ def fragments_4m():
     return body + struct.pack("<HHI", 0xFFFE, 0xE000, 0) * count + struct.pack("<HHI", 0xFFFE, 0xE0DD, 0)
 
 
+def native_20k(path):
+    # Writes the file itself: the samples are a hole in the file but for a
+    # bright band, so the thumbnail has something to show.
+    side = 20000
+    head = (meta(EXPLICIT_LE) + element(0x0008, 0x0060, "CS", "OT") + image_module(side, side, 8) +
+            struct.pack("<HH2sHI", 0x7FE0, 0x0010, b"OB", 0, side * side))
+    with open(path, "wb") as f:
+        f.write(head)
+        f.seek(len(head) + side * (side // 2))
+        f.write(b"\xFF" * (side * 200))
+        f.truncate(len(head) + side * side)
+
+
 def make_cases(work):
     cases = {}
     cases["rle-huge"] = rle_huge
@@ -181,6 +199,7 @@ def make_cases(work):
         J2K_LOSSLESS, 65535, 65535, 8, [encode(work, 8, ["gdcmconv", "--j2k"])])
     cases["jp2-decoy"] = jp2_decoy
     cases["fragments-4m"] = fragments_4m
+    cases["native-20k"] = native_20k
     return cases
 
 
@@ -225,14 +244,19 @@ def main():
         print("%-14s %9s  %-12s %8s %9s  %s" % ("case", "bytes", "run", "seconds", "peak MB", "outcome"))
         for name in names:
             path = os.path.join(work, name + ".dcm")
-            with open(path, "wb") as f:
-                f.write(cases[name]())
+            if name == "native-20k":
+                cases[name](path)
+            else:
+                with open(path, "wb") as f:
+                    f.write(cases[name]())
             size = os.path.getsize(path)
             thumbs = os.path.join(work, name + ".thumbs")
             os.makedirs(thumbs, exist_ok=True)
             for label, extra in (("dump", []), ("--problems", ["--problems"]),
                                  ("--thumbnails", ["--thumbnails", thumbs])):
                 wall, mb, outcome = run([dump] + extra + [path])
+                if label == "--thumbnails":
+                    outcome += ", %d picture(s)" % len(os.listdir(thumbs))
                 over = wall > LIMIT_SECONDS or mb > LIMIT_MB or outcome in ("killed",) or outcome.startswith("signal")
                 breaches += over
                 print("%-14s %9d  %-12s %8.2f %9.1f  %s%s" % (name, size, label, wall, mb, outcome,

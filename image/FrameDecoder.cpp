@@ -631,14 +631,14 @@ quillon::Status quillon::FrameDecoder::NativeBands(std::size_t frame, uint32_t b
     const bool planar = samples > 1 && d.pixel.planarConfiguration == 1;
     const bool subsampled = d.pixel.IsYBRFull422() || d.pixel.IsYBRPartial422();
     if (d.pixel.bitsAllocated % 8 != 0 || rows == 0 || frameSize % rows != 0 || (planar && subsampled))
-        return FrameFailure(quillon::Reason::OverBudget,
+        return FrameFailure(quillon::Reason::CodecRefused,
                             "Native frames of %d bits allocated%s are not read a band at a time.",
                             int(d.pixel.bitsAllocated), planar ? " in planes" : "");
     const uint64_t rowBytes = frameSize / rows;
     const unsigned sampleBytes = unsigned(d.pixel.bitsAllocated / 8);
     const uint64_t planeRow = uint64_t(columns) * sampleBytes;
     if (planar && rowBytes != planeRow * samples)
-        return FrameFailure(quillon::Reason::OverBudget, "The frame's planes are not read a band at a time.");
+        return FrameFailure(quillon::Reason::CodecRefused, "The frame's planes are not read a band at a time.");
     bandRows = std::min(bandRows, rows);
     quillon::HeapPtr<uint8_t> band(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(bandRows * rowBytes))));
     quillon::HeapPtr<uint8_t> plane(
@@ -749,6 +749,9 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::ReducedThumbnail(std::size_t fra
             }
             if (status && (averager.Failed() || averager.OutColumns() == 0))
                 status = FrameFailure(quillon::Reason::NoDecoder, "The frame's samples could not be converted for display.");
+            // Frames the bands do not take are refused for the budget.
+            if (status.Code() == quillon::Reason::CodecRefused)
+                status = quillon::Status::Fail(quillon::Reason::OverBudget, overBudget.Text() + " " + status.Text());
             if (!status) return nullptr;
             const uint32_t outColumns = averager.OutColumns(), outRows = averager.OutRows();
             const bool words = averager.Words();

@@ -162,17 +162,29 @@ quillon::Status DecodeRleBands(const FrameDescription& d, const uint8_t* bytes, 
                             "segment per byte of each sample.",
                             h.segments);
     const uint32_t columns = d.pixel.columns, rows = d.pixel.rows;
+    // As for a whole frame: segments that cannot fill the frame are not
+    // decoded past what they give, however large the frame claims to be.
+    const uint64_t pixels = d.Pixels(), size = pixels * segments;
+    uint64_t producible = 0;
+    for (unsigned s = 0; s < segments; ++s) {
+        uint64_t begin, limit;
+        SegmentRange(h, s, length, begin, limit);
+        if (segments == 1 && limit != 0) limit = length;
+        producible += std::min(DecodeRuns(bytes, begin, limit, nullptr, 0, pixels), pixels);
+    }
+    if (producible < size && size - producible > std::max(producible, kRleMissingAllowance))
+        return FrameFailure(Reason::StreamEndsEarly, "The RLE segments give %llu bytes of the frame's %llu.",
+                            static_cast<unsigned long long>(producible), static_cast<unsigned long long>(size));
     const uint32_t bandRows = std::max<uint32_t>(1, std::min(options.bandRows ? options.bandRows : 16u, rows));
-    const uint64_t planeBytes = uint64_t(bandRows) * columns;
-    const uint64_t size = planeBytes * segments;
-    if (size == 0 || size > options.budget / 2)
+    const uint64_t bandBytes = uint64_t(bandRows) * columns * segments;
+    if (bandBytes == 0 || bandBytes > options.budget / 2)
         return FrameFailure(Reason::OverBudget, "A band of %u rows of the frame would take %llu bytes.", bandRows,
-                            static_cast<unsigned long long>(2 * size));
-    HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(size)));
-    HeapPtr<uint8_t> band(static_cast<uint8_t*>(AllocBlock(size)));
+                            static_cast<unsigned long long>(2 * bandBytes));
+    HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(bandBytes)));
+    HeapPtr<uint8_t> band(static_cast<uint8_t*>(AllocBlock(bandBytes)));
     if (!planes || !band)
         return FrameFailure(Reason::OverBudget, "There is no memory for the band's %llu bytes.",
-                            static_cast<unsigned long long>(2 * size));
+                            static_cast<unsigned long long>(2 * bandBytes));
     std::vector<RunCursor> cursors;
     for (unsigned s = 0; s < segments; ++s) {
         uint64_t begin, limit;
@@ -182,18 +194,18 @@ quillon::Status DecodeRleBands(const FrameDescription& d, const uint8_t* bytes, 
     if (!sink.Begin(columns, rows, false)) return {};
     for (uint32_t first = 0; first < rows; first += bandRows) {
         const uint32_t count = std::min(bandRows, rows - first);
-        const uint64_t pixels = uint64_t(count) * columns;
-        for (unsigned s = 0; s < segments; ++s) cursors[s].Next(planes.get() + s * pixels, pixels);
+        const uint64_t bandPixels = uint64_t(count) * columns;
+        for (unsigned s = 0; s < segments; ++s) cursors[s].Next(planes.get() + s * bandPixels, bandPixels);
         uint8_t* out = band.get();
         if (bytesPerSample == 2) {
             // Most significant bytes first, stored little endian.
-            for (uint64_t k = 0; k < pixels; ++k) {
-                out[2 * k] = planes.get()[pixels + k];
+            for (uint64_t k = 0; k < bandPixels; ++k) {
+                out[2 * k] = planes.get()[bandPixels + k];
                 out[2 * k + 1] = planes.get()[k];
             }
         } else {
-            for (uint64_t k = 0; k < pixels; ++k)
-                for (unsigned s = 0; s < samples; ++s) out[k * samples + s] = planes.get()[s * pixels + k];
+            for (uint64_t k = 0; k < bandPixels; ++k)
+                for (unsigned s = 0; s < samples; ++s) out[k * samples + s] = planes.get()[s * bandPixels + k];
         }
         if (!sink.Band(out, first, count)) break;
     }
