@@ -107,6 +107,11 @@ public:
         m_outRows = CeilShift(rows, m_shift);
         const unsigned sampleBytes = m_band.pixel.bitsAllocated <= 8 ? 1 : m_band.pixel.bitsAllocated <= 16 ? 2 : 4;
         m_rowBytes = m_native ? m_nativeRowBytes : uint64_t(columns) * DecodedSamples(m_band) * sampleBytes;
+        const bool grey = m_band.pixel.IsMonochrome1() || m_band.pixel.IsMonochrome2() || m_band.pixel.IsPaletteColor();
+        m_asStored = !m_words && m_band.pixel.bitsAllocated == 8 &&
+                     ((m_channels == 1 && grey && m_band.Samples() == 1) ||
+                      (m_channels == 3 && m_band.IsRGB() && m_band.Samples() == 3 && m_band.pixel.planarConfiguration != 1)) &&
+                     m_rowBytes == uint64_t(columns) * m_channels;
         m_outBytes = uint64_t(m_outColumns) * m_outRows * m_channels * (m_words ? 2 : 1);
         m_out.reset(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(m_outBytes))));
         if (!m_out) return false;
@@ -126,10 +131,12 @@ public:
             if (!words) return Fail();
             ScanSampleRange16(m_band, words.get(), size);  // clamps as the full frame's scan does
             Extremes(words.get(), uint64_t(count) * m_columns);
-        } else {
+        } else if (!m_asStored) {
             bytes = ConvertFrameTo8Bit(m_band, rows, m_rowBytes * count, size);
             if (!bytes) return Fail();
         }
+        // Grey, palette indices and interleaved RGB of 8 bits are shown as stored.
+        const uint8_t* shown = m_asStored ? rows : bytes.get();
         const bool isSigned = m_band.pixel.pixelRepresentation > 0;
         for (uint32_t r = 0; r < count; ++r) {
             const uint32_t y = first + r;
@@ -138,6 +145,19 @@ public:
             m_sumRow = outRow;
             ++m_sumRows;
             if (m_subsample && (y & ((1u << m_shift) - 1)) != 0) continue;
+            if (!m_words && !m_subsample) {
+                // The common case, without a test per pixel.
+                const uint8_t* in = shown + uint64_t(r) * m_columns * m_channels;
+                int64_t* sums = m_sums.data();
+                if (m_channels == 1) {
+                    for (uint32_t x = 0; x < m_columns; ++x) sums[x >> m_shift] += in[x];
+                } else {
+                    for (uint32_t x = 0; x < m_columns; ++x)
+                        for (unsigned c = 0; c < m_channels; ++c)
+                            sums[(x >> m_shift) * m_channels + c] += in[uint64_t(x) * m_channels + c];
+                }
+                continue;
+            }
             for (uint32_t x = 0; x < m_columns; ++x) {
                 const uint32_t outColumn = x >> m_shift;
                 if (m_subsample && (x & ((1u << m_shift) - 1)) != 0) continue;
@@ -147,7 +167,7 @@ public:
                     const uint16_t v = words.get()[at];
                     sum[0] += isSigned ? int64_t(int16_t(v)) : int64_t(v);
                 } else {
-                    for (unsigned c = 0; c < m_channels; ++c) sum[c] += bytes.get()[at * m_channels + c];
+                    for (unsigned c = 0; c < m_channels; ++c) sum[c] += shown[at * m_channels + c];
                 }
             }
         }
@@ -222,6 +242,7 @@ private:
     bool m_words = false;
     unsigned m_channels = 1;
     bool m_subsample = false;
+    bool m_asStored = false;
     uint32_t m_outColumns = 0, m_outRows = 0;
     uint64_t m_rowBytes = 0;
     uint64_t m_outBytes = 0;
