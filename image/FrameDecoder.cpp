@@ -723,9 +723,11 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::ReducedThumbnail(std::size_t fra
             status = CompressedFrameBytes(m_file, m_file.Fragments(), frame, stored, compressed);
             if (!status) return nullptr;
             DecodedFrame out;
-            status = row->reduced(d, compressed.data, compressed.size, out, DecodeOptions{r, m_decodeBudget, 0});
+            status = row->reduced(d, compressed.data, compressed.size, out, DecodeOptions{r, peak, 0});
             stored.reset();
-            // OverBudget: the codec cannot reduce the frame so far; bands may.
+            // The codec decodes within the share taken for it. OverBudget: it
+            // cannot reduce the frame so far (what it can do is over the budget,
+            // as every smaller reduction is); bands may.
             if (!status && status.Code() != quillon::Reason::OverBudget) return nullptr;
             if (!status) break;
             if (!out.data) {
@@ -766,7 +768,7 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::ReducedThumbnail(std::size_t fra
                 status = CompressedFrameBytes(m_file, m_file.Fragments(), frame, stored, compressed);
                 if (!status) return nullptr;
                 status = row->bands(d, compressed.data, compressed.size,
-                                    DecodeOptions{r, m_decodeBudget, BandRows(r)}, averager);
+                                    DecodeOptions{r, peak, BandRows(r)}, averager);
             }
             if (status && (averager.Failed() || averager.OutColumns() == 0))
                 status = FrameFailure(quillon::Reason::NoDecoder, "The frame's samples could not be converted for display.");
