@@ -155,6 +155,7 @@ quillon::Status DecodeRleBands(const FrameDescription& d, const uint8_t* bytes, 
     // One segment per byte of each sample: 8-bit samples, or 16-bit grey.
     const unsigned segments = samples * bytesPerSample;
     const bool layout = (d.pixel.bitsAllocated == 8 || (d.pixel.bitsAllocated == 16 && samples == 1)) &&
+                        DecodedSamples(d) == samples &&
                         h.segments == segments && segments <= kMaxSegments;
     if (!layout)
         return FrameFailure(Reason::CodecRefused,
