@@ -25,6 +25,11 @@ the script exits 1.
   deflate-bomb    about 4 MB: a deflated data set whose OB value of 4 GiB of
                   zeros is one flushed MiB of deflate stream repeated; it
                   inflates up to the limit (256 MiB) and no further.
+  native-20k      a genuinely large frame: 20000 x 20000 8-bit grey native
+                  samples (400 MB, a sparse file: zeros but for a few bright
+                  rows), over the decode budget; its thumbnail is made from a
+                  reduced decode, a band of rows at a time, within the budget
+                  (the --thumbnails run must write its picture).
 
     /usr/bin/python3 bench/small_file_check.py [--build build] [--keep] [--cases a,b]
 """
@@ -187,6 +192,19 @@ def deflate_bomb():
     return meta(DEFLATED_LE) + stream + mib * 4096 + b"\x03\x00"
 
 
+def native_20k(path):
+    # Writes the file itself: the samples are a hole in the file but for a
+    # bright band, so the thumbnail has something to show.
+    side = 20000
+    head = (meta(EXPLICIT_LE) + element(0x0008, 0x0060, "CS", "OT") + image_module(side, side, 8) +
+            struct.pack("<HH2sHI", 0x7FE0, 0x0010, b"OB", 0, side * side))
+    with open(path, "wb") as f:
+        f.write(head)
+        f.seek(len(head) + side * (side // 2))
+        f.write(b"\xFF" * (side * 200))
+        f.truncate(len(head) + side * side)
+
+
 def make_cases(work):
     cases = {}
     cases["rle-huge"] = rle_huge
@@ -199,6 +217,7 @@ def make_cases(work):
     cases["jp2-decoy"] = jp2_decoy
     cases["fragments-4m"] = fragments_4m
     cases["deflate-bomb"] = deflate_bomb
+    cases["native-20k"] = native_20k
     return cases
 
 
@@ -243,14 +262,19 @@ def main():
         print("%-14s %9s  %-12s %8s %9s  %s" % ("case", "bytes", "run", "seconds", "peak MB", "outcome"))
         for name in names:
             path = os.path.join(work, name + ".dcm")
-            with open(path, "wb") as f:
-                f.write(cases[name]())
+            if name == "native-20k":
+                cases[name](path)
+            else:
+                with open(path, "wb") as f:
+                    f.write(cases[name]())
             size = os.path.getsize(path)
             thumbs = os.path.join(work, name + ".thumbs")
             os.makedirs(thumbs, exist_ok=True)
             for label, extra in (("dump", []), ("--problems", ["--problems"]),
                                  ("--thumbnails", ["--thumbnails", thumbs])):
                 wall, mb, outcome = run([dump] + extra + [path])
+                if label == "--thumbnails":
+                    outcome += ", %d picture(s)" % len(os.listdir(thumbs))
                 over = wall > LIMIT_SECONDS or mb > LIMIT_MB or outcome in ("killed",) or outcome.startswith("signal")
                 breaches += over
                 print("%-14s %9d  %-12s %8.2f %9.1f  %s%s" % (name, size, label, wall, mb, outcome,

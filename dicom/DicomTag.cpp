@@ -325,6 +325,15 @@ void CDicomTag7FE0::SetFrames(const quillon::FileBytes* source, unsigned swapUni
     m_valueEnd = std::max(valueEnd, offset);
 }
 
+bool CDicomTag7FE0::ReadFrameBytes(std::size_t k, uint64_t at, uint8_t* dst, uint64_t n) const {
+    if (!m_frameSource || k >= m_frameCount || at > m_frameSize || n > m_frameSize - at || n > SIZE_MAX) return false;
+    const uint64_t held = FrameBytes(k);
+    const uint64_t present = at < held ? std::min(n, held - at) : 0;
+    if (present < n) std::memset(dst + present, 0, std::size_t(n - present));
+    if (present == 0) return true;
+    return ReadFromSource(*m_frameSource, FrameOffset(k) + at, dst, present, m_frameSwapUnit);
+}
+
 bool CDicomTag7FE0::ReadFrame(std::size_t k, uint8_t* dst) const {
     if (!m_frameSource || k >= m_frameCount) return false;
     const uint64_t held = FrameBytes(k);

@@ -155,6 +155,9 @@ public:
     // order; the samples the value does not hold as 0); false when there is
     // no such frame or it cannot be read.
     bool ReadFrame(std::size_t k, uint8_t* dst) const;
+    // Copies n bytes of native frame k from byte `at` of the frame on, as
+    // ReadFrame does; false when they lie outside the frame.
+    bool ReadFrameBytes(std::size_t k, uint64_t at, uint8_t* dst, uint64_t n) const;
 
 private:
     const quillon::FileBytes* m_frameSource = nullptr;

@@ -303,8 +303,15 @@ std::size_t quillon::QuillonDocument::CheckFrames() {
     std::vector<SLoadProblem> found;
     for (std::size_t i = 0; i < frames; ++i) {
         if (i < m_thumbnails.size() && m_thumbnails[i]) continue;
-        const Status status = m_decoder->FrameStatus(i);
+        Status status = m_decoder->FrameStatus(i);
         if (status) continue;
+        // A frame over the decode budget is a problem only when not even a
+        // reduced decode gives its thumbnail; where the thumbnails were not
+        // made, that is found out here.
+        if (status.Code() == Reason::OverBudget && i >= m_thumbnails.size()) {
+            if (m_decoder->GetFrameThumbnail(i)) continue;
+            status = m_decoder->FrameStatus(i);
+        }
         // Where the frame's bytes begin: its first fragment item, or its frame node.
         SLoadProblem problem;
         problem.code = ProblemCode::FrameDecode;

@@ -12,11 +12,11 @@ bool AnyLayout(const FrameDescription&) { return true; }
 bool RleLayout(const FrameDescription& d) { return d.pixel.bitsAllocated == 8 || d.pixel.bitsAllocated == 16; }
 
 constexpr CodecRow kCodecs[] = {
-    {Compression::RLE, RleLayout, DecodeRleFrame},
-    {Compression::JPEG, AnyLayout, DecodeJpegFrame},
-    {Compression::JPEGLossless, AnyLayout, DecodeJpegFrame},
-    {Compression::JPEG2000Lossless, AnyLayout, DecodeJpeg2000Frame},
-    {Compression::JPEG2000Lossy, AnyLayout, DecodeJpeg2000Frame},
+    {Compression::RLE, RleLayout, DecodeRleFrame, nullptr, DecodeRleBands},
+    {Compression::JPEG, AnyLayout, DecodeJpegFrame, DecodeJpegReduced, DecodeJpegBands},
+    {Compression::JPEGLossless, AnyLayout, DecodeJpegFrame, DecodeJpegReduced, DecodeJpegBands},
+    {Compression::JPEG2000Lossless, AnyLayout, DecodeJpeg2000Frame, DecodeJpeg2000Reduced},
+    {Compression::JPEG2000Lossy, AnyLayout, DecodeJpeg2000Frame, DecodeJpeg2000Reduced},
 };
 
 }  // namespace

@@ -12,6 +12,13 @@
 namespace quillon {
 
 using DecodeFn = Status (*)(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+// A decode at reduced size (DecodeOptions::reduce), and one that hands the
+// rows over a band at a time. Codecs that have neither leave them null:
+// their frames over the decode budget are refused.
+using ReducedDecodeFn = Status (*)(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                   DecodedFrame& out, const DecodeOptions& options);
+using BandDecodeFn = Status (*)(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                const DecodeOptions& options, FrameRowSink& sink);
 
 struct CodecRow {
     Compression compression;
@@ -19,6 +26,8 @@ struct CodecRow {
     // before it sees any bytes.
     bool (*canDecode)(const FrameDescription& d);
     DecodeFn decode;
+    ReducedDecodeFn reduced = nullptr;
+    BandDecodeFn bands = nullptr;
 };
 
 // Every row, one per compression that is decoded.

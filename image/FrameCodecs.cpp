@@ -65,7 +65,17 @@ uint64_t FrameDecodePeak(const FrameDescription& d, uint64_t working) {
     return total;
 }
 
-quillon::Status CheckDecodedSize(const FrameDescription& d) {
+FrameDescription ReducedDescription(const FrameDescription& d, unsigned reduce) {
+    FrameDescription reduced = d;
+    if (reduce == 0) return reduced;
+    reduce = std::min(reduce, 31u);
+    const uint32_t step = uint32_t(1) << reduce;
+    reduced.pixel.rows = (d.pixel.rows + step - 1) >> reduce;
+    reduced.pixel.columns = (d.pixel.columns + step - 1) >> reduce;
+    return reduced;
+}
+
+quillon::Status CheckDecodedSize(const FrameDescription& d, uint64_t budget) {
     const uint64_t size = ExpectedDecodedSize(d);
     if (size == 0)
         return FrameFailure(quillon::Reason::NoBytes, "The file describes a frame of no samples (%u x %u, %d bits).",
@@ -73,18 +83,18 @@ quillon::Status CheckDecodedSize(const FrameDescription& d) {
     if (size == UINT64_MAX || size > SIZE_MAX)
         return FrameFailure(quillon::Reason::OverBudget, "The frame the file describes (%u x %u) is too large to hold.",
                             d.pixel.columns, d.pixel.rows);
-    return CheckFrameBudget(d, FrameDecodePeak(d, FrameCodecWorkingBytes(d)));
+    return CheckFrameBudget(d, FrameDecodePeak(d, FrameCodecWorkingBytes(d)), budget);
 }
 
-quillon::Status CheckFrameBudget(const FrameDescription& d, uint64_t peak) {
-    if (peak <= kFrameDecodeBudget) return {};
+quillon::Status CheckFrameBudget(const FrameDescription& d, uint64_t peak, uint64_t budget) {
+    if (peak <= budget) return {};
     const uint64_t mib = peak == UINT64_MAX ? peak >> 20 : (peak + (uint64_t(1) << 20) - 1) >> 20;
     return FrameFailure(quillon::Reason::OverBudget,
                         "Decoding the frame (%u x %u, %u sample%s of %d bits) would take %llu MiB; frames over the "
                         "%llu MiB budget are not decoded.",
                         d.pixel.columns, d.pixel.rows, std::max(1u, d.Samples()), d.Samples() > 1 ? "s" : "",
                         int(d.pixel.bitsAllocated), static_cast<unsigned long long>(mib),
-                        static_cast<unsigned long long>(kFrameDecodeBudget >> 20));
+                        static_cast<unsigned long long>(budget >> 20));
 }
 
 quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, const FrameDescription& d) {

@@ -28,6 +28,9 @@ struct DecodedFrame {
     // false: interleaved per pixel. Only the RLE decoder sets it, when the
     // file's planar configuration is 1.
     bool planar = false;
+    // How far a reduced decode (DecodeOptions::reduce) reduced the frame:
+    // its sides are ceil(side / 2^reduced). 0 for a full-size decode.
+    unsigned reduced = 0;
 };
 
 // Bytes of one decoded frame: samples x bits allocated x pixels / 8, three
@@ -63,15 +66,47 @@ uint64_t FrameCodecWorkingBytes(const FrameDescription& d);
 
 // OverBudget, saying how much the frame would take, when `peak` (a
 // FrameDecodePeak) is over kFrameDecodeBudget; success otherwise.
-quillon::Status CheckFrameBudget(const FrameDescription& d, uint64_t peak);
+quillon::Status CheckFrameBudget(const FrameDescription& d, uint64_t peak, uint64_t budget = kFrameDecodeBudget);
+
+// How a frame is to be decoded where it need not be at full size: each side
+// divided by 2^reduce (rounded up) as far as the codec can, within `budget`.
+// A codec that reduces less than asked says so in DecodedFrame::reduced and
+// refuses (OverBudget) when what it would give is still over the budget.
+struct DecodeOptions {
+    unsigned reduce = 0;
+    uint64_t budget = kFrameDecodeBudget;
+    // Rows per band handed to a FrameRowSink; 0: as the codec likes.
+    uint32_t bandRows = 0;
+};
+
+// The description of a frame reduced by 2^reduce: the same samples, rows and
+// columns ceil(side / 2^reduce).
+FrameDescription ReducedDescription(const FrameDescription& d, unsigned reduce);
+
+// Takes the rows of a frame a band at a time, in the layout of DecodedFrame's
+// samples (pixels interleaved), for decoders that need not hold the frame.
+class FrameRowSink {
+public:
+    virtual ~FrameRowSink() = default;
+    // Before the first band: the rows and columns that will come (reduced as
+    // far as the codec did) and whether the codec turned YCbCr into RGB.
+    // False: stop.
+    virtual bool Begin(uint32_t columns, uint32_t rows, bool colourConverted) = 0;
+    // `count` rows from row `first` on, row after row. False: stop.
+    virtual bool Band(const uint8_t* rows, uint32_t first, uint32_t count) = 0;
+};
 
 // Why a frame of this description cannot be decoded at all: nothing to
 // decode into (NoBytes), too large to be held, or over kFrameDecodeBudget
 // (OverBudget); success otherwise. Every decoder checks it before it
 // allocates.
-quillon::Status CheckDecodedSize(const FrameDescription& d);
+quillon::Status CheckDecodedSize(const FrameDescription& d, uint64_t budget = kFrameDecodeBudget);
 
 quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+// Rows a band at a time, never the whole frame: 8-bit samples one segment
+// each (or grey in one), 16-bit grey in two.
+quillon::Status DecodeRleBands(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                               const DecodeOptions& options, FrameRowSink& sink);
 
 // The precision of the first SOFn frame header of a JPEG stream and whether
 // it is a lossless process; false when the stream has none before a scan.
@@ -93,15 +128,35 @@ struct JpegBufferResult {
     bool tooLarge = false;
     uint32_t streamColumns = 0;
     uint32_t streamRows = 0;
+    // The scale the decode ran at (lossy streams only): 1/2^scaleShift.
+    unsigned scaleShift = 0;
 };
 quillon::Status DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out,
                                  uint64_t outSize, JpegBufferResult& result);
+// The same with a scaled decode of lossy streams (scaleShift 1 to 3: 1/2,
+// 1/4, 1/8 of each side; lossless streams are not scaled, result says how
+// far it went) and, with a sink, the rows handed over `out` a band at a time
+// (out holds bandRows rows of the scaled width).
+quillon::Status DecodeJpegScaled(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out,
+                                 uint64_t outSize, unsigned scaleShift, FrameRowSink* sink, uint32_t bandRows,
+                                 JpegBufferResult& result);
 
 quillon::Status DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+// Lossy streams through the library's scaled DCT (up to 1/8); lossless ones
+// only at full size.
+quillon::Status DecodeJpegReduced(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out,
+                                  const DecodeOptions& options);
+// Rows a band at a time, lossy streams scaled as DecodeJpegReduced does.
+quillon::Status DecodeJpegBands(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                const DecodeOptions& options, FrameRowSink& sink);
 
 // A J2K codestream, else a JP2 file. Bytes the image does not cover are zero.
 quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                     DecodedFrame& out);
+// At a lower resolution level: reduced as asked, as far as the levels of
+// the stream's main header allow.
+quillon::Status DecodeJpeg2000Reduced(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                      DecodedFrame& out, const DecodeOptions& options);
 
 // The "stream's image is W x H, the file says C x R" failure.
 quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, const FrameDescription& d);

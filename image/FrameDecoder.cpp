@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "dicom/DicomFile.h"
 #include "image/CodecTable.h"
@@ -30,6 +31,228 @@ bool IsNative(quillon::Compression compression) {
 quillon::Status NoMemory() {
     return quillon::Status::Fail(quillon::Reason::OverBudget, "There is not enough memory to decode the frame.");
 }
+
+uint32_t CeilShift(uint32_t side, unsigned shift) {
+    return uint32_t((uint64_t(side) + (uint64_t(1) << shift) - 1) >> shift);
+}
+
+// The most a thumbnail's frame is reduced: its long side keeps at least the
+// thumbnail's 128 pixels where it has them.
+unsigned MostReduction(const FrameDescription& d) {
+    const uint32_t longSide = std::max(d.pixel.rows, d.pixel.columns);
+    unsigned shift = 0;
+    while (shift < 31 && CeilShift(longSide, shift + 1) >= MCImage::kThumbnailSize) ++shift;
+    return shift;
+}
+
+// Whether the display conversion of such frames gives bytes (grey or palette
+// indices, RGB, four samples) rather than 16-bit words.
+bool BytePath(const FrameDescription& d, bool native) {
+    const int depth = DisplayDepth(d);
+    return depth == 8 || depth == 24 || (native && depth == 32);
+}
+
+// Bytes a pixel takes in the display conversion, at most (as FrameDecodePeak
+// counts them).
+uint64_t DisplayBytes(const FrameDescription& d) { return DecodedSamples(d) == 1 ? 2 : 4; }
+
+// Rows handed over at once by the band decoders: at least one output row of
+// the reduction.
+uint32_t BandRows(unsigned shift) { return std::max<uint32_t>(16, uint32_t(1) << shift); }
+
+// What a decode in bands takes at its peak: two bands of the stored rows (the
+// rows read or decoded and a codec's own copy) and their display conversion,
+// then the reduced image three times over (as it is averaged, as an image,
+// and the thumbnail's copy).
+uint64_t BandPeak(const FrameDescription& d, unsigned shift) {
+    const FrameDescription reduced = ReducedDescription(d, shift);
+    const uint64_t bandPixels = uint64_t(BandRows(shift)) * d.pixel.columns;
+    const uint64_t stored = bandPixels * DecodedSamples(d) * std::max<uint64_t>(1, (d.pixel.bitsAllocated + 7) / 8);
+    return 2 * stored + bandPixels * DisplayBytes(d) + 3 * reduced.Pixels() * DisplayBytes(d);
+}
+
+// Reduces rows of a frame, as they come, to a frame 2^shift times smaller
+// on each side: each band is converted for display, then every square of
+// 2^shift x 2^shift pixels averaged into one (palette indices are not
+// averaged: the square's first pixel is kept). The range of 16-bit samples
+// is that of the whole frame at full resolution, so the window, when the
+// file gives none, is the one the full-size image would get.
+class BandAverager : public FrameRowSink {
+public:
+    // `shown`: the frame as the file describes it; `asDecoded`: the layout of
+    // the rows; `reduce`: the reduction wanted, of which the codec may have
+    // done part already (Begin tells).
+    BandAverager(const FrameDescription& shown, const FrameDescription& asDecoded, unsigned reduce, bool native,
+                 uint64_t nativeRowBytes)
+        : m_shown(shown), m_band(asDecoded), m_reduce(reduce), m_native(native), m_nativeRowBytes(nativeRowBytes) {}
+
+    bool Begin(uint32_t columns, uint32_t rows, bool colourConverted) override {
+        // What the codec reduced already.
+        unsigned done = 0;
+        while (done < m_reduce && (CeilShift(m_shown.pixel.columns, done) != columns ||
+                                   CeilShift(m_shown.pixel.rows, done) != rows))
+            ++done;
+        if (CeilShift(m_shown.pixel.columns, done) != columns || CeilShift(m_shown.pixel.rows, done) != rows)
+            return false;
+        m_shift = m_reduce - done;
+        m_band.colourConverted = colourConverted;
+        m_band.pixel.columns = columns;
+        m_columns = columns;
+        m_rows = rows;
+        m_depth = DisplayDepth(m_shown);
+        m_words = !BytePath(m_shown, m_native);
+        m_channels = m_words ? 1 : unsigned(m_depth / 8);
+        m_subsample = m_shown.pixel.IsPaletteColor();
+        m_outColumns = CeilShift(columns, m_shift);
+        m_outRows = CeilShift(rows, m_shift);
+        const unsigned sampleBytes = m_band.pixel.bitsAllocated <= 8 ? 1 : m_band.pixel.bitsAllocated <= 16 ? 2 : 4;
+        m_rowBytes = m_native ? m_nativeRowBytes : uint64_t(columns) * DecodedSamples(m_band) * sampleBytes;
+        const bool grey = m_band.pixel.IsMonochrome1() || m_band.pixel.IsMonochrome2() || m_band.pixel.IsPaletteColor();
+        m_asStored = !m_words && m_band.pixel.bitsAllocated == 8 &&
+                     ((m_channels == 1 && grey && m_band.Samples() == 1) ||
+                      (m_channels == 3 && m_band.IsRGB() && m_band.Samples() == 3 && m_band.pixel.planarConfiguration != 1)) &&
+                     m_rowBytes == uint64_t(columns) * m_channels;
+        m_outBytes = uint64_t(m_outColumns) * m_outRows * m_channels * (m_words ? 2 : 1);
+        m_out.reset(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(m_outBytes))));
+        if (!m_out) return false;
+        std::memset(m_out.get(), 0, std::size_t(m_outBytes));
+        m_sums.assign(std::size_t(m_outColumns) * m_channels, 0);
+        return true;
+    }
+
+    bool Band(const uint8_t* rows, uint32_t first, uint32_t count) override {
+        if (!m_out || count == 0) return true;
+        m_band.pixel.rows = count;
+        uint64_t size = 0;
+        quillon::HeapPtr<uint8_t> bytes;
+        quillon::HeapPtr<uint16_t> words;
+        if (m_words) {
+            words = ConvertFrameTo16Bit(m_band, rows, m_rowBytes * count, size);
+            if (!words) return Fail();
+            ScanSampleRange16(m_band, words.get(), size);  // clamps as the full frame's scan does
+            Extremes(words.get(), uint64_t(count) * m_columns);
+        } else if (!m_asStored) {
+            bytes = ConvertFrameTo8Bit(m_band, rows, m_rowBytes * count, size);
+            if (!bytes) return Fail();
+        }
+        // Grey, palette indices and interleaved RGB of 8 bits are shown as stored.
+        const uint8_t* shown = m_asStored ? rows : bytes.get();
+        const bool isSigned = m_band.pixel.pixelRepresentation > 0;
+        for (uint32_t r = 0; r < count; ++r) {
+            const uint32_t y = first + r;
+            const uint32_t outRow = y >> m_shift;
+            if (outRow != m_sumRow) Flush();
+            m_sumRow = outRow;
+            ++m_sumRows;
+            if (m_subsample && (y & ((1u << m_shift) - 1)) != 0) continue;
+            if (!m_words && !m_subsample) {
+                // The common case, without a test per pixel.
+                const uint8_t* in = shown + uint64_t(r) * m_columns * m_channels;
+                int64_t* sums = m_sums.data();
+                if (m_channels == 1) {
+                    for (uint32_t x = 0; x < m_columns; ++x) sums[x >> m_shift] += in[x];
+                } else {
+                    for (uint32_t x = 0; x < m_columns; ++x)
+                        for (unsigned c = 0; c < m_channels; ++c)
+                            sums[(x >> m_shift) * m_channels + c] += in[uint64_t(x) * m_channels + c];
+                }
+                continue;
+            }
+            for (uint32_t x = 0; x < m_columns; ++x) {
+                const uint32_t outColumn = x >> m_shift;
+                if (m_subsample && (x & ((1u << m_shift) - 1)) != 0) continue;
+                int64_t* sum = &m_sums[std::size_t(outColumn) * m_channels];
+                const uint64_t at = uint64_t(r) * m_columns + x;
+                if (m_words) {
+                    const uint16_t v = words.get()[at];
+                    sum[0] += isSigned ? int64_t(int16_t(v)) : int64_t(v);
+                } else {
+                    for (unsigned c = 0; c < m_channels; ++c) sum[c] += shown[at * m_channels + c];
+                }
+            }
+        }
+        if (first + count >= m_rows) Flush();
+        return true;
+    }
+
+    bool Failed() const { return m_failed; }
+    // The reduced display samples, m_outColumns x m_outRows.
+    quillon::HeapPtr<uint8_t> TakeOutput(uint64_t& size) {
+        Flush();
+        size = m_outBytes;
+        return std::move(m_out);
+    }
+    // The range of the full frame's 16-bit samples, as ScanSampleRange16 gives it.
+    SampleRange Range() const {
+        uint16_t extremes[2] = {uint16_t(m_low), uint16_t(m_high)};
+        return ScanSampleRange16(m_band, extremes, m_low <= m_high ? sizeof extremes : 0);
+    }
+    uint32_t OutColumns() const { return m_outColumns; }
+    uint32_t OutRows() const { return m_outRows; }
+    bool Words() const { return m_words; }
+    int Depth() const { return m_depth; }
+
+private:
+    bool Fail() {
+        m_failed = true;
+        return false;
+    }
+    // The frame's extremes, left out as the range scan leaves them out.
+    void Extremes(const uint16_t* words, uint64_t n) {
+        const bool isSigned = m_band.pixel.pixelRepresentation > 0;
+        for (uint64_t k = 0; k < n; ++k) {
+            if (m_band.pixelPaddingValue && words[k] == uint16_t(*m_band.pixelPaddingValue)) continue;
+            const int32_t v = isSigned ? int32_t(int16_t(words[k])) : int32_t(words[k]);
+            m_low = std::min(m_low, v);
+            m_high = std::max(m_high, v);
+        }
+    }
+    // Writes the averages of the output row being summed.
+    void Flush() {
+        if (m_sumRows == 0 || !m_out || m_sumRow >= m_outRows) {
+            m_sumRows = 0;
+            return;
+        }
+        const uint64_t rowAt = uint64_t(m_sumRow) * m_outColumns * m_channels;
+        for (uint32_t ox = 0; ox < m_outColumns; ++ox) {
+            const uint64_t width = std::min<uint64_t>(uint64_t(1) << m_shift, m_columns - (uint64_t(ox) << m_shift));
+            const int64_t n = m_subsample ? 1 : int64_t(width * m_sumRows);
+            for (unsigned c = 0; c < m_channels; ++c) {
+                int64_t& sum = m_sums[std::size_t(ox) * m_channels + c];
+                // Rounded to the nearest, halves away from zero.
+                const int64_t mean = sum >= 0 ? (sum + n / 2) / n : -((-sum + n / 2) / n);
+                if (m_words)
+                    reinterpret_cast<uint16_t*>(m_out.get())[rowAt + uint64_t(ox) * m_channels + c] = uint16_t(mean);
+                else
+                    m_out.get()[rowAt + uint64_t(ox) * m_channels + c] = uint8_t(mean);
+                sum = 0;
+            }
+        }
+        m_sumRows = 0;
+    }
+
+    const FrameDescription& m_shown;
+    FrameDescription m_band;
+    unsigned m_reduce;
+    bool m_native;
+    uint64_t m_nativeRowBytes;
+    unsigned m_shift = 0;
+    uint32_t m_columns = 0, m_rows = 0;
+    int m_depth = 8;
+    bool m_words = false;
+    unsigned m_channels = 1;
+    bool m_subsample = false;
+    bool m_asStored = false;
+    uint32_t m_outColumns = 0, m_outRows = 0;
+    uint64_t m_rowBytes = 0;
+    uint64_t m_outBytes = 0;
+    quillon::HeapPtr<uint8_t> m_out;
+    std::vector<int64_t> m_sums;
+    uint32_t m_sumRow = 0;
+    uint32_t m_sumRows = 0;
+    int32_t m_low = INT32_MAX, m_high = INT32_MIN;
+    bool m_failed = false;
+};
 
 }  // namespace
 
@@ -58,9 +281,9 @@ uint64_t quillon::FrameDecoder::DecodePeak() const {
 }
 
 quillon::Status quillon::FrameDecoder::ReserveBudget(uint64_t bytes) {
-    if (quillon::Status status = CheckFrameBudget(m_description, bytes); !status) return status;
+    if (quillon::Status status = CheckFrameBudget(m_description, bytes, m_decodeBudget); !status) return status;
     std::unique_lock lock(m_budgetMutex);
-    m_budgetFreed.wait(lock, [&] { return m_budgetInUse + bytes <= kFrameDecodeBudget; });
+    m_budgetFreed.wait(lock, [&] { return m_budgetInUse + bytes <= m_decodeBudget; });
     m_budgetInUse += bytes;
     m_budgetHighWater = std::max(m_budgetHighWater, m_budgetInUse);
     return {};
@@ -85,7 +308,8 @@ quillon::Status quillon::FrameDecoder::OverBudgetReason(std::size_t frame, quill
     quillon::HeapPtr<uint8_t> decoded;
     ByteSpan samples;
     quillon::Status status = DecodedSamples(frame, stored, asDecoded, decoded, samples);
-    return status ? budget : status;
+    // The codec's own budget check says what `budget` says.
+    return status || status.Code() == quillon::Reason::OverBudget ? budget : status;
 }
 
 void quillon::FrameDecoder::ReleaseBudget(uint64_t bytes) {
@@ -96,8 +320,8 @@ void quillon::FrameDecoder::ReleaseBudget(uint64_t bytes) {
     m_budgetFreed.notify_all();
 }
 
-quillon::FrameDecoder::FrameDecoder(const CDicomFile& file, uint64_t cacheBudget)
-    : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget) {
+quillon::FrameDecoder::FrameDecoder(const CDicomFile& file, uint64_t cacheBudget, uint64_t decodeBudget)
+    : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget), m_decodeBudget(decodeBudget) {
     if (IsNative(m_description.pixel.compression)) {
         m_route = Route::Native;
     } else {
@@ -193,6 +417,14 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::DecodeFrameImage(std::size_t fra
     ByteSpan samples;
     status = DecodedSamples(frame, stored, asDecoded, decoded, samples);
     if (!status) return nullptr;
+    return DisplayImage(d, *asDecoded, samples, decoded, status);
+}
+
+std::unique_ptr<MCImage> quillon::FrameDecoder::DisplayImage(const FrameDescription& d,
+                                                             const FrameDescription& asDecoded, ByteSpan samples,
+                                                             quillon::HeapPtr<uint8_t>& decoded,
+                                                             quillon::Status& status) const {
+    status = {};
     // What the display conversions refuse below is about showing the
     // samples, not about the stream.
     auto noConversion = [&d] {
@@ -216,29 +448,29 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::DecodeFrameImage(std::size_t fra
             status = noConversion();
             return nullptr;
         }
-        quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(*asDecoded, samples.data, samples.size, size);
+        quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(asDecoded, samples.data, samples.size, size);
         decoded.reset();
         if (!converted) {
             status = notConverted();
             return nullptr;
         }
-        image = ByteImage(std::move(converted), size, depth);
+        image = ByteImage(d, std::move(converted), size, depth);
     } else {
-        quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(*asDecoded, samples.data, samples.size, size);
+        quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(asDecoded, samples.data, samples.size, size);
         decoded.reset();
         if (!words) {
             status = notConverted();
             return nullptr;
         }
-        image = WordImage(std::move(words), size, depth);
+        image = WordImage(d, std::move(words), size, depth);
     }
     // The image could not take its block.
     if (!image) status = NoMemory();
     return image;
 }
 
-std::unique_ptr<MCImage> quillon::FrameDecoder::ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const {
-    const FrameDescription& d = m_description;
+std::unique_ptr<MCImage> quillon::FrameDecoder::ByteImage(const FrameDescription& d, quillon::HeapPtr<uint8_t> buffer,
+                                                          uint64_t size, int depth) const {
     // Byte images keep a window in their header, but are shown through their
     // palette or RGB values.
     const DisplayWindow window = ComputeDisplayWindow(d, 255, 0);
@@ -251,9 +483,8 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::ByteImage(quillon::HeapPtr<uint8
     return image;
 }
 
-std::unique_ptr<MCImage> quillon::FrameDecoder::WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount,
-                                                  int depth) const {
-    const FrameDescription& d = m_description;
+std::unique_ptr<MCImage> quillon::FrameDecoder::WordImage(const FrameDescription& d, quillon::HeapPtr<uint16_t> samples,
+                                                          uint64_t byteCount, int depth, const SampleRange* given) const {
     std::unique_ptr<MCImage> image;
     if (d.pixel.IsPaletteColor()) {
         // Entries beyond any of the three tables count as none.
@@ -262,7 +493,7 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::WordImage(quillon::HeapPtr<uint1
         image = std::make_unique<MCImage>(samples.get(), d.pixel.columns, d.pixel.rows, count, d.redLut8.data(),
                                           d.greenLut8.data(), d.blueLut8.data(), std::size_t(byteCount / 2));
     } else {
-        const SampleRange range = ScanSampleRange16(d, samples.get(), byteCount);
+        const SampleRange range = given ? *given : ScanSampleRange16(d, samples.get(), byteCount);
         const DisplayWindow window = ComputeDisplayWindow(d, range.max, range.min);
         image = std::make_unique<MCImage>(samples.get(), d.pixel.columns, d.pixel.rows, uint8_t(depth), range.isSigned,
                                           range.min, range.max, window.center, window.width, std::size_t(byteCount));
@@ -354,12 +585,40 @@ uint64_t quillon::FrameDecoder::CachedBytes() const {
     return m_cachedBytes;
 }
 
+bool quillon::FrameDecoder::MakeThumbnail(MCImage& image) const {
+    if (!image.HasBlock() || image.GetHeight() == 0) return false;
+    if (image.GetWidth() == image.GetHeight()) {
+        image.Resample(MCImage::kThumbnailSize, MCImage::kThumbnailSize, 1);
+    } else {
+        const ThumbnailSize size = ThumbnailFitSize(image.GetWidth(), image.GetHeight());
+        if (!image.Resample(size.width, size.height, 1) || !image.CenterOnCanvas()) return false;
+    }
+    if (m_description.pixel.IsMonochrome1()) image.Invert();
+    image.ConvertTo24Bit();
+    return true;
+}
+
 std::unique_ptr<MCImage> quillon::FrameDecoder::GetFrameThumbnail(std::size_t frame) {
+    // The least reduction a thumbnail's frame is decoded at: none, so that a
+    // frame within the budget gives the thumbnail of its full-size image. A
+    // decode for the size shown would ask for MostReduction(m_description).
+    const unsigned least = 0;
     try {
+        quillon::Status status;
+        if (least > 0 || DecodePeak() > m_decodeBudget) {
+            std::unique_ptr<MCImage> reduced = ReducedThumbnail(frame, least, status);
+            std::lock_guard lock(m_cacheMutex);
+            // The full-size image is refused all the same.
+            if (!status || DecodePeak() > m_decodeBudget) {
+                const quillon::Status full = CheckFrameBudget(m_description, DecodePeak(), m_decodeBudget);
+                m_failures[frame] = status ? full : status;
+            }
+            return reduced;
+        }
         // The decode and the thumbnail's copy of the image hold one share of
         // the budget together.
         BudgetLease lease(*this);
-        quillon::Status status = lease.Take(DecodePeak());
+        status = lease.Take(DecodePeak());
         if (!status) {
             status = OverBudgetReason(frame, status);
             std::lock_guard lock(m_cacheMutex);
@@ -369,19 +628,178 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::GetFrameThumbnail(std::size_t fr
         const std::shared_ptr<const MCImage> image = FrameImage(frame, status, true);
         if (!image) return nullptr;
         auto copy = std::make_unique<MCImage>(*image);
-        if (!copy->HasBlock() || copy->GetHeight() == 0) return nullptr;
-        if (copy->GetWidth() == copy->GetHeight()) {
-            copy->Resample(MCImage::kThumbnailSize, MCImage::kThumbnailSize, 1);
-        } else {
-            const ThumbnailSize size = ThumbnailFitSize(copy->GetWidth(), copy->GetHeight());
-            if (!copy->Resample(size.width, size.height, 1) || !copy->CenterOnCanvas()) return nullptr;
-        }
-        if (m_description.pixel.IsMonochrome1()) copy->Invert();
-        copy->ConvertTo24Bit();
+        if (!MakeThumbnail(*copy)) return nullptr;
         return copy;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+unsigned quillon::FrameDecoder::ThumbnailReduction(std::size_t frame) const {
+    std::lock_guard lock(m_cacheMutex);
+    const auto it = m_reductions.find(frame);
+    return it == m_reductions.end() ? 0 : it->second;
+}
+
+quillon::Status quillon::FrameDecoder::NativeBands(std::size_t frame, uint32_t bandRows, FrameRowSink& sink) const {
+    const FrameDescription& d = m_description;
+    const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(m_file.PixelData());
+    if (!pixelData || frame >= pixelData->FrameCount() || pixelData->FrameBytes(frame) == 0)
+        return NativeFrameStatus(frame);
+    const uint32_t rows = d.pixel.rows, columns = d.pixel.columns;
+    const uint64_t frameSize = pixelData->FrameSize();
+    const unsigned samples = d.Samples();
+    const bool planar = samples > 1 && d.pixel.planarConfiguration == 1;
+    const bool subsampled = d.pixel.IsYBRFull422() || d.pixel.IsYBRPartial422();
+    if (d.pixel.bitsAllocated % 8 != 0 || rows == 0 || frameSize % rows != 0 || (planar && subsampled))
+        return FrameFailure(quillon::Reason::CodecRefused,
+                            "Native frames of %d bits allocated%s are not read a band at a time.",
+                            int(d.pixel.bitsAllocated), planar ? " in planes" : "");
+    const uint64_t rowBytes = frameSize / rows;
+    const unsigned sampleBytes = unsigned(d.pixel.bitsAllocated / 8);
+    const uint64_t planeRow = uint64_t(columns) * sampleBytes;
+    if (planar && rowBytes != planeRow * samples)
+        return FrameFailure(quillon::Reason::CodecRefused, "The frame's planes are not read a band at a time.");
+    bandRows = std::min(bandRows, rows);
+    quillon::HeapPtr<uint8_t> band(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(bandRows * rowBytes))));
+    quillon::HeapPtr<uint8_t> plane(
+        planar ? static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(bandRows * planeRow))) : nullptr);
+    if (!band || (planar && !plane)) return NoMemory();
+    if (!sink.Begin(columns, rows, false)) return {};
+    const uint64_t planeSize = uint64_t(rows) * planeRow;
+    for (uint32_t first = 0; first < rows; first += bandRows) {
+        const uint32_t count = std::min(bandRows, rows - first);
+        if (!planar) {
+            if (!pixelData->ReadFrameBytes(frame, first * rowBytes, band.get(), count * rowBytes))
+                return NativeFrameStatus(frame);
+        } else {
+            const uint64_t pixels = uint64_t(count) * columns;
+            for (unsigned s = 0; s < samples; ++s) {
+                if (!pixelData->ReadFrameBytes(frame, s * planeSize + first * planeRow, plane.get(), count * planeRow))
+                    return NativeFrameStatus(frame);
+                for (uint64_t k = 0; k < pixels; ++k)
+                    std::memcpy(band.get() + (k * samples + s) * sampleBytes, plane.get() + k * sampleBytes,
+                                sampleBytes);
+            }
+        }
+        if (!sink.Band(band.get(), first, count)) break;
+    }
+    return {};
+}
+
+std::unique_ptr<MCImage> quillon::FrameDecoder::ReducedThumbnail(std::size_t frame, unsigned least,
+                                                                 quillon::Status& status) {
+    const FrameDescription& d = m_description;
+    const quillon::Status overBudget = CheckFrameBudget(d, DecodePeak(), m_decodeBudget);
+    status = {};
+    if (m_route == Route::None || frame >= d.pixel.numberOfFrames || d.pixel.rows == 0 || d.pixel.columns == 0 ||
+        d.Samples() > 4) {
+        status = OverBudgetReason(frame, overBudget);
+        if (status) status = overBudget;
+        return nullptr;
+    }
+    const unsigned most = MostReduction(d);
+    const quillon::CodecRow* row = m_route == Route::Codec ? quillon::FindCodec(d.pixel.compression) : nullptr;
+    auto done = [&](std::unique_ptr<MCImage> image, unsigned reduce) -> std::unique_ptr<MCImage> {
+        if (!image || !MakeThumbnail(*image)) {
+            if (status) status = NoMemory();
+            return nullptr;
+        }
+        std::lock_guard lock(m_cacheMutex);
+        m_reductions[frame] = reduce;
+        return image;
+    };
+
+    // The codec's own reduction, the least that fits.
+    if (row && row->reduced) {
+        for (unsigned r = std::max(least, 1u); r <= most; ++r) {
+            const FrameDescription reduced = ReducedDescription(d, r);
+            const uint64_t peak = FrameDecodePeak(reduced, FrameCodecWorkingBytes(reduced));
+            if (peak > m_decodeBudget) continue;
+            BudgetLease lease(*this);
+            if (status = lease.Take(peak); !status) break;
+            quillon::HeapPtr<uint8_t> stored;
+            ByteSpan compressed;
+            status = CompressedFrameBytes(m_file, m_file.Fragments(), frame, stored, compressed);
+            if (!status) return nullptr;
+            DecodedFrame out;
+            status = row->reduced(d, compressed.data, compressed.size, out, DecodeOptions{r, peak, 0});
+            stored.reset();
+            // The codec decodes within the share taken for it. OverBudget: it
+            // cannot reduce the frame so far (what it can do is over the budget,
+            // as every smaller reduction is); bands may.
+            if (!status && status.Code() != quillon::Reason::OverBudget) return nullptr;
+            if (!status) break;
+            if (!out.data) {
+                status = FrameFailure(quillon::Reason::CodecRefused, "The decoder gave no samples.");
+                return nullptr;
+            }
+            FrameDescription asDecoded = ReducedDescription(m_codecOutput[out.colourConverted ? 1 : 0][out.planar ? 1 : 0],
+                                                            out.reduced);
+            const FrameDescription shown = ReducedDescription(d, out.reduced);
+            quillon::HeapPtr<uint8_t> decoded = std::move(out.data);
+            std::unique_ptr<MCImage> image = DisplayImage(shown, asDecoded, {decoded.get(), out.size}, decoded, status);
+            if (!image) return nullptr;
+            return done(std::move(image), out.reduced);
+        }
+    }
+
+    // A band of rows at a time, averaged down.
+    if (m_route == Route::Native || (row && row->bands)) {
+        const bool native = m_route == Route::Native;
+        for (unsigned r = std::max(least, 1u); r <= most; ++r) {
+            const uint64_t peak = BandPeak(d, r);
+            if (peak > m_decodeBudget) continue;
+            BudgetLease lease(*this);
+            if (status = lease.Take(peak); !status) break;
+            // Bands come interleaved, whatever the planes of the frame.
+            FrameDescription asDecoded = native ? d : m_codecOutput[0][0];
+            asDecoded.pixel.planarConfiguration = 0;
+            uint64_t nativeRowBytes = 0;
+            if (native)
+                if (const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(m_file.PixelData()))
+                    nativeRowBytes = pixelData->FrameSize() / d.pixel.rows;
+            BandAverager averager(d, asDecoded, r, native, nativeRowBytes);
+            if (native) {
+                status = NativeBands(frame, BandRows(r), averager);
+            } else {
+                quillon::HeapPtr<uint8_t> stored;
+                ByteSpan compressed;
+                status = CompressedFrameBytes(m_file, m_file.Fragments(), frame, stored, compressed);
+                if (!status) return nullptr;
+                status = row->bands(d, compressed.data, compressed.size,
+                                    DecodeOptions{r, peak, BandRows(r)}, averager);
+            }
+            if (status && (averager.Failed() || averager.OutColumns() == 0))
+                status = FrameFailure(quillon::Reason::NoDecoder, "The frame's samples could not be converted for display.");
+            // Frames the bands do not take are refused for the budget.
+            if (status.Code() == quillon::Reason::CodecRefused)
+                status = quillon::Status::Fail(quillon::Reason::OverBudget, overBudget.Text() + " " + status.Text());
+            if (!status) return nullptr;
+            const uint32_t outColumns = averager.OutColumns(), outRows = averager.OutRows();
+            const bool words = averager.Words();
+            const int depth = averager.Depth();
+            const SampleRange range = averager.Range();
+            uint64_t size = 0;
+            quillon::HeapPtr<uint8_t> pixels = averager.TakeOutput(size);
+            FrameDescription shown = d;
+            shown.pixel.columns = outColumns;
+            shown.pixel.rows = outRows;
+            std::unique_ptr<MCImage> image;
+            if (words) {
+                quillon::HeapPtr<uint16_t> samples(reinterpret_cast<uint16_t*>(pixels.release()));
+                image = WordImage(shown, std::move(samples), size, depth, &range);
+            } else {
+                image = ByteImage(shown, std::move(pixels), size, depth);
+            }
+            return done(std::move(image), r);
+        }
+    }
+    status = OverBudgetReason(frame, overBudget);
+    if (status.Code() == quillon::Reason::OverBudget && status.Text() == overBudget.Text())
+        status = quillon::Status::Fail(quillon::Reason::OverBudget,
+                                       overBudget.Text() + " Nor can it be decoded at a reduced size within it.");
+    return nullptr;
 }
 
 std::vector<std::unique_ptr<MCImage>> quillon::FrameDecoder::MakeThumbnails(

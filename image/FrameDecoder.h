@@ -8,7 +8,10 @@
 // the part of the decode budget (kFrameDecodeBudget) that frames being
 // decoded hold, is locked. A frame whose decode for display would need more
 // than the budget gets no image (FrameStatus says why); frames that fit wait
-// for their share.
+// for their share. Its thumbnail is still made where the frame can be
+// decoded at a reduced size within the budget: by the codec itself (JPEG 2000
+// resolution levels, JPEG's scaled DCT), else a band of rows at a time
+// averaged down (native, RLE and JPEG frames); see ReducedThumbnail.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -27,6 +30,7 @@
 #include "image/MCImage.h"
 
 class CDicomFile;
+struct SampleRange;
 
 // Bytes of decoded full-resolution images kept for reuse: 1/256 of physical
 // memory, between 16 MiB and 64 MiB. Past it the least recently used images
@@ -37,7 +41,9 @@ namespace quillon {
 
 class FrameDecoder {
 public:
-    explicit FrameDecoder(const CDicomFile& file, uint64_t cacheBudget = DefaultImageCacheBudget());
+    // `decodeBudget` is kFrameDecodeBudget but for tests.
+    explicit FrameDecoder(const CDicomFile& file, uint64_t cacheBudget = DefaultImageCacheBudget(),
+                          uint64_t decodeBudget = kFrameDecodeBudget);
     FrameDecoder(const FrameDecoder&) = delete;
     FrameDecoder& operator=(const FrameDecoder&) = delete;
 
@@ -52,7 +58,8 @@ public:
     quillon::Status FrameStatus(std::size_t frame);
     // Decodes frame i into the cache; true when it holds an image afterwards.
     bool DecodeFrame(std::size_t frame);
-    // A new 128 x 128 24-bit image of frame i, or none.
+    // A new 128 x 128 24-bit image of frame i, or none. A frame over the
+    // decode budget is decoded at the least reduction that fits it.
     std::unique_ptr<MCImage> GetFrameThumbnail(std::size_t frame);
 
     // The frame's stored samples as the conversions receive them: a native
@@ -74,6 +81,10 @@ public:
     // The most of the decode budget that frames held at once, for tests and
     // benchmarks.
     uint64_t BudgetHighWater() const;
+    uint64_t DecodeBudget() const { return m_decodeBudget; }
+    // How far the last thumbnail of frame i was reduced (its sides divided
+    // by 2^n before the thumbnail was made from it), for tests.
+    unsigned ThumbnailReduction(std::size_t frame) const;
 
 private:
     // Decodes frame i without touching the cache; `status` says why when
@@ -94,8 +105,25 @@ private:
     // budget, before they allocate), else `budget`.
     quillon::Status OverBudgetReason(std::size_t frame, quillon::Status budget) const;
     class BudgetLease;
-    std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const;
-    std::unique_ptr<MCImage> WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount, int depth) const;
+    // `d`: the frame as shown (its size, window and palette).
+    std::unique_ptr<MCImage> ByteImage(const FrameDescription& d, quillon::HeapPtr<uint8_t> buffer, uint64_t size,
+                                       int depth) const;
+    // With `range`, the window is chosen from it instead of the samples'.
+    std::unique_ptr<MCImage> WordImage(const FrameDescription& d, quillon::HeapPtr<uint16_t> samples,
+                                       uint64_t byteCount, int depth, const ::SampleRange* range = nullptr) const;
+    // The display image of decoded samples laid out as `asDecoded` says,
+    // shown as `shown` says; `decoded` is let go as soon as it is converted.
+    std::unique_ptr<MCImage> DisplayImage(const FrameDescription& shown, const FrameDescription& asDecoded,
+                                          ByteSpan samples, quillon::HeapPtr<uint8_t>& decoded,
+                                          quillon::Status& status) const;
+    // Scales an image to the thumbnail; false when it cannot be.
+    bool MakeThumbnail(MCImage& image) const;
+    // The thumbnail of a frame decoded at a reduction of at least `least`
+    // (the smallest that fits the budget), or none with the reason.
+    std::unique_ptr<MCImage> ReducedThumbnail(std::size_t frame, unsigned least, quillon::Status& status);
+    // Reads a native frame a band of `bandRows` rows at a time, colour planes
+    // interleaved.
+    quillon::Status NativeBands(std::size_t frame, uint32_t bandRows, FrameRowSink& sink) const;
     // The frame's samples and the description they are to be converted with.
     quillon::Status DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored,
                                    const FrameDescription*& asDecoded, quillon::HeapPtr<uint8_t>& decoded,
@@ -114,6 +142,7 @@ private:
     // codec][planes kept]: made once, so that no frame copies the description.
     FrameDescription m_codecOutput[2][2];
     uint64_t m_cacheBudget;
+    uint64_t m_decodeBudget;
 
     mutable std::mutex m_cacheMutex;
     // Most recently used first.
@@ -129,6 +158,8 @@ private:
     std::condition_variable m_budgetFreed;
     uint64_t m_budgetInUse = 0;
     uint64_t m_budgetHighWater = 0;
+    // Frames whose last thumbnail was made reduced, and how far.
+    std::unordered_map<std::size_t, unsigned> m_reductions;
 };
 
 }  // namespace quillon

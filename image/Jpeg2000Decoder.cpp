@@ -130,6 +130,35 @@ quillon::Status PlausibleImageHeader(const uint8_t* bytes, uint64_t length, cons
     return {};
 }
 
+// The fewest decomposition levels the main header's coding style segments
+// (COD, COC) give any component: how far the stream can be decoded at a
+// lower resolution. 0 without a COD before the first tile.
+unsigned MainHeaderLevels(const uint8_t* bytes, uint64_t length) {
+    uint64_t limit = 0;
+    const uint8_t* start = FindCodestream(bytes, length, limit);
+    if (!start) return 0;
+    const uint8_t* end = bytes + limit;
+    const uint8_t* p = start + 2;  // past SOC
+    unsigned levels = 0;
+    bool coded = false;
+    while (end - p >= 4 && p[0] == 0xFF) {
+        const uint8_t marker = p[1];
+        if (marker == 0x90 || marker == 0x93 || marker == 0xD9) break;  // SOT, SOD, EOC
+        const uint64_t segment = uint64_t(p[2]) << 8 | p[3];
+        if (segment < 2 || uint64_t(end - p) < 2 + segment) break;
+        if (marker == 0x52 && segment >= 10) {
+            levels = coded ? std::min<unsigned>(levels, p[9]) : p[9];
+            coded = true;
+        } else if (marker == 0x53 && segment >= 5) {
+            // Ccoc takes one byte where there are fewer than 257 components.
+            const unsigned own = p[6];
+            levels = coded ? std::min(levels, own) : own;
+        }
+        p += 2 + segment;
+    }
+    return coded ? std::min(levels, 32u) : 0;
+}
+
 // The library's objects of one attempt, released together.
 struct Attempt {
     opj_codec_t* codec = nullptr;
@@ -143,7 +172,7 @@ struct Attempt {
 };
 
 // Decodes with one codec format; the image, or none.
-bool DecodeAs(OPJ_CODEC_FORMAT format, MemoryStream& memory, uint64_t framePixels, Attempt& a) {
+bool DecodeAs(OPJ_CODEC_FORMAT format, MemoryStream& memory, uint64_t framePixels, unsigned reduce, Attempt& a) {
     memory.position = 0;
     a.codec = opj_create_decompress(format);
     if (!a.codec) return false;
@@ -169,6 +198,7 @@ bool DecodeAs(OPJ_CODEC_FORMAT format, MemoryStream& memory, uint64_t framePixel
     const uint64_t height = a.image->y1 > a.image->y0 ? a.image->y1 - a.image->y0 : 0;
     if (width == 0 || height == 0 || width * height > 4 * std::max<uint64_t>(framePixels, 1u << 16)) return false;
     if (a.image->numcomps == 0 || a.image->numcomps > kMaxComponents) return false;
+    if (reduce && !opj_set_decoded_resolution_factor(a.codec, reduce)) return false;
     if (!opj_decode(a.codec, a.stream, a.image)) return false;
     opj_end_decompress(a.codec, a.stream);
     return true;
@@ -229,12 +259,20 @@ bool CutTileParts(const uint8_t* bytes, uint64_t length, std::vector<uint8_t>& p
 
 quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                     DecodedFrame& out) {
+    return DecodeJpeg2000Reduced(d, bytes, length, out, DecodeOptions{});
+}
+
+quillon::Status DecodeJpeg2000Reduced(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                      DecodedFrame& out, const DecodeOptions& options) {
     using quillon::Reason;
     out = DecodedFrame{};
     if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
     if (quillon::Status status = PlausibleImageHeader(bytes, length, d); !status) return status;
-    if (quillon::Status status = CheckDecodedSize(d); !status) return status;
-    const uint64_t size = ExpectedDecodedSize(d);
+    const unsigned reduce = options.reduce ? std::min(options.reduce, MainHeaderLevels(bytes, length)) : 0;
+    const FrameDescription reducedFrame = reduce ? ReducedDescription(d, reduce) : FrameDescription{};
+    const FrameDescription& target = reduce ? reducedFrame : d;
+    if (quillon::Status status = CheckDecodedSize(target, options.budget); !status) return status;
+    const uint64_t size = ExpectedDecodedSize(target);
     auto noMemory = [size] {
         return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
                             static_cast<unsigned long long>(size));
@@ -244,7 +282,7 @@ quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* by
     MemoryStream memory{patched.empty() ? bytes : patched.data(), length, 0};
     for (OPJ_CODEC_FORMAT format : {OPJ_CODEC_J2K, OPJ_CODEC_JP2}) {
         Attempt attempt;
-        if (!DecodeAs(format, memory, d.Pixels(), attempt)) continue;
+        if (!DecodeAs(format, memory, d.Pixels(), reduce, attempt)) continue;
         HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
         if (!output) return noMemory();
         std::memset(output.get(), 0, size);
@@ -252,6 +290,7 @@ quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* by
         CopyImage(*attempt.image, DecodedSamples(d), sampleBytes, output.get(), size);
         out.data = std::move(output);
         out.size = size;
+        out.reduced = reduce;
         return {};
     }
     return FrameFailure(Reason::CodecRefused, "The JPEG 2000 decoder refused the stream.");

@@ -19,6 +19,11 @@ struct JpegBuildRequest {
     unsigned outSamples = 1;   // samples per output pixel
     uint64_t framePixels = 0;  // streams much larger than the frame are refused
     bool rgbFrame = false;     // photometric interpretation RGB
+    unsigned scaleShift = 0;   // lossy streams decoded at 1/2^scaleShift (0 to 3)
+    // With a sink, `out` holds bandRows rows and is handed to it whenever
+    // they are decoded (and once more for the rows of a band cut short).
+    FrameRowSink* sink = nullptr;
+    uint32_t bandRows = 0;
 };
 
 bool DecodeJpeg8(const JpegBuildRequest& request, JpegBufferResult& result);

@@ -107,6 +107,12 @@ static quillon::Status CheckJpegHeader(const uint8_t* bytes, uint64_t length, co
 
 quillon::Status DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out,
                                  uint64_t outSize, JpegBufferResult& result) {
+    return DecodeJpegScaled(bytes, length, d, out, outSize, 0, nullptr, 0, result);
+}
+
+quillon::Status DecodeJpegScaled(const uint8_t* bytes, uint64_t length, const FrameDescription& d, uint8_t* out,
+                                 uint64_t outSize, unsigned scaleShift, FrameRowSink* sink, uint32_t bandRows,
+                                 JpegBufferResult& result) {
     result = JpegBufferResult{};
     if (!out || outSize == 0) return FrameFailure(Reason::NoBytes, "The frame has no room for samples.");
     FrameHeader header;
@@ -137,6 +143,9 @@ quillon::Status DecodeJpegBuffer(const uint8_t* bytes, uint64_t length, const Fr
     request.outSamples = DecodedSamples(d);
     request.framePixels = d.Pixels();
     request.rgbFrame = d.IsRGB();
+    request.scaleShift = lossless ? 0 : std::min(scaleShift, 3u);
+    request.sink = sink;
+    request.bandRows = bandRows;
 
     bool decoded = false;
     if (lossless && precision >= 2 && precision <= 8) {
@@ -176,4 +185,65 @@ quillon::Status DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes,
     out.size = size;
     out.colourConverted = result.colourConverted;
     return {};
+}
+
+namespace {
+
+// How far the library can scale this stream: lossy ones to 1/8, lossless
+// ones not at all.
+unsigned JpegScaleLimit(const uint8_t* bytes, uint64_t length) {
+    int precision = 0;
+    bool lossless = false;
+    if (!ReadJpegPrecision(bytes, length, precision, lossless)) return 0;
+    return lossless ? 0 : 3;
+}
+
+}  // namespace
+
+quillon::Status DecodeJpegReduced(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out,
+                                  const DecodeOptions& options) {
+    out = DecodedFrame{};
+    if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
+    if (quillon::Status status = CheckJpegHeader(bytes, length, d); !status) return status;
+    const unsigned reduce = std::min(options.reduce, JpegScaleLimit(bytes, length));
+    const FrameDescription target = ReducedDescription(d, reduce);
+    if (quillon::Status status = CheckDecodedSize(target, options.budget); !status) return status;
+    const uint64_t size = ExpectedDecodedSize(target);
+    HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
+    if (!output)
+        return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
+                            static_cast<unsigned long long>(size));
+    std::memset(output.get(), 0, size);
+    JpegBufferResult result;
+    if (quillon::Status status = DecodeJpegScaled(bytes, length, d, output.get(), size, reduce, nullptr, 0, result);
+        !status)
+        return status;
+    if (result.scaleShift != reduce)
+        return FrameFailure(Reason::CodecRefused, "The JPEG decoder did not scale the stream as asked.");
+    out.data = std::move(output);
+    out.size = size;
+    out.colourConverted = result.colourConverted;
+    out.reduced = reduce;
+    return {};
+}
+
+quillon::Status DecodeJpegBands(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                const DecodeOptions& options, FrameRowSink& sink) {
+    if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
+    if (quillon::Status status = CheckJpegHeader(bytes, length, d); !status) return status;
+    const unsigned reduce = std::min(options.reduce, JpegScaleLimit(bytes, length));
+    const FrameDescription target = ReducedDescription(d, reduce);
+    const uint32_t bandRows = std::max<uint32_t>(1, std::min(options.bandRows ? options.bandRows : 16u, target.pixel.rows));
+    const unsigned sampleBytes = d.pixel.bitsAllocated <= 8 ? 1 : d.pixel.bitsAllocated <= 16 ? 2 : 4;
+    const uint64_t size = uint64_t(bandRows) * target.pixel.columns * DecodedSamples(d) * sampleBytes;
+    if (size == 0 || size > options.budget)
+        return FrameFailure(Reason::OverBudget, "A band of %u rows of the frame would take %llu bytes.", bandRows,
+                            static_cast<unsigned long long>(size));
+    HeapPtr<uint8_t> band(static_cast<uint8_t*>(AllocBlock(size)));
+    if (!band)
+        return FrameFailure(Reason::OverBudget, "There is no memory for the band's %llu bytes.",
+                            static_cast<unsigned long long>(size));
+    std::memset(band.get(), 0, size);
+    JpegBufferResult result;
+    return DecodeJpegScaled(bytes, length, d, band.get(), size, reduce, &sink, bandRows, result);
 }

@@ -3,6 +3,7 @@
 // 8-bit samples and 16-bit grey are decoded.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "image/FrameCodecs.h"
 
@@ -76,7 +77,141 @@ bool InterleavePlanes(uint8_t* data, uint64_t pixels, unsigned samples) {
     return true;
 }
 
+// A segment's runs decoded a piece at a time: where the input is and what
+// is left of the run it is in. Bytes past the segment's end come as 0.
+class RunCursor {
+public:
+    RunCursor(const uint8_t* bytes, uint64_t begin, uint64_t limit) : m_bytes(bytes), m_in(begin), m_limit(limit) {}
+    // Writes the next n bytes of the segment.
+    void Next(uint8_t* out, uint64_t n) {
+        while (n > 0) {
+            if (m_left == 0 && !Start()) {
+                std::memset(out, 0, n);
+                return;
+            }
+            const uint64_t k = std::min(m_left, n);
+            if (m_repeat) {
+                std::memset(out, m_value, k);
+            } else {
+                std::memcpy(out, m_bytes + m_literal, k);
+                m_literal += k;
+            }
+            out += k;
+            n -= k;
+            m_left -= k;
+        }
+    }
+
+private:
+    // Reads the next run's header as DecodeRuns does; false at the end.
+    bool Start() {
+        while (m_in < m_limit) {
+            const int n = int8_t(m_bytes[m_in]);
+            if (n >= 0) {
+                const uint64_t count = uint64_t(n) + 1;
+                if (m_in + count >= m_limit) return false;
+                m_repeat = false;
+                m_literal = m_in + 1;
+                m_left = count;
+                m_in += count + 1;
+                return true;
+            }
+            if (n != -128) {
+                if (m_in + 1 >= m_limit) return false;
+                m_repeat = true;
+                m_value = m_bytes[m_in + 1];
+                m_left = uint64_t(1 - n);
+                m_in += 2;
+                return true;
+            }
+            m_in += 1;
+        }
+        return false;
+    }
+
+    const uint8_t* m_bytes;
+    uint64_t m_in, m_limit;
+    uint64_t m_left = 0;
+    bool m_repeat = false;
+    uint8_t m_value = 0;
+    uint64_t m_literal = 0;
+};
+
 }  // namespace
+
+quillon::Status DecodeRleBands(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                               const DecodeOptions& options, FrameRowSink& sink) {
+    using quillon::Reason;
+    if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
+    if (length < kHeaderSize)
+        return FrameFailure(Reason::StreamEndsEarly,
+                            "The stream ends early at byte %llu, inside the 64-byte RLE header.",
+                            static_cast<unsigned long long>(length));
+    Header h;
+    h.segments = ReadLE32(bytes);
+    for (unsigned s = 0; s < kMaxSegments; ++s) h.offsets[s] = ReadLE32(bytes + 4 + 4 * s);
+    const unsigned samples = d.Samples();
+    const unsigned bytesPerSample = d.pixel.bitsAllocated == 16 ? 2 : 1;
+    // One segment per byte of each sample: 8-bit samples, or 16-bit grey.
+    const unsigned segments = samples * bytesPerSample;
+    const bool layout = (d.pixel.bitsAllocated == 8 || (d.pixel.bitsAllocated == 16 && samples == 1)) &&
+                        DecodedSamples(d) == samples &&
+                        h.segments == segments && segments <= kMaxSegments;
+    if (!layout)
+        return FrameFailure(Reason::CodecRefused,
+                            "The RLE header gives %u segments; frames this large are decoded in bands only from one "
+                            "segment per byte of each sample.",
+                            h.segments);
+    const uint32_t columns = d.pixel.columns, rows = d.pixel.rows;
+    // As for a whole frame: segments that cannot fill the frame are not
+    // decoded past what they give, however large the frame claims to be.
+    const uint64_t pixels = d.Pixels(), size = pixels * segments;
+    uint64_t producible = 0;
+    for (unsigned s = 0; s < segments; ++s) {
+        uint64_t begin, limit;
+        SegmentRange(h, s, length, begin, limit);
+        if (segments == 1 && limit != 0) limit = length;
+        producible += std::min(DecodeRuns(bytes, begin, limit, nullptr, 0, pixels), pixels);
+    }
+    if (producible < size && size - producible > std::max(producible, kRleMissingAllowance))
+        return FrameFailure(Reason::StreamEndsEarly, "The RLE segments give %llu bytes of the frame's %llu.",
+                            static_cast<unsigned long long>(producible), static_cast<unsigned long long>(size));
+    const uint32_t bandRows = std::max<uint32_t>(1, std::min(options.bandRows ? options.bandRows : 16u, rows));
+    const uint64_t bandBytes = uint64_t(bandRows) * columns * segments;
+    if (bandBytes == 0 || bandBytes > options.budget / 2)
+        return FrameFailure(Reason::OverBudget, "A band of %u rows of the frame would take %llu bytes.", bandRows,
+                            static_cast<unsigned long long>(2 * bandBytes));
+    HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(bandBytes)));
+    HeapPtr<uint8_t> band(static_cast<uint8_t*>(AllocBlock(bandBytes)));
+    if (!planes || !band)
+        return FrameFailure(Reason::OverBudget, "There is no memory for the band's %llu bytes.",
+                            static_cast<unsigned long long>(2 * bandBytes));
+    std::vector<RunCursor> cursors;
+    for (unsigned s = 0; s < segments; ++s) {
+        uint64_t begin, limit;
+        SegmentRange(h, s, length, begin, limit);
+        cursors.emplace_back(bytes, begin, limit);
+    }
+    if (!sink.Begin(columns, rows, false)) return {};
+    for (uint32_t first = 0; first < rows; first += bandRows) {
+        const uint32_t count = std::min(bandRows, rows - first);
+        const uint64_t bandPixels = uint64_t(count) * columns;
+        for (unsigned s = 0; s < segments; ++s) cursors[s].Next(planes.get() + s * bandPixels, bandPixels);
+        uint8_t* out = band.get();
+        if (bytesPerSample == 2) {
+            // Most significant bytes first, stored little endian.
+            for (uint64_t k = 0; k < bandPixels; ++k) {
+                out[2 * k] = planes.get()[bandPixels + k];
+                out[2 * k + 1] = planes.get()[k];
+            }
+        } else {
+            for (uint64_t k = 0; k < bandPixels; ++k)
+                for (unsigned s = 0; s < samples; ++s) out[k * samples + s] = planes.get()[s * bandPixels + k];
+        }
+        if (!sink.Band(out, first, count)) break;
+    }
+    return {};
+}
 
 quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
     using quillon::Reason;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -323,3 +324,69 @@ TEST(DocProblems, UndecodableFramesArePinnedAtTheirFirstFragment) {
 }
 
 }  // namespace
+
+namespace {
+
+// A native grey frame of side x side samples of `bits` bits, its samples a
+// hole in the file (zeros) but for a bright row at the middle.
+std::filesystem::path SparseFrameFile(const TempDir& dir, const std::string& name, uint16_t side, uint16_t bits) {
+    testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+    testdicom::StudyElements(w);
+    w.us(0x0028, 0x0002, 1);
+    w.text(0x0028, 0x0004, "CS", testdicom::Pad("MONOCHROME2"));
+    w.us(0x0028, 0x0010, side).us(0x0028, 0x0011, side).us(0x0028, 0x0100, bits).us(0x0028, 0x0101, bits);
+    w.us(0x0028, 0x0102, uint16_t(bits - 1)).us(0x0028, 0x0103, 0);
+    const uint64_t bytes = uint64_t(side) * side * bits / 8;
+    w.header(0x7FE0, 0x0010, "OB", uint32_t(bytes));
+    const auto path = dir.Write(name, w.bytes());
+    const uint64_t head = std::filesystem::file_size(path);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+        out.seekp(std::streamoff(head + bytes / 2));
+        const std::string bright(side * bits / 8, '\xFF');
+        out.write(bright.data(), std::streamsize(bright.size()));
+    }
+    std::filesystem::resize_file(path, head + bytes);
+    return path;
+}
+
+}  // namespace
+
+// A frame over the decode budget is a frame-decode problem only when not even
+// a reduced decode gives its thumbnail, whether the thumbnails are made on
+// open or the frames are checked when asked (as quillon-dump --problems does).
+TEST(DocProblems, FramesOverTheBudgetAreProblemsOnlyWhenNoReductionFits) {
+    TempDir dir;
+    // 8000 x 8000 8-bit grey takes about 320 MB to decode, a quarter of that
+    // halved; 1-bit samples are not read a band at a time.
+    ASSERT_GT(uint64_t(8000) * 8000 * 5, kFrameDecodeBudget);
+    const struct {
+        const char* name;
+        uint16_t side, bits;
+        bool problem;
+    } cases[] = {
+        {"reduced.dcm", 8000, 8, false},
+        {"refused.dcm", 16384, 1, true},
+    };
+    for (const auto& c : cases) {
+        const auto path = SparseFrameFile(dir, c.name, c.side, c.bits);
+        for (const bool thumbnails : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (thumbnails ? ", thumbnails made on open" : ", checked when asked"));
+            quillon::QuillonDocument doc;
+            quillon::OpenOptions options;
+            options.thumbnails = thumbnails;
+            ASSERT_TRUE(doc.OpenPath(path, options).Opened());
+            doc.CheckFrames();
+            std::size_t found = 0;
+            for (const DocumentProblem& p : doc.Problems().All()) {
+                if (p.problem.code != ProblemCode::FrameDecode) continue;
+                ++found;
+                EXPECT_NE(p.problem.text.find("frames over the 256 MiB budget are not decoded. Native frames of 1 "
+                                              "bits allocated are not read a band at a time."),
+                          std::string::npos)
+                    << p.problem.text;
+            }
+            EXPECT_EQ(found, c.problem ? 1u : 0u);
+        }
+    }
+}
