@@ -42,9 +42,8 @@ namespace {
 constexpr std::size_t kNoIndex = std::size_t(-1);
 
 std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
-    for (std::size_t i = 0; i < parent->m_children.size(); ++i)
-        if (parent->m_children[i].get() == child) return i;
-    return kNoIndex;
+    const std::size_t i = parent->IndexOfChild(child);
+    return i == SIZE_MAX ? kNoIndex : i;
 }
 
 // The frames of the first top-level Pixel Data element's fragments; none
@@ -52,7 +51,7 @@ std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
 const quillon::FrameFragments& PixelFragments(const CDicomFile& file) {
     static const quillon::FrameFragments none;
     const CDicomTag* pixelData = file.PixelData();
-    if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0] ||
+    if (!pixelData || pixelData->ChildCount() < 2 || pixelData->m_children.empty() || !pixelData->m_children[0] ||
         !pixelData->m_children[0]->IsItem())
         return none;
     return file.Fragments();
@@ -88,7 +87,8 @@ struct Walk {
     const quillon::FrameFragments& fragments;
     std::size_t thumbnailCount;
     // The table being built, or null when each record goes to `visit` as
-    // soon as it is made and is not kept.
+    // soon as it is made and is not kept. The table holds the nodes of
+    // every child; a visit that keeps nothing makes none that stays.
     std::vector<TreeItemRecord>* out;
     const std::function<void(const TreeItemRecord&)>* visit = nullptr;
     std::size_t made = 0;
@@ -107,17 +107,23 @@ struct Walk {
         // the children and their descendants, not of the element itself.
         const quillon::InternedText* childCharset = &charset;
         quillon::InternedText own;
-        for (const auto& child : element->m_children) {
-            if (child && child->Is(quillon::tags::kSpecificCharacterSet)) {
-                own = child->GetValueText(u"");
+        const std::size_t children = element->ChildCount();
+        std::unique_ptr<CDicomTag> scratch;
+        const auto child = [&](std::size_t i) { return out ? element->Child(i) : element->PeekChild(i, scratch); };
+        // Children held compactly (CDicomTag::ChildCount) are items, never
+        // a (0008,0005): only the nodes are looked at.
+        for (const auto& c : element->m_children) {
+            if (c && c->Is(quillon::tags::kSpecificCharacterSet)) {
+                own = c->GetValueText(u"");
                 childCharset = &own;
                 break;
             }
         }
         std::size_t childRow = 0;
-        for (std::size_t i = 0; i < element->m_children.size(); ++i) {
-            if (!element->m_children[i]) continue;
-            Add(element->m_children[i].get(), i, depth + 1, *childCharset, index, childRow++);
+        for (std::size_t i = 0; i < children; ++i) {
+            CDicomTag* c = child(i);
+            if (!c) continue;
+            Add(c, i, depth + 1, *childCharset, index, childRow++);
         }
         if (out) (*out)[index].end = made;
     }
@@ -134,8 +140,9 @@ struct Walk {
 
 std::size_t CountNodes(const CDicomTag* element) {
     std::size_t count = 1;
-    for (const auto& child : element->m_children)
-        if (child) count += CountNodes(child.get());
+    std::unique_ptr<CDicomTag> scratch;
+    for (std::size_t i = 0; i < element->ChildCount(); ++i)
+        if (const CDicomTag* child = element->PeekChild(i, scratch)) count += CountNodes(child);
     return count;
 }
 
