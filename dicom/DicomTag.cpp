@@ -367,8 +367,18 @@ bool CDicomTag7FE0::CopyFragment(std::size_t k, void* dst, uint64_t n) const {
 // in the file, and the VR guessed from the value as AddChild does.
 bool CDicomTag7FE0::MakeFragmentNode(std::size_t k, CDicomTag& node) const {
     const SFragment& fragment = m_fragments[k];
-    node.SetTag(quillon::tags::kItem.group, quillon::tags::kItem.element);
-    node.m_tagData.Free();
+    // What an item's tag gives a node, looked up once.
+    static const CDicomTag kItem(quillon::tags::kItem.group, quillon::tags::kItem.element);
+    if (node.m_parent == this && node.IsItem() && node.m_children.empty()) {
+        // A fragment node made here before (a scratch node): only what
+        // differs from fragment to fragment is set again.
+        node.m_tagData.Free();
+        node.m_vr = kItem.m_vr;
+        node.m_description = kItem.m_description;
+    } else {
+        node.SetTag(quillon::tags::kItem.group, quillon::tags::kItem.element);
+        node.m_tagData.Free();
+    }
     node.m_tagData.m_longLength = fragment.length;
     node.m_dataOffset = fragment.Offset();
     node.m_parent = const_cast<CDicomTag7FE0*>(this);

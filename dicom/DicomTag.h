@@ -172,8 +172,11 @@ public:
     void SetFragmentSource(const quillon::FileBytes* source, unsigned swapUnit);
     // Appends a fragment item whose value is `length` bytes at `dataOffset`.
     bool AddFragment(uint64_t dataOffset, uint32_t length);
-    // Gives back the room the fragment list grew into (once they are all read).
-    void ShrinkFragments() { m_fragments.shrink_to_fit(); }
+    // Gives back the room the fragment list grew into (once they are all
+    // read), when it is much: the copy costs a second list for a while.
+    void ShrinkFragments() {
+        if (m_fragments.capacity() - m_fragments.size() > m_fragments.size() / 4) m_fragments.shrink_to_fit();
+    }
     std::size_t FragmentCount() const { return m_fragments.size(); }
     // Fragment k (from 0, after the offset table): where its value starts,
     // its length, and its item tag's offset.

@@ -57,6 +57,32 @@ const quillon::FrameFragments& PixelFragments(const CDicomFile& file) {
     return file.Fragments();
 }
 
+// Appends n in decimal, at least `width` digits.
+void AppendDecimal(std::u16string& out, std::size_t n, int width) {
+    char16_t digits[24];
+    int count = 0;
+    do {
+        digits[count++] = char16_t(u'0' + n % 10);
+        n /= 10;
+    } while (n != 0 && count < 24);
+    for (int i = count; i < width; ++i) out += u'0';
+    while (count > 0) out += digits[--count];
+}
+
+// "Frame %04d", and " (part %zu)" after it for a part past the first; made
+// by hand, as a file may hold millions of fragments to label.
+std::u16string FrameLabel(std::size_t frame, std::size_t part) {
+    std::u16string label = u"Frame ";
+    label.reserve(32);
+    AppendDecimal(label, frame, 4);
+    if (part > 1) {
+        label += u" (part ";
+        AppendDecimal(label, part, 1);
+        label += u')';
+    }
+    return label;
+}
+
 // The label rules with the first top-level Pixel Data element and the
 // element's position among its siblings already known (the tree walk has both;
 // looking them up per element would make the walk quadratic).
@@ -73,8 +99,7 @@ std::u16string Label(const CDicomTag* pixelData, const quillon::FrameFragments& 
             const std::optional<std::size_t> owner = fragments.Owner(childIndex - 1);
             if (owner && *owner < thumbnailCount) {
                 const std::size_t part = childIndex - 1 - fragments.Range(*owner).first;
-                if (part == 0) return Format16("Frame %04d", int(*owner + 1));
-                return Format16("Frame %04d (part %zu)", int(*owner + 1), part + 1);
+                return FrameLabel(*owner + 1, part + 1);
             }
         }
         return Format16("(%04X,%04X)  SQ Item", 0xFFFE, 0xE000);
