@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,12 @@ struct Shown {
     bool operator==(const Shown&) const = default;
 };
 
+void PrintTo(const Shown& s, std::ostream* os) {
+    *os << quillon::ToUtf8(s.label) << " @" << s.tagOffset << "/" << s.dataOffset << " length " << s.length << " ["
+        << s.first << "," << s.last << "] " << quillon::ToUtf8(s.vr) << " " << quillon::ToUtf8(s.description) << " \""
+        << quillon::ToUtf8(s.value) << "\"";
+}
+
 Shown ShownOf(const quillon::QuillonDocument& doc, const TreeItemRecord& record) {
     const CDicomFile& file = *doc.File();
     CDicomTag* e = record.element;
@@ -98,6 +105,9 @@ TEST(FragmentNodes, MadeForALookOrKeptTheyShowTheItemsOfTheFile) {
         {kData / "SC_rgb_small_odd_jpeg.dcm", 1, u"Frame 0001", u"Frame 0001"},
         {dir.Write("three.dcm", ThreeFramesInFiveFragments()), 5, u"Frame 0001", u"Frame 0003 (part 2)"},
         {dir.Write("one.dcm", doctest_files::EncapsulatedFile(1)), 3, u"Frame 0001", u"Frame 0001 (part 3)"},
+        // Fragments whose bytes make the VR guessed differ from one to the next.
+        {dir.Write("text.dcm", doctest_files::FragmentsFile(1, {}, {{0xFF, 0xD8, 0xFF, 0xD9}, {'T', 'E', 'X', 'T'}, {1, 2}})),
+         3, u"Frame 0001", u"Frame 0001 (part 3)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.filename().string());
