@@ -398,9 +398,10 @@ bool CDicomTag7FE0::MakeFragmentNode(std::size_t k, CDicomTag& node) const {
 
 namespace {
 
-template <class Pairs>
-auto FindMade(Pairs& made, std::size_t k) {
-    return std::lower_bound(made.begin(), made.end(), k, [](const auto& pair, std::size_t key) { return pair.first < key; });
+// The first node made whose value starts at or after `offset`.
+auto FindMade(std::vector<std::unique_ptr<CDicomTag>>& made, uint64_t offset) {
+    return std::lower_bound(made.begin(), made.end(), offset,
+                            [](const std::unique_ptr<CDicomTag>& node, uint64_t o) { return node->m_dataOffset < o; });
 }
 
 }  // namespace
@@ -409,15 +410,16 @@ CDicomTag* CDicomTag7FE0::Child(std::size_t i) const {
     if (i < m_children.size()) return m_children[i].get();
     const std::size_t k = i - m_children.size();
     if (k >= m_fragments.size()) return nullptr;
+    const uint64_t offset = m_fragments[k].Offset();
     std::lock_guard<std::mutex> lock(m_fragmentNodesLock);
-    auto at = FindMade(m_fragmentNodes, k);
-    if (at != m_fragmentNodes.end() && at->first == k) return at->second.get();
+    auto at = FindMade(m_fragmentNodes, offset);
+    if (at != m_fragmentNodes.end() && (*at)->m_dataOffset == offset) return at->get();
     try {
         auto node = std::make_unique<CDicomTag>();
         if (!MakeFragmentNode(k, *node)) return nullptr;
         // Nodes made in file order (the window's tree) append.
-        at = m_fragmentNodes.emplace(at, k, std::move(node));
-        return at->second.get();
+        at = m_fragmentNodes.insert(at, std::move(node));
+        return at->get();
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -428,9 +430,10 @@ CDicomTag* CDicomTag7FE0::PeekChild(std::size_t i, std::unique_ptr<CDicomTag>& s
     const std::size_t k = i - m_children.size();
     if (k >= m_fragments.size()) return nullptr;
     {
+        const uint64_t offset = m_fragments[k].Offset();
         std::lock_guard<std::mutex> lock(m_fragmentNodesLock);
-        const auto at = FindMade(m_fragmentNodes, k);
-        if (at != m_fragmentNodes.end() && at->first == k) return at->second.get();
+        const auto at = FindMade(m_fragmentNodes, offset);
+        if (at != m_fragmentNodes.end() && (*at)->m_dataOffset == offset) return at->get();
     }
     try {
         if (!scratch) scratch = std::make_unique<CDicomTag>();

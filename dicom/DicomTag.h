@@ -225,8 +225,9 @@ private:
     std::vector<SFragment> m_fragments;
     const quillon::FileBytes* m_fragmentSource = nullptr;
     uint8_t m_fragmentSwapUnit = 1;
-    // The fragment nodes made, sorted by fragment; made from any thread.
-    mutable std::vector<std::pair<std::size_t, std::unique_ptr<CDicomTag>>> m_fragmentNodes;
+    // The fragment nodes made, sorted by where their values start (as the
+    // fragments are); made from any thread.
+    mutable std::vector<std::unique_ptr<CDicomTag>> m_fragmentNodes;
     mutable std::mutex m_fragmentNodesLock;
 
     const quillon::FileBytes* m_frameSource = nullptr;
