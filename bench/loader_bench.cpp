@@ -59,7 +59,19 @@ Counts CountNodes(const CDicomFile& file) {
         stack.pop_back();
         ++c.nodes;
         if (!n->IsItem()) ++c.elements;
-        for (const auto& child : n->m_children) stack.push_back(child.get());
+        // Children without children are counted where they are, so that
+        // children held compactly (fragments) need no node that stays.
+        std::unique_ptr<CDicomTag> scratch;
+        for (std::size_t i = 0; i < n->ChildCount(); ++i) {
+            const CDicomTag* child = n->PeekChild(i, scratch);
+            if (!child) continue;
+            if (child->ChildCount() != 0) {
+                stack.push_back(n->Child(i));
+                continue;
+            }
+            ++c.nodes;
+            if (!child->IsItem()) ++c.elements;
+        }
     }
     return c;
 }

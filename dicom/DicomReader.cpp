@@ -620,9 +620,22 @@ bool DicomReader::ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_
     uint32_t length;
     const uint64_t itemOffset = m_position - 4;
     if (!Read32(length)) return Stop(itemOffset, group, element, "the item header runs past the end of the file");
-    std::unique_ptr<CDicomTag> item = NewItemNode(group, element, length, m_position);
     if (sum) *sum += 8 + uint64_t(length);
     if (!CanRead(length)) return Stop(itemOffset, group, element, "the fragment is cut off by the end of the file");
+    auto* fragments = dynamic_cast<CDicomTag7FE0*>(pixelData);
+    if (fragments && !pixelData->m_children.empty()) {
+        // A fragment after the offset table: held as its offset and length,
+        // its node made when something asks for it.
+        if (!fragments->AddFragment(m_position, length)) return false;
+        m_position += length;
+        return true;
+    }
+    std::unique_ptr<CDicomTag> item = NewItemNode(group, element, length, m_position);
+    if (fragments) {
+        // The fragments' values are read as this item's is.
+        const unsigned swapUnit = m_encoding.littleEndian ? 1 : SwapUnitFor(item->m_vr.GetVR());
+        fragments->SetFragmentSource(m_source.get(), swapUnit);
+    }
     if (length != 0 && !ReadValue(item.get())) return false;
     pixelData->AddChild(std::move(item));
     m_position += length;
@@ -630,6 +643,12 @@ bool DicomReader::ReadFragmentItem(CDicomTag* pixelData, uint16_t group, uint16_
 }
 
 bool DicomReader::ReadEncapsulatedPixelData(CDicomTag* pixelData) {
+    const bool read = ReadFragments(pixelData);
+    if (auto* fragments = dynamic_cast<CDicomTag7FE0*>(pixelData)) fragments->ShrinkFragments();
+    return read;
+}
+
+bool DicomReader::ReadFragments(CDicomTag* pixelData) {
     pixelData->m_dataOffset = m_position;
     uint16_t group = 0, element = 0;
     if (!ReadTag(group, element) || group != tags::kItem.group || element != tags::kItem.element)

@@ -94,6 +94,7 @@ private:
     bool ReadElementHeader(CDicomTag* element);
     bool ReadValue(CDicomTag* element);
     bool ReadEncapsulatedPixelData(CDicomTag* pixelData);
+    bool ReadFragments(CDicomTag* pixelData);
     enum class ItemStep { Failed, Read, FileEnded };
     ItemStep ReadItemElement(CDicomTag* item);
     bool ReadNativeFrames(CDicomTag7FE0* pixelData);

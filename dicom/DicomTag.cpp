@@ -1,6 +1,7 @@
 #include "dicom/DicomTag.h"
 
 #include <cstring>
+#include <new>
 
 #include "dicom/ByteOrder.h"
 #include "dicom/DicomDictionary.h"
@@ -242,8 +243,14 @@ bool CDicomTag::AddChild(std::unique_ptr<CDicomTag> child) {
     return true;
 }
 
+std::size_t CDicomTag::IndexOfChild(const CDicomTag* child) const {
+    for (std::size_t i = 0; i < m_children.size(); ++i)
+        if (m_children[i].get() == child) return i;
+    return SIZE_MAX;
+}
+
 const std::u16string& CDicomTag::GetDisplayVR() {
-    if (!m_children.empty()) return kSQ;
+    if (ChildCount() != 0) return kSQ;
     if (m_tagData.m_source && !m_tagData.m_data && m_vr.GetDeclaredVR().empty()) {
         // A value in the file: the guess of a long-form value asks only whether
         // some byte is not text, which is read here in pieces.
@@ -340,4 +347,123 @@ bool CDicomTag7FE0::ReadFrame(std::size_t k, uint8_t* dst) const {
     if (held < m_frameSize) std::memset(dst + held, 0, std::size_t(m_frameSize - held));
     if (held == 0) return true;
     return ReadFromSource(*m_frameSource, FrameOffset(k), dst, held, m_frameSwapUnit);
+}
+
+void CDicomTag7FE0::SetFragmentSource(const quillon::FileBytes* source, unsigned swapUnit) {
+    m_fragmentSource = source;
+    m_fragmentSwapUnit = uint8_t(swapUnit ? swapUnit : 1);
+}
+
+bool CDicomTag7FE0::AddFragment(uint64_t dataOffset, uint32_t length) {
+    try {
+        m_fragments.push_back({uint32_t(dataOffset), uint32_t(dataOffset >> 32), length});
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool CDicomTag7FE0::CopyFragment(std::size_t k, void* dst, uint64_t n) const {
+    if (k >= m_fragments.size() || n > m_fragments[k].length) return false;
+    if (n == 0) return true;
+    if (!m_fragmentSource) return false;
+    return ReadFromSource(*m_fragmentSource, m_fragments[k].Offset(), static_cast<uint8_t*>(dst), n,
+                          m_fragmentSwapUnit);
+}
+
+// The node the reader made of a fragment item before fragments were held
+// compactly: a value of up to kHeldValueLimit bytes held, a longer one left
+// in the file, and the VR guessed from the value as AddChild does.
+bool CDicomTag7FE0::MakeFragmentNode(std::size_t k, CDicomTag& node) const {
+    const SFragment& fragment = m_fragments[k];
+    // What an item's tag gives a node, looked up once.
+    static const CDicomTag kItem(quillon::tags::kItem.group, quillon::tags::kItem.element);
+    if (node.m_parent == this && node.IsItem() && node.m_children.empty()) {
+        // A fragment node made here before (a scratch node): only what
+        // differs from fragment to fragment is set again.
+        node.m_tagData.Free();
+        node.m_vr = kItem.m_vr;
+        node.m_description = kItem.m_description;
+    } else {
+        node.SetTag(quillon::tags::kItem.group, quillon::tags::kItem.element);
+        node.m_tagData.Free();
+    }
+    node.m_tagData.m_longLength = fragment.length;
+    node.m_dataOffset = fragment.Offset();
+    node.m_parent = const_cast<CDicomTag7FE0*>(this);
+    const uint32_t length = fragment.length;
+    if (length > kHeldValueLimit) {
+        node.ReferValue(m_fragmentSource, length, m_fragmentSwapUnit);
+    } else if (length != 0) {
+        HeapPtr<uint8_t> copy(static_cast<uint8_t*>(AllocBlock(length)));
+        if (!copy || !CopyFragment(k, copy.get(), length) || !node.SetValue(copy.get(), length)) return false;
+    }
+    if (node.m_vr.GetVR().empty()) {
+        std::u16string vr = node.GetDisplayVR();
+        node.SetVR(vr);
+    }
+    return true;
+}
+
+namespace {
+
+// The first node made whose value starts at or after `offset`.
+auto FindMade(std::vector<std::unique_ptr<CDicomTag>>& made, uint64_t offset) {
+    return std::lower_bound(made.begin(), made.end(), offset,
+                            [](const std::unique_ptr<CDicomTag>& node, uint64_t o) { return node->m_dataOffset < o; });
+}
+
+}  // namespace
+
+CDicomTag* CDicomTag7FE0::Child(std::size_t i) const {
+    if (i < m_children.size()) return m_children[i].get();
+    const std::size_t k = i - m_children.size();
+    if (k >= m_fragments.size()) return nullptr;
+    const uint64_t offset = m_fragments[k].Offset();
+    std::lock_guard<std::mutex> lock(m_fragmentNodesLock);
+    auto at = FindMade(m_fragmentNodes, offset);
+    if (at != m_fragmentNodes.end() && (*at)->m_dataOffset == offset) return at->get();
+    try {
+        auto node = std::make_unique<CDicomTag>();
+        if (!MakeFragmentNode(k, *node)) return nullptr;
+        // Nodes made in file order (the window's tree) append.
+        at = m_fragmentNodes.insert(at, std::move(node));
+        return at->get();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+CDicomTag* CDicomTag7FE0::PeekChild(std::size_t i, std::unique_ptr<CDicomTag>& scratch) const {
+    if (i < m_children.size()) return m_children[i].get();
+    const std::size_t k = i - m_children.size();
+    if (k >= m_fragments.size()) return nullptr;
+    {
+        const uint64_t offset = m_fragments[k].Offset();
+        std::lock_guard<std::mutex> lock(m_fragmentNodesLock);
+        const auto at = FindMade(m_fragmentNodes, offset);
+        if (at != m_fragmentNodes.end() && (*at)->m_dataOffset == offset) return at->get();
+    }
+    try {
+        if (!scratch) scratch = std::make_unique<CDicomTag>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return MakeFragmentNode(k, *scratch) ? scratch.get() : nullptr;
+}
+
+std::size_t CDicomTag7FE0::IndexOfChild(const CDicomTag* child) const {
+    const std::size_t held = CDicomTag::IndexOfChild(child);
+    if (held != SIZE_MAX || !child || child->m_parent != this || !child->IsItem()) return held;
+    // A fragment node: found by where its value starts, which ascends.
+    const uint64_t offset = child->m_dataOffset;
+    const auto at = std::lower_bound(m_fragments.begin(), m_fragments.end(), offset,
+                                     [](const SFragment& f, uint64_t o) { return f.Offset() < o; });
+    if (at == m_fragments.end() || at->Offset() != offset) return SIZE_MAX;
+    return m_children.size() + std::size_t(at - m_fragments.begin());
+}
+
+std::size_t CDicomTag7FE0::FragmentNodesMade() const {
+    std::lock_guard<std::mutex> lock(m_fragmentNodesLock);
+    return m_fragmentNodes.size();
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,25 @@ public:
     bool CopyValue(void* dst, uint64_t n) const;
     // Takes the child into the tree (its parent becomes this node); false for null.
     bool AddChild(std::unique_ptr<CDicomTag> child);
+
+    // The children, in file order. A node may hold some of them in a compact
+    // form and make their nodes only when asked (CDicomTag7FE0's fragments):
+    // walk a tree with these, not with m_children, which holds only the
+    // children that are nodes from the start.
+    virtual std::size_t ChildCount() const { return m_children.size(); }
+    // Child i as a node kept as long as the tree (made now if need be, so
+    // that its address may be held); null past the end or when it cannot be made.
+    virtual CDicomTag* Child(std::size_t i) const { return i < m_children.size() ? m_children[i].get() : nullptr; }
+    // Child i for a look that keeps no pointer to it: the kept node when
+    // there is one, else a node made in `scratch` (reused from call to call,
+    // valid until the next call with it). Makes no node that stays.
+    virtual CDicomTag* PeekChild(std::size_t i, std::unique_ptr<CDicomTag>& scratch) const {
+        (void)scratch;
+        return Child(i);
+    }
+    // The position of `child` among the children (a kept node, or one
+    // PeekChild made); none (SIZE_MAX) when it is no child of this node.
+    virtual std::size_t IndexOfChild(const CDicomTag* child) const;
     void Clear();
 
     bool IsItem() const { return Is(quillon::tags::kItem); }
@@ -129,10 +149,52 @@ private:
     bool SourceHasNonText() const;
 };
 
+// A fragment item of encapsulated pixel data as the pixel data element holds
+// it until a node is asked for: where its value starts and its length (12
+// bytes, so that millions of fragments stay small).
+struct SFragment {
+    uint32_t offsetLow = 0;
+    uint32_t offsetHigh = 0;
+    uint32_t length = 0;
+    uint64_t Offset() const { return uint64_t(offsetHigh) << 32 | offsetLow; }
+};
+
 class CDicomTag7FE0 : public CDicomTag {
 public:
     CDicomTag7FE0(uint16_t group, uint16_t element) : CDicomTag(group, element) {}
     ~CDicomTag7FE0() override;
+
+    // --- encapsulated pixel data: the offset table item is m_children[0],
+    // the fragment items after it are held compactly and are children
+    // 1 .. FragmentCount() ---
+    // Where the fragments' values are read from, and the size of the numbers
+    // to swap when they are (1: none); set before the first AddFragment.
+    void SetFragmentSource(const quillon::FileBytes* source, unsigned swapUnit);
+    // Appends a fragment item whose value is `length` bytes at `dataOffset`.
+    bool AddFragment(uint64_t dataOffset, uint32_t length);
+    // Gives back the room the fragment list grew into (once they are all
+    // read), when it is much: the copy costs a second list for a while.
+    void ShrinkFragments() {
+        if (m_fragments.capacity() - m_fragments.size() > m_fragments.size() / 4) m_fragments.shrink_to_fit();
+    }
+    std::size_t FragmentCount() const { return m_fragments.size(); }
+    // Fragment k (from 0, after the offset table): where its value starts,
+    // its length, and its item tag's offset.
+    uint64_t FragmentDataOffset(std::size_t k) const { return m_fragments[k].Offset(); }
+    uint32_t FragmentLength(std::size_t k) const { return m_fragments[k].length; }
+    uint64_t FragmentTagOffset(std::size_t k) const { return m_fragments[k].Offset() - 8; }
+    // Copies the first n bytes of fragment k's value, as its node would;
+    // false when the value is shorter or cannot be read.
+    bool CopyFragment(std::size_t k, void* dst, uint64_t n) const;
+    // Fragment k as a node kept as long as the tree (CDicomTag::Child).
+    CDicomTag* FragmentNode(std::size_t k) const { return Child(m_children.size() + k); }
+    // How many fragment nodes have been made and kept.
+    std::size_t FragmentNodesMade() const;
+
+    std::size_t ChildCount() const override { return m_children.size() + m_fragments.size(); }
+    CDicomTag* Child(std::size_t i) const override;
+    CDicomTag* PeekChild(std::size_t i, std::unique_ptr<CDicomTag>& scratch) const override;
+    std::size_t IndexOfChild(const CDicomTag* child) const override;
 
     // The native frames: `count` frames of `frameSize` bytes each, one after
     // the other from `offset` in `source`; `swapUnit` is the size of the
@@ -160,6 +222,17 @@ public:
     bool ReadFrameBytes(std::size_t k, uint64_t at, uint8_t* dst, uint64_t n) const;
 
 private:
+    // Fills `node` as the reader would have made fragment k's item node.
+    bool MakeFragmentNode(std::size_t k, CDicomTag& node) const;
+
+    std::vector<SFragment> m_fragments;
+    const quillon::FileBytes* m_fragmentSource = nullptr;
+    uint8_t m_fragmentSwapUnit = 1;
+    // The fragment nodes made, sorted by where their values start (as the
+    // fragments are); made from any thread.
+    mutable std::vector<std::unique_ptr<CDicomTag>> m_fragmentNodes;
+    mutable std::mutex m_fragmentNodesLock;
+
     const quillon::FileBytes* m_frameSource = nullptr;
     uint8_t m_frameSwapUnit = 1;
     uint64_t m_firstFrame = 0;

@@ -68,6 +68,9 @@ uint64_t Measure(Node* node, bool explicitVR, const RememberedExtents* remembere
         if (length == kUndefinedLength) {
             uint64_t items = 0;
             for (const auto& child : node->m_children) items += 8 + uint64_t(child->m_tagData.m_longLength);
+            if (const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(node))
+                for (std::size_t k = 0; k < pixelData->FragmentCount(); ++k)
+                    items += 8 + uint64_t(pixelData->FragmentLength(k));
             return header + items + 8;
         }
         return header + length;

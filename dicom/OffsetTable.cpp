@@ -4,27 +4,60 @@
 #include <memory>
 #include <new>
 
+namespace {
+
+// The fragment items after the offset table, read where the pixel data holds
+// them: compactly (the top-level Pixel Data) or as nodes (nested in an item).
+class FragmentList {
+public:
+    explicit FragmentList(const CDicomTag& pixelData)
+        : m_compact(dynamic_cast<const CDicomTag7FE0*>(&pixelData)), m_items(pixelData.m_children) {}
+
+    std::size_t Count() const {
+        if (m_compact && m_compact->FragmentCount() != 0) return m_compact->FragmentCount();
+        return m_items.size() > 1 ? m_items.size() - 1 : 0;
+    }
+    bool Compact() const { return m_compact && m_compact->FragmentCount() != 0; }
+    uint64_t TagOffset(std::size_t k) const {
+        return Compact() ? m_compact->FragmentTagOffset(k) : m_items[k + 1]->m_dataOffset - 8;
+    }
+    uint32_t Length(std::size_t k) const {
+        return Compact() ? m_compact->FragmentLength(k) : m_items[k + 1]->GetLength();
+    }
+    bool Copy(std::size_t k, void* dst, uint64_t n) const {
+        return Compact() ? m_compact->CopyFragment(k, dst, n) : (m_items[k + 1] && m_items[k + 1]->CopyValue(dst, n));
+    }
+
+private:
+    const CDicomTag7FE0* m_compact;
+    const std::vector<std::unique_ptr<CDicomTag>>& m_items;
+};
+
+}  // namespace
+
 std::vector<SOffsetTableEntry> ResolveOffsetTable(const CDicomTag& pixelData) {
     std::vector<SOffsetTableEntry> entries;
     const auto& items = pixelData.m_children;
     if (items.empty() || !items[0]) return entries;
+    const FragmentList fragments(pixelData);
     const CDicomTag& table = *items[0];
     const uint32_t length = table.GetLength();
     if (length < 4 || length == kUndefinedLength) return entries;
-    const uint32_t count = length / 4;
+    const uint32_t entryCount = length / 4;
     // A long table is read from the file.
     const SValueBytes value = table.ValueBytes();
-    if (!value || value.size < 4 * uint64_t(count)) return entries;
+    if (!value || value.size < 4 * uint64_t(entryCount)) return entries;
     try {
         // Item tags of the fragments, relative to the first one's, ascending
         // as the items lie in the file.
         std::vector<uint64_t> starts;
-        starts.reserve(items.size() - 1);
-        const uint64_t first = items.size() > 1 ? items[1]->m_dataOffset - 8 : 0;
-        for (std::size_t k = 1; k < items.size(); ++k) starts.push_back(items[k]->m_dataOffset - 8 - first);
+        const std::size_t count = fragments.Count();
+        starts.reserve(count);
+        const uint64_t first = count ? fragments.TagOffset(0) : 0;
+        for (std::size_t k = 0; k < count; ++k) starts.push_back(fragments.TagOffset(k) - first);
 
-        entries.resize(count);
-        for (uint32_t i = 0; i < count; ++i) {
+        entries.resize(entryCount);
+        for (uint32_t i = 0; i < entryCount; ++i) {
             const uint8_t* b = value.data + 4 * i;
             SOffsetTableEntry& entry = entries[i];
             entry.offset = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
@@ -74,12 +107,12 @@ constexpr StartMarker kStartMarkers[] = {
 };
 constexpr std::size_t kLongestStartMarker = 8;
 
-bool StartsCodestream(const CDicomTag& fragment) {
-    const uint32_t length = fragment.GetLength();
+bool StartsCodestream(const FragmentList& fragments, std::size_t k) {
+    const uint32_t length = fragments.Length(k);
     if (length == kUndefinedLength || length < 3) return false;
     uint8_t head[kLongestStartMarker] = {};
     const std::size_t n = std::min<std::size_t>(length, kLongestStartMarker);
-    if (!fragment.CopyValue(head, n)) return false;
+    if (!fragments.Copy(k, head, n)) return false;
     for (const StartMarker& marker : kStartMarkers)
         if (n >= marker.size && std::equal(marker.bytes, marker.bytes + marker.size, head)) return true;
     return false;
@@ -87,16 +120,15 @@ bool StartsCodestream(const CDicomTag& fragment) {
 
 // Frame n's first fragment from the codestreams' own start markers, when
 // exactly `frames` fragments begin with one and the first fragment does.
-bool MarkersNameEachFrame(const std::vector<std::unique_ptr<CDicomTag>>& items, uint32_t frames,
-                          std::vector<std::size_t>& starts) {
+bool MarkersNameEachFrame(const FragmentList& fragments, uint32_t frames, std::vector<std::size_t>& starts) {
     starts.clear();
-    for (std::size_t k = 1; k < items.size(); ++k) {
-        if (!items[k] || !StartsCodestream(*items[k])) {
-            if (k == 1) return false;
+    for (std::size_t k = 0; k < fragments.Count(); ++k) {
+        if (!StartsCodestream(fragments, k)) {
+            if (k == 0) return false;
             continue;
         }
         if (starts.size() == frames) return false;
-        starts.push_back(k - 1);
+        starts.push_back(k);
     }
     return starts.size() == frames;
 }
@@ -104,22 +136,23 @@ bool MarkersNameEachFrame(const std::vector<std::unique_ptr<CDicomTag>>& items, 
 // Frame n's first fragment from the Extended Offset Table, when it has one
 // 64-bit entry per frame (little endian, as every encapsulated syntax is),
 // each on a fragment's item tag, ascending, the first on the first fragment.
-bool ExtendedTableNamesEachFrame(const CDicomTag& extended, const std::vector<std::unique_ptr<CDicomTag>>& items,
-                                 uint32_t frames, std::vector<std::size_t>& starts) {
+bool ExtendedTableNamesEachFrame(const CDicomTag& extended, const FragmentList& fragments, uint32_t frames,
+                                 std::vector<std::size_t>& starts) {
     const uint32_t length = extended.GetLength();
-    if (length == kUndefinedLength || length != 8 * uint64_t(frames) || items.size() < 2) return false;
+    const std::size_t count = fragments.Count();
+    if (length == kUndefinedLength || length != 8 * uint64_t(frames) || count == 0) return false;
     const SValueBytes value = extended.ValueBytes();
     if (!value || value.size < length) return false;
-    const uint64_t first = items[1]->m_dataOffset - 8;
+    const uint64_t first = fragments.TagOffset(0);
     starts.clear();
-    std::size_t k = 1;  // the fragments are walked once, as the offsets ascend
+    std::size_t k = 0;  // the fragments are walked once, as the offsets ascend
     for (uint32_t n = 0; n < frames; ++n) {
         uint64_t offset = 0;
         for (int b = 7; b >= 0; --b) offset = offset << 8 | value.data[8 * n + b];
-        while (k < items.size() && items[k]->m_dataOffset - 8 - first < offset) ++k;
-        if (k == items.size() || items[k]->m_dataOffset - 8 - first != offset) return false;
-        if (n == 0 ? k != 1 : k - 1 <= starts.back()) return false;
-        starts.push_back(k - 1);
+        while (k < count && fragments.TagOffset(k) - first < offset) ++k;
+        if (k == count || fragments.TagOffset(k) - first != offset) return false;
+        if (n == 0 ? k != 0 : k <= starts.back()) return false;
+        starts.push_back(k);
     }
     return true;
 }
@@ -129,8 +162,9 @@ bool ExtendedTableNamesEachFrame(const CDicomTag& extended, const std::vector<st
 FrameFragments FrameFragments::Read(const CDicomTag& pixelData, uint32_t frames, const CDicomTag* extendedOffsets) {
     FrameFragments result;
     const auto& items = pixelData.m_children;
-    if (items.size() < 2) return result;
-    const std::size_t fragments = items.size() - 1;
+    const FragmentList list(pixelData);
+    if (items.empty() || list.Count() == 0) return result;
+    const std::size_t fragments = list.Count();
     try {
         // The table is read from the file only when it is asked for, once.
         std::optional<std::vector<SOffsetTableEntry>> entries;
@@ -150,14 +184,14 @@ FrameFragments FrameFragments::Read(const CDicomTag& pixelData, uint32_t frames,
             result.m_rule = Rule::Single;
             result.m_frames = 1;
         } else if (frames > 1 && extendedOffsets &&
-                   ExtendedTableNamesEachFrame(*extendedOffsets, items, frames, result.m_starts)) {
+                   ExtendedTableNamesEachFrame(*extendedOffsets, list, frames, result.m_starts)) {
             result.m_rule = Rule::Table;
             result.m_frames = frames;
         } else if (frames > 1 && tableLength % 4 == 0 && tableLength / 4 == frames &&
                    TableNamesEachFrame(table(), frames, result.m_starts)) {
             result.m_rule = Rule::Table;
             result.m_frames = frames;
-        } else if (frames > 1 && fragments > frames && MarkersNameEachFrame(items, frames, result.m_starts)) {
+        } else if (frames > 1 && fragments > frames && MarkersNameEachFrame(list, frames, result.m_starts)) {
             // No usable table: where the streams say they start.
             result.m_rule = Rule::Table;
             result.m_frames = frames;

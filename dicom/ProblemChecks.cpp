@@ -256,7 +256,7 @@ void ProblemChecks::CheckOffsetTable(const CDicomTag& pixelData, uint64_t frames
     // start markers say where each frame begins.
     if (frames > 1 && frames <= UINT32_MAX && table && table->IsItem() &&
         FrameFragments::Read(pixelData, uint32_t(frames), m_extendedOffsets).Unresolved()) {
-        const std::size_t fragments = pixelData.m_children.size() - 1;
+        const std::size_t fragments = pixelData.ChildCount() - 1;
         Note(ProblemCode::OffsetTable, table->m_dataOffset - 8, tags::kItem.group, tags::kItem.element, table,
              std::string(entries.empty() ? "the offset table is empty" : "the offset table names no fragment per frame") +
                  " and the " + std::to_string(fragments) + " fragments begin no single codestream per frame: the " +

@@ -42,9 +42,8 @@ namespace {
 constexpr std::size_t kNoIndex = std::size_t(-1);
 
 std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
-    for (std::size_t i = 0; i < parent->m_children.size(); ++i)
-        if (parent->m_children[i].get() == child) return i;
-    return kNoIndex;
+    const std::size_t i = parent->IndexOfChild(child);
+    return i == SIZE_MAX ? kNoIndex : i;
 }
 
 // The frames of the first top-level Pixel Data element's fragments; none
@@ -52,10 +51,36 @@ std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
 const quillon::FrameFragments& PixelFragments(const CDicomFile& file) {
     static const quillon::FrameFragments none;
     const CDicomTag* pixelData = file.PixelData();
-    if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0] ||
+    if (!pixelData || pixelData->ChildCount() < 2 || pixelData->m_children.empty() || !pixelData->m_children[0] ||
         !pixelData->m_children[0]->IsItem())
         return none;
     return file.Fragments();
+}
+
+// Appends n in decimal, at least `width` digits.
+void AppendDecimal(std::u16string& out, std::size_t n, int width) {
+    char16_t digits[24];
+    int count = 0;
+    do {
+        digits[count++] = char16_t(u'0' + n % 10);
+        n /= 10;
+    } while (n != 0 && count < 24);
+    for (int i = count; i < width; ++i) out += u'0';
+    while (count > 0) out += digits[--count];
+}
+
+// "Frame %04d", and " (part %zu)" after it for a part past the first; made
+// by hand, as a file may hold millions of fragments to label.
+std::u16string FrameLabel(std::size_t frame, std::size_t part) {
+    std::u16string label = u"Frame ";
+    label.reserve(32);
+    AppendDecimal(label, frame, 4);
+    if (part > 1) {
+        label += u" (part ";
+        AppendDecimal(label, part, 1);
+        label += u')';
+    }
+    return label;
 }
 
 // The label rules with the first top-level Pixel Data element and the
@@ -74,8 +99,7 @@ std::u16string Label(const CDicomTag* pixelData, const quillon::FrameFragments& 
             const std::optional<std::size_t> owner = fragments.Owner(childIndex - 1);
             if (owner && *owner < thumbnailCount) {
                 const std::size_t part = childIndex - 1 - fragments.Range(*owner).first;
-                if (part == 0) return Format16("Frame %04d", int(*owner + 1));
-                return Format16("Frame %04d (part %zu)", int(*owner + 1), part + 1);
+                return FrameLabel(*owner + 1, part + 1);
             }
         }
         return Format16("(%04X,%04X)  SQ Item", 0xFFFE, 0xE000);
@@ -88,7 +112,8 @@ struct Walk {
     const quillon::FrameFragments& fragments;
     std::size_t thumbnailCount;
     // The table being built, or null when each record goes to `visit` as
-    // soon as it is made and is not kept.
+    // soon as it is made and is not kept. The table holds the nodes of
+    // every child; a visit that keeps nothing makes none that stays.
     std::vector<TreeItemRecord>* out;
     const std::function<void(const TreeItemRecord&)>* visit = nullptr;
     std::size_t made = 0;
@@ -107,17 +132,23 @@ struct Walk {
         // the children and their descendants, not of the element itself.
         const quillon::InternedText* childCharset = &charset;
         quillon::InternedText own;
-        for (const auto& child : element->m_children) {
-            if (child && child->Is(quillon::tags::kSpecificCharacterSet)) {
-                own = child->GetValueText(u"");
+        const std::size_t children = element->ChildCount();
+        std::unique_ptr<CDicomTag> scratch;
+        const auto child = [&](std::size_t i) { return out ? element->Child(i) : element->PeekChild(i, scratch); };
+        // Children held compactly (CDicomTag::ChildCount) are items, never
+        // a (0008,0005): only the nodes are looked at.
+        for (const auto& c : element->m_children) {
+            if (c && c->Is(quillon::tags::kSpecificCharacterSet)) {
+                own = c->GetValueText(u"");
                 childCharset = &own;
                 break;
             }
         }
         std::size_t childRow = 0;
-        for (std::size_t i = 0; i < element->m_children.size(); ++i) {
-            if (!element->m_children[i]) continue;
-            Add(element->m_children[i].get(), i, depth + 1, *childCharset, index, childRow++);
+        for (std::size_t i = 0; i < children; ++i) {
+            CDicomTag* c = child(i);
+            if (!c) continue;
+            Add(c, i, depth + 1, *childCharset, index, childRow++);
         }
         if (out) (*out)[index].end = made;
     }
@@ -134,8 +165,9 @@ struct Walk {
 
 std::size_t CountNodes(const CDicomTag* element) {
     std::size_t count = 1;
-    for (const auto& child : element->m_children)
-        if (child) count += CountNodes(child.get());
+    std::unique_ptr<CDicomTag> scratch;
+    for (std::size_t i = 0; i < element->ChildCount(); ++i)
+        if (const CDicomTag* child = element->PeekChild(i, scratch)) count += CountNodes(child);
     return count;
 }
 

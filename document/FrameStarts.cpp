@@ -13,20 +13,24 @@ constexpr std::size_t kListedFrames = 5;
 }  // namespace
 
 quillon::FrameStarts::FrameStarts(const CDicomFile& file) {
-    const CDicomTag* pixelData = file.PixelData();
+    const CDicomTag7FE0* pixelData = file.PixelData();
     // Native frames are no fragments: nothing to read.
-    if (!pixelData || pixelData->m_children.size() < 2 || !pixelData->m_children[0]->IsItem()) return;
+    if (!pixelData || pixelData->FragmentCount() == 0 || !pixelData->m_children[0]->IsItem()) return;
+    m_pixelData = pixelData;
     // The table's word, also where the frames do not follow it.
     const quillon::FrameFragments& fragments = file.Fragments();
     for (const auto& [fragment, frame] : fragments.TableStarts())
-        m_starts.emplace_back(pixelData->m_children[fragment + 1].get(), frame + 1);
+        if (fragment < pixelData->FragmentCount())
+            m_starts.emplace_back(pixelData->FragmentDataOffset(fragment), frame + 1);
     std::sort(m_starts.begin(), m_starts.end());
 }
 
 std::vector<uint32_t> quillon::FrameStarts::FramesAt(const CDicomTag* item) const {
     std::vector<uint32_t> frames;
-    auto at = std::lower_bound(m_starts.begin(), m_starts.end(), std::make_pair(item, uint32_t(0)));
-    for (; at != m_starts.end() && at->first == item; ++at) frames.push_back(at->second);
+    if (!item || !m_pixelData || item->m_parent != m_pixelData || !item->IsItem()) return frames;
+    const uint64_t offset = item->m_dataOffset;
+    auto at = std::lower_bound(m_starts.begin(), m_starts.end(), std::make_pair(offset, uint32_t(0)));
+    for (; at != m_starts.end() && at->first == offset; ++at) frames.push_back(at->second);
     return frames;
 }
 

@@ -29,8 +29,11 @@ public:
     std::u16string ItemDescription(const CDicomTag* item) const;
 
 private:
-    // (fragment item, frame from 1), sorted by item, then by frame.
-    std::vector<std::pair<const CDicomTag*, uint32_t>> m_starts;
+    // The pixel data whose fragments the table names; (where the fragment's
+    // value starts, frame from 1), sorted by fragment, then by frame. A
+    // fragment is known by its offset, as its node may be made anew each time.
+    const CDicomTag* m_pixelData = nullptr;
+    std::vector<std::pair<uint64_t, uint32_t>> m_starts;
 };
 
 }  // namespace quillon

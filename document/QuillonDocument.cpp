@@ -51,9 +51,8 @@ namespace {
 std::filesystem::path ToFsPath(const std::u16string& path) { return std::filesystem::path(ToUtf8(path)); }
 
 std::size_t ChildIndex(const CDicomTag* parent, const CDicomTag* child) {
-    for (std::size_t i = 0; i < parent->m_children.size(); ++i)
-        if (parent->m_children[i].get() == child) return i;
-    return std::size_t(-1);
+    const std::size_t i = parent->IndexOfChild(child);
+    return i == SIZE_MAX ? std::size_t(-1) : i;
 }
 
 std::u16string TagText(uint16_t group, uint16_t element) { return Format16("%04X, %04X", group, element); }
@@ -298,8 +297,7 @@ std::size_t quillon::QuillonDocument::CheckFrames() {
     CDicomTag* pixelData = m_file->PixelData();
     if (!pixelData) return 0;
     const std::size_t frames = FramesWithBytes(*m_file);
-    const bool encapsulated = !pixelData->m_children.empty() && pixelData->m_children[0] &&
-                              pixelData->m_children[0]->IsItem();
+    const bool encapsulated = pixelData->ChildCount() != 0 && pixelData->Child(0) && pixelData->Child(0)->IsItem();
     std::vector<SLoadProblem> found;
     for (std::size_t i = 0; i < frames; ++i) {
         if (i < m_thumbnails.size() && m_thumbnails[i]) continue;
@@ -318,14 +316,16 @@ std::size_t quillon::QuillonDocument::CheckFrames() {
         if (encapsulated) {
             const quillon::FragmentRange fragments = m_file->Fragments().Range(i);
             const std::size_t child = fragments.first + 1;
-            if (fragments.last > fragments.first && child < pixelData->m_children.size()) {
-                problem.node = pixelData->m_children[child].get();
-                problem.offset = m_file->TagOffset(pixelData->m_children[child].get());
-                problem.group = 0xFFFE;
-                problem.element = 0xE000;
+            if (fragments.last > fragments.first && child < pixelData->ChildCount()) {
+                if (CDicomTag* item = pixelData->Child(child)) {
+                    problem.node = item;
+                    problem.offset = m_file->TagOffset(item);
+                    problem.group = 0xFFFE;
+                    problem.element = 0xE000;
+                }
             }
-        } else if (i < pixelData->m_children.size() && pixelData->m_children[i]) {
-            problem.node = pixelData->m_children[i].get();
+        } else if (CDicomTag* frameNode = pixelData->Child(i)) {
+            problem.node = frameNode;
             problem.offset = problem.node->m_dataOffset;
         }
         if (!problem.node) {

@@ -112,26 +112,18 @@ quillon::Status CompressedFrameBytes(const CDicomFile& file, const quillon::Fram
                                      std::size_t frame, quillon::HeapPtr<uint8_t>& storage, ByteSpan& bytes) {
     using quillon::Reason;
     bytes = {};
-    const CDicomTag* pixelData = file.PixelData();
+    const CDicomTag7FE0* pixelData = file.PixelData();
     if (!pixelData) return FrameFailure(Reason::NoBytes, "The file has no pixel data.");
     if (frame >= fragments.FrameCount() || frame >= file.Pixel().numberOfFrames)
         return FrameFailure(Reason::NoBytes, "No fragment of the pixel data holds this frame.");
-    const std::size_t count = pixelData->m_children.size() - 1;
+    const std::size_t count = pixelData->FragmentCount();
     // Fragments [first, last) make the frame.
     const quillon::FragmentRange range = fragments.Range(frame);
     const std::size_t first = range.first, last = std::min(range.last, count);
     if (first >= last) return FrameFailure(Reason::NoBytes, "No fragment of the pixel data holds this frame.");
 
-    if (last - first == 1) {
-        const CDicomTag& item = *pixelData->m_children[first + 1];
-        if (item.GetData() && item.GetLength() != 0) {
-            bytes = {item.GetData(), item.GetLength()};
-            return {};
-        }
-    }
     uint64_t total = 0;
-    for (std::size_t k = first; k < last; ++k)
-        if (pixelData->m_children[k + 1]->HasValue()) total += pixelData->m_children[k + 1]->GetLength();
+    for (std::size_t k = first; k < last; ++k) total += pixelData->FragmentLength(k);
     if (total == 0) return FrameFailure(Reason::NoBytes, "The frame's fragments are empty.");
     if (total > SIZE_MAX) return FrameFailure(Reason::OverBudget, "The frame's fragments are too large to hold.");
     storage.reset(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(total))));
@@ -140,13 +132,12 @@ quillon::Status CompressedFrameBytes(const CDicomFile& file, const quillon::Fram
                             static_cast<unsigned long long>(total));
     uint64_t at = 0;
     for (std::size_t k = first; k < last; ++k) {
-        const CDicomTag& item = *pixelData->m_children[k + 1];
-        if (!item.HasValue()) continue;
-        if (!item.CopyValue(storage.get() + at, item.GetLength())) {
+        const uint32_t length = pixelData->FragmentLength(k);
+        if (!pixelData->CopyFragment(k, storage.get() + at, length)) {
             storage.reset();
             return FrameFailure(Reason::NoBytes, "The frame's fragments cannot be read from the file.");
         }
-        at += item.GetLength();
+        at += length;
     }
     bytes = {storage.get(), total};
     return {};

@@ -75,6 +75,6 @@ ByteSpan NativeFrameBytes(const CDicomFile& file, std::size_t frame, quillon::He
 std::size_t FramesWithBytes(const CDicomFile& file) {
     std::size_t available = 0;
     if (const auto* pixelData = file.PixelData())
-        available = std::max(pixelData->FrameCount(), pixelData->m_children.size());
+        available = std::max(pixelData->FrameCount(), pixelData->ChildCount());
     return std::min<std::size_t>(file.Pixel().numberOfFrames, available);
 }

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -322,6 +323,67 @@ private slots:
         QCOMPARE(bar->Message(), QStringLiteral("Not found"));
         QCOMPARE(dlg.Tree()->currentIndex(), before);
         QVERIFY(boxes.boxes.empty());
+    }
+
+    // Real encapsulated files, a frame per RLE fragment: each fragment item
+    // is labelled with its frame, shows its tag and place in the property
+    // list and its bytes in the hex view, and the picture of its frame where
+    // the frame can be decoded (rtdose_rle's 32-bit frames cannot); a click
+    // on a byte of its value, from the Pixel Data, lands on it.
+    void fragmentsOfRealFiles_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<bool>("pictures");
+        QTest::newRow("rtdose_rle") << "rtdose_rle.dcm" << 15 << false;
+        QTest::newRow("SC_rgb_rle_2frame") << "SC_rgb_rle_2frame.dcm" << 2 << true;
+    }
+
+    void fragmentsOfRealFiles() {
+        QFETCH(QString, name);
+        QFETCH(int, frames);
+        QFETCH(bool, pictures);
+        CQuillonDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        apptest::BoxRecorder boxes;
+        dlg.OpenDocument(QStringLiteral(QUILLON_PYDICOM_DATA "/test_files/") + name);
+        QVERIFY(boxes.boxes.empty());
+        const QModelIndex pixel = apptest::ItemOf(dlg, 0x7FE0, 0x0010);
+        QCOMPARE(dlg.TreeModel()->rowCount(pixel), frames + 1);
+        const CDicomTag7FE0* pixelData = dlg.Document().File()->PixelData();
+        QVERIFY(pixelData);
+        QCOMPARE(pixelData->FragmentCount(), std::size_t(frames));
+        QImage previous;
+        for (int k = 1; k <= frames; ++k) {
+            const QModelIndex fragment = dlg.TreeModel()->index(k, 0, pixel);
+            QCOMPARE(fragment.data().toString(), QStringLiteral("Frame %1").arg(k, 4, 10, QChar('0')));
+            // The item header as the file holds it.
+            const quint64 at = pixelData->FragmentTagOffset(std::size_t(k - 1));
+            uint8_t header[8] = {};
+            QVERIFY(dlg.Document().ReadData(at, header, sizeof header));
+            QCOMPARE(quint32(header[0] | header[1] << 8 | header[2] << 16 | quint32(header[3]) << 24), 0xE000FFFEu);
+            const quint64 length = quint64(header[4]) | quint64(header[5]) << 8 | quint64(header[6]) << 16 |
+                                   quint64(header[7]) << 24;
+
+            dlg.Tree()->setCurrentIndex(fragment);
+            QCOMPARE(dlg.PropertyValue(0), QStringLiteral("FFFE, E000"));
+            QCOMPARE(dlg.PropertyValue(3), QString::number(at));
+            QCOMPARE(dlg.PropertyValue(4), QString::number(at + 8));
+            QCOMPARE(dlg.PropertyValue(5), QString::number(length));
+            QCOMPARE(dlg.HexView()->GetHighlightStart(), at);
+            QCOMPARE(dlg.HexView()->GetHighlightEnd(), at + 8 + length - 1);
+            if (pictures) {
+                // Each frame's own picture.
+                const QImage picture = dlg.Picture().toImage();
+                QVERIFY(!picture.isNull());
+                QVERIFY(picture != previous);
+                previous = picture;
+            }
+
+            dlg.Tree()->setCurrentIndex(pixel);
+            apptest::ClickByte(dlg.HexView(), at + 8 + length / 2);
+            QCOMPARE(dlg.Tree()->currentIndex(), fragment);
+        }
     }
 
     // Clicks on one byte inside the first item's (0010,0010): the sequence,

@@ -276,7 +276,7 @@ TEST(DocProblems, CorpusFiles) {
         for (const DocumentProblem& p : doc.Problems().All()) EXPECT_EQ(p.problem.code, ProblemCode::VRMismatch);
         const std::size_t pixel = IndexOf(doc, 0x7FE0, 0x0010);
         ASSERT_TRUE(doc.Records()[pixel].element->Is(0x7FE0, 0x0010));
-        ASSERT_EQ(doc.Records()[pixel].element->m_children.size(), f.descriptions.size() + 1);
+        ASSERT_EQ(doc.Records()[pixel].element->ChildCount(), f.descriptions.size() + 1);
         for (std::size_t k = 0; k < f.descriptions.size(); ++k)
             EXPECT_EQ(doc.Properties(pixel + 2 + k).values[1], f.descriptions[k]);
     }

@@ -152,7 +152,7 @@ TEST(DocTree, EncapsulatedFragmentLabels) {
     EXPECT_EQ(records[pixel + 2].label, u"Frame 0001");
     EXPECT_EQ(records[pixel + 3].label, u"Frame 0001 (part 2)");
     EXPECT_EQ(records[pixel + 4].label, u"Frame 0001 (part 3)");
-    EXPECT_EQ(records[pixel].element->m_children.size(), 4u);
+    EXPECT_EQ(records[pixel].element->ChildCount(), 4u);
 
     // With two frames the second fragment is a frame too.
     ASSERT_TRUE(doc.Open(U16(dir.Write("jpeg2.dcm", doctest_files::EncapsulatedFile(2)))).Opened());

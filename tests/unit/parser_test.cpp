@@ -603,13 +603,13 @@ TEST(Parser, EncapsulatedPixelData) {
     CDicomFile f;
     ASSERT_TRUE(Load(f, w));
     CDicomTag* px = f.PixelData();
-    ASSERT_EQ(px->m_children.size(), 2u);
-    EXPECT_EQ(px->m_children[0]->GetLength(), 0u);
-    EXPECT_EQ(px->m_children[0]->GetData(), nullptr);
-    EXPECT_EQ(ValueOf(px->m_children[1].get()), Bytes({0xFF, 0xD8, 1, 2, 0xFF, 0xD9}));
+    ASSERT_EQ(px->ChildCount(), 2u);
+    EXPECT_EQ(px->Child(0)->GetLength(), 0u);
+    EXPECT_EQ(px->Child(0)->GetData(), nullptr);
+    EXPECT_EQ(ValueOf(px->Child(1)), Bytes({0xFF, 0xD8, 1, 2, 0xFF, 0xD9}));
     EXPECT_EQ(f.Extent(px), 12u + 8 + (8 + 6) + 8);
     EXPECT_EQ(f.ElementRange(px).second, pxAt + 12 + 8 + 14 + 8 - 1);
-    const auto fragment = f.ElementRange(px->m_children[1].get());
+    const auto fragment = f.ElementRange(px->Child(1));
     EXPECT_EQ(fragment.first, pxAt + 12 + 8);
     EXPECT_EQ(fragment.second, pxAt + 12 + 8 + 14 - 1);
 
