@@ -49,6 +49,19 @@ uint64_t FrameCodecWorkingBytes(const FrameDescription& d) {
         case quillon::Compression::JPEG2000Lossy:
             return SaturatingMultiply(SaturatingMultiply(d.Pixels(), std::max(1u, d.Samples())), 4);
         case quillon::Compression::RLE: return ExpectedDecodedSize(d);
+        // OpenJPH keeps the coded bytes and a few lines of each resolution.
+        case quillon::Compression::HTJ2KLossless:
+        case quillon::Compression::HTJ2KLosslessRPCL:
+        case quillon::Compression::HTJ2K:
+            return SaturatingMultiply(d.Pixels(), std::max(1u, d.Samples()));
+        // libjxl holds the image in 32-bit floats per channel, with room for
+        // its group buffers and tables; its memory manager is held to this.
+        case quillon::Compression::JPEGXLLossless:
+        case quillon::Compression::JPEGXLRecompression:
+        case quillon::Compression::JPEGXL: {
+            const uint64_t planes = SaturatingMultiply(SaturatingMultiply(d.Pixels(), DecodedSamples(d) + 1), 8);
+            return planes >= UINT64_MAX - (uint64_t(16) << 20) ? UINT64_MAX : planes + (uint64_t(16) << 20);
+        }
         default: return 0;
     }
 }

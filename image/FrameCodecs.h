@@ -1,6 +1,6 @@
 #pragma once
-// Decoders for compressed frames: RLE, JPEG (baseline, extended, lossless)
-// and JPEG 2000. They read a FrameDescription and the frame's bytes only, so
+// Decoders for compressed frames: RLE, JPEG (baseline, extended, lossless),
+// JPEG-LS, JPEG 2000, HTJ2K and JPEG XL. They read a FrameDescription and the frame's bytes only, so
 // frames can be decoded on any thread. Every decoder writes at most
 // ExpectedDecodedSize bytes and reads nothing outside the bytes it is given,
 // and says why when it gives no samples. Which decoder takes which
@@ -103,11 +103,30 @@ quillon::Status DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes,
 quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                     DecodedFrame& out);
 
+// Checks the image and tile header (SIZ) of a JPEG 2000 or HTJ2K codestream,
+// bare or in the codestream box of a JP2 file, against the frame: its image
+// must be the frame's, its tiles and components few enough to be decoded.
+// Success, or why the stream is not decoded.
+quillon::Status PlausibleJpeg2000Header(const uint8_t* bytes, uint64_t length, const FrameDescription& d);
+
+// HTJ2K codestreams through OpenJPH; bytes the image does not cover are zero.
+quillon::Status DecodeHtj2kFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+
+// JPEG-LS streams through CharLS. Colour frames without interleaving come
+// plane after plane (DecodedFrame::planar).
+quillon::Status DecodeJpegLsFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                  DecodedFrame& out);
+
+// JPEG XL codestreams or container files through libjxl; three components
+// are RGB (DecodedFrame::colourConverted).
+quillon::Status DecodeJpegXlFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                  DecodedFrame& out);
+
 // The "stream's image is W x H, the file says C x R" failure.
 quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, const FrameDescription& d);
 
 // Whether a codec of the table takes this compression (RLE, JPEG, JPEG
-// Lossless, both JPEG 2000; JPEG-LS, native and unknown ones do not).
+// Lossless, JPEG-LS, JPEG 2000, HTJ2K, JPEG XL; native and unknown ones do not).
 bool HasFrameCodec(quillon::Compression compression);
 
 // Routes by d.pixel.compression through the codec table; a frame nothing decodes

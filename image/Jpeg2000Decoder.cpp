@@ -88,48 +88,6 @@ const uint8_t* FindCodestream(const uint8_t* bytes, uint64_t length, uint64_t& l
     return nullptr;
 }
 
-// Checks the image and tile header (SIZ) of the codestream, bare or in the
-// codestream box of a JP2 file, before the library sees it: the library
-// sizes its per-tile and per-component state from it while reading the
-// header (gigabytes for a small stream that claims tens of thousands of
-// tiles), and the output from the file. Both must agree. Success, or why
-// the stream is not decoded.
-quillon::Status PlausibleImageHeader(const uint8_t* bytes, uint64_t length, const FrameDescription& d) {
-    using quillon::Reason;
-    uint64_t limit = 0;
-    const uint8_t* start = FindCodestream(bytes, length, limit);
-    const uint8_t* end = bytes + limit;
-    if (!start || end - start < 4 || start[0] != 0xFF || start[1] != 0x4F || start[2] != 0xFF || start[3] != 0x51)
-        return FrameFailure(Reason::CodecRefused, "The stream holds no JPEG 2000 codestream header.");
-    if (end - start < 4 + 40)
-        return FrameFailure(Reason::StreamEndsEarly, "The stream ends early at byte %llu, inside the image header.",
-                            static_cast<unsigned long long>(limit));
-    const uint8_t* p = start + 4 + 4;  // past Lsiz and Rsiz
-    const uint64_t width = ReadBE32(p), height = ReadBE32(p + 4);
-    const uint64_t x0 = ReadBE32(p + 8), y0 = ReadBE32(p + 12);
-    const uint64_t tileWidth = ReadBE32(p + 16), tileHeight = ReadBE32(p + 20);
-    const uint64_t tileX0 = ReadBE32(p + 24), tileY0 = ReadBE32(p + 28);
-    const unsigned components = unsigned(p[32]) << 8 | p[33];
-    if (width <= x0 || height <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0)
-        return FrameFailure(Reason::CodecRefused, "The JPEG 2000 image header gives an empty image or tile grid.");
-    if (width - x0 != d.pixel.columns || height - y0 != d.pixel.rows)
-        return DimensionsDiffer(width - x0, height - y0, d);
-    const uint64_t across = (width - tileX0 + tileWidth - 1) / tileWidth;
-    const uint64_t down = (height - tileY0 + tileHeight - 1) / tileHeight;
-    const uint64_t tiles = across * down;
-    if (tiles > kMaxTiles)
-        return FrameFailure(Reason::OverBudget, "The stream claims %llu tiles; more than %llu are not decoded.",
-                            static_cast<unsigned long long>(tiles), static_cast<unsigned long long>(kMaxTiles));
-    if (components < 1 || components > kMaxComponents)
-        return FrameFailure(Reason::CodecRefused, "The stream claims %u components; 1 to %u are decoded.", components,
-                            kMaxComponents);
-    if (components > std::max(DecodedSamples(d), 1u))
-        return FrameFailure(Reason::DimensionsDiffer,
-                            "The stream's image header gives %u components; the file says %u samples per pixel.",
-                            components, d.Samples());
-    return {};
-}
-
 // The library's objects of one attempt, released together.
 struct Attempt {
     opj_codec_t* codec = nullptr;
@@ -227,12 +185,54 @@ bool CutTileParts(const uint8_t* bytes, uint64_t length, std::vector<uint8_t>& p
 
 }  // namespace
 
+// Checks the image and tile header (SIZ) of the codestream, bare or in the
+// codestream box of a JP2 file, before the library sees it: the library
+// sizes its per-tile and per-component state from it while reading the
+// header (gigabytes for a small stream that claims tens of thousands of
+// tiles), and the output from the file. Both must agree. Success, or why
+// the stream is not decoded.
+quillon::Status PlausibleJpeg2000Header(const uint8_t* bytes, uint64_t length, const FrameDescription& d) {
+    using quillon::Reason;
+    uint64_t limit = 0;
+    const uint8_t* start = FindCodestream(bytes, length, limit);
+    const uint8_t* end = bytes + limit;
+    if (!start || end - start < 4 || start[0] != 0xFF || start[1] != 0x4F || start[2] != 0xFF || start[3] != 0x51)
+        return FrameFailure(Reason::CodecRefused, "The stream holds no JPEG 2000 codestream header.");
+    if (end - start < 4 + 40)
+        return FrameFailure(Reason::StreamEndsEarly, "The stream ends early at byte %llu, inside the image header.",
+                            static_cast<unsigned long long>(limit));
+    const uint8_t* p = start + 4 + 4;  // past Lsiz and Rsiz
+    const uint64_t width = ReadBE32(p), height = ReadBE32(p + 4);
+    const uint64_t x0 = ReadBE32(p + 8), y0 = ReadBE32(p + 12);
+    const uint64_t tileWidth = ReadBE32(p + 16), tileHeight = ReadBE32(p + 20);
+    const uint64_t tileX0 = ReadBE32(p + 24), tileY0 = ReadBE32(p + 28);
+    const unsigned components = unsigned(p[32]) << 8 | p[33];
+    if (width <= x0 || height <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0)
+        return FrameFailure(Reason::CodecRefused, "The JPEG 2000 image header gives an empty image or tile grid.");
+    if (width - x0 != d.pixel.columns || height - y0 != d.pixel.rows)
+        return DimensionsDiffer(width - x0, height - y0, d);
+    const uint64_t across = (width - tileX0 + tileWidth - 1) / tileWidth;
+    const uint64_t down = (height - tileY0 + tileHeight - 1) / tileHeight;
+    const uint64_t tiles = across * down;
+    if (tiles > kMaxTiles)
+        return FrameFailure(Reason::OverBudget, "The stream claims %llu tiles; more than %llu are not decoded.",
+                            static_cast<unsigned long long>(tiles), static_cast<unsigned long long>(kMaxTiles));
+    if (components < 1 || components > kMaxComponents)
+        return FrameFailure(Reason::CodecRefused, "The stream claims %u components; 1 to %u are decoded.", components,
+                            kMaxComponents);
+    if (components > std::max(DecodedSamples(d), 1u))
+        return FrameFailure(Reason::DimensionsDiffer,
+                            "The stream's image header gives %u components; the file says %u samples per pixel.",
+                            components, d.Samples());
+    return {};
+}
+
 quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                     DecodedFrame& out) {
     using quillon::Reason;
     out = DecodedFrame{};
     if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
-    if (quillon::Status status = PlausibleImageHeader(bytes, length, d); !status) return status;
+    if (quillon::Status status = PlausibleJpeg2000Header(bytes, length, d); !status) return status;
     if (quillon::Status status = CheckDecodedSize(d); !status) return status;
     const uint64_t size = ExpectedDecodedSize(d);
     auto noMemory = [size] {
