@@ -27,6 +27,9 @@ using quillon::Reason;
 
 namespace {
 
+// Components beyond these are not kept (the frame has at most four samples).
+constexpr unsigned kMaxHtj2kComponents = 16;
+
 // OpenJPH reports through process-wide handlers: information and warnings
 // are dropped, errors become an exception carrying the library's sentence.
 class SilentInfo : public ojph::message_info {
@@ -115,14 +118,21 @@ quillon::Status DecodeHtj2kFrame(const FrameDescription& d, const uint8_t* bytes
         std::memset(output.get(), 0, std::size_t(size));
         stream.create();
         // Each pulled line is one row of one component; components past the
-        // frame's samples are read and dropped.
+        // frame's samples are read and dropped. A lossy stream's samples may
+        // overshoot their component's range and are held to it.
+        int32_t low[kMaxHtj2kComponents] = {}, high[kMaxHtj2kComponents] = {};
+        for (unsigned c = 0; c < components && c < kMaxHtj2kComponents; ++c) {
+            const int bits = std::clamp(int(siz.get_bit_depth(c)), 1, 31);
+            low[c] = siz.is_signed(c) ? -(int32_t(1) << (bits - 1)) : 0;
+            high[c] = siz.is_signed(c) ? (int32_t(1) << (bits - 1)) - 1 : int32_t((int64_t(1) << bits) - 1);
+        }
         auto store = [&](uint32_t y, unsigned c, const ojph::line_buf* line) {
-            if (c >= samples || !line) return;
+            if (c >= samples || c >= kMaxHtj2kComponents || !line) return;
             const uint32_t n = uint32_t(std::min<std::size_t>(line->size, width));
             uint8_t* row = output.get() + (uint64_t(y) * width * samples + c) * sampleBytes;
             const int32_t* values = line->i32;
             for (uint32_t x = 0; x < n; ++x) {
-                const uint32_t v = uint32_t(values[x]);
+                const uint32_t v = uint32_t(std::clamp(values[x], low[c], high[c]));
                 uint8_t* at = row + uint64_t(x) * samples * sampleBytes;
                 for (unsigned b = 0; b < sampleBytes; ++b) at[b] = uint8_t(v >> (8 * b));
             }

@@ -138,8 +138,8 @@ quillon::Status DecodeJpegXlFrame(const FrameDescription& d, const uint8_t* byte
         }
     }
     if (!output) return FrameFailure(Reason::CodecRefused, "The JPEG XL decoder gave no image.");
-    // Output is scaled to the full range of its type; samples of fewer bits
-    // go back to theirs (exactly, for a lossless stream).
+    // libjxl scales integer output to the full range of its type; samples
+    // of fewer bits go back to theirs (exactly, for a lossless stream).
     if (int(bits) < allocated) {
         const uint32_t top = (1u << bits) - 1, full = allocated == 8 ? 0xFFu : 0xFFFFu;
         uint8_t* p = output.get();
