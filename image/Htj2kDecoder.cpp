@@ -32,6 +32,7 @@ constexpr unsigned kMaxHtj2kComponents = 16;
 
 // OpenJPH reports through process-wide handlers: information and warnings
 // are dropped, errors become an exception carrying the library's sentence.
+// (The stream that the dropped notes would go to is opened once and kept.)
 class SilentInfo : public ojph::message_info {
 public:
     void operator()(int, const char*, int, const char*, ...) override {}
@@ -61,6 +62,12 @@ void ConfigureMessages() {
         ojph::configure_info(&info);
         ojph::configure_warning(&warning);
         ojph::configure_error(&error);
+        // The library's reader writes its notes through its own default
+        // handler whatever is configured: they go nowhere.
+        if (FILE* nowhere = std::fopen("/dev/null", "w")) {
+            ojph::set_info_stream(nowhere);
+            ojph::set_warning_stream(nowhere);
+        }
     });
 }
 
