@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "image/FrameCodecs.h"
 
@@ -36,6 +38,24 @@ quillon::Status DecodeJpegLsFrame(const FrameDescription& d, const uint8_t* byte
     if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
     if (length < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
         return FrameFailure(Reason::CodecRefused, "The stream does not start with a JPEG start-of-image marker.");
+    // CharLS takes seconds over a scan whose bytes simply stop (it reads on
+    // as if zeros followed); a marker at the end stops it at once. A stream
+    // cut short is read from a copy that ends with an end-of-image marker.
+    std::vector<uint8_t> ended;
+    uint64_t last = length;
+    while (last > 0 && bytes[last - 1] == 0) --last;  // padding to an even length
+    if (last < 2 || bytes[last - 2] != 0xFF || bytes[last - 1] != 0xD9) {
+        try {
+            ended.reserve(std::size_t(length) + 2);
+            ended.assign(bytes, bytes + length);
+            ended.insert(ended.end(), {0xFF, 0xD9});
+        } catch (const std::bad_alloc&) {
+            return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
+                                static_cast<unsigned long long>(length));
+        }
+        bytes = ended.data();
+        length = ended.size();
+    }
     DecoderPtr decoder(charls_jpegls_decoder_create());
     if (!decoder) return FrameFailure(Reason::NoMemory, "There is no memory for the JPEG-LS decoder.");
     charls_jpegls_errc error = charls_jpegls_decoder_set_source_buffer(decoder.get(), bytes, std::size_t(length));
