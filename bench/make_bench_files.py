@@ -47,11 +47,11 @@ def sequence(group, elem, items, defined):
             struct.pack("<HHI", 0xFFFE, 0xE0DD, 0))
 
 
-def meta(sop_class, sop_instance):
+def meta(sop_class, sop_instance, syntax="1.2.840.10008.1.2.1"):
     body = (element(0x0002, 0x0001, "OB", b"\0\1") +
             element(0x0002, 0x0002, "UI", sop_class) +
             element(0x0002, 0x0003, "UI", sop_instance) +
-            element(0x0002, 0x0010, "UI", "1.2.840.10008.1.2.1") +
+            element(0x0002, 0x0010, "UI", syntax) +
             element(0x0002, 0x0012, "UI", "1.2.826.0.1.3680043.9.7433.1"))
     return bytes(128) + b"DICM" + element(0x0002, 0x0000, "UL", struct.pack("<I", len(body))) + body
 
