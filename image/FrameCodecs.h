@@ -112,8 +112,7 @@ quillon::Status PlausibleJpeg2000Header(const uint8_t* bytes, uint64_t length, c
 // HTJ2K codestreams through OpenJPH; bytes the image does not cover are zero.
 quillon::Status DecodeHtj2kFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
 
-// JPEG-LS streams through CharLS. Colour frames without interleaving come
-// plane after plane (DecodedFrame::planar).
+// JPEG-LS streams through CharLS; colour interleaved per pixel.
 quillon::Status DecodeJpegLsFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                   DecodedFrame& out);
 

@@ -1,7 +1,8 @@
 // JPEG-LS frames (lossless and near-lossless) through CharLS: 2 to 16 bits,
 // one to four components, interleave none, line or sample, restart markers
-// and the colour transforms CharLS knows. The stream's frame header is
-// read and checked against the frame before anything is allocated.
+// and the colour transforms CharLS knows; colour comes interleaved per
+// pixel whatever the stream's interleave. The stream's frame header is read
+// and checked against the frame before anything is allocated.
 #include <charls/charls.h>
 
 #include <cstring>
@@ -112,9 +113,24 @@ quillon::Status DecodeJpegLsFrame(const FrameDescription& d, const uint8_t* byte
             p[2 * k + 1] = 0;
         }
     }
+    // Without interleaving the components come one after the other; they are
+    // interleaved per pixel, as every other codec gives colour.
+    if (samples > 1 && interleave == charls_interleave_mode::none) {
+        HeapPtr<uint8_t> pixels(static_cast<uint8_t*>(AllocBlock(std::size_t(size))));
+        if (!pixels)
+            return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
+                                static_cast<unsigned long long>(size));
+        const unsigned sampleBytes = unsigned(allocated / 8);
+        const uint64_t plane = d.Pixels() * sampleBytes;
+        for (unsigned c = 0; c < samples; ++c) {
+            const uint8_t* from = output.get() + c * plane;
+            uint8_t* to = pixels.get() + c * sampleBytes;
+            for (uint64_t k = 0; k < d.Pixels(); ++k, from += sampleBytes, to += samples * sampleBytes)
+                std::memcpy(to, from, sampleBytes);
+        }
+        output = std::move(pixels);
+    }
     out.data = std::move(output);
     out.size = size;
-    // Without interleaving the components come one after the other.
-    out.planar = samples > 1 && interleave == charls_interleave_mode::none;
     return {};
 }
