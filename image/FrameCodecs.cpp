@@ -58,16 +58,16 @@ uint64_t FrameCodecWorkingBytes(const FrameDescription& d) {
         case quillon::Compression::HTJ2KLosslessRPCL:
         case quillon::Compression::HTJ2K:
             return SaturatingMultiply(d.Pixels(), std::max(1u, d.Samples()));
-        // libjxl holds the image in 32-bit floats per channel, with room for
-        // its group buffers and tables; its memory manager is held to this.
         case quillon::Compression::JPEGXLLossless:
         case quillon::Compression::JPEGXLRecompression:
-        case quillon::Compression::JPEGXL: {
-            const uint64_t planes = SaturatingMultiply(SaturatingMultiply(d.Pixels(), DecodedSamples(d) + 1), 8);
-            return planes >= UINT64_MAX - (uint64_t(16) << 20) ? UINT64_MAX : planes + (uint64_t(16) << 20);
-        }
+        case quillon::Compression::JPEGXL: return JpegXlWorkingBytes(d);
         default: return 0;
     }
+}
+
+uint64_t JpegXlWorkingBytes(const FrameDescription& d) {
+    const uint64_t planes = SaturatingMultiply(SaturatingMultiply(d.Pixels(), DecodedSamples(d) + 1), 8);
+    return planes >= UINT64_MAX - (uint64_t(16) << 20) ? UINT64_MAX : planes + (uint64_t(16) << 20);
 }
 
 uint64_t FrameDecodePeak(const FrameDescription& d, uint64_t working) {

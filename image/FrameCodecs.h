@@ -61,6 +61,12 @@ uint64_t FrameDecodePeak(const FrameDescription& d, uint64_t working);
 // the RLE decoder one more copy of the planes; JPEG decodes row by row.
 uint64_t FrameCodecWorkingBytes(const FrameDescription& d);
 
+// libjxl's working state for a frame of this description, whatever its
+// compression says: the image in 32-bit floats per channel and one more, with
+// 16 MiB for its group buffers and tables. The decoder's memory manager is
+// held to it.
+uint64_t JpegXlWorkingBytes(const FrameDescription& d);
+
 // OverBudget, saying how much the frame would take, when `peak` (a
 // FrameDecodePeak) is over kFrameDecodeBudget; success otherwise.
 quillon::Status CheckFrameBudget(const FrameDescription& d, uint64_t peak);

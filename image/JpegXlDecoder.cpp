@@ -76,7 +76,7 @@ quillon::Status DecodeJpegXlFrame(const FrameDescription& d, const uint8_t* byte
     if (quillon::Status status = CheckDecodedSize(d); !status) return status;
 
     BoundedMemory memory;
-    memory.limit = FrameCodecWorkingBytes(d);
+    memory.limit = JpegXlWorkingBytes(d);
     const JxlMemoryManager manager{&memory, BoundedAlloc, BoundedFree};
     std::unique_ptr<JxlDecoder, DecoderDeleter> decoder(JxlDecoderCreate(&manager));
     if (!decoder) return FrameFailure(Reason::OverBudget, "There is no memory for the JPEG XL decoder.");
