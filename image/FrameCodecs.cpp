@@ -47,17 +47,15 @@ uint64_t FrameCodecWorkingBytes(const FrameDescription& d) {
     switch (d.pixel.compression) {
         case quillon::Compression::JPEG2000Lossless:
         case quillon::Compression::JPEG2000Lossy:
+        case quillon::Compression::HTJ2KLossless:
+        case quillon::Compression::HTJ2KLosslessRPCL:
+        case quillon::Compression::HTJ2K:
             return SaturatingMultiply(SaturatingMultiply(d.Pixels(), std::max(1u, d.Samples())), 4);
         case quillon::Compression::RLE: return ExpectedDecodedSize(d);
         // CharLS's planes of a colour stream without interleaving, before
         // they are interleaved.
         case quillon::Compression::JPEGLSLossless:
         case quillon::Compression::JPEGLSLossy: return DecodedSamples(d) > 1 ? ExpectedDecodedSize(d) : 0;
-        // OpenJPH keeps the coded bytes and a few lines of each resolution.
-        case quillon::Compression::HTJ2KLossless:
-        case quillon::Compression::HTJ2KLosslessRPCL:
-        case quillon::Compression::HTJ2K:
-            return SaturatingMultiply(d.Pixels(), std::max(1u, d.Samples()));
         case quillon::Compression::JPEGXLLossless:
         case quillon::Compression::JPEGXLRecompression:
         case quillon::Compression::JPEGXL: return JpegXlWorkingBytes(d);

@@ -57,8 +57,8 @@ constexpr uint64_t kFrameDecodeBudget = uint64_t(256) << 20;
 uint64_t FrameDecodePeak(const FrameDescription& d, uint64_t working);
 
 // The codec's working state for a frame of this description beyond the
-// decoded samples: OpenJPEG holds 32 bits per sample of every component,
-// the RLE decoder one more copy of the planes; JPEG decodes row by row.
+// decoded samples: OpenJPEG holds 32 bits per sample of every component
+// (JPEG 2000 and HTJ2K), the RLE decoder one more copy of the planes; JPEG decodes row by row.
 uint64_t FrameCodecWorkingBytes(const FrameDescription& d);
 
 // libjxl's working state for a frame of this description, whatever its
@@ -115,7 +115,8 @@ quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* by
 // Success, or why the stream is not decoded.
 quillon::Status PlausibleJpeg2000Header(const uint8_t* bytes, uint64_t length, const FrameDescription& d);
 
-// HTJ2K codestreams through OpenJPH; bytes the image does not cover are zero.
+// HTJ2K codestreams through OpenJPEG (DecodeJpeg2000Frame), after checking
+// that they are bare codestreams whose component depths fit the frame.
 quillon::Status DecodeHtj2kFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
 
 // JPEG-LS streams through CharLS; colour interleaved per pixel.

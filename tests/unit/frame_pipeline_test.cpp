@@ -308,7 +308,7 @@ TEST(FramePipeline, FramesShareTheDecodeBudget) {
          "Decoding the frame (16384 x 16384, 1 sample of 8 bits) would take 2304 MiB; frames over the 256 MiB "
          "budget are not decoded."},
         {"1.2.840.10008.1.2.4.201", quillon::Reason::OverBudget,
-         "Decoding the frame (16384 x 16384, 1 sample of 8 bits) would take 1536 MiB; frames over the 256 MiB "
+         "Decoding the frame (16384 x 16384, 1 sample of 8 bits) would take 2304 MiB; frames over the 256 MiB "
          "budget are not decoded."},
         {"1.2.840.10008.1.2.4.80", quillon::Reason::CodecRefused,
          "The stream does not start with a JPEG start-of-image marker."},
