@@ -8,8 +8,13 @@
   phantom16_rle.dcm  phantom16 through dcmcrle (RLE lossless)
   phantom16_jll.dcm  phantom16 through dcmcjpeg +e1 (JPEG lossless, first order)
   phantom8_jpb.dcm   phantom8 through dcmcjpeg +eb (JPEG baseline)
+  phantom16_jls.dcm  phantom16 through dcmcjpls +el (JPEG-LS lossless)
+  phantom16_j2k.dcm  phantom16 through gdcmconv --j2k (JPEG 2000 lossless)
+  phantom16_htj2k/   each frame of phantom16 through ojph_compress -reversible
+                     true (frame-NNN.j2c, and frame-NNN.pgm, its source)
+  phantom16_htj2k.dcm  those codestreams as HTJ2K lossless frames
 
-Needs numpy and DCMTK's encoders; files that exist are kept (--force writes
+Needs numpy, DCMTK's encoders, gdcmconv and ojph_compress; files that exist are kept (--force writes
 them again).
 """
 
@@ -64,6 +69,64 @@ def write_native(path, pixels, bits_stored):
         f.write(data)
 
 
+def write_encapsulated(path, frames, rows, columns, bits_stored, syntax):
+    """A file of these compressed frames, one fragment each, with a Basic
+    Offset Table."""
+    sop_class = "1.2.840.10008.5.1.4.1.1.7.3"
+    sop = "1.2.826.0.1.3680043.9.7433.61"
+    offsets, at = [], 0
+    items = b""
+    for frame in frames:
+        if len(frame) % 2:
+            frame += b"\0"
+        offsets.append(at)
+        items += struct.pack("<HHI", 0xFFFE, 0xE000, len(frame)) + frame
+        at += 8 + len(frame)
+    table = struct.pack("<%dI" % len(offsets), *offsets)
+    head = (meta(sop_class, sop, syntax) + patient_study("OT", sop_class, sop) +
+            element(0x0028, 0x0002, "US", struct.pack("<H", 1)) +
+            element(0x0028, 0x0004, "CS", "MONOCHROME2") +
+            element(0x0028, 0x0008, "IS", str(len(frames))) +
+            element(0x0028, 0x0010, "US", struct.pack("<H", rows)) +
+            element(0x0028, 0x0011, "US", struct.pack("<H", columns)) +
+            element(0x0028, 0x0100, "US", struct.pack("<H", 16)) +
+            element(0x0028, 0x0101, "US", struct.pack("<H", bits_stored)) +
+            element(0x0028, 0x0102, "US", struct.pack("<H", bits_stored - 1)) +
+            element(0x0028, 0x0103, "US", struct.pack("<H", 0)) +
+            struct.pack("<HH2sHI", 0x7FE0, 0x0010, b"OB", 0, 0xFFFFFFFF) +
+            struct.pack("<HHI", 0xFFFE, 0xE000, len(table)) + table)
+    with open(path, "wb") as f:
+        f.write(head + items + struct.pack("<HHI", 0xFFFE, 0xE0DD, 0))
+
+
+def htj2k_frames(native, folder):
+    """Each frame of the 16-bit native file through ojph_compress (lossless)."""
+    with open(native, "rb") as f:
+        data = f.read()
+    pixels = phantom_pixels(data)
+    os.makedirs(folder, exist_ok=True)
+    frames = []
+    for k, frame in enumerate(pixels):
+        pgm = os.path.join(folder, "frame-%03d.pgm" % k)
+        j2c = os.path.join(folder, "frame-%03d.j2c" % k)
+        with open(pgm, "wb") as f:
+            f.write(b"P5\n%d %d\n4095\n" % (frame.shape[1], frame.shape[0]) + frame.astype(">u2").tobytes())
+        subprocess.run(["ojph_compress", "-i", pgm, "-o", j2c, "-reversible", "true"], check=True,
+                       capture_output=True)
+        with open(j2c, "rb") as f:
+            frames.append(f.read())
+    return pixels.shape, frames
+
+
+def phantom_pixels(data):
+    """The frames of phantom16.dcm, read back from its native pixel data."""
+    at = data.rfind(struct.pack("<HH2sH", 0x7FE0, 0x0010, b"OW", 0))
+    length = struct.unpack("<I", data[at + 8:at + 12])[0]
+    pixels = np.frombuffer(data[at + 12:at + 12 + length], dtype="<u2")
+    count = length // (512 * 512 * 2)
+    return pixels.reshape(count, 512, 512)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--force", action="store_true")
@@ -87,8 +150,15 @@ def main():
                            ("phantom8.dcm", "phantom8_jpb.dcm", ["dcmcjpeg", "+eb"])):
         if missing(out):
             subprocess.run(tool + [path(src), path(out)], check=True)
+    for src, out, tool in (("phantom16.dcm", "phantom16_jls.dcm", ["dcmcjpls", "+el"]),
+                           ("phantom16.dcm", "phantom16_j2k.dcm", ["gdcmconv", "--j2k"])):
+        if missing(out):
+            subprocess.run(tool + [path(src), path(out)], check=True)
+    if missing("phantom16_htj2k.dcm"):
+        (count, rows, columns), frames = htj2k_frames(path("phantom16.dcm"), path("phantom16_htj2k"))
+        write_encapsulated(path("phantom16_htj2k.dcm"), frames, rows, columns, 12, "1.2.840.10008.1.2.4.201")
     for name in sorted(os.listdir(args.out)):
-        if name.startswith("phantom"):
+        if name.startswith("phantom") and name.endswith(".dcm"):
             print("%s: %d bytes" % (path(name), os.path.getsize(path(name))))
     return 0
 

@@ -92,41 +92,53 @@ bool TableNamesEachFrame(const std::vector<SOffsetTableEntry>& entries, uint32_t
 // The bytes a frame's codestream begins with, for each compression whose
 // streams say where they start: a fragment that begins with one of these
 // starts a frame. A codec whose stream has a start marker adds its row here.
-// None of them can begin a continuation fragment: inside JPEG entropy-coded
-// data FF is followed by 00 or a restart marker, and JPEG 2000 codestreams
-// carry FF4F only at their start. RLE has no marker: its frames are one
-// fragment each.
+// None of them can begin a continuation fragment of its own kind: inside
+// JPEG entropy-coded data FF is followed by 00 or a restart marker, and JPEG
+// 2000 codestreams carry FF4F only at their start. JPEG 2000 packet data may
+// hold FF 0A, the start of a JPEG XL codestream, so a fragment counts as a
+// start only when its marker is of the first fragment's kind. JPEG XL data
+// itself is not stuffed: a continuation fragment that happens to begin with
+// FF 0A gives one start too many, and the frames stay unresolved. RLE has no
+// marker: its frames are one fragment each.
 struct StartMarker {
     uint8_t bytes[8];
     std::size_t size;
+    int kind;
 };
 constexpr StartMarker kStartMarkers[] = {
-    {{0xFF, 0xD8, 0xFF}, 3},                                      // JPEG and JPEG-LS SOI, then a marker
-    {{0xFF, 0x4F, 0xFF, 0x51}, 4},                                // JPEG 2000 SOC, then SIZ
-    {{0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20}, 8},        // JP2 signature box
+    {{0xFF, 0xD8, 0xFF}, 3, 0},                                // JPEG and JPEG-LS SOI, then a marker
+    {{0xFF, 0x4F, 0xFF, 0x51}, 4, 1},                          // JPEG 2000 and HTJ2K SOC, then SIZ
+    {{0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20}, 8, 1},  // JP2 signature box
+    {{0x00, 0x00, 0x00, 0x0C, 0x4A, 0x58, 0x4C, 0x20}, 8, 2},  // JPEG XL signature box
+    {{0xFF, 0x0A}, 2, 2},                                      // JPEG XL codestream
 };
 constexpr std::size_t kLongestStartMarker = 8;
 
-bool StartsCodestream(const FragmentList& fragments, std::size_t k) {
+// The kind of codestream the fragment begins, or -1 when it begins none.
+int StartsCodestream(const FragmentList& fragments, std::size_t k) {
     const uint32_t length = fragments.Length(k);
-    if (length == kUndefinedLength || length < 3) return false;
+    if (length == kUndefinedLength || length < 3) return -1;
     uint8_t head[kLongestStartMarker] = {};
     const std::size_t n = std::min<std::size_t>(length, kLongestStartMarker);
-    if (!fragments.Copy(k, head, n)) return false;
+    if (!fragments.Copy(k, head, n)) return -1;
     for (const StartMarker& marker : kStartMarkers)
-        if (n >= marker.size && std::equal(marker.bytes, marker.bytes + marker.size, head)) return true;
-    return false;
+        if (n >= marker.size && std::equal(marker.bytes, marker.bytes + marker.size, head)) return marker.kind;
+    return -1;
 }
 
 // Frame n's first fragment from the codestreams' own start markers, when
-// exactly `frames` fragments begin with one and the first fragment does.
+// exactly `frames` fragments begin with one of the first fragment's kind
+// and the first fragment does.
 bool MarkersNameEachFrame(const FragmentList& fragments, uint32_t frames, std::vector<std::size_t>& starts) {
     starts.clear();
+    int firstKind = -1;
     for (std::size_t k = 0; k < fragments.Count(); ++k) {
-        if (!StartsCodestream(fragments, k)) {
-            if (k == 0) return false;
-            continue;
+        const int kind = StartsCodestream(fragments, k);
+        if (k == 0) {
+            if (kind < 0) return false;
+            firstKind = kind;
         }
+        if (kind != firstKind) continue;
         if (starts.size() == frames) return false;
         starts.push_back(k);
     }

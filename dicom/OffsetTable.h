@@ -44,7 +44,8 @@ public:
     // the first fragment, ascending, each on an item tag) gives each frame
     // the fragments up to the next frame's; without one, and with more
     // fragments than frames, the fragments that begin a codestream (JPEG,
-    // JPEG-LS and JPEG 2000 start markers) start the frames when exactly one
+    // JPEG-LS, JPEG 2000, HTJ2K and JPEG XL start markers, of the first
+    // fragment's kind) start the frames when exactly one
     // per frame does; else one fragment per frame (frames past the fragments
     // have none).
     static FrameFragments Read(const CDicomTag& pixelData, uint32_t frames,

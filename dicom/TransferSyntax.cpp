@@ -72,14 +72,24 @@ constexpr KnownSyntax kKnownSyntaxes[] = {
      kExplicitLittle},
     {u"1.2.840.10008.1.2.4.91", "JPEG 2000 Image Compression", Compression::JPEG2000Lossy, kExplicitLittle},
     {u"1.2.840.10008.1.2.5", "RLE Lossless", Compression::RLE, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.201", "High-Throughput JPEG 2000 Image Compression (Lossless Only)",
+     Compression::HTJ2KLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.202", "High-Throughput JPEG 2000 with RPCL Options Image Compression (Lossless Only)",
+     Compression::HTJ2KLosslessRPCL, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.203", "High-Throughput JPEG 2000 Image Compression", Compression::HTJ2K,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.110", "JPEG XL Lossless", Compression::JPEGXLLossless, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.111", "JPEG XL JPEG Recompression", Compression::JPEGXLRecompression, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.112", "JPEG XL", Compression::JPEGXL, kExplicitLittle},
 };
 
 // The names shown for each compression, in the order of the enumeration.
 constexpr std::string_view kCompressionNames[] = {
     "NONE", "UNKNOWN", "JPEG", "JPEG Lossless", "JPEG-LS Lossless", "JPEG-LS Lossy",
-    "JPEG2000 Lossless", "JPEG2000 Lossy", "RLE",
+    "JPEG2000 Lossless", "JPEG2000 Lossy", "RLE", "HTJ2K Lossless", "HTJ2K Lossless RPCL", "HTJ2K",
+    "JPEG XL Lossless", "JPEG XL JPEG Recompression", "JPEG XL",
 };
-static_assert(std::size(kCompressionNames) == std::size_t(Compression::RLE) + 1);
+static_assert(std::size(kCompressionNames) == std::size_t(Compression::JPEGXL) + 1);
 
 // The UIDs of the table are ASCII: a byte-for-byte comparison with them.
 bool SameBytes(std::string_view bytes, std::u16string_view uid) {
@@ -139,7 +149,7 @@ std::optional<bool> quillon::PhotometricIs(const DataSet& dataSet, std::u16strin
     return *text == term;
 }
 
-// Big-endian data sets are always read natively. Otherwise only the seven
+// Big-endian data sets are always read natively. Otherwise only the
 // compressed families are encapsulated; an unknown UID is read as native data.
 bool quillon::IsUncompressed(const DataSet& dataSet, bool littleEndian) {
     if (!dataSet.Find(tags::kTransferSyntaxUID) || !littleEndian) return true;

@@ -22,11 +22,18 @@ enum class Compression {
     JPEG2000Lossless,
     JPEG2000Lossy,
     RLE,
+    HTJ2KLossless,
+    HTJ2KLosslessRPCL,
+    HTJ2K,
+    JPEGXLLossless,
+    JPEGXLRecompression,
+    JPEGXL,
 };
 
 // The compression name shown for it: "NONE", "JPEG", "JPEG Lossless",
 // "JPEG-LS Lossless", "JPEG-LS Lossy", "JPEG2000 Lossless", "JPEG2000 Lossy",
-// "RLE", "UNKNOWN".
+// "RLE", "HTJ2K Lossless", "HTJ2K Lossless RPCL", "HTJ2K", "JPEG XL Lossless",
+// "JPEG XL JPEG Recompression", "JPEG XL", "UNKNOWN".
 std::string_view CompressionName(Compression compression);
 
 // The compression of a Transfer Syntax UID; white space around the UID and
@@ -46,7 +53,7 @@ std::optional<Compression> TransferSyntaxFamily(const DataSet& dataSet);
 // (trimmed, case-sensitive); none when the element is absent.
 std::optional<bool> PhotometricIs(const DataSet& dataSet, std::u16string_view term);
 // Whether its pixel data is native: always in a big-endian data set and
-// without a transfer syntax; otherwise unless one of the seven compressed
+// without a transfer syntax; otherwise unless one of the compressed
 // families names it (an unknown UID is read as native data).
 bool IsUncompressed(const DataSet& dataSet, bool littleEndian);
 

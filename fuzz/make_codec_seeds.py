@@ -1,17 +1,23 @@
 #!/usr/bin/python3
-"""Writes the seeds of the codec fuzzers into fuzz/seeds-rle, -jpeg, -j2k.
+"""Writes the seeds of the codec fuzzers into fuzz/seeds-rle, -jpeg, -j2k,
+-jls, -htj2k and -jxl.
 
 Each seed is six bytes describing the frame (see fuzz/FrameFuzzInput.h)
 followed by the first frame's compressed bytes, taken from small files of
-pydicom's test data and from files made here with dcmcrle, dcmcjpeg and
-gdcmconv X.
+pydicom's test data and from files made here with dcmcrle, dcmcjpeg,
+dcmcjpls and gdcmconv X; the HTJ2K and JPEG XL seeds are codestreams that
+ojph_compress and cjxl make of pydicom's small images.
 Run with /usr/bin/python3; the output is deterministic for given tools.
 """
 
 import os
+import struct
 import subprocess
 import sys
 import tempfile
+import zlib
+
+import numpy as np
 
 import pydicom
 from pydicom.encaps import generate_pixel_data_frame
@@ -36,6 +42,8 @@ def header(ds):
 
 
 def seed(path):
+    if isinstance(path, bytes):
+        return path
     ds = pydicom.dcmread(path)
     head = header(ds)
     if head is None:
@@ -48,6 +56,47 @@ def made(tmp, name, command, source):
     out = os.path.join(tmp, name + ".dcm")
     subprocess.run(command + [os.path.join(DATA, source), out], check=True, capture_output=True)
     return out
+
+
+def encoded(tmp, name, source, command):
+    """A seed of a codestream made by `command` (ojph_compress or cjxl, given
+    the input and output paths) from the first frame of a pydicom file,
+    written as PGM/PPM (PNG for cjxl, which reads other PGM depths imprecisely)."""
+    ds = pydicom.dcmread(os.path.join(DATA, source))
+    pixels = ds.pixel_array
+    if int(ds.get("NumberOfFrames", 1) or 1) > 1:
+        pixels = pixels[0]
+    bits = int(ds.BitsStored)
+    values = pixels.astype(np.int64) & ((1 << bits) - 1)
+    wide = ds.BitsAllocated > 8
+    colour = values.ndim == 3
+    if command[0] == "cjxl":
+        path = os.path.join(tmp, name + ".png")
+        depth = 16 if wide else 8
+        scaled = (values * ((1 << depth) - 1) + ((1 << bits) - 1) // 2) // ((1 << bits) - 1)
+        rows = b"".join(b"\0" + row.astype(">u2" if wide else "u1").tobytes() for row in scaled)
+        chunk = lambda kind, data: (struct.pack(">I", len(data)) + kind + data +
+                                    struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+        header = struct.pack(">IIBBBBB", ds.Columns, ds.Rows, depth, 2 if colour else 0, 0, 0, 0)
+        with open(path, "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"sBIT", bytes([bits] * (3 if colour else 1)))
+                    + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    else:
+        path = os.path.join(tmp, name + (".ppm" if colour else ".pgm"))
+        with open(path, "wb") as f:
+            f.write(b"%s\n%d %d\n%d\n" % (b"P6" if colour else b"P5", ds.Columns, ds.Rows, (1 << bits) - 1)
+                    + values.astype(">u2" if wide else "u1").tobytes())
+    out = os.path.join(tmp, name + ".out")
+    subprocess.run(command[:1] + [path, out] + command[1:] if command[0] == "cjxl"
+                   else command[:1] + ["-i", path, "-o", out] + command[1:], check=True, capture_output=True)
+    with open(out, "rb") as f:
+        return header_of(ds) + f.read()
+
+
+def header_of(ds):
+    head = header(ds)
+    # The pixel representation has no byte of its own: the seeds are unsigned.
+    return head
 
 
 def main():
@@ -67,6 +116,18 @@ def main():
                     ("MR_small_jp2klossless", os.path.join(DATA, "MR_small_jp2klossless.dcm")),
                     ("JPEG2000", os.path.join(DATA, "JPEG2000.dcm")),
                     ("made_ct_j2k", made(tmp, "j2k", ["gdcmconv", "--j2k"], "CT_small.dcm"))],
+            "jls": [("MR_small_jpeg_ls_lossless", os.path.join(DATA, "MR_small_jpeg_ls_lossless.dcm")),
+                    ("made_rgb_line", made(tmp, "jls_line", ["dcmcjpls", "+el", "+il"], "SC_rgb_small_odd.dcm")),
+                    ("made_rgb_none", made(tmp, "jls_none", ["dcmcjpls", "+el", "+in"], "SC_rgb_small_odd.dcm")),
+                    ("made_rgb_near", made(tmp, "jls_near", ["dcmcjpls", "+en", "+md", "3"], "SC_rgb_small_odd.dcm"))],
+            "htj2k": [("ojph_mr", encoded(tmp, "ojph_mr", "MR_small.dcm", ["ojph_compress", "-reversible", "true"])),
+                      ("ojph_rgb_rpcl", encoded(tmp, "ojph_rgb", "SC_rgb_small_odd.dcm",
+                                                ["ojph_compress", "-reversible", "true", "-prog_order", "RPCL"])),
+                      ("ojph_ct_lossy", encoded(tmp, "ojph_ct", "CT_small.dcm", ["ojph_compress", "-qstep", "0.01"]))],
+            "jxl": [("cjxl_mr", encoded(tmp, "cjxl_mr", "MR_small.dcm", ["cjxl", "-d", "0"])),
+                    ("cjxl_rgb", encoded(tmp, "cjxl_rgb", "SC_rgb_small_odd.dcm", ["cjxl", "-d", "0"])),
+                    ("cjxl_rgb_container", encoded(tmp, "cjxl_rgbc", "SC_rgb_small_odd.dcm",
+                                                   ["cjxl", "-d", "1", "--container=1"]))],
         }
         for codec, files in sets.items():
             folder = os.path.join(HERE, "seeds-" + codec)

@@ -17,6 +17,14 @@ constexpr CodecRow kCodecs[] = {
     {Compression::JPEGLossless, AnyLayout, DecodeJpegFrame, DecodeJpegReduced, DecodeJpegBands},
     {Compression::JPEG2000Lossless, AnyLayout, DecodeJpeg2000Frame, DecodeJpeg2000Reduced},
     {Compression::JPEG2000Lossy, AnyLayout, DecodeJpeg2000Frame, DecodeJpeg2000Reduced},
+    {Compression::JPEGLSLossless, AnyLayout, DecodeJpegLsFrame},
+    {Compression::JPEGLSLossy, AnyLayout, DecodeJpegLsFrame},
+    {Compression::HTJ2KLossless, AnyLayout, DecodeHtj2kFrame},
+    {Compression::HTJ2KLosslessRPCL, AnyLayout, DecodeHtj2kFrame},
+    {Compression::HTJ2K, AnyLayout, DecodeHtj2kFrame},
+    {Compression::JPEGXLLossless, AnyLayout, DecodeJpegXlFrame},
+    {Compression::JPEGXLRecompression, AnyLayout, DecodeJpegXlFrame},
+    {Compression::JPEGXL, AnyLayout, DecodeJpegXlFrame},
 };
 
 }  // namespace

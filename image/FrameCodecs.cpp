@@ -47,10 +47,25 @@ uint64_t FrameCodecWorkingBytes(const FrameDescription& d) {
     switch (d.pixel.compression) {
         case quillon::Compression::JPEG2000Lossless:
         case quillon::Compression::JPEG2000Lossy:
+        case quillon::Compression::HTJ2KLossless:
+        case quillon::Compression::HTJ2KLosslessRPCL:
+        case quillon::Compression::HTJ2K:
             return SaturatingMultiply(SaturatingMultiply(d.Pixels(), std::max(1u, d.Samples())), 4);
         case quillon::Compression::RLE: return ExpectedDecodedSize(d);
+        // CharLS's planes of a colour stream without interleaving, before
+        // they are interleaved.
+        case quillon::Compression::JPEGLSLossless:
+        case quillon::Compression::JPEGLSLossy: return DecodedSamples(d) > 1 ? ExpectedDecodedSize(d) : 0;
+        case quillon::Compression::JPEGXLLossless:
+        case quillon::Compression::JPEGXLRecompression:
+        case quillon::Compression::JPEGXL: return JpegXlWorkingBytes(d);
         default: return 0;
     }
+}
+
+uint64_t JpegXlWorkingBytes(const FrameDescription& d) {
+    const uint64_t planes = SaturatingMultiply(SaturatingMultiply(d.Pixels(), DecodedSamples(d) + 1), 8);
+    return planes >= UINT64_MAX - (uint64_t(16) << 20) ? UINT64_MAX : planes + (uint64_t(16) << 20);
 }
 
 uint64_t FrameDecodePeak(const FrameDescription& d, uint64_t working) {

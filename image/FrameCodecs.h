@@ -1,6 +1,6 @@
 #pragma once
-// Decoders for compressed frames: RLE, JPEG (baseline, extended, lossless)
-// and JPEG 2000. They read a FrameDescription and the frame's bytes only, so
+// Decoders for compressed frames: RLE, JPEG (baseline, extended, lossless),
+// JPEG-LS, JPEG 2000, HTJ2K and JPEG XL. They read a FrameDescription and the frame's bytes only, so
 // frames can be decoded on any thread. Every decoder writes at most
 // ExpectedDecodedSize bytes and reads nothing outside the bytes it is given,
 // and says why when it gives no samples. Which decoder takes which
@@ -60,9 +60,15 @@ constexpr uint64_t kFrameDecodeBudget = uint64_t(256) << 20;
 uint64_t FrameDecodePeak(const FrameDescription& d, uint64_t working);
 
 // The codec's working state for a frame of this description beyond the
-// decoded samples: OpenJPEG holds 32 bits per sample of every component,
-// the RLE decoder one more copy of the planes; JPEG decodes row by row.
+// decoded samples: OpenJPEG holds 32 bits per sample of every component
+// (JPEG 2000 and HTJ2K), the RLE decoder one more copy of the planes; JPEG decodes row by row.
 uint64_t FrameCodecWorkingBytes(const FrameDescription& d);
+
+// libjxl's working state for a frame of this description, whatever its
+// compression says: the image in 32-bit floats per channel and one more, with
+// 16 MiB for its group buffers and tables. The decoder's memory manager is
+// held to it.
+uint64_t JpegXlWorkingBytes(const FrameDescription& d);
 
 // OverBudget, saying how much the frame would take, when `peak` (a
 // FrameDecodePeak) is over kFrameDecodeBudget; success otherwise.
@@ -158,11 +164,30 @@ quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* by
 quillon::Status DecodeJpeg2000Reduced(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                       DecodedFrame& out, const DecodeOptions& options);
 
+// Checks the image and tile header (SIZ) of a JPEG 2000 or HTJ2K codestream,
+// bare or in the codestream box of a JP2 file, against the frame: its image
+// must be the frame's, its tiles and components few enough to be decoded.
+// Success, or why the stream is not decoded.
+quillon::Status PlausibleJpeg2000Header(const uint8_t* bytes, uint64_t length, const FrameDescription& d);
+
+// HTJ2K codestreams through OpenJPEG (DecodeJpeg2000Frame), after checking
+// that they are bare codestreams whose component depths fit the frame.
+quillon::Status DecodeHtj2kFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+
+// JPEG-LS streams through CharLS; colour interleaved per pixel.
+quillon::Status DecodeJpegLsFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                  DecodedFrame& out);
+
+// JPEG XL codestreams or container files through libjxl; three components
+// are RGB (DecodedFrame::colourConverted).
+quillon::Status DecodeJpegXlFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                  DecodedFrame& out);
+
 // The "stream's image is W x H, the file says C x R" failure.
 quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, const FrameDescription& d);
 
 // Whether a codec of the table takes this compression (RLE, JPEG, JPEG
-// Lossless, both JPEG 2000; JPEG-LS, native and unknown ones do not).
+// Lossless, JPEG-LS, JPEG 2000, HTJ2K, JPEG XL; native and unknown ones do not).
 bool HasFrameCodec(quillon::Compression compression);
 
 // Routes by d.pixel.compression through the codec table; a frame nothing decodes

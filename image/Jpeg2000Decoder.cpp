@@ -257,6 +257,11 @@ bool CutTileParts(const uint8_t* bytes, uint64_t length, std::vector<uint8_t>& p
 
 }  // namespace
 
+// The image header check, for decoders that hand J2K codestreams on to this one.
+quillon::Status PlausibleJpeg2000Header(const uint8_t* bytes, uint64_t length, const FrameDescription& d) {
+    return PlausibleImageHeader(bytes, length, d);
+}
+
 quillon::Status DecodeJpeg2000Frame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                     DecodedFrame& out) {
     return DecodeJpeg2000Reduced(d, bytes, length, out, DecodeOptions{});

@@ -6,13 +6,13 @@ set -euo pipefail
 build_pkgs=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev libgl-dev fonts-dejavu-core
-  libopenjp2-7-dev libgdcm-dev zlib1g-dev
+  libopenjp2-7-dev libgdcm-dev zlib1g-dev libcharls-dev libjxl-dev
   python3-pydicom
 )
 test_pkgs=(
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libopenjph-dev
   clang libclang-rt-14-dev
-  python3 python3-numpy dicom3tools dcmtk libgdcm-tools
+  python3 python3-numpy dicom3tools dcmtk libgdcm-tools openjph-tools libjxl-tools
   xvfb xauth imagemagick xdotool desktop-file-utils
 )
 

@@ -1,15 +1,21 @@
 #!/usr/bin/python3
-"""Cross-checks the decoded samples of compressed frames against DCMTK and GDCM.
+"""Cross-checks the decoded samples of compressed frames against DCMTK, GDCM,
+OpenJPH's and libjxl's tools.
 
-Every RLE, JPEG and JPEG 2000 file of pydicom's data directory is decoded
-frame by frame with our decoders and compared with a reference decoder's
-native output read by pydicom: dcmdrle for RLE, dcmdjpeg for JPEG (it turns
-YCbCr into RGB as we do), gdcmconv --raw for JPEG 2000. Then native files
-made here from pydicom's files (8 and 16 bits, signed and unsigned, grey
-and RGB, one and several frames) are compressed with dcmcrle, dcmcjpeg +e1,
-+el, +ee, +eb and gdcmconv --j2k (and with frames split over 1 KiB
-fragments, with and without a basic offset table), decoded by us and compared with the native
-source (lossless) or with dcmdjpeg's output (lossy).
+Every RLE, JPEG, JPEG-LS and JPEG 2000 file of pydicom's data directory is
+decoded frame by frame with our decoders and compared with a reference
+decoder's native output read by pydicom: dcmdrle for RLE, dcmdjpeg for JPEG
+(it turns YCbCr into RGB as we do), dcmdjpls for JPEG-LS, gdcmconv --raw for
+JPEG 2000. Then native files made here from pydicom's files (8 to 16 bits,
+signed and unsigned, grey and RGB, one and several frames) are compressed
+with dcmcrle, dcmcjpeg +e1, +el, +ee, +eb, dcmcjpls (three interleave modes,
+near-lossless), gdcmconv --j2k and --jpegls (and with frames split over
+1 KiB fragments, with and without a basic offset table), decoded by us and
+compared with the native source (lossless) or with the reference decoder's
+output (lossy). Last, their frames are encoded with ojph_compress (HTJ2K)
+and cjxl (JPEG XL, also recompressing dcmcjpeg's baseline frames), wrapped
+into files here, and compared with the source (lossless) or with
+ojph_expand's / djxl's / dcmdjpeg's output.
 
 Samples are compared interleaved per pixel, masked to Bits Stored: exactly
 for lossless frames, within LOSSY_LEVELS for lossy ones. Files we do not
@@ -27,15 +33,17 @@ import argparse
 import glob
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import warnings
+import zlib
 
 import numpy as np
 import pydicom
 from pydicom.dataset import FileMetaDataset
-from pydicom.encaps import generate_pixel_data_fragment, get_frame_offsets
+from pydicom.encaps import generate_pixel_data_fragment, generate_pixel_data_frame, get_frame_offsets
 from pydicom.filebase import DicomBytesIO
 from pydicom.uid import ExplicitVRLittleEndian
 
@@ -54,7 +62,6 @@ EXPECTED_FAILURES = {
     "SC_rgb_rle_32bit_2frame.dcm": "32-bit RLE: only 8- and 16-bit samples are decoded",
     "rtdose_rle.dcm": "32-bit RLE: only 8- and 16-bit samples are decoded",
     "rtdose_rle_1frame.dcm": "32-bit RLE: only 8- and 16-bit samples are decoded",
-    "MR_small_jpeg_ls_lossless.dcm": "JPEG-LS is not decoded",
     "SC_rgb_jpeg.dcm": "implicit VR data set under a JPEG transfer syntax: the file does not load; dcmdjpeg "
                        "refuses it too",
     "JPEG2000-embedded-sequence-delimiter.dcm": "the fragment's codestream is cut by delimiter bytes inside its "
@@ -193,6 +200,9 @@ def check_corpus(checker):
         elif syntax in J2K:
             ref = checker.reference(name, ["gdcmconv", "--raw"], path)
             levels = 0 if syntax == J2K[0] else LOSSY_LEVELS
+        elif syntax in JPEG_LS:
+            ref = checker.reference(name, ["dcmdjpls"], path)
+            levels = 0
         else:
             ref = checker.reference(name, ["dcmdjpeg"], path)
             levels = 0 if syntax in JPEG_LOSSLESS else LOSSY_LEVELS
@@ -259,26 +269,42 @@ def made_natives(work):
     return made
 
 
-# Encoders, which native files each takes, lossless or not.
+# Encoders, which native files each takes, and the decoder whose output
+# their frames are compared with: None for lossless (the native source).
+RGB = lambda name, bits: name.startswith("rgb")
+ALL = lambda name, bits: True
 ENCODERS = [
-    ("dcmcrle", ["dcmcrle"], lambda name, bits: True, True),
-    ("e1", ["dcmcjpeg", "+e1"], lambda name, bits: True, True),
-    ("el", ["dcmcjpeg", "+el"], lambda name, bits: True, True),
-    ("ee", ["dcmcjpeg", "+ee"], lambda name, bits: bits <= 12, False),
-    ("eb", ["dcmcjpeg", "+eb"], lambda name, bits: bits == 8, False),
-    ("j2k", ["gdcmconv", "--j2k"], lambda name, bits: True, True),
+    ("dcmcrle", ["dcmcrle"], ALL, None),
+    ("e1", ["dcmcjpeg", "+e1"], ALL, None),
+    ("el", ["dcmcjpeg", "+el"], ALL, None),
+    ("ee", ["dcmcjpeg", "+ee"], lambda name, bits: bits <= 12, ["dcmdjpeg"]),
+    ("eb", ["dcmcjpeg", "+eb"], lambda name, bits: bits == 8, ["dcmdjpeg"]),
+    ("j2k", ["gdcmconv", "--j2k"], ALL, None),
     # Frames split into 1 KiB fragments, with and without an offset table.
-    ("e1_fragments", ["dcmcjpeg", "+e1", "+fs", "1"], lambda name, bits: True, True),
+    ("e1_fragments", ["dcmcjpeg", "+e1", "+fs", "1"], ALL, None),
     ("eb_fragments_no_table", ["dcmcjpeg", "+eb", "+fs", "1", "-ot"], lambda name, bits: name == "grey8",
-     False),
-    ("dcmcrle_fragments", ["dcmcrle", "+fs", "1"], lambda name, bits: True, True),
+     ["dcmdjpeg"]),
+    ("dcmcrle_fragments", ["dcmcrle", "+fs", "1"], ALL, None),
+    # JPEG-LS: the three interleave modes, near-lossless, fragments with and
+    # without a table, and a second encoder.
+    ("jls", ["dcmcjpls", "+el"], ALL, None),
+    ("jls_sample", ["dcmcjpls", "+el", "+is"], RGB, None),
+    ("jls_none", ["dcmcjpls", "+el", "+in"], RGB, None),
+    # (dcmcjpls takes no signed samples near-losslessly.)
+    ("jls_near", ["dcmcjpls", "+en", "+md", "2"], lambda name, bits: not name.startswith("signed"), ["dcmdjpls"]),
+    ("jls_near_none", ["dcmcjpls", "+en", "+md", "3", "+in"], RGB, ["dcmdjpls"]),
+    # (The small colour frames fit in one 1 KiB fragment.)
+    ("jls_fragments", ["dcmcjpls", "+el", "+fs", "1"], lambda name, bits: not name.startswith("rgb"), None),
+    ("jls_fragments_no_table", ["dcmcjpls", "+el", "+fs", "1", "-ot"],
+     lambda name, bits: "frames" in name and not name.startswith("rgb"), None),
+    ("gdcm_jpegls", ["gdcmconv", "--jpegls"], ALL, None),
 ]
 
 
 def check_made(checker, work):
     for name, (path, bits) in made_natives(work).items():
         source = pydicom.dcmread(path)
-        for label, command, takes, lossless in ENCODERS:
+        for label, command, takes, reference in ENCODERS:
             if not takes(name, bits):
                 continue
             case = "%s+%s" % (name, label)
@@ -290,12 +316,228 @@ def check_made(checker, work):
             if label.endswith("_fragments") or label.endswith("_no_table"):
                 if fragment_count(encoded) <= frame_count(source):
                     checker.fail(case, "expected more fragments than frames")
-            if lossless:
+            if reference is None:
                 checker.compare(case, encoded, source, 0)
             else:
-                ref = checker.reference(case, ["dcmdjpeg"], encoded)
+                ref = checker.reference(case, reference, encoded)
+                # Near-lossless JPEG-LS decodes to exactly what dcmdjpls gives.
                 if ref is not None:
-                    checker.compare(case, encoded, ref, LOSSY_LEVELS)
+                    checker.compare(case, encoded, ref, 0 if reference == ["dcmdjpls"] else LOSSY_LEVELS)
+
+
+# HTJ2K and JPEG XL: DCMTK, GDCM and pydicom here do not know their UIDs, so
+# each frame of a native file is written out as PGM/PPM (or raw, for signed
+# HTJ2K), encoded with the library's own tool and wrapped into a file here.
+HTJ2K = {"lossless": "1.2.840.10008.1.2.4.201", "rpcl": "1.2.840.10008.1.2.4.202",
+         "lossy": "1.2.840.10008.1.2.4.203"}
+JXL = {"lossless": "1.2.840.10008.1.2.4.110", "jpeg": "1.2.840.10008.1.2.4.111",
+       "lossy": "1.2.840.10008.1.2.4.112"}
+# A compressed syntax pydicom 2 knows, of the same length as the new UIDs: the
+# file is written with it and the UID patched afterwards.
+PLACEHOLDER = "1.2.840.10008.1.2.4.100"
+
+
+def frames_of(ds):
+    """The frames of a native file as arrays (rows, columns[, samples]), the
+    stored bits unsigned (signed samples as their two's complement in Bits
+    Stored bits)."""
+    pixels = ds.pixel_array.reshape((frame_count(ds), ds.Rows, ds.Columns) + ((3,) if ds.SamplesPerPixel == 3 else ()))
+    mask = (1 << ds.BitsStored) - 1
+    return [(frame.astype(np.int64) & mask).astype(np.uint16 if ds.BitsAllocated == 16 else np.uint8)
+            for frame in pixels]
+
+
+def write_pnm(path, frame, bits_stored):
+    magic = b"P6" if frame.ndim == 3 else b"P5"
+    data = frame.astype(">u2" if frame.dtype == np.uint16 else "u1").tobytes()
+    with open(path, "wb") as out:
+        out.write(b"%s\n%d %d\n%d\n" % (magic, frame.shape[1], frame.shape[0], (1 << bits_stored) - 1) + data)
+
+
+def read_pnm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    fields, at = [], 0
+    while len(fields) < 4:
+        while data[at:at + 1].isspace():
+            at += 1
+        end = at
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[at:end])
+        at = end
+    at += 1
+    width, height, top = int(fields[1]), int(fields[2]), int(fields[3])
+    samples = 3 if fields[0] == b"P6" else 1
+    dtype = ">u2" if top > 255 else "u1"
+    return np.frombuffer(data[at:], dtype=dtype)[:width * height * samples].reshape(
+        (height, width) + ((3,) if samples == 3 else ())).astype(np.uint16 if top > 255 else np.uint8)
+
+
+def ojph(work, frame, ds, options, reference=None):
+    """One frame encoded with ojph_compress; with `reference` a list, also its
+    ojph_expand decoding is appended to it."""
+    signed = ds.PixelRepresentation == 1
+    if signed:
+        source = os.path.join(work, "frame.raw")
+        values = frame.astype(np.int64)
+        top = 1 << (ds.BitsStored - 1)
+        values = np.where(values >= top, values - (1 << ds.BitsStored), values)
+        values.astype("<i2" if ds.BitsAllocated == 16 else "i1").tofile(source)
+        extra = ["-dims", "{%d,%d}" % (ds.Columns, ds.Rows), "-num_comps", "1", "-signed", "true",
+                 "-bit_depth", str(ds.BitsStored), "-downsamp", "{1,1}"]
+    else:
+        source = os.path.join(work, "frame.ppm" if frame.ndim == 3 else "frame.pgm")
+        write_pnm(source, frame, ds.BitsStored)
+        extra = []
+    coded = os.path.join(work, "frame.j2c")
+    subprocess.run(["ojph_compress", "-i", source, "-o", coded] + extra + options, check=True, capture_output=True)
+    if reference is not None:
+        if signed:
+            decoded = os.path.join(work, "back.raw")
+            subprocess.run(["ojph_expand", "-i", coded, "-o", decoded], check=True, capture_output=True)
+            # ojph_expand's raw output keeps overshooting lossy samples;
+            # Bits Stored holds them only within its range.
+            values = np.fromfile(decoded, dtype="<i2" if ds.BitsAllocated == 16 else "i1").astype(np.int64)
+            half = 1 << (ds.BitsStored - 1)
+            reference.append(values.clip(-half, half - 1).reshape(frame.shape) & ((1 << ds.BitsStored) - 1))
+        else:
+            decoded = os.path.join(work, "back.ppm" if frame.ndim == 3 else "back.pgm")
+            subprocess.run(["ojph_expand", "-i", coded, "-o", decoded], check=True, capture_output=True)
+            reference.append(read_pnm(decoded))
+    with open(coded, "rb") as f:
+        return f.read()
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+
+def write_png(path, frame, bits_stored):
+    """A PNG of the frame whose significant bits (sBIT) are Bits Stored: the
+    samples are scaled to their 8 or 16 bits by bit replication, as PNG keeps
+    them (cjxl reads PGM files of other maximum values imprecisely, and
+    plain shifted samples lose their top value)."""
+    depth = 16 if frame.dtype == np.uint16 else 8
+    samples = 3 if frame.ndim == 3 else 1
+    shift = depth - bits_stored
+    values = frame.astype(np.uint32)
+    shifted = values << shift
+    while shift > 0:
+        shift -= bits_stored
+        shifted |= (values << shift) if shift >= 0 else (values >> -shift)
+    rows = b"".join(b"\0" + row.astype(">u2" if depth == 16 else "u1").tobytes() for row in shifted)
+    header = struct.pack(">IIBBBBB", frame.shape[1], frame.shape[0], depth, 2 if samples == 3 else 0, 0, 0, 0)
+    with open(path, "wb") as out:
+        out.write(b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) + png_chunk(b"sBIT", bytes([bits_stored] * samples))
+                  + png_chunk(b"IDAT", zlib.compress(rows)) + png_chunk(b"IEND", b""))
+
+
+def jxl(work, frame, ds, options, reference=None):
+    """One frame encoded with cjxl (from PNG, or from the JPEG file given as
+    options[0] when it ends in .jpg); djxl's decoding appended to `reference`
+    when given."""
+    if options and options[0].endswith(".jpg"):
+        source, options = options[0], options[1:]
+    else:
+        source = os.path.join(work, "frame.png")
+        write_png(source, frame, ds.BitsStored)
+    coded = os.path.join(work, "frame.jxl")
+    subprocess.run(["cjxl", source, coded] + options, check=True, capture_output=True)
+    if reference is not None:
+        decoded = os.path.join(work, "back.ppm" if frame.ndim == 3 else "back.pgm")
+        subprocess.run(["djxl", coded, decoded], check=True, capture_output=True)
+        reference.append(read_pnm(decoded))
+    with open(coded, "rb") as f:
+        return f.read()
+
+
+def wrap(source_path, frames, uid, out, per_frame=1, table=True):
+    """A copy of the native file with `frames` as its encapsulated pixel data."""
+    from pydicom.encaps import encapsulate
+    ds = pydicom.dcmread(source_path)
+    ds.file_meta.TransferSyntaxUID = PLACEHOLDER
+    ds.PixelData = encapsulate(frames, fragments_per_frame=per_frame, has_bot=table)
+    ds["PixelData"].VR = "OB"
+    ds["PixelData"].is_undefined_length = True
+    ds.save_as(out, write_like_original=False)
+    with open(out, "rb") as f:
+        data = f.read()
+    placeholder = PLACEHOLDER.encode() + b"\0"
+    assert data.count(placeholder) == 1
+    with open(out, "wb") as f:
+        f.write(data.replace(placeholder, uid.encode() + b"\0"))
+
+
+def reference_file(source_path, work, frames):
+    """A native dataset like the source's holding the reference frames."""
+    ds = pydicom.dcmread(source_path)
+    stacked = np.stack(frames).astype(np.uint16 if ds.BitsAllocated == 16 else np.uint8)
+    ds.PixelData = stacked.astype(stacked.dtype.newbyteorder("<")).tobytes()
+    ds.PixelRepresentation = 0
+    return ds
+
+
+# label, encoder, its options, syntax, fragments per frame, basic offset
+# table, which native files, levels allowed against the reference decoder
+# (None: lossless, exactly the source).
+WRAPPED = [
+    ("htj2k", ojph, ["-reversible", "true"], HTJ2K["lossless"], 1, True, ALL, None),
+    ("htj2k_rpcl", ojph, ["-reversible", "true", "-prog_order", "RPCL"], HTJ2K["rpcl"], 1, True, ALL, None),
+    # OpenJPEG and OpenJPH round the irreversible wavelet a level apart.
+    ("htj2k_lossy", ojph, ["-qstep", "0.005"], HTJ2K["lossy"], 1, True, ALL, 1),
+    ("htj2k_fragments_no_table", ojph, ["-reversible", "true"], HTJ2K["lossless"], 3, False,
+     lambda name, bits: "frames" in name, None),
+    ("jxl", jxl, ["-d", "0"], JXL["lossless"], 1, True, ALL, None),
+    ("jxl_container", jxl, ["-d", "0", "--container=1"], JXL["lossless"], 1, True, ALL, None),
+    ("jxl_lossy", jxl, ["-d", "1"], JXL["lossy"], 1, True, lambda name, bits: bits == 8, 1),
+    ("jxl_fragments_no_table", jxl, ["-d", "0"], JXL["lossless"], 2, False, lambda name, bits: "frames" in name,
+     None),
+]
+
+
+def check_wrapped(checker, work):
+    for name, (path, bits) in made_natives(work).items():
+        source = pydicom.dcmread(path)
+        frames = frames_of(source)
+        for label, encode, options, uid, per_frame, table, takes, levels in WRAPPED:
+            if not takes(name, bits):
+                continue
+            case = "%s+%s" % (name, label)
+            reference = [] if levels is not None else None
+            try:
+                coded = [encode(work, frame, source, options, reference) for frame in frames]
+            except subprocess.CalledProcessError as e:
+                checker.fail(case, "%s failed: %s" % (" ".join(e.cmd[:1]), e.stderr.decode(errors="replace")[:200]))
+                continue
+            encoded = os.path.join(work, "%s_%s.dcm" % (name, label))
+            wrap(path, coded, uid, encoded, per_frame, table)
+            if per_frame > 1 and fragment_count(encoded) <= frame_count(source):
+                checker.fail(case, "expected more fragments than frames")
+            if levels is None:
+                checker.compare(case, encoded, source, 0)
+            else:
+                checker.compare(case, encoded, reference_file(path, work, reference), levels)
+    # JPEG recompression: dcmcjpeg's baseline frames recompressed by cjxl,
+    # against dcmdjpeg's decoding of the same JPEG stream.
+    for name in ("grey8", "rgb8_2frames"):
+        path = os.path.join(work, "native_%s.dcm" % name)
+        baseline = os.path.join(work, "%s_recompress_eb.dcm" % name)
+        subprocess.run(["dcmcjpeg", "+eb", path, baseline], check=True, capture_output=True)
+        ds = pydicom.dcmread(baseline)
+        coded = []
+        for k, frame in enumerate(generate_pixel_data_frame(ds.PixelData, frame_count(ds))):
+            jpg = os.path.join(work, "frame.jpg")
+            with open(jpg, "wb") as f:
+                f.write(frame)
+            coded.append(jxl(work, None, ds, [jpg, "--lossless_jpeg=1"]))
+        case = "%s+jxl_jpeg_recompression" % name
+        encoded = os.path.join(work, "%s_jxl_jpeg.dcm" % name)
+        wrap(baseline, coded, JXL["jpeg"], encoded)
+        ref = checker.reference(case, ["dcmdjpeg"], baseline)
+        # libjxl and libjpeg upsample the 4:2:2 chroma slightly differently.
+        if ref is not None:
+            checker.compare(case, encoded, ref, LOSSY_LEVELS + 2)
 
 
 def main():
@@ -304,14 +546,16 @@ def main():
     parser.add_argument("--verbose", action="store_true", help="one line per frame compared")
     args = parser.parse_args()
     warnings.simplefilter("ignore")
-    for tool in ("dcmdrle", "dcmdjpeg", "dcmcrle", "dcmcjpeg", "gdcmconv"):
+    for tool in ("dcmdrle", "dcmdjpeg", "dcmcrle", "dcmcjpeg", "dcmcjpls", "dcmdjpls", "gdcmconv", "ojph_compress",
+                 "ojph_expand", "cjxl", "djxl"):
         if not shutil.which(tool):
-            sys.exit("missing reference tool %s (dcmtk, libgdcm-tools)" % tool)
+            sys.exit("missing reference tool %s (dcmtk, libgdcm-tools, openjph-tools, libjxl-tools)" % tool)
     checker = Checker(Decoder(args.dump), None, args.verbose)
     with tempfile.TemporaryDirectory() as work:
         checker.work = work
         check_corpus(checker)
         check_made(checker, work)
+        check_wrapped(checker, work)
     for line in checker.failures:
         print("FAIL", line)
     print("%d files checked, %d failures" % (checker.checked, len(checker.failures)))

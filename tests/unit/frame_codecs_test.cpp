@@ -533,8 +533,8 @@ TEST(Jpeg2000Decoder, Jp2FileTruncatedAndBrokenStreams) {
 
 // Every compression goes to its own row of the codec table, and frames are
 // routed by it: an RLE stream decodes as RLE only, the JPEG and JPEG 2000
-// rows hand it to their own decoders, which refuse it; native, unknown and
-// JPEG-LS frames have no decoder and say so.
+// rows and those of JPEG-LS, HTJ2K and JPEG XL hand it to their own decoders,
+// which refuse it; native and unknown frames have no decoder and say so.
 TEST(CodecTable, EveryCompressionRoutesToItsRow) {
     const Bytes rle = Rle({64}, {0x01, 7, 8});
     struct Case {
@@ -553,12 +553,25 @@ TEST(CodecTable, EveryCompressionRoutesToItsRow) {
          "The stream holds no JPEG 2000 codestream header."},
         {Compression::JPEG2000Lossy, DecodeJpeg2000Frame, Reason::CodecRefused,
          "The stream holds no JPEG 2000 codestream header."},
-        {Compression::JPEGLSLossless, nullptr, Reason::NoDecoder, "No decoder for JPEG-LS Lossless."},
-        {Compression::JPEGLSLossy, nullptr, Reason::NoDecoder, "No decoder for JPEG-LS Lossy."},
+        {Compression::JPEGLSLossless, DecodeJpegLsFrame, Reason::CodecRefused,
+         "The stream does not start with a JPEG start-of-image marker."},
+        {Compression::JPEGLSLossy, DecodeJpegLsFrame, Reason::CodecRefused,
+         "The stream does not start with a JPEG start-of-image marker."},
+        {Compression::HTJ2KLossless, DecodeHtj2kFrame, Reason::CodecRefused,
+         "The stream does not start with a JPEG 2000 codestream marker."},
+        {Compression::HTJ2KLosslessRPCL, DecodeHtj2kFrame, Reason::CodecRefused,
+         "The stream does not start with a JPEG 2000 codestream marker."},
+        {Compression::HTJ2K, DecodeHtj2kFrame, Reason::CodecRefused,
+         "The stream does not start with a JPEG 2000 codestream marker."},
+        {Compression::JPEGXLLossless, DecodeJpegXlFrame, Reason::CodecRefused,
+         "The stream is no JPEG XL codestream or container."},
+        {Compression::JPEGXLRecompression, DecodeJpegXlFrame, Reason::CodecRefused,
+         "The stream is no JPEG XL codestream or container."},
+        {Compression::JPEGXL, DecodeJpegXlFrame, Reason::CodecRefused, "The stream is no JPEG XL codestream or container."},
         {Compression::None, nullptr, Reason::NoDecoder, "No decoder for NONE."},
         {Compression::Unknown, nullptr, Reason::NoDecoder, "No decoder for UNKNOWN."},
     };
-    ASSERT_EQ(std::size(cases), std::size_t(Compression::RLE) + 1) << "a compression without a case";
+    ASSERT_EQ(std::size(cases), std::size_t(Compression::JPEGXL) + 1) << "a compression without a case";
     for (const Case& c : cases) {
         SCOPED_TRACE(quillon::CompressionName(c.compression));
         const quillon::CodecRow* row = quillon::FindCodec(c.compression);

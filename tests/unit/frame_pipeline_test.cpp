@@ -128,7 +128,8 @@ TEST(FramePipeline, RoutesByTransferSyntax) {
     Loaded unlisted(NativeFile(image));
     EXPECT_NE(quillon::FrameDecoder(unlisted.file).GetFrameThumbnail(0), nullptr);
 
-    // JPEG-LS frames are listed but not decoded.
+    // JPEG-LS frames go to their decoder, which says why a stream without a
+    // frame header gives no samples.
     testdicom::Writer w = testdicom::Part10("1.2.840.10008.1.2.4.80");
     testdicom::StudyElements(w);
     w.us(0x0028, 0x0002, 1);
@@ -143,7 +144,9 @@ TEST(FramePipeline, RoutesByTransferSyntax) {
     EXPECT_EQ(frames.GetFrameThumbnail(0), nullptr);
     std::vector<uint8_t> samples;
     EXPECT_FALSE(frames.GetFrameSamples(0, samples));
-    EXPECT_EQ(frames.GetFrameSamples(0, samples).Text(), "No decoder for JPEG-LS Lossless.");
+    EXPECT_EQ(frames.GetFrameSamples(0, samples).Code(), quillon::Reason::CodecRefused);
+    EXPECT_EQ(frames.GetFrameSamples(0, samples).Text().rfind("The JPEG-LS frame header is unreadable: ", 0), 0u)
+        << frames.GetFrameSamples(0, samples).Text();
 }
 
 // A frame without a picture has its reason: kept from the decode that failed
@@ -304,7 +307,11 @@ TEST(FramePipeline, FramesShareTheDecodeBudget) {
         {"1.2.840.10008.1.2.4.90", quillon::Reason::OverBudget,
          "Decoding the frame (16384 x 16384, 1 sample of 8 bits) would take 2304 MiB; frames over the 256 MiB "
          "budget are not decoded."},
-        {"1.2.840.10008.1.2.4.80", quillon::Reason::NoDecoder, "No decoder for JPEG-LS Lossless."},
+        {"1.2.840.10008.1.2.4.201", quillon::Reason::OverBudget,
+         "Decoding the frame (16384 x 16384, 1 sample of 8 bits) would take 2304 MiB; frames over the 256 MiB "
+         "budget are not decoded."},
+        {"1.2.840.10008.1.2.4.80", quillon::Reason::CodecRefused,
+         "The stream does not start with a JPEG start-of-image marker."},
     };
     for (const auto& r : refusals) {
         SCOPED_TRACE(r.syntax);

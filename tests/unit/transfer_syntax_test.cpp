@@ -95,6 +95,13 @@ TEST(TransferSyntax, CompressionNameAndFamilies) {
         {root + ".4.90", "JPEG2000 Lossless", "IsJPEG2000Lossless", false},
         {root + ".4.91", "JPEG2000 Lossy", "IsJPEG2000Lossy", false},
         {root + ".5", "RLE", "IsRLE", false},
+        // Encapsulated, without a family predicate of their own.
+        {root + ".4.201", "HTJ2K Lossless", "", false},
+        {root + ".4.202", "HTJ2K Lossless RPCL", "", false},
+        {root + ".4.203", "HTJ2K", "", false},
+        {root + ".4.110", "JPEG XL Lossless", "", false},
+        {root + ".4.111", "JPEG XL JPEG Recompression", "", false},
+        {root + ".4.112", "JPEG XL", "", false},
         // Not in the table: unknown, and read as native data.
         {root + ".4.100", "UNKNOWN", "", true},
         {root + ".4.5", "UNKNOWN", "", true},
