@@ -103,6 +103,7 @@ quillon::FrameDecoder::FrameDecoder(const CDicomFile& file, uint64_t cacheBudget
     } else {
         m_routeStatus = quillon::CodecRoute(m_description);
         m_route = m_routeStatus ? Route::Codec : Route::None;
+        if (m_route == Route::Codec) m_nativeOutput = quillon::FindCodec(m_description.pixel.compression)->nativeOutput;
     }
     if (m_route != Route::Codec) return;
     for (int converted = 0; converted < 2; ++converted) {
@@ -204,15 +205,46 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::DecodeFrameImage(std::size_t fra
         return FrameFailure(quillon::Reason::NoDecoder, "The frame's samples could not be converted for display.");
     };
 
-    const int depth = DisplayDepth(d);
-    const bool native = m_route == Route::Native;
-    // Native frames of 8, 24 or 32 bits per pixel, and codec output shown in
-    // 8 or 24, go through the byte conversion; the rest through 16-bit words.
-    const bool bytePath = depth == 8 || depth == 24 || (native && depth == 32);
+    const bool native = m_route == Route::Native || m_nativeOutput;
     uint64_t size = 0;
     std::unique_ptr<MCImage> image;
+    // Samples the display conversions do not take as they are: 1-bit grey
+    // and 16- or 32-bit colour become bytes, wide grey windowed words.
+    const SampleForm form = SampleFormOf(*asDecoded);
+    if (form == SampleForm::WideGrey) {
+        quillon::HeapPtr<uint16_t> words = ConvertWideGreyTo16Bit(*asDecoded, samples.data, samples.size, size);
+        decoded.reset();
+        if (!words) {
+            status = noConversion();
+            return nullptr;
+        }
+        image = WideGreyImage(std::move(words), size);
+        if (!image) status = NoMemory();
+        return image;
+    }
+    FrameDescription narrowed;
+    if (form == SampleForm::Bits1 || form == SampleForm::NarrowColour) {
+        quillon::HeapPtr<uint8_t> bytes = form == SampleForm::Bits1
+                                              ? UnpackBitsTo8Bit(*asDecoded, samples.data, samples.size, size)
+                                              : NarrowColourTo8Bit(*asDecoded, samples.data, samples.size, size);
+        if (!bytes) {
+            status = noConversion();
+            return nullptr;
+        }
+        decoded = std::move(bytes);
+        stored.reset();
+        samples = {decoded.get(), size};
+        narrowed = NarrowedDescription(*asDecoded);
+        asDecoded = &narrowed;
+    }
+
+    const int depth = DisplayDepth(*asDecoded);
+    // Native frames of 8, 24 or 32 bits per pixel, codec output shown in 8
+    // or 24 and samples narrowed to bytes go through the byte conversion;
+    // the rest through 16-bit words.
+    const bool bytePath = depth == 8 || depth == 24 || ((native || form != SampleForm::Direct) && depth == 32);
     if (bytePath) {
-        if (native && d.pixel.bitsAllocated != 8) {
+        if ((native || form != SampleForm::Direct) && asDecoded->pixel.bitsAllocated != 8) {
             status = noConversion();
             return nullptr;
         }
@@ -268,6 +300,17 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::WordImage(quillon::HeapPtr<uint1
                                           range.min, range.max, window.center, window.width, std::size_t(byteCount));
     }
     samples.reset();
+    if (!image->HasBlock()) return nullptr;
+    image->SetMonochrome1(d.pixel.IsMonochrome1());
+    return image;
+}
+
+std::unique_ptr<MCImage> quillon::FrameDecoder::WideGreyImage(quillon::HeapPtr<uint16_t> words,
+                                                              uint64_t byteCount) const {
+    const FrameDescription& d = m_description;
+    auto image = std::make_unique<MCImage>(words.get(), d.pixel.columns, d.pixel.rows, uint8_t(16), false, 0, 65535,
+                                           kWideGreyWindow.center, kWideGreyWindow.width, std::size_t(byteCount));
+    words.reset();
     if (!image->HasBlock()) return nullptr;
     image->SetMonochrome1(d.pixel.IsMonochrome1());
     return image;

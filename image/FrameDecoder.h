@@ -96,6 +96,8 @@ private:
     class BudgetLease;
     std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const;
     std::unique_ptr<MCImage> WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount, int depth) const;
+    // 16-bit words that ConvertWideGreyTo16Bit already windowed.
+    std::unique_ptr<MCImage> WideGreyImage(quillon::HeapPtr<uint16_t> words, uint64_t byteCount) const;
     // The frame's samples and the description they are to be converted with.
     quillon::Status DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored,
                                    const FrameDescription*& asDecoded, quillon::HeapPtr<uint8_t>& decoded,
@@ -108,6 +110,8 @@ private:
     const CDicomFile& m_file;
     FrameDescription m_description;
     Route m_route;
+    // The codec gives the frame's native layout (CodecRow::nativeOutput).
+    bool m_nativeOutput = false;
     // Why frames get no decoder (Route::None).
     quillon::Status m_routeStatus;
     // How codec output is to be converted, by [colours turned into RGB by the

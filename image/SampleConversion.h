@@ -48,6 +48,52 @@ struct DisplayWindow {
 // (through the rescale when there is one) kept inside the range, else the
 // whole range.
 DisplayWindow ComputeDisplayWindow(const FrameDescription& d, int32_t max, int32_t min);
+// The same in 64 bits, for ranges of 32-bit samples: nothing clamped.
+struct DisplayWindow64 {
+    int64_t center;
+    int64_t width;
+};
+DisplayWindow64 ComputeDisplayWindow64(const FrameDescription& d, int64_t max, int64_t min);
+
+// --- samples the conversions above do not take as they are ---
+// How a frame's samples reach the display conversions: as they are, or
+// first reshaped by one of the functions below.
+enum class SampleForm {
+    Direct,        // 8, 12 and 16 bits as stored; colour of 8 bits
+    Bits1,         // 1-bit grey, bits packed least significant first
+    NarrowColour,  // colour samples of 16 or 32 bits
+    WideGrey,      // grey samples of 32 bits, or floats of 32 or 64 bits
+};
+SampleForm SampleFormOf(const FrameDescription& d);
+
+// 1-bit grey: one byte per pixel, 0 for a bit of 0 and 255 for a bit of 1
+// (pixel k is bit k % 8 of byte k / 8). MONOCHROME1 is inverted where
+// every grey image is. Missing bytes read as 0. Null without a source,
+// pixels or memory.
+quillon::HeapPtr<uint8_t> UnpackBitsTo8Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
+                                           uint64_t& outSize);
+
+// Colour samples of 16 or 32 bits narrowed to their top 8 stored bits (Bits
+// Stored counted from bit 0), in the same order and planes: the bytes of an
+// 8-bit frame of the same colour model (NarrowedDescription).
+quillon::HeapPtr<uint8_t> NarrowColourTo8Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
+                                             uint64_t& outSize);
+// The description of samples reshaped to 8 bits (Bits1, NarrowColour).
+FrameDescription NarrowedDescription(const FrameDescription& d);
+
+// Grey samples of 32 bits (signed by Pixel Representation, narrower Bits
+// Stored sign-extended or masked) or floats (FrameDescription::floatSamples)
+// as 16-bit words: the window the 16-bit conversion would choose for them
+// (the sample range without the padding value, clamped by the smallest and
+// largest pixel values; the file's window through the rescale when it lies
+// inside; ComputeDisplayWindow64) is spread over 0..65535, values below it
+// 0, above it 65535. Shown through kWideGreyWindow the words give the grey
+// levels the window gives the samples. Missing bytes read as 0; NaN as the
+// window's low end. outSize is 2 x Rows x Columns.
+quillon::HeapPtr<uint16_t> ConvertWideGreyTo16Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
+                                                  uint64_t& outSize);
+// Centre and width that show words 0..65535 from black to white.
+inline constexpr DisplayWindow kWideGreyWindow{32767, 65536};
 
 // Bits per pixel of the frame's display image, from the low 8 bits of Bits
 // Allocated and the photometric interpretation.
