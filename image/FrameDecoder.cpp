@@ -212,13 +212,13 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::DecodeFrameImage(std::size_t fra
     // and 16- or 32-bit colour become bytes, wide grey windowed words.
     const SampleForm form = SampleFormOf(*asDecoded);
     if (form == SampleForm::WideGrey) {
-        quillon::HeapPtr<uint16_t> words = ConvertWideGreyTo16Bit(*asDecoded, samples.data, samples.size, size);
+        WideGreyWords words = ConvertWideGreyTo16Bit(*asDecoded, samples.data, samples.size);
         decoded.reset();
-        if (!words) {
+        if (!words.words) {
             status = noConversion();
             return nullptr;
         }
-        image = WideGreyImage(std::move(words), size);
+        image = WideGreyImage(std::move(words));
         if (!image) status = NoMemory();
         return image;
     }
@@ -305,12 +305,12 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::WordImage(quillon::HeapPtr<uint1
     return image;
 }
 
-std::unique_ptr<MCImage> quillon::FrameDecoder::WideGreyImage(quillon::HeapPtr<uint16_t> words,
-                                                              uint64_t byteCount) const {
+std::unique_ptr<MCImage> quillon::FrameDecoder::WideGreyImage(WideGreyWords words) const {
     const FrameDescription& d = m_description;
-    auto image = std::make_unique<MCImage>(words.get(), d.pixel.columns, d.pixel.rows, uint8_t(16), false, 0, 65535,
-                                           kWideGreyWindow.center, kWideGreyWindow.width, std::size_t(byteCount));
-    words.reset();
+    auto image = std::make_unique<MCImage>(words.words.get(), d.pixel.columns, d.pixel.rows, uint8_t(16), false, 0,
+                                           words.max, words.window.center, words.window.width,
+                                           std::size_t(words.byteCount));
+    words.words.reset();
     if (!image->HasBlock()) return nullptr;
     image->SetMonochrome1(d.pixel.IsMonochrome1());
     return image;

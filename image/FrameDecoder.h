@@ -25,6 +25,7 @@
 #include "image/FrameCodecs.h"
 #include "image/FrameDescription.h"
 #include "image/MCImage.h"
+#include "image/SampleConversion.h"
 
 class CDicomFile;
 
@@ -96,8 +97,8 @@ private:
     class BudgetLease;
     std::unique_ptr<MCImage> ByteImage(quillon::HeapPtr<uint8_t> buffer, uint64_t size, int depth) const;
     std::unique_ptr<MCImage> WordImage(quillon::HeapPtr<uint16_t> samples, uint64_t byteCount, int depth) const;
-    // 16-bit words that ConvertWideGreyTo16Bit already windowed.
-    std::unique_ptr<MCImage> WideGreyImage(quillon::HeapPtr<uint16_t> words, uint64_t byteCount) const;
+    // The image of ConvertWideGreyTo16Bit's words.
+    std::unique_ptr<MCImage> WideGreyImage(WideGreyWords words) const;
     // The frame's samples and the description they are to be converted with.
     quillon::Status DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored,
                                    const FrameDescription*& asDecoded, quillon::HeapPtr<uint8_t>& decoded,

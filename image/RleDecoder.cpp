@@ -105,8 +105,8 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
 
     if (sampleBytes > 1 && (h.segments != wideSegments || wideSegments > kMaxSegments))
         return FrameFailure(Reason::CodecRefused,
-                            "The RLE header gives %u segments; %u sample%s of %d bits come in %u.", h.segments,
-                            d.Samples(), d.Samples() > 1 ? "s" : "", int(d.pixel.bitsAllocated), wideSegments);
+                            "The RLE header gives %u segments; samples of %d bits, %u per pixel, come in %u.",
+                            h.segments, int(d.pixel.bitsAllocated), d.Samples(), wideSegments);
     // What the segments can give, counted before anything is allocated: a
     // few hundred bytes of runs cannot fill gigabytes, whatever the data set
     // claims. A frame they cannot fill is decoded (the rest stays zero, as

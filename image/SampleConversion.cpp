@@ -477,15 +477,14 @@ double WideSample(const FrameDescription& d, const uint8_t* src, uint64_t k) {
 
 }  // namespace
 
-HeapPtr<uint16_t> ConvertWideGreyTo16Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
-                                         uint64_t& outSize) {
-    outSize = 0;
+WideGreyWords ConvertWideGreyTo16Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize) {
+    WideGreyWords result;
     const unsigned sampleBytes = d.floatSamples && d.pixel.bitsAllocated == 64 ? 8 : 4;
-    if (!src || (d.pixel.bitsAllocated != 32 && !(d.floatSamples && d.pixel.bitsAllocated == 64))) return nullptr;
+    if (!src || (d.pixel.bitsAllocated != 32 && !(d.floatSamples && d.pixel.bitsAllocated == 64))) return result;
     const uint64_t p = d.Pixels();
-    if (p == 0 || p > kMaxPixels) return nullptr;
+    if (p == 0 || p > kMaxPixels) return result;
     HeapPtr<uint16_t> out = AllocBytes<uint16_t>(2 * p);
-    if (!out) return nullptr;
+    if (!out) return result;
     const uint64_t whole = std::min(p, srcSize / sampleBytes);
     const bool isSigned = d.floatSamples || d.pixel.pixelRepresentation == 1;
     auto sample = [&](uint64_t k) { return k < whole ? WideSample(d, src, k) : 0.0; };
@@ -523,36 +522,48 @@ HeapPtr<uint16_t> ConvertWideGreyTo16Bit(const FrameDescription& d, const uint8_
         }
     }
 
-    // The window, and the samples it spreads over black to white.
-    double low, high;
+    // The window in sample units: [low, high] from black to white, as the
+    // 16-bit display conversion reads a centre and width.
+    double low = min, high = max;
+    DisplayWindow64 window{0, 0};
     if (d.floatSamples) {
-        low = min;
-        high = max;
         if (d.pixel.hasWindow && d.pixel.windowWidth > 0) {
             low = d.pixel.windowCenter - d.pixel.windowWidth / 2.0;
             high = d.pixel.windowCenter + d.pixel.windowWidth / 2.0;
         }
     } else {
-        const DisplayWindow64 window = ComputeDisplayWindow64(d, int64_t(max), int64_t(min));
-        if (window.width <= 0) {
-            low = min;
-            high = max;
-        } else {
-            // As the 16-bit display conversion reads a window.
-            const int64_t half = window.width / 2;
-            low = double(window.center - half + 1);
-            high = double(window.center + half);
+        window = ComputeDisplayWindow64(d, int64_t(max), int64_t(min));
+        if (window.width > 0) {
+            low = double(window.center - window.width / 2 + 1);
+            high = double(window.center + window.width / 2);
         }
     }
-    if (!(high > low)) high = low + 1;
-    const double scale = 65535.0 / (high - low);
+
+    // Samples to words: shifted when the range fits, else spread.
+    const bool shift = !d.floatSamples && max - min <= 65535.0;
+    const double scale = shift ? 1.0 : max > min ? 65535.0 / (max - min) : 1.0;
     for (uint64_t k = 0; k < p; ++k) {
-        const double v = shown(sample(k));
-        const double w = (v - low) * scale + 0.5;
+        double v = shown(sample(k));
+        if (std::isnan(v)) v = min;
+        const double w = (v - min) * scale + (shift ? 0.0 : 0.5);
         out.get()[k] = !(w > 0.0) ? 0 : w >= 65535.0 ? 65535 : uint16_t(w);
     }
-    outSize = 2 * p;
-    return out;
+    // The window in words: its ends mapped as the samples are. A window of
+    // width 1 or less (ends that meet) still separates its two sides.
+    const double wordLow = (low - min) * scale, wordHigh = (high - min) * scale;
+    const int64_t centre = int64_t(std::floor((wordLow + wordHigh) / 2));
+    const int64_t width = std::max<int64_t>(2, int64_t(std::llround(wordHigh - wordLow)) + 1);
+    if (shift) {
+        // The window the 16-bit conversion would read, moved by the shift (a
+        // width of 0 or less: the range).
+        result.window = {ClampToInt32(window.center - int64_t(min)), ClampToInt32(window.width)};
+    } else {
+        result.window = {ClampToInt32(centre), ClampToInt32(width)};
+    }
+    result.max = shift ? int32_t(max - min) : 65535;
+    result.words = std::move(out);
+    result.byteCount = 2 * p;
+    return result;
 }
 
 int DisplayDepth(const FrameDescription& d) {

@@ -83,17 +83,22 @@ FrameDescription NarrowedDescription(const FrameDescription& d);
 
 // Grey samples of 32 bits (signed by Pixel Representation, narrower Bits
 // Stored sign-extended or masked) or floats (FrameDescription::floatSamples)
-// as 16-bit words: the window the 16-bit conversion would choose for them
-// (the sample range without the padding value, clamped by the smallest and
-// largest pixel values; the file's window through the rescale when it lies
-// inside; ComputeDisplayWindow64) is spread over 0..65535, values below it
-// 0, above it 65535. Shown through kWideGreyWindow the words give the grey
-// levels the window gives the samples. Missing bytes read as 0; NaN as the
-// window's low end. outSize is 2 x Rows x Columns.
-quillon::HeapPtr<uint16_t> ConvertWideGreyTo16Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
-                                                  uint64_t& outSize);
-// Centre and width that show words 0..65535 from black to white.
-inline constexpr DisplayWindow kWideGreyWindow{32767, 65536};
+// as unsigned 16-bit words, with the window and range to show them through.
+// The range is the one the 16-bit conversion finds (without the padding
+// value, clamped by the smallest and largest pixel values), the window the
+// one it chooses (ComputeDisplayWindow64: the file's window through the
+// rescale when it lies inside, else the range). A range of at most 65536
+// integers is shifted to start at word 0, so the picture is the one the
+// same samples give in 16 bits; a wider range (and any float range) is
+// spread over 0..65535 and the window with it. Missing bytes read as 0,
+// NaN as the range's low end. Null without a source, pixels or memory.
+struct WideGreyWords {
+    quillon::HeapPtr<uint16_t> words;
+    uint64_t byteCount = 0;  // 2 x Rows x Columns
+    DisplayWindow window{0, 0};
+    int32_t max = 0;  // the range is 0..max in words
+};
+WideGreyWords ConvertWideGreyTo16Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize);
 
 // Bits per pixel of the frame's display image, from the low 8 bits of Bits
 // Allocated and the photometric interpretation.
