@@ -1,10 +1,12 @@
 #!/usr/bin/python3
-"""Writes the seeds of the codec fuzzers into fuzz/seeds-rle, -jpeg, -j2k.
+"""Writes the seeds of the codec fuzzers into fuzz/seeds-rle, -jpeg, -j2k, -deflate.
 
 Each seed is six bytes describing the frame (see fuzz/FrameFuzzInput.h)
 followed by the first frame's compressed bytes, taken from small files of
 pydicom's test data and from files made here with dcmcrle, dcmcjpeg and
-gdcmconv X.
+gdcmconv X. The deflate seeds are native frames of pydicom's test data
+deflated here (raw deflate, RFC 1951), as Deflated Image Frame Compression
+stores them.
 Run with /usr/bin/python3; the output is deterministic for given tools.
 """
 
@@ -12,6 +14,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import zlib
 
 import pydicom
 from pydicom.encaps import generate_pixel_data_frame
@@ -44,6 +47,18 @@ def seed(path):
     return head + next(generate_pixel_data_frame(ds.PixelData, frames))
 
 
+def deflated_seed(path):
+    ds = pydicom.dcmread(path)
+    head = header(ds)
+    if head is None:
+        return None
+    frames = int(ds.get("NumberOfFrames", 1) or 1)
+    data = bytes(ds.PixelData)
+    size = len(data) // frames
+    z = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return head + z.compress(data[:size]) + z.flush()
+
+
 def made(tmp, name, command, source):
     out = os.path.join(tmp, name + ".dcm")
     subprocess.run(command + [os.path.join(DATA, source), out], check=True, capture_output=True)
@@ -67,13 +82,17 @@ def main():
                     ("MR_small_jp2klossless", os.path.join(DATA, "MR_small_jp2klossless.dcm")),
                     ("JPEG2000", os.path.join(DATA, "JPEG2000.dcm")),
                     ("made_ct_j2k", made(tmp, "j2k", ["gdcmconv", "--j2k"], "CT_small.dcm"))],
+            "deflate": [("MR_small", os.path.join(DATA, "MR_small.dcm")),
+                        ("SC_rgb_small_odd", os.path.join(DATA, "SC_rgb_small_odd.dcm")),
+                        ("liver_1frame", os.path.join(DATA, "liver_1frame.dcm")),
+                        ("rtdose_1frame", os.path.join(DATA, "rtdose_1frame.dcm"))],
         }
         for codec, files in sets.items():
             folder = os.path.join(HERE, "seeds-" + codec)
             os.makedirs(folder, exist_ok=True)
             total = 0
             for name, path in files:
-                data = seed(path)
+                data = deflated_seed(path) if codec == "deflate" else seed(path)
                 if data is None:
                     continue
                 total += len(data)
