@@ -90,8 +90,20 @@ TEST(TransferSyntax, CompressionNameAndFamilies) {
         {root + ".4.90", "JPEG2000 Lossless", "IsJPEG2000Lossless", false},
         {root + ".4.91", "JPEG2000 Lossy", "IsJPEG2000Lossy", false},
         {root + ".5", "RLE", "IsRLE", false},
-        // Not in the table: unknown, and read as native data.
+        // Native bytes in fragments, and video streams: encapsulated.
+        {root + ".1.98", "Encapsulated Uncompressed", "", false},
+        {root + ".8.1", "Deflated Frames", "", false},
+        {root + ".4.101", "MPEG-2", "", false},
+        {root + ".4.102", "H.264", "", false},
+        {root + ".4.103", "H.264", "", false},
+        {root + ".4.104", "H.264", "", false},
+        {root + ".4.105", "H.264", "", false},
+        {root + ".4.106", "H.264", "", false},
+        {root + ".4.107", "HEVC", "", false},
+        {root + ".4.108", "HEVC", "", false},
+        // MPEG-2 at main level keeps the compression of an unlisted UID.
         {root + ".4.100", "UNKNOWN", "", true},
+        // Not in the table: unknown, and read as native data.
         {root + ".4.5", "UNKNOWN", "", true},
         {root + ".4.700", "UNKNOWN", "", true},
         {std::string("1.2.3.4.5"), "UNKNOWN", "", true},
