@@ -6,7 +6,7 @@ set -euo pipefail
 build_pkgs=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev libgl-dev fonts-dejavu-core
-  libopenjp2-7-dev libgdcm-dev
+  libopenjp2-7-dev libgdcm-dev zlib1g-dev
   python3-pydicom
 )
 test_pkgs=(
