@@ -49,6 +49,8 @@ uint64_t FrameCodecWorkingBytes(const FrameDescription& d) {
         case quillon::Compression::JPEG2000Lossy:
             return SaturatingMultiply(SaturatingMultiply(d.Pixels(), std::max(1u, d.Samples())), 4);
         case quillon::Compression::RLE: return ExpectedDecodedSize(d);
+        // The frame's fragments joined: its native bytes once more.
+        case quillon::Compression::EncapsulatedUncompressed: return NativeFragmentFrameSize(d);
         default: return 0;
     }
 }

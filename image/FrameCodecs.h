@@ -58,7 +58,9 @@ uint64_t FrameDecodePeak(const FrameDescription& d, uint64_t working);
 
 // The codec's working state for a frame of this description beyond the
 // decoded samples: OpenJPEG holds 32 bits per sample of every component,
-// the RLE decoder one more copy of the planes; JPEG decodes row by row.
+// the RLE decoder one more copy of the planes, native bytes in several
+// fragments are joined first; JPEG decodes row by row, zlib inflates
+// straight into the output.
 uint64_t FrameCodecWorkingBytes(const FrameDescription& d);
 
 // OverBudget, saying how much the frame would take, when `peak` (a
