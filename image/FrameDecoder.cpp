@@ -139,7 +139,14 @@ quillon::Status quillon::FrameDecoder::DecodedSamples(std::size_t frame, quillon
     switch (m_route) {
         case Route::Native:
             samples = NativeFrameBytes(m_file, frame, stored);
-            return samples.data ? quillon::Status() : NativeFrameStatus(frame);
+            if (!samples.data) return NativeFrameStatus(frame);
+            // 32-bit samples of a big-endian file: their two words the other way round too.
+            if (d.wordsSwapped && d.pixel.bitsAllocated == 32)
+                for (uint64_t at = 0; at + 4 <= samples.size; at += 4) {
+                    uint8_t* p = stored.get() + at;
+                    std::swap_ranges(p, p + 2, p + 2);
+                }
+            return {};
         case Route::Codec: {
             ByteSpan compressed;
             if (quillon::Status status = CompressedFrameBytes(m_file, m_file.Fragments(), frame, stored, compressed); !status)

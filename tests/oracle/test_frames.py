@@ -5,7 +5,7 @@ For every file under pydicom's data directory that our loader accepts and
 whose pixel data is native:
   * `quillon-dump --frame-samples K FILE` must equal frame K of pydicom's
     Pixel Data value, byte for byte (for big-endian files, after swapping
-    16-bit words, since our values are held little endian after the parse);
+    16- and 32-bit samples, since our values are held little endian);
   * `quillon-dump --thumbnails DIR FILE` must write one 128 x 128 picture
     per frame for every image we can show (8-bit images of a known colour
     model, 1-bit grey, 12-, 16- and 32-bit images), and none for the others.
@@ -87,7 +87,8 @@ def expected_thumbnails(fields):
     return frames if bits in (12, 16, 32) else 0
 
 
-PICTURE_FILES = ["liver_1frame.dcm", "rtdose_1frame.dcm", "rtdose.dcm", "rtdose_rle_1frame.dcm",
+PICTURE_FILES = ["liver_1frame.dcm", "liver_expb_1frame.dcm", "rtdose_1frame.dcm", "rtdose.dcm",
+                 "rtdose_expb.dcm", "rtdose_expb_1frame.dcm", "rtdose_rle_1frame.dcm",
                  "SC_rgb_rle_16bit.dcm", "SC_rgb_rle_16bit_2frame.dcm", "SC_rgb_rle_32bit_2frame.dcm"]
 PICTURE_LEVELS = 2
 
@@ -192,7 +193,9 @@ def check_file(dump, path, rel, failures):
             swapped = bytearray(data)
             swapped[0::2], swapped[1::2] = data[1::2], data[0::2]
             data = bytes(swapped)
-        elif int(fields["bits_allocated"]) != 8:
+        elif int(fields["bits_allocated"]) == 32:
+            data = np.frombuffer(data, ">u4").astype("<u4").tobytes()
+        elif int(fields["bits_allocated"]) not in (1, 8):
             return 0  # other word sizes are swapped by their VR; not compared
     for k in range(frames):
         run = subprocess.run([dump, "--frame-samples", str(k), path], capture_output=True)
