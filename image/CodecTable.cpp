@@ -19,8 +19,10 @@ constexpr CodecRow kCodecs[] = {
     {Compression::JPEGLossless, AnyLayout, DecodeJpegFrame},
     {Compression::JPEG2000Lossless, AnyLayout, DecodeJpeg2000Frame},
     {Compression::JPEG2000Lossy, AnyLayout, DecodeJpeg2000Frame},
-    {Compression::EncapsulatedUncompressed, AnyLayout, DecodeEncapsulatedNativeFrame, true},
-    {Compression::DeflatedFrames, AnyLayout, DecodeDeflatedFrame, true},
+    {.compression = Compression::EncapsulatedUncompressed, .canDecode = AnyLayout,
+     .decode = DecodeEncapsulatedNativeFrame, .nativeOutput = true},
+    {.compression = Compression::DeflatedFrames, .canDecode = AnyLayout, .decode = DecodeDeflatedFrame,
+     .nativeOutput = true},
 };
 
 // Video streams are listed as their fragments: a byte viewer needs the
