@@ -92,7 +92,7 @@ struct PixelDescription {
     bool IsJPEG2000Lossless() const { return syntaxFamily == Compression::JPEG2000Lossless; }
     bool IsJPEG2000Lossy() const { return syntaxFamily == Compression::JPEG2000Lossy; }
     // Native pixel data: always in a big-endian data set; otherwise unless the
-    // family is one of the compressed ones (an unknown UID, an empty one
+    // family is a compressed one (an unknown UID, an empty one
     // and none at all are read as native data).
     bool IsUncompressed(bool littleEndian) const;
 

@@ -81,6 +81,25 @@ constexpr KnownSyntax kKnownSyntaxes[] = {
     {u"1.2.840.10008.1.2.4.110", "JPEG XL Lossless", Compression::JPEGXLLossless, kExplicitLittle},
     {u"1.2.840.10008.1.2.4.111", "JPEG XL JPEG Recompression", Compression::JPEGXLRecompression, kExplicitLittle},
     {u"1.2.840.10008.1.2.4.112", "JPEG XL", Compression::JPEGXL, kExplicitLittle},
+    {u"1.2.840.10008.1.2.1.98", "Encapsulated Uncompressed Explicit VR Little Endian",
+     Compression::EncapsulatedUncompressed, kExplicitLittle},
+    {u"1.2.840.10008.1.2.8.1", "Deflated Image Frame Compression", Compression::DeflatedFrames, kExplicitLittle},
+    // MPEG-2 at main level keeps the compression of an unlisted UID, as the
+    // viewer has always shown it ("UNKNOWN"; its stream is still listed as
+    // fragments, since its pixel data has an undefined length).
+    {u"1.2.840.10008.1.2.4.100", "MPEG2 Main Profile / Main Level", Compression::Unknown, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.101", "MPEG2 Main Profile / High Level", Compression::MPEG2, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.102", "MPEG-4 AVC/H.264 High Profile / Level 4.1", Compression::H264, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.103", "MPEG-4 AVC/H.264 BD-compatible High Profile / Level 4.1", Compression::H264,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.104", "MPEG-4 AVC/H.264 High Profile / Level 4.2 For 2D Video", Compression::H264,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.105", "MPEG-4 AVC/H.264 High Profile / Level 4.2 For 3D Video", Compression::H264,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.106", "MPEG-4 AVC/H.264 Stereo High Profile / Level 4.2", Compression::H264,
+     kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.107", "HEVC/H.265 Main Profile / Level 5.1", Compression::HEVC, kExplicitLittle},
+    {u"1.2.840.10008.1.2.4.108", "HEVC/H.265 Main 10 Profile / Level 5.1", Compression::HEVC, kExplicitLittle},
 };
 
 // The names shown for each compression, in the order of the enumeration.
@@ -88,8 +107,9 @@ constexpr std::string_view kCompressionNames[] = {
     "NONE", "UNKNOWN", "JPEG", "JPEG Lossless", "JPEG-LS Lossless", "JPEG-LS Lossy",
     "JPEG2000 Lossless", "JPEG2000 Lossy", "RLE", "HTJ2K Lossless", "HTJ2K Lossless RPCL", "HTJ2K",
     "JPEG XL Lossless", "JPEG XL JPEG Recompression", "JPEG XL",
+    "Deflated Frames", "Encapsulated Uncompressed", "MPEG-2", "H.264", "HEVC",
 };
-static_assert(std::size(kCompressionNames) == std::size_t(Compression::JPEGXL) + 1);
+static_assert(std::size(kCompressionNames) == std::size_t(Compression::HEVC) + 1);
 
 // The UIDs of the table are ASCII: a byte-for-byte comparison with them.
 bool SameBytes(std::string_view bytes, std::u16string_view uid) {
@@ -149,8 +169,8 @@ std::optional<bool> quillon::PhotometricIs(const DataSet& dataSet, std::u16strin
     return *text == term;
 }
 
-// Big-endian data sets are always read natively. Otherwise only the
-// compressed families are encapsulated; an unknown UID is read as native data.
+// Big-endian data sets are always read natively. Otherwise every compressed
+// family is encapsulated; an unknown UID is read as native data.
 bool quillon::IsUncompressed(const DataSet& dataSet, bool littleEndian) {
     if (!dataSet.Find(tags::kTransferSyntaxUID) || !littleEndian) return true;
     const std::optional<Compression> family = TransferSyntaxFamily(dataSet);

@@ -28,12 +28,21 @@ enum class Compression {
     JPEGXLLossless,
     JPEGXLRecompression,
     JPEGXL,
+    // Frames held as their native bytes in fragments, each one deflated
+    // (RFC 1951) or as it is: decoded to the native layout.
+    DeflatedFrames,
+    EncapsulatedUncompressed,
+    // Video streams: listed as their fragments, never decoded.
+    MPEG2,
+    H264,
+    HEVC,
 };
 
 // The compression name shown for it: "NONE", "JPEG", "JPEG Lossless",
 // "JPEG-LS Lossless", "JPEG-LS Lossy", "JPEG2000 Lossless", "JPEG2000 Lossy",
 // "RLE", "HTJ2K Lossless", "HTJ2K Lossless RPCL", "HTJ2K", "JPEG XL Lossless",
-// "JPEG XL JPEG Recompression", "JPEG XL", "UNKNOWN".
+// "JPEG XL JPEG Recompression", "JPEG XL", "Deflated Frames", "Encapsulated
+// Uncompressed", "MPEG-2", "H.264", "HEVC", "UNKNOWN".
 std::string_view CompressionName(Compression compression);
 
 // The compression of a Transfer Syntax UID; white space around the UID and
@@ -53,8 +62,9 @@ std::optional<Compression> TransferSyntaxFamily(const DataSet& dataSet);
 // (trimmed, case-sensitive); none when the element is absent.
 std::optional<bool> PhotometricIs(const DataSet& dataSet, std::u16string_view term);
 // Whether its pixel data is native: always in a big-endian data set and
-// without a transfer syntax; otherwise unless one of the compressed
-// families names it (an unknown UID is read as native data).
+// without a transfer syntax; otherwise unless a compressed family (any
+// listed one but the native syntaxes) names it (an unknown UID is read as
+// native data).
 bool IsUncompressed(const DataSet& dataSet, bool littleEndian);
 
 }  // namespace quillon

@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 """Writes the seeds of the codec fuzzers into fuzz/seeds-rle, -jpeg, -j2k,
--jls, -htj2k and -jxl.
+-jls, -htj2k, -jxl and -deflate.
 
 Each seed is six bytes describing the frame (see fuzz/FrameFuzzInput.h)
 followed by the first frame's compressed bytes, taken from small files of
 pydicom's test data and from files made here with dcmcrle, dcmcjpeg,
 dcmcjpls and gdcmconv X; the HTJ2K and JPEG XL seeds are codestreams that
-ojph_compress and cjxl make of pydicom's small images.
+ojph_compress and cjxl make of pydicom's small images. The deflate seeds are
+native frames of pydicom's test data deflated here (raw deflate, RFC 1951),
+as Deflated Image Frame Compression stores them.
 Run with /usr/bin/python3; the output is deterministic for given tools.
 """
 
@@ -50,6 +52,18 @@ def seed(path):
         return None
     frames = int(ds.get("NumberOfFrames", 1) or 1)
     return head + next(generate_pixel_data_frame(ds.PixelData, frames))
+
+
+def deflated_seed(path):
+    ds = pydicom.dcmread(path)
+    head = header(ds)
+    if head is None:
+        return None
+    frames = int(ds.get("NumberOfFrames", 1) or 1)
+    data = bytes(ds.PixelData)
+    size = len(data) // frames
+    z = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return head + z.compress(data[:size]) + z.flush()
 
 
 def made(tmp, name, command, source):
@@ -128,13 +142,17 @@ def main():
                     ("cjxl_rgb", encoded(tmp, "cjxl_rgb", "SC_rgb_small_odd.dcm", ["cjxl", "-d", "0"])),
                     ("cjxl_rgb_container", encoded(tmp, "cjxl_rgbc", "SC_rgb_small_odd.dcm",
                                                    ["cjxl", "-d", "1", "--container=1"]))],
+            "deflate": [("MR_small", os.path.join(DATA, "MR_small.dcm")),
+                        ("SC_rgb_small_odd", os.path.join(DATA, "SC_rgb_small_odd.dcm")),
+                        ("liver_1frame", os.path.join(DATA, "liver_1frame.dcm")),
+                        ("rtdose_1frame", os.path.join(DATA, "rtdose_1frame.dcm"))],
         }
         for codec, files in sets.items():
             folder = os.path.join(HERE, "seeds-" + codec)
             os.makedirs(folder, exist_ok=True)
             total = 0
             for name, path in files:
-                data = seed(path)
+                data = deflated_seed(path) if codec == "deflate" else seed(path)
                 if data is None:
                     continue
                 total += len(data)

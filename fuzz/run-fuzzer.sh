@@ -3,7 +3,7 @@
 # SECONDS seconds in one process. Without a target name it is the load
 # fuzzer: its working corpus grows in fuzz/corpus-work/corpus (git-ignored),
 # seeded from fuzz/seeds; crashes, leaks and timeouts land in
-# fuzz/corpus-work/artifacts. The codec targets rle, jpeg, j2k, jls, htj2k and jxl use
+# fuzz/corpus-work/artifacts. The codec targets rle, jpeg, j2k, jls, htj2k, jxl and deflate use
 # fuzz/corpus-work/<name>/ and the seeds in fuzz/seeds-<name>; the thumbnail
 # target (load, then every frame's thumbnail) uses fuzz/corpus-work/thumbnail/
 # and the load fuzzer's seeds.
@@ -18,7 +18,7 @@ if [[ $# -ge 1 && ! $1 =~ ^[0-9]+$ ]]; then
     shift
 fi
 if [[ $# -lt 1 || ! $1 =~ ^[0-9]+$ ]]; then
-    echo "usage: $0 [load|thumbnail|rle|jpeg|j2k|jls|htj2k|jxl] SECONDS [libFuzzer flags...]" >&2
+    echo "usage: $0 [load|thumbnail|rle|jpeg|j2k|jls|htj2k|jxl|deflate] SECONDS [libFuzzer flags...]" >&2
     exit 2
 fi
 seconds=$1
@@ -30,7 +30,7 @@ build=${QUILLON_FUZZ_BUILD:-$root/build-fuzz}
 case $target in
     load) work=$here/corpus-work; seeds=$here/seeds; extra=(-dict="$here/dicom.dict"); max_len=16384 ;;
     thumbnail) work=$here/corpus-work/thumbnail; seeds=$here/seeds; extra=(-dict="$here/dicom.dict"); max_len=65536 ;;
-    rle|jpeg|j2k|jls|htj2k|jxl) work=$here/corpus-work/$target; seeds=$here/seeds-$target; extra=(); max_len=65536 ;;
+    rle|jpeg|j2k|jls|htj2k|jxl|deflate) work=$here/corpus-work/$target; seeds=$here/seeds-$target; extra=(); max_len=65536 ;;
     *) echo "unknown fuzz target: $target" >&2; exit 2 ;;
 esac
 

@@ -8,8 +8,10 @@ namespace {
 
 bool AnyLayout(const FrameDescription&) { return true; }
 
-// RLE segments carry bytes of 8- and 16-bit samples here.
-bool RleLayout(const FrameDescription& d) { return d.pixel.bitsAllocated == 8 || d.pixel.bitsAllocated == 16; }
+// RLE segments carry bytes of 8-, 16- and 32-bit samples here.
+bool RleLayout(const FrameDescription& d) {
+    return d.pixel.bitsAllocated == 8 || d.pixel.bitsAllocated == 16 || d.pixel.bitsAllocated == 32;
+}
 
 constexpr CodecRow kCodecs[] = {
     {Compression::RLE, RleLayout, DecodeRleFrame, nullptr, DecodeRleBands},
@@ -25,7 +27,15 @@ constexpr CodecRow kCodecs[] = {
     {Compression::JPEGXLLossless, AnyLayout, DecodeJpegXlFrame},
     {Compression::JPEGXLRecompression, AnyLayout, DecodeJpegXlFrame},
     {Compression::JPEGXL, AnyLayout, DecodeJpegXlFrame},
+    {.compression = Compression::EncapsulatedUncompressed, .canDecode = AnyLayout,
+     .decode = DecodeEncapsulatedNativeFrame, .nativeOutput = true},
+    {.compression = Compression::DeflatedFrames, .canDecode = AnyLayout, .decode = DecodeDeflatedFrame,
+     .nativeOutput = true},
 };
+
+// Video streams are listed as their fragments: a byte viewer needs the
+// stream's bytes more than its pictures.
+bool IsVideo(Compression c) { return c == Compression::MPEG2 || c == Compression::H264 || c == Compression::HEVC; }
 
 }  // namespace
 
@@ -41,6 +51,8 @@ Status CodecRoute(const FrameDescription& d) {
     const CodecRow* row = FindCodec(d.pixel.compression);
     if (row && row->canDecode(d)) return Status();
     const std::string name(CompressionName(d.pixel.compression));
+    if (!row && IsVideo(d.pixel.compression))
+        return Status::Fail(Reason::NoDecoder, "No decoder for " + name + ": video streams are shown as their fragments.");
     if (!row) return Status::Fail(Reason::NoDecoder, "No decoder for " + name + ".");
     return FrameFailure(Reason::CodecRefused, "The %s decoder does not take frames of %d bits allocated.", name.c_str(),
                         int(d.pixel.bitsAllocated));

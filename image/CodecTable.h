@@ -28,6 +28,9 @@ struct CodecRow {
     DecodeFn decode;
     ReducedDecodeFn reduced = nullptr;
     BandDecodeFn bands = nullptr;
+    // The decoder gives the frame's native layout (samples as a native frame
+    // holds them, planes as the file says), so the native conversions apply.
+    bool nativeOutput = false;
 };
 
 // Every row, one per compression that is decoded.
@@ -37,7 +40,8 @@ std::span<const CodecRow> CodecRows();
 const CodecRow* FindCodec(Compression compression);
 
 // Why frames of this description get no decoder: NoDecoder when no row
-// takes their compression, CodecRefused when the row does not take their
+// takes their compression (saying so for video streams, which are never
+// decoded), CodecRefused when the row does not take their
 // layout; success when a codec takes them.
 Status CodecRoute(const FrameDescription& d);
 

@@ -59,6 +59,8 @@ uint64_t FrameCodecWorkingBytes(const FrameDescription& d) {
         case quillon::Compression::JPEGXLLossless:
         case quillon::Compression::JPEGXLRecompression:
         case quillon::Compression::JPEGXL: return JpegXlWorkingBytes(d);
+        // The frame's fragments joined: its native bytes once more.
+        case quillon::Compression::EncapsulatedUncompressed: return NativeFragmentFrameSize(d);
         default: return 0;
     }
 }

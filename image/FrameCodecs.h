@@ -61,7 +61,9 @@ uint64_t FrameDecodePeak(const FrameDescription& d, uint64_t working);
 
 // The codec's working state for a frame of this description beyond the
 // decoded samples: OpenJPEG holds 32 bits per sample of every component
-// (JPEG 2000 and HTJ2K), the RLE decoder one more copy of the planes; JPEG decodes row by row.
+// (JPEG 2000 and HTJ2K), the RLE decoder one more copy of the planes, native
+// bytes in several fragments are joined first; JPEG decodes row by row, zlib
+// inflates straight into the output.
 uint64_t FrameCodecWorkingBytes(const FrameDescription& d);
 
 // libjxl's working state for a frame of this description, whatever its
@@ -182,6 +184,20 @@ quillon::Status DecodeJpegLsFrame(const FrameDescription& d, const uint8_t* byte
 // are RGB (DecodedFrame::colourConverted).
 quillon::Status DecodeJpegXlFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                   DecodedFrame& out);
+
+// Frames whose fragments hold the native bytes of the frame, as they are
+// (Encapsulated Uncompressed) or as one raw deflate stream (Deflated Image
+// Frame Compression). The output is the native layout of the frame
+// (NativeFragmentFrameSize bytes, planes as the file says), never more
+// however much the stream would inflate to; a stream that gives less is
+// refused with the byte where it ended.
+quillon::Status DecodeEncapsulatedNativeFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                              DecodedFrame& out);
+quillon::Status DecodeDeflatedFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                    DecodedFrame& out);
+// Bytes of one frame in the native layout: whole bytes (a 1-bit frame
+// rounded up), 2/3 for YBR_FULL_422.
+uint64_t NativeFragmentFrameSize(const FrameDescription& d);
 
 // The "stream's image is W x H, the file says C x R" failure.
 quillon::Status DimensionsDiffer(uint64_t streamColumns, uint64_t streamRows, const FrameDescription& d);

@@ -327,6 +327,7 @@ quillon::FrameDecoder::FrameDecoder(const CDicomFile& file, uint64_t cacheBudget
     } else {
         m_routeStatus = quillon::CodecRoute(m_description);
         m_route = m_routeStatus ? Route::Codec : Route::None;
+        if (m_route == Route::Codec) m_nativeOutput = quillon::FindCodec(m_description.pixel.compression)->nativeOutput;
     }
     if (m_route != Route::Codec) return;
     for (int converted = 0; converted < 2; ++converted) {
@@ -362,7 +363,14 @@ quillon::Status quillon::FrameDecoder::DecodedSamples(std::size_t frame, quillon
     switch (m_route) {
         case Route::Native:
             samples = NativeFrameBytes(m_file, frame, stored);
-            return samples.data ? quillon::Status() : NativeFrameStatus(frame);
+            if (!samples.data) return NativeFrameStatus(frame);
+            // 32-bit samples of a big-endian file: their two words the other way round too.
+            if (d.wordsSwapped && d.pixel.bitsAllocated == 32)
+                for (uint64_t at = 0; at + 4 <= samples.size; at += 4) {
+                    uint8_t* p = stored.get() + at;
+                    std::swap_ranges(p, p + 2, p + 2);
+                }
+            return {};
         case Route::Codec: {
             ByteSpan compressed;
             if (quillon::Status status = CompressedFrameBytes(m_file, m_file.Fragments(), frame, stored, compressed); !status)
@@ -436,19 +444,51 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::DisplayImage(const FrameDescript
         return FrameFailure(quillon::Reason::NoDecoder, "The frame's samples could not be converted for display.");
     };
 
-    const int depth = DisplayDepth(d);
-    const bool native = m_route == Route::Native;
-    // Native frames of 8, 24 or 32 bits per pixel, and codec output shown in
-    // 8 or 24, go through the byte conversion; the rest through 16-bit words.
-    const bool bytePath = depth == 8 || depth == 24 || (native && depth == 32);
+    const bool native = m_route == Route::Native || m_nativeOutput;
     uint64_t size = 0;
     std::unique_ptr<MCImage> image;
-    if (bytePath) {
-        if (native && d.pixel.bitsAllocated != 8) {
+    // Samples the display conversions do not take as they are: 1-bit grey
+    // and 16- or 32-bit colour become bytes, wide grey windowed words.
+    const SampleForm form = SampleFormOf(asDecoded);
+    if (form == SampleForm::WideGrey) {
+        WideGreyWords words = ConvertWideGreyTo16Bit(asDecoded, samples.data, samples.size);
+        decoded.reset();
+        if (!words.words) {
             status = noConversion();
             return nullptr;
         }
-        quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(asDecoded, samples.data, samples.size, size);
+        image = WideGreyImage(d, std::move(words));
+        if (!image) status = NoMemory();
+        return image;
+    }
+    // The layout of the samples converted below: narrowed ones are bytes.
+    const FrameDescription* layout = &asDecoded;
+    FrameDescription narrowed;
+    if (form == SampleForm::Bits1 || form == SampleForm::NarrowColour) {
+        quillon::HeapPtr<uint8_t> bytes = form == SampleForm::Bits1
+                                              ? UnpackBitsTo8Bit(asDecoded, samples.data, samples.size, size)
+                                              : NarrowColourTo8Bit(asDecoded, samples.data, samples.size, size);
+        if (!bytes) {
+            status = noConversion();
+            return nullptr;
+        }
+        decoded = std::move(bytes);
+        samples = {decoded.get(), size};
+        narrowed = NarrowedDescription(asDecoded);
+        layout = &narrowed;
+    }
+
+    const int depth = DisplayDepth(*layout);
+    // Native frames of 8, 24 or 32 bits per pixel, codec output shown in 8
+    // or 24 and samples narrowed to bytes go through the byte conversion;
+    // the rest through 16-bit words.
+    const bool bytePath = depth == 8 || depth == 24 || ((native || form != SampleForm::Direct) && depth == 32);
+    if (bytePath) {
+        if ((native || form != SampleForm::Direct) && layout->pixel.bitsAllocated != 8) {
+            status = noConversion();
+            return nullptr;
+        }
+        quillon::HeapPtr<uint8_t> converted = ConvertFrameTo8Bit(*layout, samples.data, samples.size, size);
         decoded.reset();
         if (!converted) {
             status = notConverted();
@@ -456,7 +496,7 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::DisplayImage(const FrameDescript
         }
         image = ByteImage(d, std::move(converted), size, depth);
     } else {
-        quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(asDecoded, samples.data, samples.size, size);
+        quillon::HeapPtr<uint16_t> words = ConvertFrameTo16Bit(*layout, samples.data, samples.size, size);
         decoded.reset();
         if (!words) {
             status = notConverted();
@@ -499,6 +539,16 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::WordImage(const FrameDescription
                                           range.min, range.max, window.center, window.width, std::size_t(byteCount));
     }
     samples.reset();
+    if (!image->HasBlock()) return nullptr;
+    image->SetMonochrome1(d.pixel.IsMonochrome1());
+    return image;
+}
+
+std::unique_ptr<MCImage> quillon::FrameDecoder::WideGreyImage(const FrameDescription& d, WideGreyWords words) const {
+    auto image = std::make_unique<MCImage>(words.words.get(), d.pixel.columns, d.pixel.rows, uint8_t(16), false, 0,
+                                           words.max, words.window.center, words.window.width,
+                                           std::size_t(words.byteCount));
+    words.words.reset();
     if (!image->HasBlock()) return nullptr;
     image->SetMonochrome1(d.pixel.IsMonochrome1());
     return image;

@@ -28,6 +28,7 @@
 #include "image/FrameCodecs.h"
 #include "image/FrameDescription.h"
 #include "image/MCImage.h"
+#include "image/SampleConversion.h"
 
 class CDicomFile;
 struct SampleRange;
@@ -124,6 +125,8 @@ private:
     // Reads a native frame a band of `bandRows` rows at a time, colour planes
     // interleaved.
     quillon::Status NativeBands(std::size_t frame, uint32_t bandRows, FrameRowSink& sink) const;
+    // The image of ConvertWideGreyTo16Bit's words, shown as `d` says.
+    std::unique_ptr<MCImage> WideGreyImage(const FrameDescription& d, WideGreyWords words) const;
     // The frame's samples and the description they are to be converted with.
     quillon::Status DecodedSamples(std::size_t frame, quillon::HeapPtr<uint8_t>& stored,
                                    const FrameDescription*& asDecoded, quillon::HeapPtr<uint8_t>& decoded,
@@ -136,6 +139,8 @@ private:
     const CDicomFile& m_file;
     FrameDescription m_description;
     Route m_route;
+    // The codec gives the frame's native layout (CodecRow::nativeOutput).
+    bool m_nativeOutput = false;
     // Why frames get no decoder (Route::None).
     quillon::Status m_routeStatus;
     // How codec output is to be converted, by [colours turned into RGB by the

@@ -30,6 +30,14 @@ struct FrameDescription {
     bool IsYBRPartial422() const { return !colourConverted && pixel.IsYBRPartial422(); }
     bool IsYBRICT() const { return !colourConverted && pixel.IsYBRICT(); }
 
+    // The samples are IEEE floats of Bits Allocated bits (32: Float Pixel
+    // Data, 64: Double Float Pixel Data).
+    bool floatSamples = false;
+    // Native frames read from a big-endian data set whose pixel data is OW:
+    // the parse turned 16-bit words around, so a 32-bit sample still holds
+    // its two words in big-endian order.
+    bool wordsSwapped = false;
+
     // (0028,0120), (0028,0106)/(0028,0104), (0028,0107)/(0028,0105) by the
     // lookup rules of the range scan; empty when missing or unusable.
     std::optional<int32_t> pixelPaddingValue;

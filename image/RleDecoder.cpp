@@ -1,6 +1,6 @@
 // RLE Lossless frames: a 64-byte header of segment offsets, then PackBits
-// segments, one per sample plane (high byte plane first for 16-bit samples).
-// 8-bit samples and 16-bit grey are decoded.
+// segments, one per byte of each sample (a sample's most significant byte
+// first). 8-, 16- and 32-bit samples are decoded, grey and colour.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -223,11 +223,12 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
         return FrameFailure(Reason::StreamEndsEarly,
                             "The stream ends early at byte %llu, inside the 64-byte RLE header.",
                             static_cast<unsigned long long>(length));
-    // 8-bit samples, or 16-bit grey in two segments (below); other widths
-    // would need one segment per byte of each sample.
-    if (d.pixel.bitsAllocated != 8 && d.pixel.bitsAllocated != 16)
-        return FrameFailure(Reason::CodecRefused, "The RLE decoder takes 8- and 16-bit samples, not %d-bit ones.",
+    if (d.pixel.bitsAllocated != 8 && d.pixel.bitsAllocated != 16 && d.pixel.bitsAllocated != 32)
+        return FrameFailure(Reason::CodecRefused, "The RLE decoder takes 8-, 16- and 32-bit samples, not %d-bit ones.",
                             int(d.pixel.bitsAllocated));
+    // Wider samples come in one segment per byte of each sample.
+    const unsigned sampleBytes = unsigned(d.pixel.bitsAllocated / 8);
+    const unsigned wideSegments = sampleBytes * d.Samples();
 
     // A frame too large to hold at all is refused before its segments are read.
     if (size == UINT64_MAX || size > SIZE_MAX) return CheckDecodedSize(d);
@@ -237,19 +238,18 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
     for (unsigned s = 0; s < kMaxSegments; ++s) h.offsets[s] = ReadLE32(bytes + 4 + 4 * s);
     const bool validHeader = h.segments >= 1 && h.segments <= kMaxSegments;
 
-    if (d.pixel.bitsAllocated == 16 && h.segments != 2)
+    if (sampleBytes > 1 && (h.segments != wideSegments || wideSegments > kMaxSegments))
         return FrameFailure(Reason::CodecRefused,
-                            "The RLE header gives %u segments; 16-bit grey samples come in 2, and 16-bit colour "
-                            "samples are not decoded.",
-                            h.segments);
+                            "The RLE header gives %u segments; samples of %d bits, %u per pixel, come in %u.",
+                            h.segments, int(d.pixel.bitsAllocated), d.Samples(), wideSegments);
     // What the segments can give, counted before anything is allocated: a
     // few hundred bytes of runs cannot fill gigabytes, whatever the data set
     // claims. A frame they cannot fill is decoded (the rest stays zero, as
     // in a stream cut short) only while the missing part is no larger than
     // what they give or kRleMissingAllowance.
     uint64_t producible = 0;
-    if (d.pixel.bitsAllocated == 16) {
-        for (unsigned s = 0; s < 2; ++s) {
+    if (sampleBytes > 1) {
+        for (unsigned s = 0; s < wideSegments; ++s) {
             uint64_t begin, limit;
             SegmentRange(h, s, length, begin, limit);
             producible += std::min(DecodeRuns(bytes, begin, limit, nullptr, 0, pixels), pixels);
@@ -285,22 +285,33 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
     std::memset(output.get(), 0, size);
     uint64_t produced = 0;
 
-    if (d.pixel.bitsAllocated == 16) {
-        // Two segments: most significant bytes, then least significant.
-        if (size < 2 * pixels)
-            return FrameFailure(Reason::CodecRefused, "The RLE decoder takes 16-bit samples of grey frames only.");
-        HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(2 * pixels)));
+    if (sampleBytes > 1) {
+        // Segment s * sampleBytes + b holds byte b of sample s, most
+        // significant first; samples are written little endian, interleaved
+        // per pixel unless the file keeps planes.
+        const unsigned samples = d.Samples();
+        if (size < uint64_t(wideSegments) * pixels)
+            return FrameFailure(Reason::CodecRefused, "The RLE decoder takes one segment per byte of each sample only.");
+        HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(wideSegments * pixels)));
         if (!planes) return noMemory();
-        std::memset(planes.get(), 0, 2 * pixels);
-        for (unsigned s = 0; s < 2; ++s) {
+        std::memset(planes.get(), 0, wideSegments * pixels);
+        for (unsigned s = 0; s < wideSegments; ++s) {
             uint64_t begin, limit;
             SegmentRange(h, s, length, begin, limit);
             produced += DecodeRuns(bytes, begin, limit, planes.get() + s * pixels, pixels, pixels);
         }
-        for (uint64_t k = 0; k < pixels; ++k) {
-            output.get()[2 * k] = planes.get()[pixels + k];
-            output.get()[2 * k + 1] = planes.get()[k];
+        const bool keepPlanes = samples > 1 && d.pixel.planarConfiguration == 1;
+        uint8_t* o = output.get();
+        for (unsigned s = 0; s < samples; ++s) {
+            for (unsigned b = 0; b < sampleBytes; ++b) {
+                const uint8_t* plane = planes.get() + (uint64_t(s) * sampleBytes + (sampleBytes - 1 - b)) * pixels;
+                for (uint64_t k = 0; k < pixels; ++k) {
+                    const uint64_t sample = keepPlanes ? uint64_t(s) * pixels + k : k * samples + s;
+                    o[sample * sampleBytes + b] = plane[k];
+                }
+            }
         }
+        out.planar = keepPlanes;
     } else if (!validHeader) {
         // No RLE header: the whole fragment as one run sequence.
         produced = DecodeRuns(bytes, 0, length, output.get(), size, size);

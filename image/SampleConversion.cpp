@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 using quillon::AllocBlock;
 using quillon::HeapPtr;
@@ -358,7 +359,7 @@ SampleRange ScanSampleRange16(const FrameDescription& d, uint16_t* samples, uint
     return range;
 }
 
-DisplayWindow ComputeDisplayWindow(const FrameDescription& d, int32_t max, int32_t min) {
+DisplayWindow64 ComputeDisplayWindow64(const FrameDescription& d, int64_t max, int64_t min) {
     // 64-bit arithmetic: the range of extreme bounds does not fit in 32 bits.
     int64_t low = min, high = max;
     if (low >= 0 && high <= 255) {
@@ -367,7 +368,8 @@ DisplayWindow ComputeDisplayWindow(const FrameDescription& d, int32_t max, int32
     }
     const int64_t range = high - low + 1;
     const int64_t middle = low + (high - low) / 2;
-    if (!d.pixel.hasWindow) return {ClampToInt32(middle), ClampToInt32(range)};
+    DisplayWindow64 window{middle, range};
+    if (!d.pixel.hasWindow) return window;
 
     double center = d.pixel.windowCenter;
     double width = d.pixel.windowWidth;
@@ -380,13 +382,188 @@ DisplayWindow ComputeDisplayWindow(const FrameDescription& d, int32_t max, int32
     }
     // A centre outside the range (or NaN) becomes the midpoint, a width over
     // twice the range (or NaN) the range.
-    DisplayWindow window{ClampToInt32(middle), ClampToInt32(range)};
-    if (center >= double(low - range / 2) && center <= double(high + range / 2))
-        window.center = ClampToInt32(int64_t(center));
+    if (center >= double(low - range / 2) && center <= double(high + range / 2)) window.center = int64_t(center);
     if (width <= double(2 * range))
-        window.width = width <= double(std::numeric_limits<int32_t>::min()) ? std::numeric_limits<int32_t>::min()
-                                                                            : ClampToInt32(int64_t(width));
+        window.width = width <= -9.2e18 ? std::numeric_limits<int64_t>::min() : int64_t(width);
     return window;
+}
+
+DisplayWindow ComputeDisplayWindow(const FrameDescription& d, int32_t max, int32_t min) {
+    const DisplayWindow64 window = ComputeDisplayWindow64(d, max, min);
+    return {ClampToInt32(window.center), ClampToInt32(window.width)};
+}
+
+SampleForm SampleFormOf(const FrameDescription& d) {
+    const bool grey = d.pixel.IsMonochrome1() || d.pixel.IsMonochrome2();
+    const int bits = d.pixel.bitsAllocated;
+    if (d.floatSamples) return d.Samples() == 1 ? SampleForm::WideGrey : SampleForm::Direct;
+    if (bits == 1 && d.Samples() == 1 && grey) return SampleForm::Bits1;
+    if ((bits == 16 || bits == 32) && d.Samples() >= 3 && !grey && !d.pixel.IsPaletteColor())
+        return SampleForm::NarrowColour;
+    if (bits == 32 && d.Samples() == 1 && grey) return SampleForm::WideGrey;
+    return SampleForm::Direct;
+}
+
+HeapPtr<uint8_t> UnpackBitsTo8Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize, uint64_t& outSize) {
+    outSize = 0;
+    const uint64_t p = d.Pixels();
+    if (!src || p == 0 || p > kMaxPixels) return nullptr;
+    HeapPtr<uint8_t> out = AllocBytes<uint8_t>(p);
+    if (!out) return nullptr;
+    const uint64_t stored = std::min(p, srcSize * 8);
+    for (uint64_t k = 0; k < stored; ++k) out.get()[k] = (src[k / 8] >> (k % 8)) & 1 ? 255 : 0;
+    if (p > stored) std::memset(out.get() + stored, 0, std::size_t(p - stored));
+    outSize = p;
+    return out;
+}
+
+FrameDescription NarrowedDescription(const FrameDescription& d) {
+    FrameDescription narrowed = d;
+    narrowed.pixel.bitsAllocated = 8;
+    narrowed.pixel.bitsStored = 8;
+    narrowed.pixel.pixelRepresentation = 0;
+    narrowed.floatSamples = false;
+    return narrowed;
+}
+
+HeapPtr<uint8_t> NarrowColourTo8Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize,
+                                    uint64_t& outSize) {
+    outSize = 0;
+    const int bits = d.pixel.bitsAllocated;
+    const uint64_t p = d.Pixels();
+    if (!src || (bits != 16 && bits != 32) || p == 0 || p > kMaxPixels) return nullptr;
+    const unsigned sampleBytes = unsigned(bits / 8);
+    const uint64_t n = p * std::min(d.Samples(), 4u);
+    HeapPtr<uint8_t> out = AllocBytes<uint8_t>(n);
+    if (!out) return nullptr;
+    // The top 8 of the stored bits.
+    const int stored = d.pixel.bitsStored > 8 && d.pixel.bitsStored <= bits ? d.pixel.bitsStored : bits;
+    const int shift = stored - 8;
+    const uint64_t whole = std::min(n, srcSize / sampleBytes);
+    for (uint64_t k = 0; k < whole; ++k) {
+        uint32_t v = 0;
+        std::memcpy(&v, src + k * sampleBytes, sampleBytes);  // little endian, as the machine holds it
+        out.get()[k] = uint8_t(v >> shift);
+    }
+    if (n > whole) std::memset(out.get() + whole, 0, std::size_t(n - whole));
+    outSize = n;
+    return out;
+}
+
+namespace {
+
+// Sample k of a wide grey frame as a double (exact for every 32-bit integer).
+double WideSample(const FrameDescription& d, const uint8_t* src, uint64_t k) {
+    if (d.floatSamples && d.pixel.bitsAllocated == 64) {
+        double v;
+        std::memcpy(&v, src + 8 * k, 8);
+        return v;
+    }
+    if (d.floatSamples) {
+        float v;
+        std::memcpy(&v, src + 4 * k, 4);
+        return v;
+    }
+    uint32_t raw;
+    std::memcpy(&raw, src + 4 * k, 4);
+    const int stored = d.pixel.bitsStored > 0 && d.pixel.bitsStored < 32 ? d.pixel.bitsStored : 32;
+    if (stored < 32) {
+        const uint32_t mask = (uint32_t(1) << stored) - 1;
+        raw &= mask;
+        if (d.pixel.pixelRepresentation == 1 && (raw >> (stored - 1)) & 1) raw |= ~mask;
+    }
+    return d.pixel.pixelRepresentation == 1 ? double(int32_t(raw)) : double(raw);
+}
+
+}  // namespace
+
+WideGreyWords ConvertWideGreyTo16Bit(const FrameDescription& d, const uint8_t* src, uint64_t srcSize) {
+    WideGreyWords result;
+    const unsigned sampleBytes = d.floatSamples && d.pixel.bitsAllocated == 64 ? 8 : 4;
+    if (!src || (d.pixel.bitsAllocated != 32 && !(d.floatSamples && d.pixel.bitsAllocated == 64))) return result;
+    const uint64_t p = d.Pixels();
+    if (p == 0 || p > kMaxPixels) return result;
+    HeapPtr<uint16_t> out = AllocBytes<uint16_t>(2 * p);
+    if (!out) return result;
+    const uint64_t whole = std::min(p, srcSize / sampleBytes);
+    const bool isSigned = d.floatSamples || d.pixel.pixelRepresentation == 1;
+    auto sample = [&](uint64_t k) { return k < whole ? WideSample(d, src, k) : 0.0; };
+
+    // The range, as ScanSampleRange16 finds it for 16-bit samples.
+    const bool clamp = !d.pixelPaddingValue && d.smallestPixelValue && d.largestPixelValue &&
+                       (*d.smallestPixelValue || *d.largestPixelValue);
+    double clampLow = clamp ? *d.smallestPixelValue : 0, clampHigh = clamp ? *d.largestPixelValue : 0;
+    if (clamp && !isSigned) {
+        clampLow = uint32_t(*d.smallestPixelValue);
+        clampHigh = uint32_t(*d.largestPixelValue);
+    }
+    auto shown = [&](double v) { return clamp ? std::clamp(v, clampLow, clampHigh) : v; };
+    // The padding value read as a sample of the frame (its 32 bits as stored).
+    std::optional<double> padding;
+    if (d.pixelPaddingValue && !d.floatSamples) {
+        uint8_t raw[4];
+        std::memcpy(raw, &*d.pixelPaddingValue, 4);
+        padding = WideSample(d, raw, 0);
+    }
+    double min = std::numeric_limits<double>::infinity(), max = -min;
+    for (uint64_t k = 0; k < p; ++k) {
+        const double v = sample(k);
+        if (std::isnan(v) || (padding && v == *padding)) continue;
+        min = std::min(min, shown(v));
+        max = std::max(max, shown(v));
+    }
+    if (!(min <= max)) min = max = 0;  // no sample counted
+    if (!isSigned) {
+        if (max <= 254) {
+            max = 255;
+            min = 0;
+        } else if (max == 255) {
+            min = 0;
+        }
+    }
+
+    // The window in sample units: [low, high] from black to white, as the
+    // 16-bit display conversion reads a centre and width.
+    double low = min, high = max;
+    DisplayWindow64 window{0, 0};
+    if (d.floatSamples) {
+        if (d.pixel.hasWindow && d.pixel.windowWidth > 0) {
+            low = d.pixel.windowCenter - d.pixel.windowWidth / 2.0;
+            high = d.pixel.windowCenter + d.pixel.windowWidth / 2.0;
+        }
+    } else {
+        window = ComputeDisplayWindow64(d, int64_t(max), int64_t(min));
+        if (window.width > 0) {
+            low = double(window.center - window.width / 2 + 1);
+            high = double(window.center + window.width / 2);
+        }
+    }
+
+    // Samples to words: shifted when the range fits, else spread.
+    const bool shift = !d.floatSamples && max - min <= 65535.0;
+    const double scale = shift ? 1.0 : max > min ? 65535.0 / (max - min) : 1.0;
+    for (uint64_t k = 0; k < p; ++k) {
+        double v = shown(sample(k));
+        if (std::isnan(v)) v = min;
+        const double w = (v - min) * scale + (shift ? 0.0 : 0.5);
+        out.get()[k] = !(w > 0.0) ? 0 : w >= 65535.0 ? 65535 : uint16_t(w);
+    }
+    // The window in words: its ends mapped as the samples are. A window of
+    // width 1 or less (ends that meet) still separates its two sides.
+    const double wordLow = (low - min) * scale, wordHigh = (high - min) * scale;
+    const int64_t centre = int64_t(std::floor((wordLow + wordHigh) / 2));
+    const int64_t width = std::max<int64_t>(2, int64_t(std::llround(wordHigh - wordLow)) + 1);
+    if (shift) {
+        // The window the 16-bit conversion would read, moved by the shift (a
+        // width of 0 or less: the range).
+        result.window = {ClampToInt32(window.center - int64_t(min)), ClampToInt32(window.width)};
+    } else {
+        result.window = {ClampToInt32(centre), ClampToInt32(width)};
+    }
+    result.max = shift ? int32_t(max - min) : 65535;
+    result.words = std::move(out);
+    result.byteCount = 2 * p;
+    return result;
 }
 
 int DisplayDepth(const FrameDescription& d) {

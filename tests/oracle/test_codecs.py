@@ -4,18 +4,23 @@ OpenJPH's and libjxl's tools.
 
 Every RLE, JPEG, JPEG-LS and JPEG 2000 file of pydicom's data directory is
 decoded frame by frame with our decoders and compared with a reference
-decoder's native output read by pydicom: dcmdrle for RLE, dcmdjpeg for JPEG
-(it turns YCbCr into RGB as we do), dcmdjpls for JPEG-LS, gdcmconv --raw for
-JPEG 2000. Then native files made here from pydicom's files (8 to 16 bits,
-signed and unsigned, grey and RGB, one and several frames) are compressed
-with dcmcrle, dcmcjpeg +e1, +el, +ee, +eb, dcmcjpls (three interleave modes,
-near-lossless), gdcmconv --j2k and --jpegls (and with frames split over
-1 KiB fragments, with and without a basic offset table), decoded by us and
-compared with the native source (lossless) or with the reference decoder's
-output (lossy). Last, their frames are encoded with ojph_compress (HTJ2K)
-and cjxl (JPEG XL, also recompressing dcmcjpeg's baseline frames), wrapped
-into files here, and compared with the source (lossless) or with
-ojph_expand's / djxl's / dcmdjpeg's output.
+decoder's native output read by pydicom: dcmdrle for RLE (8-, 16- and 32-bit
+samples, grey and colour), dcmdjpeg for JPEG (it turns YCbCr into RGB as we
+do), dcmdjpls for JPEG-LS, gdcmconv --raw for JPEG 2000. Then native files
+made here from pydicom's files (8 to 32 bits, signed and unsigned, grey and
+RGB, one and several frames) are compressed with dcmcrle, dcmcjpeg +e1, +el,
++ee, +eb, dcmcjpls (three interleave modes, near-lossless), gdcmconv --j2k
+and --jpegls (and with frames split over 1 KiB fragments, with and without a
+basic offset table), decoded by us and compared with the native source
+(lossless) or with the reference decoder's output (lossy). The same native
+files, a 32-bit one and pydicom's 1-bit liver_1frame.dcm are also written
+with their frames in fragments (two per frame, a basic offset table), as they
+are (Encapsulated Uncompressed) and deflated by Python's zlib (Deflated Image
+Frame Compression); we must give back the native frames exactly. Last, their
+frames are encoded with ojph_compress (HTJ2K) and cjxl (JPEG XL, also
+recompressing dcmcjpeg's baseline frames), wrapped into files here, and
+compared with the source (lossless) or with ojph_expand's / djxl's /
+dcmdjpeg's output.
 
 Samples are compared interleaved per pixel, masked to Bits Stored: exactly
 for lossless frames, within LOSSY_LEVELS for lossy ones. Files we do not
@@ -43,7 +48,7 @@ import zlib
 import numpy as np
 import pydicom
 from pydicom.dataset import FileMetaDataset
-from pydicom.encaps import generate_pixel_data_fragment, generate_pixel_data_frame, get_frame_offsets
+from pydicom.encaps import encapsulate, generate_pixel_data_fragment, generate_pixel_data_frame, get_frame_offsets
 from pydicom.filebase import DicomBytesIO
 from pydicom.uid import ExplicitVRLittleEndian
 
@@ -52,16 +57,12 @@ RLE = "1.2.840.10008.1.2.5"
 J2K = ("1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.4.91")
 JPEG_LS = ("1.2.840.10008.1.2.4.80", "1.2.840.10008.1.2.4.81")
 JPEG_LOSSLESS = ("1.2.840.10008.1.2.4.57", "1.2.840.10008.1.2.4.70")
+ENCAPSULATED_UNCOMPRESSED = "1.2.840.10008.1.2.1.98"
+DEFLATED_FRAMES = "1.2.840.10008.1.2.8.1"
 LOSSY_LEVELS = 2
 
 # Files that must not decode, and why.
 EXPECTED_FAILURES = {
-    "SC_rgb_rle_16bit.dcm": "16-bit colour RLE (six segments): only 16-bit grey is decoded",
-    "SC_rgb_rle_16bit_2frame.dcm": "16-bit colour RLE (six segments): only 16-bit grey is decoded",
-    "SC_rgb_rle_32bit.dcm": "32-bit RLE: only 8- and 16-bit samples are decoded",
-    "SC_rgb_rle_32bit_2frame.dcm": "32-bit RLE: only 8- and 16-bit samples are decoded",
-    "rtdose_rle.dcm": "32-bit RLE: only 8- and 16-bit samples are decoded",
-    "rtdose_rle_1frame.dcm": "32-bit RLE: only 8- and 16-bit samples are decoded",
     "SC_rgb_jpeg.dcm": "implicit VR data set under a JPEG transfer syntax: the file does not load; dcmdjpeg "
                        "refuses it too",
     "JPEG2000-embedded-sequence-delimiter.dcm": "the fragment's codestream is cut by delimiter bytes inside its "
@@ -107,7 +108,7 @@ def interleaved(data, ds, k, planar, bits_stored):
     """Frame k of `data` as a flat array of samples, pixels interleaved,
     masked to `bits_stored` bits."""
     samples = ds.SamplesPerPixel
-    dtype = np.uint8 if ds.BitsAllocated == 8 else np.dtype("<u2")
+    dtype = {8: np.uint8, 16: np.dtype("<u2"), 32: np.dtype("<u4")}[ds.BitsAllocated]
     per_frame = ds.Rows * ds.Columns * samples
     values = np.frombuffer(data, dtype=dtype)[k * per_frame:(k + 1) * per_frame]
     if len(values) != per_frame:
@@ -260,6 +261,8 @@ def made_natives(work):
         "signed12": (ct, ct_pixels.clip(-2048, 2047).astype(np.int16)[None], "MONOCHROME2", 12, True),
         "rgb8": (rgb, rgb_pixels[None], "RGB", 8, False),
         "rgb8_2frames": (rgb, np.stack([rgb_pixels, rgb_pixels[::-1, ::-1]]), "RGB", 8, False),
+        "signed32_2frames": (ct, np.stack([ct_pixels * 70001, -ct_pixels * 3]).astype(np.int32), "MONOCHROME2", 32,
+                             True),
     }
     made = {}
     for name, (ds, pixels, photometric, bits, signed) in files.items():
@@ -273,36 +276,90 @@ def made_natives(work):
 # their frames are compared with: None for lossless (the native source).
 RGB = lambda name, bits: name.startswith("rgb")
 ALL = lambda name, bits: True
+# The JPEG, JPEG-LS and JPEG 2000 encoders take up to 16 bits.
+UP16 = lambda name, bits: bits <= 16
 ENCODERS = [
     ("dcmcrle", ["dcmcrle"], ALL, None),
-    ("e1", ["dcmcjpeg", "+e1"], ALL, None),
-    ("el", ["dcmcjpeg", "+el"], ALL, None),
+    ("e1", ["dcmcjpeg", "+e1"], UP16, None),
+    ("el", ["dcmcjpeg", "+el"], UP16, None),
     ("ee", ["dcmcjpeg", "+ee"], lambda name, bits: bits <= 12, ["dcmdjpeg"]),
     ("eb", ["dcmcjpeg", "+eb"], lambda name, bits: bits == 8, ["dcmdjpeg"]),
-    ("j2k", ["gdcmconv", "--j2k"], ALL, None),
+    ("j2k", ["gdcmconv", "--j2k"], UP16, None),
     # Frames split into 1 KiB fragments, with and without an offset table.
-    ("e1_fragments", ["dcmcjpeg", "+e1", "+fs", "1"], ALL, None),
+    ("e1_fragments", ["dcmcjpeg", "+e1", "+fs", "1"], UP16, None),
     ("eb_fragments_no_table", ["dcmcjpeg", "+eb", "+fs", "1", "-ot"], lambda name, bits: name == "grey8",
      ["dcmdjpeg"]),
     ("dcmcrle_fragments", ["dcmcrle", "+fs", "1"], ALL, None),
     # JPEG-LS: the three interleave modes, near-lossless, fragments with and
     # without a table, and a second encoder.
-    ("jls", ["dcmcjpls", "+el"], ALL, None),
+    ("jls", ["dcmcjpls", "+el"], UP16, None),
     ("jls_sample", ["dcmcjpls", "+el", "+is"], RGB, None),
     ("jls_none", ["dcmcjpls", "+el", "+in"], RGB, None),
     # (dcmcjpls takes no signed samples near-losslessly.)
-    ("jls_near", ["dcmcjpls", "+en", "+md", "2"], lambda name, bits: not name.startswith("signed"), ["dcmdjpls"]),
+    ("jls_near", ["dcmcjpls", "+en", "+md", "2"], lambda name, bits: bits <= 16 and not name.startswith("signed"), ["dcmdjpls"]),
     ("jls_near_none", ["dcmcjpls", "+en", "+md", "3", "+in"], RGB, ["dcmdjpls"]),
     # (The small colour frames fit in one 1 KiB fragment.)
-    ("jls_fragments", ["dcmcjpls", "+el", "+fs", "1"], lambda name, bits: not name.startswith("rgb"), None),
+    ("jls_fragments", ["dcmcjpls", "+el", "+fs", "1"], lambda name, bits: bits <= 16 and not name.startswith("rgb"), None),
     ("jls_fragments_no_table", ["dcmcjpls", "+el", "+fs", "1", "-ot"],
-     lambda name, bits: "frames" in name and not name.startswith("rgb"), None),
-    ("gdcm_jpegls", ["gdcmconv", "--jpegls"], ALL, None),
+     lambda name, bits: bits <= 16 and "frames" in name and not name.startswith("rgb"), None),
+    ("gdcm_jpegls", ["gdcmconv", "--jpegls"], UP16, None),
 ]
 
 
+def in_fragments(source_path, path, syntax, deflated):
+    """Writes the native file's frames two fragments each, deflated or not."""
+    ds = pydicom.dcmread(source_path)
+    frames = frame_count(ds)
+    data = bytes(ds.PixelData)
+    size = len(data) // frames
+    streams = []
+    for k in range(frames):
+        stream = data[k * size:(k + 1) * size]
+        if deflated:
+            z = zlib.compressobj(6, zlib.DEFLATED, -15)
+            stream = z.compress(stream) + z.flush()
+        streams.append(stream)
+    # This pydicom does not know the two syntaxes: the file is written under
+    # a compressed one whose UID has the same padded length, then renamed.
+    stand_in = "1.2.840.10008.1.2.4.50"
+    ds.file_meta.TransferSyntaxUID = stand_in
+    ds.PixelData = encapsulate(streams, fragments_per_frame=2, has_bot=True)
+    ds["PixelData"].VR = "OB"
+    ds.is_little_endian, ds.is_implicit_VR = True, False
+    ds.save_as(path, write_like_original=False)
+    with open(path, "rb") as f:
+        written = f.read()
+    uid = syntax.encode() + b"\0" * (len(stand_in) - len(syntax))
+    assert len(uid) == len(stand_in) and written.count(stand_in.encode()) == 1
+    with open(path, "wb") as f:
+        f.write(written.replace(stand_in.encode(), uid))
+
+
+def check_native_fragments(checker, work, made):
+    sources = {name: path for name, (path, bits) in made.items()}
+    sources["liver_1frame"] = os.path.join(DATA_DIR, "test_files", "liver_1frame.dcm")
+    for name, source_path in sources.items():
+        source = pydicom.dcmread(source_path)
+        for label, syntax, deflated in (("encapsulated", ENCAPSULATED_UNCOMPRESSED, False),
+                                        ("deflated", DEFLATED_FRAMES, True)):
+            case = "%s+%s" % (name, label)
+            path = os.path.join(work, "%s_%s.dcm" % (name, label))
+            in_fragments(source_path, path, syntax, deflated)
+            if fragment_count(path) != 2 * frame_count(source):
+                checker.fail(case, "expected two fragments a frame")
+            checker.checked += 1
+            data = bytes(source.PixelData)
+            size = len(data) // frame_count(source)
+            for k in range(frame_count(source)):
+                ours, _ = checker.decoder.frame(path, k)
+                if ours != data[k * size:(k + 1) * size]:
+                    checker.fail(case, "frame %d differs from the native frame" % k)
+
+
 def check_made(checker, work):
-    for name, (path, bits) in made_natives(work).items():
+    made = made_natives(work)
+    check_native_fragments(checker, work, made)
+    for name, (path, bits) in made.items():
         source = pydicom.dcmread(path)
         for label, command, takes, reference in ENCODERS:
             if not takes(name, bits):
@@ -482,16 +539,16 @@ def reference_file(source_path, work, frames):
 # table, which native files, levels allowed against the reference decoder
 # (None: lossless, exactly the source).
 WRAPPED = [
-    ("htj2k", ojph, ["-reversible", "true"], HTJ2K["lossless"], 1, True, ALL, None),
-    ("htj2k_rpcl", ojph, ["-reversible", "true", "-prog_order", "RPCL"], HTJ2K["rpcl"], 1, True, ALL, None),
+    ("htj2k", ojph, ["-reversible", "true"], HTJ2K["lossless"], 1, True, UP16, None),
+    ("htj2k_rpcl", ojph, ["-reversible", "true", "-prog_order", "RPCL"], HTJ2K["rpcl"], 1, True, UP16, None),
     # OpenJPEG and OpenJPH round the irreversible wavelet a level apart.
-    ("htj2k_lossy", ojph, ["-qstep", "0.005"], HTJ2K["lossy"], 1, True, ALL, 1),
+    ("htj2k_lossy", ojph, ["-qstep", "0.005"], HTJ2K["lossy"], 1, True, UP16, 1),
     ("htj2k_fragments_no_table", ojph, ["-reversible", "true"], HTJ2K["lossless"], 3, False,
-     lambda name, bits: "frames" in name, None),
-    ("jxl", jxl, ["-d", "0"], JXL["lossless"], 1, True, ALL, None),
-    ("jxl_container", jxl, ["-d", "0", "--container=1"], JXL["lossless"], 1, True, ALL, None),
+     lambda name, bits: bits <= 16 and "frames" in name, None),
+    ("jxl", jxl, ["-d", "0"], JXL["lossless"], 1, True, UP16, None),
+    ("jxl_container", jxl, ["-d", "0", "--container=1"], JXL["lossless"], 1, True, UP16, None),
     ("jxl_lossy", jxl, ["-d", "1"], JXL["lossy"], 1, True, lambda name, bits: bits == 8, 1),
-    ("jxl_fragments_no_table", jxl, ["-d", "0"], JXL["lossless"], 2, False, lambda name, bits: "frames" in name,
+    ("jxl_fragments_no_table", jxl, ["-d", "0"], JXL["lossless"], 2, False, lambda name, bits: bits <= 16 and "frames" in name,
      None),
 ]
 

@@ -5,10 +5,16 @@ For every file under pydicom's data directory that our loader accepts and
 whose pixel data is native:
   * `quillon-dump --frame-samples K FILE` must equal frame K of pydicom's
     Pixel Data value, byte for byte (for big-endian files, after swapping
-    16-bit words, since our values are held little endian after the parse);
+    16- and 32-bit samples, since our values are held little endian);
   * `quillon-dump --thumbnails DIR FILE` must write one 128 x 128 picture
     per frame for every image we can show (8-bit images of a known colour
-    model, 12- and 16-bit images), and none for the others (1- and 32-bit).
+    model, 1-bit grey, 12-, 16- and 32-bit images), and none for the others.
+Then the pictures of the frames the 16-bit display path does not take as
+they are (PICTURE_FILES: 1-bit grey, 32-bit grey native and RLE, 16- and
+32-bit colour RLE) are compared with a reference made here from pydicom's
+pixels: the bilinear scaling of the thumbnail (source position i x scale,
+truncated) and the window over the sample range, within PICTURE_LEVELS grey
+levels.
 
 Run with /usr/bin/python3 (Debian's pydicom lives in its dist-packages):
     /usr/bin/python3 tests/oracle/test_frames.py --dump build/tools/quillon-dump
@@ -23,6 +29,7 @@ import tempfile
 import warnings
 import zlib
 
+import numpy as np
 import pydicom
 
 DATA_DIR = "/usr/lib/python3/dist-packages/pydicom/data"
@@ -75,7 +82,97 @@ def expected_thumbnails(fields):
         return 0
     if bits == 8:
         return frames if fields["photometric"] in BYTE_MODELS else 0
-    return frames if bits in (12, 16) else 0
+    if bits == 1:
+        return frames if fields["photometric"] in ("MONOCHROME1", "MONOCHROME2") else 0
+    return frames if bits in (12, 16, 32) else 0
+
+
+PICTURE_FILES = ["liver_1frame.dcm", "liver_expb_1frame.dcm", "rtdose_1frame.dcm", "rtdose.dcm",
+                 "rtdose_expb.dcm", "rtdose_expb_1frame.dcm", "rtdose_rle_1frame.dcm",
+                 "SC_rgb_rle_16bit.dcm", "SC_rgb_rle_16bit_2frame.dcm", "SC_rgb_rle_32bit_2frame.dcm"]
+PICTURE_LEVELS = 2
+
+
+def read_png(path):
+    """The RGB pixels of one of our thumbnails (8-bit RGB, filters 0-4)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    width, height = struct.unpack(">II", data[16:24])
+    pos, idat = 8, b""
+    while pos + 12 <= len(data):
+        (n,) = struct.unpack(">I", data[pos:pos + 4])
+        if data[pos + 4:pos + 8] == b"IDAT":
+            idat += data[pos + 8:pos + 8 + n]
+        pos += 12 + n
+    raw, stride = zlib.decompress(idat), 3 * width
+    out, prev = np.zeros((height, stride), np.int64), np.zeros(stride, np.int64)
+    for y in range(height):
+        kind = raw[y * (stride + 1)]
+        line = np.frombuffer(raw, np.uint8, stride, y * (stride + 1) + 1).astype(np.int64)
+        row = np.zeros(stride, np.int64)
+        for x in range(stride):
+            a = row[x - 3] if x >= 3 else 0
+            b, c = prev[x], (prev[x - 3] if x >= 3 else 0)
+            pred = {0: 0, 1: a, 2: b, 3: (a + b) // 2}.get(kind)
+            if pred is None:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                pred = a if pa <= pb and pa <= pc else b if pb <= pc else c
+            row[x] = (line[x] + pred) & 255
+        out[y], prev = row, row
+    return out.reshape(height, width, 3)
+
+
+def bilinear(plane, size=128):
+    """A square plane scaled to size x size: source position i x scale, the
+    four neighbours weighted, truncated toward zero."""
+    n = plane.shape[0]
+    pos = np.arange(size) * (n / size)
+    first = np.minimum(pos.astype(np.int64), n - 1)
+    second = np.minimum(first + 1, n - 1)
+    f = pos - first
+    rows = plane[first] * (1 - f)[:, None] + plane[second] * f[:, None]
+    both = rows[:, first] * (1 - f)[None, :] + rows[:, second] * f[None, :]
+    return np.trunc(both)
+
+
+def reference_picture(ds, k):
+    """Frame k as our thumbnail should show it, from pydicom's pixels."""
+    pixels = ds.pixel_array
+    frame = pixels[k] if int(ds.get("NumberOfFrames", 1) or 1) > 1 else pixels
+    if ds.SamplesPerPixel == 3:
+        top = (frame.astype(np.int64) >> (ds.BitsStored - 8)) & 255
+        return np.stack([bilinear(top[:, :, c].astype(np.float64)) for c in range(3)], axis=2)
+    if ds.BitsAllocated == 1:
+        grey = bilinear(frame.astype(np.float64) * 255)
+    else:
+        scaled = bilinear(frame.astype(np.float64))
+        low, high = float(frame.min()), float(frame.max())
+        if low >= 0 and high <= 255:
+            low, high = 0.0, 255.0
+        # The window over the range: centre the middle, width the range + 1.
+        centre, width = low + (high - low) // 2, high - low + 1
+        low, high = centre - width // 2 + 1, centre + width // 2
+        grey = np.clip(np.trunc((scaled - low) / (high - low) * 255 + 0.5), 0, 255)
+    if ds.PhotometricInterpretation == "MONOCHROME1":
+        grey = 255 - grey
+    return np.stack([grey] * 3, axis=2)
+
+
+def check_pictures(dump, failures):
+    for name in PICTURE_FILES:
+        path = os.path.join(DATA_DIR, "test_files", name)
+        ds = pydicom.dcmread(path)
+        with tempfile.TemporaryDirectory() as out:
+            subprocess.run([dump, "--thumbnails", out, path], capture_output=True)
+            for k in range(int(ds.get("NumberOfFrames", 1) or 1)):
+                png = os.path.join(out, "thumb-%04d.png" % k)
+                if not os.path.exists(png):
+                    failures.append("%s: frame %d has no thumbnail" % (name, k))
+                    continue
+                worst = int(np.abs(read_png(png) - reference_picture(ds, k)).max())
+                if worst > PICTURE_LEVELS:
+                    failures.append("%s: frame %d's thumbnail is up to %d levels from the reference" % (name, k, worst))
 
 
 def check_file(dump, path, rel, failures):
@@ -96,7 +193,9 @@ def check_file(dump, path, rel, failures):
             swapped = bytearray(data)
             swapped[0::2], swapped[1::2] = data[1::2], data[0::2]
             data = bytes(swapped)
-        elif int(fields["bits_allocated"]) != 8:
+        elif int(fields["bits_allocated"]) == 32:
+            data = np.frombuffer(data, ">u4").astype("<u4").tobytes()
+        elif int(fields["bits_allocated"]) not in (1, 8):
             return 0  # other word sizes are swapped by their VR; not compared
     for k in range(frames):
         run = subprocess.run([dump, "--frame-samples", str(k), path], capture_output=True)
@@ -138,9 +237,10 @@ def main():
             if n:
                 files += 1
                 frames += n
+    check_pictures(args.dump, failures)
     for failure in failures:
         print("FAIL", failure)
-    print("%d native files, %d frames compared" % (files, frames))
+    print("%d native files, %d frames compared, %d files' pictures" % (files, frames, len(PICTURE_FILES)))
     if files < 50:
         print("FAIL: too few native files found; is pydicom's data installed?")
         return 1

@@ -94,6 +94,8 @@ struct RleCase {
 TEST(RleDecoder, HandMadeFragments) {
     FrameDescription planarRgb = Frame(1, 2, 8, 3, Photo::RGB);
     planarRgb.pixel.planarConfiguration = 1;
+    FrameDescription planarRgb16 = Frame(1, 2, 16, 3, Photo::RGB);
+    planarRgb16.pixel.planarConfiguration = 1;
     const RleCase cases[] = {
         {"8-bit, one segment: literal and replicate runs",
          Frame(2, 3, 8, 1),
@@ -155,12 +157,28 @@ TEST(RleDecoder, HandMadeFragments) {
         {"fragment shorter than the header", Frame(1, 1, 8, 1), Bytes(63, 0), false, {}},
         {"every offset past the fragment", Frame(1, 2, 8, 1), Rle({200}, {0x01, 1, 2}), false, {}},
         {"16-bit with one segment", Frame(1, 2, 16, 1), Rle({64}, {0x03, 1, 2, 3, 4}), false, {}},
-        {"16-bit colour (six segments)",
+        {"16-bit colour: six segments, a sample's high byte first, interleaved",
          Frame(1, 1, 16, 3, Photo::RGB),
-         Rle({64, 66, 68, 70, 72, 74}, Bytes(12, 0)),
-         false,
-         {}},
-        {"32-bit samples", Frame(1, 1, 32, 1), Rle({64, 66, 68, 70}, {0, 1, 0, 2, 0, 3, 0, 4}), false, {}},
+         Rle({64, 66, 68, 70, 72, 74}, {0, 0x12, 0, 0x34, 0, 0x56, 0, 0x78, 0, 0x9A, 0, 0xBC}),
+         true,
+         {0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A}},
+        {"16-bit colour, planar kept",
+         planarRgb16,
+         Rle({64, 66, 68, 70, 72, 74}, {0xFF, 1, 0xFF, 2, 0xFF, 3, 0xFF, 4, 0xFF, 5, 0xFF, 6}),
+         true,
+         {2, 1, 2, 1, 4, 3, 4, 3, 6, 5, 6, 5}},
+        {"32-bit grey: four segments", Frame(1, 1, 32, 1), Rle({64, 66, 68, 70}, {0, 1, 0, 2, 0, 3, 0, 4}), true,
+         {4, 3, 2, 1}},
+        {"32-bit colour: twelve segments",
+         Frame(1, 1, 32, 3, Photo::RGB),
+         Rle({64, 66, 68, 70, 72, 74, 76, 78, 80, 82, 84, 86},
+             {0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0, 8, 0, 9, 0, 10, 0, 11, 0, 12}),
+         true,
+         {4, 3, 2, 1, 8, 7, 6, 5, 12, 11, 10, 9}},
+        {"32-bit grey in three segments", Frame(1, 1, 32, 1), Rle({64, 66, 68}, {0, 1, 0, 2, 0, 3}), false, {}},
+        {"16-bit colour in two segments", Frame(1, 1, 16, 3, Photo::RGB), Rle({64, 66}, {0, 1, 0, 2}), false, {}},
+        {"32-bit four-sample colour would need 16 segments", Frame(1, 1, 32, 4, Photo::ARGB),
+         Rle({64, 66, 68, 70, 72, 74, 76, 78, 80, 82, 84, 86, 88, 90, 92}, Bytes(30, 0), 16), false, {}},
         {"16-bit segment offsets reversed",
          Frame(1, 2, 16, 1),
          Rle({67, 64}, {0x01, 0x12, 0x34, 0x01, 0x56, 0x78}),
@@ -542,6 +560,7 @@ TEST(CodecTable, EveryCompressionRoutesToItsRow) {
         quillon::DecodeFn decoder;  // null: no row
         Reason reason;              // of decoding the RLE stream as this compression
         const char* text;
+        Bytes output = {7, 8};      // when decoded
     };
     const Case cases[] = {
         {Compression::RLE, DecodeRleFrame, Reason::None, ""},
@@ -570,8 +589,18 @@ TEST(CodecTable, EveryCompressionRoutesToItsRow) {
         {Compression::JPEGXL, DecodeJpegXlFrame, Reason::CodecRefused, "The stream is no JPEG XL codestream or container."},
         {Compression::None, nullptr, Reason::NoDecoder, "No decoder for NONE."},
         {Compression::Unknown, nullptr, Reason::NoDecoder, "No decoder for UNKNOWN."},
+        // The stream's first bytes are the frame's native bytes.
+        {Compression::EncapsulatedUncompressed, DecodeEncapsulatedNativeFrame, Reason::None, "", {1, 0}},
+        {Compression::DeflatedFrames, DecodeDeflatedFrame, Reason::CodecRefused,
+         "The deflate stream is corrupt at byte 5 (invalid stored block lengths)."},
+        {Compression::MPEG2, nullptr, Reason::NoDecoder,
+         "No decoder for MPEG-2: video streams are shown as their fragments."},
+        {Compression::H264, nullptr, Reason::NoDecoder,
+         "No decoder for H.264: video streams are shown as their fragments."},
+        {Compression::HEVC, nullptr, Reason::NoDecoder,
+         "No decoder for HEVC: video streams are shown as their fragments."},
     };
-    ASSERT_EQ(std::size(cases), std::size_t(Compression::JPEGXL) + 1) << "a compression without a case";
+    ASSERT_EQ(std::size(cases), std::size_t(Compression::HEVC) + 1) << "a compression without a case";
     for (const Case& c : cases) {
         SCOPED_TRACE(quillon::CompressionName(c.compression));
         const quillon::CodecRow* row = quillon::FindCodec(c.compression);
@@ -588,7 +617,7 @@ TEST(CodecTable, EveryCompressionRoutesToItsRow) {
             DecodeCompressedFrame(Frame(1, 2, 8, 1, Photo::Monochrome2, c.compression), rle.data(), rle.size(), out);
         EXPECT_EQ(status.Code(), c.reason);
         EXPECT_EQ(status.Text(), c.text);
-        EXPECT_EQ(Output(out), c.reason == Reason::None ? Bytes({7, 8}) : Bytes());
+        EXPECT_EQ(Output(out), c.reason == Reason::None ? c.output : Bytes());
     }
     // One row per compression.
     for (const quillon::CodecRow& row : quillon::CodecRows())
@@ -645,11 +674,10 @@ TEST(FrameCodecs, DecodersSayWhyTheyGiveNoSamples) {
         {"RLE header cut short", DecodeRleFrame, grey8, Bytes(40, 0), Reason::StreamEndsEarly,
          "The stream ends early at byte 40, inside the 64-byte RLE header."},
         {"RLE of 12-bit samples", DecodeRleFrame, Frame(1, 2, 12, 1), Rle({64}, {0x01, 7, 8}), Reason::CodecRefused,
-         "The RLE decoder takes 8- and 16-bit samples, not 12-bit ones."},
+         "The RLE decoder takes 8-, 16- and 32-bit samples, not 12-bit ones."},
         {"RLE of 16-bit samples in three segments", DecodeRleFrame, Frame(1, 1, 16, 1), Rle({64, 66, 68}, {0, 1, 0, 2}),
          Reason::CodecRefused,
-         "The RLE header gives 3 segments; 16-bit grey samples come in 2, and 16-bit colour samples are not "
-         "decoded."},
+         "The RLE header gives 3 segments; samples of 16 bits, 1 per pixel, come in 2."},
         {"RLE segment past the stream", DecodeRleFrame, Frame(1, 2, 8, 1), Rle({200}, {0x01, 1, 2}),
          Reason::CodecRefused, "No sample could be decoded from the RLE segments."},
         {"RLE of no bytes", DecodeRleFrame, grey8, Bytes(), Reason::NoBytes, "The frame has no bytes."},

@@ -102,8 +102,20 @@ TEST(TransferSyntax, CompressionNameAndFamilies) {
         {root + ".4.110", "JPEG XL Lossless", "", false},
         {root + ".4.111", "JPEG XL JPEG Recompression", "", false},
         {root + ".4.112", "JPEG XL", "", false},
-        // Not in the table: unknown, and read as native data.
+        // Native bytes in fragments, and video streams: encapsulated.
+        {root + ".1.98", "Encapsulated Uncompressed", "", false},
+        {root + ".8.1", "Deflated Frames", "", false},
+        {root + ".4.101", "MPEG-2", "", false},
+        {root + ".4.102", "H.264", "", false},
+        {root + ".4.103", "H.264", "", false},
+        {root + ".4.104", "H.264", "", false},
+        {root + ".4.105", "H.264", "", false},
+        {root + ".4.106", "H.264", "", false},
+        {root + ".4.107", "HEVC", "", false},
+        {root + ".4.108", "HEVC", "", false},
+        // MPEG-2 at main level keeps the compression of an unlisted UID.
         {root + ".4.100", "UNKNOWN", "", true},
+        // Not in the table: unknown, and read as native data.
         {root + ".4.5", "UNKNOWN", "", true},
         {root + ".4.700", "UNKNOWN", "", true},
         {std::string("1.2.3.4.5"), "UNKNOWN", "", true},

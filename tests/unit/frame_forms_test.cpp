@@ -1,0 +1,391 @@
+// Frames of every form get a picture: native bytes in fragments (as they are
+// and deflated) decode to what the native file gives; 1-bit grey, 16- and
+// 32-bit colour and 32-bit grey are shown; the deflate decoder's faults;
+// video streams say why they are not decoded.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dicom/DicomFile.h"
+#include "image/CodecTable.h"
+#include "image/FrameCodecs.h"
+#include "image/FrameDecoder.h"
+#include "tests/support/DicomWriter.h"
+
+namespace {
+
+using testdicom::Bytes;
+using testdicom::Pad;
+using quillon::Reason;
+
+constexpr const char* kDeflatedFrames = "1.2.840.10008.1.2.8.1";
+constexpr const char* kEncapsulatedUncompressed = "1.2.840.10008.1.2.1.98";
+
+// A raw deflate stream (RFC 1951) of `data`.
+Bytes Deflate(const Bytes& data, int level = 6) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes out(deflateBound(&z, uLong(data.size())));
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = uInt(data.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+struct Layout {
+    const char* name;
+    const char* photometric;
+    uint16_t samples, bits, stored;
+    bool isSigned;
+    uint16_t planar;
+    uint16_t rows, columns;
+    int frames;
+    // Bytes of frame k, as a native file holds them.
+    std::function<Bytes(int k, const Layout&)> frame;
+};
+
+// Bytes of one frame whose every byte is a function of frame and position.
+Bytes Pattern(int k, const Layout& l) {
+    const uint64_t size = (uint64_t(l.rows) * l.columns * l.samples * l.bits + 7) / 8;
+    Bytes b(size);
+    for (uint64_t i = 0; i < size; ++i) b[i] = uint8_t((i * 37 + k * 101 + (i >> 5) * 13) ^ (i >> 3));
+    return b;
+}
+
+Bytes PixelElements(testdicom::Writer& w, const Layout& l) {
+    testdicom::StudyElements(w);
+    w.us(0x0028, 0x0002, l.samples);
+    w.text(0x0028, 0x0004, "CS", Pad(l.photometric));
+    if (l.samples > 1) w.us(0x0028, 0x0006, l.planar);
+    w.text(0x0028, 0x0008, "IS", Pad(std::to_string(l.frames)));
+    w.us(0x0028, 0x0010, l.rows);
+    w.us(0x0028, 0x0011, l.columns);
+    w.us(0x0028, 0x0100, l.bits);
+    w.us(0x0028, 0x0101, l.stored);
+    w.us(0x0028, 0x0102, uint16_t(l.stored - 1));
+    w.us(0x0028, 0x0103, l.isSigned ? 1 : 0);
+    return w.bytes();
+}
+
+Bytes NativeFile(const Layout& l) {
+    testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+    PixelElements(w, l);
+    Bytes pixels;
+    for (int k = 0; k < l.frames; ++k) {
+        const Bytes f = l.frame(k, l);
+        pixels.insert(pixels.end(), f.begin(), f.end());
+    }
+    if (pixels.size() % 2) pixels.push_back(0);
+    w.element(0x7FE0, 0x0010, l.bits == 8 || l.bits == 1 ? "OB" : "OW", pixels);
+    return w.bytes();
+}
+
+// Each frame in two fragments (its stream split in the middle), a basic
+// offset table naming each frame's first.
+Bytes EncapsulatedFile(const Layout& l, const char* syntax, bool deflated) {
+    testdicom::Writer w = testdicom::Part10(syntax);
+    PixelElements(w, l);
+    std::vector<Bytes> fragments;
+    std::vector<uint32_t> offsets;
+    uint32_t at = 0;
+    for (int k = 0; k < l.frames; ++k) {
+        Bytes stream = l.frame(k, l);
+        if (deflated) stream = Deflate(stream);
+        offsets.push_back(at);
+        const std::size_t half = stream.size() / 2;
+        for (Bytes part : {Bytes(stream.begin(), stream.begin() + half), Bytes(stream.begin() + half, stream.end())}) {
+            if (part.size() % 2) part.push_back(0);
+            at += 8 + uint32_t(part.size());
+            fragments.push_back(part);
+        }
+    }
+    w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(uint32_t(4 * offsets.size()));
+    for (uint32_t o : offsets) w.u32(o);
+    for (const Bytes& f : fragments) w.item(uint32_t(f.size())).raw(f);
+    w.seqEnd();
+    return w.bytes();
+}
+
+Bytes Block(const MCImage* image) {
+    return image && image->HasBlock() ? Bytes(image->GetBlock(), image->GetBlock() + image->GetBlockSize()) : Bytes{};
+}
+
+uint8_t Grey(const MCImage& t, uint32_t x, uint32_t y) { return t.GetBits()[(y * t.GetWidth() + x) * 3]; }
+
+// A frame of 32-bit samples (or 16-bit ones) from values.
+template <class T>
+Bytes Samples(const std::vector<T>& values) {
+    Bytes b(values.size() * sizeof(T));
+    std::memcpy(b.data(), values.data(), b.size());
+    return b;
+}
+
+}  // namespace
+
+// Fragments that hold a frame's native bytes, as they are or deflated, give
+// the native frame's samples and the native file's pictures, in every
+// layout; a frame split over two fragments included.
+TEST(NativeFragments, DecodeToWhatTheNativeFileGives) {
+    const Layout layouts[] = {
+        {"8-bit grey, 3 frames", "MONOCHROME2", 1, 8, 8, false, 0, 24, 20, 3, Pattern},
+        {"16-bit signed grey, 12 stored", "MONOCHROME2", 1, 16, 12, true, 0, 16, 16, 2, Pattern},
+        {"8-bit RGB, planar", "RGB", 3, 8, 8, false, 1, 10, 14, 2, Pattern},
+        {"8-bit RGB, interleaved", "RGB", 3, 8, 8, false, 0, 10, 14, 1, Pattern},
+        {"1-bit MONOCHROME1, 2 frames", "MONOCHROME1", 1, 1, 1, false, 0, 16, 32, 2, Pattern},
+        {"32-bit unsigned grey", "MONOCHROME2", 1, 32, 32, false, 0, 12, 12, 2, Pattern},
+        {"16-bit RGB", "RGB", 3, 16, 16, false, 0, 8, 8, 1, Pattern},
+    };
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(l.name);
+        const Bytes nativeBytes = NativeFile(l);
+        CDicomFile native;
+        ASSERT_TRUE(native.LoadMemory(nativeBytes.data(), nativeBytes.size()));
+        quillon::FrameDecoder nativeFrames(native);
+        for (const auto& [syntax, deflated] : {std::pair{kEncapsulatedUncompressed, false}, {kDeflatedFrames, true}}) {
+            SCOPED_TRACE(syntax);
+            const Bytes bytes = EncapsulatedFile(l, syntax, deflated);
+            CDicomFile file;
+            ASSERT_TRUE(file.LoadMemory(bytes.data(), bytes.size()));
+            EXPECT_FALSE(file.IsUncompressed());
+            quillon::FrameDecoder frames(file);
+            for (int k = 0; k < l.frames; ++k) {
+                SCOPED_TRACE(k);
+                std::vector<uint8_t> samples;
+                ASSERT_TRUE(frames.GetFrameSamples(k, samples)) << frames.GetFrameSamples(k, samples).Text();
+                EXPECT_EQ(samples, l.frame(k, l));
+                const auto thumbnail = frames.GetFrameThumbnail(k);
+                ASSERT_NE(thumbnail, nullptr) << frames.FrameStatus(k).Text();
+                EXPECT_EQ(Block(thumbnail.get()), Block(nativeFrames.GetFrameThumbnail(k).get()));
+                EXPECT_EQ(Block(frames.GetFrameImage(k).get()), Block(nativeFrames.GetFrameImage(k).get()));
+            }
+        }
+    }
+}
+
+// What the deflate decoder makes of streams that do not give the frame: each
+// fault is a reason, and a stream that would inflate far beyond the frame
+// stops at it.
+TEST(NativeFragments, DeflateStreamFaults) {
+    FrameDescription d;
+    d.pixel.numberOfFrames = 1;
+    d.pixel.rows = d.pixel.columns = 16;
+    d.pixel.bitsAllocated = d.pixel.bitsStored = 8;
+    d.pixel.samplesPerPixel = 1;
+    d.pixel.photometric = quillon::Photometric::Monochrome2;
+    d.pixel.compression = d.pixel.syntaxFamily = quillon::Compression::DeflatedFrames;
+    Bytes frame(256);
+    for (int i = 0; i < 256; ++i) frame[i] = uint8_t(i * 7);
+    const Bytes good = Deflate(frame);
+    const Bytes bomb = Deflate(Bytes(64 << 20, 0x5A), 9);  // 64 MiB in a few KiB
+    Bytes corrupt = good;
+    corrupt[0] |= 0x06;  // block type 3, which does not exist
+    const Bytes cut(good.begin(), good.begin() + good.size() / 2);
+    const Bytes shortStream = Deflate(Bytes(100, 1));
+    struct Case {
+        const char* name;
+        quillon::DecodeFn decode;
+        Bytes stream;
+        Reason reason;
+        std::string text;  // the sentence's start
+        Bytes output;      // when decoded
+    };
+    const Case cases[] = {
+        {"whole stream", DecodeDeflatedFrame, good, Reason::None, "", frame},
+        {"a bomb stops at the frame's size", DecodeDeflatedFrame, bomb, Reason::None, "", Bytes(256, 0x5A)},
+        {"invalid block type", DecodeDeflatedFrame, corrupt, Reason::CodecRefused,
+         "The deflate stream is corrupt at byte 1 (invalid block type).", {}},
+        {"cut in half", DecodeDeflatedFrame, cut, Reason::StreamEndsEarly,
+         "The deflate stream ends early at byte " + std::to_string(cut.size()) + ", after ", {}},
+        {"a stream of fewer bytes than the frame", DecodeDeflatedFrame, shortStream, Reason::DimensionsDiffer,
+         "The deflate stream ends after 100 bytes; the frame the file describes has 256.", {}},
+        {"no bytes", DecodeDeflatedFrame, {}, Reason::NoBytes, "The frame has no bytes.", {}},
+        {"uncompressed fragment short of the frame", DecodeEncapsulatedNativeFrame, Bytes(200, 3),
+         Reason::StreamEndsEarly, "The frame's fragments end at byte 200 of its 256 bytes.", {}},
+        {"uncompressed fragment with its padding byte", DecodeEncapsulatedNativeFrame, Bytes(258, 4), Reason::None, "",
+         Bytes(256, 4)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DecodedFrame out;
+        const quillon::Status status = c.decode(d, c.stream.data(), c.stream.size(), out);
+        EXPECT_EQ(status.Code(), c.reason) << status.Text();
+        EXPECT_EQ(status.Text().substr(0, c.text.size()), c.text);
+        EXPECT_EQ(out.data ? Bytes(out.data.get(), out.data.get() + out.size) : Bytes{}, c.output);
+    }
+    // A frame over the budget is refused before anything is inflated.
+    d.pixel.rows = d.pixel.columns = 16384;
+    d.pixel.bitsAllocated = 16;
+    DecodedFrame out;
+    EXPECT_EQ(DecodeDeflatedFrame(d, bomb.data(), bomb.size(), out).Code(), Reason::OverBudget);
+}
+
+// 1-bit frames: bit k of the frame (least significant first) is pixel k, 0
+// black and 1 white; MONOCHROME1 is inverted where every grey image is.
+TEST(FrameForms, OneBitFramesArePackedLeastSignificantFirst) {
+    for (const char* photometric : {"MONOCHROME2", "MONOCHROME1"}) {
+        SCOPED_TRACE(photometric);
+        // 128 x 128: the thumbnail is the image itself. Row y has its first
+        // y pixels white.
+        Layout l{"", photometric, 1, 1, 1, false, 0, 128, 128, 1, [](int, const Layout&) {
+                     Bytes b(128 * 16, 0);
+                     for (int y = 0; y < 128; ++y)
+                         for (int x = 0; x < y; ++x) b[(y * 128 + x) / 8] |= uint8_t(1 << (x % 8));
+                     return b;
+                 }};
+        const Bytes bytes = NativeFile(l);
+        CDicomFile file;
+        ASSERT_TRUE(file.LoadMemory(bytes.data(), bytes.size()));
+        quillon::FrameDecoder frames(file);
+        const auto image = frames.GetFrameImage(0);
+        ASSERT_NE(image, nullptr) << frames.FrameStatus(0).Text();
+        EXPECT_EQ(image->GetBitsPerPixel(), 8);
+        const auto thumbnail = frames.GetFrameThumbnail(0);
+        ASSERT_NE(thumbnail, nullptr);
+        const bool inverted = std::string(photometric) == "MONOCHROME1";
+        for (uint32_t y : {0u, 1u, 9u, 64u, 127u})
+            for (uint32_t x : {0u, 1u, 7u, 8u, 63u, 126u}) {
+                const uint8_t white = x < y ? 255 : 0;
+                EXPECT_EQ(image->GetBits()[y * 128 + x], white) << x << "," << y;
+                EXPECT_EQ(Grey(*thumbnail, x, y), inverted ? 255 - white : white) << x << "," << y;
+            }
+    }
+}
+
+// 32-bit grey goes through the display conversion of 16-bit grey: the same
+// values stored in 32 bits look as they do in 16 (within a grey level), with
+// and without the file's window; values past 16 bits use the whole scale.
+TEST(FrameForms, ThirtyTwoBitGreyIsWindowedLikeSixteen) {
+    struct Case {
+        const char* name;
+        bool isSigned;
+        std::string window;  // "centre\\width", or none
+        int64_t low, high;   // the ramp's ends
+    };
+    const Case cases[] = {
+        {"unsigned ramp", false, "", 100, 3000},
+        {"signed ramp", true, "", -1000, 1200},
+        {"file window inside the range", false, "1000\\400", 0, 4000},
+        {"signed, file window", true, "-200\\600", -1000, 1000},
+    };
+    auto file = [](const Case& c, uint16_t bits) {
+        testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+        Layout l{"", "MONOCHROME2", 1, bits, bits, c.isSigned, 0, 64, 64, 1, nullptr};
+        PixelElements(w, l);
+        if (!c.window.empty()) {
+            const std::string centre = c.window.substr(0, c.window.find('\\'));
+            w.text(0x0028, 0x1050, "DS", Pad(centre));
+            w.text(0x0028, 0x1051, "DS", Pad(c.window.substr(c.window.find('\\') + 1)));
+        }
+        std::vector<int32_t> values;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) values.push_back(int32_t(c.low + (c.high - c.low) * (y * 64 + x) / 4095));
+        Bytes pixels;
+        for (int32_t v : values) {
+            pixels.push_back(uint8_t(v));
+            pixels.push_back(uint8_t(v >> 8));
+            if (bits == 32) pixels.push_back(uint8_t(v >> 16)), pixels.push_back(uint8_t(v >> 24));
+        }
+        w.element(0x7FE0, 0x0010, "OW", pixels);
+        return w.bytes();
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes wide = file(c, 32), narrow = file(c, 16);
+        CDicomFile wideFile, narrowFile;
+        ASSERT_TRUE(wideFile.LoadMemory(wide.data(), wide.size()));
+        ASSERT_TRUE(narrowFile.LoadMemory(narrow.data(), narrow.size()));
+        quillon::FrameDecoder wideFrames(wideFile), narrowFrames(narrowFile);
+        const auto a = wideFrames.GetFrameThumbnail(0), b = narrowFrames.GetFrameThumbnail(0);
+        ASSERT_NE(a, nullptr) << wideFrames.FrameStatus(0).Text();
+        ASSERT_NE(b, nullptr);
+        int worst = 0;
+        for (uint32_t i = 0; i < a->GetDataSize(); ++i) worst = std::max(worst, std::abs(a->GetBits()[i] - b->GetBits()[i]));
+        EXPECT_LE(worst, 1);
+    }
+
+    // Unsigned values beyond what 16 or 31 bits hold: black to white.
+    testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+    Layout l{"", "MONOCHROME2", 1, 32, 32, false, 0, 2, 2, 1, nullptr};
+    PixelElements(w, l);
+    w.element(0x7FE0, 0x0010, "OW", Samples(std::vector<uint32_t>{100000, 2000000000u, 3000000000u, 4000000000u}));
+    CDicomFile big;
+    ASSERT_TRUE(big.LoadMemory(w.bytes().data(), w.bytes().size()));
+    quillon::FrameDecoder frames(big);
+    const auto image = frames.GetFrameImage(0);
+    ASSERT_NE(image, nullptr);
+    std::vector<uint8_t> samples;
+    ASSERT_TRUE(frames.GetFrameSamples(0, samples));
+    EXPECT_EQ(samples.size(), 16u);
+    MCImage shown(*image);
+    shown.ConvertTo24Bit();
+    EXPECT_EQ(shown.GetBits()[0], 0);
+    EXPECT_NEAR(shown.GetBits()[3], 255 * (2000000000.0 - 100000) / (4000000000.0 - 100000), 1);
+    EXPECT_NEAR(shown.GetBits()[6], 255 * (3000000000.0 - 100000) / (4000000000.0 - 100000), 1);
+    EXPECT_EQ(shown.GetBits()[9], 255);
+}
+
+// 16- and 32-bit colour is shown by its top 8 stored bits.
+TEST(FrameForms, WideColourShowsItsTopBits) {
+    for (uint16_t bits : {16, 32}) {
+        for (uint16_t planar : {0, 1}) {
+            SCOPED_TRACE(std::to_string(bits) + (planar ? " planar" : " interleaved"));
+            // Two pixels: (R, G, B) = (0x12.., 0x34.., 0x56..) and (0xFF.., 0, 0x80..).
+            const uint32_t shift = bits - 8;
+            const std::vector<uint32_t> rgb = {0x12, 0x34, 0x56, 0xFF, 0x00, 0x80};
+            std::vector<uint32_t> stored;
+            for (int i = 0; i < 6; ++i) {
+                const int pixel = planar ? i % 2 : i / 3, sample = planar ? i / 2 : i % 3;
+                stored.push_back(rgb[pixel * 3 + sample] << shift | 0x7F);
+            }
+            Bytes pixels;
+            for (uint32_t v : stored)
+                for (int b = 0; b < bits / 8; ++b) pixels.push_back(uint8_t(v >> (8 * b)));
+            testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+            Layout l{"", "RGB", 3, bits, bits, false, planar, 1, 2, 1, nullptr};
+            PixelElements(w, l);
+            w.element(0x7FE0, 0x0010, "OW", pixels);
+            CDicomFile file;
+            ASSERT_TRUE(file.LoadMemory(w.bytes().data(), w.bytes().size()));
+            quillon::FrameDecoder frames(file);
+            const auto image = frames.GetFrameImage(0);
+            ASSERT_NE(image, nullptr) << frames.FrameStatus(0).Text();
+            EXPECT_EQ(image->GetBitsPerPixel(), 24);
+            EXPECT_EQ(Bytes(image->GetBits(), image->GetBits() + 6), Bytes({0x12, 0x34, 0x56, 0xFF, 0x00, 0x80}));
+        }
+    }
+}
+
+// Video streams are listed as their fragments and say why they show nothing.
+TEST(FrameForms, VideoStreamsSayTheyAreNotDecoded) {
+    struct Case {
+        const char* uid;
+        const char* name;
+    };
+    for (const Case& c : {Case{"1.2.840.10008.1.2.4.101", "MPEG-2"}, Case{"1.2.840.10008.1.2.4.102", "H.264"},
+                          Case{"1.2.840.10008.1.2.4.106", "H.264"}, Case{"1.2.840.10008.1.2.4.107", "HEVC"},
+                          Case{"1.2.840.10008.1.2.4.108", "HEVC"}}) {
+        SCOPED_TRACE(c.uid);
+        testdicom::Writer w = testdicom::Part10(c.uid);
+        Layout l{"", "YBR_PARTIAL_420", 3, 8, 8, false, 0, 16, 16, 1, nullptr};
+        PixelElements(w, l);
+        w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0);
+        w.item(8).raw(Bytes{0, 0, 0, 1, 0x09, 0xF0, 0, 0}).item(4).raw(Bytes{0, 0, 1, 0xB3}).seqEnd();
+        CDicomFile file;
+        ASSERT_TRUE(file.LoadMemory(w.bytes().data(), w.bytes().size()));
+        EXPECT_EQ(quillon::CompressionName(file.Pixel().compression), c.name);
+        EXPECT_FALSE(file.IsUncompressed());
+        EXPECT_EQ(file.PixelData()->m_children.size(), 3u);  // the offset table and two fragments
+        quillon::FrameDecoder frames(file);
+        EXPECT_EQ(frames.FrameStatus(0).Code(), Reason::NoDecoder);
+        EXPECT_EQ(frames.FrameStatus(0).Text(),
+                  std::string("No decoder for ") + c.name + ": video streams are shown as their fragments.");
+    }
+}
