@@ -382,7 +382,7 @@ TEST(FrameForms, VideoStreamsSayTheyAreNotDecoded) {
         ASSERT_TRUE(file.LoadMemory(w.bytes().data(), w.bytes().size()));
         EXPECT_EQ(quillon::CompressionName(file.Pixel().compression), c.name);
         EXPECT_FALSE(file.IsUncompressed());
-        EXPECT_EQ(file.PixelData()->m_children.size(), 3u);  // the offset table and two fragments
+        EXPECT_EQ(file.PixelData()->ChildCount(), 3u);  // the offset table and two fragments
         quillon::FrameDecoder frames(file);
         EXPECT_EQ(frames.FrameStatus(0).Code(), Reason::NoDecoder);
         EXPECT_EQ(frames.FrameStatus(0).Text(),
