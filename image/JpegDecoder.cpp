@@ -169,22 +169,7 @@ quillon::Status DecodeJpegScaled(const uint8_t* bytes, uint64_t length, const Fr
 }
 
 quillon::Status DecodeJpegFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out) {
-    out = DecodedFrame{};
-    if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
-    if (quillon::Status status = CheckJpegHeader(bytes, length, d); !status) return status;
-    if (quillon::Status status = CheckDecodedSize(d); !status) return status;
-    const uint64_t size = ExpectedDecodedSize(d);
-    HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
-    if (!output)
-        return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
-                            static_cast<unsigned long long>(size));
-    std::memset(output.get(), 0, size);
-    JpegBufferResult result;
-    if (quillon::Status status = DecodeJpegBuffer(bytes, length, d, output.get(), size, result); !status) return status;
-    out.data = std::move(output);
-    out.size = size;
-    out.colourConverted = result.colourConverted;
-    return {};
+    return DecodeJpegReduced(d, bytes, length, out, DecodeOptions{});
 }
 
 namespace {
