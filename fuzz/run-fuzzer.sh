@@ -41,6 +41,8 @@ fi
 cmake --build "$build" --target "${target}_fuzzer" -j "${QUILLON_FUZZ_BUILD_JOBS:-1}"
 
 mkdir -p "$work/corpus" "$work/artifacts"
+# Leaks the decoders are allowed (tests/lsan.supp) are not findings.
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 # -malloc_limit_mb: one allocation of more than 256 MiB from an input of at
 # most 16 KiB (64 KiB for a codec) can only come from trusting a length or a count.
 exec "$build/fuzz/${target}_fuzzer" \

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "image/AbortGuard.h"
 #include "image/FrameCodecs.h"
 
 using quillon::AllocBlock;
@@ -164,12 +165,32 @@ struct Attempt {
     opj_codec_t* codec = nullptr;
     opj_stream_t* stream = nullptr;
     opj_image_t* image = nullptr;
+    // The library aborted inside a call of this attempt.
+    bool aborted = false;
     ~Attempt() {
         if (image) opj_image_destroy(image);
         if (stream) opj_stream_destroy(stream);
         if (codec) opj_destroy_codec(codec);
     }
 };
+
+bool ReadHeader(void* attempt) {
+    auto& a = *static_cast<Attempt*>(attempt);
+    return opj_read_header(a.stream, a.codec, &a.image);
+}
+
+bool DecodeImage(void* attempt) {
+    auto& a = *static_cast<Attempt*>(attempt);
+    if (!opj_decode(a.codec, a.stream, a.image)) return false;
+    opj_end_decompress(a.codec, a.stream);
+    return true;
+}
+
+// The library stopped on one of its own checks: the attempt fails.
+bool AbortedIn(Attempt& a) {
+    a.aborted = true;
+    return false;
+}
 
 // Decodes with one codec format; the image, or none.
 bool DecodeAs(OPJ_CODEC_FORMAT format, MemoryStream& memory, uint64_t framePixels, unsigned reduce, Attempt& a) {
@@ -192,16 +213,20 @@ bool DecodeAs(OPJ_CODEC_FORMAT format, MemoryStream& memory, uint64_t framePixel
     opj_stream_set_skip_function(a.stream, Skip);
     opj_stream_set_seek_function(a.stream, Seek);
 
-    if (!opj_read_header(a.stream, a.codec, &a.image) || !a.image) return false;
+    // OpenJPEG keeps its assertions (its HT block decoder has some a stream
+    // can reach): the calls that read the stream run under the abort guard.
+    bool read = false;
+    if (!quillon::CallSurvivingAbort(ReadHeader, &a, read)) return AbortedIn(a);
+    if (!read || !a.image) return false;
     // An image far larger than the frame would only cost memory and time.
     const uint64_t width = a.image->x1 > a.image->x0 ? a.image->x1 - a.image->x0 : 0;
     const uint64_t height = a.image->y1 > a.image->y0 ? a.image->y1 - a.image->y0 : 0;
     if (width == 0 || height == 0 || width * height > 4 * std::max<uint64_t>(framePixels, 1u << 16)) return false;
     if (a.image->numcomps == 0 || a.image->numcomps > kMaxComponents) return false;
     if (reduce && !opj_set_decoded_resolution_factor(a.codec, reduce)) return false;
-    if (!opj_decode(a.codec, a.stream, a.image)) return false;
-    opj_end_decompress(a.codec, a.stream);
-    return true;
+    bool decoded = false;
+    if (!quillon::CallSurvivingAbort(DecodeImage, &a, decoded)) return AbortedIn(a);
+    return decoded;
 }
 
 // Copies the decoded components into the frame's layout: pixels in image
@@ -285,9 +310,13 @@ quillon::Status DecodeJpeg2000Reduced(const FrameDescription& d, const uint8_t* 
     std::vector<uint8_t> patched;
     if (!CutTileParts(bytes, length, patched)) return noMemory();
     MemoryStream memory{patched.empty() ? bytes : patched.data(), length, 0};
+    bool aborted = false;
     for (OPJ_CODEC_FORMAT format : {OPJ_CODEC_J2K, OPJ_CODEC_JP2}) {
         Attempt attempt;
-        if (!DecodeAs(format, memory, d.Pixels(), reduce, attempt)) continue;
+        if (!DecodeAs(format, memory, d.Pixels(), reduce, attempt)) {
+            aborted = aborted || attempt.aborted;
+            continue;
+        }
         HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
         if (!output) return noMemory();
         std::memset(output.get(), 0, size);
@@ -298,5 +327,8 @@ quillon::Status DecodeJpeg2000Reduced(const FrameDescription& d, const uint8_t* 
         out.reduced = reduce;
         return {};
     }
+    if (aborted)
+        return FrameFailure(Reason::CodecRefused,
+                            "The JPEG 2000 decoder stopped on one of its internal checks: the stream is corrupt.");
     return FrameFailure(Reason::CodecRefused, "The JPEG 2000 decoder refused the stream.");
 }
