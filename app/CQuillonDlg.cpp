@@ -541,7 +541,8 @@ void CQuillonDlg::BuildElementTree(const QString& path) {
     ClearTree();
     if (!m_document.IsOpen()) return;
     m_model->SetRecords(&m_document.Records(), QString::fromStdU16String(m_document.RootLabel(path.toStdU16String())),
-                        &m_document.Problems());
+                        &m_document.Problems(),
+                        [this](std::size_t record) { return QString::fromStdU16String(m_document.Label(record)); });
     m_tree->expand(m_model->RootIndex());
 }
 

@@ -9,11 +9,12 @@ namespace quillon {
 ElementTreeModel::ElementTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
 
 void ElementTreeModel::SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel,
-                                  const quillon::DocumentProblems* problems) {
+                                  const quillon::DocumentProblems* problems, LabelOf label) {
     beginResetModel();
     m_records = records;
     m_problems = records ? problems : nullptr;
     m_rootLabel = rootLabel;
+    m_label = records ? std::move(label) : LabelOf();
     m_childStart.clear();
     m_children.clear();
     if (m_records) {
@@ -90,7 +91,9 @@ QVariant ElementTreeModel::data(const QModelIndex& index, int role) const {
     const auto record = RecordOf(index);
     if (!record && index.internalId() != 0) return {};
     switch (role) {
-        case Qt::DisplayRole: return record ? QString::fromStdU16String((*m_records)[*record].label) : m_rootLabel;
+        case Qt::DisplayRole:
+            if (!record) return m_rootLabel;
+            return m_label ? m_label(*record) : QString();
         case Qt::ForegroundRole:
             if (m_problems && m_problems->HasProblem(record)) return kProblemColour;
             return {};

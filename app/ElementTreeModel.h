@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -28,9 +29,11 @@ public:
 
     // Shows `records` (borrowed; valid until the next SetRecords or Clear)
     // under a root item with the text `rootLabel`; `problems` (borrowed
-    // likewise, may be null) mark the items that carry one.
+    // likewise, may be null) mark the items that carry one. An item's text
+    // is asked of `label` when it is shown (the records hold none).
+    using LabelOf = std::function<QString(std::size_t record)>;
     void SetRecords(const std::vector<TreeItemRecord>* records, const QString& rootLabel,
-                    const quillon::DocumentProblems* problems = nullptr);
+                    const quillon::DocumentProblems* problems = nullptr, LabelOf label = {});
     // No items at all.
     void Clear();
     bool IsEmpty() const { return !m_records; }
@@ -53,6 +56,7 @@ private:
     const std::vector<TreeItemRecord>* m_records = nullptr;
     const quillon::DocumentProblems* m_problems = nullptr;
     QString m_rootLabel;
+    LabelOf m_label;
     std::vector<std::size_t> m_childStart;
     std::vector<std::size_t> m_children;
 };

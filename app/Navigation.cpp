@@ -212,11 +212,14 @@ void Navigation::WriteState() {
     if (m_stateFile.isEmpty()) return;
     QString line = QStringLiteral("root");
     if (const auto record = m_dialog.CurrentRecord()) {
-        const CDicomTag* e = m_dialog.Document().Records()[*record].element;
+        const TreeItemRecord& r = m_dialog.Document().Records()[*record];
+        // Children held compactly are items.
+        const uint16_t group = r.child == kNoChild ? r.node->m_group : 0xFFFE;
+        const uint16_t element = r.child == kNoChild ? r.node->m_element : 0xE000;
         const auto [first, last] = m_dialog.Document().Range(*record);
         line = QStringLiteral("%1,%2 %3 %4")
-                   .arg(e->m_group, 4, 16, QChar('0'))
-                   .arg(e->m_element, 4, 16, QChar('0'))
+                   .arg(group, 4, 16, QChar('0'))
+                   .arg(element, 4, 16, QChar('0'))
                    .toUpper()
                    .arg(first)
                    .arg(last);

@@ -116,7 +116,7 @@ std::vector<std::size_t> SelectionTargets(const quillon::QuillonDocument& doc) {
     }
     // And a top-level sequence, the largest range to work out.
     for (std::size_t i = 0; i < records.size(); ++i)
-        if (records[i].depth == 0 && !records[i].element->m_children.empty()) {
+        if (records[i].depth == 0 && records[i].child == kNoChild && !records[i].node->m_children.empty()) {
             targets.push_back(i);
             break;
         }

@@ -1,7 +1,7 @@
 #include "document/DocumentProblems.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <map>
 
 namespace {
 
@@ -25,12 +25,12 @@ void quillon::DocumentProblems::Assign(const quillon::LoadProblems& problems,
 
     // The records of the nodes the problems name, in one walk over the table;
     // nodes are only compared, never followed.
-    std::unordered_map<const CDicomTag*, std::size_t> nodes;
+    std::map<ElementKey, std::size_t> nodes;
     for (const SLoadProblem& p : problems.All())
-        if (p.node) nodes.emplace(p.node, SIZE_MAX);
+        if (p.node) nodes.emplace(KeyOfElement(p.node), SIZE_MAX);
     if (!nodes.empty()) {
         for (std::size_t i = 0; i < records.size(); ++i) {
-            const auto at = nodes.find(records[i].element);
+            const auto at = nodes.find(KeyOf(records[i]));
             if (at != nodes.end() && at->second == SIZE_MAX) at->second = i;
         }
     }
@@ -39,7 +39,7 @@ void quillon::DocumentProblems::Assign(const quillon::LoadProblems& problems,
     std::vector<std::pair<uint64_t, std::size_t>> byOffset;
     for (std::size_t i = 0; i < m_problems.size(); ++i) {
         const SLoadProblem& p = m_problems[i].problem;
-        const auto at = p.node ? nodes.find(p.node) : nodes.end();
+        const auto at = p.node ? nodes.find(KeyOfElement(p.node)) : nodes.end();
         if (at != nodes.end() && at->second != SIZE_MAX)
             m_problems[i].record = at->second;
         else

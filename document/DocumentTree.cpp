@@ -83,6 +83,23 @@ std::u16string FrameLabel(std::size_t frame, std::size_t part) {
     return label;
 }
 
+// The label of an item that is child `childIndex` of `parent`.
+std::u16string ItemLabel(const CDicomTag* pixelData, const quillon::FrameFragments& fragments, const CDicomTag* parent,
+                         std::size_t childIndex, std::size_t thumbnailCount) {
+    // The basic offset table (child 0) keeps the item label; a fragment
+    // is labelled with the frame that owns it, while there are that many
+    // thumbnails: "Frame 0003" where the frame starts, "Frame 0003
+    // (part 2)" for the fragments that continue it.
+    if (pixelData && parent == pixelData && childIndex != kNoIndex && childIndex >= 1) {
+        const std::optional<std::size_t> owner = fragments.Owner(childIndex - 1);
+        if (owner && *owner < thumbnailCount) {
+            const std::size_t part = childIndex - 1 - fragments.Range(*owner).first;
+            return FrameLabel(*owner + 1, part + 1);
+        }
+    }
+    return Format16("(%04X,%04X)  SQ Item", 0xFFFE, 0xE000);
+}
+
 // The label rules with the first top-level Pixel Data element and the
 // element's position among its siblings already known (the tree walk has both;
 // looking them up per element would make the walk quadratic).
@@ -90,53 +107,42 @@ std::u16string Label(const CDicomTag* pixelData, const quillon::FrameFragments& 
                      std::size_t childIndex, std::size_t thumbnailCount) {
     if (element->m_group == quillon::rules::kFrameNodeGroup && pixelData && element->m_parent == pixelData)
         return Format16("Frame %04d", int(element->m_element));
-    if (element->IsItem()) {
-        // The basic offset table (child 0) keeps the item label; a fragment
-        // is labelled with the frame that owns it, while there are that many
-        // thumbnails: "Frame 0003" where the frame starts, "Frame 0003
-        // (part 2)" for the fragments that continue it.
-        if (pixelData && element->m_parent == pixelData && childIndex != kNoIndex && childIndex >= 1) {
-            const std::optional<std::size_t> owner = fragments.Owner(childIndex - 1);
-            if (owner && *owner < thumbnailCount) {
-                const std::size_t part = childIndex - 1 - fragments.Range(*owner).first;
-                return FrameLabel(*owner + 1, part + 1);
-            }
-        }
-        return Format16("(%04X,%04X)  SQ Item", 0xFFFE, 0xE000);
-    }
+    if (element->IsItem()) return ItemLabel(pixelData, fragments, element->m_parent, childIndex, thumbnailCount);
     return Format16("(%04X,%04X)  ", element->m_group, element->m_element) + element->GetDescription();
 }
+
+// Whether child i of `element` is held compactly, without a node of its own
+// until one is asked for (such children are items, and have none of their own).
+bool HeldCompactly(const CDicomTag* element, std::size_t i) { return i >= element->m_children.size(); }
 
 struct Walk {
     const CDicomTag* pixelData;
     const quillon::FrameFragments& fragments;
     std::size_t thumbnailCount;
     // The table being built, or null when each record goes to `visit` as
-    // soon as it is made and is not kept. The table holds the nodes of
-    // every child; a visit that keeps nothing makes none that stays.
+    // soon as it is made and is not kept. Neither keeps the nodes of
+    // children held compactly.
     std::vector<TreeItemRecord>* out;
-    const std::function<void(const TreeItemRecord&)>* visit = nullptr;
+    const std::function<void(const TreeItemRecord&, CDicomTag*, const std::u16string&)>* visit = nullptr;
     std::size_t made = 0;
 
     void Add(CDicomTag* element, std::size_t childIndex, int depth, const quillon::InternedText& charset,
              std::size_t parent, std::size_t row) {
         if (!element) return;
         const std::size_t index = made++;
-        TreeItemRecord record{element, depth, charset, Label(pixelData, fragments, element, childIndex, thumbnailCount),
-                              parent, row, 0};
+        TreeItemRecord record{element, charset, parent, 0, kNoChild, int32_t(depth), uint32_t(row)};
         if (out)
-            out->push_back(std::move(record));
+            out->push_back(record);
         else
-            (*visit)(record);
+            (*visit)(record, element, Label(pixelData, fragments, element, childIndex, thumbnailCount));
         // A (0008,0005) among the direct children sets the character set of
         // the children and their descendants, not of the element itself.
         const quillon::InternedText* childCharset = &charset;
         quillon::InternedText own;
         const std::size_t children = element->ChildCount();
         std::unique_ptr<CDicomTag> scratch;
-        const auto child = [&](std::size_t i) { return out ? element->Child(i) : element->PeekChild(i, scratch); };
-        // Children held compactly (CDicomTag::ChildCount) are items, never
-        // a (0008,0005): only the nodes are looked at.
+        // Children held compactly are items, never a (0008,0005): only the
+        // nodes are looked at.
         for (const auto& c : element->m_children) {
             if (c && c->Is(quillon::tags::kSpecificCharacterSet)) {
                 own = c->GetValueText(u"");
@@ -146,7 +152,22 @@ struct Walk {
         }
         std::size_t childRow = 0;
         for (std::size_t i = 0; i < children; ++i) {
-            CDicomTag* c = child(i);
+            if (HeldCompactly(element, i)) {
+                // A leaf whose record names its parent and its index.
+                TreeItemRecord leaf{element, *childCharset, index, 0, i, int32_t(depth + 1), uint32_t(childRow)};
+                if (out) {
+                    leaf.end = ++made;
+                    out->push_back(leaf);
+                } else if (CDicomTag* c = element->PeekChild(i, scratch)) {
+                    ++made;
+                    (*visit)(leaf, c, ItemLabel(pixelData, fragments, element, i, thumbnailCount));
+                } else {
+                    continue;
+                }
+                ++childRow;
+                continue;
+            }
+            CDicomTag* c = element->Child(i);
             if (!c) continue;
             Add(c, i, depth + 1, *childCharset, index, childRow++);
         }
@@ -164,10 +185,10 @@ struct Walk {
 };
 
 std::size_t CountNodes(const CDicomTag* element) {
-    std::size_t count = 1;
-    std::unique_ptr<CDicomTag> scratch;
-    for (std::size_t i = 0; i < element->ChildCount(); ++i)
-        if (const CDicomTag* child = element->PeekChild(i, scratch)) count += CountNodes(child);
+    // Children held compactly are leaves: counted, not made.
+    std::size_t count = 1 + (element->ChildCount() - element->m_children.size());
+    for (const auto& child : element->m_children)
+        if (child) count += CountNodes(child.get());
     return count;
 }
 
@@ -179,6 +200,20 @@ std::u16string ElementLabel(const CDicomFile& file, const CDicomTag* element, st
     const std::size_t childIndex =
         (pixelData && element->m_parent == pixelData) ? ChildIndex(pixelData, element) : kNoIndex;
     return Label(pixelData, PixelFragments(file), element, childIndex, thumbnailCount);
+}
+
+ElementKey KeyOfElement(const CDicomTag* element) {
+    if (element && element->m_parent) {
+        const std::size_t i = element->m_parent->IndexOfChild(element);
+        if (i != SIZE_MAX && HeldCompactly(element->m_parent, i)) return {element->m_parent, i};
+    }
+    return {element, kNoChild};
+}
+
+std::u16string RecordLabel(const CDicomFile& file, const TreeItemRecord& record, std::size_t thumbnailCount) {
+    if (!record.node) return {};
+    if (record.child == kNoChild) return ElementLabel(file, record.node, thumbnailCount);
+    return ItemLabel(file.PixelData(), PixelFragments(file), record.node, record.child, thumbnailCount);
 }
 
 std::vector<TreeItemRecord> BuildTreeRecords(const CDicomFile& file, std::size_t thumbnailCount) {
@@ -209,18 +244,17 @@ void VisitChildren(const std::vector<TreeItemRecord>& records, std::size_t paren
     }
 }
 
-bool SameTag(const TreeItemRecord& record, uint16_t group, uint16_t element) {
-    return record.element && record.element->m_group == group && record.element->m_element == element;
-}
+bool SameTag(const TreeItemRecord& record, uint16_t group, uint16_t element) { return record.IsTag(group, element); }
 
 }  // namespace
 
 TagPath TagPathOf(const std::vector<TreeItemRecord>& records, std::size_t record) {
     TagPath path;
     for (std::size_t i = record; i < records.size(); i = records[i].parent) {
-        const CDicomTag* e = records[i].element;
-        if (!e) return {};
-        TagStep step{e->m_group, e->m_element, 0};
+        const TreeItemRecord& r = records[i];
+        if (!r.node) return {};
+        TagStep step{r.node->m_group, r.node->m_element, 0};
+        if (r.child != kNoChild) step = TagStep{0xFFFE, 0xE000, 0};
         VisitChildren(records, records[i].parent, [&](std::size_t sibling) {
             if (sibling == i) return true;
             if (SameTag(records[sibling], step.group, step.element)) ++step.nth;
@@ -249,8 +283,9 @@ std::optional<std::size_t> RecordOfTagPath(const std::vector<TreeItemRecord>& re
     return parent;
 }
 
-void VisitTreeRecords(const CDicomFile& file, std::size_t thumbnailCount,
-                      const std::function<void(const TreeItemRecord&)>& visit) {
+void VisitTreeRecords(
+    const CDicomFile& file, std::size_t thumbnailCount,
+    const std::function<void(const TreeItemRecord&, CDicomTag* element, const std::u16string& label)>& visit) {
     const quillon::FrameFragments& fragments = PixelFragments(file);
     Walk walk{file.PixelData(), fragments, thumbnailCount, nullptr, &visit};
     walk.AddAll(file);

@@ -92,6 +92,9 @@ std::optional<TagQuery> ParseTagQuery(std::u16string_view text) {
 
 namespace {
 
+// The value text FullValueText gives for an element; none for binary data.
+std::optional<std::u16string> ValueText(const CDicomTag* e, const quillon::InternedText& charset);
+
 // A query read once and tried on many records.
 class Matcher {
 public:
@@ -99,21 +102,25 @@ public:
 
     bool Matches(const quillon::QuillonDocument& document, std::size_t index) const {
         const auto& records = document.Records();
-        if (index >= records.size() || !records[index].element) return false;
-        const CDicomTag* e = records[index].element;
+        if (index >= records.size()) return false;
+        // A fragment item is made for the look only: a search over millions
+        // of them keeps none.
+        const CDicomTag* e = records[index].PeekElement(m_scratch);
+        if (!e) return false;
         if (m_tag) return e->Is(m_tag->group, m_tag->element);
         if (m_text.empty()) return false;
         const std::u16string description = e->IsItem() ? std::u16string(u"SQ Item") : e->GetDescription();
         if (ContainsFolded(description, m_text)) return true;
         const uint32_t length = e->GetLength();
         if (!e->HasValue() || length == kUndefinedLength || length > kFindValueLimit) return false;
-        const auto value = FullValueText(document, index);
+        const auto value = ValueText(e, records[index].charset);
         return value && ContainsFolded(*value, m_text);
     }
 
 private:
     std::optional<TagQuery> m_tag;
     std::u16string_view m_text;
+    mutable std::unique_ptr<CDicomTag> m_scratch;
 };
 
 }  // namespace
@@ -160,10 +167,18 @@ std::optional<std::size_t> ClickTarget(quillon::QuillonDocument& document, std::
 
 std::optional<std::u16string> FullValueText(const quillon::QuillonDocument& document, std::size_t index) {
     const auto& records = document.Records();
-    if (index >= records.size() || !records[index].element) return std::u16string();
-    const CDicomTag* e = records[index].element;
+    if (index >= records.size()) return std::u16string();
+    std::unique_ptr<CDicomTag> scratch;
+    const CDicomTag* e = records[index].PeekElement(scratch);
+    if (!e) return std::u16string();
+    return ValueText(e, records[index].charset);
+}
+
+namespace {
+
+std::optional<std::u16string> ValueText(const CDicomTag* e, const quillon::InternedText& charset) {
     if (!e->HasValue()) return std::u16string();
-    std::u16string text = e->GetValueText(records[index].charset);
+    std::u16string text = e->GetValueText(charset);
     const std::u16string& vr = e->m_vr.GetVR();
     // Binary data read under a text VR is shown with a placeholder only.
     if ((text == kFrameDataText || text == kSequenceDataText) && (vr == u"OB" || vr == u"OW" || vr == u"SQ"))
@@ -171,15 +186,19 @@ std::optional<std::u16string> FullValueText(const quillon::QuillonDocument& docu
     // Long texts are shown with a placeholder: the whole value is decoded here.
     if (text == kLongSizeDataText && e->GetLength() >= 128) {
         const auto whole = e->GetValueString();
-        return whole ? DecodeText(whole.get(), records[index].charset) : std::u16string();
+        return whole ? DecodeText(whole.get(), charset) : std::u16string();
     }
     return text;
 }
 
+}  // namespace
+
 std::u16string TagOffsetText(const quillon::QuillonDocument& document, std::size_t index) {
     const auto& records = document.Records();
-    if (!document.File() || index >= records.size() || !records[index].element) return {};
-    return Decimal(document.File()->TagOffset(records[index].element));
+    if (!document.File() || index >= records.size()) return {};
+    std::unique_ptr<CDicomTag> scratch;
+    const CDicomTag* e = records[index].PeekElement(scratch);
+    return e ? Decimal(document.File()->TagOffset(e)) : std::u16string();
 }
 
 std::u16string ByteRangeText(quillon::QuillonDocument& document, std::size_t index) {

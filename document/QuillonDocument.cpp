@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <new>
 #include <string>
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -245,12 +246,18 @@ std::pair<uint64_t, uint64_t> quillon::QuillonDocument::ShownRange(std::pair<uin
 
 std::pair<uint64_t, uint64_t> quillon::QuillonDocument::Range(std::size_t index) {
     if (!m_file || index >= m_records.size()) return {0, 0};
+    if (m_records[index].child != kNoChild) {
+        // A child held compactly: its node made for the look, not kept.
+        std::unique_ptr<CDicomTag>& scratch = m_rangeScratch;
+        return ShownRange(m_file->ElementRange(m_records[index].PeekElement(scratch)));
+    }
     if (m_ranges.size() != m_records.size()) {
         m_ranges.assign(m_records.size(), {0, 0});
         m_rangeKnown.assign(m_records.size(), 0);
     }
     if (!m_rangeKnown[index]) {
-        m_ranges[index] = ShownRange(m_file->ElementRange(m_records[index].element));
+        std::unique_ptr<CDicomTag> scratch;
+        m_ranges[index] = ShownRange(m_file->ElementRange(m_records[index].PeekElement(scratch)));
         m_rangeKnown[index] = 1;
     }
     return m_ranges[index];
@@ -284,7 +291,7 @@ std::optional<std::size_t> quillon::QuillonDocument::RecordAtOffset(uint64_t off
             i = std::max(m_records[i].end, i + 1);
             continue;
         }
-        const auto& range = m_ranges[i];
+        const auto range = Range(i);
         if (range.first <= offset && offset <= range.second) return i;
         ++i;
     }
@@ -347,14 +354,14 @@ std::size_t quillon::QuillonDocument::CheckFrames() {
     }
     if (found.empty()) return 0;
     // The records of the nodes, in one walk over the table.
-    std::unordered_map<const CDicomTag*, std::size_t> records;
-    for (const SLoadProblem& p : found) records.emplace(p.node, SIZE_MAX);
+    std::map<ElementKey, std::size_t> records;
+    for (const SLoadProblem& p : found) records.emplace(KeyOfElement(p.node), SIZE_MAX);
     for (std::size_t r = 0; r < m_records.size(); ++r) {
-        const auto at = records.find(m_records[r].element);
+        const auto at = records.find(KeyOf(m_records[r]));
         if (at != records.end() && at->second == SIZE_MAX) at->second = r;
     }
     for (const SLoadProblem& p : found) {
-        const std::size_t r = records[p.node];
+        const std::size_t r = records[KeyOfElement(p.node)];
         m_problems.Add(p, r == SIZE_MAX ? std::nullopt : std::optional<std::size_t>(r));
     }
     return found.size();
@@ -367,7 +374,7 @@ ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t
         p.highlight = HighlightRequest::Keep;
         return p;
     }
-    if (!index || *index >= m_records.size() || !m_records[*index].element) {
+    if (!index || *index >= m_records.size() || !m_records[*index].Element()) {
         p.values.fill(u" ");
         // A deflated file says on the root how its offsets read.
         if (const std::u16string note = InflatedNote(); !note.empty()) {
@@ -379,7 +386,7 @@ ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t
         return p;
     }
     const TreeItemRecord& record = m_records[*index];
-    const CDicomTag* e = record.element;
+    const CDicomTag* e = record.Element();
     const CDicomTag* pixelData = m_file->PixelData();
 
     if (pixelData && e->m_parent == pixelData && e->m_group != quillon::rules::kFrameNodeGroup) {

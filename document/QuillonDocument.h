@@ -210,6 +210,11 @@ public:
     }
 
     const std::vector<TreeItemRecord>& Records() const { return m_records; }
+    // The label of record `index`'s tree item, made when asked (empty out of range).
+    std::u16string Label(std::size_t index) const {
+        return m_file && index < m_records.size() ? RecordLabel(*m_file, m_records[index], m_thumbnailCount)
+                                                  : std::u16string();
+    }
 
     // What the loader found wrong in the open file, or in the file whose open
     // was refused last (then every problem belongs to the root, and the last
@@ -282,6 +287,8 @@ private:
     std::vector<std::pair<uint64_t, uint64_t>> m_ranges;
     std::vector<uint8_t> m_rangeKnown;
     std::vector<std::pair<uint64_t, uint64_t>> m_hulls;
+    // Where a range of a child held compactly is looked at.
+    std::unique_ptr<CDicomTag> m_rangeScratch;
 };
 
 }  // namespace quillon

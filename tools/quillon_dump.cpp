@@ -312,8 +312,8 @@ int main(int argc, char** argv) {
     // Lines are gathered and written in blocks of about 64 KiB.
     std::string out;
     out.reserve(80 * 1024);
-    VisitTreeRecords(file, doc.ThumbnailCount(), [&](const TreeItemRecord& record) {
-        CDicomTag* e = record.element;
+    VisitTreeRecords(file, doc.ThumbnailCount(), [&](const TreeItemRecord& record, CDicomTag* e,
+                                                         const std::u16string& label) {
         const auto [first, last] = doc.ShownRange(file.ElementRange(e));
         const uint32_t length = e->GetLength();
         AppendNumber(out, record.depth);
@@ -344,7 +344,7 @@ int main(int argc, char** argv) {
         out += '\t';
         if (e->HasValue()) AppendEscaped(out, e->GetValueText(record.charset));
         out += '\t';
-        AppendEscaped(out, record.label);
+        AppendEscaped(out, label);
         out += '\n';
         if (out.size() >= 64 * 1024) {
             WriteOut(out);

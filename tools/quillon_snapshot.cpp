@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
         std::size_t found = records.size();
         unsigned seen = 0;
         for (std::size_t i = 0; i < records.size(); ++i) {
-            if (records[i].element->Is(uint16_t(group), uint16_t(element)) && ++seen == nth) {
+            if (records[i].IsTag(uint16_t(group), uint16_t(element)) && ++seen == nth) {
                 found = i;
                 break;
             }

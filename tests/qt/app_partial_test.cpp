@@ -143,7 +143,7 @@ private slots:
         const auto after = dlg.CurrentRecord();
         QVERIFY(after.has_value());
         QVERIFY(*after != before);
-        QVERIFY(dlg.Document().Records()[*after].element->Is(0x0010, 0x0010));
+        QVERIFY(dlg.Document().Records()[*after].Element()->Is(0x0010, 0x0010));
         QCOMPARE(dlg.Document().Records()[*after].parent, kRootRecord);
         QCOMPARE(dlg.HexView()->GetHighlightStart(), dlg.Document().Range(*after).first);
 
@@ -162,7 +162,7 @@ private slots:
         QCOMPARE(notices, QStringList{QStringLiteral("The file changed on disk    |&Reload")});
         QVERIFY(dlg.Document().IsOpen());
         QVERIFY(dlg.CurrentRecord().has_value());
-        QVERIFY(dlg.Document().Records()[*dlg.CurrentRecord()].element->Is(0x0010, 0x0020));
+        QVERIFY(dlg.Document().Records()[*dlg.CurrentRecord()].Element()->Is(0x0010, 0x0020));
         QVERIFY(!dlg.CheckFileOnDisk());
 
         std::filesystem::remove(fsPath);

@@ -90,7 +90,7 @@ inline QStringList ComboEntries(const quillon::CQuillonDlg& dlg) {
 inline QModelIndex ItemOf(quillon::CQuillonDlg& dlg, uint16_t group, uint16_t element, int nth = 1) {
     const auto& records = dlg.Document().Records();
     for (std::size_t i = 0; i < records.size(); ++i)
-        if (records[i].element->Is(group, element) && --nth == 0) return dlg.TreeModel()->IndexOfRecord(i);
+        if (records[i].Element()->Is(group, element) && --nth == 0) return dlg.TreeModel()->IndexOfRecord(i);
     return {};
 }
 

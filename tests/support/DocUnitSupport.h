@@ -20,7 +20,7 @@ inline std::u16string U16(const std::filesystem::path& p) { return quillon::From
 inline std::size_t IndexOf(const quillon::QuillonDocument& doc, uint16_t group, uint16_t element, int nth = 1) {
     const auto& records = doc.Records();
     for (std::size_t i = 0; i < records.size(); ++i)
-        if (records[i].element->Is(group, element) && --nth == 0) return i;
+        if (records[i].Element()->Is(group, element) && --nth == 0) return i;
     ADD_FAILURE() << "no such record";
     return 0;
 }

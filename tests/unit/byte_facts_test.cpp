@@ -216,7 +216,7 @@ TEST(ByteFactsOnTheCorpus, PaddingRecordAndSignedJpeg2000) {
         ASSERT_TRUE(doc.Open(docunit::U16(data / "CT_small.dcm")).Opened());
         const std::optional<std::size_t> found = doc.RecordAtOffset(doc.DataSize() - 1);
         ASSERT_TRUE(found);
-        EXPECT_TRUE(doc.Records()[*found].element->Is(0xFFFC, 0xFFFC));
+        EXPECT_TRUE(doc.Records()[*found].Element()->Is(0xFFFC, 0xFFFC));
         EXPECT_EQ(doc.Range(*found), std::make_pair(doc.DataSize() - 138, doc.DataSize() - 1));
     }
     {

@@ -36,7 +36,7 @@ struct Row {
 std::vector<Row> Rows(QuillonDocument& doc) {
     std::vector<Row> rows;
     for (std::size_t i = 0; i < doc.Records().size(); ++i) {
-        const CDicomTag* e = doc.Records()[i].element;
+        const CDicomTag* e = doc.Records()[i].Element();
         const auto [first, last] = doc.Range(i);
         rows.push_back({e->m_group, e->m_element, doc.File()->TagOffset(e), first, last});
     }

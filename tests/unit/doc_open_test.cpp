@@ -293,7 +293,7 @@ TEST(DocOpen, OptionsLeaveOutThumbnailsAndRecords) {
     EXPECT_EQ(doc.ThumbnailsMade(), 0u);
     EXPECT_EQ(doc.Thumbnail(0), nullptr);
     ASSERT_NE(doc.Frames(), nullptr);
-    EXPECT_TRUE(doc.Records().back().element->Is(0x0000, 0x0003));  // frame node 3
+    EXPECT_TRUE(doc.Records().back().Element()->Is(0x0000, 0x0003));  // frame node 3
 
     OpenOptions noRecords;
     noRecords.thumbnails = false;
@@ -317,7 +317,7 @@ TEST(DocOpen, SecondOpenReplacesTheFirst) {
     ASSERT_TRUE(doc.Open(U16(dir.Write("b.dcm", b))).Opened());
     EXPECT_EQ(doc.DataSize(), b.size());
     EXPECT_EQ(doc.File()->Find(0x0008, 0x1115), nullptr);
-    EXPECT_TRUE(doc.Records().back().element->Is(0x0000, 0x0002));  // frame node 2
+    EXPECT_TRUE(doc.Records().back().Element()->Is(0x0000, 0x0002));  // frame node 2
     EXPECT_EQ(doc.Path(), U16(dir.path() / "b.dcm"));
     doc.Close();
     ExpectNoDocument(doc);
@@ -358,7 +358,7 @@ TEST(DocOpen, FilesOfTwoGibibytesAndMore) {
     ASSERT_EQ(doc.DataSize(), size);
     EXPECT_EQ(SizeText(doc.DataSize()), Format16("Size : %llu", (unsigned long long)size));
     const auto& records = doc.Records();
-    ASSERT_TRUE(records.back().element->Is(0x0020, 0x000D));
+    ASSERT_TRUE(records.back().Element()->Is(0x0020, 0x000D));
     const ElementProperties last = doc.Properties(records.size() - 1);
     const uint64_t tagOffset = valueOffset + kBig;
     EXPECT_EQ(last.values[3], Format16("%llu", (unsigned long long)tagOffset));

@@ -142,7 +142,7 @@ TEST(DocPartial, BrokenVariantsOpenAsFarAsRead) {
             EXPECT_LT(doc.Range(i).second, c.stop) << "record " << i;
         }
         EXPECT_EQ(topLevel, c.topLevel);
-        EXPECT_TRUE(records.back().element->Is(c.last.group, c.last.element));
+        EXPECT_TRUE(records.back().Element()->Is(c.last.group, c.last.element));
 
         // The bytes from the stop on belong to the root, which shows them as
         // unread (none when the file ends where the parse stopped).
@@ -209,7 +209,7 @@ TEST(DocPartial, ReloadKeepsTheSelectionByTagPath) {
     EXPECT_FALSE(doc.FileChanged());
     ASSERT_TRUE(selected.has_value());
     EXPECT_NE(*selected, name);
-    EXPECT_TRUE(doc.Records()[*selected].element->Is(0x0010, 0x0010));
+    EXPECT_TRUE(doc.Records()[*selected].Element()->Is(0x0010, 0x0010));
     EXPECT_EQ(doc.Records()[*selected].parent, kRootRecord);
     EXPECT_EQ(doc.TagPathOf(*selected), (TagPath{{0x0010, 0x0010, 0}}));
 

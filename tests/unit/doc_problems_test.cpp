@@ -192,7 +192,7 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
             doc.Open(U16(dir.Write("frames.dcm", doctest_files::FragmentsFile(c.frames, c.table, fragments))), LoadOnly())
                 .Opened());
         const std::size_t pixel = IndexOf(doc, 0x7FE0, 0x0010);
-        ASSERT_TRUE(doc.Records()[pixel].element->Is(0x7FE0, 0x0010));
+        ASSERT_TRUE(doc.Records()[pixel].Element()->Is(0x7FE0, 0x0010));
         const std::size_t table = pixel + 1;
         EXPECT_EQ(doc.Properties(table).values[1], item);
         for (std::size_t k = 0; k < fragments.size(); ++k) {
@@ -205,7 +205,7 @@ TEST(DocProblems, OffsetTableNamesTheFragmentsWhereFramesStart) {
                                              ? (int(k) < c.frames ? Format16("Frame %04zu", k + 1)
                                                                   : std::u16string(u"(FFFE,E000)  SQ Item"))
                                              : c.labels[k];
-            EXPECT_EQ(doc.Records()[table + 1 + k].label, label);
+            EXPECT_EQ(doc.Label(table + 1 + k), label);
         }
         EXPECT_EQ(doc.RecordHasProblem(table), c.problems > 0);
         ASSERT_EQ(doc.Problems().Size(), std::size_t(c.problems));
@@ -254,12 +254,12 @@ TEST(DocProblems, CorpusFiles) {
         if (p.problem.code == ProblemCode::VRMismatch) {
             EXPECT_EQ(p.problem.group, 0x7FE0);
             ASSERT_TRUE(p.record);
-            EXPECT_TRUE(doc.Records()[*p.record].element->Is(0x7FE0, 0x0010));
+            EXPECT_TRUE(doc.Records()[*p.record].Element()->Is(0x7FE0, 0x0010));
             continue;
         }
         EXPECT_EQ(p.problem.code, ProblemCode::GroupLength);
         ASSERT_TRUE(p.record);
-        EXPECT_TRUE(doc.Records()[*p.record].element->Is(p.problem.group, 0x0000));
+        EXPECT_TRUE(doc.Records()[*p.record].Element()->Is(p.problem.group, 0x0000));
     }
 
     const struct {
@@ -275,8 +275,8 @@ TEST(DocProblems, CorpusFiles) {
         // rtdose_rle's pixel data says OW: its only problem, the table is fine.
         for (const DocumentProblem& p : doc.Problems().All()) EXPECT_EQ(p.problem.code, ProblemCode::VRMismatch);
         const std::size_t pixel = IndexOf(doc, 0x7FE0, 0x0010);
-        ASSERT_TRUE(doc.Records()[pixel].element->Is(0x7FE0, 0x0010));
-        ASSERT_EQ(doc.Records()[pixel].element->ChildCount(), f.descriptions.size() + 1);
+        ASSERT_TRUE(doc.Records()[pixel].Element()->Is(0x7FE0, 0x0010));
+        ASSERT_EQ(doc.Records()[pixel].Element()->ChildCount(), f.descriptions.size() + 1);
         for (std::size_t k = 0; k < f.descriptions.size(); ++k)
             EXPECT_EQ(doc.Properties(pixel + 2 + k).values[1], f.descriptions[k]);
     }
@@ -300,7 +300,7 @@ TEST(DocProblems, UndecodableFramesArePinnedAtTheirFirstFragment) {
         options.thumbnails = thumbnails;
         ASSERT_TRUE(doc.OpenPath(path, options).Opened());
         const std::size_t table = IndexOf(doc, 0x7FE0, 0x0010) + 1;
-        EXPECT_EQ(doc.Records()[table + 2].label, u"Frame 0001 (part 2)");
+        EXPECT_EQ(doc.Label(table + 2), u"Frame 0001 (part 2)");
         EXPECT_EQ(doc.Problems().Size(), thumbnails ? 2u : 0u);
         EXPECT_EQ(doc.CheckFrames(), thumbnails ? 0u : 2u);
         ASSERT_EQ(doc.Problems().Size(), 2u);
@@ -310,7 +310,7 @@ TEST(DocProblems, UndecodableFramesArePinnedAtTheirFirstFragment) {
             const std::size_t item = table + 1 + 2 * n;
             EXPECT_EQ(p.problem.code, ProblemCode::FrameDecode);
             EXPECT_EQ(p.record, std::optional<std::size_t>(item));
-            EXPECT_EQ(p.problem.offset, doc.File()->TagOffset(doc.Records()[item].element));
+            EXPECT_EQ(p.problem.offset, doc.File()->TagOffset(doc.Records()[item].Element()));
             EXPECT_EQ(p.problem.group, 0xFFFE);
             EXPECT_EQ(p.problem.element, 0xE000);
             const std::string lead = "Frame " + std::to_string(n + 1) + " cannot be decoded: ";

@@ -93,7 +93,7 @@ TEST_F(DocProperties, PixelDataFrameNodeAndFragments) {
     EXPECT_FALSE(pd.thumbnail);
 
     const ElementProperties frame2 = doc.Properties(pixel + 2);
-    const uint64_t p = doc.Records()[pixel].element->m_dataOffset;
+    const uint64_t p = doc.Records()[pixel].Element()->m_dataOffset;
     const std::u16string offset = Format16("%llu", (unsigned long long)(p + 4));
     EXPECT_EQ(frame2.values[0], u"7FE0, 0010");
     EXPECT_EQ(frame2.values[1], u"Frame Data");
@@ -192,7 +192,7 @@ TEST_F(DocProperties, LengthsAndRangesAsWrittenInTheFile) {
     }
     const auto found = doc.RecordAtOffset(next);
     ASSERT_TRUE(found);
-    EXPECT_TRUE(doc.Records()[*found].element->Is(0x0010, 0x0030));
+    EXPECT_TRUE(doc.Records()[*found].Element()->Is(0x0010, 0x0030));
 }
 
 // The element under a byte is the outermost one that holds it.
@@ -222,7 +222,7 @@ TEST_F(DocProperties, RecordAtOffsetIsTheOutermostElement) {
             EXPECT_FALSE(found);
         } else {
             ASSERT_TRUE(found);
-            EXPECT_TRUE(doc.Records()[*found].element->Is(uint16_t(c.group), uint16_t(c.element)));
+            EXPECT_TRUE(doc.Records()[*found].Element()->Is(uint16_t(c.group), uint16_t(c.element)));
             EXPECT_EQ(doc.Records()[*found].depth, 0);
         }
     }

@@ -68,11 +68,11 @@ void PrintTo(const Shown& s, std::ostream* os) {
         << quillon::ToUtf8(s.value) << "\"";
 }
 
-Shown ShownOf(const quillon::QuillonDocument& doc, const TreeItemRecord& record) {
+Shown ShownOf(const quillon::QuillonDocument& doc, const TreeItemRecord& record, const CDicomTag* e,
+              const std::u16string& label) {
     const CDicomFile& file = *doc.File();
-    CDicomTag* e = record.element;
     const auto [first, last] = file.ElementRange(e);
-    return {record.label,
+    return {label,
             file.TagOffset(e),
             e->m_dataOffset,
             e->GetLength(),
@@ -118,9 +118,10 @@ TEST(FragmentNodes, MadeForALookOrKeptTheyShowTheItemsOfTheFile) {
         ASSERT_NE(pixelData, nullptr);
         ASSERT_EQ(pixelData->FragmentCount(), c.fragments);
         std::vector<Shown> looked;
-        VisitTreeRecords(*walked.File(), walked.ThumbnailCount(), [&](const TreeItemRecord& record) {
-            if (record.element->m_parent == pixelData) looked.push_back(ShownOf(walked, record));
-        });
+        VisitTreeRecords(*walked.File(), walked.ThumbnailCount(),
+                         [&](const TreeItemRecord& record, CDicomTag* e, const std::u16string& label) {
+                             if (e->m_parent == pixelData) looked.push_back(ShownOf(walked, record, e, label));
+                         });
         // The thumbnails and the walk read the fragments without keeping a
         // node; a frame that cannot be decoded has its problem pinned to its
         // first fragment, which is kept.
@@ -128,7 +129,7 @@ TEST(FragmentNodes, MadeForALookOrKeptTheyShowTheItemsOfTheFile) {
         for (const auto& p : walked.Problems().All()) undecoded += p.problem.code == ProblemCode::FrameDecode;
         EXPECT_EQ(pixelData->FragmentNodesMade(), undecoded);
 
-        // The way the window goes: a record, and a kept node, per item.
+        // The way the window goes: a record per item, a node kept for each asked for.
         quillon::QuillonDocument shown;
         ASSERT_TRUE(shown.Open(U16(c.path)).Opened());
         const auto& records = shown.Records();
@@ -136,7 +137,7 @@ TEST(FragmentNodes, MadeForALookOrKeptTheyShowTheItemsOfTheFile) {
         const CDicomTag7FE0* kept = shown.File()->PixelData();
         ASSERT_EQ(records[pixel].end - pixel, c.fragments + 2);
         std::vector<Shown> made;
-        for (std::size_t r = pixel + 1; r < records[pixel].end; ++r) made.push_back(ShownOf(shown, records[r]));
+        for (std::size_t r = pixel + 1; r < records[pixel].end; ++r) made.push_back(ShownOf(shown, records[r], records[r].Element(), shown.Label(r)));
         EXPECT_EQ(made, looked);
 
         // Against the item headers in the file: the offset table, then the fragments.
@@ -149,7 +150,7 @@ TEST(FragmentNodes, MadeForALookOrKeptTheyShowTheItemsOfTheFile) {
             EXPECT_EQ(made[i].length, raw[i].length);
             EXPECT_EQ(made[i].first, raw[i].tagOffset);
             EXPECT_EQ(made[i].last, raw[i].tagOffset + 8 + raw[i].length - 1);
-            CDicomTag* node = records[pixel + 1 + i].element;
+            CDicomTag* node = records[pixel + 1 + i].Element();
             EXPECT_EQ(kept->Child(i), node);  // asked again: the same node
             EXPECT_EQ(kept->IndexOfChild(node), i);
             EXPECT_EQ(ElementLabel(*shown.File(), node, shown.ThumbnailCount()), made[i].label);
@@ -185,10 +186,10 @@ TEST(FragmentNodes, AWalkOverManyFragmentsKeepsFewNodes) {
     ASSERT_EQ(pixelData->FragmentCount(), kFragments);
     std::size_t items = 0;
     uint64_t lastTag = 0;
-    VisitTreeRecords(*doc.File(), doc.ThumbnailCount(), [&](const TreeItemRecord& record) {
-        if (record.element->m_parent != pixelData) return;
+    VisitTreeRecords(*doc.File(), doc.ThumbnailCount(), [&](const TreeItemRecord&, CDicomTag* e, const std::u16string&) {
+        if (e->m_parent != pixelData) return;
         ++items;
-        lastTag = doc.File()->TagOffset(record.element);
+        lastTag = doc.File()->TagOffset(e);
     });
     EXPECT_EQ(items, kFragments + 1);
     EXPECT_EQ(lastTag, pixelData->FragmentTagOffset(kFragments - 1));

@@ -251,11 +251,11 @@ TEST(FrameFragments, FragmentItemsShowTheirFrame) {
                         .Opened());
         const std::size_t table = IndexOf(doc, 0x7FE0, 0x0010) + 1;
         EXPECT_EQ(doc.Properties(table).thumbnail, none);
-        EXPECT_EQ(doc.Records()[table].label, item);
+        EXPECT_EQ(doc.Label(table), item);
         for (std::size_t k = 0; k < kFragments.size(); ++k) {
             EXPECT_EQ(doc.Properties(table + 1 + k).thumbnail, c.thumbnails[k]) << "fragment " << k;
-            EXPECT_EQ(doc.Records()[table + 1 + k].label, c.labels[k]) << "fragment " << k;
-            EXPECT_EQ(ElementLabel(*doc.File(), doc.Records()[table + 1 + k].element, doc.ThumbnailCount()),
+            EXPECT_EQ(doc.Label(table + 1 + k), c.labels[k]) << "fragment " << k;
+            EXPECT_EQ(ElementLabel(*doc.File(), doc.Records()[table + 1 + k].Element(), doc.ThumbnailCount()),
                       c.labels[k]);
         }
     }
