@@ -13,6 +13,7 @@
 
 #include "dicom/DicomFile.h"
 #include "document/DocumentTree.h"
+#include "document/ElementSearch.h"
 #include "document/QuillonDocument.h"
 #include "tests/support/DocTestFiles.h"
 #include "tests/support/DocUnitSupport.h"
@@ -205,6 +206,73 @@ TEST(FragmentNodes, AWalkOverManyFragmentsKeepsFewNodes) {
     EXPECT_EQ(middle->m_dataOffset, pixelData->FragmentDataOffset(kFragments / 2));
     EXPECT_EQ(pixelData->IndexOfChild(middle), kFragments / 2 + 1);
     EXPECT_EQ(pixelData->FragmentNodesMade(), 2u);
+}
+
+// The window's table: one record per fragment, but a node only for the
+// fragments someone asks for. Labels, the bytes a fragment covers, the
+// record of a byte and a search over every record come without making the
+// others.
+TEST(FragmentNodes, TheTreeOfManyFragmentsKeepsOnlyTheNodesAskedFor) {
+    constexpr std::size_t kFragments = 50000;
+    std::vector<Bytes> fragments(kFragments);
+    fragments[0] = {0xFF, 0xD8, 0xFF, 0xD9};
+    for (std::size_t k = 1; k < kFragments; ++k) fragments[k] = Bytes(k % 3 * 2, uint8_t(k));
+    doctest_files::TempDir dir;
+    const auto path = dir.Write("many.dcm", doctest_files::FragmentsFile(1, {}, fragments));
+
+    quillon::QuillonDocument doc;
+    ASSERT_TRUE(doc.Open(U16(path)).Opened());
+    const CDicomTag7FE0* pixelData = doc.File()->PixelData();
+    ASSERT_EQ(pixelData->FragmentCount(), kFragments);
+    // The frame cannot be decoded: its first fragment carries the problem.
+    const std::size_t kept = pixelData->FragmentNodesMade();
+    EXPECT_LE(kept, 1u);
+    const std::size_t pixel = docunit::IndexOf(doc, 0x7FE0, 0x0010);
+    const auto& records = doc.Records();
+    ASSERT_EQ(records[pixel].end, pixel + kFragments + 2);
+
+    // Every fragment's label and bytes as its own node gives them, the node
+    // made for the look only.
+    for (std::size_t k = 0; k < kFragments; ++k) {
+        const std::size_t r = pixel + 2 + k;
+        std::unique_ptr<CDicomTag> scratch;
+        const CDicomTag* look = pixelData->PeekChild(k + 1, scratch);
+        ASSERT_NE(look, nullptr);
+        ASSERT_EQ(doc.Label(r), ElementLabel(*doc.File(), look, doc.ThumbnailCount())) << k;
+        ASSERT_EQ(doc.Range(r), doc.File()->ElementRange(look)) << k;
+        ASSERT_TRUE(records[r].IsTag(0xFFFE, 0xE000));
+    }
+    EXPECT_EQ(doc.Label(pixel + 2), u"Frame 0001");
+    EXPECT_EQ(doc.Label(pixel + 1 + kFragments), u"Frame 0001 (part 50000)");
+
+    // A byte of a fragment is the Pixel Data element's; clicked again with
+    // that selected, the fragment's: in its header and in its value.
+    for (const std::size_t k : {std::size_t(0), kFragments / 2 + 1, kFragments - 1}) {
+        const uint64_t tag = pixelData->FragmentTagOffset(k);
+        EXPECT_EQ(doc.RecordAtOffset(tag + 3), pixel);
+        EXPECT_EQ(quillon::ClickTarget(doc, pixel, tag + 3), pixel + 2 + k);
+        if (pixelData->FragmentLength(k) > 0) {
+            EXPECT_EQ(quillon::ClickTarget(doc, pixel, pixelData->FragmentDataOffset(k)), pixel + 2 + k);
+        }
+    }
+    // Searches that look at every record, matching none and many.
+    EXPECT_FALSE(quillon::FindNext(doc, std::nullopt, u"(0019,0001)").record.has_value());
+    EXPECT_FALSE(quillon::FindNext(doc, std::nullopt, u"no such text").record.has_value());
+    const auto item = quillon::FindNext(doc, pixel + 2, u"(FFFE,E000)");
+    EXPECT_EQ(item.record, pixel + 3);
+    EXPECT_EQ(pixelData->FragmentNodesMade(), kept);
+
+    // Selected: the fragment's node, kept; its rows and bytes as before.
+    const std::size_t chosen = pixel + 2 + kFragments / 3;
+    const quillon::ElementProperties p = doc.Properties(chosen);
+    EXPECT_EQ(pixelData->FragmentNodesMade(), kept + 1);
+    const uint64_t tag = pixelData->FragmentTagOffset(kFragments / 3);
+    EXPECT_EQ(p.values[3], quillon::Format16("%llu", static_cast<unsigned long long>(tag)));
+    EXPECT_EQ(p.first, tag);
+    EXPECT_EQ(p.last, tag + 8 + pixelData->FragmentLength(kFragments / 3) - 1);
+    EXPECT_EQ(records[chosen].Element(), pixelData->FragmentNode(kFragments / 3));
+    // The tag path of a fragment finds it again.
+    EXPECT_EQ(doc.RecordOfTagPath(doc.TagPathOf(chosen)), chosen);
 }
 
 }  // namespace
