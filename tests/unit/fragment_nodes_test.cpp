@@ -172,13 +172,19 @@ TEST(FragmentNodes, MadeForALookOrKeptTheyShowTheItemsOfTheFile) {
     }
 }
 
+// One frame in `count` fragments: an empty JPEG stream that cannot be
+// decoded, then fragments of 0, 2 and 4 bytes.
+std::filesystem::path WriteManyFragments(const doctest_files::TempDir& dir, std::size_t count) {
+    std::vector<Bytes> fragments(count);
+    fragments[0] = {0xFF, 0xD8, 0xFF, 0xD9};
+    for (std::size_t k = 1; k < count; ++k) fragments[k] = Bytes(k % 3 * 2, uint8_t(k));
+    return dir.Write("many.dcm", doctest_files::FragmentsFile(1, {}, fragments));
+}
+
 TEST(FragmentNodes, AWalkOverManyFragmentsKeepsFewNodes) {
     constexpr std::size_t kFragments = 100000;
-    std::vector<Bytes> fragments(kFragments);
-    fragments[0] = {0xFF, 0xD8, 0xFF, 0xD9};
-    for (std::size_t k = 1; k < kFragments; ++k) fragments[k] = Bytes(k % 3 * 2, uint8_t(k));
     doctest_files::TempDir dir;
-    const auto path = dir.Write("many.dcm", doctest_files::FragmentsFile(1, {}, fragments));
+    const auto path = WriteManyFragments(dir, kFragments);
 
     quillon::QuillonDocument doc;
     // As quillon-dump --problems goes: no thumbnails, no records.
@@ -214,11 +220,8 @@ TEST(FragmentNodes, AWalkOverManyFragmentsKeepsFewNodes) {
 // others.
 TEST(FragmentNodes, TheTreeOfManyFragmentsKeepsOnlyTheNodesAskedFor) {
     constexpr std::size_t kFragments = 50000;
-    std::vector<Bytes> fragments(kFragments);
-    fragments[0] = {0xFF, 0xD8, 0xFF, 0xD9};
-    for (std::size_t k = 1; k < kFragments; ++k) fragments[k] = Bytes(k % 3 * 2, uint8_t(k));
     doctest_files::TempDir dir;
-    const auto path = dir.Write("many.dcm", doctest_files::FragmentsFile(1, {}, fragments));
+    const auto path = WriteManyFragments(dir, kFragments);
 
     quillon::QuillonDocument doc;
     ASSERT_TRUE(doc.Open(U16(path)).Opened());
