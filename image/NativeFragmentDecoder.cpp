@@ -27,12 +27,17 @@ uint64_t NativeLayoutSize(const FrameDescription& d) {
     return size > UINT64_MAX ? UINT64_MAX : uint64_t(size);
 }
 
-// The output block of a frame, checked against the budget before it is
-// allocated and zeroed.
-quillon::Status AllocateFrame(const FrameDescription& d, HeapPtr<uint8_t>& block, uint64_t& size) {
+// Starts a decode: the frame's bytes are there, and its output block is
+// checked against the budget before it is allocated.
+quillon::Status StartFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out,
+                           HeapPtr<uint8_t>& block, uint64_t& size) {
+    out = DecodedFrame{};
+    if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
     size = NativeLayoutSize(d);
     if (quillon::Status status = CheckDecodedSize(d); !status) return status;
-    if (size == 0 || size > SIZE_MAX) return CheckDecodedSize(d);
+    // A frame of no samples, or more than this machine can address, is no success.
+    if (size == 0) return FrameFailure(Reason::NoBytes, "The frame the file describes has no samples.");
+    if (size > SIZE_MAX) return FrameFailure(Reason::OverBudget, "The frame is larger than this machine can hold.");
     block.reset(static_cast<uint8_t*>(AllocBlock(std::size_t(size))));
     if (!block)
         return FrameFailure(Reason::OverBudget, "There is no memory for the frame's %llu bytes.",
@@ -53,11 +58,9 @@ uint64_t NativeFragmentFrameSize(const FrameDescription& d) { return NativeLayou
 
 quillon::Status DecodeEncapsulatedNativeFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                               DecodedFrame& out) {
-    out = DecodedFrame{};
-    if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
     HeapPtr<uint8_t> block;
     uint64_t size = 0;
-    if (quillon::Status status = AllocateFrame(d, block, size); !status) return status;
+    if (quillon::Status status = StartFrame(d, bytes, length, out, block, size); !status) return status;
     if (length < size)
         return FrameFailure(Reason::StreamEndsEarly, "The frame's fragments end at byte %llu of its %llu bytes.",
                             static_cast<unsigned long long>(length), static_cast<unsigned long long>(size));
@@ -69,11 +72,9 @@ quillon::Status DecodeEncapsulatedNativeFrame(const FrameDescription& d, const u
 
 quillon::Status DecodeDeflatedFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                     DecodedFrame& out) {
-    out = DecodedFrame{};
-    if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
     HeapPtr<uint8_t> block;
     uint64_t size = 0;
-    if (quillon::Status status = AllocateFrame(d, block, size); !status) return status;
+    if (quillon::Status status = StartFrame(d, bytes, length, out, block, size); !status) return status;
 
     z_stream z{};
     if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
