@@ -11,11 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/CQuillonDlg.h"
 #include "app/ElementTreeModel.h"
 #include "app/MessageBox.h"
+#include "document/ElementSelector.h"
 #include "document/RecentFiles.h"
 
 namespace {
@@ -25,21 +27,14 @@ int Usage() {
     return 2;
 }
 
-bool ParseSelect(const std::string& text, unsigned& group, unsigned& element, unsigned& nth) {
-    nth = 1;
-    char rest = 0;
-    if (std::sscanf(text.c_str(), "%4x,%4x/%u%c", &group, &element, &nth, &rest) == 3) return nth >= 1;
-    nth = 1;
-    return std::sscanf(text.c_str(), "%4x,%4x%c", &group, &element, &rest) == 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3 && argc != 5) return Usage();
-    unsigned group = 0, element = 0, nth = 0;
     const bool select = argc == 5;
-    if (select && (std::string(argv[3]) != "--select" || !ParseSelect(argv[4], group, element, nth))) return Usage();
+    std::optional<quillon::ElementSelector> selector;
+    if (select && (std::string(argv[3]) != "--select" || !(selector = quillon::ParseElementSelector(argv[4]))))
+        return Usage();
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -59,20 +54,14 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
 
     if (select) {
-        const auto& records = dialog.Document().Records();
-        std::size_t found = records.size();
-        unsigned seen = 0;
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            if (records[i].IsTag(uint16_t(group), uint16_t(element)) && ++seen == nth) {
-                found = i;
-                break;
-            }
-        }
-        if (found == records.size()) {
-            std::fprintf(stderr, "no element (%04X,%04X) number %u\n", group, element, nth);
+        const std::optional<std::size_t> found =
+            quillon::FindSelectedRecord(dialog.Document().Records(), *selector);
+        if (!found) {
+            std::fprintf(stderr, "no element (%04X,%04X) number %u\n", selector->group, selector->element,
+                         selector->nth);
             return 1;
         }
-        const QModelIndex index = dialog.TreeModel()->IndexOfRecord(found);
+        const QModelIndex index = dialog.TreeModel()->IndexOfRecord(*found);
         dialog.Tree()->setFocus();
         dialog.Tree()->setCurrentIndex(index);
         QApplication::processEvents();
