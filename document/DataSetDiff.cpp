@@ -67,12 +67,12 @@ public:
                 }
         };
         for (std::size_t i = 0; i < a.size(); ++i) {
-            path.push_back(a[i].step);
             const auto match = inB.find(Key(a[i].step));
+            if (match != inB.end()) addedUpTo(match->second);
+            path.push_back(a[i].step);
             if (match == inB.end()) {
                 Removed(a[i].node, path);
             } else {
-                addedUpTo(match->second);
                 bDone[match->second] = true;
                 Pair(a[i].node, b[match->second].node, path);
             }

@@ -93,15 +93,14 @@ TEST(DataSetDiff, EditedCopiesGiveTheirLinesOnly) {
         {"removed element", removed, {"removed (0010,0020)", "shift (0028,0010) -14"}, false},
         {"added private elements",
          added,
-         {"added (0009,0010)", "added (0009,1001)", "shift (0010,0010) 28"},
+         {"added (0009,0010)", "added (0009,1001)", "shift (0010,0010) 26"},
          false},
         // "1.2.840.10008.1.2\0" is two bytes shorter than "...1.2.1\0"; the
-        // implicit VR headers of the data set's elements are as long as the
-        // explicit ones but for the sequence (12 bytes against 12) and the
-        // values are the same.
+        // implicit VR headers are as long as the explicit ones but for the
+        // sequence's (8 bytes against 12); the values are the same.
         {"implicit VR little endian",
          implicit,
-         {"changed (0002,0010) value length", "shift (0008,0060) -2"},
+         {"changed (0002,0010) value length", "shift (0008,0060) -2", "shift (0008,1115)/(FFFE,E000)[1] -6"},
          false},
         // Big endian: the same values once read, but one is changed here.
         {"explicit VR big endian with another Rows",
@@ -110,7 +109,8 @@ TEST(DataSetDiff, EditedCopiesGiveTheirLinesOnly) {
          false},
         {"longer value in an item",
          nested,
-         {"changed (0008,1115)/(FFFE,E000)[1]/(0010,0010) value length", "shift (0008,1115)/(FFFE,E000)[1]/(FFFE,E00D) 4"},
+         // The delimiters are no elements: the next one is the top-level name.
+         {"changed (0008,1115)/(FFFE,E000)[1]/(0010,0010) value length", "shift (0010,0010) 4"},
          false},
     };
     TempDir dir;
@@ -142,8 +142,8 @@ TEST(DataSetDiff, EntriesCarryBothSides) {
     EXPECT_EQ(changed.a->vr, "LO");
     EXPECT_EQ(changed.a->length, 6u);
     EXPECT_EQ(changed.b->length, 8u);
-    EXPECT_EQ(changed.a->value, u"12345");
-    EXPECT_EQ(changed.b->value, u"1234567");
+    EXPECT_EQ(changed.a->value, u"12345 ");
+    EXPECT_EQ(changed.b->value, u"1234567 ");
     const quillon::DiffEntry& shift = diff.entries[1];
     ASSERT_TRUE(shift.a && shift.b);
     EXPECT_EQ(shift.b->tagOffset - shift.a->tagOffset, 2u);

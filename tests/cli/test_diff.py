@@ -1,0 +1,58 @@
+#!/usr/bin/python3
+"""quillon-dump --diff as a command: its lines and exit statuses (as diff(1)).
+
+The same file is equal (exit 0, nothing printed); one corpus file written
+again in other transfer syntaxes differs in its meta information only, the
+big endian copy's pixel data reading the same; a missing file or a missing
+argument is trouble (exit 2). The alignment itself is tested on edited
+copies in tests/unit/dataset_diff_test.cpp.
+
+    /usr/bin/python3 tests/cli/test_diff.py --dump build/tools/quillon-dump
+"""
+
+import argparse
+import os
+import sys
+
+from cli_common import TEST_FILES, run
+
+MR = os.path.join(TEST_FILES, "MR_small.dcm")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dump", required=True)
+    args = parser.parse_args()
+    failures = []
+    code, out, err = run(args.dump, "--diff", MR, MR)
+    if (code, out, err) != (0, b"", ""):
+        failures.append(f"same file: exit {code}, {out!r}, {err!r}")
+    for other in ("MR_small_bigendian.dcm", "MR_small_implicit.dcm"):
+        code, out, err = run(args.dump, "--diff", MR, os.path.join(TEST_FILES, other))
+        lines = [line.split("\t") for line in out.decode().splitlines()]
+        if code != 1 or err or not lines:
+            failures.append(f"{other}: exit {code}, {err!r}")
+            continue
+        for fields in lines:
+            kind, path = fields[0], fields[1]
+            # The meta group and the trailing padding the rewrite dropped.
+            if kind == "changed" and not path.startswith("(0002,"):
+                failures.append(f"{other}: {fields}")
+            if kind == "shift" and not (len(fields) == 5 and fields[4][0] in "+-"):
+                failures.append(f"{other}: shift without its amount: {fields}")
+            if kind in ("changed", "removed", "added") and len(fields) != 7:
+                failures.append(f"{other}: {len(fields)} fields: {fields}")
+        if not any(f[:2] == ["changed", "(0002,0010)"] and "value" in f[4] for f in lines):
+            failures.append(f"{other}: the transfer syntax is not changed: {lines}")
+    for args_ in (["--diff", MR, "/nonexistent.dcm"], ["--diff", MR], ["--diff", "--json", MR, MR]):
+        code, out, err = run(args.dump, *args_)
+        if code != 2 or out or not err:
+            failures.append(f"{args_}: exit {code}, {out!r}, {err!r}")
+    for failure in failures:
+        print("FAIL", failure)
+    print(f"{len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
