@@ -15,10 +15,10 @@ source "$(dirname "$0")/bench_common.sh"
 bench_build quillon-dump
 dump=$build/tools/quillon-dump
 
-folders=(/usr/lib/python3/dist-packages/pydicom/data "$root/fuzz" "$@")
+folders=(/usr/lib/python3/dist-packages/pydicom/data "$root"/fuzz/seeds* "$@")
 list=$(mktemp)
 trap 'rm -f "$list"' EXIT
-"$dump" --problems "${folders[@]}" 2>&1 >/dev/null | tail -1 >&2
+{ "$dump" --problems "${folders[@]}" 2>&1 >/dev/null || true; } | tail -1 >&2
 find "${folders[@]}" -type f | sort >"$list"
 files=$(wc -l <"$list")
 cores=$(nproc)
