@@ -24,6 +24,12 @@
 //
 // The load's problems are printed first; then every frame is decoded and each
 // that cannot be is a frame-decode line at its first fragment (or frame).
+//
+// --json prints the same records as JSON Lines; several PATHs (folders, "-"
+// for paths on stdin) are read on all cores, each line after its file's path
+// (tools/DumpFile.*, tools/ManyFiles.*). --extract writes an element's or a
+// frame's stored bytes (tools/ExtractValue.*); --diff compares two files
+// element by element (document/DataSetDiff.*, printed by tools/DiffMode.*).
 #include <cerrno>
 #include <charconv>
 #include <cstdint>

@@ -22,7 +22,7 @@ check 0 "quillon 1." "$quillon" --version
 check 2 "unknown option --bogus" "$quillon" --bogus
 check 2 "only one FILE" "$quillon" "$file" "$file"
 
-usage="usage: quillon-dump [--pixel-module | --problems | --thumbnails DIR | --frame-samples K] FILE"
+usage="usage: quillon-dump [--json] [--pixel-module | --problems] PATH..."
 check 0 "$usage" "$dump" --help
 check 0 "--pixel-module" "$dump" --help
 check 0 "quillon-dump 1." "$dump" --version
@@ -30,8 +30,13 @@ check 2 "$usage" "$dump"
 check 2 "$usage" "$dump" --pixel-module
 check 2 "$usage" "$dump" --bogus "$file"
 check 2 "$usage" "$dump" -h
-check 2 "$usage" "$dump" "$file" "$file"
-check 2 "$usage" "$dump" --pixel-module "$file" "$file"
+check 2 "only one FILE" "$dump" --thumbnails /tmp "$file" "$file"
+check 2 "only one FILE" "$dump" --frame-samples 0 "$file" "$file"
+check 2 "$usage" "$dump" --extract
+check 2 "--extract takes" "$dump" --extract 0010 "$file"
+check 2 "--diff needs two files" "$dump" --diff "$file"
+check 2 "--json goes with" "$dump" --json --frame-samples 0 "$file"
+check 2 "only one of" "$dump" --problems --diff "$file" "$file"
 check 2 "$usage" "$dump" --thumbnails
 check 2 "$usage" "$dump" --frame-samples 0
 check 2 "$usage" "$dump" --frame-samples x "$file"
@@ -42,7 +47,11 @@ check 0 "rows=" "$dump" --pixel-module "$file"
 check 0 "0002,0010" "$dump" -- "$file"
 check 1 "The file was not found" "$dump" /nonexistent/file.dcm
 # A path that gives nothing to parse says what it names on a second line.
-check 1 $'Invalid DICOM file\nThe path names a folder, not a file.' "$dump" "$(dirname "$file")"
+check 1 $'Invalid DICOM file\nThe path names a folder, not a file.' "$dump" --thumbnails /tmp "$(dirname "$file")"
+# A folder, or two files, is read as many files: a summary, exit 1 as some
+# corpus files have problems or are refused.
+check 1 "files, " "$dump" --problems "$(dirname "$file")"
+check 0 $'1 file, 1 read, 0 with problems, 0 refused' bash -c 'echo "$1" | "$0" --problems -' "$dump" "$file"
 check 1 $'Invalid DICOM file\nThe path names a character device, not a regular file.' "$dump" /dev/null
 # An empty file says so.
 scratch=$(mktemp -d)
@@ -88,6 +97,9 @@ full "No space left on device" "$dump" "$image"
 full "No space left on device" "$dump" --pixel-module "$image"
 full "No space left on device" "$dump" --frame-samples 0 "$image"
 full "No space left on device" "$dump" --help
+full "No space left on device" "$dump" --json "$image"
+full "No space left on device" "$dump" --extract 7FE0,0010 "$image"
+full "No space left on device" "$dump" "$image" "$image"
 thumbs=$(mktemp -d)
 mkdir "$thumbs/thumb-0000.png"
 check 1 "Cannot write $thumbs/thumb-0000.png: Is a directory" "$dump" --thumbnails "$thumbs" "$image"
