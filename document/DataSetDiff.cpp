@@ -107,7 +107,9 @@ public:
             e.what = what;
             m_out.entries.push_back(std::move(e));
         }
-        const auto childrenA = Children(a, m_scratchA), childrenB = Children(b, m_scratchB);
+        // Nodes made for compactly held children live while their level is walked.
+        std::vector<std::unique_ptr<CDicomTag>> keepA, keepB;
+        const auto childrenA = Children(a, keepA), childrenB = Children(b, keepB);
         Level(childrenA, childrenB, path);
     }
 
@@ -116,8 +118,7 @@ public:
         std::map<std::pair<uint16_t, uint16_t>, std::size_t> seen;
         const std::size_t count = node ? node->ChildCount() : 0;
         for (std::size_t i = 0; i < count; ++i) {
-            // A fragment held compactly becomes a node for the walk and is
-            // let go with the file's walk (few files hold many fragments).
+            // A fragment held compactly becomes a node for the walk of its level.
             std::unique_ptr<CDicomTag> scratch;
             const CDicomTag* child = node->PeekChild(i, scratch);
             if (!child) continue;
@@ -205,7 +206,6 @@ private:
     const CDicomFile& m_b;
     DataSetDiff& m_out;
     std::u16string m_charsetA, m_charsetB;
-    std::vector<std::unique_ptr<CDicomTag>> m_scratchA, m_scratchB;
     int64_t m_shift = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace quillon {
@@ -102,10 +103,19 @@ int DumpManyFiles(const std::vector<std::string>& paths, DumpOptions options,
             FileResult result;
             DumpOptions fileOptions = options;
             fileOptions.file = paths[index];
-            result.outcome = DumpFile(paths[index], fileOptions, [&](std::string_view text, bool) {
-                result.output += text;
-                return true;
-            });
+            try {
+                result.outcome = DumpFile(paths[index], fileOptions, [&](std::string_view text, bool) {
+                    result.output += text;
+                    return true;
+                });
+            } catch (const std::bad_alloc&) {
+                // Its output so far would be a part; the file counts as refused.
+                result = FileResult();
+                result.outcome.exit = 1;
+                result.outcome.refused = true;
+                result.outcome.refusal = "NoMemory";
+                result.outcome.errors = "Memory allocation error\n";
+            }
             std::lock_guard guard(lock);
             done.emplace(index, std::move(result));
             changed.notify_all();
