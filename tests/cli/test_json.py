@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """quillon-dump --json against the TAB-separated output on the whole corpus.
 
-Every file under pydicom's data directory is dumped in folder mode, once as
+Every file under pydicom's data directory and the fuzz seeds is dumped in folder mode, once as
 TSV and once as JSON Lines, for the tree, --pixel-module and --problems; each
 file's JSON records must be its TSV records, in the same order, field by
 field: numbers as numbers, texts that the TSV escapes equal once escaped.
@@ -12,7 +12,9 @@ One file is also dumped alone, whose JSON has no "file" field.
 
 import argparse
 import collections
+import glob
 import json
+import os
 import math
 import sys
 
@@ -74,9 +76,11 @@ def main():
     parser.add_argument("--dump", required=True)
     args = parser.parse_args()
     failures = []
+    seeds = sorted(glob.glob(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz", "seeds*")))
+    folders = [DATA_ROOT, *seeds]
     for mode, option in (("tree", []), ("pixel-module", ["--pixel-module"]), ("problems", ["--problems"])):
-        _, tsv_out, _ = run(args.dump, *option, DATA_ROOT)
-        _, json_out, _ = run(args.dump, "--json", *option, DATA_ROOT)
+        _, tsv_out, _ = run(args.dump, *option, *folders)
+        _, json_out, _ = run(args.dump, "--json", *option, *folders)
         tsv, js = by_file_tsv(tsv_out), by_file_json(json_out)
         if sorted(tsv) != sorted(js):
             failures.append(f"{mode}: files differ: {sorted(set(tsv) ^ set(js))}")
