@@ -1,6 +1,9 @@
 #include "hexview/MCWndHexEditor.h"
 
+#include "hexview/HexCaret.h"
+
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -13,6 +16,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -56,8 +60,9 @@ const ByteTexts& Texts() {
     return texts;
 }
 
-// The six navigation keys the view keeps from the window while it has the
-// focus: Page Up, Page Down, End, Home, Up, Down (not Left and Right).
+// The keys the view keeps from the window while it has the focus: the
+// navigation keys that move the caret, and Enter, which must not reach the
+// dialog (it would close the window).
 bool IsSwallowedKey(int key) {
     switch (key) {
         case Qt::Key_PageUp:
@@ -65,8 +70,28 @@ bool IsSwallowedKey(int key) {
         case Qt::Key_End:
         case Qt::Key_Home:
         case Qt::Key_Up:
-        case Qt::Key_Down: return true;
+        case Qt::Key_Down:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Return:
+        case Qt::Key_Enter: return true;
         default: return false;
+    }
+}
+
+std::optional<quillon::CaretMove> CaretMoveOfKey(const QKeyEvent* e) {
+    using quillon::CaretMove;
+    const bool ctrl = e->modifiers() & Qt::ControlModifier;
+    switch (e->key()) {
+        case Qt::Key_Left: return CaretMove::Left;
+        case Qt::Key_Right: return CaretMove::Right;
+        case Qt::Key_Up: return CaretMove::Up;
+        case Qt::Key_Down: return CaretMove::Down;
+        case Qt::Key_PageUp: return CaretMove::PageUp;
+        case Qt::Key_PageDown: return CaretMove::PageDown;
+        case Qt::Key_Home: return ctrl ? CaretMove::DataStart : CaretMove::LineStart;
+        case Qt::Key_End: return ctrl ? CaretMove::DataEnd : CaretMove::LineEnd;
+        default: return std::nullopt;
     }
 }
 
@@ -231,6 +256,10 @@ void MCWndHexEditor::SetSource(const quillon::HexByteSource* source, quint64 siz
 void MCWndHexEditor::ApplyDataSize() {
     m_lineCount = m_dataSize / 16 + (m_dataSize % 16 != 0 ? 1 : 0);
     m_caretOffset = kNone;
+    const bool hadCaret = m_caretByte != kNone;
+    m_caretByte = kNone;
+    m_anchor = kNone;
+    if (hadCaret) emit CaretMoved();
 
     m_scrollBar->setHidden(m_lineCount == 0);
     m_scrollPos = 0;
@@ -265,6 +294,65 @@ void MCWndHexEditor::SetHighlight(quint64 start, quint64 end) {
         if (line < first || line - first >= visible) SetScrollPos(line);
     }
     m_client->update();
+}
+
+void MCWndHexEditor::SetCaretByte(quint64 offset, bool extend) {
+    const quint64 before = m_caretByte;
+    if (offset == kNone || !HasData() || m_dataSize == 0) {
+        m_caretByte = kNone;
+        m_anchor = kNone;
+    } else {
+        offset = std::min(offset, m_dataSize - 1);
+        if (!extend)
+            m_anchor = kNone;
+        else if (m_anchor == kNone)
+            m_anchor = before != kNone ? before : offset;
+        m_caretByte = offset;
+        ScrollToShowLine(offset / 16);
+    }
+    m_client->update();
+    emit CaretMoved();
+}
+
+quint64 MCWndHexEditor::GetRangeStart() const { return quillon::RangeBetween(m_anchor, m_caretByte).first; }
+
+quint64 MCWndHexEditor::GetRangeEnd() const { return quillon::RangeBetween(m_anchor, m_caretByte).last; }
+
+quint64 MCWndHexEditor::GetFirstVisibleByte() const {
+    if (!HasData() || m_dataSize == 0 || GetVisibleLines() <= 0) return kNone;
+    return std::min(16 * GetFirstLine(), m_dataSize - 1);
+}
+
+quint64 MCWndHexEditor::GetLastVisibleByte() const {
+    const quint64 first = GetFirstVisibleByte();
+    if (first == kNone) return kNone;
+    const quint64 lines = static_cast<quint64>(GetVisibleLines());
+    return std::min(16 * (GetFirstLine() + lines) - 1, m_dataSize - 1);
+}
+
+void MCWndHexEditor::ScrollToShowLine(quint64 line) {
+    const quint64 first = GetFirstLine();
+    const quint64 top = quillon::TopLineShowing(line, first, static_cast<quint64>(std::max(GetVisibleLines(), 1)));
+    if (top != first || m_scrollPos != first) SetScrollPos(top);
+}
+
+bool MCWndHexEditor::MoveCaretByKey(QKeyEvent* e) {
+    const std::optional<quillon::CaretMove> move = CaretMoveOfKey(e);
+    if (!move || !HasData() || m_dataSize == 0) return false;
+    const quint64 page = static_cast<quint64>(std::max(GetVisibleLines(), 1));
+    // Without a caret the keys start from the first byte in view.
+    const quint64 from = m_caretByte != kNone ? m_caretByte : GetFirstVisibleByte();
+    const quint64 to = quillon::MoveCaret(from == kNone ? 0 : from, *move, m_dataSize, page);
+    // A page key scrolls the view by the page as well, so that the caret
+    // keeps its row where the data allows.
+    if ((*move == quillon::CaretMove::PageUp || *move == quillon::CaretMove::PageDown) && to != from) {
+        const quint64 first = GetFirstLine();
+        const quint64 top = *move == quillon::CaretMove::PageDown ? std::min(first + page, m_lineCount - 1)
+                                                                 : (first > page ? first - page : 0);
+        SetScrollPos(top);
+    }
+    SetCaretByte(to, e->modifiers() & Qt::ShiftModifier);
+    return true;
 }
 
 void MCWndHexEditor::SetUnreadRange(quint64 start, quint64 end) {
@@ -412,12 +500,14 @@ bool MCWndHexEditor::event(QEvent* e) {
 }
 
 void MCWndHexEditor::keyPressEvent(QKeyEvent* e) {
-    // No keyboard navigation: the six keys are taken and ignored, every other
-    // key goes on to the window.
-    if (IsSwallowedKey(e->key()))
+    // The navigation keys move the caret (with Shift they extend the range),
+    // Enter does nothing; every other key goes on to the window.
+    if (IsSwallowedKey(e->key())) {
+        MoveCaretByKey(e);
         e->accept();
-    else
+    } else {
         e->ignore();
+    }
 }
 
 void MCWndHexEditor::resizeEvent(QResizeEvent*) { RecalcLayout(); }
@@ -464,8 +554,12 @@ void MCWndHexEditor::OnLButtonDown(QPoint clientPoint) {
     emit Command(ID_HEXVIEW_LOCATE);
     if (!alive) return;
 
+    const quint64 hit = m_caretOffset;
     m_caretOffset = kNone;
     setFocus(Qt::MouseFocusReason);
+    // The caret follows the click; Shift and a click extend the range.
+    if (hit != kNone && hit < m_dataSize)
+        SetCaretByte(hit, QGuiApplication::keyboardModifiers() & Qt::ShiftModifier);
 }
 
 void MCWndHexEditor::paintEvent(QPaintEvent*) {
@@ -575,6 +669,16 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
         });
     }
 
+    // 6b. The user's byte range, over the highlight, in both columns.
+    const quillon::ByteRange range = quillon::RangeBetween(m_anchor, m_caretByte);
+    if (!range.Empty()) {
+        fillRange(range.first, range.last, [&](const auto& fill) {
+            const QColor fillColour = QColor::fromRgb(kRangeFill);
+            fill(m_hexCells, fillColour);
+            fill(m_textCells, fillColour);
+        });
+    }
+
     // 7. Grid again, over the fill.
     grid();
 
@@ -619,7 +723,7 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
             const quint64 j = 16 * line + static_cast<quint64>(k);
             if (j >= m_dataSize) break;
             const std::uint8_t b = bytes[j - 16 * first];
-            const bool inside = highlight && j >= m_highlightStart && j <= m_highlightEnd;
+            const bool inside = highlight && j >= m_highlightStart && j <= m_highlightEnd && !range.Holds(j);
             const QColor& hexPen = inside && m_activeColumn == 0 ? kWhite : kBlack;
             const QColor& chrPen = inside && m_activeColumn == 1 ? kWhite : kBlack;
 
@@ -631,6 +735,18 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
             p.setPen(chrPen);
             p.drawText(QRect(tc.first, top + 2, tc.second - tc.first, chrTextHeight), Qt::AlignHCenter | Qt::AlignTop,
                        texts.chr[b]);
+        }
+    }
+
+    // 9. The caret: a 2-pixel box around its byte in both columns.
+    if (m_caretByte != kNone && m_caretByte < m_dataSize && m_caretByte / 16 >= first && m_caretByte / 16 < last) {
+        const int top = static_cast<int>(m_caretByte / 16 - first) * lh;
+        const int k = static_cast<int>(m_caretByte % 16);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor::fromRgb(kCaretBox), 2));
+        for (const auto* cells : {&m_hexCells, &m_textCells}) {
+            const auto& c = (*cells)[k];
+            p.drawRect(QRect(c.first + 1, top + 1, c.second - c.first - 2, lh - 2));
         }
     }
 }

@@ -111,6 +111,26 @@ public:
     // size (below the last line, right of a partial last line).
     quint64 GetCaretOffset() const { return m_caretOffset; }
 
+    // The caret byte: the byte the keyboard works from, drawn as a box
+    // around its cell in both columns. Unlike GetCaretOffset it stays: a
+    // click on a byte puts it there (after the locate command), the
+    // navigation keys move it, SetData and SetSource take it away (kNone).
+    quint64 GetCaretByte() const { return m_caretByte; }
+    // Puts the caret on `offset` (cut to the last byte; kNone or no data:
+    // no caret and no range) and scrolls its line into view. With `extend`
+    // the byte range runs from the anchor (the caret before, when there was
+    // no range) to the new caret; without it there is no range.
+    void SetCaretByte(quint64 offset, bool extend = false);
+    // The byte range the user marked with Shift (inclusive; kNone for both
+    // without one). Drawn in kRangeFill over the element highlight.
+    quint64 GetRangeStart() const;
+    quint64 GetRangeEnd() const;
+    static constexpr QRgb kRangeFill = 0xFFFFD050;
+    static constexpr QRgb kCaretBox = 0xFFE00000;
+    // The first and the last byte drawn (kNone for both without data).
+    quint64 GetFirstVisibleByte() const;
+    quint64 GetLastVisibleByte() const;
+
     // Measures the cell geometry from the font; runs at construction and on
     // every resize and move.
     void RecalcLayout();
@@ -149,6 +169,8 @@ signals:
     // with Qt::DirectConnection (the default within the GUI thread). The caret
     // is set while it runs and reset to kNone afterwards.
     void Command(int commandId);
+    // The caret byte or the range changed.
+    void CaretMoved();
 
 protected:
     bool event(QEvent* e) override;
@@ -176,12 +198,16 @@ private:
     bool IsNoneRequest(quint64 value) const;
     void ApplyDataSize();
     bool HasData() const { return m_data || m_source; }
+    bool MoveCaretByKey(QKeyEvent* e);
+    void ScrollToShowLine(quint64 line);
 
     const std::uint8_t* m_data = nullptr;
     const quillon::HexByteSource* m_source = nullptr;
     quint64 m_dataSize = 0;
     quint64 m_lineCount = 0;
     quint64 m_caretOffset = kNone;
+    quint64 m_caretByte = kNone;
+    quint64 m_anchor = kNone;  // the range's other end, kNone without a range
     int m_activeColumn = 0;
     quint64 m_highlightStart = kNone;
     quint64 m_highlightEnd = kNone;

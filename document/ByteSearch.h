@@ -1,0 +1,47 @@
+#pragma once
+// Working with the bytes of an open document as bytes: finding a byte
+// pattern typed in hexadecimal, and the innermost element that holds a byte.
+// Plain C++, tested without a display.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "document/QuillonDocument.h"
+
+namespace quillon {
+
+class FileBytes;
+
+// A byte pattern as the user types it in the find bar: two or more groups of
+// two hexadecimal digits separated by blanks ("FE FF 00 E0", either case,
+// blanks around it allowed). None for anything else: a single group, a tag
+// ("0010,0010", "00100010") and text are not byte patterns.
+std::optional<std::vector<uint8_t>> ParseHexPattern(std::u16string_view text);
+
+struct ByteFindResult {
+    std::optional<uint64_t> offset;  // where the pattern starts; none: not found
+    bool wrapped = false;            // found before `from`, after going round past the end
+    bool cancelled = false;          // `cancel` was set before the search ended
+    bool readFailed = false;         // the bytes could not be read (the file shrank)
+};
+
+// The first occurrence of `pattern` in bytes 0 .. size-1 of `bytes` that
+// starts at `from` or later, else the first that starts before `from` (going
+// round). Reads in large blocks and scans them with memmem, so that hundreds
+// of megabytes take a fraction of a second; `cancel` is looked at between
+// blocks. An empty pattern is never found.
+ByteFindResult FindBytes(const FileBytes& bytes, uint64_t size, uint64_t from, const std::vector<uint8_t>& pattern,
+                         const std::atomic<bool>* cancel = nullptr);
+
+// The block FindBytes reads at a time.
+inline constexpr std::size_t kFindBlockBytes = 8 * 1024 * 1024;
+
+// The innermost element whose range holds `offset`: the outermost one, then
+// the outermost inside it that holds the byte, and so on. None when no
+// element does (the byte belongs to the root).
+std::optional<std::size_t> InnermostRecordAt(QuillonDocument& document, uint64_t offset);
+
+}  // namespace quillon
