@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFileSystemModel>
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -95,7 +94,11 @@ CQuillonDlg::~CQuillonDlg() {
         m_link->setProperty("url", QVariant());
         m_link->setToolTip(QString());
     }
-    if (m_hexView) m_hexView->SetData(nullptr, 0);
+    if (m_hexView) {
+        // Quietly: the caret's watchers (status line, state file) are going too.
+        const QSignalBlocker quiet(m_hexView);
+        m_hexView->SetData(nullptr, 0);
+    }
     m_hexSource.reset();
     m_model->Clear();
     m_document.Close();
@@ -655,13 +658,9 @@ QString CQuillonDlg::ChooseFileToOpen(QWidget* parent, const QString& folder) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::ReadOnly, true);
-    dialog.setNameFilter(QStringLiteral("All Files (*.*)"));
-    // "*.*" means every file, with or without a dot in its name.
-    auto matchAll = [&dialog] {
-        if (auto* model = dialog.findChild<QFileSystemModel*>()) model->setNameFilters({QStringLiteral("*")});
-    };
-    matchAll();
-    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, matchAll);
+    // DICOM files by their usual names first; many have no extension at all,
+    // hence the second filter.
+    dialog.setNameFilters({QStringLiteral("DICOM files (*.dcm *.dicom DICOMDIR)"), QStringLiteral("All files (*)")});
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList files = dialog.selectedFiles();
     return files.isEmpty() ? QString() : files.first();

@@ -4,6 +4,7 @@
 
 #include "app/CQuillonDlg.h"
 #include "document/ElementSearch.h"
+#include "hexview/MCWndHexEditor.h"
 
 namespace quillon {
 
@@ -11,7 +12,10 @@ GoToOffsetBar::GoToOffsetBar(CQuillonDlg& dialog)
     : InputBar(QStringLiteral("Go to offset:"), QStringLiteral("goToOffsetBar"), &dialog), m_dialog(dialog) {
     Edit()->setPlaceholderText(QStringLiteral("1234, 0x4D2 or 4D2h"));
     connect(this, &InputBar::Submitted, this, [this](const QString& text) {
-        if (Go(text)) Close();
+        if (!Go(text)) return;
+        Close();
+        // On to the bytes: the keys move the caret from there.
+        m_dialog.HexView()->setFocus(Qt::OtherFocusReason);
     });
 }
 
@@ -32,6 +36,9 @@ bool GoToOffsetBar::Go(const QString& text) {
         return false;
     }
     m_dialog.SelectRecord(document.RecordAtOffset(*offset), true);
+    // The element is selected as before; the caret then marks the byte itself
+    // and brings it into view.
+    m_dialog.HexView()->SetCaretByte(*offset);
     return true;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Go to offset (Ctrl+G): an offset in decimal, 0x hex or h-suffixed hex
 // selects the outermost element that holds the byte, as a click on it would,
-// and scrolls the hex view to it. The outcome is told in the bar, never in a
+// puts the hex view's caret on the byte and scrolls it into view; the focus
+// then goes to the hex view. The outcome is told in the bar, never in a
 // message box.
 #include "app/InputBar.h"
 

@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -19,6 +20,8 @@
 #include "app/CopyActions.h"
 #include "app/FindBar.h"
 #include "app/GoToOffsetBar.h"
+#include "app/ElementTreeModel.h"
+#include "app/HexStatusLine.h"
 #include "app/QuillonResources.h"
 #include "document/ElementSearch.h"
 #include "hexview/MCWndHexEditor.h"
@@ -59,7 +62,14 @@ Navigation::Navigation(CQuillonDlg& dialog) : QObject(&dialog), m_dialog(dialog)
 
     if (!m_stateFile.isEmpty()) {
         connect(dialog.Tree()->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { WriteState(); });
+        connect(dialog.HexView(), &MCWndHexEditor::CaretMoved, this, [this] { WriteState(); });
     }
+
+    m_status = new HexStatusLine(dialog);
+    // The title names the open file; the tree is built anew for every open and close.
+    connect(dialog.TreeModel(), &QAbstractItemModel::modelReset, this, [this] { UpdateTitle(); });
+    // Enter on a tree item opens or closes it instead of reaching the dialog.
+    dialog.Tree()->installEventFilter(this);
 
     dialog.setAcceptDrops(true);
     dialog.installEventFilter(this);
@@ -169,7 +179,34 @@ void Navigation::AllowResizing(const QRect& available) {
     }
 }
 
+void Navigation::UpdateTitle() {
+    const QString app = QString::fromLatin1(kAppTitle);
+    const QuillonDocument& document = m_dialog.Document();
+    if (!document.IsOpen()) {
+        m_dialog.setWindowTitle(app);
+        return;
+    }
+    const QString name = QFileInfo(QString::fromStdU16String(document.Path())).fileName();
+    m_dialog.setWindowTitle(name.isEmpty() ? app : name + QStringLiteral(" - ") + app);
+}
+
+bool Navigation::ToggleTreeItem() {
+    QTreeView* tree = m_dialog.Tree();
+    const QModelIndex current = tree->currentIndex();
+    if (!current.isValid()) return false;
+    if (tree->model()->hasChildren(current)) tree->setExpanded(current, !tree->isExpanded(current));
+    return true;
+}
+
 bool Navigation::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_dialog.Tree() && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::NoModifier) {
+            ToggleTreeItem();
+            return true;
+        }
+    }
     if (watched == &m_dialog) {
         switch (event->type()) {
             case QEvent::DragEnter:
@@ -224,6 +261,16 @@ void Navigation::WriteState() {
                    .arg(first)
                    .arg(last);
     }
+    // The caret byte and the bytes in view, for scripts that drive the keys.
+    const MCWndHexEditor* view = m_dialog.HexView();
+    const auto offset = [](quint64 o) {
+        return o == MCWndHexEditor::kNone ? QStringLiteral("none") : QString::number(o);
+    };
+    line += QStringLiteral("\ncaret=") + offset(view->GetCaretByte());
+    const quint64 first = view->GetFirstVisibleByte();
+    line += QStringLiteral("\nvisible=") +
+            (first == MCWndHexEditor::kNone ? QStringLiteral("none")
+                                             : offset(first) + QLatin1Char('-') + offset(view->GetLastVisibleByte()));
     QSaveFile file(m_stateFile);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
     file.write((line + QLatin1Char('\n')).toUtf8());

@@ -2,10 +2,13 @@
 // Ways around a file in the main window, added around the dialog's own
 // controls: the go-to-offset and find bars with their keys (Ctrl+G, Ctrl+F,
 // F3), Reload (F5), the context menus of the tree, the property list and the hex view with
-// the copy actions, files dropped on the window, the resizable layout, and a
-// state file for scripts (QUILLON_STATE_FILE: after each selection it holds
-// one line "GGGG,EEEE FIRST LAST" with the selected element's tag and byte
-// range in decimal, or "root").
+// the copy actions, files dropped on the window, the resizable layout, the
+// hex view's status line, the window title naming the open file, Enter on a
+// tree item (expands or collapses it), and a state file for scripts
+// (QUILLON_STATE_FILE: after each selection and caret move it holds a line
+// "GGGG,EEEE FIRST LAST" with the selected element's tag and byte range in
+// decimal, or "root", then "caret=OFFSET" and "visible=FIRST-LAST", the
+// first and last byte in view, each "none" when there is none).
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -20,6 +23,7 @@ namespace quillon {
 class CQuillonDlg;
 class FindBar;
 class GoToOffsetBar;
+class HexStatusLine;
 
 class Navigation : public QObject {
     Q_OBJECT
@@ -47,6 +51,7 @@ public:
     // See CQuillonDlg::AllowResizing.
     void AllowResizing(const QRect& available);
     const WindowLayout& Layout() const { return m_layout; }
+    HexStatusLine* StatusLine() const { return m_status; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -56,6 +61,8 @@ private:
     void Report(const QString& message);
     void PlaceBars();
     void WriteState();
+    void UpdateTitle();
+    bool ToggleTreeItem();
 
     CQuillonDlg& m_dialog;
     GoToOffsetBar* m_goTo = nullptr;
@@ -63,6 +70,7 @@ private:
     WindowLayout m_layout;
     QString m_lastMessage;
     QString m_stateFile;
+    HexStatusLine* m_status = nullptr;
 };
 
 }  // namespace quillon

@@ -47,6 +47,8 @@ void WindowLayout::Capture(CQuillonDlg& dialog, const QList<QWidget*>& skip) {
             item.role = TopRight;
         } else if (widget == dialog.RecentCombo()) {
             item.role = Combo;
+        } else if (widget->objectName() == QLatin1String("hexStatusLine")) {
+            item.role = UnderHex;
         } else if (item.base.top() > tree.bottom()) {
             if (item.base.left() > m_base.width() / 2)
                 item.role = BottomRight;
@@ -99,6 +101,10 @@ void WindowLayout::Apply(const QSize& size) const {
                 r.adjust(0, 0, -fromTree, 0);
                 break;
             case BottomRight: r.translate(dx, dy); break;
+            case UnderHex:
+                r.translate(-fromTree, dy);
+                r.adjust(0, 0, hexWidth, 0);
+                break;
         }
         if (r != item.widget->geometry()) item.widget->setGeometry(r);
     }

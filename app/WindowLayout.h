@@ -3,7 +3,8 @@
 // The layout of template 102 is kept as the base; on a larger window the tree
 // and the hex view take the extra height and the hex view the extra width,
 // while the property list and the picture keep their place and the bottom row
-// follows the bottom edge (Exit the bottom-right corner). On a smaller window
+// follows the bottom edge (Exit the bottom-right corner; the hex view's status
+// line stays under it, as wide as it). On a smaller window
 // the tree gives up the width first (the controls right of it move left),
 // then the property list and the hex view together; the file row narrows,
 // the picture moves left with the right edge, and the tree and the hex view
@@ -29,7 +30,7 @@ public:
     void Apply(const QSize& size) const;
 
 private:
-    enum Role { Fixed, Stretch, Tree, List, Picture, TopRight, TopWide, Combo, Bottom, BottomUnderTree, BottomRight };
+    enum Role { Fixed, Stretch, Tree, List, Picture, TopRight, TopWide, Combo, Bottom, BottomUnderTree, BottomRight, UnderHex };
     struct Item {
         QPointer<QWidget> widget;
         QRect base;

@@ -1,5 +1,6 @@
 #include "document/ByteSearch.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -100,6 +101,28 @@ std::optional<std::size_t> InnermostRecordAt(QuillonDocument& document, uint64_t
         current = inner;
     }
     return current;
+}
+
+std::u16string CaretStatusText(QuillonDocument& document, uint64_t caret, uint64_t rangeLength) {
+    if (caret == UINT64_MAX || caret >= document.DataSize()) return {};
+    char head[96];
+    std::snprintf(head, sizeof head, "Offset %llu (0x%llX)", static_cast<unsigned long long>(caret),
+                  static_cast<unsigned long long>(caret));
+    std::string text = head;
+    uint8_t b = 0;
+    if (document.ReadData(caret, &b, 1)) {
+        std::snprintf(head, sizeof head, " | Byte 0x%02X", b);
+        text += head;
+    }
+    if (rangeLength > 0) {
+        std::snprintf(head, sizeof head, " | Range %llu byte%s", static_cast<unsigned long long>(rangeLength),
+                      rangeLength == 1 ? "" : "s");
+        text += head;
+    }
+    std::u16string out(text.begin(), text.end());
+    const std::optional<std::size_t> record = InnermostRecordAt(document, caret);
+    out += record ? u" | in " + document.Label(*record) : std::u16string(u" | in the root");
+    return out;
 }
 
 }  // namespace quillon

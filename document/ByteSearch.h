@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -43,5 +44,12 @@ inline constexpr std::size_t kFindBlockBytes = 8 * 1024 * 1024;
 // the outermost inside it that holds the byte, and so on. None when no
 // element does (the byte belongs to the root).
 std::optional<std::size_t> InnermostRecordAt(QuillonDocument& document, uint64_t offset);
+
+// The text of the status line under the hex view for a caret on byte
+// `caret` and a marked range of `rangeLength` bytes (0: none), for example
+// "Offset 1500 (0x5DC) | Byte 0x4F | Range 16 bytes | in <label>", the label
+// that of the innermost element holding the byte ("in the root" when none
+// does). Empty without a caret (UINT64_MAX) or past the data.
+std::u16string CaretStatusText(QuillonDocument& document, uint64_t caret, uint64_t rangeLength);
 
 }  // namespace quillon

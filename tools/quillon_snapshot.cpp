@@ -1,9 +1,12 @@
 // quillon-snapshot: opens a DICOM file in the viewer's main dialog on the
 // offscreen platform, optionally selects an element, and saves a picture of
 // the whole window.
-//   quillon-snapshot FILE OUT.png [--select GGGG,EEEE[/N]]
+//   quillon-snapshot FILE OUT.png [--select GGGG,EEEE[/N]] [--goto OFFSET]
 // --select picks the Nth element (from 1; 1 when /N is left out) with that
-// tag in tree order, expanding the items above it.
+// tag in tree order, expanding the items above it. --goto does what Ctrl+G
+// does with OFFSET typed in its bar (1234, 0x4D2 or 4D2h): selects the
+// outermost element that holds the byte and puts the hex view's caret on it.
+// With QUILLON_STATE_FILE set, the state file is written as the viewer writes it.
 #include <QApplication>
 #include <QImage>
 #include <QTreeView>
@@ -16,6 +19,8 @@
 
 #include "app/CQuillonDlg.h"
 #include "app/ElementTreeModel.h"
+#include "app/GoToOffsetBar.h"
+#include "app/Navigation.h"
 #include "app/MessageBox.h"
 #include "document/ElementSelector.h"
 #include "document/RecentFiles.h"
@@ -23,18 +28,27 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: quillon-snapshot FILE OUT.png [--select GGGG,EEEE[/N]]\n");
+    std::fprintf(stderr, "usage: quillon-snapshot FILE OUT.png [--select GGGG,EEEE[/N]] [--goto OFFSET]\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 && argc != 5) return Usage();
-    const bool select = argc == 5;
+    if (argc < 3 || argc % 2 == 0) return Usage();
     std::optional<quillon::ElementSelector> selector;
-    if (select && (std::string(argv[3]) != "--select" || !(selector = quillon::ParseElementSelector(argv[4]))))
-        return Usage();
+    std::optional<std::string> goTo;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--select" && !selector) {
+            if (!(selector = quillon::ParseElementSelector(argv[i + 1]))) return Usage();
+        } else if (option == "--goto" && !goTo) {
+            goTo = argv[i + 1];
+        } else {
+            return Usage();
+        }
+    }
+    const bool select = selector.has_value();
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -66,6 +80,14 @@ int main(int argc, char** argv) {
         dialog.Tree()->setCurrentIndex(index);
         QApplication::processEvents();
         dialog.Tree()->scrollTo(index);
+    }
+    if (goTo) {
+        quillon::GoToOffsetBar* bar = dialog.Navigation()->GoToBar();
+        if (!bar->Go(QString::fromLocal8Bit(goTo->c_str()))) {
+            std::fprintf(stderr, "%s\n", bar->Message().toLocal8Bit().constData());
+            return 1;
+        }
+        QApplication::processEvents();
     }
     QApplication::processEvents();
 
