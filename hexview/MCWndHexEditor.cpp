@@ -546,6 +546,8 @@ quint64 MCWndHexEditor::HitTest(QPoint pt) {
 
 void MCWndHexEditor::OnLButtonDown(QPoint clientPoint) {
     m_caretOffset = HasData() ? HitTest(clientPoint) : kNone;
+    // The parent's answer may reset m_caretOffset (SetHighlight does).
+    const quint64 hit = m_caretOffset;
     // Cleared without a repaint: the parent's answer sets the new highlight.
     m_highlightStart = kNone;
     m_highlightEnd = kNone;
@@ -554,7 +556,6 @@ void MCWndHexEditor::OnLButtonDown(QPoint clientPoint) {
     emit Command(ID_HEXVIEW_LOCATE);
     if (!alive) return;
 
-    const quint64 hit = m_caretOffset;
     m_caretOffset = kNone;
     setFocus(Qt::MouseFocusReason);
     // The caret follows the click; Shift and a click extend the range.

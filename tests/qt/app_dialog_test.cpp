@@ -146,7 +146,6 @@ private slots:
         QTest::addColumn<QString>("focus");
         QTest::addColumn<int>("result");
         QTest::newRow("Esc") << int(Qt::Key_Escape) << "tree" << int(QDialog::Rejected);
-        QTest::newRow("Enter in the tree") << int(Qt::Key_Return) << "tree" << int(QDialog::Accepted);
         QTest::newRow("keypad Enter in the list") << int(Qt::Key_Enter) << "list" << int(QDialog::Accepted);
         QTest::newRow("Enter on Exit") << int(Qt::Key_Return) << "exit" << int(QDialog::Rejected);
         QTest::newRow("Enter in the drop-down") << int(Qt::Key_Return) << "combo" << int(QDialog::Accepted);

@@ -1,5 +1,5 @@
 // Input of the hex view: hit testing, the click sequence with its locate
-// command, the scroll bar, the wheel and the navigation keys.
+// command, the scroll bar, the wheel, and the keys that move the caret.
 #include "hexview_test_support.h"
 
 #include <QApplication>
@@ -335,28 +335,71 @@ void HexViewInputTest::keys() {
     QObject::connect(&pageUp, &QShortcut::activated, [&] { ++pageUpShortcut; });
     QShortcut left(QKeySequence(Qt::Key_Left), &w);
     QObject::connect(&left, &QShortcut::activated, [&] { ++leftShortcut; });
+    QSignalSpy moved(w.view, &MCWndHexEditor::CaretMoved);
 
+    // The click puts the caret on the byte and gives the view the focus.
     QTest::mouseClick(w.view->ClientArea(), Qt::LeftButton, {}, InHex(*w.view, 1));
     QVERIFY(w.view->hasFocus());
-    w.view->VerticalScrollBar()->setValue(20);
+    QCOMPARE(w.view->GetCaretByte(), quint64(1));
+    QCOMPARE(w.view->GetRangeStart(), kNone);
+    QCOMPARE(moved.count(), 1);
 
-    // Taken and dropped: no scrolling, no focus change, nothing for the window.
-    for (Qt::Key key : {Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_End, Qt::Key_Home, Qt::Key_Up, Qt::Key_Down}) {
-        QTest::keyClick(w.view, key);
-        QTest::keyClick(w.view, key, Qt::ShiftModifier);
+    // The navigation keys move the caret and scroll it into view (10 rows
+    // shown); the window and its shortcuts see none of them.
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        quint64 caret;
+        quint64 firstLine;
+    } steps[] = {
+        {Qt::Key_Right, {}, 2, 0},
+        {Qt::Key_Left, {}, 1, 0},
+        {Qt::Key_Left, {}, 0, 0},
+        {Qt::Key_Left, {}, 0, 0},  // stays at the first byte
+        {Qt::Key_Down, {}, 16, 0},
+        {Qt::Key_End, {}, 31, 0},
+        {Qt::Key_Home, {}, 16, 0},
+        {Qt::Key_PageDown, {}, 176, 10},  // a page of 10 lines, and the view with it
+        {Qt::Key_PageUp, {}, 16, 0},
+        {Qt::Key_End, Qt::ControlModifier, 1599, 90},  // the last byte, on the last row
+        {Qt::Key_Up, {}, 1583, 90},
+        {Qt::Key_Home, Qt::ControlModifier, 0, 0},
+    };
+    for (const auto& step : steps) {
+        QTest::keyClick(w.view, step.key, step.mods);
+        QCOMPARE(w.view->GetCaretByte(), step.caret);
+        QCOMPARE(w.view->GetFirstLine(), step.firstLine);
     }
-    QCOMPARE(w.view->GetScrollPos(), quint64(20));
-    QVERIFY(w.view->hasFocus());
     QVERIFY(w.keys.empty());
     QCOMPARE(pageUpShortcut, 0);
+    QCOMPARE(leftShortcut, 0);
 
-    // Everything else, Left and Right included, goes on to the window.
-    QTest::keyClick(w.view, Qt::Key_Left);
-    QCOMPARE(leftShortcut, 1);
-    for (Qt::Key key : {Qt::Key_Right, Qt::Key_A, Qt::Key_Space, Qt::Key_Return, Qt::Key_Escape})
+    // Shift extends a range from where the caret was; a plain move ends it.
+    QTest::keyClick(w.view, Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(w.view, Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(w.view->GetCaretByte(), quint64(17));
+    QCOMPARE(w.view->GetRangeStart(), quint64(0));
+    QCOMPARE(w.view->GetRangeEnd(), quint64(17));
+    QTest::keyClick(w.view, Qt::Key_Up, Qt::ShiftModifier | Qt::ControlModifier);
+    QCOMPARE(w.view->GetRangeEnd(), quint64(1));  // back past the anchor: the range runs 0..1
+    QTest::keyClick(w.view, Qt::Key_Right);
+    QCOMPARE(w.view->GetRangeStart(), kNone);
+    // Shift and a click extend the range to the clicked byte.
+    QTest::mouseClick(w.view->ClientArea(), Qt::LeftButton, Qt::ShiftModifier, InText(*w.view, 5, 1));
+    QCOMPARE(w.view->GetCaretByte(), quint64(21));
+    QCOMPARE(w.view->GetRangeStart(), quint64(2));
+    QCOMPARE(w.view->GetRangeEnd(), quint64(21));
+
+    // Enter is taken and does nothing; other keys go on to the window.
+    for (Qt::Key key : {Qt::Key_A, Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
         QTest::keyClick(w.view, key);
-    QCOMPARE(w.keys, (std::vector<int>{Qt::Key_Right, Qt::Key_A, Qt::Key_Space, Qt::Key_Return, Qt::Key_Escape}));
-    QCOMPARE(w.view->GetScrollPos(), quint64(20));
+    QCOMPARE(w.keys, (std::vector<int>{Qt::Key_A, Qt::Key_Space, Qt::Key_Escape}));
+    QCOMPARE(w.view->GetCaretByte(), quint64(21));
+
+    // New data takes the caret and the range away.
+    w.view->SetData(w.buffer.data(), 32);
+    QCOMPARE(w.view->GetCaretByte(), kNone);
+    QCOMPARE(w.view->GetRangeStart(), kNone);
 
     // With the focus elsewhere the window's shortcut works as usual.
     w.edit->setFocus();

@@ -2,10 +2,13 @@
 # The real window under Xvfb: `quillon FILE`, Ctrl+G, an offset typed in hex,
 # Enter; the viewer's state file (QUILLON_STATE_FILE) must then name the
 # outermost element that holds the byte, with its range, as quillon-dump
-# reports it. Esc closes the window.
-#   goto_offset_smoke.sh QUILLON QUILLON_DUMP FILE OFFSET
+# reports it, put the caret on the byte and have it in view. Enter in the hex
+# view (which has the focus then) leaves the window open; Esc closes it.
+#   goto_offset_smoke.sh QUILLON QUILLON_DUMP FILE OFFSET [PAD_BYTES]
+# With PAD_BYTES a copy of FILE with an OB value of that many bytes added
+# (0042,0011) is opened instead, so that OFFSET can lie far into a large file.
 set -u
-quillon=$1 dump=$2 file=$3 offset=$4
+quillon=$1 dump=$2 file=$3 offset=$4 pad=${5:-}
 
 for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -21,6 +24,17 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; [[ -f $work/app.log ]] && sed 's/^/  app: /' "$work/app.log"; exit 1; }
+
+if [[ -n $pad ]]; then
+  /usr/bin/python3 - "$file" "$work/padded.dcm" "$pad" <<'PY' || fail "cannot write the padded copy"
+import sys
+from pydicom import dcmread
+ds = dcmread(sys.argv[1])
+ds.add_new(0x00420011, "OB", bytes(range(256)) * (int(sys.argv[3]) // 256))
+ds.save_as(sys.argv[2])
+PY
+  file=$work/padded.dcm
+fi
 
 # The expected line: the first element in pre-order whose range holds the byte.
 expected=$("$dump" "$file" | awk -F'\t' -v off="$offset" \
@@ -41,7 +55,9 @@ XDG_CONFIG_HOME="$work/config" QUILLON_STATE_FILE="$work/state" QT_QPA_PLATFORM=
   "$quillon" "$file" >"$work/app.log" 2>&1 &
 app_pid=$!
 
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quillon$' | head -1)
+# The title names the open file.
+title="^$(basename "$file" | sed 's/[.]/[.]/g') - Quillon\$"
+window=$(timeout 20 xdotool search --sync --onlyvisible --name "$title" | head -1)
 [[ -n $window ]] || fail "no window"
 
 # Type the offset until the selection shows up (the first keys may arrive
@@ -56,12 +72,25 @@ for attempt in 1 2 3; do
   xdotool type --delay 20 "$hex"
   xdotool key Return
   for _ in $(seq 30); do
-    got=$(cat "$work/state" 2>/dev/null)
+    got=$(head -1 "$work/state" 2>/dev/null)
     [[ $got == "$expected" ]] && break 2
     sleep 0.1
   done
 done
 [[ $got == "$expected" ]] || fail "after Ctrl+G $hex: state '$got', expected '$expected'"
+
+# The caret on the byte, and the byte among those in view.
+for _ in $(seq 30); do grep -qx "caret=$offset" "$work/state" && break; sleep 0.1; done
+grep -qx "caret=$offset" "$work/state" || fail "after Ctrl+G $hex: no caret=$offset in: $(tr '\n' ' ' <"$work/state")"
+visible=$(sed -n 's/^visible=//p' "$work/state")
+first=${visible%-*} last=${visible#*-}
+[[ $visible =~ ^[0-9]+-[0-9]+$ ]] && (( first <= offset && offset <= last )) ||
+  fail "after Ctrl+G $hex: byte $offset not in view ($visible)"
+
+# Enter in the hex view does nothing (it used to close the window).
+xdotool key Return
+sleep 0.5
+kill -0 "$app_pid" 2>/dev/null || fail "the window closed on Enter in the hex view"
 
 xdotool key Escape
 for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
@@ -69,4 +98,4 @@ kill -0 "$app_pid" 2>/dev/null && fail "the window did not close on Esc"
 wait "$app_pid"; status=$?
 app_pid=""
 [[ $status -eq 0 ]] || fail "quillon exited with $status"
-echo "PASS: $hex selected $expected"
+echo "PASS: $hex selected $expected, caret=$offset, visible=$visible"
