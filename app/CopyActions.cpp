@@ -2,10 +2,13 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMimeData>
 
 #include "app/CQuillonDlg.h"
 #include "app/MessageBox.h"
+#include "document/ByteSearch.h"
 #include "document/ElementSearch.h"
+#include "hexview/MCWndHexEditor.h"
 
 namespace quillon {
 
@@ -15,7 +18,52 @@ const QString kNoElement = QStringLiteral("No element is selected");
 
 void SetClipboard(const QString& text) { QGuiApplication::clipboard()->setText(text); }
 
+// The marked range, or the caret's byte; false with neither.
+bool MarkedBytes(CQuillonDlg& dialog, quint64& first, quint64& last) {
+    const MCWndHexEditor* view = dialog.HexView();
+    first = view->GetRangeStart();
+    last = view->GetRangeEnd();
+    if (first == MCWndHexEditor::kNone) first = last = view->GetCaretByte();
+    return first != MCWndHexEditor::kNone;
+}
+
+QString CutMessage(quint64 copied, quint64 total) {
+    if (copied >= total) return {};
+    return QStringLiteral("Copied the first %1 of %2 bytes (16 MiB)").arg(copied).arg(total);
+}
+
 }  // namespace
+
+QString CopyRangeHex(CQuillonDlg& dialog) {
+    quint64 first = 0, last = 0;
+    if (!MarkedBytes(dialog, first, last)) return QStringLiteral("No bytes are marked");
+    std::vector<uint8_t> bytes;
+    {
+        WaitCursor wait;
+        bytes = ReadRange(dialog.Document(), first, last, kCopyBytesLimit);
+    }
+    if (bytes.empty()) return QStringLiteral("The bytes cannot be read");
+    const HexText hex = BytesHex(bytes.data(), bytes.size(), 0, bytes.size() - 1, kCopyBytesLimit);
+    SetClipboard(QString::fromLatin1(hex.text.data(), qsizetype(hex.text.size())));
+    return CutMessage(bytes.size(), last - first + 1);
+}
+
+QString CopyRangeText(CQuillonDlg& dialog) {
+    quint64 first = 0, last = 0;
+    if (!MarkedBytes(dialog, first, last)) return QStringLiteral("No bytes are marked");
+    std::vector<uint8_t> bytes;
+    {
+        WaitCursor wait;
+        bytes = ReadRange(dialog.Document(), first, last, kCopyBytesLimit);
+    }
+    if (bytes.empty()) return QStringLiteral("The bytes cannot be read");
+    const QByteArray raw(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    auto* mime = new QMimeData;
+    mime->setText(QString::fromLatin1(raw));
+    mime->setData(QStringLiteral("application/octet-stream"), raw);
+    QGuiApplication::clipboard()->setMimeData(mime);
+    return CutMessage(bytes.size(), last - first + 1);
+}
 
 QString CopyValueText(CQuillonDlg& dialog) {
     const auto record = dialog.CurrentRecord();

@@ -14,4 +14,10 @@ QString CopyElementBytes(CQuillonDlg& dialog);
 QString CopyTagOffset(CQuillonDlg& dialog);
 QString CopyByteRange(CQuillonDlg& dialog);
 
+// The hex view's marked range (the caret's byte without one; at most 16 MiB),
+// as hex text (two digits a byte, 16 to a line) or as its raw bytes taken as
+// Latin-1 text (the bytes themselves also go along as application/octet-stream).
+QString CopyRangeHex(CQuillonDlg& dialog);
+QString CopyRangeText(CQuillonDlg& dialog);
+
 }  // namespace quillon

@@ -23,6 +23,7 @@
 #include "app/ElementTreeModel.h"
 #include "app/HexStatusLine.h"
 #include "app/QuillonResources.h"
+#include "document/ByteSearch.h"
 #include "document/ElementSearch.h"
 #include "hexview/MCWndHexEditor.h"
 
@@ -66,6 +67,12 @@ Navigation::Navigation(CQuillonDlg& dialog) : QObject(&dialog), m_dialog(dialog)
     }
 
     m_status = new HexStatusLine(dialog);
+    // Ctrl+C in the hex view copies its marked bytes as hex.
+    auto* copy = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_C), dialog.HexView());
+    copy->setContext(Qt::WidgetShortcut);
+    connect(copy, &QShortcut::activated, this, [this] { Report(CopyRangeHex(m_dialog)); });
+    // The value cell's tooltip shows the value that the cell shows only as a placeholder.
+    connect(dialog.Tree()->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { SetValueTip(); });
     // The title names the open file; the tree is built anew for every open and close.
     connect(dialog.TreeModel(), &QAbstractItemModel::modelReset, this, [this] { UpdateTitle(); });
     // Enter on a tree item opens or closes it instead of reaching the dialog.
@@ -119,6 +126,17 @@ void Navigation::FillMenu(QMenu& menu, bool element) {
             auto copy = c.copy;
             connect(action, &QAction::triggered, this, [this, copy] { Report(copy(m_dialog)); });
         }
+        menu.addSeparator();
+    } else {
+        // The hex view's menu: its marked bytes (or the caret's byte).
+        const bool marked = m_dialog.HexView()->GetCaretByte() != MCWndHexEditor::kNone;
+        QAction* hex = menu.addAction(QStringLiteral("Copy Range as &Hex"), this,
+                                      [this] { Report(CopyRangeHex(m_dialog)); });
+        hex->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+        hex->setEnabled(marked);
+        QAction* raw = menu.addAction(QStringLiteral("Copy Range as &Text"), this,
+                                      [this] { Report(CopyRangeText(m_dialog)); });
+        raw->setEnabled(marked);
         menu.addSeparator();
     }
     QAction* goTo = menu.addAction(QStringLiteral("&Go to Offset..."), this, [this] { OpenGoTo(); });
@@ -176,6 +194,17 @@ void Navigation::AllowResizing(const QRect& available) {
     if (size != base) {
         m_dialog.resize(size);
         m_dialog.move(available.topLeft());
+    }
+}
+
+void Navigation::SetValueTip() {
+    QTableWidget* list = m_dialog.PropertyList();
+    const auto record = m_dialog.CurrentRecord();
+    for (int row = 0; row < list->rowCount(); ++row) {
+        QTableWidgetItem* name = list->item(row, 0);
+        QTableWidgetItem* value = list->item(row, 1);
+        if (!name || !value || name->text() != QLatin1String("Data Value")) continue;
+        value->setToolTip(record ? QString::fromStdU16String(ValueTipText(m_dialog.Document(), *record)) : QString());
     }
 }
 

@@ -62,6 +62,7 @@ private:
     void PlaceBars();
     void WriteState();
     void UpdateTitle();
+    void SetValueTip();
     bool ToggleTreeItem();
 
     CQuillonDlg& m_dialog;

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <memory>
 
+#include "dicom/DicomTag.h"
 #include "dicom/FileBytes.h"
+#include "document/ElementSearch.h"
 
 namespace quillon {
 
@@ -123,6 +125,46 @@ std::u16string CaretStatusText(QuillonDocument& document, uint64_t caret, uint64
     const std::optional<std::size_t> record = InnermostRecordAt(document, caret);
     out += record ? u" | in " + document.Label(*record) : std::u16string(u" | in the root");
     return out;
+}
+
+std::u16string ValueTipText(const QuillonDocument& document, std::size_t index) {
+    const auto& records = document.Records();
+    if (index >= records.size()) return {};
+    std::unique_ptr<CDicomTag> scratch;
+    const CDicomTag* e = records[index].PeekElement(scratch);
+    if (!e) return {};
+    // The other-byte VRs (and unknown ones) are shown by their bytes, whatever
+    // their text would be ("0" for OB).
+    const std::u16string& vr = e->m_vr.GetVR();
+    const bool binary = vr == u"OB" || vr == u"OW" || vr == u"OF" || vr == u"OD" || vr == u"OL" || vr == u"OV" ||
+                        vr == u"UN";
+    if (!binary) {
+        if (const std::optional<std::u16string> text = FullValueText(document, index)) {
+            if (text->size() <= kValueTipChars) return *text;
+            return text->substr(0, kValueTipChars) + u"...";
+        }
+    }
+    // Binary data: the first bytes in hex, 16 to a line.
+    const SValueBytes value = e->ValueBytes(kValueTipBytes);
+    if (!value || value.size == 0) return {};
+    const HexText hex = BytesHex(value.data, value.size, 0, value.size - 1, kValueTipBytes);
+    std::u16string out(hex.text.begin(), hex.text.end());
+    const uint64_t total = e->GetNormalizedLength();
+    if (total > value.size) {
+        char tail[64];
+        std::snprintf(tail, sizeof tail, "\n... (%llu bytes)", static_cast<unsigned long long>(total));
+        out += std::u16string(tail, tail + std::strlen(tail));
+    }
+    return out;
+}
+
+std::vector<uint8_t> ReadRange(const QuillonDocument& document, uint64_t first, uint64_t last, uint64_t limit) {
+    if (first > last || first >= document.DataSize()) return {};
+    last = std::min(last, document.DataSize() - 1);
+    const uint64_t n = std::min(last - first + 1, limit);
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(n));
+    if (!document.ReadData(first, bytes.data(), bytes.size())) return {};
+    return bytes;
 }
 
 }  // namespace quillon

@@ -52,4 +52,16 @@ std::optional<std::size_t> InnermostRecordAt(QuillonDocument& document, uint64_t
 // does). Empty without a caret (UINT64_MAX) or past the data.
 std::u16string CaretStatusText(QuillonDocument& document, uint64_t caret, uint64_t rangeLength);
 
+// The tooltip of the property list's value cell for record `index`: the
+// value's whole text up to kValueTipChars characters (then "..."), binary
+// values as hex of their first kValueTipBytes bytes (then "... (N bytes)").
+// Empty when the element has no value.
+inline constexpr std::size_t kValueTipChars = 4096;
+inline constexpr std::size_t kValueTipBytes = 256;
+std::u16string ValueTipText(const QuillonDocument& document, std::size_t index);
+
+// Bytes first..last (inclusive) of the open file, at most `limit` of them
+// from the first; empty when they cannot be read.
+std::vector<uint8_t> ReadRange(const QuillonDocument& document, uint64_t first, uint64_t last, uint64_t limit);
+
 }  // namespace quillon

@@ -2,7 +2,11 @@
 // (caret, scrolling, focus, state file), the keys and the Shift range in the
 // hex view with its status line, a hex byte pattern in the find bar with F3,
 // Enter on a tree item and in the hex view, and the title.
+#include <QClipboard>
 #include <QFile>
+#include <QMenu>
+#include <QMimeData>
+#include <QTableWidget>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -183,6 +187,45 @@ private slots:
         // Text still finds elements.
         QVERIFY(bar->FindNext(QStringLiteral("Roe")));
         QCOMPARE(dlg.Tree()->currentIndex(), apptest::ItemOf(dlg, 0x0010, 0x0010, 2));
+    }
+
+    // Copy of the marked bytes (hex and raw text, Ctrl+C in the hex view),
+    // and the value cell's tooltip.
+    void copyRangeAndValueTip() {
+        doctest_files::TempDir dir;
+        CQuillonDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        dlg.OpenDocument(Q(dir.Write("seq.dcm", doctest_files::SequenceFile())));
+        MCWndHexEditor* view = dlg.HexView();
+        // Nothing marked yet.
+        QMenu menu;
+        dlg.Navigation()->FillMenu(menu, false);
+        QCOMPARE(menu.actions().first()->text(), QStringLiteral("Copy Range as &Hex"));
+        QVERIFY(!menu.actions().first()->isEnabled());
+
+        // "Roe^Ann " is the value at 372..379: the caret on 'R', Shift+End to the line's end.
+        apptest::ClickByte(view, 372);
+        QTest::keyClick(view, Qt::Key_Right, Qt::ShiftModifier);
+        QTest::keyClick(view, Qt::Key_Right, Qt::ShiftModifier);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("52 6F 65"));
+        QMenu again;
+        dlg.Navigation()->FillMenu(again, false);
+        again.actions().at(1)->trigger();  // Copy Range as Text
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("Roe"));
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->data(QStringLiteral("application/octet-stream")),
+                 QByteArray("Roe"));
+
+        // The tooltip of the value cell: the value (here the whole short text).
+        dlg.Tree()->setCurrentIndex(apptest::ItemOf(dlg, 0x0010, 0x0010, 2));
+        QTableWidget* list = dlg.PropertyList();
+        int valueRow = -1;
+        for (int row = 0; row < list->rowCount(); ++row)
+            if (list->item(row, 0) && list->item(row, 0)->text() == QLatin1String("Data Value")) valueRow = row;
+        QVERIFY(valueRow >= 0);
+        QCOMPARE(list->item(valueRow, 1)->toolTip(), QStringLiteral("Roe^Ann "));
+        QCOMPARE(list->item(valueRow, 1)->text(), dlg.PropertyValue(valueRow));
     }
 
     void enterOnATreeItemOpensAndClosesIt() {

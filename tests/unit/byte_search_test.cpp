@@ -103,6 +103,30 @@ TEST(InnermostRecordAt, DescendsToTheDeepestElement) {
     EXPECT_EQ(InnermostRecordAt(doc, 5), std::nullopt);  // the preamble: the root
 }
 
+TEST(ValueTipText, WholeTextsHexOfBinaryValuesAndCuts) {
+    testdicom::Writer w = testdicom::Part10(testdicom::kExplicitLE);
+    w.text(0x0010, 0x0010, "PN", testdicom::Pad("Doe^Jane"));
+    const std::string longText(5000, 'x');
+    w.text(0x0010, 0x4000, "LT", longText);
+    testdicom::Bytes ob(300);
+    for (std::size_t i = 0; i < ob.size(); ++i) ob[i] = uint8_t(i);
+    w.element(0x0042, 0x0011, "OB", ob);
+    w.element(0x0009, 0x1001, "OB", testdicom::Bytes{0xAB, 0xCD});
+    doctest_files::TempDir dir;
+    QuillonDocument doc;
+    ASSERT_TRUE(doc.Open(FromUtf8(dir.Write("tips.dcm", w.bytes()).string())).Opened());
+
+    EXPECT_EQ(ValueTipText(doc, IndexOf(doc, 0x0010, 0x0010)), u"Doe^Jane");
+    const std::u16string cut = ValueTipText(doc, IndexOf(doc, 0x0010, 0x4000));
+    EXPECT_EQ(cut, std::u16string(kValueTipChars, u'x') + u"...");
+    const std::u16string binary = ValueTipText(doc, IndexOf(doc, 0x0042, 0x0011));
+    EXPECT_EQ(binary.substr(0, 24), u"00 01 02 03 04 05 06 07 ");
+    EXPECT_NE(binary.find(u"FF"), std::u16string::npos);   // byte 255, the last shown
+    EXPECT_EQ(binary.find(u"00 01 02 03 04 05 06 07", 1), std::u16string::npos);  // 256 on are not
+    EXPECT_TRUE(binary.ends_with(u"\n... (300 bytes)"));
+    EXPECT_EQ(ValueTipText(doc, IndexOf(doc, 0x0009, 0x1001)), u"AB CD");
+}
+
 TEST(HexCaret, KeysMoveWithinTheData) {
     using M = CaretMove;
     // 100 bytes: lines 0..6, the last line holds 96..99.
