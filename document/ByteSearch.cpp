@@ -138,6 +138,21 @@ std::u16string ValueTipText(const QuillonDocument& document, std::size_t index) 
     const std::u16string& vr = e->m_vr.GetVR();
     const bool binary = vr == u"OB" || vr == u"OW" || vr == u"OF" || vr == u"OD" || vr == u"OL" || vr == u"OV" ||
                         vr == u"UN";
+    if (vr == u"AT") {
+        // Every tag of a multi-valued AT (the cell shows the first), 8 to a line.
+        const SValueBytes value = e->ValueBytes(4 * kValueTipTags);
+        std::string out;
+        for (uint64_t k = 0; value && 4 * k + 4 <= value.size; ++k) {
+            uint32_t v = 0;
+            std::memcpy(&v, value.data + 4 * k, sizeof v);
+            char tag[16];
+            std::snprintf(tag, sizeof tag, "(%04X,%04X)", v & 0xFFFFu, v >> 16);
+            if (k) out += k % 8 ? " " : "\n";
+            out += tag;
+        }
+        if (e->GetLength() > 4 * kValueTipTags) out += " ...";
+        return std::u16string(out.begin(), out.end());
+    }
     if (!binary) {
         if (const std::optional<std::u16string> text = FullValueText(document, index)) {
             if (text->size() <= kValueTipChars) return *text;

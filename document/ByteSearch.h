@@ -54,9 +54,11 @@ std::u16string CaretStatusText(QuillonDocument& document, uint64_t caret, uint64
 
 // The tooltip of the property list's value cell for record `index`: the
 // value's whole text up to kValueTipChars characters (then "..."), binary
-// values as hex of their first kValueTipBytes bytes (then "... (N bytes)").
+// values as hex of their first kValueTipBytes bytes (then "... (N bytes)"),
+// an AT value as all its tags "(GGGG,EEEE)", up to kValueTipTags of them.
 // Empty when the element has no value.
 inline constexpr std::size_t kValueTipChars = 4096;
+inline constexpr std::size_t kValueTipTags = 1024;
 inline constexpr std::size_t kValueTipBytes = 256;
 std::u16string ValueTipText(const QuillonDocument& document, std::size_t index);
 

@@ -24,6 +24,7 @@ private slots:
     void textColumnCharacters();
     void highlightColumns();
     void highlightEndPastData();
+    void caretBoxAndRange();
     void unreadUnderTheHighlight();
     void inflatedMark();
     void highlightAboveView();
@@ -230,6 +231,58 @@ void HexViewPaintTest::textColumnCharacters() {
                          CellReference(view, hexW, QString::asprintf("%02X", bytes[k]), kBlack, kWhite)));
 }
 
+// The Shift range in amber over the highlight in both columns, black text on
+// it; the caret's 2-pixel red box around its byte in both columns, the cell
+// inside it keeping its fill.
+void HexViewPaintTest::caretBoxAndRange() {
+    FencedBuffer buf(64);
+    for (int i = 0; i < 64; ++i) buf.data()[i] = static_cast<std::uint8_t>(0x41 + i % 26);
+    QWidget parent;
+    MCWndHexEditor view(&parent);
+    view.resize(640, HeightForRows(view, 6));
+    parent.resize(view.size());
+    view.SetData(buf.data(), buf.size());
+    view.SetHighlight(5, 30);
+    view.SetCaretByte(12);
+    view.SetCaretByte(20, true);
+    QCOMPARE(view.GetRangeStart(), quint64(12));
+    QCOMPARE(view.GetRangeEnd(), quint64(20));
+    parent.show();
+    const QImage c = ClientImage(view);
+    const QColor amber = QColor::fromRgb(MCWndHexEditor::kRangeFill);
+    const QColor red = QColor::fromRgb(MCWndHexEditor::kCaretBox);
+    const int hexW = view.GetHexCellSize().width();
+    const int txtW = view.GetTextCellSize().width();
+    for (int j = 0; j < 48; ++j) {
+        const int row = j / 16, k = j % 16;
+        const QString what = QStringLiteral("byte %1").arg(j);
+        const QRect hexCell = HexCellRect(view, row, k), txtCell = TextCellRect(view, row, k);
+        if (j == 20) {
+            for (const QRect& cell : {hexCell, txtCell}) {
+                QCOMPARE(c.pixelColor(cell.topLeft() + QPoint(1, 1)), red);
+                QCOMPARE(c.pixelColor(cell.bottomRight() - QPoint(1, 1)), red);
+                QCOMPARE(c.pixelColor(cell.center() + QPoint(0, cell.height() / 2 - 3)), amber);
+            }
+            continue;
+        }
+        const bool inRange = j >= 12 && j <= 20;
+        const bool highlighted = j >= 5 && j <= 30;
+        const QColor hexFill = inRange ? amber : highlighted ? kBlue : kWhite;
+        const QColor txtFill = inRange ? amber : highlighted ? kCyan : kWhite;
+        QVERIFY2(Uniform(c, FillProbe(hexCell), hexFill), qPrintable(what));
+        QVERIFY2(Uniform(c, FillProbe(txtCell), txtFill), qPrintable(what));
+        const QString hex = QString::asprintf("%02X", 0x41 + j % 26);
+        const QString chr = QString(QChar(0x41 + j % 26));
+        QVERIFY2(SameText(c, hexCell, CellReference(view, hexW, hex, hexFill == kBlue ? kWhite : kBlack, hexFill)),
+                 qPrintable(what));
+        QVERIFY2(SameText(c, txtCell, CellReference(view, txtW, chr, kBlack, txtFill)), qPrintable(what));
+    }
+    // No caret, no range: the highlight's colours again.
+    view.SetCaretByte(MCWndHexEditor::kNone);
+    const QImage after = ClientImage(view);
+    QVERIFY(Uniform(after, FillProbe(HexCellRect(view, 1, 4)), kBlue));
+}
+
 void HexViewPaintTest::highlightColumns() {
     FencedBuffer buf(64);
     for (int i = 0; i < 64; ++i) buf.data()[i] = static_cast<std::uint8_t>(0x41 + i % 26);
@@ -254,6 +307,11 @@ void HexViewPaintTest::highlightColumns() {
             const QColor hexFill = !in ? kWhite : activeHex ? kBlue : kCyan;
             const QColor txtFill = !in ? kWhite : activeHex ? kCyan : kBlue;
             const QString what = QStringLiteral("byte %1").arg(j);
+            // The clicked byte carries the caret's box (caretBoxAndRange checks it).
+            if (quint64(j) == view.GetCaretByte()) {
+                QCOMPARE(c.pixelColor(HexCellRect(view, row, k).topLeft() + QPoint(1, 1)), QColor::fromRgb(MCWndHexEditor::kCaretBox));
+                continue;
+            }
             QVERIFY2(Uniform(c, FillProbe(HexCellRect(view, row, k)), hexFill), qPrintable(what));
             QVERIFY2(Uniform(c, FillProbe(TextCellRect(view, row, k)), txtFill), qPrintable(what));
             // Text: white on dark blue, black on light cyan and on white.

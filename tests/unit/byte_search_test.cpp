@@ -112,6 +112,8 @@ TEST(ValueTipText, WholeTextsHexOfBinaryValuesAndCuts) {
     for (std::size_t i = 0; i < ob.size(); ++i) ob[i] = uint8_t(i);
     w.element(0x0042, 0x0011, "OB", ob);
     w.element(0x0009, 0x1001, "OB", testdicom::Bytes{0xAB, 0xCD});
+    // Frame Increment Pointer with three tags (group, element, little endian).
+    w.element(0x0028, 0x0009, "AT", testdicom::Bytes{0x18, 0x00, 0x63, 0x10, 0x18, 0x00, 0x65, 0x10, 0x54, 0x00, 0x10, 0x00});
     doctest_files::TempDir dir;
     QuillonDocument doc;
     ASSERT_TRUE(doc.Open(FromUtf8(dir.Write("tips.dcm", w.bytes()).string())).Opened());
@@ -125,6 +127,7 @@ TEST(ValueTipText, WholeTextsHexOfBinaryValuesAndCuts) {
     EXPECT_EQ(binary.find(u"00 01 02 03 04 05 06 07", 1), std::u16string::npos);  // 256 on are not
     EXPECT_TRUE(binary.ends_with(u"\n... (300 bytes)"));
     EXPECT_EQ(ValueTipText(doc, IndexOf(doc, 0x0009, 0x1001)), u"AB CD");
+    EXPECT_EQ(ValueTipText(doc, IndexOf(doc, 0x0028, 0x0009)), u"(0018,1063) (0018,1065) (0054,0010)");
 }
 
 TEST(HexCaret, KeysMoveWithinTheData) {
