@@ -136,8 +136,8 @@ std::u16string ValueTipText(const QuillonDocument& document, std::size_t index) 
     // The other-byte VRs (and unknown ones) are shown by their bytes, whatever
     // their text would be ("0" for OB).
     const std::u16string& vr = e->m_vr.GetVR();
-    const bool binary = vr == u"OB" || vr == u"OW" || vr == u"OF" || vr == u"OD" || vr == u"OL" || vr == u"OV" ||
-                        vr == u"UN";
+    const bool binary =
+        vr == u"OB" || vr == u"OW" || vr == u"OF" || vr == u"OD" || vr == u"OL" || vr == u"OV" || vr == u"UN";
     if (vr == u"AT") {
         // Every tag of a multi-valued AT (the cell shows the first), 8 to a line.
         const SValueBytes value = e->ValueBytes(4 * kValueTipTags);

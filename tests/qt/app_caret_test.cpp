@@ -4,11 +4,11 @@
 // Enter on a tree item and in the hex view, and the title.
 #include <QClipboard>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
-#include <QTableWidget>
-#include <QLineEdit>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -84,19 +84,20 @@ private slots:
         QVERIFY(view->GetFirstVisibleByte() > valueStart);  // not left at the element's start
         QVERIFY(view->hasFocus());
         const QString hex = QString::number(target, 16).toUpper();
-        QCOMPARE(StateLines(statePath),
-                 (QStringList{QStringLiteral("0042,0011 %1 %2").arg(valueStart - 12).arg(valueStart + 199999),
-                              QStringLiteral("caret=%1").arg(target),
-                              QStringLiteral("visible=%1-%2")
-                                  .arg(view->GetFirstVisibleByte())
-                                  .arg(view->GetLastVisibleByte())}));
+        QCOMPARE(
+            StateLines(statePath),
+            (QStringList{
+                QStringLiteral("0042,0011 %1 %2").arg(valueStart - 12).arg(valueStart + 199999),
+                QStringLiteral("caret=%1").arg(target),
+                QStringLiteral("visible=%1-%2").arg(view->GetFirstVisibleByte()).arg(view->GetLastVisibleByte())}));
 
         // The status line: offset in decimal and hex, the byte, the element.
         HexStatusLine* status = dlg.Navigation()->StatusLine();
         const QString byte = QStringLiteral("0x%1").arg(uint((150000 + 7) % 251), 2, 16, QChar('0')).toUpper();
-        QCOMPARE(status->FullText(),
-                 QStringLiteral("Offset %1 (0x%2) | Byte %3 | in ").arg(target).arg(hex).arg(byte.mid(2).prepend("0x")) +
-                     QString::fromStdU16String(dlg.Document().Label(*dlg.CurrentRecord())));
+        QCOMPARE(
+            status->FullText(),
+            QStringLiteral("Offset %1 (0x%2) | Byte %3 | in ").arg(target).arg(hex).arg(byte.mid(2).prepend("0x")) +
+                QString::fromStdU16String(dlg.Document().Label(*dlg.CurrentRecord())));
         QVERIFY(status->isVisible());
         QVERIFY(status->geometry().top() > dlg.HexViewFrame()->geometry().bottom());
 

@@ -29,12 +29,12 @@ TEST(ParseHexPattern, GroupsOfTwoDigitsOnly) {
         {u"FE FF 00 E0", P{0xFE, 0xFF, 0x00, 0xE0}},
         {u"  fe ff\t00  e0 ", P{0xFE, 0xFF, 0x00, 0xE0}},
         {u"7f e0", P{0x7F, 0xE0}},
-        {u"FE", std::nullopt},          // one byte: text, not a pattern
-        {u"FEFF00E0", std::nullopt},    // no blanks: a tag or text
-        {u"0010,0010", std::nullopt},   // a tag
-        {u"FE FFF", std::nullopt},      // a group of three digits
-        {u"FE F", std::nullopt},        // a lone digit
-        {u"FE GG", std::nullopt},       // not hexadecimal
+        {u"FE", std::nullopt},         // one byte: text, not a pattern
+        {u"FEFF00E0", std::nullopt},   // no blanks: a tag or text
+        {u"0010,0010", std::nullopt},  // a tag
+        {u"FE FFF", std::nullopt},     // a group of three digits
+        {u"FE F", std::nullopt},       // a lone digit
+        {u"FE GG", std::nullopt},      // not hexadecimal
         {u"Doe ^", std::nullopt},
         {u"", std::nullopt},
     };
@@ -63,8 +63,8 @@ TEST(FindBytes, ForwardFromAnOffsetAcrossBlocksAndRound) {
         bool wrapped;
     } cases[] = {
         {0, 10, false},
-        {10, 10, false},          // a match at the start offset itself
-        {11, split, false},       // across the block boundary
+        {10, 10, false},     // a match at the start offset itself
+        {11, split, false},  // across the block boundary
         {split + 1, nearEnd, false},
         {nearEnd + 1, 10, true},  // round past the end
         {size, 10, true},
@@ -113,7 +113,8 @@ TEST(ValueTipText, WholeTextsHexOfBinaryValuesAndCuts) {
     w.element(0x0042, 0x0011, "OB", ob);
     w.element(0x0009, 0x1001, "OB", testdicom::Bytes{0xAB, 0xCD});
     // Frame Increment Pointer with three tags (group, element, little endian).
-    w.element(0x0028, 0x0009, "AT", testdicom::Bytes{0x18, 0x00, 0x63, 0x10, 0x18, 0x00, 0x65, 0x10, 0x54, 0x00, 0x10, 0x00});
+    w.element(0x0028, 0x0009, "AT",
+              testdicom::Bytes{0x18, 0x00, 0x63, 0x10, 0x18, 0x00, 0x65, 0x10, 0x54, 0x00, 0x10, 0x00});
     doctest_files::TempDir dir;
     QuillonDocument doc;
     ASSERT_TRUE(doc.Open(FromUtf8(dir.Write("tips.dcm", w.bytes()).string())).Opened());
@@ -123,7 +124,7 @@ TEST(ValueTipText, WholeTextsHexOfBinaryValuesAndCuts) {
     EXPECT_EQ(cut, std::u16string(kValueTipChars, u'x') + u"...");
     const std::u16string binary = ValueTipText(doc, IndexOf(doc, 0x0042, 0x0011));
     EXPECT_EQ(binary.substr(0, 24), u"00 01 02 03 04 05 06 07 ");
-    EXPECT_NE(binary.find(u"FF"), std::u16string::npos);   // byte 255, the last shown
+    EXPECT_NE(binary.find(u"FF"), std::u16string::npos);                          // byte 255, the last shown
     EXPECT_EQ(binary.find(u"00 01 02 03 04 05 06 07", 1), std::u16string::npos);  // 256 on are not
     EXPECT_TRUE(binary.ends_with(u"\n... (300 bytes)"));
     EXPECT_EQ(ValueTipText(doc, IndexOf(doc, 0x0009, 0x1001)), u"AB CD");
@@ -138,11 +139,11 @@ TEST(HexCaret, KeysMoveWithinTheData) {
         M move;
         uint64_t to;
     } cases[] = {
-        {5, M::Left, 4},       {0, M::Left, 0},        {98, M::Right, 99},   {99, M::Right, 99},
-        {20, M::Up, 4},        {4, M::Up, 4},          {20, M::Down, 36},    {85, M::Down, 99},
-        {97, M::Down, 97},     {90, M::Down, 99},      {70, M::PageUp, 22},  {20, M::PageUp, 4},
-        {5, M::PageDown, 53},  {60, M::PageDown, 99},  {97, M::PageDown, 97}, {37, M::LineStart, 32},
-        {37, M::LineEnd, 47},  {97, M::LineEnd, 99},   {50, M::DataStart, 0}, {5, M::DataEnd, 99},
+        {5, M::Left, 4},      {0, M::Left, 0},       {98, M::Right, 99},    {99, M::Right, 99},
+        {20, M::Up, 4},       {4, M::Up, 4},         {20, M::Down, 36},     {85, M::Down, 99},
+        {97, M::Down, 97},    {90, M::Down, 99},     {70, M::PageUp, 22},   {20, M::PageUp, 4},
+        {5, M::PageDown, 53}, {60, M::PageDown, 99}, {97, M::PageDown, 97}, {37, M::LineStart, 32},
+        {37, M::LineEnd, 47}, {97, M::LineEnd, 99},  {50, M::DataStart, 0}, {5, M::DataEnd, 99},
     };
     for (const auto& c : cases)
         EXPECT_EQ(MoveCaret(c.from, c.move, 100, 3), c.to) << "from " << c.from << " move " << int(c.move);
@@ -160,7 +161,7 @@ TEST(HexCaret, RangeAndScrolling) {
     EXPECT_EQ(TopLineShowing(109, 100, 10), 100u);
     EXPECT_EQ(TopLineShowing(110, 100, 10), 101u);  // just below: one line
     EXPECT_EQ(TopLineShowing(18750000, 100, 10), 18749991u);
-    EXPECT_EQ(TopLineShowing(40, 100, 10), 40u);    // above: at the top
+    EXPECT_EQ(TopLineShowing(40, 100, 10), 40u);  // above: at the top
 }
 
 }  // namespace
