@@ -79,8 +79,7 @@ private:
 // ---------------------------------------------------------------------------
 // Construction, layout of template 102 and initialisation
 
-CQuillonDlg::CQuillonDlg(QWidget* parent, std::unique_ptr<RecentStore> store,
-                         std::unique_ptr<QuillonDocument> document)
+CQuillonDlg::CQuillonDlg(QWidget* parent, std::unique_ptr<RecentStore> store, std::unique_ptr<QuillonDocument> document)
     : QDialog(parent),
       m_ownDocument(document ? std::move(document) : std::make_unique<QuillonDocument>()),
       m_document(*m_ownDocument),
@@ -91,7 +90,8 @@ CQuillonDlg::CQuillonDlg(QWidget* parent, std::unique_ptr<RecentStore> store,
     // Workers only post the news; the window's thread reads it.
     m_document.SetThumbnailHandler([this] {
         if (!m_thumbnailsPosted.exchange(true))
-            QMetaObject::invokeMethod(this, [this] { ApplyThumbnails(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { ApplyThumbnails(); }, Qt::QueuedConnection);
     });
     m_initialised = OnInitDialog();
 }

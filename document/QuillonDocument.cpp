@@ -360,13 +360,12 @@ std::size_t quillon::QuillonDocument::CheckFrames() {
 
 SLoadProblem quillon::QuillonDocument::FrameProblem(std::size_t i, const Status& status) const {
     CDicomTag* pixelData = m_file->PixelData();
-    const bool encapsulated = pixelData && pixelData->ChildCount() != 0 && pixelData->Child(0) &&
-                              pixelData->Child(0)->IsItem();
+    const bool encapsulated =
+        pixelData && pixelData->ChildCount() != 0 && pixelData->Child(0) && pixelData->Child(0)->IsItem();
     // Where the frame's bytes begin: its first fragment item, or its frame node.
     SLoadProblem problem;
     problem.code = ProblemCode::FrameDecode;
-    if (!pixelData) {
-    } else if (encapsulated) {
+    if (encapsulated) {
         const quillon::FragmentRange fragments = m_file->Fragments().Range(i);
         const std::size_t child = fragments.first + 1;
         if (fragments.last > fragments.first && child < pixelData->ChildCount()) {
@@ -377,7 +376,7 @@ SLoadProblem quillon::QuillonDocument::FrameProblem(std::size_t i, const Status&
                 problem.element = 0xE000;
             }
         }
-    } else if (CDicomTag* frameNode = pixelData->Child(i)) {
+    } else if (CDicomTag* frameNode = pixelData ? pixelData->Child(i) : nullptr) {
         problem.node = frameNode;
         problem.offset = problem.node->m_dataOffset;
     }

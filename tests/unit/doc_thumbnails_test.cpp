@@ -73,8 +73,8 @@ TEST(DocThumbnails, AFrameAskedForJumpsTheQueue) {
 TEST(DocThumbnails, AnEndWhileFramesAreInFlightLeavesNothingBehind) {
     TempDir dir;
     const Bytes broken = {0xFF, 0xD8, 0xFF, 0xDB, 0, 3};
-    const auto undecodable = U16(dir.Write("broken.dcm", doctest_files::FragmentsFile(6, {}, {broken, broken, broken,
-                                                                                          broken, broken, broken})));
+    const auto undecodable = U16(
+        dir.Write("broken.dcm", doctest_files::FragmentsFile(6, {}, {broken, broken, broken, broken, broken, broken})));
     const auto good = U16(dir.Write("good.dcm", doctest_files::NativeFramesFile(3)));
     for (const bool reopen : {false, true}) {
         SCOPED_TRACE(reopen ? "another open" : "close");
