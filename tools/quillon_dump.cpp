@@ -75,13 +75,15 @@ int FinishOutput() {
 }
 
 // Writes DIR/thumb-NNNN.png for every frame that got a thumbnail.
-int WriteThumbnails(const quillon::QuillonDocument& doc, const std::filesystem::path& dir) {
+int WriteThumbnails(quillon::QuillonDocument& doc, const std::filesystem::path& dir) {
     std::error_code ec;
     if (!std::filesystem::is_directory(dir, ec)) {
         std::fprintf(stderr, "Not a directory: %s\n", dir.c_str());
         return 1;
     }
-    for (std::size_t i = 0; i < doc.ThumbnailsMade(); ++i) {
+    // The open's workers make them; all of them are written.
+    doc.WaitForThumbnails();
+    for (std::size_t i = 0; i < doc.ThumbnailFrames(); ++i) {
         const MCImage* t = doc.Thumbnail(i);
         if (!t || !t->GetBits()) continue;
         char name[32];

@@ -3,7 +3,11 @@
 // the whole window.
 //   quillon-snapshot FILE OUT.png [--select GGGG,EEEE[/N]]
 // --select picks the Nth element (from 1; 1 when /N is left out) with that
-// tag in tree order, expanding the items above it.
+// tag in tree order, expanding the items above it. The picture is taken as
+// soon as the selected element's picture is final: a frame's thumbnail is
+// made first and the others are not waited for (the status area may still
+// count them). Without --select every thumbnail is waited for, so that the
+// tree shows every frame-decode problem.
 #include <QApplication>
 #include <QImage>
 #include <QTreeView>
@@ -66,6 +70,9 @@ int main(int argc, char** argv) {
         dialog.Tree()->setCurrentIndex(index);
         QApplication::processEvents();
         dialog.Tree()->scrollTo(index);
+        dialog.WaitForPicture();
+    } else {
+        dialog.WaitForThumbnails();
     }
     QApplication::processEvents();
 
