@@ -46,8 +46,8 @@ void CDicomFile::Reset() {
 
 const CDicomTag7FE0* CDicomFile::PixelData() const {
     // A data set holds one of the three; (7FE0,0010) is looked for first.
-    for (const quillon::Tag tag : {quillon::tags::kPixelData, quillon::tags::kFloatPixelData,
-                                   quillon::tags::kDoubleFloatPixelData})
+    for (const quillon::Tag tag :
+         {quillon::tags::kPixelData, quillon::tags::kFloatPixelData, quillon::tags::kDoubleFloatPixelData})
         if (const CDicomTag* element = Find(tag)) return dynamic_cast<const CDicomTag7FE0*>(element);
     return nullptr;
 }

@@ -278,7 +278,8 @@ bool DicomReader::ReadDataSet() {
         m_observer.TopLevelTagRead(tagOffset, {group, element});
         // Float samples are always native: their element is never encapsulated.
         const bool isFloatPixelData = tags::IsPixelDataTag({group, element}) && element != tags::kPixelData.element;
-        const bool isPixelData = isFloatPixelData || (group == tags::kPixelData.group && element == tags::kPixelData.element);
+        const bool isPixelData =
+            isFloatPixelData || (group == tags::kPixelData.group && element == tags::kPixelData.element);
         std::unique_ptr<CDicomTag> node;
         if (isPixelData) {
             LoadPixelDescription(m_tree.Elements(), m_pixel);
@@ -286,8 +287,8 @@ bool DicomReader::ReadDataSet() {
             // The dictionary knows only (7FE0,0010); the float elements are
             // named here, and take their VR in implicit VR from their tag.
             if (isFloatPixelData)
-                node->m_description = element == tags::kFloatPixelData.element ? u"Float Pixel Data"
-                                                                              : u"Double Float Pixel Data";
+                node->m_description =
+                    element == tags::kFloatPixelData.element ? u"Float Pixel Data" : u"Double Float Pixel Data";
         } else {
             node.reset(new CDicomTag(group, element));
         }

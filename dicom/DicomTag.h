@@ -204,8 +204,8 @@ public:
     // samples, else 0) are the bits of one frame when frames follow one
     // another bit by bit: frame k then starts at bit k x frameBits of the
     // value, and `frameSize` is the bytes its bits fill from bit 0.
-    void SetFrames(const quillon::FileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize, uint64_t count,
-                   uint64_t valueEnd, uint64_t frameBits = 0);
+    void SetFrames(const quillon::FileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize,
+                   uint64_t count, uint64_t valueEnd, uint64_t frameBits = 0);
     std::size_t FrameCount() const { return std::size_t(m_frameCount); }
     // Frame sizes are 64-bit: Rows x Columns x Bits x Samples can exceed 32 bits.
     uint64_t FrameSize() const { return m_frameSize; }

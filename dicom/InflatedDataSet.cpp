@@ -113,7 +113,8 @@ bool InflateRun::Attempt(bool zlibWrapped, HeapPtr<uint8_t>& input) {
         }
         if (zs.avail_out == 0) {
             // A block the limit cut short is the last one, kept below.
-            if (zs.total_out - bytes->m_blocks.size() * uint64_t(InflatedBytes::kBlockSize) == InflatedBytes::kBlockSize)
+            if (zs.total_out - bytes->m_blocks.size() * uint64_t(InflatedBytes::kBlockSize) ==
+                InflatedBytes::kBlockSize)
                 keep(InflatedBytes::kBlockSize);
             if (uint64_t(zs.total_out) >= limit) {
                 stop(InflateEnd::OverLimit, from + zs.total_in);
@@ -152,7 +153,8 @@ bool InflateRun::Attempt(bool zlibWrapped, HeapPtr<uint8_t>& input) {
     inflateEnd(&zs);
     // The last block, filled in part (a full one is kept already), with its
     // unused part given back.
-    const std::size_t lastUsed = std::size_t(bytes->m_size - bytes->m_blocks.size() * uint64_t(InflatedBytes::kBlockSize));
+    const std::size_t lastUsed =
+        std::size_t(bytes->m_size - bytes->m_blocks.size() * uint64_t(InflatedBytes::kBlockSize));
     if (lastUsed > 0 && filling) {
         if (!AllZero(filling.get(), lastUsed) && lastUsed < InflatedBytes::kBlockSize) {
             if (void* smaller = std::realloc(filling.get(), lastUsed)) {

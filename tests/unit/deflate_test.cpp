@@ -275,8 +275,8 @@ TEST(Deflate, ZeroBlocksReadBackAsTheData) {
     constexpr std::size_t kBlock = InflatedBytes::kBlockSize;
     Bytes data(4 * kBlock + 1000, 0);
     for (std::size_t i = 0; i < 300; ++i) data[i] = uint8_t(i * 7 + 1);  // block 0
-    data[3 * kBlock - 1] = 0xAA;                                          // the last byte of block 2
-    data[4 * kBlock + 10] = 0x55;                                         // the short last block
+    data[3 * kBlock - 1] = 0xAA;                                         // the last byte of block 2
+    data[4 * kBlock + 10] = 0x55;                                        // the short last block
     const struct {
         const char* name;
         Bytes data;

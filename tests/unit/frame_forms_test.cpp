@@ -269,9 +269,21 @@ TEST(FrameForms, OneBitFramesFollowBitByBit) {
     // Three distinct 5 x 5 patterns (row-major, 1 white): a diagonal, an
     // anti-diagonal with the middle row, an L.
     const std::vector<std::string> patterns = {
-        "10000" "01000" "00100" "00010" "00001",
-        "00001" "00010" "11111" "01000" "10000",
-        "01000" "01000" "01000" "01000" "11111",
+        "10000"
+        "01000"
+        "00100"
+        "00010"
+        "00001",
+        "00001"
+        "00010"
+        "11111"
+        "01000"
+        "10000",
+        "01000"
+        "01000"
+        "01000"
+        "01000"
+        "11111",
     };
     struct Case {
         const char* name;
@@ -297,7 +309,7 @@ TEST(FrameForms, OneBitFramesFollowBitByBit) {
                 if (white(k, i % c.side, i / c.side)) value[(k * n + i) / 8] |= uint8_t(1 << ((k * n + i) % 8));
         if (value.size() % 2) value.push_back(0);
         testdicom::Writer w = testdicom::Part10(c.syntax == testdicom::Syntax::ImplicitLittle ? testdicom::kImplicitLE
-                                                                                               : testdicom::kExplicitLE);
+                                                                                              : testdicom::kExplicitLE);
         Layout l{"", "MONOCHROME2", 1, 1, 1, false, 0, c.side, c.side, 3, nullptr};
         PixelElements(w, l);
         w.element(0x7FE0, 0x0010, "OB", value);
@@ -361,8 +373,7 @@ TEST(FrameForms, FloatPixelDataFramesAreWindowedGrey) {
     // Frame k: a ramp from 0 to 1 along each row, shifted by k; frame 1
     // starts its first row with NaN, +Inf and -Inf.
     auto value = [](int k, uint32_t x, uint32_t y) -> double {
-        if (k == 1 && y == 0 && x < 3)
-            return x == 0 ? std::nan("") : x == 1 ? HUGE_VAL : -HUGE_VAL;
+        if (k == 1 && y == 0 && x < 3) return x == 0 ? std::nan("") : x == 1 ? HUGE_VAL : -HUGE_VAL;
         return k + x / 63.0;
     };
     for (const Case& c : cases) {
@@ -445,7 +456,8 @@ TEST(FrameForms, FloatPixelDataFramesAreWindowedGrey) {
                 EXPECT_LT(Grey(*thumbnail, 2, middle), 16);
             }
             EXPECT_GT(Grey(*thumbnail, 125, middle), 239);
-            for (uint32_t x = 8; x < 128; x += 8) EXPECT_LE(Grey(*thumbnail, x - 8, middle), Grey(*thumbnail, x, middle));
+            for (uint32_t x = 8; x < 128; x += 8)
+                EXPECT_LE(Grey(*thumbnail, x - 8, middle), Grey(*thumbnail, x, middle));
         }
     }
 }

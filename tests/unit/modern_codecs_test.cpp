@@ -325,8 +325,8 @@ TEST(JpegXlDecoder, CutStreamsEndEarlyQuietly) {
         for (bool container : {false, true}) {
             const Bytes stream = EncodeJxl(s, container);
             const FrameDescription d = Describe(s, Compression::JPEGXLLossless);
-            for (std::size_t cut : {std::size_t(12), std::size_t(40), stream.size() / 3, stream.size() / 2,
-                                    stream.size() - 1}) {
+            for (std::size_t cut :
+                 {std::size_t(12), std::size_t(40), stream.size() / 3, stream.size() / 2, stream.size() - 1}) {
                 SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(stream.size()) +
                              (container ? ", container" : ""));
                 DecodedFrame out;
