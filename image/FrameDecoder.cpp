@@ -322,7 +322,8 @@ void quillon::FrameDecoder::ReleaseBudget(uint64_t bytes) {
 
 quillon::FrameDecoder::FrameDecoder(const CDicomFile& file, uint64_t cacheBudget, uint64_t decodeBudget)
     : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget), m_decodeBudget(decodeBudget) {
-    if (IsNative(m_description.pixel.compression)) {
+    // Float samples are native whatever the transfer syntax.
+    if (IsNative(m_description.pixel.compression) || m_description.floatSamples) {
         m_route = Route::Native;
     } else {
         m_routeStatus = quillon::CodecRoute(m_description);

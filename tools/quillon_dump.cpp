@@ -12,7 +12,8 @@
 // quillon-dump --thumbnails DIR FILE writes DIR/thumb-NNNN.png, the 128 x 128
 // thumbnail of every frame that has one (NNNN the frame index from 0).
 // quillon-dump --frame-samples K FILE writes frame K's stored samples as the
-// decoder hands them to the display conversion (a native frame's bytes); a
+// decoder hands them to the display conversion (a native frame's bytes, a
+// 1-bit frame's own bits from bit 0); a
 // frame without samples exits with 1, the reason on the second line of stderr.
 // quillon-dump --problems FILE prints what the loader found wrong, one line
 // per problem: offset, tag, code, sentence (TAB-separated); for a refused
