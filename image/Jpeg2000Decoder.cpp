@@ -160,6 +160,22 @@ unsigned MainHeaderLevels(const uint8_t* bytes, uint64_t length) {
     return coded ? std::min(levels, 32u) : 0;
 }
 
+// Whether the stream's components are signed as the file's pixel
+// representation says. Where they are not, the samples are read the file's
+// way and wrap around; averaged at a lower resolution they would wrap
+// elsewhere than the full-size samples do, so such frames are not reduced.
+bool SignAsFileSays(const uint8_t* bytes, uint64_t length, const FrameDescription& d) {
+    uint64_t limit = 0;
+    const uint8_t* start = FindCodestream(bytes, length, limit);
+    // SOC, then SIZ: marker, Lsiz, Rsiz, eight 32-bit sizes, Csiz, then each
+    // component's Ssiz (bit 7 the sign).
+    if (!start || uint64_t(start - bytes) + 43 > limit || start[2] != 0xFF || start[3] != 0x51) return false;
+    const unsigned components = unsigned(start[40]) << 8 | start[41];
+    for (unsigned c = 0; c < components && uint64_t(start - bytes) + 43 + 3 * c <= limit; ++c)
+        if (((start[42 + 3 * c] & 0x80) != 0) != (d.pixel.pixelRepresentation != 0)) return false;
+    return true;
+}
+
 // The library's objects of one attempt, released together.
 struct Attempt {
     opj_codec_t* codec = nullptr;
@@ -298,7 +314,9 @@ quillon::Status DecodeJpeg2000Reduced(const FrameDescription& d, const uint8_t* 
     out = DecodedFrame{};
     if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
     if (quillon::Status status = PlausibleImageHeader(bytes, length, d); !status) return status;
-    const unsigned reduce = options.reduce ? std::min(options.reduce, MainHeaderLevels(bytes, length)) : 0;
+    const unsigned reduce = options.reduce && SignAsFileSays(bytes, length, d)
+                                ? std::min(options.reduce, MainHeaderLevels(bytes, length))
+                                : 0;
     const FrameDescription reducedFrame = reduce ? ReducedDescription(d, reduce) : FrameDescription{};
     const FrameDescription& target = reduce ? reducedFrame : d;
     if (quillon::Status status = CheckDecodedSize(target, options.budget); !status) return status;
