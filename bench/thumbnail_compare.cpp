@@ -1,6 +1,10 @@
 // Thumbnails decoded at the size shown against thumbnails of the full-size
 // frames, over every frame of each file given:
 //   thumbnail_compare FILE...
+//   thumbnail_compare --full FILE   (the full-size decode alone: every frame's
+//                                    thumbnail from its full-size image, on
+//                                    every core, as the floor of a decoder
+//                                    that cannot reduce)
 // prints per file the reduction, the time of each way, and the absolute
 // differences of the two thumbnails' samples (each channel of every pixel):
 // the largest, the mean and the 99th percentile; against the thumbnail of
@@ -86,8 +90,16 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: thumbnail_compare FILE...\n");
+        std::fprintf(stderr, "usage: thumbnail_compare FILE... | --full FILE\n");
         return 2;
+    }
+    if (std::string(argv[1]) == "--full") {
+        CDicomFile file;
+        if (argc != 3 || !file.Load(argv[2])) return 1;
+        quillon::FrameDecoder full(file, 0);
+        full.SetThumbnailsAtShownSize(false);
+        const auto thumbnails = full.MakeThumbnails(full.FrameCount());
+        return std::all_of(thumbnails.begin(), thumbnails.end(), [](const auto& t) { return t != nullptr; }) ? 0 : 1;
     }
     std::printf("%-36s %6s %6s %8s %8s  %-18s  %-18s\n", "", "", "", "", "", "vs full, bilinear", "vs full, area mean");
     std::printf("%-36s %6s %6s %8s %8s  %5s %6s %5s  %5s %6s %5s\n", "file", "frames", "reduce", "full s", "shown s",
