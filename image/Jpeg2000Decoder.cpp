@@ -276,11 +276,22 @@ void CopyImage(const opj_image_t& image, unsigned samples, unsigned sampleBytes,
 // either way. Start-of-tile markers (FF 90, length 10) are looked for
 // everywhere, as the library itself skips unknown marker segments by
 // scanning; entropy-coded data never holds FF 90.
+// The first start-of-tile marker segment header (FF 90 00 0A) at or after
+// `from`, or `end`: found through memchr's scan for FF, many bytes a step,
+// as this runs over every byte of every frame.
+const uint8_t* FindStartOfTile(const uint8_t* from, const uint8_t* end) {
+    while (end - from >= 4) {
+        const auto* ff = static_cast<const uint8_t*>(std::memchr(from, 0xFF, std::size_t(end - from - 3)));
+        if (!ff) return end;
+        if (ff[1] == 0x90 && ff[2] == 0x00 && ff[3] == 0x0A) return ff;
+        from = ff + 1;
+    }
+    return end;
+}
+
 bool CutTileParts(const uint8_t* bytes, uint64_t length, std::vector<uint8_t>& patched) {
-    static const uint8_t kStartOfTile[] = {0xFF, 0x90, 0x00, 0x0A};
     const uint8_t* end = bytes + length;
-    for (const uint8_t* sot = std::search(bytes, end, kStartOfTile, kStartOfTile + 4); end - sot >= 10;
-         sot = std::search(sot + 1, end, kStartOfTile, kStartOfTile + 4)) {
+    for (const uint8_t* sot = FindStartOfTile(bytes, end); end - sot >= 10; sot = FindStartOfTile(sot + 1, end)) {
         const uint64_t at = uint64_t(sot - bytes);
         if (ReadBE32(sot + 6) <= length - at) continue;
         if (patched.empty()) {
