@@ -385,8 +385,9 @@ SLoadProblem quillon::QuillonDocument::FrameProblem(std::size_t i, const Status&
         problem.offset = m_file->TagOffset(pixelData);
     }
     if (problem.group == 0) {
-        problem.group = quillon::tags::kPixelData.group;
-        problem.element = quillon::tags::kPixelData.element;
+        // The pixel data element the frames belong to (float pixel data too).
+        problem.group = pixelData ? pixelData->m_group : quillon::tags::kPixelData.group;
+        problem.element = pixelData ? pixelData->m_element : quillon::tags::kPixelData.element;
     }
     // One sentence: the reason follows a colon, its first word lowered
     // unless it is a name ("JPEG ...").
@@ -445,8 +446,8 @@ ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t
             if (owner && *owner < m_thumbnailCount) p.thumbnail = *owner;
         }
     } else if (pixelData && e->m_parent == pixelData) {
-        // Frame node: the tag of the Pixel Data element.
-        p.values[0] = TagText(quillon::tags::kPixelData.group, quillon::tags::kPixelData.element);
+        // Frame node: the tag of the pixel data element that holds it.
+        p.values[0] = TagText(pixelData->m_group, pixelData->m_element);
         const std::size_t n = e->m_element;
         if (n >= 1 && m_thumbnailCount >= n) p.thumbnail = n - 1;
     } else {
