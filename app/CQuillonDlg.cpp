@@ -78,12 +78,20 @@ private:
 // ---------------------------------------------------------------------------
 // Construction, layout of template 102 and initialisation
 
-CQuillonDlg::CQuillonDlg(QWidget* parent, std::unique_ptr<RecentStore> store)
+CQuillonDlg::CQuillonDlg(QWidget* parent, std::unique_ptr<RecentStore> store, std::unique_ptr<QuillonDocument> document)
     : QDialog(parent),
+      m_ownDocument(document ? std::move(document) : std::make_unique<QuillonDocument>()),
+      m_document(*m_ownDocument),
       m_store(store ? std::move(store) : std::make_unique<SettingsRecentStore>()),
       m_recent(*m_store),
       m_sizeText(QStringLiteral("Size : 0")) {
     CreateControls();
+    // Workers only post the news; the window's thread reads it.
+    m_document.SetThumbnailHandler([this] {
+        if (!m_thumbnailsPosted.exchange(true))
+            QMetaObject::invokeMethod(
+                this, [this] { ApplyThumbnails(); }, Qt::QueuedConnection);
+    });
     m_initialised = OnInitDialog();
 }
 
@@ -182,6 +190,14 @@ void CQuillonDlg::CreateControls() {
     Tagged(m_size, IDC_SIZE, "sizeLabel");
     m_size->setGeometry(du.Map(11, 364, 193, 8));
     m_size->setTextFormat(Qt::PlainText);
+
+    // In the size's box, at its right end.
+    m_thumbnailProgress = new QLabel(this);
+    m_thumbnailProgress->setObjectName(QStringLiteral("thumbnailProgress"));
+    m_thumbnailProgress->setGeometry(du.Map(104, 364, 100, 8));
+    m_thumbnailProgress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_thumbnailProgress->setTextFormat(Qt::PlainText);
+    m_thumbnailProgress->hide();
 
     auto* notice = new QLabel(QString::fromLatin1(kMakerNotice), this);
     notice->setGeometry(du.Map(7, 386, 80, 10));
@@ -410,18 +426,18 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     m_hexSource.reset();
     ClearTree();
 
-    // Inflating a deflated data set and making the thumbnails of a
-    // multi-frame file can take a while: after half a second a progress box
-    // counts the compressed bytes inflated (in KiB) or the frames done.
+    m_pictureFrame.reset();
+    m_thumbnailProgress->hide();
+
+    // Inflating a deflated data set can take a while: after half a second a
+    // progress box counts the compressed bytes inflated (in KiB). The
+    // thumbnails are made after the open, without a box.
     QElapsedTimer clock;
     clock.start();
     std::unique_ptr<QProgressDialog> progress;
-    m_document.SetProgressHandler([&](quillon::OpenStage stage, std::size_t done, std::size_t total) {
-        const bool inflating = stage == quillon::OpenStage::Inflating;
-        if (inflating) {
-            done /= 1024;
-            total /= 1024;
-        }
+    m_document.SetProgressHandler([&](quillon::OpenStage, std::size_t done, std::size_t total) {
+        done /= 1024;
+        total /= 1024;
         const int maximum = int(std::min<std::size_t>(total, INT_MAX));
         if (!progress) {
             if (done >= total || clock.elapsed() < 500) return;
@@ -432,8 +448,7 @@ void CQuillonDlg::OpenDocument(const QString& path) {
             progress->setMinimumDuration(0);
         }
         if (progress->maximum() != maximum) progress->setRange(0, maximum);
-        progress->setLabelText(inflating ? QStringLiteral("Inflating the data set: %1 of %2 KiB").arg(done).arg(total)
-                                         : QStringLiteral("Frame thumbnails: %1 of %2").arg(done).arg(total));
+        progress->setLabelText(QStringLiteral("Inflating the data set: %1 of %2 KiB").arg(done).arg(total));
         progress->setValue(int(std::min<std::size_t>(done, INT_MAX)));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
@@ -464,6 +479,7 @@ void CQuillonDlg::OpenDocument(const QString& path) {
     BuildElementTree(path);
     RefreshProblems();
     m_size->setText(m_sizeText);
+    ShowThumbnailProgress();
     m_lastOpened = path;
     m_reloadPath = path;
     m_reloadSelection.clear();
@@ -501,6 +517,8 @@ bool CQuillonDlg::CheckFileOnDisk() {
     m_hexSource.reset();
     ClearTree();
     m_document.Close();
+    m_pictureFrame.reset();
+    m_thumbnailProgress->hide();
     RefreshProblems();
     ResetToNoDocument();
     if (ShowErrorBoxWithChoice(this, QString::fromStdU16String(quillon::kMsgFileChanged), QStringLiteral("&Reload")))
@@ -532,6 +550,7 @@ void CQuillonDlg::ClearTree() {
     // Deleting the selected item is a selection change to no item, seen
     // without a tree table: blank values, the default picture, and the hex
     // view's highlight left as it is.
+    m_pictureFrame.reset();
     if (hadSelection) {
         m_thumbnailBitmap = DefaultPicture();
         for (int row = 0; row < int(kPropertyRows); ++row)
@@ -556,6 +575,7 @@ void CQuillonDlg::OnCurrentChanged(const QModelIndex& current) { ShowElement(cur
 
 void CQuillonDlg::ShowElement(const QModelIndex& item) {
     m_thumbnailBitmap = DefaultPicture();
+    m_pictureFrame.reset();
     const ElementProperties p = m_document.Properties(m_model->RecordOf(item));
     for (int row = 0; row < int(kPropertyRows); ++row) {
         if (QTableWidgetItem* cell = m_list->item(row, 1)) cell->setText(QString::fromStdU16String(p.values[row]));
@@ -572,9 +592,70 @@ void CQuillonDlg::ShowElement(const QModelIndex& item) {
     else
         m_hexView->SetUnreadRange(MCWndHexEditor::kNone, MCWndHexEditor::kNone);
     // A frame's thumbnail replaces the default picture; a frame whose
-    // thumbnail could not be made shows the cleared (black) picture.
-    if (p.thumbnail) m_thumbnailBitmap = LoadFromMCImage(m_document.Thumbnail(*p.thumbnail), ScreenDepth());
+    // thumbnail could not be made shows the cleared (black) picture. One
+    // still being made goes next, and the picture says so until it is final.
+    if (p.thumbnail) {
+        if (m_document.ThumbnailStateOf(*p.thumbnail) == ThumbnailState::Pending) {
+            m_document.PrioritiseThumbnail(*p.thumbnail);
+            m_pictureFrame = *p.thumbnail;
+            m_thumbnailBitmap = DecodingPicture();
+        } else {
+            m_thumbnailBitmap = LoadFromMCImage(m_document.Thumbnail(*p.thumbnail), ScreenDepth());
+        }
+    }
     SetPicture(m_thumbnailBitmap);
+}
+
+// ---------------------------------------------------------------------------
+// Thumbnails made in the background
+
+void CQuillonDlg::ApplyThumbnails(bool now) {
+    m_thumbnailsPosted = false;
+    const ThumbnailNews news = m_document.CollectThumbnails();
+    if (m_pictureFrame && m_document.ThumbnailStateOf(*m_pictureFrame) != ThumbnailState::Pending) {
+        m_thumbnailBitmap = LoadFromMCImage(m_document.Thumbnail(*m_pictureFrame), ScreenDepth());
+        m_pictureFrame.reset();
+        SetPicture(m_thumbnailBitmap);
+    }
+    ShowThumbnailProgress();
+    if (news.problems == 0 && !now) return;
+    if (!m_problemsRefresh) {
+        m_problemsRefresh = new QTimer(this);
+        m_problemsRefresh->setSingleShot(true);
+        m_problemsRefresh->setInterval(250);
+        connect(m_problemsRefresh, &QTimer::timeout, this, [this] {
+            RefreshProblems();
+            m_tree->viewport()->update();
+        });
+    }
+    if (now) {
+        m_problemsRefresh->stop();
+        RefreshProblems();
+        m_tree->viewport()->update();
+    } else if (!m_problemsRefresh->isActive()) {
+        m_problemsRefresh->start();
+    }
+}
+
+void CQuillonDlg::ShowThumbnailProgress() {
+    const std::size_t total = m_document.ThumbnailFrames();
+    const std::size_t done = m_document.ThumbnailsFinished();
+    if (!m_document.IsOpen() || total == 0 || done >= total) {
+        m_thumbnailProgress->hide();
+        return;
+    }
+    m_thumbnailProgress->setText(QStringLiteral("Thumbnails %1 of %2").arg(done).arg(total));
+    m_thumbnailProgress->show();
+}
+
+void CQuillonDlg::WaitForThumbnails() {
+    m_document.WaitForThumbnails();
+    ApplyThumbnails(true);
+}
+
+void CQuillonDlg::WaitForPicture() {
+    if (m_pictureFrame) m_document.WaitForThumbnail(*m_pictureFrame);
+    ApplyThumbnails(true);
 }
 
 void CQuillonDlg::GoToElementAtCaret() {

@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -49,8 +50,10 @@ class CQuillonDlg : public QDialog {
     Q_OBJECT
 
 public:
-    // `store` keeps the recent list (the per-user settings when null).
-    explicit CQuillonDlg(QWidget* parent = nullptr, std::unique_ptr<RecentStore> store = nullptr);
+    // `store` keeps the recent list (the per-user settings when null);
+    // `document` is the document shown (a plain one when null; tests steer theirs).
+    explicit CQuillonDlg(QWidget* parent = nullptr, std::unique_ptr<RecentStore> store = nullptr,
+                         std::unique_ptr<QuillonDocument> document = nullptr);
     ~CQuillonDlg() override;
 
     // False when the dialog could not be set up (the hex view could not be
@@ -58,8 +61,23 @@ public:
     bool Initialised() const { return m_initialised; }
     int exec() override;
 
-    // Opening: the one place where a document is torn down and built.
+    // Opening: the one place where a document is torn down and built. It
+    // returns once the elements are read; the thumbnails follow (see
+    // ApplyThumbnails).
     void OpenDocument(const QString& path);
+
+    // The thumbnails made since the last look reach the window: the picture
+    // of a selected frame that was being decoded, the progress in the
+    // status area, and (at most a few times a second, or now with `now`) the
+    // frame-decode problems in the tree and the problems list. Runs on the
+    // window's thread when a worker says a thumbnail is final.
+    void ApplyThumbnails(bool now = false);
+    // For the tools and the tests: waits for every thumbnail, or for the one
+    // the picture waits for (none: returns at once), and applies them now.
+    void WaitForThumbnails();
+    void WaitForPicture();
+    // The frame whose thumbnail the picture waits for ("decoding..."), if any.
+    std::optional<std::size_t> PictureWaitsFor() const { return m_pictureFrame; }
     // A path chosen in the file dialog: remembered in the recent list, then opened.
     void OpenAndRemember(const QString& path);
     void ForgetRecentFile(const QString& path);
@@ -112,6 +130,8 @@ public:
     QPushButton* LinkButton() const { return m_link; }
     QPushButton* PictureButton() const { return m_picture; }
     QLabel* SizeLabel() const { return m_size; }
+    // "Thumbnails N of M" while thumbnails are made; hidden otherwise.
+    QLabel* ThumbnailProgress() const { return m_thumbnailProgress; }
     QFrame* HexViewFrame() const { return m_hexFrame; }
     MCWndHexEditor* HexView() const { return m_hexView; }
 
@@ -154,8 +174,10 @@ private:
     void OnRecentActivated(int index);
     void OnCurrentChanged(const QModelIndex& current);
     void RefreshProblems();
+    void ShowThumbnailProgress();
 
-    quillon::QuillonDocument m_document;
+    std::unique_ptr<quillon::QuillonDocument> m_ownDocument;
+    quillon::QuillonDocument& m_document;
     std::unique_ptr<RecentStore> m_store;
     quillon::RecentFiles m_recent;
     FileChooser m_fileChooser;
@@ -172,6 +194,14 @@ private:
     QTableWidget* m_list = nullptr;
     QFrame* m_hexFrame = nullptr;
     QLabel* m_size = nullptr;
+    QLabel* m_thumbnailProgress = nullptr;
+    // A worker has asked for ApplyThumbnails and it has not run yet.
+    std::atomic<bool> m_thumbnailsPosted{false};
+    // Refreshes the problems at most a few times a second.
+    QTimer* m_problemsRefresh = nullptr;
+    // The selected frame whose thumbnail is pending: the picture says
+    // "decoding..." until it is final.
+    std::optional<std::size_t> m_pictureFrame;
     QPushButton* m_link = nullptr;
     QPushButton* m_picture = nullptr;
     MCWndHexEditor* m_hexView = nullptr;

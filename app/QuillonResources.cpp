@@ -29,6 +29,16 @@ QImage DefaultPictureImage() {
 
 QPixmap DefaultPicture() { return QPixmap::fromImage(DefaultPictureImage().convertToFormat(QImage::Format_RGB32)); }
 
+QPixmap DecodingPicture() {
+    QImage image = DefaultPictureImage().convertToFormat(QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setPen(Qt::black);
+    p.setFont(DialogFont());
+    p.drawText(QRect(0, 0, 126, 126), Qt::AlignCenter, QStringLiteral("decoding..."));
+    p.end();
+    return QPixmap::fromImage(image);
+}
+
 namespace {
 
 // A page of hex lines with one highlighted band and a folded corner.

@@ -32,6 +32,9 @@ QString LoadString(int id);
 // the right and the bottom, in 16 colours.
 QImage DefaultPictureImage();
 QPixmap DefaultPicture();
+// The default picture with "decoding..." across its middle: a selected
+// frame whose thumbnail is still being made.
+QPixmap DecodingPicture();
 
 // Icon 128 in the usual sizes.
 QIcon ApplicationIcon();

@@ -45,10 +45,16 @@ void CDicomFile::Reset() {
 }
 
 const CDicomTag7FE0* CDicomFile::PixelData() const {
-    return dynamic_cast<const CDicomTag7FE0*>(Find(quillon::tags::kPixelData));
+    // A data set holds one of the three; (7FE0,0010) is looked for first.
+    for (const quillon::Tag tag :
+         {quillon::tags::kPixelData, quillon::tags::kFloatPixelData, quillon::tags::kDoubleFloatPixelData})
+        if (const CDicomTag* element = Find(tag)) return dynamic_cast<const CDicomTag7FE0*>(element);
+    return nullptr;
 }
 
-CDicomTag7FE0* CDicomFile::PixelData() { return dynamic_cast<CDicomTag7FE0*>(Find(quillon::tags::kPixelData)); }
+CDicomTag7FE0* CDicomFile::PixelData() {
+    return const_cast<CDicomTag7FE0*>(static_cast<const CDicomFile*>(this)->PixelData());
+}
 
 bool CDicomFile::AttachFile(int fd) {
     m_source = quillon::FileBytes::FromDescriptor(fd);

@@ -78,7 +78,8 @@ public:
     CDicomTag* Find(quillon::Tag tag) const { return m_dataSet.Find(tag); }
     // Value text of the first top-level (0008,0005), or empty.
     std::u16string GetSpecificCharacterSet() const { return m_dataSet.GetSpecificCharacterSet(); }
-    // The first top-level Pixel Data element, or null.
+    // The first top-level Pixel Data element, or null: (7FE0,0010), else
+    // Float Pixel Data (7FE0,0008), else Double Float Pixel Data (7FE0,0009).
     const CDicomTag7FE0* PixelData() const;
     CDicomTag7FE0* PixelData();
 

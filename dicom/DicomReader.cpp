@@ -276,11 +276,19 @@ bool DicomReader::ReadDataSet() {
         if (group == rules::kRefusedGroup)
             return Stop(tagOffset, group, element, "group 8000 is never an element: the bytes are no data set");
         m_observer.TopLevelTagRead(tagOffset, {group, element});
-        const bool isPixelData = group == tags::kPixelData.group && element == tags::kPixelData.element;
+        // Float samples are always native: their element is never encapsulated.
+        const bool isFloatPixelData = tags::IsPixelDataTag({group, element}) && element != tags::kPixelData.element;
+        const bool isPixelData =
+            isFloatPixelData || (group == tags::kPixelData.group && element == tags::kPixelData.element);
         std::unique_ptr<CDicomTag> node;
         if (isPixelData) {
             LoadPixelDescription(m_tree.Elements(), m_pixel);
             node.reset(new CDicomTag7FE0(group, element));
+            // The dictionary knows only (7FE0,0010); the float elements are
+            // named here, and take their VR in implicit VR from their tag.
+            if (isFloatPixelData)
+                node->m_description =
+                    element == tags::kFloatPixelData.element ? u"Float Pixel Data" : u"Double Float Pixel Data";
         } else {
             node.reset(new CDicomTag(group, element));
         }
@@ -290,7 +298,9 @@ bool DicomReader::ReadDataSet() {
         // data set; padding that cannot be read leaves its bytes to the root,
         // as the bytes after pixel data are left without it.
         const bool isPadding = group == tags::kDataSetTrailingPadding.group &&
-                               element == tags::kDataSetTrailingPadding.element && m_tree.Find(tags::kPixelData);
+                               element == tags::kDataSetTrailingPadding.element &&
+                               (m_tree.Find(tags::kPixelData) || m_tree.Find(tags::kFloatPixelData) ||
+                                m_tree.Find(tags::kDoubleFloatPixelData));
         const auto paddingUnread = [this, tagOffset, &finish] {
             m_position = tagOffset;
             return finish();
@@ -322,7 +332,8 @@ bool DicomReader::ReadDataSet() {
             if (!ReadTag(group, element)) return tagStop();
             continue;
         }
-        if (isPixelData && (!IsUncompressed(m_tree, m_encoding.littleEndian) || length == kUndefinedLength)) {
+        if (isPixelData && !isFloatPixelData &&
+            (!IsUncompressed(m_tree, m_encoding.littleEndian) || length == kUndefinedLength)) {
             if (!ReadEncapsulatedPixelData(node.get())) {
                 Stop(tagOffset, group, element, "the encapsulated pixel data cannot be read to its end");
                 m_tree.Add(std::move(node));
@@ -338,13 +349,15 @@ bool DicomReader::ReadDataSet() {
             if (isPadding) return paddingUnread();
             return Stop(tagOffset, group, element, "the last element is cut off by the end of the file");
         }
-        if (isPixelData) m_observer.NativePixelData(*node, tagOffset, NativeFrameCount(), NativeFrameSize());
+        if (isPixelData) m_observer.NativePixelData(*node, tagOffset, m_pixel.NativeFramesSize(NativeFrameCount()));
         if (length != 0 && !ReadValue(node.get())) {
             if (isPixelData) return Stop(tagOffset, group, element, "the file holds fewer bytes than the frames need");
             if (isPadding) return paddingUnread();
             return false;
         }
-        if (isPixelData && !m_encoding.explicitVR) {
+        if (isFloatPixelData && !m_encoding.explicitVR)
+            node->SetVR(element == tags::kFloatPixelData.element ? u"OF" : u"OD");
+        if (isPixelData && !isFloatPixelData && !m_encoding.explicitVR) {
             const CDicomTag* bitsAllocated = m_tree.Find(tags::kBitsAllocated);
             if (bitsAllocated && bitsAllocated->GetIntValue() > 8) node->SetVR(u"OW");
         }
@@ -574,7 +587,7 @@ DicomReader::ItemStep DicomReader::ReadItemElement(CDicomTag* item) {
 bool DicomReader::ReadValue(CDicomTag* element) {
     element->m_dataOffset = m_position;
     const uint32_t length = element->GetLength();
-    if (element->Is(tags::kPixelData))
+    if (tags::IsPixelDataTag({element->m_group, element->m_element}))
         if (auto* pixelData = dynamic_cast<CDicomTag7FE0*>(element)) return ReadNativeFrames(pixelData);
     if (!CanRead(length)) return false;
     const unsigned swapUnit = m_encoding.littleEndian ? 1 : SwapUnitFor(element->m_vr.GetVR());
@@ -605,11 +618,21 @@ bool DicomReader::ReadNativeFrames(CDicomTag7FE0* pixelData) {
     // No frames, or frames of no bytes: nothing to record.
     if (frames == 0 || frameSize == 0) return true;
     const uint64_t available = m_fileSize - m_position;
-    if (frames > available / frameSize) return false;
-    // The frames stay in the file; decoding reads them from there.
-    const bool swap = !m_encoding.littleEndian && pixelData->m_vr.GetVR() == u"OW";
-    pixelData->SetFrames(m_source.get(), swap ? 2 : 1, m_position, frameSize, frames,
-                         m_position + pixelData->GetLength());
+    if (m_pixel.NativeFramesSize(frames) > available) return false;
+    // The frames stay in the file; decoding reads them from there. Big-endian
+    // values are turned around by their numbers: OW words, and the floats of
+    // Float (4 bytes) and Double Float (8 bytes) Pixel Data.
+    unsigned swapUnit = 1;
+    if (!m_encoding.littleEndian) {
+        if (pixelData->Is(tags::kFloatPixelData))
+            swapUnit = 4;
+        else if (pixelData->Is(tags::kDoubleFloatPixelData))
+            swapUnit = 8;
+        else if (pixelData->m_vr.GetVR() == u"OW")
+            swapUnit = 2;
+    }
+    pixelData->SetFrames(m_source.get(), swapUnit, m_position, frameSize, frames, m_position + pixelData->GetLength(),
+                         m_pixel.BitPackedFrames() ? m_pixel.NativeFrameBits() : 0);
     return true;
 }
 

@@ -323,17 +323,63 @@ std::u16string CDicomTag::GetDescription() const {
 CDicomTag7FE0::~CDicomTag7FE0() = default;
 
 void CDicomTag7FE0::SetFrames(const quillon::FileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize,
-                              uint64_t count, uint64_t valueEnd) {
+                              uint64_t count, uint64_t valueEnd, uint64_t frameBits) {
     m_frameSource = source;
     m_frameSwapUnit = uint8_t(swapUnit ? swapUnit : 1);
     m_firstFrame = offset;
     m_frameSize = frameSize;
     m_frameCount = source ? count : 0;
     m_valueEnd = std::max(valueEnd, offset);
+    m_frameBits = frameBits;
+}
+
+uint64_t CDicomTag7FE0::FrameOffset(std::size_t k) const {
+    // The reader records no more frames than the file holds, so these
+    // products stay far below 2^64.
+    const uint64_t start = m_frameBits ? uint64_t(k) * m_frameBits / 8 : uint64_t(k) * m_frameSize;
+    return std::min(m_firstFrame + start, m_valueEnd);
+}
+
+uint64_t CDicomTag7FE0::FrameBytes(std::size_t k) const {
+    const uint64_t first = FrameOffset(k);
+    if (!m_frameBits) return std::min(m_frameSize, m_valueEnd - first);
+    const uint64_t end = m_firstFrame + ((uint64_t(k) + 1) * m_frameBits + 7) / 8;
+    return std::min(end, m_valueEnd) - first;
+}
+
+bool CDicomTag7FE0::ReadValueBits(uint64_t first, uint64_t last, uint8_t* dst, uint64_t n) const {
+    if (n > SIZE_MAX - 16) return false;
+    std::memset(dst, 0, std::size_t(n));
+    const uint64_t valueSize = m_valueEnd - m_firstFrame;
+    const unsigned shift = unsigned(first % 8);
+    // The bytes holding the bits, widened to whole swap units of the value so
+    // that big-endian words turn around as they were stored.
+    const uint64_t unit = m_frameSwapUnit;
+    const uint64_t from = first / 8 / unit * unit;
+    const uint64_t to = std::min(valueSize, (first / 8 + n + 1 + unit - 1) / unit * unit);
+    if (from >= to) return true;
+    quillon::HeapPtr<uint8_t> held(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(to - from))));
+    if (!held || !ReadFromSource(*m_frameSource, m_firstFrame + from, held.get(), to - from, m_frameSwapUnit))
+        return false;
+    const auto byteAt = [&](uint64_t i) -> unsigned { return i >= from && i < to ? held.get()[i - from] : 0u; };
+    for (uint64_t i = 0; i < n; ++i) {
+        const uint64_t at = first / 8 + i;
+        dst[i] = uint8_t(shift ? (byteAt(at) >> shift | byteAt(at + 1) << (8 - shift)) : byteAt(at));
+    }
+    // Only the bits before `last` are the frame's.
+    const uint64_t own = last > first ? last - first : 0;
+    if (own < 8 * n) {
+        const uint64_t whole = own / 8;
+        if (own % 8) dst[whole] &= uint8_t((1u << (own % 8)) - 1);
+        const uint64_t zeroFrom = whole + (own % 8 ? 1 : 0);
+        std::memset(dst + zeroFrom, 0, std::size_t(n - zeroFrom));
+    }
+    return true;
 }
 
 bool CDicomTag7FE0::ReadFrameBytes(std::size_t k, uint64_t at, uint8_t* dst, uint64_t n) const {
     if (!m_frameSource || k >= m_frameCount || at > m_frameSize || n > m_frameSize - at || n > SIZE_MAX) return false;
+    if (m_frameBits) return ReadValueBits(uint64_t(k) * m_frameBits + 8 * at, (uint64_t(k) + 1) * m_frameBits, dst, n);
     const uint64_t held = FrameBytes(k);
     const uint64_t present = at < held ? std::min(n, held - at) : 0;
     if (present < n) std::memset(dst + present, 0, std::size_t(n - present));
@@ -343,6 +389,7 @@ bool CDicomTag7FE0::ReadFrameBytes(std::size_t k, uint64_t at, uint8_t* dst, uin
 
 bool CDicomTag7FE0::ReadFrame(std::size_t k, uint8_t* dst) const {
     if (!m_frameSource || k >= m_frameCount) return false;
+    if (m_frameBits) return ReadValueBits(uint64_t(k) * m_frameBits, (uint64_t(k) + 1) * m_frameBits, dst, m_frameSize);
     const uint64_t held = FrameBytes(k);
     if (held < m_frameSize) std::memset(dst + held, 0, std::size_t(m_frameSize - held));
     if (held == 0) return true;

@@ -198,30 +198,41 @@ public:
 
     // The native frames: `count` frames of `frameSize` bytes each, one after
     // the other from `offset` in `source`; `swapUnit` is the size of the
-    // numbers to swap when they are read (big-endian OW), 1 for none.
+    // numbers to swap when they are read (big-endian OW, OF, OD), 1 for none.
     // `valueEnd` is where the element's value ends: a frame holds only the
-    // bytes before it, whatever follows in the file.
-    void SetFrames(const quillon::FileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize, uint64_t count,
-                   uint64_t valueEnd);
+    // bytes before it, whatever follows in the file. `frameBits` (1-bit
+    // samples, else 0) are the bits of one frame when frames follow one
+    // another bit by bit: frame k then starts at bit k x frameBits of the
+    // value, and `frameSize` is the bytes its bits fill from bit 0.
+    void SetFrames(const quillon::FileBytes* source, unsigned swapUnit, uint64_t offset, uint64_t frameSize,
+                   uint64_t count, uint64_t valueEnd, uint64_t frameBits = 0);
     std::size_t FrameCount() const { return std::size_t(m_frameCount); }
     // Frame sizes are 64-bit: Rows x Columns x Bits x Samples can exceed 32 bits.
     uint64_t FrameSize() const { return m_frameSize; }
-    // Where frame k starts; a frame starting past the value starts at its end.
-    uint64_t FrameOffset(std::size_t k) const { return std::min(m_firstFrame + uint64_t(k) * m_frameSize, m_valueEnd); }
-    // The bytes of frame k that the value holds: FrameSize() but for a value
-    // shorter than its frames, 0 for a frame that starts past its end.
-    uint64_t FrameBytes(std::size_t k) const { return std::min(m_frameSize, m_valueEnd - FrameOffset(k)); }
+    // Where frame k starts (the byte holding its first bit); a frame starting
+    // past the value starts at its end.
+    uint64_t FrameOffset(std::size_t k) const;
+    // The bytes of the value that hold frame k: FrameSize() but for a value
+    // shorter than its frames, 0 for a frame that starts past its end. A
+    // bit-packed frame that starts inside a byte may hold one byte more than
+    // FrameSize(), shared with its neighbours.
+    uint64_t FrameBytes(std::size_t k) const;
     const quillon::FileBytes* FrameSource() const { return m_frameSource; }
     unsigned FrameSwapUnit() const { return m_frameSwapUnit; }
     // Copies native frame k into dst (FrameSize() bytes, in machine byte
     // order; the samples the value does not hold as 0); false when there is
-    // no such frame or it cannot be read.
+    // no such frame or it cannot be read. A bit-packed frame comes moved to
+    // bit 0 of dst, holding only its own bits (those after it are 0).
     bool ReadFrame(std::size_t k, uint8_t* dst) const;
     // Copies n bytes of native frame k from byte `at` of the frame on, as
     // ReadFrame does; false when they lie outside the frame.
     bool ReadFrameBytes(std::size_t k, uint64_t at, uint8_t* dst, uint64_t n) const;
 
 private:
+    // Bits [first, first + 8 x n) of the value into dst, moved to bit 0; the
+    // bits past the value or past `last` as 0.
+    bool ReadValueBits(uint64_t first, uint64_t last, uint8_t* dst, uint64_t n) const;
+
     // Fills `node` as the reader would have made fragment k's item node.
     bool MakeFragmentNode(std::size_t k, CDicomTag& node) const;
 
@@ -239,4 +250,5 @@ private:
     uint64_t m_frameSize = 0;
     uint64_t m_frameCount = 0;
     uint64_t m_valueEnd = 0;
+    uint64_t m_frameBits = 0;
 };

@@ -55,6 +55,7 @@ public:
     // Where the inflated bytes begin; UINT64_MAX when none are attached.
     uint64_t InflatedFrom() const { return m_inflated ? m_inflatedFrom : UINT64_MAX; }
     bool HasInflated() const { return m_inflated != nullptr; }
+    const InflatedBytes* Inflated() const { return m_inflated.get(); }
 
     // Copies n bytes at offset into dst. False when they lie outside Size()
     // or the file no longer holds them (it shrank): then Changed() is true.

@@ -167,7 +167,8 @@ uint32_t Geometry::HeaderSize(const CDicomTag* element) const {
     if (element->IsItem()) return 8;
     const CDicomTag* parent = element->m_parent;
     // A frame node has no header: its bytes are the frame's.
-    if (element->m_group == rules::kFrameNodeGroup && parent && !parent->m_parent && parent->Is(tags::kPixelData))
+    if (element->m_group == rules::kFrameNodeGroup && parent && !parent->m_parent &&
+        tags::IsPixelDataTag({parent->m_group, parent->m_element}))
         return 0;
     const bool explicitVR = (m_explicitVR || element->m_group == 0x0002) && !InsideUndefinedUNSequence(element);
     if (explicitVR) return element->HasLongLength() ? 12 : 8;

@@ -17,12 +17,22 @@ bool InflatedBytes::Read(uint64_t offset, void* dst, std::size_t n) const {
         const std::size_t block = std::size_t(offset / kBlockSize);
         const std::size_t within = std::size_t(offset % kBlockSize);
         const std::size_t take = std::min(n, kBlockSize - within);
-        std::memcpy(out, m_blocks[block].get() + within, take);
+        if (const uint8_t* held = m_blocks[block].get())
+            std::memcpy(out, held + within, take);
+        else
+            std::memset(out, 0, take);
         out += take;
         offset += take;
         n -= take;
     }
     return true;
+}
+
+uint64_t InflatedBytes::HeldBytes() const {
+    uint64_t held = 0;
+    for (std::size_t k = 0; k < m_blocks.size(); ++k)
+        if (m_blocks[k]) held += std::min<uint64_t>(kBlockSize, m_size - k * uint64_t(kBlockSize));
+    return held;
 }
 
 namespace {
@@ -37,6 +47,10 @@ constexpr std::size_t kInputPiece = 256 * 1024;
 // have to be a stored one with non-zero padding bits.
 bool IsZlibHeader(uint8_t cmf, uint8_t flg) {
     return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && (flg & 0x20) == 0 && ((cmf << 8) | flg) % 31 == 0;
+}
+
+bool AllZero(const uint8_t* bytes, std::size_t n) {
+    return n == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, n - 1) == 0);
 }
 
 }  // namespace
@@ -74,6 +88,17 @@ bool InflateRun::Attempt(bool zlibWrapped, HeapPtr<uint8_t>& input) {
         outcome.end = end;
         outcome.fileOffset = at;
     };
+    // The block being filled: block k holds bytes from k x kBlockSize, and
+    // every block but the last is full. A full block of zeros is kept as
+    // none, and its memory filled again.
+    HeapPtr<uint8_t> filling;
+    const auto keep = [&](std::size_t used) {
+        if (AllZero(filling.get(), used)) {
+            bytes->m_blocks.emplace_back();
+            return;
+        }
+        bytes->m_blocks.push_back(std::move(filling));
+    };
     for (;;) {
         if (zs.avail_in == 0 && next < fileSize) {
             const std::size_t n = std::size_t(std::min<uint64_t>(kInputPiece, fileSize - next));
@@ -87,19 +112,21 @@ bool InflateRun::Attempt(bool zlibWrapped, HeapPtr<uint8_t>& input) {
             next += n;
         }
         if (zs.avail_out == 0) {
-            // Every block but the last is full: block k holds bytes from k x kBlockSize.
+            // A block the limit cut short is the last one, kept below.
+            if (zs.total_out - bytes->m_blocks.size() * uint64_t(InflatedBytes::kBlockSize) ==
+                InflatedBytes::kBlockSize)
+                keep(InflatedBytes::kBlockSize);
             if (uint64_t(zs.total_out) >= limit) {
                 stop(InflateEnd::OverLimit, from + zs.total_in);
                 break;
             }
-            HeapPtr<uint8_t> fresh(static_cast<uint8_t*>(AllocBlock(InflatedBytes::kBlockSize)));
-            if (!fresh) {
+            if (!filling) filling.reset(static_cast<uint8_t*>(AllocBlock(InflatedBytes::kBlockSize)));
+            if (!filling) {
                 stop(InflateEnd::NoMemory, from + zs.total_in);
                 break;
             }
-            zs.next_out = fresh.get();
+            zs.next_out = filling.get();
             zs.avail_out = uInt(std::min<uint64_t>(InflatedBytes::kBlockSize, limit - zs.total_out));
-            bytes->m_blocks.push_back(std::move(fresh));
             if (progress) progress(zs.total_in, total);
         }
         const int ret = inflate(&zs, Z_NO_FLUSH);
@@ -124,15 +151,18 @@ bool InflateRun::Attempt(bool zlibWrapped, HeapPtr<uint8_t>& input) {
     }
     bytes->m_size = zs.total_out;
     inflateEnd(&zs);
-    // The last block's unused part is given back.
-    const std::size_t lastUsed = std::size_t(bytes->m_size - (bytes->m_blocks.empty() ? 0 : (bytes->m_blocks.size() - 1) * uint64_t(InflatedBytes::kBlockSize)));
-    if (!bytes->m_blocks.empty() && lastUsed < InflatedBytes::kBlockSize) {
-        if (lastUsed == 0) {
-            bytes->m_blocks.pop_back();
-        } else if (void* smaller = std::realloc(bytes->m_blocks.back().get(), lastUsed)) {
-            (void)bytes->m_blocks.back().release();
-            bytes->m_blocks.back().reset(static_cast<uint8_t*>(smaller));
+    // The last block, filled in part (a full one is kept already), with its
+    // unused part given back.
+    const std::size_t lastUsed =
+        std::size_t(bytes->m_size - bytes->m_blocks.size() * uint64_t(InflatedBytes::kBlockSize));
+    if (lastUsed > 0 && filling) {
+        if (!AllZero(filling.get(), lastUsed) && lastUsed < InflatedBytes::kBlockSize) {
+            if (void* smaller = std::realloc(filling.get(), lastUsed)) {
+                (void)filling.release();
+                filling.reset(static_cast<uint8_t*>(smaller));
+            }
         }
+        keep(lastUsed);
     }
     if (progress) progress(total, total);
     // A zlib header that was no header after all: the stream fails at once,

@@ -16,12 +16,17 @@ namespace quillon {
 
 class FileBytes;
 
-// Inflated bytes in blocks of kBlockSize, filled in order, read-only once made.
+// Inflated bytes in blocks of kBlockSize, filled in order, read-only once
+// made. A block of zeros only is held as no block at all: runs of zeros are
+// what a data set inflates to in bulk (blank pixel data, padding, a stream
+// made to inflate to the most it may), and they then cost no memory.
 class InflatedBytes {
 public:
     static constexpr std::size_t kBlockSize = 1024 * 1024;
 
     uint64_t Size() const { return m_size; }
+    // The memory the blocks take (blocks of zeros take none).
+    uint64_t HeldBytes() const;
     // Copies n bytes at offset (from the start of the inflated bytes); false
     // outside them.
     bool Read(uint64_t offset, void* dst, std::size_t n) const;

@@ -38,6 +38,15 @@ int32_t WindowInteger(const CDicomTag& element) {
     return vr == u"IS" ? ParseISText(text.get()) : TruncateToInt32(ParseDSText(text.get()));
 }
 
+// The first value of an "IS" or "DS" text as it is written; 0 for any other VR.
+double WindowNumber(const CDicomTag& element) {
+    const std::u16string& vr = element.m_vr.GetDeclaredVR();
+    if (vr != u"IS" && vr != u"DS") return 0.0;
+    HeapPtr<char> text = element.GetValueString();
+    if (!text) return 0.0;
+    return vr == u"IS" ? double(ParseISText(text.get())) : ParseDSText(text.get());
+}
+
 bool IsPixelValueElement(const CDicomTag& element) {
     return element.m_group == 0x0028 && element.m_element >= 0x0104 && element.m_element <= 0x0111;
 }
@@ -77,10 +86,12 @@ void ReadElement(CDicomTag& element, PixelDescription& pixel) {
         case 0x1050:
             pixel.hasWindow = true;
             pixel.windowCenter = WindowInteger(e);
+            pixel.windowCenterValue = WindowNumber(e);
             break;
         case 0x1051:
             pixel.hasWindow = true;
             pixel.windowWidth = WindowInteger(e);
+            pixel.windowWidthValue = WindowNumber(e);
             break;
         case 0x1052: {
             // A NaN compares unequal to everything, so it already counts as
@@ -205,15 +216,42 @@ bool PixelDescription::IsMonochrome2() const {
     return samplesPerPixel < 2 && blue.data.empty();
 }
 
-uint64_t PixelDescription::NativeFrameSize() const {
+namespace {
+
+uint64_t Saturated(unsigned __int128 value) { return value > UINT64_MAX ? UINT64_MAX : uint64_t(value); }
+
+// Up to 2^32 x 2^32 x 2^16 x 2^16 bits: exact in 128 bits, then saturated,
+// so that an impossible frame size can never wrap around to a small one.
+unsigned __int128 FrameBits128(const PixelDescription& p) {
     // Bits Allocated and Samples per Pixel are unsigned 16-bit in the file.
-    const uint64_t samples = samplesPerPixel == 0 ? 1 : uint64_t(uint16_t(samplesPerPixel));
-    const uint64_t bits = uint64_t(uint16_t(bitsAllocated));
-    // Up to 2^32 x 2^32 x 2^16 x 2^16 bits: exact in 128 bits, then saturated,
-    // so that an impossible frame size can never wrap around to a small one.
-    unsigned __int128 size = (unsigned __int128)rows * columns * bits * samples / 8;
+    const uint64_t samples = p.samplesPerPixel == 0 ? 1 : uint64_t(uint16_t(p.samplesPerPixel));
+    const uint64_t bits = uint64_t(uint16_t(p.bitsAllocated));
+    return (unsigned __int128)p.rows * p.columns * bits * samples;
+}
+
+}  // namespace
+
+uint64_t PixelDescription::NativeFrameSize() const {
+    const unsigned __int128 bits = FrameBits128(*this);
+    // Packed bits: the bytes they fill, the last one perhaps in part.
+    if (BitPackedFrames()) return Saturated((bits + 7) / 8);
+    unsigned __int128 size = bits / 8;
     if (IsYBRFull422()) size = 2 * size / 3;
-    return size > UINT64_MAX ? UINT64_MAX : uint64_t(size);
+    return Saturated(size);
+}
+
+uint64_t PixelDescription::NativeFrameBits() const { return Saturated(FrameBits128(*this)); }
+
+uint64_t PixelDescription::NativeFramesSize(uint64_t frames) const {
+    if (BitPackedFrames()) {
+        const unsigned __int128 bits = FrameBits128(*this);
+        // Beyond 2^64 bytes the product saturates anyway; keep it in 128 bits.
+        if (bits > UINT64_MAX || frames > UINT64_MAX / 2) return frames && bits ? UINT64_MAX : 0;
+        const unsigned __int128 total = bits * frames;
+        return Saturated((total + 7) / 8);
+    }
+    const unsigned __int128 total = (unsigned __int128)NativeFrameSize() * frames;
+    return Saturated(total);
 }
 
 void PixelDescription::BuildDisplayPalette(uint8_t palette[256 * 4]) const {

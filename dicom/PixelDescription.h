@@ -74,6 +74,10 @@ struct PixelDescription {
     bool hasWindow = false;
     int32_t windowCenter = 0;
     int32_t windowWidth = 0;
+    // The same first values as numbers, not made integers (0 when not IS or
+    // DS): what float samples are windowed with.
+    double windowCenterValue = 0.0;
+    double windowWidthValue = 0.0;
     // Rescale: hasRescale when the intercept is not 0 or the slope not 1 (a
     // slope of 0 is taken as 1).
     bool hasRescale = false;
@@ -117,6 +121,17 @@ struct PixelDescription {
     // Bytes of one native frame: Rows x Columns x Bits Allocated x Samples / 8
     // (2/3 of that for YBR_FULL_422), computed without overflow and saturated.
     uint64_t NativeFrameSize() const;
+    // 1-bit samples are packed across frames: frame k starts at bit
+    // k x NativeFrameBits() of the value, so a frame whose bits are not a
+    // whole number of bytes shares a byte with the next. NativeFrameSize() is
+    // then the bytes one frame's bits fill from bit 0.
+    bool BitPackedFrames() const { return bitsAllocated == 1; }
+    // Bits of one native frame, Rows x Columns x Bits Allocated x Samples
+    // (saturated).
+    uint64_t NativeFrameBits() const;
+    // Bytes of `frames` native frames one after the other: for bit-packed
+    // frames the bytes their bits fill together (saturated).
+    uint64_t NativeFramesSize(uint64_t frames) const;
     // 256 entries of 4 bytes (red, green, blue, 0) from the three LUTs; 0 where
     // a LUT has no entry.
     void BuildDisplayPalette(uint8_t palette[256 * 4]) const;

@@ -212,10 +212,9 @@ void ProblemChecks::FileEndedInItem(const CDicomTag& item) {
 // ---------------------------------------------------------------------------
 // Pixel data
 
-void ProblemChecks::NativePixelData(const CDicomTag& pixelData, uint64_t tagOffset, uint64_t frames,
-                                    uint64_t frameSize) {
-    if (frames == 0 || frameSize == 0) return;
-    const uint64_t expected = frames * frameSize;
+void ProblemChecks::NativePixelData(const CDicomTag& pixelData, uint64_t tagOffset, uint64_t framesSize) {
+    if (framesSize == 0) return;
+    const uint64_t expected = framesSize;
     const uint32_t length = pixelData.GetLength();
     // An odd size is padded to even in the file.
     if (length == expected || length == expected + (expected & 1)) return;

@@ -29,7 +29,7 @@ public:
     void SequenceOverrun(const CDicomTag& sequence, uint64_t tagOffset, uint64_t itemsExtent) override;
     void ItemOverrun(const CDicomTag& item, uint64_t end) override;
     void FileEndedInItem(const CDicomTag& item) override;
-    void NativePixelData(const CDicomTag& pixelData, uint64_t tagOffset, uint64_t frames, uint64_t frameSize) override;
+    void NativePixelData(const CDicomTag& pixelData, uint64_t tagOffset, uint64_t framesSize) override;
     void EncapsulatedPixelData(const CDicomTag& pixelData, uint64_t tagOffset, bool explicitVR,
                                uint64_t frames) override;
     void PixelDataEnded(uint64_t end, uint64_t fileSize, const Tag* following) override;

@@ -80,9 +80,8 @@ public:
 
     // --- pixel data ---
     // Top-level native pixel data whose value is about to be read; the pixel
-    // description gives `frames` frames of `frameSize` bytes.
-    virtual void NativePixelData(const CDicomTag& /*pixelData*/, uint64_t /*tagOffset*/, uint64_t /*frames*/,
-                                 uint64_t /*frameSize*/) {}
+    // description's frames take `framesSize` bytes together (0: no frames).
+    virtual void NativePixelData(const CDicomTag& /*pixelData*/, uint64_t /*tagOffset*/, uint64_t /*framesSize*/) {}
     // Top-level encapsulated pixel data read with its fragments, in a data set
     // of explicit VR or not; `frames` as the data set gives them.
     virtual void EncapsulatedPixelData(const CDicomTag& /*pixelData*/, uint64_t /*tagOffset*/, bool /*explicitVR*/,

@@ -34,11 +34,20 @@ inline constexpr Tag kSmallestImagePixelValue{0x0028, 0x0106};
 inline constexpr Tag kLargestImagePixelValue{0x0028, 0x0107};
 inline constexpr Tag kPixelPaddingValue{0x0028, 0x0120};
 inline constexpr Tag kExtendedOffsetTable{0x7FE0, 0x0001};
+inline constexpr Tag kFloatPixelData{0x7FE0, 0x0008};
+inline constexpr Tag kDoubleFloatPixelData{0x7FE0, 0x0009};
 inline constexpr Tag kPixelData{0x7FE0, 0x0010};
 inline constexpr Tag kDataSetTrailingPadding{0xFFFC, 0xFFFC};
 inline constexpr Tag kItem{0xFFFE, 0xE000};
 inline constexpr Tag kItemDelimitation{0xFFFE, 0xE00D};
 inline constexpr Tag kSequenceDelimitation{0xFFFE, 0xE0DD};
+
+// The three elements that hold an image's pixels: (7FE0,0010) of integer
+// samples, native or encapsulated, and the native IEEE float samples of
+// (7FE0,0008) and (7FE0,0009). A data set holds one of them.
+inline constexpr bool IsPixelDataTag(Tag tag) {
+    return tag == kPixelData || tag == kFloatPixelData || tag == kDoubleFloatPixelData;
+}
 
 }  // namespace tags
 }  // namespace quillon

@@ -123,7 +123,7 @@ public:
             const CDicomTag* child = node->PeekChild(i, scratch);
             if (!child) continue;
             if (scratch) keep.push_back(std::move(scratch));
-            if (child->m_group == rules::kFrameNodeGroup && node->Is(tags::kPixelData)) continue;
+            if (child->m_group == rules::kFrameNodeGroup && tags::IsPixelDataTag({node->m_group, node->m_element})) continue;
             const std::size_t nth = seen[{child->m_group, child->m_element}]++;
             children.push_back({child, TagStep{child->m_group, child->m_element, nth}});
         }

@@ -65,13 +65,14 @@ quillon::QuillonDocument::QuillonDocument() = default;
 quillon::QuillonDocument::~QuillonDocument() { Close(); }
 
 void quillon::QuillonDocument::Close() {
-    m_thumbnails.clear();
     m_thumbnailCount = 0;
     m_framesChecked = false;
     Release();
 }
 
 void quillon::QuillonDocument::Release() {
+    // The workers read the decoder and the file: they stop first.
+    m_queue.reset();
     m_source.reset();
     m_dataSize = 0;
     // The records point into the file's tree: they go first.
@@ -96,20 +97,13 @@ uint8_t* quillon::QuillonDocument::AllocateData(uint64_t size) {
     return static_cast<uint8_t*>(AllocBlock(std::size_t(size)));
 }
 
-std::vector<std::unique_ptr<MCImage>> quillon::QuillonDocument::MakeThumbnails(quillon::FrameDecoder& frames, std::size_t count) {
-    if (!m_progress) return frames.MakeThumbnails(count, {});
-    return frames.MakeThumbnails(
-        count, [this](std::size_t done, std::size_t total) { m_progress(OpenStage::Thumbnails, done, total); });
+std::unique_ptr<MCImage> quillon::QuillonDocument::MakeThumbnail(quillon::FrameDecoder& frames, std::size_t frame) {
+    return frames.GetFrameThumbnail(frame);
 }
 
 void quillon::QuillonDocument::Parsed(const std::u16string&) {}
 
-const MCImage* quillon::QuillonDocument::Thumbnail(std::size_t frame) const {
-    return frame < m_thumbnails.size() ? m_thumbnails[frame].get() : nullptr;
-}
-
 OpenResult quillon::QuillonDocument::Fail(OpenStatus status, const char16_t* message, bool forget) {
-    // The thumbnails made so far stay until the next Open or Close.
     Release();
     return OpenResult{status, message ? std::u16string(message) : std::u16string(), forget, {}, {}};
 }
@@ -164,7 +158,6 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
         // that a bogus Number of Frames costs nothing.
         m_thumbnailCount = m_file->Pixel().numberOfFrames;
         m_decoder = std::make_unique<quillon::FrameDecoder>(*m_file);
-        if (options.thumbnails) m_thumbnails = MakeThumbnails(*m_decoder, FramesWithBytes(*m_file));
 
         AddFrameNodes(*m_file);
         Parsed(path);
@@ -188,8 +181,20 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
         m_problems.Assign(
             m_file->Problems(), m_records, [this](std::size_t record) { return Range(record); }, m_file->Partial());
         m_frameStarts = quillon::FrameStarts(*m_file);
-        if (options.thumbnails) CheckFrames();
         m_path = path;
+        // Last, once the tree no longer changes: the workers read the file
+        // while the document is shown.
+        if (options.thumbnails) {
+            quillon::FrameDecoder* frames = m_decoder.get();
+            m_queue = std::make_unique<ThumbnailQueue>(
+                FramesWithBytes(*m_file),
+                [this, frames](std::size_t frame, Status& why) {
+                    std::unique_ptr<MCImage> thumbnail = MakeThumbnail(*frames, frame);
+                    if (!thumbnail) why = frames->FrameStatus(frame);
+                    return thumbnail;
+                },
+                options.thumbnailThreads, m_thumbnailHandler);
+        }
         OpenResult opened{OpenStatus::Opened, {}, false, {}, {}};
         if (m_file->Partial()) {
             opened.partial = true;
@@ -199,7 +204,7 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
         }
         return opened;
     } catch (const std::bad_alloc&) {
-        // The tree table or the thumbnails ran out of memory: no document,
+        // The tree table or the thumbnails' slots ran out of memory: no document,
         // and the path stays in the list (the file itself may be fine).
         return Fail(OpenStatus::NoMemory, kMsgMemoryError, false);
     }
@@ -298,61 +303,104 @@ std::optional<std::size_t> quillon::QuillonDocument::RecordAtOffset(uint64_t off
     return std::nullopt;
 }
 
+quillon::ThumbnailNews quillon::QuillonDocument::WaitForThumbnails() {
+    if (m_queue) m_queue->WaitAll();
+    return CollectThumbnails();
+}
+
+quillon::ThumbnailNews quillon::QuillonDocument::CollectThumbnails() {
+    ThumbnailNews news;
+    if (!m_queue || !m_file) return news;
+    news.frames = m_queue->TakeFinished();
+    std::vector<SLoadProblem> found;
+    // In frame order within what arrived together.
+    std::vector<std::size_t> failed;
+    for (const std::size_t frame : news.frames)
+        if (m_queue->State(frame) == ThumbnailState::Failed) failed.push_back(frame);
+    std::sort(failed.begin(), failed.end());
+    for (const std::size_t frame : failed) {
+        // A frame that decodes but gives no thumbnail is no decode problem.
+        const Status why = m_queue->Failure(frame);
+        if (why) continue;
+        found.push_back(FrameProblem(frame, why));
+    }
+    AddFrameProblems(found);
+    news.problems = found.size();
+    if (m_queue->Finished() == m_queue->Count()) m_framesChecked = true;
+    return news;
+}
+
 std::size_t quillon::QuillonDocument::CheckFrames() {
     if (!m_file || !m_decoder || m_framesChecked) return 0;
+    if (m_queue) {
+        // The thumbnails' workers decode the frames: their failures are the problems.
+        const std::size_t before = m_problems.Size();
+        WaitForThumbnails();
+        m_framesChecked = true;
+        return m_problems.Size() - before;
+    }
     m_framesChecked = true;
-    CDicomTag* pixelData = m_file->PixelData();
-    if (!pixelData) return 0;
+    if (!m_file->PixelData()) return 0;
     const std::size_t frames = FramesWithBytes(*m_file);
-    const bool encapsulated = pixelData->ChildCount() != 0 && pixelData->Child(0) && pixelData->Child(0)->IsItem();
     std::vector<SLoadProblem> found;
     for (std::size_t i = 0; i < frames; ++i) {
-        if (i < m_thumbnails.size() && m_thumbnails[i]) continue;
         Status status = m_decoder->FrameStatus(i);
         if (status) continue;
         // A frame over the decode budget is a problem only when not even a
-        // reduced decode gives its thumbnail; where the thumbnails were not
-        // made, that is found out here.
-        if (status.Code() == Reason::OverBudget && i >= m_thumbnails.size()) {
+        // reduced decode gives its thumbnail.
+        if (status.Code() == Reason::OverBudget) {
             if (m_decoder->GetFrameThumbnail(i)) continue;
             status = m_decoder->FrameStatus(i);
         }
-        // Where the frame's bytes begin: its first fragment item, or its frame node.
-        SLoadProblem problem;
-        problem.code = ProblemCode::FrameDecode;
-        if (encapsulated) {
-            const quillon::FragmentRange fragments = m_file->Fragments().Range(i);
-            const std::size_t child = fragments.first + 1;
-            if (fragments.last > fragments.first && child < pixelData->ChildCount()) {
-                if (CDicomTag* item = pixelData->Child(child)) {
-                    problem.node = item;
-                    problem.offset = m_file->TagOffset(item);
-                    problem.group = 0xFFFE;
-                    problem.element = 0xE000;
-                }
-            }
-        } else if (CDicomTag* frameNode = pixelData->Child(i)) {
-            problem.node = frameNode;
-            problem.offset = problem.node->m_dataOffset;
-        }
-        if (!problem.node) {
-            problem.node = pixelData;
-            problem.offset = m_file->TagOffset(pixelData);
-        }
-        if (problem.group == 0) {
-            problem.group = quillon::tags::kPixelData.group;
-            problem.element = quillon::tags::kPixelData.element;
-        }
-        // One sentence: the reason follows a colon, its first word lowered
-        // unless it is a name ("JPEG ...").
-        std::string reason = status.Text();
-        if (reason.size() > 1 && reason[0] >= 'A' && reason[0] <= 'Z' && reason[1] >= 'a' && reason[1] <= 'z')
-            reason[0] = char(reason[0] - 'A' + 'a');
-        if (reason.empty()) reason = "the decoder gives no reason.";
-        problem.text = "Frame " + std::to_string(i + 1) + " cannot be decoded: " + reason;
-        found.push_back(std::move(problem));
+        found.push_back(FrameProblem(i, status));
     }
-    if (found.empty()) return 0;
+    AddFrameProblems(found);
+    return found.size();
+}
+
+SLoadProblem quillon::QuillonDocument::FrameProblem(std::size_t i, const Status& status) const {
+    CDicomTag* pixelData = m_file->PixelData();
+    const bool encapsulated =
+        pixelData && pixelData->ChildCount() != 0 && pixelData->Child(0) && pixelData->Child(0)->IsItem();
+    // Where the frame's bytes begin: its first fragment item, or its frame node.
+    SLoadProblem problem;
+    problem.code = ProblemCode::FrameDecode;
+    if (encapsulated) {
+        const quillon::FragmentRange fragments = m_file->Fragments().Range(i);
+        const std::size_t child = fragments.first + 1;
+        if (fragments.last > fragments.first && child < pixelData->ChildCount()) {
+            if (CDicomTag* item = pixelData->Child(child)) {
+                problem.node = item;
+                problem.offset = m_file->TagOffset(item);
+                problem.group = 0xFFFE;
+                problem.element = 0xE000;
+            }
+        }
+    } else if (CDicomTag* frameNode = pixelData ? pixelData->Child(i) : nullptr) {
+        problem.node = frameNode;
+        problem.offset = problem.node->m_dataOffset;
+    }
+    if (!problem.node && pixelData) {
+        problem.node = pixelData;
+        problem.offset = m_file->TagOffset(pixelData);
+    }
+    if (problem.group == 0) {
+        // The pixel data element the frames belong to (float pixel data too).
+        problem.group = pixelData ? pixelData->m_group : quillon::tags::kPixelData.group;
+        problem.element = pixelData ? pixelData->m_element : quillon::tags::kPixelData.element;
+    }
+    // One sentence: the reason follows a colon, its first word lowered
+    // unless it is a name ("JPEG ...").
+    std::string reason = status.Text();
+    if (reason.size() > 1 && reason[0] >= 'A' && reason[0] <= 'Z' && reason[1] >= 'a' && reason[1] <= 'z')
+        reason[0] = char(reason[0] - 'A' + 'a');
+    if (reason.empty()) reason = "the decoder gives no reason.";
+    problem.text = "Frame " + std::to_string(i + 1) + " cannot be decoded: " + reason;
+    return problem;
+}
+
+void quillon::QuillonDocument::AddFrameProblems(const std::vector<SLoadProblem>& found) {
+    if (found.empty()) return;
     // The records of the nodes, in one walk over the table.
     std::map<ElementKey, std::size_t> records;
     for (const SLoadProblem& p : found) records.emplace(KeyOfElement(p.node), SIZE_MAX);
@@ -364,7 +412,6 @@ std::size_t quillon::QuillonDocument::CheckFrames() {
         const std::size_t r = records[KeyOfElement(p.node)];
         m_problems.Add(p, r == SIZE_MAX ? std::nullopt : std::optional<std::size_t>(r));
     }
-    return found.size();
 }
 
 ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t> index) {
@@ -399,8 +446,8 @@ ElementProperties quillon::QuillonDocument::Properties(std::optional<std::size_t
             if (owner && *owner < m_thumbnailCount) p.thumbnail = *owner;
         }
     } else if (pixelData && e->m_parent == pixelData) {
-        // Frame node: the tag of the Pixel Data element.
-        p.values[0] = TagText(quillon::tags::kPixelData.group, quillon::tags::kPixelData.element);
+        // Frame node: the tag of the pixel data element that holds it.
+        p.values[0] = TagText(pixelData->m_group, pixelData->m_element);
         const std::size_t n = e->m_element;
         if (n >= 1 && m_thumbnailCount >= n) p.thumbnail = n - 1;
     } else {

@@ -20,6 +20,7 @@
 #include "document/DocumentProblems.h"
 #include "document/DocumentTree.h"
 #include "document/FrameStarts.h"
+#include "document/ThumbnailQueue.h"
 #include "image/FrameDecoder.h"
 #include "image/MCImage.h"
 
@@ -55,9 +56,12 @@ bool ReasonTellsMore(Reason reason);
 // What an open makes beyond the parsed file, its bytes and its frames. The
 // window wants all of it; a tool that prints one thing can leave the rest.
 struct OpenOptions {
-    // Make every frame's thumbnail. Without, the entries exist
+    // Make every frame's thumbnail, in the background once the open has
+    // returned (see ThumbnailState). Without, the entries exist
     // (ThumbnailCount) but none is made.
     bool thumbnails = true;
+    // Worker threads that make them; 0: one per core.
+    unsigned thumbnailThreads = 0;
     // Build the tree records and tie the problems to them. Without, there
     // are no records and every problem belongs to the root.
     bool treeRecords = true;
@@ -90,8 +94,15 @@ struct OpenResult {
 
 // What an open is busy with when it reports progress.
 enum class OpenStage {
-    Inflating,   // inflating a deflated data set: compressed bytes done of their total
-    Thumbnails,  // making the frames' thumbnails: frames done of their total
+    Inflating,  // inflating a deflated data set: compressed bytes done of their total
+};
+
+// What CollectThumbnails found since its last call.
+struct ThumbnailNews {
+    // Frames whose thumbnail became final (made or failed), in that order.
+    std::vector<std::size_t> frames;
+    // Frame-decode problems added for them.
+    std::size_t problems = 0;
 };
 
 // The property list's value column for one selection.
@@ -129,17 +140,19 @@ public:
     QuillonDocument& operator=(const QuillonDocument&) = delete;
     virtual ~QuillonDocument();
 
-    // Tears the document down: thumbnails, file bytes, tree records, then the
-    // parsed file. Afterwards there is no document.
+    // Tears the document down: stops the thumbnails' workers (no new frame
+    // starts, the frames in flight are waited for), then thumbnails, file
+    // bytes, tree records and the parsed file. Afterwards there is no document.
     void Close();
 
-    // Closes the current document, then parses the file, makes the
-    // thumbnails, adds the frame nodes, checks the file once more (it may
-    // have changed meanwhile) and builds the tree records and the frame
-    // starts; `options` may leave out the thumbnails and the records. The bytes shown are the parser's source, read
-    // where they lie: the file is not read a second time. On failure there is
-    // no document (the thumbnails already made stay until the next Open or
-    // Close). An empty path opens nothing and says nothing.
+    // Closes the current document, then parses the file, adds the frame
+    // nodes, checks the file once more (it may have changed meanwhile),
+    // builds the tree records and the frame starts, and sets the workers
+    // making the thumbnails; it returns without waiting for them. `options`
+    // may leave out the thumbnails and the records. The bytes shown are the
+    // parser's source, read where they lie: the file is not read a second
+    // time. On failure there is no document. An empty path opens nothing and
+    // says nothing.
     OpenResult Open(const std::u16string& path, OpenOptions options = {});
     // The same for a path as the system spells it (the command-line tools):
     // an empty one is a file that does not exist.
@@ -194,17 +207,41 @@ public:
 
     // One entry per frame (the number of frames of the file); an entry may be none.
     std::size_t ThumbnailCount() const { return m_thumbnailCount; }
-    // The frames before this one may have a thumbnail, the others have none:
-    // only frames whose bytes exist are decoded.
-    std::size_t ThumbnailsMade() const { return m_thumbnails.size(); }
-    // The 128 x 128 24-bit thumbnail of a frame, or none.
-    const MCImage* Thumbnail(std::size_t frame) const;
+    // Thumbnails are made for the frames before this one, the others have
+    // none: only frames whose bytes exist are decoded. 0 when the open made none.
+    std::size_t ThumbnailFrames() const { return m_queue ? m_queue->Count() : 0; }
+    // Of those, the frames whose thumbnail is final (made or failed).
+    std::size_t ThumbnailsFinished() const { return m_queue ? m_queue->Finished() : 0; }
+    // The 128 x 128 24-bit thumbnail of a frame, or none (yet).
+    const MCImage* Thumbnail(std::size_t frame) const { return m_queue ? m_queue->Image(frame) : nullptr; }
+    ThumbnailState ThumbnailStateOf(std::size_t frame) const {
+        return m_queue ? m_queue->State(frame) : ThumbnailState::None;
+    }
+    // A frame whose thumbnail is pending is the next one made.
+    void PrioritiseThumbnail(std::size_t frame) {
+        if (m_queue) m_queue->Prioritise(frame);
+    }
+    // Waits until frame i's thumbnail is final, making it next.
+    void WaitForThumbnail(std::size_t frame) {
+        if (m_queue) m_queue->Wait(frame);
+    }
+    // Waits until every thumbnail is final, then collects them
+    // (CollectThumbnails): the frame-decode problems are all there.
+    ThumbnailNews WaitForThumbnails();
+    // On the thread that owns the document: the thumbnails that became final
+    // since the last call, and a frame-decode problem for each failed frame
+    // whose decoder gave a reason (see CheckFrames). The problems of a
+    // document grow only here and in CheckFrames.
+    ThumbnailNews CollectThumbnails();
+    // Called on a worker thread each time a thumbnail becomes final; it
+    // must only pass the news on to the document's thread, which then calls
+    // CollectThumbnails. Set before Open; kept across opens.
+    void SetThumbnailHandler(std::function<void()> handler) { m_thumbnailHandler = std::move(handler); }
     // The frames of the open document; none without a document.
     FrameDecoder* Frames() const { return m_decoder.get(); }
 
     // Called on the opening thread while a deflated data set is inflated
-    // (compressed bytes) and while thumbnails are made (frames), with what
-    // is done so far and its total.
+    // (compressed bytes), with what is done so far and its total.
     void SetProgressHandler(std::function<void(OpenStage stage, std::size_t done, std::size_t total)> handler) {
         m_progress = std::move(handler);
     }
@@ -220,12 +257,12 @@ public:
     // was refused last (then every problem belongs to the root, and the last
     // one says where the parse stopped). Empty after any other failure.
     const DocumentProblems& Problems() const { return m_problems; }
-    // Decodes each frame with bytes that has no thumbnail (all of them when
-    // none were made) and adds a frame-decode problem, with the decoder's
-    // reason, for each that cannot be decoded: at the frame's first fragment
-    // item, or at its frame node for native data. An open with thumbnails
-    // does this for the frames it tried. Once per open: returns the problems
-    // added, 0 after the first call.
+    // Decodes each frame with bytes and adds a frame-decode problem, with the
+    // decoder's reason, for each that cannot be decoded: at the frame's first
+    // fragment item, or at its frame node for native data. An open with
+    // thumbnails finds them as the thumbnails are made: then this waits for
+    // them all instead. Once per open: returns the problems added, 0 after
+    // the first call.
     std::size_t CheckFrames();
     // Whether the tree item of a record (none: the root) carries a problem.
     bool RecordHasProblem(std::optional<std::size_t> record) const { return m_problems.HasProblem(record); }
@@ -250,9 +287,12 @@ protected:
     // Seams for tests: the allocation of the file object and of the page
     // cache of the bytes shown (null: out of memory), the thumbnail of one
     // frame, and a call between the parse and the last check of the file.
+    // MakeThumbnail runs on the worker threads: a class that overrides it
+    // closes the document in its own destructor, so that no worker calls it
+    // once that class is gone.
     virtual std::unique_ptr<CDicomFile> NewFile();
     virtual uint8_t* AllocateData(uint64_t size);
-    virtual std::vector<std::unique_ptr<MCImage>> MakeThumbnails(FrameDecoder& frames, std::size_t count);
+    virtual std::unique_ptr<MCImage> MakeThumbnail(FrameDecoder& frames, std::size_t frame);
     virtual void Parsed(const std::u16string& path);
 
 private:
@@ -261,9 +301,13 @@ private:
     OpenResult Refused(const Status& reason);
     // Ends an open without a document (Release) and says so.
     OpenResult Fail(OpenStatus status, const char16_t* message, bool forget);
-    // Tears down everything of the document but its thumbnails.
+    // Tears down everything of the document.
     void Release();
     void ComputeHulls();
+    // The frame-decode problem of frame i, which its decoder refused for `why`.
+    SLoadProblem FrameProblem(std::size_t frame, const Status& why) const;
+    // Adds problems of FrameProblem, each tied to the record of its node.
+    void AddFrameProblems(const std::vector<SLoadProblem>& found);
 
     std::unique_ptr<CDicomFile> m_file;
     std::u16string m_path;
@@ -272,8 +316,9 @@ private:
     std::size_t m_thumbnailCount = 0;
     // Decodes the file's frames; goes before the file.
     std::unique_ptr<FrameDecoder> m_decoder;
-    // Made thumbnails; frames at or beyond its size have none.
-    std::vector<std::unique_ptr<MCImage>> m_thumbnails;
+    // Makes the thumbnails and holds them; goes before the decoder.
+    std::unique_ptr<ThumbnailQueue> m_queue;
+    std::function<void()> m_thumbnailHandler;
     std::function<void(OpenStage, std::size_t, std::size_t)> m_progress;
     std::vector<TreeItemRecord> m_records;
     DocumentProblems m_problems;

@@ -31,6 +31,10 @@ struct CodecRow {
     // The decoder gives the frame's native layout (samples as a native frame
     // holds them, planes as the file says), so the native conversions apply.
     bool nativeOutput = false;
+    // Thumbnails of frames within the budget are decoded reduced (`reduced`)
+    // too, at the size shown: where the reduced picture matches the
+    // full-size one's thumbnail.
+    bool thumbnailsReduced = false;
 };
 
 // Every row, one per compression that is decoded.

@@ -122,8 +122,9 @@ bool ReadJpegPrecision(const uint8_t* bytes, uint64_t length, int& precision, bo
 
 // Decodes a JPEG stream into `out` (outSize bytes, zero-filled by the
 // caller) with the library build that matches the precision of the stream's
-// frame header: up to 8 bits the 8-bit build, 12-bit lossy the 12-bit build,
-// 9 to 16-bit lossless the 16-bit build. Each sample takes sampleBytes
+// frame header: 8-bit lossy libjpeg-turbo (the same samples as the IJG
+// 8-bit build, faster), lossless up to 8 bits the 8-bit build, 12-bit lossy
+// the 12-bit build, 9 to 16-bit lossless the 16-bit build. Each sample takes sampleBytes
 // bytes, little endian, pixels interleaved, `outSamples` per pixel. Rows
 // decoded before an error are kept. A failure when no row was decoded.
 struct JpegBufferResult {
@@ -175,6 +176,9 @@ quillon::Status PlausibleJpeg2000Header(const uint8_t* bytes, uint64_t length, c
 // HTJ2K codestreams through OpenJPEG (DecodeJpeg2000Frame), after checking
 // that they are bare codestreams whose component depths fit the frame.
 quillon::Status DecodeHtj2kFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out);
+// At a lower resolution level, as DecodeJpeg2000Reduced does.
+quillon::Status DecodeHtj2kReduced(const FrameDescription& d, const uint8_t* bytes, uint64_t length, DecodedFrame& out,
+                                   const DecodeOptions& options);
 
 // JPEG-LS streams through CharLS; colour interleaved per pixel.
 quillon::Status DecodeJpegLsFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,

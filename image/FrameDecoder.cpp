@@ -322,7 +322,8 @@ void quillon::FrameDecoder::ReleaseBudget(uint64_t bytes) {
 
 quillon::FrameDecoder::FrameDecoder(const CDicomFile& file, uint64_t cacheBudget, uint64_t decodeBudget)
     : m_file(file), m_description(DescribeFrames(file)), m_cacheBudget(cacheBudget), m_decodeBudget(decodeBudget) {
-    if (IsNative(m_description.pixel.compression)) {
+    // Float samples are native whatever the transfer syntax.
+    if (IsNative(m_description.pixel.compression) || m_description.floatSamples) {
         m_route = Route::Native;
     } else {
         m_routeStatus = quillon::CodecRoute(m_description);
@@ -648,22 +649,35 @@ bool quillon::FrameDecoder::MakeThumbnail(MCImage& image) const {
     return true;
 }
 
+unsigned quillon::FrameDecoder::ThumbnailLeastReduction() const {
+    if (!m_thumbnailsAtShownSize || m_route != Route::Codec) return 0;
+    // Only codecs that decode a smaller picture themselves (resolution levels,
+    // scaled DCT) are asked to: their reduction is a filter, and it saves the
+    // decode. Others would decode the full frame all the same.
+    const quillon::CodecRow* row = quillon::FindCodec(m_description.pixel.compression);
+    return row && row->reduced && row->thumbnailsReduced ? MostReduction(m_description) : 0;
+}
+
 std::unique_ptr<MCImage> quillon::FrameDecoder::GetFrameThumbnail(std::size_t frame) {
-    // The least reduction a thumbnail's frame is decoded at: none, so that a
-    // frame within the budget gives the thumbnail of its full-size image. A
-    // decode for the size shown would ask for MostReduction(m_description).
-    const unsigned least = 0;
+    // The least reduction a thumbnail's frame is decoded at: the size shown,
+    // where the codec can decode it so.
+    const unsigned least = ThumbnailLeastReduction();
     try {
         quillon::Status status;
         if (least > 0 || DecodePeak() > m_decodeBudget) {
             std::unique_ptr<MCImage> reduced = ReducedThumbnail(frame, least, status);
-            std::lock_guard lock(m_cacheMutex);
-            // The full-size image is refused all the same.
-            if (!status || DecodePeak() > m_decodeBudget) {
-                const quillon::Status full = CheckFrameBudget(m_description, DecodePeak(), m_decodeBudget);
-                m_failures[frame] = status ? full : status;
+            // A frame within the budget that the reduced decode did not give
+            // a thumbnail is decoded at full size below, for its picture or
+            // for the reason it has none.
+            if (reduced || DecodePeak() > m_decodeBudget) {
+                std::lock_guard lock(m_cacheMutex);
+                // The full-size image is refused all the same.
+                if (!status || DecodePeak() > m_decodeBudget) {
+                    const quillon::Status full = CheckFrameBudget(m_description, DecodePeak(), m_decodeBudget);
+                    m_failures[frame] = status ? full : status;
+                }
+                return reduced;
             }
-            return reduced;
         }
         // The decode and the thumbnail's copy of the image hold one share of
         // the budget together.
@@ -679,6 +693,10 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::GetFrameThumbnail(std::size_t fr
         if (!image) return nullptr;
         auto copy = std::make_unique<MCImage>(*image);
         if (!MakeThumbnail(*copy)) return nullptr;
+        {
+            std::lock_guard lock(m_cacheMutex);
+            m_reductions.erase(frame);
+        }
         return copy;
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -764,7 +782,12 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::ReducedThumbnail(std::size_t fra
     if (row && row->reduced) {
         for (unsigned r = std::max(least, 1u); r <= most; ++r) {
             const FrameDescription reduced = ReducedDescription(d, r);
-            const uint64_t peak = FrameDecodePeak(reduced, FrameCodecWorkingBytes(reduced));
+            // A frame within the budget takes the share of its full-size
+            // decode, so that a codec that reduces it less than asked (fewer
+            // resolution levels, a lossless stream) still has room.
+            const uint64_t peak = DecodePeak() <= m_decodeBudget
+                                      ? DecodePeak()
+                                      : FrameDecodePeak(reduced, FrameCodecWorkingBytes(reduced));
             if (peak > m_decodeBudget) continue;
             BudgetLease lease(*this);
             if (status = lease.Take(peak); !status) break;

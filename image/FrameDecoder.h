@@ -10,8 +10,10 @@
 // than the budget gets no image (FrameStatus says why); frames that fit wait
 // for their share. Its thumbnail is still made where the frame can be
 // decoded at a reduced size within the budget: by the codec itself (JPEG 2000
-// resolution levels, JPEG's scaled DCT), else a band of rows at a time
-// averaged down (native, RLE and JPEG frames); see ReducedThumbnail.
+// and HTJ2K resolution levels, JPEG's scaled DCT), else a band of rows at a
+// time averaged down (native, RLE and JPEG frames); see ReducedThumbnail.
+// Codecs that reduce as they decode make every thumbnail so, at the size
+// shown (the least that keeps 128 pixels on the long side).
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -59,8 +61,9 @@ public:
     quillon::Status FrameStatus(std::size_t frame);
     // Decodes frame i into the cache; true when it holds an image afterwards.
     bool DecodeFrame(std::size_t frame);
-    // A new 128 x 128 24-bit image of frame i, or none. A frame over the
-    // decode budget is decoded at the least reduction that fits it.
+    // A new 128 x 128 24-bit image of frame i, or none. Decoded at the size
+    // shown where the codec reduces as it decodes; a frame over the decode
+    // budget at the least reduction that fits it.
     std::unique_ptr<MCImage> GetFrameThumbnail(std::size_t frame);
 
     // The frame's stored samples as the conversions receive them: a native
@@ -83,6 +86,10 @@ public:
     // benchmarks.
     uint64_t BudgetHighWater() const;
     uint64_t DecodeBudget() const { return m_decodeBudget; }
+    // Thumbnails are decoded at the size shown where the codec can (true, the
+    // default), or from the full-size frame where it fits the budget (false:
+    // for comparing the two).
+    void SetThumbnailsAtShownSize(bool shown) { m_thumbnailsAtShownSize = shown; }
     // How far the last thumbnail of frame i was reduced (its sides divided
     // by 2^n before the thumbnail was made from it), for tests.
     unsigned ThumbnailReduction(std::size_t frame) const;
@@ -117,6 +124,10 @@ private:
     std::unique_ptr<MCImage> DisplayImage(const FrameDescription& shown, const FrameDescription& asDecoded,
                                           ByteSpan samples, quillon::HeapPtr<uint8_t>& decoded,
                                           quillon::Status& status) const;
+    // The reduction a thumbnail's frame is decoded at where it fits the
+    // budget: the most that keeps the thumbnail's size, where the codec
+    // reduces as it decodes; else 0.
+    unsigned ThumbnailLeastReduction() const;
     // Scales an image to the thumbnail; false when it cannot be.
     bool MakeThumbnail(MCImage& image) const;
     // The thumbnail of a frame decoded at a reduction of at least `least`
@@ -165,6 +176,7 @@ private:
     uint64_t m_budgetHighWater = 0;
     // Frames whose last thumbnail was made reduced, and how far.
     std::unordered_map<std::size_t, unsigned> m_reductions;
+    bool m_thumbnailsAtShownSize = true;
 };
 
 }  // namespace quillon

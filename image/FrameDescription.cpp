@@ -42,8 +42,10 @@ std::optional<int32_t> PixelValue(const CDicomTag* e, OtherShort shortRule) {
 FrameDescription DescribeFrames(const CDicomFile& file) {
     FrameDescription d;
     d.pixel = file.Pixel();
-    if (const CDicomTag* pixelData = file.PixelData())
+    if (const CDicomTag* pixelData = file.PixelData()) {
         d.wordsSwapped = !file.Encoding().littleEndian && pixelData->m_vr.GetVR() == u"OW";
+        d.floatSamples = !pixelData->Is(quillon::tags::kPixelData);
+    }
 
     d.pixelPaddingValue = PixelValue(file.Find(quillon::tags::kPixelPaddingValue), OtherShort::ZeroExtend);
     const CDicomTag* smallest = file.Find(quillon::tags::kSmallestImagePixelValue);

@@ -12,6 +12,11 @@ using quillon::Reason;
 
 quillon::Status DecodeHtj2kFrame(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
                                  DecodedFrame& out) {
+    return DecodeHtj2kReduced(d, bytes, length, out, DecodeOptions{});
+}
+
+quillon::Status DecodeHtj2kReduced(const FrameDescription& d, const uint8_t* bytes, uint64_t length,
+                                   DecodedFrame& out, const DecodeOptions& options) {
     out = DecodedFrame{};
     if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
     if (length < 2 || bytes[0] != 0xFF || bytes[1] != 0x4F)
@@ -39,5 +44,5 @@ quillon::Status DecodeHtj2kFrame(const FrameDescription& d, const uint8_t* bytes
         if (component[1] != 1 || component[2] != 1)
             return FrameFailure(Reason::CodecRefused, "The HTJ2K decoder does not take subsampled components.");
     }
-    return DecodeJpeg2000Frame(d, bytes, length, out);
+    return DecodeJpeg2000Reduced(d, bytes, length, out, options);
 }

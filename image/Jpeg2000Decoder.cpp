@@ -160,6 +160,22 @@ unsigned MainHeaderLevels(const uint8_t* bytes, uint64_t length) {
     return coded ? std::min(levels, 32u) : 0;
 }
 
+// Whether the stream's components are signed as the file's pixel
+// representation says. Where they are not, the samples are read the file's
+// way and wrap around; averaged at a lower resolution they would wrap
+// elsewhere than the full-size samples do, so such frames are not reduced.
+bool SignAsFileSays(const uint8_t* bytes, uint64_t length, const FrameDescription& d) {
+    uint64_t limit = 0;
+    const uint8_t* start = FindCodestream(bytes, length, limit);
+    // SOC, then SIZ: marker, Lsiz, Rsiz, eight 32-bit sizes, Csiz, then each
+    // component's Ssiz (bit 7 the sign).
+    if (!start || uint64_t(start - bytes) + 43 > limit || start[2] != 0xFF || start[3] != 0x51) return false;
+    const unsigned components = unsigned(start[40]) << 8 | start[41];
+    for (unsigned c = 0; c < components && uint64_t(start - bytes) + 43 + 3 * c <= limit; ++c)
+        if (((start[42 + 3 * c] & 0x80) != 0) != (d.pixel.pixelRepresentation != 0)) return false;
+    return true;
+}
+
 // The library's objects of one attempt, released together.
 struct Attempt {
     opj_codec_t* codec = nullptr;
@@ -260,11 +276,22 @@ void CopyImage(const opj_image_t& image, unsigned samples, unsigned sampleBytes,
 // either way. Start-of-tile markers (FF 90, length 10) are looked for
 // everywhere, as the library itself skips unknown marker segments by
 // scanning; entropy-coded data never holds FF 90.
+// The first start-of-tile marker segment header (FF 90 00 0A) at or after
+// `from`, or `end`: found through memchr's scan for FF, many bytes a step,
+// as this runs over every byte of every frame.
+const uint8_t* FindStartOfTile(const uint8_t* from, const uint8_t* end) {
+    while (end - from >= 4) {
+        const auto* ff = static_cast<const uint8_t*>(std::memchr(from, 0xFF, std::size_t(end - from - 3)));
+        if (!ff) return end;
+        if (ff[1] == 0x90 && ff[2] == 0x00 && ff[3] == 0x0A) return ff;
+        from = ff + 1;
+    }
+    return end;
+}
+
 bool CutTileParts(const uint8_t* bytes, uint64_t length, std::vector<uint8_t>& patched) {
-    static const uint8_t kStartOfTile[] = {0xFF, 0x90, 0x00, 0x0A};
     const uint8_t* end = bytes + length;
-    for (const uint8_t* sot = std::search(bytes, end, kStartOfTile, kStartOfTile + 4); end - sot >= 10;
-         sot = std::search(sot + 1, end, kStartOfTile, kStartOfTile + 4)) {
+    for (const uint8_t* sot = FindStartOfTile(bytes, end); end - sot >= 10; sot = FindStartOfTile(sot + 1, end)) {
         const uint64_t at = uint64_t(sot - bytes);
         if (ReadBE32(sot + 6) <= length - at) continue;
         if (patched.empty()) {
@@ -298,7 +325,9 @@ quillon::Status DecodeJpeg2000Reduced(const FrameDescription& d, const uint8_t* 
     out = DecodedFrame{};
     if (!bytes || length == 0) return FrameFailure(Reason::NoBytes, "The frame has no bytes.");
     if (quillon::Status status = PlausibleImageHeader(bytes, length, d); !status) return status;
-    const unsigned reduce = options.reduce ? std::min(options.reduce, MainHeaderLevels(bytes, length)) : 0;
+    const unsigned reduce = options.reduce && SignAsFileSays(bytes, length, d)
+                                ? std::min(options.reduce, MainHeaderLevels(bytes, length))
+                                : 0;
     const FrameDescription reducedFrame = reduce ? ReducedDescription(d, reduce) : FrameDescription{};
     const FrameDescription& target = reduce ? reducedFrame : d;
     if (quillon::Status status = CheckDecodedSize(target, options.budget); !status) return status;

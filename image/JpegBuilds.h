@@ -1,6 +1,7 @@
 #pragma once
-// The three builds of the JPEG library (8-, 12- and 16-bit samples), one
-// source file each: their headers cannot meet in one translation unit.
+// The three builds of the JPEG library (8-, 12- and 16-bit samples) and
+// libjpeg-turbo, one source file each: their headers cannot meet in one
+// translation unit.
 #include <cstdint>
 
 #include "image/FrameCodecs.h"
@@ -29,3 +30,5 @@ struct JpegBuildRequest {
 bool DecodeJpeg8(const JpegBuildRequest& request, JpegBufferResult& result);
 bool DecodeJpeg12(const JpegBuildRequest& request, JpegBufferResult& result);
 bool DecodeJpeg16(const JpegBuildRequest& request, JpegBufferResult& result);
+// libjpeg-turbo, for 8-bit lossy streams only.
+bool DecodeJpegTurbo(const JpegBuildRequest& request, JpegBufferResult& result);

@@ -153,7 +153,7 @@ quillon::Status DecodeJpegScaled(const uint8_t* bytes, uint64_t length, const Fr
     } else if (lossless && precision > 8 && precision <= 16) {
         decoded = DecodeJpeg16(request, result);
     } else if (!lossless && precision == 8) {
-        decoded = DecodeJpeg8(request, result);
+        decoded = DecodeJpegTurbo(request, result);
     } else if (!lossless && precision == 12) {
         decoded = DecodeJpeg12(request, result);
     } else {

@@ -508,7 +508,9 @@ WideGreyWords ConvertWideGreyTo16Bit(const FrameDescription& d, const uint8_t* s
     double min = std::numeric_limits<double>::infinity(), max = -min;
     for (uint64_t k = 0; k < p; ++k) {
         const double v = sample(k);
-        if (std::isnan(v) || (padding && v == *padding)) continue;
+        // NaN and the infinities have no place in the range: NaN is shown
+        // as its lowest end, an infinity as the end on its side.
+        if (!std::isfinite(v) || (padding && v == *padding)) continue;
         min = std::min(min, shown(v));
         max = std::max(max, shown(v));
     }
@@ -527,9 +529,14 @@ WideGreyWords ConvertWideGreyTo16Bit(const FrameDescription& d, const uint8_t* s
     double low = min, high = max;
     DisplayWindow64 window{0, 0};
     if (d.floatSamples) {
-        if (d.pixel.hasWindow && d.pixel.windowWidth > 0) {
-            low = d.pixel.windowCenter - d.pixel.windowWidth / 2.0;
-            high = d.pixel.windowCenter + d.pixel.windowWidth / 2.0;
+        // The file's window as it writes it (float images often window a
+        // range of a few units); a window that is not a finite positive
+        // width leaves the sample range.
+        const double centre = d.pixel.windowCenterValue, width = d.pixel.windowWidthValue;
+        if (d.pixel.hasWindow && width > 0 && std::isfinite(width) && std::isfinite(centre) &&
+            std::isfinite(centre - width / 2) && std::isfinite(centre + width / 2)) {
+            low = centre - width / 2.0;
+            high = centre + width / 2.0;
         }
     } else {
         window = ComputeDisplayWindow64(d, int64_t(max), int64_t(min));
@@ -541,16 +548,22 @@ WideGreyWords ConvertWideGreyTo16Bit(const FrameDescription& d, const uint8_t* s
 
     // Samples to words: shifted when the range fits, else spread.
     const bool shift = !d.floatSamples && max - min <= 65535.0;
-    const double scale = shift ? 1.0 : max > min ? 65535.0 / (max - min) : 1.0;
+    // Doubles as far apart as their whole range overflow their difference:
+    // such a range is measured in halves.
+    const double half = std::isfinite(max - min) ? 1.0 : 0.5;
+    const double scale = shift ? 1.0 : max > min ? 65535.0 / (max * half - min * half) : 1.0;
+    const auto toWord = [&](double v) { return (v * half - min * half) * scale; };
     for (uint64_t k = 0; k < p; ++k) {
         double v = shown(sample(k));
         if (std::isnan(v)) v = min;
-        const double w = (v - min) * scale + (shift ? 0.0 : 0.5);
+        const double w = toWord(v) + (shift ? 0.0 : 0.5);
         out.get()[k] = !(w > 0.0) ? 0 : w >= 65535.0 ? 65535 : uint16_t(w);
     }
     // The window in words: its ends mapped as the samples are. A window of
     // width 1 or less (ends that meet) still separates its two sides.
-    const double wordLow = (low - min) * scale, wordHigh = (high - min) * scale;
+    // A window far outside the samples is kept within reach of 64-bit words.
+    const double reach = 1e15;
+    const double wordLow = std::clamp(toWord(low), -reach, reach), wordHigh = std::clamp(toWord(high), -reach, reach);
     const int64_t centre = int64_t(std::floor((wordLow + wordHigh) / 2));
     const int64_t width = std::max<int64_t>(2, int64_t(std::llround(wordHigh - wordLow)) + 1);
     if (shift) {

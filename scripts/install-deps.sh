@@ -7,6 +7,7 @@ build_pkgs=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev libgl-dev fonts-dejavu-core
   libopenjp2-7-dev libgdcm-dev zlib1g-dev libcharls-dev libjxl-dev
+  libjpeg62-turbo-dev
   python3-pydicom nlohmann-json3-dev
 )
 test_pkgs=(

@@ -1,31 +1,19 @@
 #include "tools/PngWriter.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include <zlib.h>
+
 namespace {
 
-const std::array<uint32_t, 256>& CrcTable() {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    return table;
-}
-
+// zlib's CRC-32 and Adler-32 (the PNG's and its zlib stream's), which run
+// many bytes a step.
 uint32_t Crc(uint32_t c, const char* bytes, std::size_t n) {
-    const std::array<uint32_t, 256>& table = CrcTable();
-    for (std::size_t i = 0; i < n; ++i) c = table[(c ^ uint8_t(bytes[i])) & 0xFF] ^ (c >> 8);
-    return c;
+    return uint32_t(crc32_z(c, reinterpret_cast<const Bytef*>(bytes), n));
 }
 
 void Put32(std::string& out, uint32_t v) {
@@ -36,7 +24,7 @@ void Chunk(std::string& png, const char* type, const std::string& data) {
     Put32(png, uint32_t(data.size()));
     png.append(type, 4);
     png += data;
-    const uint32_t crc = Crc(Crc(0xFFFFFFFFu, type, 4), data.data(), data.size()) ^ 0xFFFFFFFFu;
+    const uint32_t crc = Crc(Crc(0, type, 4), data.data(), data.size());
     Put32(png, crc);
 }
 
@@ -69,18 +57,7 @@ bool WriteRgbPng(const std::filesystem::path& path, uint32_t width, uint32_t hei
         z.append(raw, pos, n);
         if (raw.empty()) break;
     }
-    // Adler-32, reduced every 5552 bytes (the most that cannot overflow).
-    uint32_t a = 1, b = 0;
-    for (std::size_t pos = 0; pos < raw.size(); pos += 5552) {
-        const std::size_t end = std::min<std::size_t>(raw.size(), pos + 5552);
-        for (std::size_t i = pos; i < end; ++i) {
-            a += uint8_t(raw[i]);
-            b += a;
-        }
-        a %= 65521;
-        b %= 65521;
-    }
-    Put32(z, (b << 16) | a);
+    Put32(z, uint32_t(adler32_z(1, reinterpret_cast<const Bytef*>(raw.data()), raw.size())));
 
     std::string png = "\x89PNG\r\n\x1A\n";
     std::string header;

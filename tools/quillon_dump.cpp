@@ -12,7 +12,8 @@
 // quillon-dump --thumbnails DIR FILE writes DIR/thumb-NNNN.png, the 128 x 128
 // thumbnail of every frame that has one (NNNN the frame index from 0).
 // quillon-dump --frame-samples K FILE writes frame K's stored samples as the
-// decoder hands them to the display conversion (a native frame's bytes); a
+// decoder hands them to the display conversion (a native frame's bytes, a
+// 1-bit frame's own bits from bit 0); a
 // frame without samples exits with 1, the reason on the second line of stderr.
 // quillon-dump --problems FILE prints what the loader found wrong, one line
 // per problem: offset, tag, code, sentence (TAB-separated); for a refused
@@ -75,13 +76,15 @@ int FinishOutput() {
 }
 
 // Writes DIR/thumb-NNNN.png for every frame that got a thumbnail.
-int WriteThumbnails(const quillon::QuillonDocument& doc, const std::filesystem::path& dir) {
+int WriteThumbnails(quillon::QuillonDocument& doc, const std::filesystem::path& dir) {
     std::error_code ec;
     if (!std::filesystem::is_directory(dir, ec)) {
         std::fprintf(stderr, "Not a directory: %s\n", dir.c_str());
         return 1;
     }
-    for (std::size_t i = 0; i < doc.ThumbnailsMade(); ++i) {
+    // The open's workers make them; all of them are written.
+    doc.WaitForThumbnails();
+    for (std::size_t i = 0; i < doc.ThumbnailFrames(); ++i) {
         const MCImage* t = doc.Thumbnail(i);
         if (!t || !t->GetBits()) continue;
         char name[32];

@@ -3,10 +3,14 @@
 // the whole window.
 //   quillon-snapshot FILE OUT.png [--select GGGG,EEEE[/N]] [--goto OFFSET]
 // --select picks the Nth element (from 1; 1 when /N is left out) with that
-// tag in tree order, expanding the items above it. --goto does what Ctrl+G
-// does with OFFSET typed in its bar (1234, 0x4D2 or 4D2h): selects the
-// outermost element that holds the byte and puts the hex view's caret on it.
-// With QUILLON_STATE_FILE set, the state file is written as the viewer writes it.
+// tag in tree order, expanding the items above it. The picture is taken as
+// soon as the selected element's picture is final: a frame's thumbnail is
+// made first and the others are not waited for (the status area may still
+// count them). Without --select every thumbnail is waited for, so that the
+// tree shows every frame-decode problem. --goto then does what Ctrl+G does
+// with OFFSET typed in its bar (1234, 0x4D2 or 4D2h): selects the outermost
+// element that holds the byte and puts the hex view's caret on it. With
+// QUILLON_STATE_FILE set, the state file is written as the viewer writes it.
 #include <QApplication>
 #include <QImage>
 #include <QTreeView>
@@ -80,6 +84,9 @@ int main(int argc, char** argv) {
         dialog.Tree()->setCurrentIndex(index);
         QApplication::processEvents();
         dialog.Tree()->scrollTo(index);
+        dialog.WaitForPicture();
+    } else {
+        dialog.WaitForThumbnails();
     }
     if (goTo) {
         quillon::GoToOffsetBar* bar = dialog.Navigation()->GoToBar();

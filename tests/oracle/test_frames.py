@@ -221,6 +221,101 @@ def check_file(dump, path, rel, failures):
     return frames
 
 
+def made_file(path, rows, columns, frames, bits, pixels_keyword, values):
+    """A native explicit VR little endian file of MONOCHROME2 frames written by pydicom."""
+    from pydicom.dataset import Dataset, FileMetaDataset
+    from pydicom.uid import ExplicitVRLittleEndian
+    ds = Dataset()
+    ds.file_meta = FileMetaDataset()
+    ds.file_meta.MediaStorageSOPClassUID = "1.2.840.10008.5.1.4.1.1.7"
+    ds.file_meta.MediaStorageSOPInstanceUID = "1.2.3.4"
+    ds.file_meta.TransferSyntaxUID = ExplicitVRLittleEndian
+    ds.is_little_endian, ds.is_implicit_VR = True, False
+    ds.SOPClassUID, ds.SOPInstanceUID, ds.Modality = ds.file_meta.MediaStorageSOPClassUID, "1.2.3.4", "OT"
+    ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, "MONOCHROME2"
+    ds.NumberOfFrames, ds.Rows, ds.Columns, ds.BitsAllocated = frames, rows, columns, bits
+    if bits == 1:
+        ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 1, 0, 0
+    setattr(ds, pixels_keyword, values)
+    ds.save_as(path, write_like_original=False)
+    return pydicom.dcmread(path)
+
+
+def float_reference(frame):
+    """A float frame as our thumbnail should show it: the window over its
+    finite range, NaN and -Inf as its lowest sample, +Inf as its highest."""
+    finite = frame[np.isfinite(frame)]
+    low, high = float(finite.min()), float(finite.max())
+    shown = np.where(np.isnan(frame) | (frame == -np.inf), low, np.where(frame == np.inf, high, frame))
+    # Windowed to grey levels first, then scaled (the samples are no integers).
+    grey = bilinear(np.clip(np.trunc((shown.astype(np.float64) - low) / (high - low) * 255 + 0.5), 0, 255))
+    return np.stack([grey] * 3, axis=2)
+
+
+def check_made(dump, failures):
+    """Float and Double Float Pixel Data, and 1-bit frames that do not end on
+    a byte, written by pydicom: every frame's samples as pydicom reads them
+    (1-bit ones packed from bit 0), frame nodes over the bytes that hold each
+    frame, and thumbnails as the reference pictures show them."""
+    ramp = np.tile(np.arange(32, dtype=np.float64) * 0.37 - 5.5, (32, 1))
+    floats = np.stack([ramp, ramp * 3 + 1000]).astype(np.float32)
+    floats[1, 0, :3] = [np.nan, np.inf, -np.inf]
+    patterns = np.zeros((3, 5, 5), np.uint8)
+    patterns[0] = np.eye(5, dtype=np.uint8)
+    patterns[1] = np.fliplr(np.eye(5, dtype=np.uint8))
+    patterns[1][2, :] = 1
+    patterns[2][:, 1] = 1
+    patterns[2][4, :] = 1
+    bits = np.packbits(patterns.ravel(), bitorder="little").tobytes()
+    cases = [
+        ("float32", (32, 32, 2, 32, "FloatPixelData", floats.tobytes()), "(7FE0,0008)  Float Pixel Data"),
+        ("float64", (32, 32, 1, 64, "DoubleFloatPixelData", (ramp / 7).tobytes()),
+         "(7FE0,0009)  Double Float Pixel Data"),
+        ("bits_5x5", (5, 5, 3, 1, "PixelData", bits + b"\0" * (len(bits) % 2)), "(7FE0,0010)  Frame Data"),
+    ]
+    with tempfile.TemporaryDirectory() as work:
+        for name, args, label in cases:
+            path = os.path.join(work, name + ".dcm")
+            ds = made_file(path, *args)
+            pixels = ds.pixel_array
+            frames = args[2]
+            if frames == 1:
+                pixels = pixels[None]
+            tree = [line.split("\t") for line in subprocess.run([dump, path], capture_output=True).stdout.decode().splitlines()]
+            element = [row for row in tree if row[0] == "0" and row[-1] == label]
+            nodes = [row for row in tree if row[0] == "1" and row[1].startswith("0000,")]
+            if len(element) != 1 or len(nodes) != frames:
+                failures.append("%s: %d elements labelled %r, %d frame nodes" % (name, len(element), label, len(nodes)))
+                continue
+            value = int(element[0][4])
+            frame_bits = args[0] * args[1] * args[3]
+            for k in range(frames):
+                first, last = k * frame_bits // 8, ((k + 1) * frame_bits + 7) // 8 - 1
+                if (int(nodes[k][6]), int(nodes[k][7])) != (value + first, value + last):
+                    failures.append("%s: frame %d's node spans %s-%s, not %d-%d" %
+                                    (name, k, nodes[k][6], nodes[k][7], value + first, value + last))
+                if args[3] == 1:
+                    want = np.packbits(pixels[k].ravel(), bitorder="little").tobytes()
+                else:
+                    want = pixels[k].astype(pixels.dtype.newbyteorder("<")).tobytes()
+                run = subprocess.run([dump, "--frame-samples", str(k), path], capture_output=True)
+                if run.stdout != want:
+                    failures.append("%s: frame %d's samples differ from pydicom's" % (name, k))
+            with tempfile.TemporaryDirectory() as out:
+                subprocess.run([dump, "--thumbnails", out, path], capture_output=True)
+                for k in range(frames):
+                    png = os.path.join(out, "thumb-%04d.png" % k)
+                    if not os.path.exists(png):
+                        failures.append("%s: frame %d has no thumbnail" % (name, k))
+                        continue
+                    got = read_png(png)
+                    want = reference_picture(ds, k) if args[3] == 1 else float_reference(pixels[k])
+                    worst = int(np.abs(got - want).max())
+                    if worst > PICTURE_LEVELS:
+                        failures.append("%s: frame %d's thumbnail is up to %d levels from the reference" % (name, k, worst))
+    return len(cases)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dump", required=True)
@@ -238,9 +333,11 @@ def main():
                 files += 1
                 frames += n
     check_pictures(args.dump, failures)
+    made = check_made(args.dump, failures)
     for failure in failures:
         print("FAIL", failure)
-    print("%d native files, %d frames compared, %d files' pictures" % (files, frames, len(PICTURE_FILES)))
+    print("%d native files, %d frames compared, %d files' pictures, %d files made here" %
+          (files, frames, len(PICTURE_FILES), made))
     if files < 50:
         print("FAIL: too few native files found; is pydicom's data installed?")
         return 1

@@ -348,6 +348,8 @@ private slots:
         apptest::BoxRecorder boxes;
         dlg.OpenDocument(QStringLiteral(QUILLON_PYDICOM_DATA "/test_files/") + name);
         QVERIFY(boxes.boxes.empty());
+        // The pictures compared are the thumbnails themselves, not "decoding...".
+        dlg.WaitForThumbnails();
         const QModelIndex pixel = apptest::ItemOf(dlg, 0x7FE0, 0x0010);
         QCOMPARE(dlg.TreeModel()->rowCount(pixel), frames + 1);
         const CDicomTag7FE0* pixelData = dlg.Document().File()->PixelData();

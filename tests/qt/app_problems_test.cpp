@@ -43,6 +43,8 @@ private slots:
         dlg.OpenDocument(Q(dir.Write("problems.dcm", doctest_files::ProblemsFile())));
         QVERIFY(dlg.Document().IsOpen());
         QVERIFY(boxes.boxes.empty());
+        // The frame's problem comes with its thumbnail, after the open.
+        dlg.WaitForThumbnails();
 
         // Exactly the items that carry a problem are drawn in the problem
         // colour, the root too (the bytes after the pixel data); the tooltip

@@ -76,6 +76,7 @@ private slots:
         dlg.show();
         apptest::BoxRecorder boxes;
         dlg.OpenDocument(Q(dir.Write("native.dcm", doctest_files::NativeFramesFile(3))));
+        dlg.WaitForThumbnails();
         const QModelIndex pixel = apptest::ItemOf(dlg, 0x7FE0, 0x0010);
         dlg.Tree()->setCurrentIndex(pixel);
         const quint64 p = dlg.PropertyValue(4).toULongLong();

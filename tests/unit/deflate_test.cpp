@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "dicom/DicomFile.h"
+#include "dicom/FileBytes.h"
+#include "dicom/InflatedDataSet.h"
 #include "dicom/LoaderRules.h"
 #include "document/QuillonDocument.h"
 #include "tests/support/DeflatedFiles.h"
@@ -253,6 +255,9 @@ TEST(Deflate, BombStopsAtTheLimit) {
                               std::to_string(kInflatedFrom + kLimit)),
               std::string::npos)
         << stop->text;
+    // The MiBs of zeros are held as no memory at all: only the block with
+    // the elements takes any.
+    EXPECT_LE(doc.File()->Source()->Inflated()->HeldBytes(), InflatedBytes::kBlockSize);
     ASSERT_GE(told.size(), 8u);
     EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
     EXPECT_EQ(told.back().first, told.back().second);
@@ -261,4 +266,47 @@ TEST(Deflate, BombStopsAtTheLimit) {
     // The limit everyone else gets is the named one, well under a gigabyte.
     EXPECT_EQ(CDicomFile().InflateLimit(), rules::kInflatedDataSetLimit);
     EXPECT_LE(rules::kInflatedDataSetLimit, uint64_t(256) << 20);
+}
+
+// Blocks of zeros are held as none and read back as zeros, between blocks
+// with data, at the end, and where the limit cuts a block short: every byte
+// reads back as the data it was inflated from.
+TEST(Deflate, ZeroBlocksReadBackAsTheData) {
+    constexpr std::size_t kBlock = InflatedBytes::kBlockSize;
+    Bytes data(4 * kBlock + 1000, 0);
+    for (std::size_t i = 0; i < 300; ++i) data[i] = uint8_t(i * 7 + 1);  // block 0
+    data[3 * kBlock - 1] = 0xAA;                                         // the last byte of block 2
+    data[4 * kBlock + 10] = 0x55;                                        // the short last block
+    const struct {
+        const char* name;
+        Bytes data;
+        uint64_t limit;
+        InflateEnd end;
+        uint64_t held;  // bytes of blocks held
+    } cases[] = {
+        {"mixed", data, 1 << 30, InflateEnd::Complete, 2 * kBlock + 1000},
+        {"zero tail", Bytes(data.begin(), data.begin() + 3 * kBlock + 5), 1 << 30, InflateEnd::Complete, 2 * kBlock},
+        {"limit inside a zero block", data, 3 * kBlock + 100, InflateEnd::OverLimit, 2 * kBlock},
+        {"limit before a block's data", data, 2 * kBlock + 700, InflateEnd::OverLimit, kBlock},
+        {"all zeros", Bytes(2 * kBlock + 3, 0), 1 << 30, InflateEnd::Complete, 0},
+    };
+    for (const auto& c : cases) {
+        const Bytes stream = deflated_files::Deflate(c.data).bytes;
+        const auto source = FileBytes::FromMemory(stream.data(), stream.size());
+        const InflateResult result = InflateDataSet(*source, 0, c.limit);
+        EXPECT_EQ(result.outcome.end, c.end) << c.name;
+        const uint64_t size = std::min<uint64_t>(c.data.size(), c.limit);
+        ASSERT_EQ(result.bytes->Size(), size) << c.name;
+        EXPECT_EQ(result.bytes->HeldBytes(), c.held) << c.name;
+        Bytes back(size, 0xEE);
+        ASSERT_TRUE(result.bytes->Read(0, back.data(), back.size())) << c.name;
+        EXPECT_TRUE(std::equal(back.begin(), back.end(), c.data.begin())) << c.name;
+        // A read across a block boundary, and one past the end.
+        uint8_t across[4] = {};
+        if (size > 2 * kBlock + 2) {
+            ASSERT_TRUE(result.bytes->Read(2 * kBlock - 2, across, 4)) << c.name;
+            EXPECT_TRUE(std::equal(across, across + 4, c.data.begin() + 2 * kBlock - 2)) << c.name;
+        }
+        EXPECT_FALSE(result.bytes->Read(size - 1, across, 2)) << c.name;
+    }
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 
 #include <cstring>
 #include <filesystem>
@@ -53,18 +54,19 @@ public:
     std::function<void(const std::u16string&)> onParsed;
     bool failFileObject = false;
     bool failBuffer = false;
-    int thumbnailsAsked = 0;
+    std::atomic<int> thumbnailsAsked{0};
     bool thumbnailThrows = false;
+    ~SteeredDocument() override { Close(); }
 
 protected:
     std::unique_ptr<CDicomFile> NewFile() override { return failFileObject ? nullptr : quillon::QuillonDocument::NewFile(); }
     uint8_t* AllocateData(uint64_t size) override {
         return failBuffer ? nullptr : quillon::QuillonDocument::AllocateData(size);
     }
-    std::vector<std::unique_ptr<MCImage>> MakeThumbnails(quillon::FrameDecoder& frames, std::size_t count) override {
-        thumbnailsAsked += int(count);
+    std::unique_ptr<MCImage> MakeThumbnail(quillon::FrameDecoder& frames, std::size_t frame) override {
+        ++thumbnailsAsked;
         if (thumbnailThrows) throw std::bad_alloc();
-        return quillon::QuillonDocument::MakeThumbnails(frames, count);
+        return quillon::QuillonDocument::MakeThumbnail(frames, frame);
     }
     void Parsed(const std::u16string& path) override {
         if (onParsed) onParsed(path);
@@ -192,15 +194,23 @@ TEST(DocOpen, MemoryShortages) {
         ExpectNoDocument(doc);
     }
     {
-        // Memory running out anywhere in the flow (here while the frames are
-        // worked on) ends in the same message, and no half-built document.
+        // Memory running out while a thumbnail is made, after the open has
+        // returned, costs that thumbnail only: the document stays, and the
+        // frame says why it has none.
         SteeredDocument doc;
         doc.thumbnailThrows = true;
-        const OpenResult r = doc.Open(U16(dir.Write("frames.dcm", doctest_files::NativeFramesFile(2))));
-        EXPECT_EQ(r.status, OpenStatus::NoMemory);
-        EXPECT_EQ(r.message, kMsgMemoryError);
-        EXPECT_FALSE(r.forgetPath);
-        ExpectNoDocument(doc);
+        ASSERT_TRUE(doc.Open(U16(dir.Write("frames.dcm", doctest_files::NativeFramesFile(2)))).Opened());
+        doc.WaitForThumbnails();
+        EXPECT_TRUE(doc.IsOpen());
+        for (std::size_t k = 0; k < 2; ++k) {
+            EXPECT_EQ(doc.ThumbnailStateOf(k), ThumbnailState::Failed);
+            EXPECT_EQ(doc.Thumbnail(k), nullptr);
+        }
+        std::vector<std::string> texts;
+        for (const DocumentProblem& p : doc.Problems().All())
+            if (p.problem.code == ProblemCode::FrameDecode) texts.push_back(p.problem.text);
+        ASSERT_EQ(texts.size(), 2u);
+        EXPECT_EQ(texts[1].rfind("Frame 2 cannot be decoded: memory ran out", 0), 0u) << texts[1];
     }
 }
 
@@ -253,6 +263,9 @@ TEST(DocOpen, ThumbnailEntriesFollowTheFrameCount) {
     SteeredDocument doc;
     ASSERT_TRUE(doc.Open(U16(dir.Write("native.dcm", doctest_files::NativeFramesFile(3)))).Opened());
     EXPECT_EQ(doc.ThumbnailCount(), 3u);
+    EXPECT_EQ(doc.ThumbnailFrames(), 3u);
+    doc.WaitForThumbnails();
+    EXPECT_EQ(doc.ThumbnailsFinished(), 3u);
     EXPECT_EQ(doc.thumbnailsAsked, 3);
     // Frame k of the fixture is 2 x 2 pixels of grey k + 1: its thumbnail is
     // 128 x 128 pixels of that grey in 24 bits.
@@ -266,12 +279,14 @@ TEST(DocOpen, ThumbnailEntriesFollowTheFrameCount) {
         EXPECT_TRUE(std::all_of(bits, bits + 128 * 128 * 3, [&](uint8_t b) { return b == k + 1; })) << k;
     }
     EXPECT_EQ(doc.Thumbnail(3), nullptr);
+    EXPECT_EQ(doc.ThumbnailStateOf(3), ThumbnailState::None);
 
     // A frame count far beyond the frames present costs nothing: the entries
     // exist (labels count them) but only real frames are asked for.
     doc.thumbnailsAsked = 0;
     ASSERT_TRUE(doc.Open(U16(dir.Write("many.dcm", doctest_files::EncapsulatedFile(2000000000)))).Opened());
     EXPECT_EQ(doc.ThumbnailCount(), 2000000000u);
+    doc.WaitForThumbnails();
     EXPECT_LE(doc.thumbnailsAsked, 4);
 
     ASSERT_TRUE(doc.Open(U16(dir.Write("plain.dcm", doctest_files::SequenceFile()))).Opened());
@@ -290,7 +305,8 @@ TEST(DocOpen, OptionsLeaveOutThumbnailsAndRecords) {
     ASSERT_TRUE(doc.Open(frames, noThumbnails).Opened());
     EXPECT_EQ(doc.thumbnailsAsked, 0);
     EXPECT_EQ(doc.ThumbnailCount(), 3u);
-    EXPECT_EQ(doc.ThumbnailsMade(), 0u);
+    EXPECT_EQ(doc.ThumbnailFrames(), 0u);
+    EXPECT_EQ(doc.ThumbnailStateOf(0), ThumbnailState::None);
     EXPECT_EQ(doc.Thumbnail(0), nullptr);
     ASSERT_NE(doc.Frames(), nullptr);
     EXPECT_TRUE(doc.Records().back().Element()->Is(0x0000, 0x0003));  // frame node 3

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -256,6 +257,208 @@ TEST(FrameForms, OneBitFramesArePackedLeastSignificantFirst) {
                 EXPECT_EQ(image->GetBits()[y * 128 + x], white) << x << "," << y;
                 EXPECT_EQ(Grey(*thumbnail, x, y), inverted ? 255 - white : white) << x << "," << y;
             }
+    }
+}
+
+// 1-bit frames follow one another bit by bit: frame k starts at bit
+// k x Rows x Columns of the value, inside a byte when that is no multiple of
+// 8. Each frame's bytes are those that hold its bits (a byte shared with the
+// next frame counted in both), its samples are its own bits moved to bit 0
+// (the rest of the last byte 0), and its picture and thumbnail are its own.
+TEST(FrameForms, OneBitFramesFollowBitByBit) {
+    // Three distinct 5 x 5 patterns (row-major, 1 white): a diagonal, an
+    // anti-diagonal with the middle row, an L.
+    const std::vector<std::string> patterns = {
+        "10000"
+        "01000"
+        "00100"
+        "00010"
+        "00001",
+        "00001"
+        "00010"
+        "11111"
+        "01000"
+        "10000",
+        "01000"
+        "01000"
+        "01000"
+        "01000"
+        "11111",
+    };
+    struct Case {
+        const char* name;
+        uint16_t side;
+        testdicom::Syntax syntax;
+        std::vector<uint64_t> offsets, sizes;  // of each frame, from the value's first byte
+        uint64_t frameSize;
+    };
+    const Case cases[] = {
+        {"5 x 5, 25 bits a frame", 5, testdicom::Syntax::ExplicitLittle, {0, 3, 6}, {4, 4, 4}, 4},
+        {"5 x 5, implicit VR", 5, testdicom::Syntax::ImplicitLittle, {0, 3, 6}, {4, 4, 4}, 4},
+        {"3 x 3, 9 bits a frame", 3, testdicom::Syntax::ExplicitLittle, {0, 1, 2}, {2, 2, 2}, 2},
+        {"4 x 4, whole bytes", 4, testdicom::Syntax::ExplicitLittle, {0, 2, 4}, {2, 2, 2}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint32_t n = uint32_t(c.side) * c.side;
+        // Pixel (x, y) of frame k, white or not: the pattern's cell, cut to the side.
+        auto white = [&](int k, uint32_t x, uint32_t y) { return patterns[std::size_t(k)][y * 5 + x] == '1'; };
+        Bytes value((3 * n + 7) / 8, 0);
+        for (int k = 0; k < 3; ++k)
+            for (uint32_t i = 0; i < n; ++i)
+                if (white(k, i % c.side, i / c.side)) value[(k * n + i) / 8] |= uint8_t(1 << ((k * n + i) % 8));
+        if (value.size() % 2) value.push_back(0);
+        testdicom::Writer w = testdicom::Part10(c.syntax == testdicom::Syntax::ImplicitLittle ? testdicom::kImplicitLE
+                                                                                              : testdicom::kExplicitLE);
+        Layout l{"", "MONOCHROME2", 1, 1, 1, false, 0, c.side, c.side, 3, nullptr};
+        PixelElements(w, l);
+        w.element(0x7FE0, 0x0010, "OB", value);
+        CDicomFile file;
+        ASSERT_TRUE(file.LoadMemory(w.bytes().data(), w.bytes().size()));
+        const CDicomTag7FE0* pixels = file.PixelData();
+        ASSERT_NE(pixels, nullptr);
+        ASSERT_EQ(pixels->FrameCount(), 3u);
+        EXPECT_EQ(pixels->FrameSize(), c.frameSize);
+        for (const SLoadProblem& p : file.Problems().All()) EXPECT_NE(p.code, ProblemCode::PixelDataLength) << p.text;
+        quillon::FrameDecoder frames(file);
+        for (int k = 0; k < 3; ++k) {
+            SCOPED_TRACE("frame " + std::to_string(k + 1));
+            EXPECT_EQ(pixels->FrameOffset(std::size_t(k)) - pixels->m_dataOffset, c.offsets[std::size_t(k)]);
+            EXPECT_EQ(pixels->FrameBytes(std::size_t(k)), c.sizes[std::size_t(k)]);
+            Bytes expected(c.frameSize, 0);
+            for (uint32_t i = 0; i < n; ++i)
+                if (white(k, i % c.side, i / c.side)) expected[i / 8] |= uint8_t(1 << (i % 8));
+            std::vector<uint8_t> samples;
+            ASSERT_TRUE(frames.GetFrameSamples(std::size_t(k), samples));
+            EXPECT_EQ(Bytes(samples.begin(), samples.end()), expected);
+            const auto image = frames.GetFrameImage(std::size_t(k));
+            ASSERT_NE(image, nullptr) << frames.FrameStatus(std::size_t(k)).Text();
+            const auto thumbnail = frames.GetFrameThumbnail(std::size_t(k));
+            ASSERT_NE(thumbnail, nullptr);
+            for (uint32_t y = 0; y < c.side; ++y)
+                for (uint32_t x = 0; x < c.side; ++x) {
+                    const uint8_t shade = white(k, x, y) ? 255 : 0;
+                    EXPECT_EQ(image->GetBits()[y * image->GetWidth() + x], shade) << x << "," << y;
+                    // The thumbnail's first pixel whose source position is
+                    // in the cell (the scaling blends towards the next one).
+                    const uint32_t tx = (x * 128 + c.side - 1) / c.side, ty = (y * 128 + c.side - 1) / c.side;
+                    EXPECT_NEAR(Grey(*thumbnail, tx, ty), shade, 40) << x << "," << y;
+                }
+        }
+    }
+}
+
+// Float (7FE0,0008) and Double Float (7FE0,0009) Pixel Data are native
+// frames of IEEE samples, in any syntax: their samples as stored (in machine
+// order), a picture windowed over their range or by the file's window as
+// written (not made integers), NaN shown black, +Inf white, -Inf black, and
+// none of them moving the range.
+TEST(FrameForms, FloatPixelDataFramesAreWindowedGrey) {
+    struct Case {
+        const char* name;
+        uint16_t element;  // 0x0008 OF, 0x0009 OD
+        const char* syntax;
+        std::string window;  // "centre\\width" or none
+    };
+    const Case cases[] = {
+        {"float, explicit VR", 0x0008, testdicom::kExplicitLE, ""},
+        {"float, implicit VR", 0x0008, testdicom::kImplicitLE, ""},
+        {"float, big endian", 0x0008, testdicom::kExplicitBE, ""},
+        {"double, explicit VR", 0x0009, testdicom::kExplicitLE, ""},
+        {"double, big endian", 0x0009, testdicom::kExplicitBE, ""},
+        {"float, a window under 1 wide", 0x0008, testdicom::kExplicitLE, "0.25\\0.5"},
+        {"double, a window under 1 wide", 0x0009, testdicom::kExplicitLE, "0.25\\0.5"},
+    };
+    constexpr uint16_t kRows = 4, kColumns = 64;
+    // Frame k: a ramp from 0 to 1 along each row, shifted by k; frame 1
+    // starts its first row with NaN, +Inf and -Inf.
+    auto value = [](int k, uint32_t x, uint32_t y) -> double {
+        if (k == 1 && y == 0 && x < 3) return x == 0 ? std::nan("") : x == 1 ? HUGE_VAL : -HUGE_VAL;
+        return k + x / 63.0;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool isDouble = c.element == 0x0009;
+        const unsigned size = isDouble ? 8 : 4;
+        testdicom::Writer w = testdicom::Part10(c.syntax, true);
+        Layout l{"", "MONOCHROME2", 1, uint16_t(8 * size), uint16_t(8 * size), false, 0, kRows, kColumns, 2, nullptr};
+        testdicom::StudyElements(w);
+        w.us(0x0028, 0x0002, 1);
+        w.text(0x0028, 0x0004, "CS", Pad(l.photometric));
+        w.text(0x0028, 0x0008, "IS", Pad("2"));
+        w.us(0x0028, 0x0010, kRows);
+        w.us(0x0028, 0x0011, kColumns);
+        w.us(0x0028, 0x0100, l.bits);
+        if (!c.window.empty()) {
+            w.text(0x0028, 0x1050, "DS", Pad(c.window.substr(0, c.window.find('\\'))));
+            w.text(0x0028, 0x1051, "DS", Pad(c.window.substr(c.window.find('\\') + 1)));
+        }
+        Bytes little[2], value8;
+        for (int k = 0; k < 2; ++k)
+            for (uint32_t i = 0; i < uint32_t(kRows) * kColumns; ++i) {
+                const double v = value(k, i % kColumns, i / kColumns);
+                uint8_t bytes[8];
+                if (isDouble) {
+                    std::memcpy(bytes, &v, 8);
+                } else {
+                    const float f = float(v);
+                    std::memcpy(bytes, &f, 4);
+                }
+                little[k].insert(little[k].end(), bytes, bytes + size);
+                // The file holds each number in its own byte order.
+                const bool big = std::string(c.syntax) == testdicom::kExplicitBE;
+                for (unsigned b = 0; b < size; ++b) value8.push_back(bytes[big ? size - 1 - b : b]);
+            }
+        w.element(0x7FE0, c.element, isDouble ? "OD" : "OF", value8);
+        CDicomFile file;
+        ASSERT_TRUE(file.LoadMemory(w.bytes().data(), w.bytes().size()));
+        const CDicomTag7FE0* pixels = file.PixelData();
+        ASSERT_NE(pixels, nullptr);
+        EXPECT_EQ(pixels->m_element, c.element);
+        EXPECT_EQ(pixels->m_vr.GetVR(), isDouble ? u"OD" : u"OF");
+        EXPECT_EQ(pixels->GetDescription(), isDouble ? u"Double Float Pixel Data" : u"Float Pixel Data");
+        ASSERT_EQ(pixels->FrameCount(), 2u);
+        EXPECT_EQ(pixels->FrameSize(), uint64_t(kRows) * kColumns * size);
+        for (const SLoadProblem& p : file.Problems().All()) ADD_FAILURE() << p.text;
+        quillon::FrameDecoder frames(file);
+        for (int k = 0; k < 2; ++k) {
+            SCOPED_TRACE("frame " + std::to_string(k + 1));
+            std::vector<uint8_t> samples;
+            ASSERT_TRUE(frames.GetFrameSamples(std::size_t(k), samples));
+            EXPECT_EQ(Bytes(samples.begin(), samples.end()), little[k]);
+            const auto image = frames.GetFrameImage(std::size_t(k));
+            ASSERT_NE(image, nullptr) << frames.FrameStatus(std::size_t(k)).Text();
+            MCImage shown(*image);
+            shown.ConvertTo24Bit();
+            auto grey = [&](uint32_t x, uint32_t y) { return int(shown.GetBits()[(y * kColumns + x) * 3]); };
+            for (uint32_t x = 3; x < kColumns; ++x) {
+                // Over the range: black to white along the row; the window
+                // [0, 0.5] of frame 0: white from the middle on.
+                const double t = c.window.empty() ? x / 63.0 : std::min(1.0, (k + x / 63.0) / 0.5);
+                EXPECT_NEAR(grey(x, 1), 255 * t, 3) << x;
+                EXPECT_EQ(grey(x, 0), grey(x, 1)) << x;
+            }
+            if (k == 1) {
+                // NaN and -Inf as the lowest sample, +Inf as the highest.
+                EXPECT_EQ(grey(0, 0), grey(0, 1));
+                EXPECT_EQ(grey(1, 0), grey(63, 1));
+                EXPECT_EQ(grey(2, 0), grey(0, 1));
+                if (c.window.empty()) {
+                    EXPECT_EQ(grey(0, 1), 0);
+                    EXPECT_EQ(grey(63, 1), 255);
+                }
+            }
+            const auto thumbnail = frames.GetFrameThumbnail(std::size_t(k));
+            ASSERT_NE(thumbnail, nullptr);
+            // The ramp across the thumbnail's width, dark to light.
+            const uint32_t middle = thumbnail->GetHeight() / 2;
+            if (c.window.empty()) {
+                EXPECT_LT(Grey(*thumbnail, 2, middle), 16);
+            }
+            EXPECT_GT(Grey(*thumbnail, 125, middle), 239);
+            for (uint32_t x = 8; x < 128; x += 8)
+                EXPECT_LE(Grey(*thumbnail, x - 8, middle), Grey(*thumbnail, x, middle));
+        }
     }
 }
 

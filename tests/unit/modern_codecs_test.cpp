@@ -315,6 +315,32 @@ TEST(JpegXlDecoder, DecodesLosslessStreamsOfEveryDepth) {
     EXPECT_GE(codestreams, 5);
 }
 
+// A JPEG XL stream cut short anywhere past its signature is a stream that
+// ends early, and says so only through its reason: libjxl, built as Debian
+// builds it, prints a line on stderr for each failure it meets, and a cut
+// stream must meet none.
+TEST(JpegXlDecoder, CutStreamsEndEarlyQuietly) {
+    const Source grey = Make(40, 36, 12, 1), rgb = Make(24, 20, 8, 3);
+    for (const Source& s : {grey, rgb}) {
+        for (bool container : {false, true}) {
+            const Bytes stream = EncodeJxl(s, container);
+            const FrameDescription d = Describe(s, Compression::JPEGXLLossless);
+            for (std::size_t cut :
+                 {std::size_t(12), std::size_t(40), stream.size() / 3, stream.size() / 2, stream.size() - 1}) {
+                SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(stream.size()) +
+                             (container ? ", container" : ""));
+                DecodedFrame out;
+                testing::internal::CaptureStderr();
+                const quillon::Status status = DecodeCompressedFrame(d, stream.data(), cut, out);
+                const std::string printed = testing::internal::GetCapturedStderr();
+                EXPECT_EQ(status.Code(), Reason::StreamEndsEarly) << status.Text();
+                EXPECT_FALSE(out.data);
+                EXPECT_EQ(printed, "");
+            }
+        }
+    }
+}
+
 // Each decoder reads the stream's own header and refuses, before it holds
 // the frame, a stream whose image is not the frame the file describes; cut
 // and foreign streams fail with a reason, never with samples.

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <openjpeg.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -309,19 +311,21 @@ TEST(ReducedThumbnail, EveryRouteLooksLikeTheFullSizeThumbnail) {
         {"RLE grey 16, hot pixel", EncapsulatedFile(grey16, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey16)), 1},
         {"RLE RGB", EncapsulatedFile(rgb, "RGB", "1.2.840.10008.1.2.5", EncodeRle(rgb)), 2},
         {"JPEG lossless grey", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.70", EncodeJpeg(grey8, true)), 1},
-        {"JPEG baseline grey", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.50", EncodeJpeg(grey8, false)), 1},
+        // The codecs that reduce as they decode go straight to the size shown.
+        {"JPEG baseline grey", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.50", EncodeJpeg(grey8, false)), 2},
         {"JPEG baseline YCbCr", EncapsulatedFile(rgb, "YBR_FULL_422", "1.2.840.10008.1.2.4.50", EncodeJpeg(rgb, false)), 2},
-        {"J2K grey 8", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.90", EncodeJ2k(grey8, 5)), 1},
+        {"J2K grey 8", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.90", EncodeJ2k(grey8, 5)), 2},
         {"J2K grey 16", EncapsulatedFile(grey12, "MONOCHROME2", "1.2.840.10008.1.2.4.90", EncodeJ2k([&] {
              Picture p = grey12;
              p.bits = 12;
              return p;
-         }(), 5)), 1},
+         }(), 5)), 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Loaded loaded(c.file);
         quillon::FrameDecoder full(loaded.file);
+        full.SetThumbnailsAtShownSize(false);
         const auto expected = full.GetFrameThumbnail(0);
         ASSERT_NE(expected, nullptr) << full.FrameStatus(0).Text();
         EXPECT_EQ(full.ThumbnailReduction(0), 0u);
@@ -387,5 +391,182 @@ TEST(ReducedThumbnail, RefusedWhenNoReductionFits) {
         ASSERT_GE(status.Text().size(), nor.size());
         EXPECT_EQ(status.Text().substr(status.Text().size() - nor.size()), nor);
         EXPECT_LE(decoder.BudgetHighWater(), c.budget);
+    }
+}
+
+namespace {
+
+// How two 24-bit thumbnails differ, over every sample: the largest absolute
+// difference, the mean and the 99th percentile.
+struct Differences {
+    int largest = 256;
+    double mean = 256;
+    int p99 = 256;
+};
+Differences Compare(const MCImage& a, const MCImage& b) {
+    Differences d;
+    if (a.GetDataSize() != b.GetDataSize() || a.GetWidth() != b.GetWidth() || a.GetDataSize() == 0) return d;
+    std::vector<uint64_t> histogram(256, 0);
+    uint64_t sum = 0;
+    for (uint32_t k = 0; k < a.GetDataSize(); ++k) {
+        const int v = std::abs(int(a.GetBits()[k]) - int(b.GetBits()[k]));
+        ++histogram[std::size_t(v)];
+        sum += uint64_t(v);
+    }
+    const uint64_t n = a.GetDataSize();
+    d.mean = double(sum) / double(n);
+    uint64_t seen = 0;
+    d.p99 = -1;
+    for (int v = 0; v < 256; ++v) {
+        seen += histogram[std::size_t(v)];
+        if (histogram[std::size_t(v)]) d.largest = v;
+        if (d.p99 < 0 && seen * 100 >= n * 99) d.p99 = v;
+    }
+    return d;
+}
+
+// The spread of a thumbnail's grey (first channel) inside its 8-pixel border.
+int Spread(const MCImage& t) {
+    int low = 255, high = 0;
+    for (uint32_t y = 8; y + 8 < t.GetHeight(); ++y)
+        for (uint32_t x = 8; x + 8 < t.GetWidth(); ++x) {
+            const int v = t.GetBits()[(uint64_t(y) * t.GetWidth() + x) * 3];
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    return high - low;
+}
+
+// A second frame for a file of one fragment a frame.
+Bytes TwoFrameFile(const Picture& p, const std::string& photometric, const std::string& syntax, Bytes first,
+                   Bytes second) {
+    testdicom::Writer w = testdicom::Part10(syntax);
+    testdicom::StudyElements(w);
+    PixelModule(w, p, photometric, 2, 0);
+    w.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
+    w.tag(0xFFFE, 0xE000).u32(0);
+    for (Bytes* fragment : {&first, &second}) {
+        if (fragment->size() % 2) fragment->push_back(0);
+        w.tag(0xFFFE, 0xE000).u32(uint32_t(fragment->size())).raw(*fragment);
+    }
+    w.tag(0xFFFE, 0xE0DD).u32(0);
+    return w.bytes();
+}
+
+}  // namespace
+
+// Frames within the budget are decoded at the size shown where the codec
+// reduces as it decodes (JPEG 2000 and HTJ2K resolution levels, JPEG's
+// scaled DCT): every thumbnail stays within a few grey levels of the one
+// made from the full-size frame, and the full-size samples stay exact.
+// Codecs that cannot reduce, and frames too small to, are decoded in full.
+TEST(ReducedThumbnail, ThumbnailsAtTheSizeShownMatchFullSizeOnes) {
+    Picture grey8;
+    grey8.value = [](int x, int y, unsigned s) { return Smooth(x, y, s, 255); };
+    Picture grey12 = grey8;
+    grey12.bits = 12;
+    grey12.value = [](int x, int y, unsigned s) { return Smooth(x, y, s, 4000); };
+    Picture grey16 = grey12;
+    grey16.bits = 16;
+    Picture rgb = grey8;
+    rgb.samples = 3;
+    Picture small = grey8;
+    small.columns = small.rows = 200;
+    const std::string j2k = "1.2.840.10008.1.2.4.90", htj2k = "1.2.840.10008.1.2.4.201",
+                      baseline = "1.2.840.10008.1.2.4.50";
+    const std::filesystem::path corpus = std::filesystem::path(QUILLON_PYDICOM_DATA) / "test_files";
+
+    // The bounds are on the differences from the full-size thumbnail, which
+    // samples the frame at the corner of each reduced pixel's square (a
+    // reduced pixel is its square's average: on slopes a few levels apart)
+    // and aliases hard edges and noise (where the two differ most).
+    const struct {
+        const char* name;
+        Bytes file;  // or a file of the corpus
+        const char* corpusFile;
+        unsigned reduced;
+        double mean;  // mean absolute difference, at most
+        int p99;      // 99th percentile, at most
+    } cases[] = {
+        // OpenJPEG decodes a Part 1 codestream labelled HTJ2K as well.
+        {"J2K grey 16", EncapsulatedFile(grey16, "MONOCHROME2", j2k, EncodeJ2k(grey12, 5)), nullptr, 2, 1.5, 3},
+        {"HTJ2K grey 16, two frames", TwoFrameFile(grey16, "MONOCHROME2", htj2k, EncodeJ2k(grey12, 5),
+                                                   EncodeJ2k(grey12, 5)), nullptr, 2, 1.5, 3},
+        // The codec reduces less than asked.
+        {"J2K grey 8, one level", EncapsulatedFile(grey8, "MONOCHROME2", j2k, EncodeJ2k(grey8, 1)), nullptr, 1, 1, 3},
+        {"JPEG baseline grey", EncapsulatedFile(grey8, "MONOCHROME2", baseline, EncodeJpeg(grey8, false)), nullptr, 2,
+         4, 8},
+        {"JPEG baseline YCbCr", EncapsulatedFile(rgb, "YBR_FULL_422", baseline, EncodeJpeg(rgb, false)), nullptr, 2,
+         4, 8},
+        {"JPEG lossless: not scaled", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.70",
+                                                       EncodeJpeg(grey8, true)), nullptr, 0, 0, 0},
+        {"RLE: decoded in full", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey8)),
+         nullptr, 0, 0, 0},
+        {"J2K under 256 pixels", EncapsulatedFile(small, "MONOCHROME2", j2k, EncodeJ2k(small, 5)), nullptr, 0, 0, 0},
+        // Real pictures: CT in a narrow window, 12-bit JPEG, a JP2 file of
+        // text on colour, RGB without colour transform.
+        {"corpus JPEG2000.dcm", {}, "JPEG2000.dcm", 3, 0.2, 3},
+        {"corpus 693_J2KI.dcm", {}, "693_J2KI.dcm", 2, 0.1, 1},
+        {"corpus JPEG-lossy.dcm", {}, "JPEG-lossy.dcm", 3, 2, 16},
+        {"corpus GDCMJ2K_TextGBR.dcm", {}, "GDCMJ2K_TextGBR.dcm", 1, 1, 22},
+        {"corpus SC_jpeg_no_color_transform.dcm", {}, "SC_jpeg_no_color_transform.dcm", 1, 0.1, 1},
+        // The stream's samples are unsigned, the file's signed: they wrap
+        // around, and would wrap elsewhere averaged. Decoded in full.
+        {"corpus J2K_pixelrep_mismatch.dcm", {}, "J2K_pixelrep_mismatch.dcm", 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CDicomFile file;
+        if (c.corpusFile)
+            ASSERT_TRUE(file.Load(corpus / c.corpusFile));
+        else
+            ASSERT_TRUE(file.LoadMemory(c.file.data(), c.file.size()));
+        quillon::FrameDecoder full(file), shown(file);
+        full.SetThumbnailsAtShownSize(false);
+        for (std::size_t frame = 0; frame < full.FrameCount(); ++frame) {
+            const auto expected = full.GetFrameThumbnail(frame);
+            const auto reduced = shown.GetFrameThumbnail(frame);
+            ASSERT_NE(expected, nullptr) << full.FrameStatus(frame).Text();
+            ASSERT_NE(reduced, nullptr) << shown.FrameStatus(frame).Text();
+            EXPECT_EQ(full.ThumbnailReduction(frame), 0u);
+            EXPECT_EQ(shown.ThumbnailReduction(frame), c.reduced);
+            const Differences d = Compare(*expected, *reduced);
+            EXPECT_LE(d.mean, c.mean);
+            EXPECT_LE(d.p99, c.p99);
+            // The frame's samples are the full-size ones all the same.
+            std::vector<uint8_t> fromShown, fromFull;
+            ASSERT_TRUE(shown.GetFrameSamples(frame, fromShown));
+            ASSERT_TRUE(full.GetFrameSamples(frame, fromFull));
+            EXPECT_EQ(fromShown, fromFull);
+            EXPECT_TRUE(shown.FrameStatus(frame)) << shown.FrameStatus(frame).Text();
+        }
+    }
+}
+
+// Detail finer than a thumbnail's pixel is averaged away by a reduced decode;
+// scaled down from the full size it would alias into coarse stripes. The
+// reduced thumbnail is never the more aliased.
+TEST(ReducedThumbnail, FineDetailIsFilteredNotAliased) {
+    Picture stripes;
+    stripes.columns = stripes.rows = 512;
+    stripes.value = [](int x, int, unsigned) { return uint16_t(x % 5 < 2 ? 220 : 30); };
+    const struct {
+        const char* name;
+        Bytes file;
+    } cases[] = {
+        {"J2K", EncapsulatedFile(stripes, "MONOCHROME2", "1.2.840.10008.1.2.4.90", EncodeJ2k(stripes, 5))},
+        {"JPEG baseline", EncapsulatedFile(stripes, "MONOCHROME2", "1.2.840.10008.1.2.4.50", EncodeJpeg(stripes, false))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Loaded loaded(c.file);
+        quillon::FrameDecoder full(loaded.file), shown(loaded.file);
+        full.SetThumbnailsAtShownSize(false);
+        const auto aliased = full.GetFrameThumbnail(0);
+        const auto filtered = shown.GetFrameThumbnail(0);
+        ASSERT_NE(aliased, nullptr);
+        ASSERT_NE(filtered, nullptr);
+        EXPECT_EQ(shown.ThumbnailReduction(0), 2u);
+        EXPECT_LT(Spread(*filtered), Spread(*aliased));
     }
 }
