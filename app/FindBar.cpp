@@ -46,6 +46,7 @@ bool FindBar::FindNext(const QString& text) {
 
 void FindBar::EndSearch() {
     if (!m_thread) return;
+    ++m_searchCount;
     m_cancel->store(true);
     // The search looks at the flag between blocks: this returns at once.
     m_thread->wait();
@@ -70,9 +71,11 @@ void FindBar::FindBytes(const std::vector<uint8_t>& pattern) {
         *result = quillon::FindBytes(*bytes, size, from, pattern, cancel.get());
     });
     QThread* thread = m_thread;
-    connect(thread, &QThread::finished, this, [this, thread, bytes, result, length = pattern.size()] {
-        // A search ended by EndSearch has been waited for and deleted there.
-        if (thread != m_thread) return;
+    const quint64 search = ++m_searchCount;
+    connect(thread, &QThread::finished, this, [this, thread, search, bytes, result, length = pattern.size()] {
+        // A search ended by EndSearch has been waited for and deleted there
+        // (its thread's address may even have been reused since).
+        if (search != m_searchCount || thread != m_thread) return;
         m_thread = nullptr;
         thread->deleteLater();
         // The document it searched may have been closed or replaced since.

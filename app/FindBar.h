@@ -50,6 +50,7 @@ private:
     CQuillonDlg& m_dialog;
     QThread* m_thread = nullptr;
     std::shared_ptr<std::atomic<bool>> m_cancel;
+    quint64 m_searchCount = 0;  // searches started or ended, to know a late answer
 };
 
 }  // namespace quillon
