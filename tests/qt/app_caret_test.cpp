@@ -185,6 +185,14 @@ private slots:
         QTRY_VERIFY(!bar->Searching());
         QCOMPARE(bar->Message(), QStringLiteral("Not found"));
         QCOMPARE(dlg.HexView()->GetCaretByte(), quint64(248));
+        // A search started while another runs ends that one: one answer only.
+        const int before = done.count();
+        bar->FindNext(QStringLiteral("FE FF 00 E0"));
+        bar->FindNext(QStringLiteral("FE FF 00 E0"));
+        QTRY_VERIFY(!bar->Searching());
+        QTest::qWait(50);
+        QCOMPARE(done.count(), before + 1);
+        QCOMPARE(dlg.HexView()->GetCaretByte(), quint64(294));
         // Text still finds elements.
         QVERIFY(bar->FindNext(QStringLiteral("Roe")));
         QCOMPARE(dlg.Tree()->currentIndex(), apptest::ItemOf(dlg, 0x0010, 0x0010, 2));
