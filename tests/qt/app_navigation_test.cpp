@@ -137,14 +137,18 @@ private slots:
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QString shown;
+        QStringList filters;
         QTimer::singleShot(0, [&] {
             auto* fileDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             if (!fileDialog) return;
             shown = fileDialog->directory().absolutePath();
+            filters = fileDialog->nameFilters();
             fileDialog->reject();
         });
         QTest::mouseClick(dlg.OpenButton(), Qt::LeftButton);
         QCOMPARE(shown, Q(two.path() / "sub"));
+        QCOMPARE(filters, (QStringList{QStringLiteral("DICOM files (*.dcm *.dicom DICOMDIR)"),
+                                       QStringLiteral("All files (*)")}));
         QCOMPARE(QString::fromStdU16String(dlg.Document().Path()), inTwo);
     }
 
