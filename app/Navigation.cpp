@@ -22,6 +22,7 @@
 #include "app/GoToOffsetBar.h"
 #include "app/ElementTreeModel.h"
 #include "app/HexStatusLine.h"
+#include "app/SplitterHandles.h"
 #include "app/QuillonResources.h"
 #include "document/ByteSearch.h"
 #include "document/ElementSearch.h"
@@ -67,6 +68,9 @@ Navigation::Navigation(CQuillonDlg& dialog) : QObject(&dialog), m_dialog(dialog)
     }
 
     m_status = new HexStatusLine(dialog);
+    m_treeSplitter = new SplitterHandle(Qt::Vertical, &dialog, [this](int start, int d) { DragSplit(true, start, d); });
+    m_listSplitter = new SplitterHandle(Qt::Horizontal, &dialog, [this](int start, int d) { DragSplit(false, start, d); });
+    PlaceSplitters();
     // Ctrl+C in the hex view copies its marked bytes as hex.
     auto* copy = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_C), dialog.HexView());
     copy->setContext(Qt::WidgetShortcut);
@@ -177,8 +181,31 @@ bool Navigation::OpenDropped(const QList<QUrl>& urls) {
     return false;
 }
 
+void Navigation::DragSplit(bool tree, int start, int distance) {
+    if (!m_layout.Captured()) m_layout.Capture(m_dialog, {m_goTo, m_find, m_treeSplitter, m_listSplitter});
+    if (start == 0) {
+        m_splitAtPress = m_layout.Split();
+        return;
+    }
+    const QPoint split = tree ? QPoint(m_splitAtPress.x() + distance, m_layout.Split().y())
+                              : QPoint(m_layout.Split().x(), m_splitAtPress.y() + distance);
+    m_layout.SetSplit(split.x(), split.y(), m_dialog.size());
+    m_layout.Apply(m_dialog.size());
+    PlaceSplitters();
+    PlaceBars();
+}
+
+void Navigation::PlaceSplitters() {
+    const QRect tree = m_dialog.Tree()->geometry();
+    const QRect list = m_dialog.PropertyList()->geometry();
+    const QRect hex = m_dialog.HexViewFrame()->geometry();
+    m_treeSplitter->setGeometry(tree.right() + 1, tree.top(), std::max(1, list.left() - tree.right() - 1),
+                                tree.height());
+    m_listSplitter->setGeometry(list.left(), list.bottom() + 1, list.width(), std::max(1, hex.top() - list.bottom() - 1));
+}
+
 void Navigation::AllowResizing(const QRect& available) {
-    m_layout.Capture(m_dialog, {m_goTo, m_find});
+    m_layout.Capture(m_dialog, {m_goTo, m_find, m_treeSplitter, m_listSplitter});
     const QSize base = m_layout.BaseSize();
     const QSize minimum = m_layout.MinimumSize().boundedTo(base);
     m_dialog.setMinimumSize(minimum);
@@ -260,7 +287,12 @@ bool Navigation::eventFilter(QObject* watched, QEvent* event) {
                 break;
             }
             case QEvent::Resize:
-                if (m_layout.Captured()) m_layout.Apply(m_dialog.size());
+                if (m_layout.Captured()) {
+                    // The split is kept within what the new size allows.
+                    m_layout.SetSplit(m_layout.Split().x(), m_layout.Split().y(), m_dialog.size());
+                    m_layout.Apply(m_dialog.size());
+                }
+                PlaceSplitters();
                 PlaceBars();
                 break;
             default: break;

@@ -11,6 +11,7 @@
 // first and last byte in view, each "none" when there is none).
 #include <QList>
 #include <QObject>
+#include <QPoint>
 #include <QString>
 #include <QUrl>
 
@@ -24,6 +25,7 @@ class CQuillonDlg;
 class FindBar;
 class GoToOffsetBar;
 class HexStatusLine;
+class SplitterHandle;
 
 class Navigation : public QObject {
     Q_OBJECT
@@ -52,6 +54,8 @@ public:
     void AllowResizing(const QRect& available);
     const WindowLayout& Layout() const { return m_layout; }
     HexStatusLine* StatusLine() const { return m_status; }
+    SplitterHandle* TreeSplitter() const { return m_treeSplitter; }
+    SplitterHandle* ListSplitter() const { return m_listSplitter; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -62,6 +66,8 @@ private:
     void PlaceBars();
     void WriteState();
     void UpdateTitle();
+    void DragSplit(bool tree, int start, int distance);
+    void PlaceSplitters();
     void SetValueTip();
     bool ToggleTreeItem();
 
@@ -72,6 +78,9 @@ private:
     QString m_lastMessage;
     QString m_stateFile;
     HexStatusLine* m_status = nullptr;
+    SplitterHandle* m_treeSplitter = nullptr;
+    SplitterHandle* m_listSplitter = nullptr;
+    QPoint m_splitAtPress;
 };
 
 }  // namespace quillon

@@ -59,10 +59,31 @@ void WindowLayout::Capture(CQuillonDlg& dialog, const QList<QWidget*>& skip) {
         }
         m_items.append(item);
     }
+    m_baseTree = tree;
+    m_baseList = list;
+    m_baseHex = hex;
+    m_treeDx = m_listDy = 0;
     m_treeSpare = std::max(0, tree.width() - kMinTreeWidth);
     const int rightSpare = std::max(0, std::min(list.width() - kMinListWidth, hex.width() - kMinHexWidth));
     m_minDx = -std::min(m_treeSpare + rightSpare, std::max(0, combo.width() - kMinComboWidth));
     m_minDy = -std::max(0, std::min(tree.height(), hex.height()) - kMinHeight);
+}
+
+void WindowLayout::SetSplit(int treeDx, int listDy, const QSize& size) {
+    // The widths and heights the window's size gives before any split.
+    const int dx = std::max(size.width() - m_base.width(), m_minDx);
+    const int dy = std::max(size.height() - m_base.height(), m_minDy);
+    const int shrink = std::max(0, -dx);
+    const int fromTree = std::min(shrink, m_treeSpare);
+    const int fromRight = shrink - fromTree;
+    const int treeWidth = m_baseTree.width() - fromTree;
+    const int listWidth = m_baseList.width() - fromRight;
+    const int hexWidth = m_baseHex.width() + (dx >= 0 ? dx : -fromRight);
+    const int hexHeight = m_baseHex.height() + dy;
+    m_treeDx = std::clamp(treeDx, std::min(0, kMinTreeWidth - treeWidth),
+                          std::max(0, std::min(listWidth - kMinListWidth, hexWidth - kMinHexWidth)));
+    // The list grows down only: above the hex view's right part sits the picture.
+    m_listDy = std::clamp(listDy, 0, std::max(0, hexHeight - kMinHeight));
 }
 
 QSize WindowLayout::MinimumSize() const { return m_base + QSize(m_minDx, m_minDy); }
@@ -83,13 +104,13 @@ void WindowLayout::Apply(const QSize& size) const {
         switch (item.role) {
             case Fixed: break;
             case Stretch:
-                r.translate(-fromTree, 0);
-                r.adjust(0, 0, hexWidth, dy);
+                r.translate(-fromTree + m_treeDx, 0);
+                r.adjust(0, m_listDy, hexWidth - m_treeDx, dy);
                 break;
-            case Tree: r.adjust(0, 0, -fromTree, dy); break;
+            case Tree: r.adjust(0, 0, -fromTree + m_treeDx, dy); break;
             case List:
-                r.translate(-fromTree, 0);
-                r.adjust(0, 0, -fromRight, 0);
+                r.translate(-fromTree + m_treeDx, 0);
+                r.adjust(0, 0, -fromRight - m_treeDx, m_listDy);
                 break;
             case Picture: r.translate(-shrink, 0); break;
             case TopRight: r.translate(-shrink, 0); break;
@@ -102,8 +123,8 @@ void WindowLayout::Apply(const QSize& size) const {
                 break;
             case BottomRight: r.translate(dx, dy); break;
             case UnderHex:
-                r.translate(-fromTree, dy);
-                r.adjust(0, 0, hexWidth, 0);
+                r.translate(-fromTree + m_treeDx, dy);
+                r.adjust(0, 0, hexWidth - m_treeDx, 0);
                 break;
         }
         if (r != item.widget->geometry()) item.widget->setGeometry(r);

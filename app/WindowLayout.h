@@ -29,6 +29,14 @@ public:
     // Places the controls for a window of `size`.
     void Apply(const QSize& size) const;
 
+    // The two splitters: `treeDx` pixels more (less) width for the tree, taken
+    // from (given to) the property list and the hex view; `listDy` pixels
+    // more height for the property list, taken from the hex view. Each is
+    // kept within what leaves every control its minimum; the values kept are
+    // returned by Split(). Apply places the controls with them.
+    void SetSplit(int treeDx, int listDy, const QSize& size);
+    QPoint Split() const { return QPoint(m_treeDx, m_listDy); }
+
 private:
     enum Role { Fixed, Stretch, Tree, List, Picture, TopRight, TopWide, Combo, Bottom, BottomUnderTree, BottomRight, UnderHex };
     struct Item {
@@ -41,6 +49,9 @@ private:
     int m_treeSpare = 0;
     int m_minDx = 0;
     int m_minDy = 0;
+    int m_treeDx = 0;
+    int m_listDy = 0;
+    QRect m_baseTree, m_baseList, m_baseHex;
 };
 
 }  // namespace quillon

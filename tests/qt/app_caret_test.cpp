@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -16,6 +17,7 @@
 #include "app/GoToOffsetBar.h"
 #include "app/HexStatusLine.h"
 #include "app/Navigation.h"
+#include "app/SplitterHandles.h"
 #include "tests/qt/app_support.h"
 
 using namespace quillon;
@@ -235,6 +237,60 @@ private slots:
         QVERIFY(valueRow >= 0);
         QCOMPARE(list->item(valueRow, 1)->toolTip(), QStringLiteral("Roe^Ann "));
         QCOMPARE(list->item(valueRow, 1)->text(), dlg.PropertyValue(valueRow));
+    }
+
+    // The splitters between the tree and the right side and between the
+    // property list and the hex view move those boundaries, within limits,
+    // and the split survives a resize.
+    void splittersMoveTheBoundaries() {
+        CQuillonDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        const QRect tree = dlg.Tree()->geometry(), list = dlg.PropertyList()->geometry();
+        const QRect hex = dlg.HexView()->geometry(), status = dlg.Navigation()->StatusLine()->geometry();
+        SplitterHandle* sideways = dlg.Navigation()->TreeSplitter();
+        SplitterHandle* down = dlg.Navigation()->ListSplitter();
+        QVERIFY(sideways->geometry().left() > tree.right() && sideways->geometry().right() < list.left());
+        QVERIFY(down->geometry().top() > list.bottom() && down->geometry().bottom() < hex.top());
+
+        const auto drag = [](QWidget* handle, QPoint by) {
+            const QPoint at = handle->rect().center();
+            QTest::mousePress(handle, Qt::LeftButton, {}, at);
+            QMouseEvent move(QEvent::MouseMove, QPointF(at + by), handle->mapToGlobal(QPointF(at + by)), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(handle, &move);
+            QTest::mouseRelease(handle, Qt::LeftButton, {}, at + by);
+        };
+        drag(sideways, QPoint(40, 0));
+        QCOMPARE(dlg.Tree()->width(), tree.width() + 40);
+        QCOMPARE(dlg.PropertyList()->geometry(), list.adjusted(40, 0, 0, 0));
+        QCOMPARE(dlg.HexView()->geometry(), hex.adjusted(40, 0, 0, 0));
+        QCOMPARE(dlg.HexViewFrame()->geometry(), dlg.HexView()->geometry());
+        QCOMPARE(dlg.Navigation()->StatusLine()->geometry(), status.adjusted(40, 0, 0, 0));
+        QVERIFY(sideways->geometry().left() > dlg.Tree()->geometry().right());
+        // Far to the right: the list and the hex view keep their minimum widths.
+        drag(sideways, QPoint(2000, 0));
+        QVERIFY(dlg.PropertyList()->width() >= 140 && dlg.HexView()->width() >= 260);
+        QVERIFY(dlg.Tree()->width() < tree.width() + 2000);
+        // Back left of where it started: the tree narrows, to its minimum at most.
+        drag(sideways, QPoint(-5000, 0));
+        QCOMPARE(dlg.Tree()->width(), 180);
+
+        drag(down, QPoint(0, 30));
+        QCOMPARE(dlg.PropertyList()->height(), list.height() + 30);
+        QCOMPARE(dlg.HexView()->geometry().top(), hex.top() + 30);
+        QCOMPARE(dlg.HexView()->geometry().bottom(), hex.bottom());
+        // Up past the start: the list keeps its designed height (the picture sits above the hex view).
+        drag(down, QPoint(0, -500));
+        QCOMPARE(dlg.PropertyList()->height(), list.height());
+        drag(down, QPoint(0, 30));
+
+        // A larger window keeps the split.
+        dlg.AllowResizing(QRect());
+        dlg.resize(dlg.size() + QSize(100, 50));
+        QCOMPARE(dlg.PropertyList()->height(), list.height() + 30);
+        QCOMPARE(dlg.Tree()->width(), 180);
+        QCOMPARE(dlg.HexView()->geometry().bottom(), hex.bottom() + 50);
     }
 
     void enterOnATreeItemOpensAndClosesIt() {
