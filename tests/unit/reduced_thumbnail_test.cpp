@@ -565,6 +565,9 @@ TEST(ReducedThumbnail, FineDetailIsFilteredNotAliased) {
     } cases[] = {
         {"J2K", EncapsulatedFile(stripes, "MONOCHROME2", "1.2.840.10008.1.2.4.90", EncodeJ2k(stripes, 5))},
         {"JPEG baseline", EncapsulatedFile(stripes, "MONOCHROME2", "1.2.840.10008.1.2.4.50", EncodeJpeg(stripes, false))},
+        {"RLE, bands", EncapsulatedFile(stripes, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(stripes))},
+        {"JPEG lossless, bands",
+         EncapsulatedFile(stripes, "MONOCHROME2", "1.2.840.10008.1.2.4.70", EncodeJpeg(stripes, true))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
