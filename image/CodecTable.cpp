@@ -14,9 +14,9 @@ bool RleLayout(const FrameDescription& d) {
 }
 
 constexpr CodecRow kCodecs[] = {
-    {Compression::RLE, RleLayout, DecodeRleFrame, nullptr, DecodeRleBands},
+    {Compression::RLE, RleLayout, DecodeRleFrame, nullptr, DecodeRleBands, false, false, true},
     {Compression::JPEG, AnyLayout, DecodeJpegFrame, DecodeJpegReduced, DecodeJpegBands, false, true},
-    {Compression::JPEGLossless, AnyLayout, DecodeJpegFrame, DecodeJpegReduced, DecodeJpegBands},
+    {Compression::JPEGLossless, AnyLayout, DecodeJpegFrame, DecodeJpegReduced, DecodeJpegBands, false, false, true},
     {Compression::JPEG2000Lossless, AnyLayout, DecodeJpeg2000Frame, DecodeJpeg2000Reduced, nullptr, false, true},
     {Compression::JPEG2000Lossy, AnyLayout, DecodeJpeg2000Frame, DecodeJpeg2000Reduced, nullptr, false, true},
     {Compression::JPEGLSLossless, AnyLayout, DecodeJpegLsFrame},

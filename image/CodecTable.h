@@ -35,6 +35,11 @@ struct CodecRow {
     // too, at the size shown: where the reduced picture matches the
     // full-size one's thumbnail.
     bool thumbnailsReduced = false;
+    // Thumbnails of frames within the budget come from `bands` averaged
+    // down to the size shown: the full-size image is never converted,
+    // windowed or cached for them. For codecs that cannot reduce as they
+    // decode, where the frame's decode is cheap beside that work.
+    bool thumbnailsBanded = false;
 };
 
 // Every row, one per compression that is decoded.

@@ -653,9 +653,12 @@ unsigned quillon::FrameDecoder::ThumbnailLeastReduction() const {
     if (!m_thumbnailsAtShownSize || m_route != Route::Codec) return 0;
     // Only codecs that decode a smaller picture themselves (resolution levels,
     // scaled DCT) are asked to: their reduction is a filter, and it saves the
-    // decode. Others would decode the full frame all the same.
+    // decode. Others would decode the full frame all the same, unless their
+    // bands, averaged down, save the conversion of the full-size image.
     const quillon::CodecRow* row = quillon::FindCodec(m_description.pixel.compression);
-    return row && row->reduced && row->thumbnailsReduced ? MostReduction(m_description) : 0;
+    if (!row) return 0;
+    const bool reduces = (row->reduced && row->thumbnailsReduced) || (row->bands && row->thumbnailsBanded);
+    return reduces ? MostReduction(m_description) : 0;
 }
 
 std::unique_ptr<MCImage> quillon::FrameDecoder::GetFrameThumbnail(std::size_t frame) {
@@ -778,8 +781,9 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::ReducedThumbnail(std::size_t fra
         return image;
     };
 
-    // The codec's own reduction, the least that fits.
-    if (row && row->reduced) {
+    // The codec's own reduction, the least that fits; a thumbnail at the size
+    // shown from a codec that does not reduce comes from its bands below.
+    if (row && row->reduced && (least == 0 || row->thumbnailsReduced)) {
         for (unsigned r = std::max(least, 1u); r <= most; ++r) {
             const FrameDescription reduced = ReducedDescription(d, r);
             // A frame within the budget takes the share of its full-size

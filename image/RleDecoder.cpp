@@ -282,7 +282,11 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
     };
     HeapPtr<uint8_t> output(static_cast<uint8_t*>(AllocBlock(size)));
     if (!output) return noMemory();
-    std::memset(output.get(), 0, size);
+    // Each run sequence writes its output from the start; only what it
+    // leaves is zeroed, so that a frame is not written twice.
+    auto zeroRest = [](uint8_t* region, uint64_t regionSize, uint64_t written) {
+        if (written < regionSize) std::memset(region + written, 0, regionSize - written);
+    };
     uint64_t produced = 0;
 
     if (sampleBytes > 1) {
@@ -294,15 +298,26 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
             return FrameFailure(Reason::CodecRefused, "The RLE decoder takes one segment per byte of each sample only.");
         HeapPtr<uint8_t> planes(static_cast<uint8_t*>(AllocBlock(wideSegments * pixels)));
         if (!planes) return noMemory();
-        std::memset(planes.get(), 0, wideSegments * pixels);
         for (unsigned s = 0; s < wideSegments; ++s) {
             uint64_t begin, limit;
             SegmentRange(h, s, length, begin, limit);
-            produced += DecodeRuns(bytes, begin, limit, planes.get() + s * pixels, pixels, pixels);
+            const uint64_t n = DecodeRuns(bytes, begin, limit, planes.get() + s * pixels, pixels, pixels);
+            zeroRest(planes.get() + s * pixels, pixels, n);
+            produced += n;
         }
         const bool keepPlanes = samples > 1 && d.pixel.planarConfiguration == 1;
         uint8_t* o = output.get();
-        for (unsigned s = 0; s < samples; ++s) {
+        zeroRest(o, size, uint64_t(wideSegments) * pixels);
+        if (samples == 1 && sampleBytes == 2) {
+            // 16-bit grey, the common case: high byte plane, low byte plane.
+            const uint8_t* high = planes.get();
+            const uint8_t* low = planes.get() + pixels;
+            for (uint64_t k = 0; k < pixels; ++k) {
+                o[2 * k] = low[k];
+                o[2 * k + 1] = high[k];
+            }
+        }
+        for (unsigned s = 0; s < samples && !(samples == 1 && sampleBytes == 2); ++s) {
             for (unsigned b = 0; b < sampleBytes; ++b) {
                 const uint8_t* plane = planes.get() + (uint64_t(s) * sampleBytes + (sampleBytes - 1 - b)) * pixels;
                 for (uint64_t k = 0; k < pixels; ++k) {
@@ -315,6 +330,7 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
     } else if (!validHeader) {
         // No RLE header: the whole fragment as one run sequence.
         produced = DecodeRuns(bytes, 0, length, output.get(), size, size);
+        zeroRest(output.get(), size, produced);
     } else {
         const unsigned samples = d.Samples();
         const bool oneSegment = samples == 1 || (samples == 3 && (h.offsets[1] == 0 || h.offsets[2] == 0));
@@ -323,6 +339,7 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
             SegmentRange(h, 0, length, begin, limit);
             if (limit != 0) limit = length;  // the samples may run on through later segments
             produced = DecodeRuns(bytes, begin, limit, output.get(), size, size);
+            zeroRest(output.get(), size, produced);
         } else {
             if (samples > kMaxSegments)
                 return FrameFailure(Reason::CodecRefused,
@@ -333,8 +350,11 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
             for (unsigned s = 0; s < samples; ++s) {
                 uint64_t begin, limit;
                 SegmentRange(h, s, length, begin, limit);
-                produced += DecodeRuns(bytes, begin, limit, output.get() + s * pixels, pixels, pixels);
+                const uint64_t n = DecodeRuns(bytes, begin, limit, output.get() + s * pixels, pixels, pixels);
+                zeroRest(output.get() + s * pixels, pixels, n);
+                produced += n;
             }
+            zeroRest(output.get(), size, uint64_t(samples) * pixels);
             // Planes as they would be stored natively.
             if (d.pixel.planarConfiguration != 1 && !InterleavePlanes(output.get(), pixels, samples)) return noMemory();
         }

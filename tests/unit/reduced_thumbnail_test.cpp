@@ -307,11 +307,12 @@ TEST(ReducedThumbnail, EveryRouteLooksLikeTheFullSizeThumbnail) {
         {"native MONOCHROME1", NativeFile(grey8, "MONOCHROME1"), 1},
         // Halved, the colour frame with its band still takes over 500 KiB.
         {"native RGB in planes", NativeFile(rgb, "RGB", 1, 1), 2},
-        {"RLE grey 8", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey8)), 1},
-        {"RLE grey 16, hot pixel", EncapsulatedFile(grey16, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey16)), 1},
+        // Codecs whose thumbnails come from bands or from the codec's own
+        // reduction go straight to the size shown.
+        {"RLE grey 8", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey8)), 2},
+        {"RLE grey 16, hot pixel", EncapsulatedFile(grey16, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey16)), 2},
         {"RLE RGB", EncapsulatedFile(rgb, "RGB", "1.2.840.10008.1.2.5", EncodeRle(rgb)), 2},
-        {"JPEG lossless grey", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.70", EncodeJpeg(grey8, true)), 1},
-        // The codecs that reduce as they decode go straight to the size shown.
+        {"JPEG lossless grey", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.70", EncodeJpeg(grey8, true)), 2},
         {"JPEG baseline grey", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.50", EncodeJpeg(grey8, false)), 2},
         {"JPEG baseline YCbCr", EncapsulatedFile(rgb, "YBR_FULL_422", "1.2.840.10008.1.2.4.50", EncodeJpeg(rgb, false)), 2},
         {"J2K grey 8", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.90", EncodeJ2k(grey8, 5)), 2},
@@ -459,7 +460,8 @@ Bytes TwoFrameFile(const Picture& p, const std::string& photometric, const std::
 // reduces as it decodes (JPEG 2000 and HTJ2K resolution levels, JPEG's
 // scaled DCT): every thumbnail stays within a few grey levels of the one
 // made from the full-size frame, and the full-size samples stay exact.
-// Codecs that cannot reduce, and frames too small to, are decoded in full.
+// RLE and lossless JPEG frames are decoded a band of rows at a time and
+// averaged down; frames too small to reduce are decoded in full.
 TEST(ReducedThumbnail, ThumbnailsAtTheSizeShownMatchFullSizeOnes) {
     Picture grey8;
     grey8.value = [](int x, int y, unsigned s) { return Smooth(x, y, s, 255); };
@@ -498,10 +500,17 @@ TEST(ReducedThumbnail, ThumbnailsAtTheSizeShownMatchFullSizeOnes) {
          4, 8},
         {"JPEG baseline YCbCr", EncapsulatedFile(rgb, "YBR_FULL_422", baseline, EncodeJpeg(rgb, false)), nullptr, 2,
          4, 8},
-        {"JPEG lossless: not scaled", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.70",
-                                                       EncodeJpeg(grey8, true)), nullptr, 0, 0, 0},
-        {"RLE: decoded in full", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey8)),
-         nullptr, 0, 0, 0},
+        // No reduction in the codec: bands averaged over 4 x 4 squares, as
+        // the scaled DCT does, so within the JPEG baseline's bounds.
+        {"JPEG lossless grey 8, bands", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.70",
+                                                         EncodeJpeg(grey8, true)), nullptr, 2, 4, 8},
+        {"RLE grey 8, bands", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey8)),
+         nullptr, 2, 4, 8},
+        // Windowed after the average rather than before: a few hundredths
+        // of a level more on the mean.
+        {"RLE grey 16, bands", EncapsulatedFile(grey16, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey16)),
+         nullptr, 2, 4.1, 8},
+        {"RLE RGB, bands", EncapsulatedFile(rgb, "RGB", "1.2.840.10008.1.2.5", EncodeRle(rgb)), nullptr, 2, 4, 8},
         {"J2K under 256 pixels", EncapsulatedFile(small, "MONOCHROME2", j2k, EncodeJ2k(small, 5)), nullptr, 0, 0, 0},
         // Real pictures: CT in a narrow window, 12-bit JPEG, a JP2 file of
         // text on colour, RGB without colour transform.
@@ -556,6 +565,9 @@ TEST(ReducedThumbnail, FineDetailIsFilteredNotAliased) {
     } cases[] = {
         {"J2K", EncapsulatedFile(stripes, "MONOCHROME2", "1.2.840.10008.1.2.4.90", EncodeJ2k(stripes, 5))},
         {"JPEG baseline", EncapsulatedFile(stripes, "MONOCHROME2", "1.2.840.10008.1.2.4.50", EncodeJpeg(stripes, false))},
+        {"RLE, bands", EncapsulatedFile(stripes, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(stripes))},
+        {"JPEG lossless, bands",
+         EncapsulatedFile(stripes, "MONOCHROME2", "1.2.840.10008.1.2.4.70", EncodeJpeg(stripes, true))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
