@@ -23,6 +23,10 @@ public:
     bool operator<(const QTreeWidgetItem& other) const override {
         const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
         if (column == 0) {
+            // Where a partial read stopped leads the list, before the problems
+            // found on the way there.
+            const bool stopA = Stopped(*this), stopB = Stopped(other);
+            if (stopA != stopB) return stopA;
             const quint64 a = Offset(*this), b = Offset(other);
             if (a != b) return a < b;
         } else if (const int order = text(column).compare(other.text(column)); order != 0) {
@@ -32,6 +36,7 @@ public:
     }
 
 private:
+    static bool Stopped(const QTreeWidgetItem& row) { return row.text(2) == QLatin1String("stopped"); }
     // A problem without an offset goes last.
     static quint64 Offset(const QTreeWidgetItem& row) {
         bool ok = false;
