@@ -18,6 +18,7 @@
 
 #include "app/CQuillonDlg.h"
 #include "app/CopyActions.h"
+#include "app/SaveActions.h"
 #include "app/FindBar.h"
 #include "app/GoToOffsetBar.h"
 #include "app/ElementTreeModel.h"
@@ -130,6 +131,14 @@ void Navigation::FillMenu(QMenu& menu, bool element) {
             auto copy = c.copy;
             connect(action, &QAction::triggered, this, [this, copy] { Report(copy(m_dialog)); });
         }
+        menu.addSeparator();
+        const bool frame = selected && HasSelectedFrame(m_dialog);
+        menu.addAction(QStringLiteral("&Save Value As..."), this, [this] { AskSaveValue(m_dialog); })
+            ->setEnabled(selected);
+        menu.addAction(QStringLiteral("Save &Frame As..."), this, [this] { AskSaveFrame(m_dialog); })
+            ->setEnabled(frame);
+        menu.addAction(QStringLiteral("Save &Picture As..."), this, [this] { AskSavePicture(m_dialog); })
+            ->setEnabled(frame);
         menu.addSeparator();
     } else {
         // The hex view's menu: its marked bytes (or the caret's byte).

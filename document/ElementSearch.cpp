@@ -1,9 +1,12 @@
 #include "document/ElementSearch.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "dicom/CharacterSet.h"
+#include "dicom/DicomDictionary.h"
+#include "dicom/LoaderRules.h"
 
 namespace quillon {
 
@@ -111,6 +114,7 @@ public:
         if (m_text.empty()) return false;
         const std::u16string description = e->IsItem() ? std::u16string(u"SQ Item") : e->GetDescription();
         if (ContainsFolded(description, m_text)) return true;
+        if (!e->IsItem() && !IsFrameNode(document, e) && StandardNameMatches(e->m_group, e->m_element)) return true;
         const uint32_t length = e->GetLength();
         if (!e->HasValue() || length == kUndefinedLength || length > kFindValueLimit) return false;
         const auto value = ValueText(e, records[index].charset);
@@ -118,9 +122,63 @@ public:
     }
 
 private:
+    static bool IsFrameNode(const quillon::QuillonDocument& document, const CDicomTag* e) {
+        return e->m_group == quillon::rules::kFrameNodeGroup && document.File() &&
+               e->m_parent == document.File()->PixelData();
+    }
+
+    // Whether the dictionary's name of the tag ("Pixel Data") or its keyword
+    // ("PixelData") holds the query. The dictionary has names only: the
+    // keyword is the name without its blanks, punctuation and possessive s. Answered once
+    // per tag, as a file repeats its tags many times.
+    bool StandardNameMatches(uint16_t group, uint16_t element) const {
+        const uint32_t key = uint32_t(group) << 16 | element;
+        if (const auto found = m_byTag.find(key); found != m_byTag.end()) return found->second;
+        const uint16_t folded = FoldRepeatingGroup(group);
+        bool matches = false;
+        for (const std::u16string& name :
+             {CDicomDictionary::Instance().LookupName(folded, element), StandardNameOf(folded, element)}) {
+            if (name.empty() || matches) continue;
+            std::u16string keyword;
+            for (std::size_t i = 0; i < name.size(); ++i) {
+                const char16_t c = name[i];
+                // "Patient's Name" is PatientName: a possessive's s goes with its apostrophe.
+                if ((c == u'\'' || c == u'\u2019') && i + 1 < name.size() && name[i + 1] == u's') {
+                    ++i;
+                    continue;
+                }
+                if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')) keyword += c;
+            }
+            matches = ContainsFolded(name, m_text) || ContainsFolded(keyword, m_text);
+        }
+        m_byTag.emplace(key, matches);
+        return matches;
+    }
+
+    // The standard's name of a tag whose shown name is another one ("Frame
+    // Data" is Pixel Data); empty for the others.
+    static std::u16string StandardNameOf(uint16_t group, uint16_t element) {
+        static const struct {
+            uint16_t group, element;
+            const char16_t* name;
+        } kRenamed[] = {
+            {0x0008, 0x0023, u"Content Date"},
+            {0x0008, 0x0033, u"Content Time"},
+            {0x0020, 0x0013, u"Instance Number"},
+            {0x0020, 0x3401, u"Modifying Device ID"},
+            {0x0020, 0x3402, u"Modified Image ID"},
+            {0x5200, 0x9229, u"Shared Functional Groups Sequence"},
+            {0x7FE0, 0x0010, u"Pixel Data"},
+        };
+        for (const auto& r : kRenamed)
+            if (r.group == group && r.element == element) return r.name;
+        return {};
+    }
+
     std::optional<TagQuery> m_tag;
     std::u16string_view m_text;
     mutable std::unique_ptr<CDicomTag> m_scratch;
+    mutable std::unordered_map<uint32_t, bool> m_byTag;
 };
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Load problems in the real dialog: the marked tree items, the Problems...
 // item of the context menu, the list it opens and a chosen problem selecting
 // its element, and a refused file's message.
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QTableWidget>
 #include <QTest>
@@ -80,7 +82,9 @@ private slots:
         QVERIFY(list->isVisible());
         QTreeWidget* rows = list->List();
         QCOMPARE(rows->topLevelItemCount(), 5);
-        const QStringList decode = RowTexts(rows->topLevelItem(4));
+        // In offset order: the frame's problem (found last, at its fragment)
+        // comes before the trailing bytes.
+        const QStringList decode = RowTexts(rows->topLevelItem(3));
         QCOMPARE(decode.mid(1, 2), (QStringList{"FFFE,E000", "frame-decode"}));
         QVERIFY2(decode[3].startsWith("Frame 1 cannot be decoded: "), qPrintable(decode[3]));
         QCOMPARE(RowTexts(rows->topLevelItem(1)),
@@ -105,7 +109,7 @@ private slots:
         QTest::keyClick(rows, Qt::Key_Return);
         QCOMPARE(dlg.Tree()->currentIndex(), apptest::ItemOf(dlg, 0xFFFE, 0xE000, 2));
         QCOMPARE(dlg.PropertyValue(1), QStringLiteral("SQ Item"));
-        rows->setCurrentItem(rows->topLevelItem(3));
+        rows->setCurrentItem(rows->topLevelItem(4));
         QTest::keyClick(rows, Qt::Key_Return);
         QCOMPARE(dlg.Tree()->currentIndex(), model->RootIndex());
         // The root's rows stay blank; the trailing bytes light up and are in view.
@@ -126,6 +130,31 @@ private slots:
         QTest::mouseClick(rows->viewport(), Qt::LeftButton, Qt::NoModifier,
                           rows->visualItemRect(rows->topLevelItem(0)).center());
         QCOMPARE(dlg.HexView()->GetHighlightStart(), quint64(260));
+
+        // Any column sorts (ties in the order found), the offset column as a
+        // number; Ctrl+C copies the selected rows as TSV in the order shown,
+        // the menu's Copy All Rows every row.
+        const auto column = [&](int c) {
+            QStringList texts;
+            for (int i = 0; i < rows->topLevelItemCount(); ++i) texts << rows->topLevelItem(i)->text(c);
+            return texts;
+        };
+        rows->sortByColumn(2, Qt::AscendingOrder);
+        QCOMPARE(column(2), (QStringList{"frame-decode", "odd-length", "offset-table", "tag-order", "trailing-bytes"}));
+        rows->sortByColumn(0, Qt::DescendingOrder);
+        QCOMPARE(column(0), (QStringList{"441", "421", "417", "365", "260"}));
+        rows->clearSelection();
+        rows->topLevelItem(4)->setSelected(true);
+        rows->topLevelItem(1)->setSelected(true);
+        rows->setFocus();
+        QTest::keyClick(rows, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("421\tFFFE,E000\tframe-decode\t") + decode[3] +
+                     QStringLiteral("\n260\t0010,1000\todd-length\tthe value length 5 is odd\n"));
+        rows->actions().at(1)->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text().count(QLatin1Char('\n')), 5);
+        rows->sortByColumn(0, Qt::AscendingOrder);
+        QCOMPARE(column(0), (QStringList{"260", "365", "417", "421", "441"}));
 
         // A clean file: nothing marked, the item disabled, the open list empty.
         testdicom::Writer cleanFile = testdicom::Part10(testdicom::kExplicitLE, true);

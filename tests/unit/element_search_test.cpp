@@ -95,6 +95,8 @@ TEST_F(SequenceDocument, FindGoesOnInPreOrderAndWraps) {
         {u"(0010,0010)", {name1, name2}},
         {u"00100010", {name1, name2}},
         {u"patient's name", {name1, name2}},  // description, any case
+        {u"PatientName", {name1, name2}},     // the keyword: no blanks, no possessive s
+        {u"instancenumber", {IndexOf(doc, 0x0020, 0x0013)}},  // keyword of the standard name, shown as "Image Number"
         {u"roe^a", {name2}},                  // part of a value
         {u"ISO_IR", {IndexOf(doc, 0x0008, 0x0005, 1), IndexOf(doc, 0x0008, 0x0005, 2)}},
         {u"sq item",
@@ -111,6 +113,22 @@ TEST_F(SequenceDocument, FindGoesOnInPreOrderAndWraps) {
             EXPECT_EQ(r.wrapped, k == c.matches.size());
         }
     }
+}
+
+// Pixel data keeps its label "Frame Data" but is found by its standard name
+// and keyword; its frame nodes, labelled alike, are not.
+TEST(FindStandardName, PixelDataButNotItsFrameNodes) {
+    TempDir dir;
+    quillon::QuillonDocument frames;
+    ASSERT_TRUE(frames.Open(FromUtf8(dir.Write("frames.dcm", doctest_files::NativeFramesFile(2)).string())).Opened());
+    const std::size_t pixelData = IndexOf(frames, 0x7FE0, 0x0010);
+    for (const char16_t* query : {u"PixelData", u"pixel data", u" PIXEL DATA "}) {
+        SCOPED_TRACE(ToUtf8(query));
+        const FindResult r = FindNext(frames, std::nullopt, query);
+        EXPECT_EQ(r.record, pixelData);
+        EXPECT_EQ(FindNext(frames, r.record, query).record, pixelData);  // the only match
+    }
+    EXPECT_EQ(FindNext(frames, pixelData, u"frame data").record, IndexOf(frames, 0x0000, 0x0001));
 }
 
 TEST_F(SequenceDocument, FindWithoutMatchOrFromTheOnlyMatch) {
