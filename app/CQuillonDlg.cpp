@@ -96,6 +96,12 @@ CQuillonDlg::CQuillonDlg(QWidget* parent, std::unique_ptr<RecentStore> store, st
 }
 
 CQuillonDlg::~CQuillonDlg() {
+    // The child widgets outlive this body: the navigation's filter must not
+    // see their last events, when this is no longer a dialog of ours.
+    if (m_navigation) {
+        if (m_tree) m_tree->removeEventFilter(m_navigation);
+        removeEventFilter(m_navigation);
+    }
     // The link button's address and tooltip go first, then the hex view gives
     // up the buffer before the document frees it.
     if (m_link) {
