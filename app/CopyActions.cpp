@@ -32,37 +32,41 @@ QString CutMessage(quint64 copied, quint64 total) {
     return QStringLiteral("Copied the first %1 of %2 bytes (16 MiB)").arg(copied).arg(total);
 }
 
+// Reads the marked bytes (up to the copy limit): a message when there are none,
+// else empty, with `total` the length of the whole mark.
+QString ReadMarked(CQuillonDlg& dialog, std::vector<uint8_t>& bytes, quint64& total) {
+    quint64 first = 0, last = 0;
+    if (!MarkedBytes(dialog, first, last)) return QStringLiteral("No bytes are marked");
+    {
+        WaitCursor wait;
+        bytes = ReadRange(dialog.Document(), first, last, kCopyBytesLimit);
+    }
+    if (bytes.empty()) return QStringLiteral("The bytes cannot be read");
+    total = last - first + 1;
+    return {};
+}
+
 }  // namespace
 
 QString CopyRangeHex(CQuillonDlg& dialog) {
-    quint64 first = 0, last = 0;
-    if (!MarkedBytes(dialog, first, last)) return QStringLiteral("No bytes are marked");
     std::vector<uint8_t> bytes;
-    {
-        WaitCursor wait;
-        bytes = ReadRange(dialog.Document(), first, last, kCopyBytesLimit);
-    }
-    if (bytes.empty()) return QStringLiteral("The bytes cannot be read");
+    quint64 total = 0;
+    if (QString why = ReadMarked(dialog, bytes, total); !why.isEmpty()) return why;
     const HexText hex = BytesHex(bytes.data(), bytes.size(), 0, bytes.size() - 1, kCopyBytesLimit);
     SetClipboard(QString::fromLatin1(hex.text.data(), qsizetype(hex.text.size())));
-    return CutMessage(bytes.size(), last - first + 1);
+    return CutMessage(bytes.size(), total);
 }
 
 QString CopyRangeText(CQuillonDlg& dialog) {
-    quint64 first = 0, last = 0;
-    if (!MarkedBytes(dialog, first, last)) return QStringLiteral("No bytes are marked");
     std::vector<uint8_t> bytes;
-    {
-        WaitCursor wait;
-        bytes = ReadRange(dialog.Document(), first, last, kCopyBytesLimit);
-    }
-    if (bytes.empty()) return QStringLiteral("The bytes cannot be read");
+    quint64 total = 0;
+    if (QString why = ReadMarked(dialog, bytes, total); !why.isEmpty()) return why;
     const QByteArray raw(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     auto* mime = new QMimeData;
     mime->setText(QString::fromLatin1(raw));
     mime->setData(QStringLiteral("application/octet-stream"), raw);
     QGuiApplication::clipboard()->setMimeData(mime);
-    return CutMessage(bytes.size(), last - first + 1);
+    return CutMessage(bytes.size(), total);
 }
 
 QString CopyValueText(CQuillonDlg& dialog) {

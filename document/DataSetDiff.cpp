@@ -86,27 +86,13 @@ public:
         const int64_t shift = int64_t(offsetB - offsetA);
         if (shift != m_shift) {
             m_shift = shift;
-            DiffEntry e;
-            e.kind = DiffKind::Shift;
-            e.path = path;
-            e.a = Side(m_a, a, m_charsetA);
-            e.b = Side(m_b, b, m_charsetB);
-            e.shift = shift;
-            m_out.entries.push_back(std::move(e));
+            Add(DiffKind::Shift, path, a, b).shift = shift;
         }
         unsigned what = 0;
         if (a->m_vr.GetVR() != b->m_vr.GetVR()) what |= kDiffVR;
         if (a->GetLength() != b->GetLength()) what |= kDiffLength;
         if (!SameValue(a, b)) what |= kDiffValue;
-        if (what) {
-            DiffEntry e;
-            e.kind = DiffKind::Changed;
-            e.path = path;
-            e.a = Side(m_a, a, m_charsetA);
-            e.b = Side(m_b, b, m_charsetB);
-            e.what = what;
-            m_out.entries.push_back(std::move(e));
-        }
+        if (what) Add(DiffKind::Changed, path, a, b).what = what;
         // Nodes made for compactly held children live while their level is walked.
         std::vector<std::unique_ptr<CDicomTag>> keepA, keepB;
         const auto childrenA = Children(a, keepA), childrenB = Children(b, keepB);
@@ -187,19 +173,16 @@ private:
         return va.size == vb.size && (va.size == 0 || std::memcmp(va.data, vb.data, std::size_t(va.size)) == 0);
     }
 
-    void Added(const CDicomTag* b, const TagPath& path) {
-        DiffEntry e;
-        e.kind = DiffKind::Added;
+    void Added(const CDicomTag* b, const TagPath& path) { Add(DiffKind::Added, path, nullptr, b); }
+    void Removed(const CDicomTag* a, const TagPath& path) { Add(DiffKind::Removed, path, a, nullptr); }
+    // One line of the diff; a side without an element is left empty.
+    DiffEntry& Add(DiffKind kind, const TagPath& path, const CDicomTag* a, const CDicomTag* b) {
+        DiffEntry& e = m_out.entries.emplace_back();
+        e.kind = kind;
         e.path = path;
-        e.b = Side(m_b, b, m_charsetB);
-        m_out.entries.push_back(std::move(e));
-    }
-    void Removed(const CDicomTag* a, const TagPath& path) {
-        DiffEntry e;
-        e.kind = DiffKind::Removed;
-        e.path = path;
-        e.a = Side(m_a, a, m_charsetA);
-        m_out.entries.push_back(std::move(e));
+        if (a) e.a = Side(m_a, a, m_charsetA);
+        if (b) e.b = Side(m_b, b, m_charsetB);
+        return e;
     }
 
     const CDicomFile& m_a;
