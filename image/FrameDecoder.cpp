@@ -71,6 +71,36 @@ uint64_t BandPeak(const FrameDescription& d, unsigned shift) {
     return 2 * stored + bandPixels * DisplayBytes(d) + 3 * reduced.Pixels() * DisplayBytes(d);
 }
 
+// One row of 16-bit little-endian samples added to the sums of its output
+// columns in a single pass: the sign extension and clamping of
+// ConvertFrameTo16Bit and ScanSampleRange16 and the frame's extremes (a
+// padding value left out) done on the fly, so a band needs no copy.
+template <bool Signed, bool Padding, bool Clamp>
+void SumWordRow(const uint8_t* row, uint32_t columns, unsigned shift, unsigned extend, uint16_t padding, int32_t low,
+                int32_t high, int64_t* sums, int32_t& lowest, int32_t& highest) {
+    const uint32_t block = uint32_t(1) << shift;
+    int32_t lo = lowest, hi = highest;
+    for (uint32_t x0 = 0, out = 0; x0 < columns; x0 += block, ++out) {
+        const uint32_t end = columns - x0 < block ? columns : x0 + block;
+        int64_t sum = 0;
+        for (uint32_t x = x0; x < end; ++x) {
+            uint16_t word;
+            std::memcpy(&word, row + 2 * uint64_t(x), 2);
+            if (Signed) word = uint16_t(int16_t(uint16_t(word << extend)) >> extend);
+            int32_t v = Signed ? int32_t(int16_t(word)) : int32_t(word);
+            if (Clamp) v = std::clamp(v, low, high);
+            if (!Padding || word != padding) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+            sum += v;
+        }
+        sums[out] += sum;
+    }
+    lowest = lo;
+    highest = hi;
+}
+
 // Reduces rows of a frame, as they come, to a frame 2^shift times smaller
 // on each side: each band is converted for display, then every square of
 // 2^shift x 2^shift pixels averaged into one (palette indices are not
@@ -112,6 +142,14 @@ public:
                      ((m_channels == 1 && grey && m_band.Samples() == 1) ||
                       (m_channels == 3 && m_band.IsRGB() && m_band.Samples() == 3 && m_band.pixel.planarConfiguration != 1)) &&
                      m_rowBytes == uint64_t(columns) * m_channels;
+        // 16-bit grey rows are summed as they come (SumWordRow).
+        m_directWords = m_words && !m_subsample && m_band.pixel.bitsAllocated == 16 && DecodedSamples(m_band) == 1 &&
+                        m_rowBytes == uint64_t(columns) * 2;
+        if (m_directWords) {
+            const int stored = m_band.pixel.bitsStored;
+            m_extend = m_band.pixel.pixelRepresentation == 1 && stored > 0 && stored < 16 ? unsigned(16 - stored) : 0;
+            m_clamp = SampleClampBounds(m_band, m_clampLow, m_clampHigh);
+        }
         m_outBytes = uint64_t(m_outColumns) * m_outRows * m_channels * (m_words ? 2 : 1);
         m_out.reset(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(m_outBytes))));
         if (!m_out) return false;
@@ -126,7 +164,9 @@ public:
         uint64_t size = 0;
         quillon::HeapPtr<uint8_t> bytes;
         quillon::HeapPtr<uint16_t> words;
-        if (m_words) {
+        if (m_directWords) {
+            // Read in the row loop below.
+        } else if (m_words) {
             words = ConvertFrameTo16Bit(m_band, rows, m_rowBytes * count, size);
             if (!words) return Fail();
             ScanSampleRange16(m_band, words.get(), size);  // clamps as the full frame's scan does
@@ -145,6 +185,10 @@ public:
             m_sumRow = outRow;
             ++m_sumRows;
             if (m_subsample && (y & ((1u << m_shift) - 1)) != 0) continue;
+            if (m_directWords) {
+                SumWords(rows + uint64_t(r) * m_rowBytes);
+                continue;
+            }
             if (!m_words && !m_subsample) {
                 // The common case, without a test per pixel.
                 const uint8_t* in = shown + uint64_t(r) * m_columns * m_channels;
@@ -207,6 +251,30 @@ private:
             m_high = std::max(m_high, v);
         }
     }
+    void SumWords(const uint8_t* row) {
+        const bool isSigned = m_band.pixel.pixelRepresentation > 0;
+        const bool padding = m_band.pixelPaddingValue.has_value();
+        const uint16_t pad = padding ? uint16_t(*m_band.pixelPaddingValue) : 0;
+        auto sum = [&](auto kernel) {
+            kernel(row, m_columns, m_shift, m_extend, pad, m_clampLow, m_clampHigh, m_sums.data(), m_low, m_high);
+        };
+        // A padding value and clamping never go together (SampleClampBounds).
+        if (isSigned) {
+            if (padding)
+                sum(SumWordRow<true, true, false>);
+            else if (m_clamp)
+                sum(SumWordRow<true, false, true>);
+            else
+                sum(SumWordRow<true, false, false>);
+        } else {
+            if (padding)
+                sum(SumWordRow<false, true, false>);
+            else if (m_clamp)
+                sum(SumWordRow<false, false, true>);
+            else
+                sum(SumWordRow<false, false, false>);
+        }
+    }
     // Writes the averages of the output row being summed.
     void Flush() {
         if (m_sumRows == 0 || !m_out || m_sumRow >= m_outRows) {
@@ -243,6 +311,10 @@ private:
     unsigned m_channels = 1;
     bool m_subsample = false;
     bool m_asStored = false;
+    bool m_directWords = false;
+    unsigned m_extend = 0;
+    bool m_clamp = false;
+    int32_t m_clampLow = 0, m_clampHigh = 0;
     uint32_t m_outColumns = 0, m_outRows = 0;
     uint64_t m_rowBytes = 0;
     uint64_t m_outBytes = 0;
