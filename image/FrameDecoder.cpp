@@ -71,31 +71,30 @@ uint64_t BandPeak(const FrameDescription& d, unsigned shift) {
     return 2 * stored + bandPixels * DisplayBytes(d) + 3 * reduced.Pixels() * DisplayBytes(d);
 }
 
-// One row of 16-bit little-endian samples added to the sums of its output
-// columns in a single pass: the sign extension and clamping of
-// ConvertFrameTo16Bit and ScanSampleRange16 and the frame's extremes (a
-// padding value left out) done on the fly, so a band needs no copy.
+// One row of 16-bit little-endian samples added to per-column sums in a
+// single pass: the sign extension and clamping of ConvertFrameTo16Bit and
+// ScanSampleRange16 and the frame's extremes (a padding value left out) done
+// on the fly, so a band needs no copy. Column sums over at most 2^15 rows of
+// 16-bit samples fit in 32 bits.
 template <bool Signed, bool Padding, bool Clamp>
-void SumWordRow(const uint8_t* row, uint32_t columns, unsigned shift, unsigned extend, uint16_t padding, int32_t low,
-                int32_t high, int64_t* sums, int32_t& lowest, int32_t& highest) {
-    const uint32_t block = uint32_t(1) << shift;
+void AddWordRow(const uint8_t* row, uint32_t columns, unsigned extend, uint16_t padding, int32_t low, int32_t high,
+                int32_t* columnSums, int32_t& lowest, int32_t& highest) {
     int32_t lo = lowest, hi = highest;
-    for (uint32_t x0 = 0, out = 0; x0 < columns; x0 += block, ++out) {
-        const uint32_t end = columns - x0 < block ? columns : x0 + block;
-        int64_t sum = 0;
-        for (uint32_t x = x0; x < end; ++x) {
-            uint16_t word;
-            std::memcpy(&word, row + 2 * uint64_t(x), 2);
-            if (Signed) word = uint16_t(int16_t(uint16_t(word << extend)) >> extend);
-            int32_t v = Signed ? int32_t(int16_t(word)) : int32_t(word);
-            if (Clamp) v = std::clamp(v, low, high);
-            if (!Padding || word != padding) {
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-            sum += v;
+    for (uint32_t x = 0; x < columns; ++x) {
+        uint16_t word;
+        std::memcpy(&word, row + 2 * uint64_t(x), 2);
+        if (Signed) word = uint16_t(int16_t(uint16_t(word << extend)) >> extend);
+        int32_t v = Signed ? int32_t(int16_t(word)) : int32_t(word);
+        if (Clamp) v = std::clamp(v, low, high);
+        if (Padding) {
+            const bool counted = word != padding;
+            lo = counted && v < lo ? v : lo;
+            hi = counted && v > hi ? v : hi;
+        } else {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
         }
-        sums[out] += sum;
+        columnSums[x] += v;
     }
     lowest = lo;
     highest = hi;
@@ -144,8 +143,9 @@ public:
                      m_rowBytes == uint64_t(columns) * m_channels;
         // 16-bit grey rows are summed as they come (SumWordRow).
         m_directWords = m_words && !m_subsample && m_band.pixel.bitsAllocated == 16 && DecodedSamples(m_band) == 1 &&
-                        m_rowBytes == uint64_t(columns) * 2;
+                        m_rowBytes == uint64_t(columns) * 2 && m_shift <= 15;
         if (m_directWords) {
+            m_columnSums.assign(columns, 0);
             const int stored = m_band.pixel.bitsStored;
             m_extend = m_band.pixel.pixelRepresentation == 1 && stored > 0 && stored < 16 ? unsigned(16 - stored) : 0;
             m_clamp = SampleClampBounds(m_band, m_clampLow, m_clampHigh);
@@ -256,30 +256,38 @@ private:
         const bool padding = m_band.pixelPaddingValue.has_value();
         const uint16_t pad = padding ? uint16_t(*m_band.pixelPaddingValue) : 0;
         auto sum = [&](auto kernel) {
-            kernel(row, m_columns, m_shift, m_extend, pad, m_clampLow, m_clampHigh, m_sums.data(), m_low, m_high);
+            kernel(row, m_columns, m_extend, pad, m_clampLow, m_clampHigh, m_columnSums.data(), m_low, m_high);
         };
         // A padding value and clamping never go together (SampleClampBounds).
         if (isSigned) {
             if (padding)
-                sum(SumWordRow<true, true, false>);
+                sum(AddWordRow<true, true, false>);
             else if (m_clamp)
-                sum(SumWordRow<true, false, true>);
+                sum(AddWordRow<true, false, true>);
             else
-                sum(SumWordRow<true, false, false>);
+                sum(AddWordRow<true, false, false>);
         } else {
             if (padding)
-                sum(SumWordRow<false, true, false>);
+                sum(AddWordRow<false, true, false>);
             else if (m_clamp)
-                sum(SumWordRow<false, false, true>);
+                sum(AddWordRow<false, false, true>);
             else
-                sum(SumWordRow<false, false, false>);
+                sum(AddWordRow<false, false, false>);
         }
     }
     // Writes the averages of the output row being summed.
     void Flush() {
         if (m_sumRows == 0 || !m_out || m_sumRow >= m_outRows) {
             m_sumRows = 0;
+            std::fill(m_columnSums.begin(), m_columnSums.end(), 0);
             return;
+        }
+        if (m_directWords) {
+            // Column sums into the sums of the output row's squares.
+            for (uint32_t x = 0; x < m_columns; ++x) {
+                m_sums[x >> m_shift] += m_columnSums[x];
+                m_columnSums[x] = 0;
+            }
         }
         const uint64_t rowAt = uint64_t(m_sumRow) * m_outColumns * m_channels;
         for (uint32_t ox = 0; ox < m_outColumns; ++ox) {
@@ -312,6 +320,7 @@ private:
     bool m_subsample = false;
     bool m_asStored = false;
     bool m_directWords = false;
+    std::vector<int32_t> m_columnSums;
     unsigned m_extend = 0;
     bool m_clamp = false;
     int32_t m_clampLow = 0, m_clampHigh = 0;
