@@ -39,6 +39,10 @@ constexpr unsigned kRememberedDepth = 8;
 // The reader reads the file through a window of this many bytes, moved
 // forward as the parse advances.
 constexpr std::size_t kWindowBytes = 256 * 1024;
+// After a jump over a value (a fragment, a large value skipped) the window
+// is first this small: often only the next item header is read there before
+// the next jump, and a whole window per fragment would read the file twice.
+constexpr std::size_t kJumpWindowBytes = 4 * 1024;
 // Reads of at least this many bytes (large values, the frames of native
 // pixel data) go straight from the file to their target.
 constexpr std::size_t kDirectRead = 64 * 1024;
@@ -101,7 +105,11 @@ bool DicomReader::MoveWindow(uint64_t offset, uint64_t n) const {
         m_window.reset(static_cast<uint8_t*>(AllocBlock(kWindowBytes)));
         if (!m_window) return false;
     }
-    const std::size_t bytes = std::size_t(std::min<uint64_t>(kWindowBytes, m_fileSize - offset));
+    // Reading on from the window's end takes a whole window; landing past it
+    // takes a small one, and the whole window once the parse reads on.
+    const bool jumped = m_windowEnd != 0 && offset > m_windowEnd;
+    const uint64_t wanted = jumped ? std::max<uint64_t>(n, kJumpWindowBytes) : kWindowBytes;
+    const std::size_t bytes = std::size_t(std::min<uint64_t>(wanted, m_fileSize - offset));
     m_windowStart = m_windowEnd = 0;
     if (!m_source->Read(offset, m_window.get(), bytes)) return false;
     m_windowStart = offset;

@@ -71,6 +71,35 @@ uint64_t BandPeak(const FrameDescription& d, unsigned shift) {
     return 2 * stored + bandPixels * DisplayBytes(d) + 3 * reduced.Pixels() * DisplayBytes(d);
 }
 
+// One row of 16-bit little-endian samples added to per-column sums in a
+// single pass: the sign extension and clamping of ConvertFrameTo16Bit and
+// ScanSampleRange16 and the frame's extremes (a padding value left out) done
+// on the fly, so a band needs no copy. Column sums over at most 2^15 rows of
+// 16-bit samples fit in 32 bits.
+template <bool Signed, bool Padding, bool Clamp>
+void AddWordRow(const uint8_t* row, uint32_t columns, unsigned extend, uint16_t padding, int32_t low, int32_t high,
+                int32_t* columnSums, int32_t& lowest, int32_t& highest) {
+    int32_t lo = lowest, hi = highest;
+    for (uint32_t x = 0; x < columns; ++x) {
+        uint16_t word;
+        std::memcpy(&word, row + 2 * uint64_t(x), 2);
+        if (Signed) word = uint16_t(int16_t(uint16_t(word << extend)) >> extend);
+        int32_t v = Signed ? int32_t(int16_t(word)) : int32_t(word);
+        if (Clamp) v = std::clamp(v, low, high);
+        if (Padding) {
+            const bool counted = word != padding;
+            lo = counted && v < lo ? v : lo;
+            hi = counted && v > hi ? v : hi;
+        } else {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        columnSums[x] += v;
+    }
+    lowest = lo;
+    highest = hi;
+}
+
 // Reduces rows of a frame, as they come, to a frame 2^shift times smaller
 // on each side: each band is converted for display, then every square of
 // 2^shift x 2^shift pixels averaged into one (palette indices are not
@@ -112,6 +141,15 @@ public:
                      ((m_channels == 1 && grey && m_band.Samples() == 1) ||
                       (m_channels == 3 && m_band.IsRGB() && m_band.Samples() == 3 && m_band.pixel.planarConfiguration != 1)) &&
                      m_rowBytes == uint64_t(columns) * m_channels;
+        // 16-bit grey rows are summed as they come (SumWordRow).
+        m_directWords = m_words && !m_subsample && m_band.pixel.bitsAllocated == 16 && DecodedSamples(m_band) == 1 &&
+                        m_rowBytes == uint64_t(columns) * 2 && m_shift <= 15;
+        if (m_directWords) {
+            m_columnSums.assign(columns, 0);
+            const int stored = m_band.pixel.bitsStored;
+            m_extend = m_band.pixel.pixelRepresentation == 1 && stored > 0 && stored < 16 ? unsigned(16 - stored) : 0;
+            m_clamp = SampleClampBounds(m_band, m_clampLow, m_clampHigh);
+        }
         m_outBytes = uint64_t(m_outColumns) * m_outRows * m_channels * (m_words ? 2 : 1);
         m_out.reset(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(m_outBytes))));
         if (!m_out) return false;
@@ -126,7 +164,9 @@ public:
         uint64_t size = 0;
         quillon::HeapPtr<uint8_t> bytes;
         quillon::HeapPtr<uint16_t> words;
-        if (m_words) {
+        if (m_directWords) {
+            // Read in the row loop below.
+        } else if (m_words) {
             words = ConvertFrameTo16Bit(m_band, rows, m_rowBytes * count, size);
             if (!words) return Fail();
             ScanSampleRange16(m_band, words.get(), size);  // clamps as the full frame's scan does
@@ -145,6 +185,10 @@ public:
             m_sumRow = outRow;
             ++m_sumRows;
             if (m_subsample && (y & ((1u << m_shift) - 1)) != 0) continue;
+            if (m_directWords) {
+                SumWords(rows + uint64_t(r) * m_rowBytes);
+                continue;
+            }
             if (!m_words && !m_subsample) {
                 // The common case, without a test per pixel.
                 const uint8_t* in = shown + uint64_t(r) * m_columns * m_channels;
@@ -207,11 +251,43 @@ private:
             m_high = std::max(m_high, v);
         }
     }
+    void SumWords(const uint8_t* row) {
+        const bool isSigned = m_band.pixel.pixelRepresentation > 0;
+        const bool padding = m_band.pixelPaddingValue.has_value();
+        const uint16_t pad = padding ? uint16_t(*m_band.pixelPaddingValue) : 0;
+        auto sum = [&](auto kernel) {
+            kernel(row, m_columns, m_extend, pad, m_clampLow, m_clampHigh, m_columnSums.data(), m_low, m_high);
+        };
+        // A padding value and clamping never go together (SampleClampBounds).
+        if (isSigned) {
+            if (padding)
+                sum(AddWordRow<true, true, false>);
+            else if (m_clamp)
+                sum(AddWordRow<true, false, true>);
+            else
+                sum(AddWordRow<true, false, false>);
+        } else {
+            if (padding)
+                sum(AddWordRow<false, true, false>);
+            else if (m_clamp)
+                sum(AddWordRow<false, false, true>);
+            else
+                sum(AddWordRow<false, false, false>);
+        }
+    }
     // Writes the averages of the output row being summed.
     void Flush() {
         if (m_sumRows == 0 || !m_out || m_sumRow >= m_outRows) {
             m_sumRows = 0;
+            std::fill(m_columnSums.begin(), m_columnSums.end(), 0);
             return;
+        }
+        if (m_directWords) {
+            // Column sums into the sums of the output row's squares.
+            for (uint32_t x = 0; x < m_columns; ++x) {
+                m_sums[x >> m_shift] += m_columnSums[x];
+                m_columnSums[x] = 0;
+            }
         }
         const uint64_t rowAt = uint64_t(m_sumRow) * m_outColumns * m_channels;
         for (uint32_t ox = 0; ox < m_outColumns; ++ox) {
@@ -243,6 +319,11 @@ private:
     unsigned m_channels = 1;
     bool m_subsample = false;
     bool m_asStored = false;
+    bool m_directWords = false;
+    std::vector<int32_t> m_columnSums;
+    unsigned m_extend = 0;
+    bool m_clamp = false;
+    int32_t m_clampLow = 0, m_clampHigh = 0;
     uint32_t m_outColumns = 0, m_outRows = 0;
     uint64_t m_rowBytes = 0;
     uint64_t m_outBytes = 0;

@@ -313,6 +313,25 @@ HeapPtr<uint16_t> ConvertFrameTo16Bit(const FrameDescription& d, const uint8_t* 
     return out;
 }
 
+bool SampleClampBounds(const FrameDescription& d, int32_t& low, int32_t& high) {
+    if (d.pixelPaddingValue || !d.smallestPixelValue || !d.largestPixelValue ||
+        (!*d.smallestPixelValue && !*d.largestPixelValue))
+        return false;
+    // Bounds beyond what a sample can hold are taken at the nearest value it can.
+    low = *d.smallestPixelValue;
+    high = *d.largestPixelValue;
+    if (d.pixel.pixelRepresentation > 0) {
+        low = std::clamp(low, -32768, 32767);
+        high = std::clamp(high, -32768, 32767);
+    } else {
+        if (low < 0) low &= 0xFFFF;
+        if (high < 0) high &= 0xFFFF;
+        low = std::min(low, 65535);
+        high = std::min(high, 65535);
+    }
+    return true;
+}
+
 SampleRange ScanSampleRange16(const FrameDescription& d, uint16_t* samples, uint64_t byteCount) {
     const bool isSigned = d.pixel.pixelRepresentation > 0;
     SampleRange range{268435455, -268435455, isSigned};
@@ -326,21 +345,11 @@ SampleRange ScanSampleRange16(const FrameDescription& d, uint16_t* samples, uint
         else
             ScanRangeExcept<uint16_t>(samples, n, padding, range.min, range.max);
     } else {
-        if (d.smallestPixelValue && d.largestPixelValue && (*d.smallestPixelValue || *d.largestPixelValue)) {
-            // Bounds beyond what a sample can hold are taken at the nearest value it can.
-            int32_t low = *d.smallestPixelValue;
-            int32_t high = *d.largestPixelValue;
-            if (isSigned) {
-                low = std::clamp(low, -32768, 32767);
-                high = std::clamp(high, -32768, 32767);
+        if (int32_t low = 0, high = 0; SampleClampBounds(d, low, high)) {
+            if (isSigned)
                 ClampSamples<int16_t>(signedSamples, n, int16_t(low), int16_t(high));
-            } else {
-                if (low < 0) low &= 0xFFFF;
-                if (high < 0) high &= 0xFFFF;
-                low = std::min(low, 65535);
-                high = std::min(high, 65535);
+            else
                 ClampSamples<uint16_t>(samples, n, uint16_t(low), uint16_t(high));
-            }
         }
         if (isSigned)
             ScanRange<int16_t>(signedSamples, n, range.min, range.max);

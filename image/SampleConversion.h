@@ -39,6 +39,11 @@ struct SampleRange {
 // largest pixel values, when known, clamp the samples in place.
 SampleRange ScanSampleRange16(const FrameDescription& d, uint16_t* samples, uint64_t byteCount);
 
+// The bounds ScanSampleRange16 clamps 16-bit samples to, as values of the
+// samples' sign; false when it clamps none (a padding value, no bounds, or
+// both 0).
+bool SampleClampBounds(const FrameDescription& d, int32_t& low, int32_t& high);
+
 struct DisplayWindow {
     int32_t center;
     int32_t width;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,12 @@ struct Picture {
     unsigned samples = 1;
     unsigned bits = 8;
     std::function<uint16_t(int x, int y, unsigned s)> value;
+    // The pixel module's 16-bit extras: Bits Stored below Bits Allocated,
+    // Pixel Representation 1, Pixel Padding Value, Smallest/Largest Image
+    // Pixel Value.
+    unsigned stored = 0;
+    bool isSigned = false;
+    std::optional<uint16_t> padding, smallest, largest;
 };
 
 // Smooth content, so that a reduced decode and the full-size decode scaled
@@ -208,8 +215,12 @@ void PixelModule(testdicom::Writer& w, const Picture& p, const std::string& phot
     if (p.samples > 1) w.us(0x0028, 0x0006, uint16_t(planar));
     w.text(0x0028, 0x0008, "IS", Pad(std::to_string(frames)));
     w.us(0x0028, 0x0010, p.rows).us(0x0028, 0x0011, p.columns);
-    w.us(0x0028, 0x0100, uint16_t(p.bits)).us(0x0028, 0x0101, uint16_t(p.bits));
-    w.us(0x0028, 0x0102, uint16_t(p.bits - 1)).us(0x0028, 0x0103, 0);
+    const unsigned stored = p.stored ? p.stored : p.bits;
+    w.us(0x0028, 0x0100, uint16_t(p.bits)).us(0x0028, 0x0101, uint16_t(stored));
+    w.us(0x0028, 0x0102, uint16_t(stored - 1)).us(0x0028, 0x0103, p.isSigned ? 1 : 0);
+    if (p.smallest) w.us(0x0028, 0x0106, *p.smallest);
+    if (p.largest) w.us(0x0028, 0x0107, *p.largest);
+    if (p.padding) w.us(0x0028, 0x0120, *p.padding);
 }
 
 Bytes NativeFile(const Picture& p, const std::string& photometric, int frames = 1, int planar = 0) {
@@ -290,6 +301,22 @@ TEST(ReducedThumbnail, EveryRouteLooksLikeTheFullSizeThumbnail) {
     Picture grey12 = grey8;
     grey12.bits = 16;
     grey12.value = [](int x, int y, unsigned s) { return Smooth(x, y, s, 4000); };
+    // The hot pixel is the padding value: left out of the range, as the
+    // full-size image leaves it out.
+    Picture padded = grey16;
+    padded.padding = 4000;
+    // Smallest and largest pixel values clamp the samples, the hot pixel too.
+    Picture clamped = grey16;
+    clamped.smallest = 100;
+    clamped.largest = 900;
+    // Signed 12 bits stored in 16, the bits above them set to garbage: the
+    // sign comes from bit 11 alone.
+    Picture signed12 = grey16;
+    signed12.stored = 12;
+    signed12.isSigned = true;
+    signed12.value = [](int x, int y, unsigned s) {
+        return uint16_t(((int(Smooth(x, y, s, 2000)) - 1000) & 0x0FFF) | ((x + y) % 3 ? 0xA000 : 0x5000));
+    };
     Picture rgb = grey8;
     rgb.samples = 3;
     rgb.columns = 602;  // quartered, the columns round up
@@ -311,6 +338,10 @@ TEST(ReducedThumbnail, EveryRouteLooksLikeTheFullSizeThumbnail) {
         // reduction go straight to the size shown.
         {"RLE grey 8", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey8)), 2},
         {"RLE grey 16, hot pixel", EncapsulatedFile(grey16, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey16)), 2},
+        {"RLE grey 16, padding value", EncapsulatedFile(padded, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(padded)), 2},
+        {"RLE grey 16, clamped", EncapsulatedFile(clamped, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(clamped)), 2},
+        {"RLE signed 12 in 16", EncapsulatedFile(signed12, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(signed12)), 2},
+        {"native signed 12 in 16", NativeFile(signed12, "MONOCHROME2"), 1},
         {"RLE RGB", EncapsulatedFile(rgb, "RGB", "1.2.840.10008.1.2.5", EncodeRle(rgb)), 2},
         {"JPEG lossless grey", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.70", EncodeJpeg(grey8, true)), 2},
         {"JPEG baseline grey", EncapsulatedFile(grey8, "MONOCHROME2", "1.2.840.10008.1.2.4.50", EncodeJpeg(grey8, false)), 2},
