@@ -243,11 +243,12 @@ QWidget* MCWndHexEditor::ClientArea() const { return m_client; }
 
 void MCWndHexEditor::UpdateHorizontalBar() {
     // Whether the vertical bar shows does not depend on the height, so the
-    // horizontal bar can be settled from the width alone.
+    // horizontal bar can be settled from the width alone. Like the vertical
+    // one it shows only with lines to scroll.
     const int barWidth =
         m_scrollBar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scrollBar);
     const int clientWidth = std::max(0, width() - barWidth);
-    const int spare = std::max(0, GetLineWidth() - clientWidth);
+    const int spare = m_lineCount == 0 ? 0 : std::max(0, GetLineWidth() - clientWidth);
     m_hBar->setHidden(spare == 0);
     const QSignalBlocker block(m_hBar);
     m_hBar->setRange(0, spare);
