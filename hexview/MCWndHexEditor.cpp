@@ -665,8 +665,9 @@ void MCWndHexEditor::paintEvent(QPaintEvent*) {
     // The corner between the two scroll bars.
     if (!m_hBar->isHidden() && !m_scrollBar->isHidden()) {
         const QRect client = ClientRect();
-        p.fillRect(QRect(client.right() + 1, client.bottom() + 1, width() - client.width(), height() - client.bottom() - 1),
-                   palette().window());
+        p.fillRect(
+            QRect(client.right() + 1, client.bottom() + 1, width() - client.width(), height() - client.bottom() - 1),
+            palette().window());
     }
 }
 

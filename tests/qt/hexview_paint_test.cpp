@@ -319,8 +319,9 @@ void HexViewPaintTest::scrolledSideways() {
                      full.copy(dx, client.top(), client.width(), rowsHeight),
                  qPrintable(what));
         // The header, but for its lit left edge.
-        QVERIFY2(img.copy(1, 0, client.width() - 1, client.top()) == full.copy(dx + 1, 0, client.width() - 1, client.top()),
-                 qPrintable(what));
+        QVERIFY2(
+            img.copy(1, 0, client.width() - 1, client.top()) == full.copy(dx + 1, 0, client.width() - 1, client.top()),
+            qPrintable(what));
         // Scrolled, the drawing really moved.
         if (dx != 0) QVERIFY(img.copy(client) != full.copy(client));
     }
