@@ -143,6 +143,16 @@ protected:
         m_owner->OnLButtonDown(e->position().toPoint());
     }
 
+    // Dragging with the left button down extends the range to the byte
+    // under the pointer.
+    void mouseMoveEvent(QMouseEvent* e) override {
+        if (e->buttons() & Qt::LeftButton) m_owner->OnDrag(e->position().toPoint());
+    }
+
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton) m_owner->m_dragFrom = MCWndHexEditor::kNone;
+    }
+
 private:
     MCWndHexEditor* m_owner;
 };
@@ -352,9 +362,9 @@ void MCWndHexEditor::SetHighlight(quint64 start, quint64 end) {
     m_client->update();
 }
 
-void MCWndHexEditor::SetCaretByte(quint64 offset, bool extend) { PlaceCaret(offset, extend, true); }
+void MCWndHexEditor::SetCaretByte(quint64 offset, bool extend) { PlaceCaret(offset, extend, true, m_activeColumn); }
 
-void MCWndHexEditor::PlaceCaret(quint64 offset, bool extend, bool bothColumns) {
+void MCWndHexEditor::PlaceCaret(quint64 offset, bool extend, bool bothColumns, int column) {
     const quint64 before = m_caretByte;
     if (offset == kNone || !HasData() || m_dataSize == 0) {
         m_caretByte = kNone;
@@ -367,7 +377,7 @@ void MCWndHexEditor::PlaceCaret(quint64 offset, bool extend, bool bothColumns) {
             m_anchor = before != kNone ? before : offset;
         m_caretByte = offset;
         ScrollToShowLine(offset / 16);
-        ScrollToShowColumns(offset, bothColumns);
+        ScrollToShowColumns(offset, bothColumns, column);
     }
     m_client->update();
     emit CaretMoved();
@@ -395,14 +405,14 @@ void MCWndHexEditor::ScrollToShowLine(quint64 line) {
     if (top != first || m_scrollPos != first) SetScrollPos(top);
 }
 
-void MCWndHexEditor::ScrollToShowColumns(quint64 offset, bool bothColumns) {
+void MCWndHexEditor::ScrollToShowColumns(quint64 offset, bool bothColumns, int column) {
     if (m_hBar->isHidden()) return;
     const int k = static_cast<int>(offset % 16);
-    const auto& active = m_activeColumn == 0 ? m_hexCells[k] : m_textCells[k];
-    const auto& other = m_activeColumn == 0 ? m_textCells[k] : m_hexCells[k];
+    const auto& active = column == 0 ? m_hexCells[k] : m_textCells[k];
+    const auto& other = column == 0 ? m_textCells[k] : m_hexCells[k];
     const int width = ClientRect().width();
-    // Both cells when they fit side by side, else the one of the active
-    // column; as little movement as shows it, like a text editor's caret.
+    // Both cells when they fit side by side, else the one of `column`; as
+    // little movement as shows it, like a text editor's caret.
     int left = active.first;
     int right = active.second;
     if (bothColumns && std::max(right, other.second) - std::min(left, other.first) <= width) {
@@ -655,8 +665,30 @@ void MCWndHexEditor::OnLButtonDown(QPoint clientPoint) {
     m_caretOffset = kNone;
     setFocus(Qt::MouseFocusReason);
     // The caret follows the click; Shift and a click extend the range.
-    if (hit != kNone && hit < m_dataSize)
-        PlaceCaret(hit, QGuiApplication::keyboardModifiers() & Qt::ShiftModifier, false);
+    m_dragFrom = kNone;
+    if (hit != kNone && hit < m_dataSize) {
+        PlaceCaret(hit, QGuiApplication::keyboardModifiers() & Qt::ShiftModifier, false, m_activeColumn);
+        m_dragFrom = hit;
+    }
+}
+
+void MCWndHexEditor::OnDrag(QPoint clientPoint) {
+    // Only from a press on a byte. The column of the press stays the active
+    // one wherever the pointer goes, but the cell under the pointer is the
+    // one kept in view; past the client's edges the pointer still names a
+    // byte, and placing the caret there scrolls to it.
+    if (m_dragFrom == kNone || !HasData() || m_caretByte == kNone) return;
+    // Above the client area: the line above the top one.
+    QPoint at = clientPoint;
+    const bool above = at.y() < 0;
+    if (above) at.setY(0);
+    const int pressed = m_activeColumn;
+    quint64 hit = HitTest(at);
+    const int pointed = m_activeColumn;
+    m_activeColumn = pressed;
+    if (above && hit != kNone && hit >= 16) hit -= 16;
+    if (hit == kNone || hit == m_caretByte) return;
+    PlaceCaret(std::min(hit, m_dataSize - 1), true, false, pointed);
 }
 
 void MCWndHexEditor::paintEvent(QPaintEvent*) {

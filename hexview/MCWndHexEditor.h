@@ -205,13 +205,14 @@ private:
     void PaintClient(QPainter& p, int width, int height) const;
     void PaintHeader(QPainter& p) const;
     void OnLButtonDown(QPoint clientPoint);
+    void OnDrag(QPoint clientPoint);
     void OnScrollAction(int action);
     void OnScrollValueChanged(int value);
     void OnMouseWheel(QWidget* receiver, QWheelEvent* e);
     void OnHorizontalValueChanged(int value);
     void UpdateHorizontalBar();
-    void ScrollToShowColumns(quint64 offset, bool bothColumns);
-    void PlaceCaret(quint64 offset, bool extend, bool bothColumns);
+    void ScrollToShowColumns(quint64 offset, bool bothColumns, int column);
+    void PlaceCaret(quint64 offset, bool extend, bool bothColumns, int column);
     void SetScrollPos(quint64 line);
     void UpdateScrollRange();
     void LayoutChildren();
@@ -230,6 +231,7 @@ private:
     quint64 m_caretOffset = kNone;
     quint64 m_caretByte = kNone;
     quint64 m_anchor = kNone;  // the range's other end, kNone without a range
+    quint64 m_dragFrom = kNone;  // the byte a left-button press is held on
     int m_activeColumn = 0;
     quint64 m_highlightStart = kNone;
     quint64 m_highlightEnd = kNone;

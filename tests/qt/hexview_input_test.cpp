@@ -399,6 +399,33 @@ void HexViewInputTest::sidewaysClicks() {
         QCOMPARE(v->GetHorizontalOffset(), dx);
     }
 
+    // A drag from a pressed byte marks the range to the byte under the
+    // pointer, in the pressed column, and past the right edge scrolls on.
+    const auto move = [v](QPoint to) {
+        QWidget* client = v->ClientArea();
+        QMouseEvent e(QEvent::MouseMove, QPointF(to), client->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                      Qt::NoModifier);
+        QApplication::sendEvent(client, &e);
+    };
+    QTest::mousePress(v->ClientArea(), Qt::LeftButton, {}, InHex(*v, 9, 1));
+    QCOMPARE(v->GetCaretByte(), quint64(25));
+    move(InHex(*v, 9, 1) + QPoint(1, 1));  // still on the pressed byte: no range
+    QCOMPARE(v->GetRangeStart(), kNone);
+    move(InText(*v, 1, 2));
+    QCOMPARE(v->GetCaretByte(), quint64(33));
+    QCOMPARE(v->GetRangeStart(), quint64(25));
+    QCOMPARE(v->GetRangeEnd(), quint64(33));
+    QCOMPARE(v->GetActiveColumn(), 0);
+    QCOMPARE(v->GetHorizontalOffset(), dx);
+    move(InText(*v, 8, 2));  // past the right edge
+    QCOMPARE(v->GetCaretByte(), quint64(40));
+    QVERIFY(InView(*v, v->GetTextCell(8)));
+    QTest::mouseRelease(v->ClientArea(), Qt::LeftButton, {}, InText(*v, 8, 2));
+    QCOMPARE(v->GetRangeEnd(), quint64(40));
+    move(InHex(*v, 12, 0));  // no press held on a byte: nothing
+    QCOMPARE(v->GetCaretByte(), quint64(40));
+    v->SetHorizontalOffset(dx);
+
     // A cell cut by the right edge comes into view when clicked, by as
     // little as shows it; the other column stays where it was put.
     const int width = v->ClientRect().width();
