@@ -275,7 +275,7 @@ void MCWndHexEditor::LayoutChildren() {
         m_scrollBar->setGeometry(client.right() + 1, client.top(), width() - client.width(), client.height());
     // Along the bottom, as wide as the client area: the corner stays free.
     if (!m_hBar->isHidden())
-        m_hBar->setGeometry(0, client.bottom() + 1, client.width(), height() - client.bottom() - 1);
+        m_hBar->setGeometry(0, client.bottom() + 1, client.width(), std::max(0, height() - client.bottom() - 1));
 }
 
 void MCWndHexEditor::SetHorizontalOffset(int offset) {
