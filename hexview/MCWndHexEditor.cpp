@@ -123,7 +123,11 @@ protected:
     // painted into it and reaches the screen in one flush, so no flicker.
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        m_owner->PaintClient(p, width(), height());
+        // Lines are drawn in line coordinates; scrolled sideways, the painter
+        // moves them left and the fills reach the right edge still.
+        const int dx = m_owner->GetHorizontalOffset();
+        if (dx != 0) p.translate(-dx, 0);
+        m_owner->PaintClient(p, width() + dx, height());
     }
 
     void wheelEvent(QWheelEvent* e) override { m_owner->OnMouseWheel(this, e); }
@@ -137,6 +141,16 @@ protected:
         }
         e->accept();
         m_owner->OnLButtonDown(e->position().toPoint());
+    }
+
+    // Dragging with the left button down extends the range to the byte
+    // under the pointer.
+    void mouseMoveEvent(QMouseEvent* e) override {
+        if (e->buttons() & Qt::LeftButton) m_owner->OnDrag(e->position().toPoint());
+    }
+
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton) m_owner->m_dragFrom = MCWndHexEditor::kNone;
     }
 
 private:
@@ -166,6 +180,14 @@ MCWndHexEditor::MCWndHexEditor(QWidget* parent) : QWidget(parent), m_font(MakeVi
     m_scrollBar->hide();
     connect(m_scrollBar, &QAbstractSlider::actionTriggered, this, &MCWndHexEditor::OnScrollAction);
     connect(m_scrollBar, &QAbstractSlider::valueChanged, this, &MCWndHexEditor::OnScrollValueChanged);
+
+    // Pixel values: a line is a few hundred pixels wide.
+    m_hBar = new QScrollBar(Qt::Horizontal, this);
+    m_hBar->setFocusPolicy(Qt::NoFocus);
+    m_hBar->setRange(0, 0);
+    m_hBar->installEventFilter(this);
+    m_hBar->hide();
+    connect(m_hBar, &QAbstractSlider::valueChanged, this, &MCWndHexEditor::OnHorizontalValueChanged);
 
     RecalcLayout();
 }
@@ -212,24 +234,67 @@ void MCWndHexEditor::RecalcLayout() {
     }
 
     m_headerRect = QRect(0, 0, width(), m_lineHeight + 2);
+    UpdateHorizontalBar();
     LayoutChildren();
 }
+
+int MCWndHexEditor::GetLineWidth() const { return m_textCells[15].second + 4; }
 
 QRect MCWndHexEditor::ClientRect() const {
     // The header strip covers rows 0 .. m_lineHeight + 2 inclusive.
     const int top = m_lineHeight + 3;
     const int barWidth =
         m_scrollBar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scrollBar);
-    return QRect(0, top, std::max(0, width() - barWidth), std::max(0, height() - top));
+    const int barHeight = m_hBar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_hBar);
+    return QRect(0, top, std::max(0, width() - barWidth), std::max(0, height() - top - barHeight));
 }
 
 QWidget* MCWndHexEditor::ClientArea() const { return m_client; }
+
+void MCWndHexEditor::UpdateHorizontalBar() {
+    // Whether the vertical bar shows does not depend on the height, so the
+    // horizontal bar can be settled from the width alone. Like the vertical
+    // one it shows only with lines to scroll.
+    const int barWidth =
+        m_scrollBar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scrollBar);
+    const int clientWidth = std::max(0, width() - barWidth);
+    const int spare = m_lineCount == 0 ? 0 : std::max(0, GetLineWidth() - clientWidth);
+    m_hBar->setHidden(spare == 0);
+    const QSignalBlocker block(m_hBar);
+    m_hBar->setRange(0, spare);
+    m_hBar->setPageStep(std::max(1, clientWidth));
+    m_hBar->setSingleStep(std::max(1, m_hexCellSize.width()));
+    m_hOffset = std::clamp(m_hOffset, 0, spare);
+    m_hBar->setValue(m_hOffset);
+}
 
 void MCWndHexEditor::LayoutChildren() {
     const QRect client = ClientRect();
     m_client->setGeometry(client);
     if (!m_scrollBar->isHidden())
         m_scrollBar->setGeometry(client.right() + 1, client.top(), width() - client.width(), client.height());
+    // Along the bottom, as wide as the client area: the corner stays free.
+    if (!m_hBar->isHidden())
+        m_hBar->setGeometry(0, client.bottom() + 1, client.width(), std::max(0, height() - client.bottom() - 1));
+}
+
+void MCWndHexEditor::SetHorizontalOffset(int offset) {
+    const int clamped = std::clamp(offset, 0, m_hBar->isHidden() ? 0 : m_hBar->maximum());
+    if (clamped == m_hOffset) return;
+    m_hOffset = clamped;
+    {
+        const QSignalBlocker block(m_hBar);
+        m_hBar->setValue(m_hOffset);
+    }
+    update(m_headerRect);
+    m_client->update();
+}
+
+void MCWndHexEditor::OnHorizontalValueChanged(int value) {
+    if (value == m_hOffset) return;
+    m_hOffset = value;
+    update(m_headerRect);
+    m_client->update();
 }
 
 quint64 MCWndHexEditor::GetFirstLine() const {
@@ -263,6 +328,7 @@ void MCWndHexEditor::ApplyDataSize() {
 
     m_scrollBar->setHidden(m_lineCount == 0);
     m_scrollPos = 0;
+    m_hOffset = 0;
     UpdateScrollRange();
     RecalcLayout();
     m_client->update();
@@ -296,7 +362,9 @@ void MCWndHexEditor::SetHighlight(quint64 start, quint64 end) {
     m_client->update();
 }
 
-void MCWndHexEditor::SetCaretByte(quint64 offset, bool extend) {
+void MCWndHexEditor::SetCaretByte(quint64 offset, bool extend) { PlaceCaret(offset, extend, true, m_activeColumn); }
+
+void MCWndHexEditor::PlaceCaret(quint64 offset, bool extend, bool bothColumns, int column) {
     const quint64 before = m_caretByte;
     if (offset == kNone || !HasData() || m_dataSize == 0) {
         m_caretByte = kNone;
@@ -309,6 +377,7 @@ void MCWndHexEditor::SetCaretByte(quint64 offset, bool extend) {
             m_anchor = before != kNone ? before : offset;
         m_caretByte = offset;
         ScrollToShowLine(offset / 16);
+        ScrollToShowColumns(offset, bothColumns, column);
     }
     m_client->update();
     emit CaretMoved();
@@ -334,6 +403,28 @@ void MCWndHexEditor::ScrollToShowLine(quint64 line) {
     const quint64 first = GetFirstLine();
     const quint64 top = quillon::TopLineShowing(line, first, static_cast<quint64>(std::max(GetVisibleLines(), 1)));
     if (top != first || m_scrollPos != first) SetScrollPos(top);
+}
+
+void MCWndHexEditor::ScrollToShowColumns(quint64 offset, bool bothColumns, int column) {
+    if (m_hBar->isHidden()) return;
+    const int k = static_cast<int>(offset % 16);
+    const auto& active = column == 0 ? m_hexCells[k] : m_textCells[k];
+    const auto& other = column == 0 ? m_textCells[k] : m_hexCells[k];
+    const int width = ClientRect().width();
+    // Both cells when they fit side by side, else the one of `column`; as
+    // little movement as shows it, like a text editor's caret.
+    int left = active.first;
+    int right = active.second;
+    if (bothColumns && std::max(right, other.second) - std::min(left, other.first) <= width) {
+        left = std::min(left, other.first);
+        right = std::max(right, other.second);
+    }
+    // At the start of a line the offset column comes into view with it.
+    if (left == m_hexCells[0].first && right <= width) left = 0;
+    int offsetX = m_hOffset;
+    if (right - offsetX > width) offsetX = right - width;
+    if (left < offsetX) offsetX = left;
+    SetHorizontalOffset(offsetX);
 }
 
 bool MCWndHexEditor::MoveCaretByKey(QKeyEvent* e) {
@@ -455,11 +546,17 @@ void MCWndHexEditor::OnScrollValueChanged(int value) {
 }
 
 void MCWndHexEditor::OnMouseWheel(QWidget* receiver, QWheelEvent* e) {
-    // One line per wheel message whatever its delta. Messages without a
-    // vertical delta (horizontal wheel, begin/end phases of touchpads) are
-    // not vertical wheel turns and move nothing.
-    const int delta = e->angleDelta().y();
-    if (delta != 0) {
+    // One line per wheel message whatever its delta. A horizontal wheel, or
+    // the wheel with Shift, scrolls sideways instead, a hex cell's width per
+    // message. Messages without a delta (begin/end phases of touchpads) move
+    // nothing.
+    const QPoint angle = e->angleDelta();
+    const bool sideways = angle.x() != 0 || (e->modifiers() & Qt::ShiftModifier);
+    const int delta = angle.x() != 0 ? angle.x() : angle.y();
+    if (sideways && delta != 0) {
+        const int step = std::max(1, m_hexCellSize.width());
+        SetHorizontalOffset(delta < 0 ? m_hOffset + step : m_hOffset - step);
+    } else if (delta != 0) {
         const quint64 p = m_scrollPos;
         SetScrollPos(delta < 0 ? p + 1 : (p > 0 ? p - 1 : 0));
     }
@@ -480,10 +577,19 @@ void MCWndHexEditor::wheelEvent(QWheelEvent* e) {
 }
 
 bool MCWndHexEditor::eventFilter(QObject* watched, QEvent* e) {
-    // The wheel over the scroll bar follows the view's rule too, instead of
-    // the bar's own multi-line steps.
-    if (watched == m_scrollBar && e->type() == QEvent::Wheel) {
-        OnMouseWheel(m_scrollBar, static_cast<QWheelEvent*>(e));
+    // The wheel over the scroll bars follows the view's rule too, instead of
+    // the bars' own multi-line steps; over the horizontal bar it scrolls
+    // sideways, as the bar does by itself.
+    if ((watched == m_scrollBar || watched == m_hBar) && e->type() == QEvent::Wheel) {
+        auto* wheel = static_cast<QWheelEvent*>(e);
+        if (watched == m_hBar && wheel->angleDelta().x() == 0) {
+            QWheelEvent turned(wheel->position(), wheel->globalPosition(), wheel->pixelDelta(), wheel->angleDelta(),
+                               wheel->buttons(), wheel->modifiers() | Qt::ShiftModifier, wheel->phase(),
+                               wheel->inverted(), wheel->source(), wheel->pointingDevice());
+            OnMouseWheel(m_hBar, &turned);
+        } else {
+            OnMouseWheel(static_cast<QWidget*>(watched), wheel);
+        }
         return true;
     }
     return QWidget::eventFilter(watched, e);
@@ -515,7 +621,7 @@ void MCWndHexEditor::resizeEvent(QResizeEvent*) { RecalcLayout(); }
 void MCWndHexEditor::moveEvent(QMoveEvent*) { RecalcLayout(); }
 
 quint64 MCWndHexEditor::HitTest(QPoint pt) {
-    const int x = pt.x();
+    const int x = pt.x() + m_hOffset;
     const int y = pt.y();
     if (x <= m_offsetColumnRight || y < 0 || m_lineHeight <= 0) return kNone;
 
@@ -559,13 +665,42 @@ void MCWndHexEditor::OnLButtonDown(QPoint clientPoint) {
     m_caretOffset = kNone;
     setFocus(Qt::MouseFocusReason);
     // The caret follows the click; Shift and a click extend the range.
-    if (hit != kNone && hit < m_dataSize)
-        SetCaretByte(hit, QGuiApplication::keyboardModifiers() & Qt::ShiftModifier);
+    m_dragFrom = kNone;
+    if (hit != kNone && hit < m_dataSize) {
+        PlaceCaret(hit, QGuiApplication::keyboardModifiers() & Qt::ShiftModifier, false, m_activeColumn);
+        m_dragFrom = hit;
+    }
+}
+
+void MCWndHexEditor::OnDrag(QPoint clientPoint) {
+    // Only from a press on a byte. The column of the press stays the active
+    // one wherever the pointer goes, but the cell under the pointer is the
+    // one kept in view; past the client's edges the pointer still names a
+    // byte, and placing the caret there scrolls to it.
+    if (m_dragFrom == kNone || !HasData() || m_caretByte == kNone) return;
+    // Above the client area: the line above the top one.
+    QPoint at = clientPoint;
+    const bool above = at.y() < 0;
+    if (above) at.setY(0);
+    const int pressed = m_activeColumn;
+    quint64 hit = HitTest(at);
+    const int pointed = m_activeColumn;
+    m_activeColumn = pressed;
+    if (above && hit != kNone && hit >= 16) hit -= 16;
+    if (hit == kNone || hit == m_caretByte) return;
+    PlaceCaret(std::min(hit, m_dataSize - 1), true, false, pointed);
 }
 
 void MCWndHexEditor::paintEvent(QPaintEvent*) {
     QPainter p(this);
     PaintHeader(p);
+    // The corner between the two scroll bars.
+    if (!m_hBar->isHidden() && !m_scrollBar->isHidden()) {
+        const QRect client = ClientRect();
+        p.fillRect(
+            QRect(client.right() + 1, client.bottom() + 1, width() - client.width(), height() - client.bottom() - 1),
+            palette().window());
+    }
 }
 
 void MCWndHexEditor::PaintHeader(QPainter& p) const {
@@ -581,12 +716,14 @@ void MCWndHexEditor::PaintHeader(QPainter& p) const {
 
     p.setFont(m_font);
     p.setPen(kBlack);
+    // The digits and their ticks scroll sideways with the lines.
+    const int dx = -m_hOffset;
     for (int k = 0; k < 16; ++k) {
         const QString digit = QString::number(k, 16).toUpper();
         for (const auto& cell : {m_hexCells[k], m_textCells[k]}) {
-            p.drawText(QRect(cell.first, 2, cell.second - cell.first, m_lineHeight - 2),
+            p.drawText(QRect(cell.first + dx, 2, cell.second - cell.first, m_lineHeight - 2),
                        Qt::AlignHCenter | Qt::AlignTop, digit);
-            const int x = cell.first + (cell.second - cell.first) / 2;
+            const int x = cell.first + dx + (cell.second - cell.first) / 2;
             VLine(p, x, m_lineHeight - 2, m_lineHeight, kBlack);
         }
     }

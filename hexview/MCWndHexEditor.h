@@ -5,9 +5,16 @@
 //
 // Layout of the widget, top to bottom: the header strip (LineHeight() + 3
 // pixels high, full width), then the client area with the vertical scroll bar
-// at its right. Client coordinates start at the client area's top-left corner
-// (ClientRect() gives it in widget coordinates); the header's x positions are
-// those of the client cells.
+// at its right and, when the widget is narrower than a whole line
+// (GetLineWidth()), a horizontal scroll bar under it (the corner between the
+// two bars stays empty). Client coordinates start at the client area's
+// top-left corner (ClientRect() gives it in widget coordinates).
+//
+// The cell extents (GetHexCell, GetTextCell, GetOffsetColumnRight) are line
+// coordinates: x from the left end of a line. Scrolled sideways by
+// GetHorizontalOffset() pixels, line x is drawn at client x - offset; the
+// header strip scrolls with the lines. Without a horizontal bar the offset is
+// 0 and line and client coordinates are the same.
 //
 // Offsets and sizes are 64-bit. "No offset" is kNone (UINT64_MAX), a value no
 // byte can have; callers may still pass the 32-bit marker kNoOffset
@@ -70,8 +77,8 @@ public:
 
     // Shows size bytes from data (borrowed: the caller keeps them alive and
     // unchanged until the next SetData). A null pointer shows no data,
-    // whatever the size. Resets the caret and the scroll position; keeps the
-    // highlight.
+    // whatever the size. Resets the caret and the scroll position (both
+    // ways); keeps the highlight.
     void SetData(const void* data, quint64 size);
     // The same with the bytes read from a source (borrowed like a buffer);
     // a null source shows no data.
@@ -117,7 +124,9 @@ public:
     // navigation keys move it, SetData and SetSource take it away (kNone).
     quint64 GetCaretByte() const { return m_caretByte; }
     // Puts the caret on `offset` (cut to the last byte; kNone or no data:
-    // no caret and no range) and scrolls its line into view. With `extend`
+    // no caret and no range) and scrolls its line into view, and sideways
+    // its cells: both columns' when they fit side by side, else the active
+    // column's, moving no further than needed. With `extend`
     // the byte range runs from the anchor (the caret before, when there was
     // no range) to the new caret; without it there is no range.
     void SetCaretByte(quint64 offset, bool extend = false);
@@ -135,9 +144,9 @@ public:
     // every resize and move.
     void RecalcLayout();
 
-    // Byte offset under a client point, or kNone outside the cells (offset
-    // column, gap band, right margin, above the client area). Sets the active
-    // column on a hit.
+    // Byte offset under a client point (the horizontal offset is added),
+    // or kNone outside the cells (offset column, gap band, right margin,
+    // above the client area). Sets the active column on a hit.
     quint64 HitTest(QPoint clientPoint);
 
     // State, for the parent and for tests.
@@ -163,6 +172,15 @@ public:
     QRect ClientRect() const;
     QWidget* ClientArea() const;
     QScrollBar* VerticalScrollBar() const { return m_scrollBar; }
+    QScrollBar* HorizontalScrollBar() const { return m_hBar; }
+
+    // Width of a whole line: offset column, both byte columns and a margin
+    // as wide as the gap. A narrower client area scrolls sideways.
+    int GetLineWidth() const;
+    // Pixels the lines are scrolled to the left, 0 .. GetLineWidth() minus
+    // the client width (0 without a horizontal bar).
+    int GetHorizontalOffset() const { return m_hOffset; }
+    void SetHorizontalOffset(int offset);
 
 signals:
     // Sent synchronously on a left click with ID_HEXVIEW_LOCATE; connect it
@@ -187,9 +205,14 @@ private:
     void PaintClient(QPainter& p, int width, int height) const;
     void PaintHeader(QPainter& p) const;
     void OnLButtonDown(QPoint clientPoint);
+    void OnDrag(QPoint clientPoint);
     void OnScrollAction(int action);
     void OnScrollValueChanged(int value);
     void OnMouseWheel(QWidget* receiver, QWheelEvent* e);
+    void OnHorizontalValueChanged(int value);
+    void UpdateHorizontalBar();
+    void ScrollToShowColumns(quint64 offset, bool bothColumns, int column);
+    void PlaceCaret(quint64 offset, bool extend, bool bothColumns, int column);
     void SetScrollPos(quint64 line);
     void UpdateScrollRange();
     void LayoutChildren();
@@ -208,6 +231,7 @@ private:
     quint64 m_caretOffset = kNone;
     quint64 m_caretByte = kNone;
     quint64 m_anchor = kNone;  // the range's other end, kNone without a range
+    quint64 m_dragFrom = kNone;  // the byte a left-button press is held on
     int m_activeColumn = 0;
     quint64 m_highlightStart = kNone;
     quint64 m_highlightEnd = kNone;
@@ -215,6 +239,7 @@ private:
     quint64 m_unreadEnd = kNone;
     quint64 m_inflatedFrom = kNone;
     quint64 m_scrollPos = 0;  // top line asked for, 0 .. m_lineCount
+    int m_hOffset = 0;        // pixels scrolled sideways
 
     QFont m_font;
     int m_lineHeight = 0;
@@ -228,4 +253,5 @@ private:
 
     QWidget* m_client = nullptr;
     QScrollBar* m_scrollBar = nullptr;
+    QScrollBar* m_hBar = nullptr;
 };

@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -291,6 +293,53 @@ private slots:
         QCOMPARE(dlg.PropertyList()->height(), list.height() + 30);
         QCOMPARE(dlg.Tree()->width(), 180);
         QCOMPARE(dlg.HexView()->geometry().bottom(), hex.bottom() + 50);
+    }
+
+    void smallestWindowKeepsExitAndScrollsSideways() {
+        doctest_files::TempDir dir;
+        uint64_t valueStart = 0;
+        const auto path = dir.Write("long.dcm", LongValueFile(&valueStart));
+        CQuillonDlg dlg;
+        dlg.AllowResizing(QRect());
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        dlg.OpenDocument(Q(path));
+        dlg.resize(QSize(1, 1));
+        QCOMPARE(dlg.size(), dlg.minimumSize());
+        QVERIFY(dlg.minimumSize().width() < 600 && dlg.minimumSize().height() < 400);
+
+        // Every control inside the window, Exit clear of the others.
+        const QRect client = dlg.rect();
+        for (QWidget* w : dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!w->isVisible()) continue;
+            QVERIFY2(client.contains(w->geometry()), qPrintable(w->objectName()));
+            if (w != static_cast<QWidget*>(dlg.ExitButton()))
+                QVERIFY2(!w->geometry().intersects(dlg.ExitButton()->geometry()), qPrintable(w->objectName()));
+        }
+        QVERIFY(dlg.ExitButton()->isVisible());
+
+        // The hex view is narrower than a line: it scrolls sideways, with
+        // rows to work in above its bar.
+        MCWndHexEditor* view = dlg.HexView();
+        QVERIFY(view->HorizontalScrollBar()->isVisible());
+        QVERIFY(view->GetVisibleLines() >= 3);
+        const auto shown = [view](std::pair<int, int> cell) {
+            return cell.first >= view->GetHorizontalOffset() &&
+                   cell.second <= view->GetHorizontalOffset() + view->ClientRect().width();
+        };
+        // Go to a byte: its line and its cell come into view.
+        const quint64 target = valueStart + 1000 + 15;
+        GoTo(dlg, QString::number(target));
+        QCOMPARE(view->GetCaretByte(), target);
+        QVERIFY(view->GetFirstVisibleByte() <= target && target <= view->GetLastVisibleByte());
+        QVERIFY(shown(view->GetHexCell(15)));
+        QVERIFY(view->GetHorizontalOffset() > 0);
+        // A click in the text column, where the view has to scroll to it.
+        apptest::ClickByte(view, target - 12, true);
+        QCOMPARE(view->GetCaretByte(), target - 12);
+        QCOMPARE(view->GetActiveColumn(), 1);
+        QVERIFY(dlg.Navigation()->StatusLine()->FullText().startsWith(QStringLiteral("Offset %1 ").arg(target - 12)));
+        QVERIFY(shown(view->GetTextCell(3)));
     }
 
     void enterOnATreeItemOpensAndClosesIt() {

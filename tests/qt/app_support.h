@@ -95,7 +95,8 @@ inline QModelIndex ItemOf(quillon::CQuillonDlg& dlg, uint16_t group, uint16_t el
 }
 
 // Clicks byte `offset` in the hex column (or the text column) of the view,
-// scrolling its line into view first.
+// scrolling its line into view first, and its cell sideways when the view is
+// too narrow for a whole line.
 inline void ClickByte(MCWndHexEditor* view, quint64 offset, bool textColumn = false) {
     const quint64 line = offset / 16;
     if (line < view->GetFirstLine() || line >= view->GetFirstLine() + quint64(view->GetVisibleLines())) {
@@ -103,7 +104,11 @@ inline void ClickByte(MCWndHexEditor* view, quint64 offset, bool textColumn = fa
     }
     const int row = int(line - view->GetFirstLine());
     const auto cell = textColumn ? view->GetTextCell(int(offset % 16)) : view->GetHexCell(int(offset % 16));
-    const QPoint at((cell.first + cell.second) / 2, row * view->GetLineHeight() + view->GetLineHeight() / 2);
+    const int width = view->ClientRect().width();
+    if (cell.first < view->GetHorizontalOffset() || cell.second > view->GetHorizontalOffset() + width)
+        view->SetHorizontalOffset(cell.first);
+    const QPoint at((cell.first + cell.second) / 2 - view->GetHorizontalOffset(),
+                    row * view->GetLineHeight() + view->GetLineHeight() / 2);
     QTest::mouseClick(view->ClientArea(), Qt::LeftButton, Qt::NoModifier, at);
 }
 

@@ -1,5 +1,5 @@
 // Input of the hex view: hit testing, the click sequence with its locate
-// command, the scroll bar, the wheel, and the keys that move the caret.
+// command, the scroll bars, the wheel, and the keys that move the caret.
 #include "hexview_test_support.h"
 
 #include <QApplication>
@@ -21,12 +21,13 @@ namespace {
 // record of the keys and wheel turns that reach the window itself.
 class Window : public QWidget {
 public:
-    explicit Window(quint64 size) : buffer(size) {
+    // `width` 640 leaves room for a whole line; kNarrow does not.
+    explicit Window(quint64 size, int width = 640) : buffer(size) {
         for (quint64 i = 0; i < size; ++i) buffer.data()[i] = static_cast<std::uint8_t>(i);
         edit = new QLineEdit(this);
         edit->setGeometry(0, 0, 100, 20);
         view = new MCWndHexEditor(this);
-        view->setGeometry(0, 30, 640, HeightForRows(*view, 10));
+        view->setGeometry(0, 30, width, HeightForRows(*view, 10));
         resize(660, view->geometry().bottom() + 10);
         view->SetData(buffer.data(), buffer.size());
     }
@@ -54,20 +55,29 @@ protected:
     void wheelEvent(QWheelEvent*) override { ++wheels; }
 };
 
-// Client point inside a cell of a row.
+// A view this wide shows the offset column and about half the hex cells.
+constexpr int kNarrow = 260;
+
+// Client point inside a cell of a row, where it is drawn at the current
+// sideways offset.
 QPoint InHex(const MCWndHexEditor& v, int k, int row = 0) {
-    return QPoint(v.GetHexCell(k).first + 3, row * v.GetLineHeight() + 4);
+    return QPoint(v.GetHexCell(k).first + 3 - v.GetHorizontalOffset(), row * v.GetLineHeight() + 4);
 }
 
 QPoint InText(const MCWndHexEditor& v, int k, int row = 0) {
-    return QPoint(v.GetTextCell(k).first + 3, row * v.GetLineHeight() + 4);
+    return QPoint(v.GetTextCell(k).first + 3 - v.GetHorizontalOffset(), row * v.GetLineHeight() + 4);
 }
 
-void Wheel(QWidget* target, QPoint angle) {
+void Wheel(QWidget* target, QPoint angle, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     const QPointF pos(target->width() / 2.0, target->height() / 2.0);
-    QWheelEvent e(pos, target->mapToGlobal(pos), QPoint(), angle, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                  false);
+    QWheelEvent e(pos, target->mapToGlobal(pos), QPoint(), angle, Qt::NoButton, mods, Qt::NoScrollPhase, false);
     QApplication::sendEvent(target, &e);
+}
+
+// True when client x range [left, right) lies inside the client area.
+bool InView(const MCWndHexEditor& v, std::pair<int, int> cell) {
+    const int x = v.GetHorizontalOffset();
+    return cell.first >= x && cell.second <= x + v.ClientRect().width();
 }
 
 const quint64 kNone = MCWndHexEditor::kNone;
@@ -87,9 +97,12 @@ private slots:
     void viewDeletedByTheCommand();
     void scrollBar_data();
     void scrollBar();
+    void sidewaysBar();
+    void sidewaysClicks();
     void wheel_data();
     void wheel();
     void keys();
+    void keysScrollSideways();
 };
 
 void HexViewInputTest::hitTest_data() {
@@ -293,36 +306,188 @@ void HexViewInputTest::scrollBar() {
     QCOMPARE(view.GetFirstLine(), quint64(std::min(expected, 99)));
 }
 
+void HexViewInputTest::sidewaysBar() {
+    // Room for a whole line: no bar, nothing to scroll, ten rows as laid out.
+    Window wide(16 * 100);
+    wide.show();
+    QVERIFY(wide.view->HorizontalScrollBar()->isHidden());
+    QCOMPARE(wide.view->GetVisibleLines(), 10);
+    wide.view->SetHorizontalOffset(50);
+    QCOMPARE(wide.view->GetHorizontalOffset(), 0);
+
+    Window w(16 * 100, kNarrow);
+    w.show();
+    MCWndHexEditor* v = w.view;
+    QScrollBar* hbar = v->HorizontalScrollBar();
+    QScrollBar* vbar = v->VerticalScrollBar();
+    QVERIFY(hbar->isVisible());
+    const QRect client = v->ClientRect();
+    QCOMPARE(client.width(), kNarrow - vbar->width());
+    QCOMPARE(hbar->minimum(), 0);
+    QCOMPARE(hbar->maximum(), v->GetLineWidth() - client.width());
+    QCOMPARE(hbar->pageStep(), client.width());
+    // Along the bottom, as wide as the client area; the vertical bar ends
+    // above it, and the corner between them belongs to neither.
+    QCOMPARE(hbar->geometry(), QRect(0, client.bottom() + 1, client.width(), v->height() - client.bottom() - 1));
+    QCOMPARE(vbar->geometry(), QRect(client.right() + 1, client.top(), vbar->width(), client.height()));
+    // The bar's height comes off the rows: the page and the bytes in view
+    // count only the rows above it.
+    const int rows = client.height() / v->GetLineHeight();
+    QVERIFY(rows < 10);
+    QCOMPARE(v->GetVisibleLines(), rows);
+    QCOMPARE(v->GetLastVisibleByte(), quint64(16 * rows - 1));
+    vbar->triggerAction(QAbstractSlider::SliderToMaximum);
+    QCOMPARE(v->GetFirstLine(), quint64(100 - rows));
+    QCOMPARE(v->GetLastVisibleByte(), quint64(16 * 100 - 1));
+
+    // The bar and the offset are one; the offset stays within the line.
+    hbar->setValue(37);
+    QCOMPARE(v->GetHorizontalOffset(), 37);
+    v->SetHorizontalOffset(100000);
+    QCOMPARE(v->GetHorizontalOffset(), hbar->maximum());
+    QCOMPARE(hbar->value(), hbar->maximum());
+    v->SetHorizontalOffset(-5);
+    QCOMPARE(v->GetHorizontalOffset(), 0);
+
+    // Widened, the bar goes and the line starts at the left edge again.
+    v->SetHorizontalOffset(40);
+    v->resize(640, v->height());
+    QVERIFY(hbar->isHidden());
+    QCOMPARE(v->GetHorizontalOffset(), 0);
+    QCOMPARE(v->GetVisibleLines(), 10);
+    // Narrowed again and given new data: back at the line start.
+    v->resize(kNarrow, v->height());
+    QVERIFY(hbar->isVisible());
+    v->SetHorizontalOffset(40);
+    v->SetData(w.buffer.data(), 32);
+    QCOMPARE(v->GetHorizontalOffset(), 0);
+}
+
+void HexViewInputTest::sidewaysClicks() {
+    // Scrolled sideways, a click (and Shift with a click) picks the byte drawn
+    // under the pointer, in either column, not the one drawn there unscrolled.
+    Window w(16 * 100, kNarrow);
+    QVERIFY(w.activate());
+    MCWndHexEditor* v = w.view;
+    std::vector<quint64> located;
+    QObject::connect(v, &MCWndHexEditor::Command, v, [&] { located.push_back(v->GetCaretOffset()); });
+
+    // Text cell 0 where hex cell 6 is drawn unscrolled.
+    const int dx = v->GetTextCell(0).first - v->GetHexCell(6).first;
+    QVERIFY(dx <= v->HorizontalScrollBar()->maximum());
+    v->SetHorizontalOffset(dx);
+    QVERIFY(InView(*v, v->GetHexCell(12)));
+    QVERIFY(InView(*v, v->GetTextCell(2)));
+    const struct {
+        QPoint at;
+        Qt::KeyboardModifiers mods;
+        quint64 caret;
+        int column;
+        quint64 rangeStart;
+    } clicks[] = {
+        {QPoint(v->GetHexCell(6).first + 3, v->GetLineHeight() + 4), {}, 16, 1, kNone},
+        {InHex(*v, 12, 2), {}, 44, 0, kNone},
+        {InText(*v, 2, 3), Qt::ShiftModifier, 50, 1, 44},
+    };
+    for (const auto& click : clicks) {
+        QTest::mouseClick(v->ClientArea(), Qt::LeftButton, click.mods, click.at);
+        QCOMPARE(located.back(), click.caret);
+        QCOMPARE(v->GetCaretByte(), click.caret);
+        QCOMPARE(v->GetActiveColumn(), click.column);
+        QCOMPARE(v->GetRangeStart(), click.rangeStart);
+        // The clicked cell was in view: nothing moved.
+        QCOMPARE(v->GetHorizontalOffset(), dx);
+    }
+
+    // A drag from a pressed byte marks the range to the byte under the
+    // pointer, in the pressed column, and past the right edge scrolls on.
+    const auto move = [v](QPoint to) {
+        QWidget* client = v->ClientArea();
+        QMouseEvent e(QEvent::MouseMove, QPointF(to), client->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                      Qt::NoModifier);
+        QApplication::sendEvent(client, &e);
+    };
+    QTest::mousePress(v->ClientArea(), Qt::LeftButton, {}, InHex(*v, 9, 1));
+    QCOMPARE(v->GetCaretByte(), quint64(25));
+    move(InHex(*v, 9, 1) + QPoint(1, 1));  // still on the pressed byte: no range
+    QCOMPARE(v->GetRangeStart(), kNone);
+    move(InText(*v, 1, 2));
+    QCOMPARE(v->GetCaretByte(), quint64(33));
+    QCOMPARE(v->GetRangeStart(), quint64(25));
+    QCOMPARE(v->GetRangeEnd(), quint64(33));
+    QCOMPARE(v->GetActiveColumn(), 0);
+    QCOMPARE(v->GetHorizontalOffset(), dx);
+    move(InText(*v, 8, 2));  // past the right edge
+    QCOMPARE(v->GetCaretByte(), quint64(40));
+    QVERIFY(InView(*v, v->GetTextCell(8)));
+    QTest::mouseRelease(v->ClientArea(), Qt::LeftButton, {}, InText(*v, 8, 2));
+    QCOMPARE(v->GetRangeEnd(), quint64(40));
+    move(InHex(*v, 12, 0));  // no press held on a byte: nothing
+    QCOMPARE(v->GetCaretByte(), quint64(40));
+    v->SetHorizontalOffset(dx);
+
+    // A cell cut by the right edge comes into view when clicked, by as
+    // little as shows it; the other column stays where it was put.
+    const int width = v->ClientRect().width();
+    v->SetHorizontalOffset(v->GetTextCell(4).first + 3 - width);
+    QTest::mouseClick(v->ClientArea(), Qt::LeftButton, {}, QPoint(width - 2, 4));
+    QCOMPARE(v->GetCaretByte(), quint64(4));
+    QCOMPARE(v->GetHorizontalOffset(), v->GetTextCell(4).second - width);
+}
+
 void HexViewInputTest::wheel_data() {
     QTest::addColumn<int>("start");
     QTest::addColumn<QPoint>("angle");
-    QTest::addColumn<bool>("overBar");
+    QTest::addColumn<bool>("shift");
+    QTest::addColumn<int>("over");  // 0 the client area, 1 the vertical bar, 2 the horizontal bar
     QTest::addColumn<int>("expected");
+    // Sideways, in hex cell widths (one a message); -1 the right end.
+    QTest::addColumn<int>("startX");
+    QTest::addColumn<int>("expectedX");
 
-    QTest::newRow("down one notch") << 5 << QPoint(0, -120) << false << 6;
-    QTest::newRow("down two notches: one line") << 5 << QPoint(0, -240) << false << 6;
-    QTest::newRow("down a fraction") << 5 << QPoint(0, -8) << false << 6;
-    QTest::newRow("up one notch") << 5 << QPoint(0, 120) << false << 4;
-    QTest::newRow("up three notches") << 5 << QPoint(0, 360) << false << 4;
-    QTest::newRow("up at 0") << 0 << QPoint(0, 120) << false << 0;
-    QTest::newRow("down at the end") << 100 << QPoint(0, -120) << false << 100;
-    QTest::newRow("horizontal only") << 5 << QPoint(-120, 0) << false << 5;
-    QTest::newRow("over the bar, down") << 5 << QPoint(0, -360) << true << 6;
-    QTest::newRow("over the bar, up") << 5 << QPoint(0, 240) << true << 4;
+    QTest::newRow("down one notch") << 5 << QPoint(0, -120) << false << 0 << 6 << 2 << 2;
+    QTest::newRow("down two notches: one line") << 5 << QPoint(0, -240) << false << 0 << 6 << 2 << 2;
+    QTest::newRow("down a fraction") << 5 << QPoint(0, -8) << false << 0 << 6 << 2 << 2;
+    QTest::newRow("up one notch") << 5 << QPoint(0, 120) << false << 0 << 4 << 2 << 2;
+    QTest::newRow("up three notches") << 5 << QPoint(0, 360) << false << 0 << 4 << 2 << 2;
+    QTest::newRow("up at 0") << 0 << QPoint(0, 120) << false << 0 << 0 << 2 << 2;
+    QTest::newRow("down at the end") << 100 << QPoint(0, -120) << false << 0 << 100 << 2 << 2;
+    QTest::newRow("over the bar, down") << 5 << QPoint(0, -360) << false << 1 << 6 << 2 << 2;
+    QTest::newRow("over the bar, up") << 5 << QPoint(0, 240) << false << 1 << 4 << 2 << 2;
+    QTest::newRow("horizontal wheel right") << 5 << QPoint(-120, 0) << false << 0 << 5 << 2 << 3;
+    QTest::newRow("horizontal wheel left") << 5 << QPoint(240, 0) << false << 0 << 5 << 2 << 1;
+    QTest::newRow("shift, down: right") << 5 << QPoint(0, -120) << true << 0 << 5 << 2 << 3;
+    QTest::newRow("shift, up: left") << 5 << QPoint(0, 360) << true << 0 << 5 << 2 << 1;
+    QTest::newRow("shift, up at the left end") << 5 << QPoint(0, 120) << true << 0 << 5 << 0 << 0;
+    QTest::newRow("shift, down at the right end") << 5 << QPoint(0, -120) << true << 0 << 5 << -1 << -1;
+    QTest::newRow("over the horizontal bar, down") << 5 << QPoint(0, -120) << false << 2 << 5 << 2 << 3;
+    QTest::newRow("shift over the vertical bar") << 5 << QPoint(0, 120) << true << 1 << 5 << 2 << 1;
 }
 
 void HexViewInputTest::wheel() {
     QFETCH(int, start);
     QFETCH(QPoint, angle);
-    QFETCH(bool, overBar);
+    QFETCH(bool, shift);
+    QFETCH(int, over);
     QFETCH(int, expected);
+    QFETCH(int, startX);
+    QFETCH(int, expectedX);
 
-    Window w(16 * 100);
+    // Narrow, so that the lines scroll sideways too.
+    Window w(16 * 100, kNarrow);
     w.show();
-    w.view->VerticalScrollBar()->setValue(start);
-    Wheel(overBar ? static_cast<QWidget*>(w.view->VerticalScrollBar()) : w.view->ClientArea(), angle);
-    QCOMPARE(w.view->GetScrollPos(), quint64(expected));
-    QCOMPARE(w.view->VerticalScrollBar()->value(), expected);
+    MCWndHexEditor* v = w.view;
+    const int step = v->GetHexCellSize().width();
+    const int rightEnd = v->HorizontalScrollBar()->maximum();
+    QVERIFY(rightEnd > 3 * step);
+    v->VerticalScrollBar()->setValue(start);
+    v->SetHorizontalOffset(startX < 0 ? rightEnd : startX * step);
+    QWidget* const targets[] = {v->ClientArea(), v->VerticalScrollBar(), v->HorizontalScrollBar()};
+    Wheel(targets[over], angle, shift ? Qt::ShiftModifier : Qt::NoModifier);
+    QCOMPARE(v->GetScrollPos(), quint64(expected));
+    QCOMPARE(v->VerticalScrollBar()->value(), expected);
+    QCOMPARE(v->GetHorizontalOffset(), expectedX < 0 ? rightEnd : expectedX * step);
+    QCOMPARE(v->HorizontalScrollBar()->value(), v->GetHorizontalOffset());
     // The turn goes on to the window afterwards.
     QCOMPARE(w.wheels, 1);
 }
@@ -405,6 +570,60 @@ void HexViewInputTest::keys() {
     w.edit->setFocus();
     QTest::keyClick(w.edit, Qt::Key_PageUp);
     QCOMPARE(pageUpShortcut, 1);
+}
+
+void HexViewInputTest::keysScrollSideways() {
+    // Narrow: the keys scroll the caret's cell of the active column into
+    // view, as little as needed, and the line's start to the left edge.
+    Window w(16 * 100, kNarrow);
+    QVERIFY(w.activate());
+    MCWndHexEditor* v = w.view;
+    const int width = v->ClientRect().width();
+    QTest::mouseClick(v->ClientArea(), Qt::LeftButton, {}, InHex(*v, 1));
+    QCOMPARE(v->GetHorizontalOffset(), 0);
+    // The hex and the text cell of byte 15 fit side by side: End shows both.
+    QVERIFY(v->GetTextCell(15).second - v->GetHexCell(15).first <= width);
+    const int endOfLine = v->GetTextCell(15).second - width;
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        quint64 caret;
+        int offset;
+    } steps[] = {
+        {Qt::Key_End, {}, 15, endOfLine},
+        {Qt::Key_Left, {}, 14, endOfLine},  // in view already
+        {Qt::Key_Down, {}, 30, endOfLine},
+        {Qt::Key_Home, {}, 16, 0},  // with the offset column
+        {Qt::Key_End, Qt::ControlModifier, 1599, endOfLine},
+        {Qt::Key_Home, Qt::ShiftModifier, 1584, 0},
+    };
+    for (const auto& step : steps) {
+        QTest::keyClick(v, step.key, step.mods);
+        QCOMPARE(v->GetCaretByte(), step.caret);
+        QCOMPARE(v->GetHorizontalOffset(), step.offset);
+        QVERIFY(InView(*v, v->GetHexCell(int(step.caret % 16))));
+    }
+    // Cells too far apart for both: the hex column's is the one shown.
+    v->SetHorizontalOffset(0);
+    QTest::keyClick(v, Qt::Key_Right);
+    QTest::keyClick(v, Qt::Key_Right);
+    QCOMPARE(v->GetCaretByte(), quint64(1586));
+    QCOMPARE(v->GetHorizontalOffset(), 0);
+    QVERIFY(!InView(*v, v->GetTextCell(2)));
+    QCOMPARE(v->GetFirstLine(), quint64(100 - v->GetVisibleLines()));
+
+    // From the text column its cells are the ones kept in view, and the
+    // window's go-to (SetCaretByte) scrolls both ways.
+    v->SetHorizontalOffset(v->HorizontalScrollBar()->maximum());
+    QTest::mouseClick(v->ClientArea(), Qt::LeftButton, {}, InText(*v, 15, 0));
+    QCOMPARE(v->GetActiveColumn(), 1);
+    QTest::keyClick(v, Qt::Key_Home);
+    QCOMPARE(v->GetHorizontalOffset(), v->HorizontalScrollBar()->maximum());  // the whole text column is in view
+    QVERIFY(InView(*v, v->GetTextCell(0)));
+    v->SetHorizontalOffset(0);
+    v->SetCaretByte(16 * 50 + 9);
+    QVERIFY(InView(*v, v->GetTextCell(9)));
+    QVERIFY(v->GetFirstLine() <= 50 && 50 < v->GetFirstLine() + quint64(v->GetVisibleLines()));
 }
 
 QTEST_MAIN(HexViewInputTest)

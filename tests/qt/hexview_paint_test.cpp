@@ -25,6 +25,7 @@ private slots:
     void highlightColumns();
     void highlightEndPastData();
     void caretBoxAndRange();
+    void scrolledSideways();
     void unreadUnderTheHighlight();
     void inflatedMark();
     void highlightAboveView();
@@ -281,6 +282,55 @@ void HexViewPaintTest::caretBoxAndRange() {
     view.SetCaretByte(MCWndHexEditor::kNone);
     const QImage after = ClientImage(view);
     QVERIFY(Uniform(after, FillProbe(HexCellRect(view, 1, 4)), kBlue));
+}
+
+void HexViewPaintTest::scrolledSideways() {
+    // A view too narrow for a line, scrolled sideways by dx, shows what a wide
+    // view shows from x = dx on: the rows with their fills, texts, caret box
+    // and range, and the header's digits over them.
+    FencedBuffer buf(16 * 40);
+    for (int i = 0; i < 16 * 40; ++i) buf.data()[i] = static_cast<std::uint8_t>(0x30 + i % 41);
+    MCWndHexEditor wide, narrow;
+    for (MCWndHexEditor* v : {&wide, &narrow}) {
+        v->resize(v == &wide ? 640 : 300, HeightForRows(*v, 12));
+        v->SetData(buf.data(), buf.size());
+        v->SetUnreadRange(70, 100);
+        v->SetHighlight(20, 90);
+        v->SetCaretByte(40);
+        v->SetCaretByte(45, true);
+        v->show();
+    }
+    QVERIFY(wide.HorizontalScrollBar()->isHidden());
+    QCOMPARE(wide.GetHorizontalOffset(), 0);
+    QVERIFY(narrow.HorizontalScrollBar()->isVisible());
+    const QRect client = narrow.ClientRect();
+    QCOMPARE(client.top(), wide.ClientRect().top());
+    const int rowsHeight = narrow.GetVisibleLines() * narrow.GetLineHeight();
+    const QImage full = Render(wide);
+    const int maxOffset = narrow.HorizontalScrollBar()->maximum();
+    QCOMPARE(maxOffset, narrow.GetLineWidth() - client.width());
+    for (int dx : {0, 37, maxOffset}) {
+        narrow.SetHorizontalOffset(dx);
+        QCOMPARE(narrow.GetHorizontalOffset(), dx);
+        QCOMPARE(narrow.HorizontalScrollBar()->value(), dx);
+        const QImage img = Render(narrow);
+        const QString what = QStringLiteral("offset %1").arg(dx);
+        QVERIFY2(img.copy(0, client.top(), client.width(), rowsHeight) ==
+                     full.copy(dx, client.top(), client.width(), rowsHeight),
+                 qPrintable(what));
+        // The header, but for its lit left edge.
+        QVERIFY2(
+            img.copy(1, 0, client.width() - 1, client.top()) == full.copy(dx + 1, 0, client.width() - 1, client.top()),
+            qPrintable(what));
+        // Scrolled, the drawing really moved.
+        if (dx != 0) QVERIFY(img.copy(client) != full.copy(client));
+    }
+    // The corner between the two bars is the window's colour.
+    const QImage img = Render(narrow);
+    const QRect corner(client.right() + 1, client.bottom() + 1, narrow.width() - client.width(),
+                       narrow.height() - client.bottom() - 1);
+    QVERIFY(!corner.isEmpty());
+    QVERIFY(Uniform(img, corner, narrow.palette().window().color()));
 }
 
 void HexViewPaintTest::highlightColumns() {
