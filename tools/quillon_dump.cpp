@@ -82,9 +82,10 @@ int WriteThumbnails(quillon::QuillonDocument& doc, const std::filesystem::path& 
         std::fprintf(stderr, "Not a directory: %s\n", dir.c_str());
         return 1;
     }
-    // The open's workers make them; all of them are written.
-    doc.WaitForThumbnails();
+    // The open's workers make them in frame order; each is written as soon
+    // as it is final, while the workers go on with the next ones.
     for (std::size_t i = 0; i < doc.ThumbnailFrames(); ++i) {
+        doc.WaitForThumbnail(i);
         const MCImage* t = doc.Thumbnail(i);
         if (!t || !t->GetBits()) continue;
         char name[32];
@@ -98,6 +99,7 @@ int WriteThumbnails(quillon::QuillonDocument& doc, const std::filesystem::path& 
             return 1;
         }
     }
+    doc.WaitForThumbnails();
     return 0;
 }
 
