@@ -71,7 +71,9 @@ void quillon::QuillonDocument::Close() {
 }
 
 void quillon::QuillonDocument::Release() {
-    // The workers read the decoder and the file: they stop first.
+    // The workers read the decoder and the file: they stop first, the
+    // frames in flight at their next band of rows.
+    if (m_decoder) m_decoder->Abandon();
     m_queue.reset();
     m_source.reset();
     m_dataSize = 0;
@@ -190,7 +192,8 @@ OpenResult quillon::QuillonDocument::OpenFile(const std::filesystem::path& fsPat
                 FramesWithBytes(*m_file),
                 [this, frames](std::size_t frame, Status& why) {
                     std::unique_ptr<MCImage> thumbnail = MakeThumbnail(*frames, frame);
-                    if (!thumbnail) why = frames->FrameStatus(frame);
+                    // A frame stopped by the close has no reason to find.
+                    if (!thumbnail && !frames->Abandoned()) why = frames->FrameStatus(frame);
                     return thumbnail;
                 },
                 options.thumbnailThreads, m_thumbnailHandler);

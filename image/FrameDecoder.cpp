@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -111,9 +112,15 @@ public:
     // `shown`: the frame as the file describes it; `asDecoded`: the layout of
     // the rows; `reduce`: the reduction wanted, of which the codec may have
     // done part already (Begin tells).
+    // `stop`: when it turns true, the next band ends the decode.
     BandAverager(const FrameDescription& shown, const FrameDescription& asDecoded, unsigned reduce, bool native,
-                 uint64_t nativeRowBytes)
-        : m_shown(shown), m_band(asDecoded), m_reduce(reduce), m_native(native), m_nativeRowBytes(nativeRowBytes) {}
+                 uint64_t nativeRowBytes, const std::atomic<bool>& stop)
+        : m_shown(shown),
+          m_band(asDecoded),
+          m_reduce(reduce),
+          m_native(native),
+          m_nativeRowBytes(nativeRowBytes),
+          m_stop(stop) {}
 
     bool Begin(uint32_t columns, uint32_t rows, bool colourConverted) override {
         // What the codec reduced already.
@@ -159,6 +166,10 @@ public:
     }
 
     bool Band(const uint8_t* rows, uint32_t first, uint32_t count) override {
+        if (m_stop.load(std::memory_order_relaxed)) {
+            m_stopped = true;
+            return false;
+        }
         if (!m_out || count == 0) return true;
         m_band.pixel.rows = count;
         uint64_t size = 0;
@@ -220,6 +231,7 @@ public:
     }
 
     bool Failed() const { return m_failed; }
+    bool Stopped() const { return m_stopped; }
     // The reduced display samples, m_outColumns x m_outRows.
     quillon::HeapPtr<uint8_t> TakeOutput(uint64_t& size) {
         Flush();
@@ -333,6 +345,8 @@ private:
     uint32_t m_sumRows = 0;
     int32_t m_low = INT32_MAX, m_high = INT32_MIN;
     bool m_failed = false;
+    const std::atomic<bool>& m_stop;
+    bool m_stopped = false;
 };
 
 }  // namespace
@@ -748,8 +762,12 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::GetFrameThumbnail(std::size_t fr
     const unsigned least = ThumbnailLeastReduction();
     try {
         quillon::Status status;
+        // An abandoned decoder starts nothing, and a decode it stopped is
+        // not retried at full size nor kept as the frame's failure.
+        if (m_abandoned) return nullptr;
         if (least > 0 || DecodePeak() > m_decodeBudget) {
             std::unique_ptr<MCImage> reduced = ReducedThumbnail(frame, least, status);
+            if (m_abandoned) return nullptr;
             // A frame within the budget that the reduced decode did not give
             // a thumbnail is decoded at full size below, for its picture or
             // for the reason it has none.
@@ -917,7 +935,7 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::ReducedThumbnail(std::size_t fra
             if (native)
                 if (const auto* pixelData = dynamic_cast<const CDicomTag7FE0*>(m_file.PixelData()))
                     nativeRowBytes = pixelData->FrameSize() / d.pixel.rows;
-            BandAverager averager(d, asDecoded, r, native, nativeRowBytes);
+            BandAverager averager(d, asDecoded, r, native, nativeRowBytes, m_abandoned);
             if (native) {
                 status = NativeBands(frame, BandRows(r), averager);
             } else {
@@ -927,6 +945,10 @@ std::unique_ptr<MCImage> quillon::FrameDecoder::ReducedThumbnail(std::size_t fra
                 if (!status) return nullptr;
                 status = row->bands(d, compressed.data, compressed.size,
                                     DecodeOptions{r, peak, BandRows(r)}, averager);
+            }
+            if (averager.Stopped()) {
+                status = FrameFailure(quillon::Reason::NoDecoder, "The decode was stopped.");
+                return nullptr;
             }
             if (status && (averager.Failed() || averager.OutColumns() == 0))
                 status = FrameFailure(quillon::Reason::NoDecoder, "The frame's samples could not be converted for display.");

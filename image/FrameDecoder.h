@@ -90,6 +90,13 @@ public:
     // default), or from the full-size frame where it fits the budget (false:
     // for comparing the two).
     void SetThumbnailsAtShownSize(bool shown) { m_thumbnailsAtShownSize = shown; }
+    // For an owner about to destroy the decoder while thumbnails are being
+    // made on other threads: a thumbnail decoded a band of rows at a time
+    // stops at its next band, and every thumbnail asked for afterwards is
+    // none, without a decode (a frame the codec decodes whole, as JPEG 2000
+    // is, runs to its end).
+    void Abandon() { m_abandoned = true; }
+    bool Abandoned() const { return m_abandoned; }
     // How far the last thumbnail of frame i was reduced (its sides divided
     // by 2^n before the thumbnail was made from it), for tests.
     unsigned ThumbnailReduction(std::size_t frame) const;
@@ -177,6 +184,7 @@ private:
     // Frames whose last thumbnail was made reduced, and how far.
     std::unordered_map<std::size_t, unsigned> m_reductions;
     bool m_thumbnailsAtShownSize = true;
+    std::atomic<bool> m_abandoned{false};
 };
 
 }  // namespace quillon

@@ -613,3 +613,34 @@ TEST(ReducedThumbnail, FineDetailIsFilteredNotAliased) {
         EXPECT_LT(Spread(*filtered), Spread(*aliased));
     }
 }
+
+// A decoder abandoned by its owner (a document closing while its thumbnails
+// are being made) starts nothing more: no thumbnail, no decode, no share of
+// the budget, and no full-size decode in place of the reduced one.
+TEST(ReducedThumbnail, AnAbandonedDecoderStartsNothing) {
+    Picture grey16;
+    grey16.bits = 16;
+    grey16.value = [](int x, int y, unsigned s) { return Smooth(x, y, s, 1000); };
+    const struct {
+        const char* name;
+        Bytes file;
+        uint64_t budget;
+    } cases[] = {
+        {"native, in bands over the budget", NativeFile(grey16, "MONOCHROME2"), kSmallBudget},
+        {"RLE, in bands", EncapsulatedFile(grey16, "MONOCHROME2", "1.2.840.10008.1.2.5", EncodeRle(grey16)),
+         uint64_t(256) << 20},
+        {"J2K, reduced by the codec",
+         EncapsulatedFile(grey16, "MONOCHROME2", "1.2.840.10008.1.2.4.90", EncodeJ2k(grey16, 5)), uint64_t(256) << 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Loaded loaded(c.file);
+        quillon::FrameDecoder frames(loaded.file, DefaultImageCacheBudget(), c.budget);
+        ASSERT_NE(frames.GetFrameThumbnail(0), nullptr) << frames.FrameStatus(0).Text();
+        quillon::FrameDecoder abandoned(loaded.file, DefaultImageCacheBudget(), c.budget);
+        abandoned.Abandon();
+        EXPECT_EQ(abandoned.GetFrameThumbnail(0), nullptr);
+        EXPECT_EQ(abandoned.DecodeCount(), 0u);
+        EXPECT_EQ(abandoned.BudgetHighWater(), 0u);
+    }
+}
