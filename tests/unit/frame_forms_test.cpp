@@ -268,23 +268,13 @@ TEST(FrameForms, OneBitFramesArePackedLeastSignificantFirst) {
 TEST(FrameForms, OneBitFramesFollowBitByBit) {
     // Three distinct 5 x 5 patterns (row-major, 1 white): a diagonal, an
     // anti-diagonal with the middle row, an L.
+    // clang-format off
     const std::vector<std::string> patterns = {
-        "10000"
-        "01000"
-        "00100"
-        "00010"
-        "00001",
-        "00001"
-        "00010"
-        "11111"
-        "01000"
-        "10000",
-        "01000"
-        "01000"
-        "01000"
-        "01000"
-        "11111",
+        "10000" "01000" "00100" "00010" "00001",
+        "00001" "00010" "11111" "01000" "10000",
+        "01000" "01000" "01000" "01000" "11111",
     };
+    // clang-format on
     struct Case {
         const char* name;
         uint16_t side;
