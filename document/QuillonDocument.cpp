@@ -316,17 +316,13 @@ quillon::ThumbnailNews quillon::QuillonDocument::CollectThumbnails() {
     if (!m_queue || !m_file) return news;
     news.frames = m_queue->TakeFinished();
     std::vector<SLoadProblem> found;
-    // In frame order within what arrived together.
-    std::vector<std::size_t> failed;
-    for (const std::size_t frame : news.frames)
-        if (m_queue->State(frame) == ThumbnailState::Failed) failed.push_back(frame);
-    std::sort(failed.begin(), failed.end());
-    for (const std::size_t frame : failed) {
-        // A frame that decodes but gives no thumbnail is no decode problem.
-        const Status why = m_queue->Failure(frame);
-        if (why) continue;
-        found.push_back(FrameProblem(frame, why));
-    }
+    // In frame order within what arrived together. Failure is success for a
+    // made frame, and for one that decodes but gives no thumbnail: neither
+    // is a decode problem.
+    std::vector<std::size_t> arrived = news.frames;
+    std::sort(arrived.begin(), arrived.end());
+    for (const std::size_t frame : arrived)
+        if (const Status why = m_queue->Failure(frame); !why) found.push_back(FrameProblem(frame, why));
     AddFrameProblems(found);
     news.problems = found.size();
     if (m_queue->Finished() == m_queue->Count()) m_framesChecked = true;

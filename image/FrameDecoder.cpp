@@ -101,6 +101,9 @@ void AddWordRow(const uint8_t* row, uint32_t columns, unsigned extend, uint16_t 
     highest = hi;
 }
 
+using AddWordRowFn = void (*)(const uint8_t*, uint32_t, unsigned, uint16_t, int32_t, int32_t, int32_t*, int32_t&,
+                              int32_t&);
+
 // Reduces rows of a frame, as they come, to a frame 2^shift times smaller
 // on each side: each band is converted for display, then every square of
 // 2^shift x 2^shift pixels averaged into one (palette indices are not
@@ -155,7 +158,16 @@ public:
             m_columnSums.assign(columns, 0);
             const int stored = m_band.pixel.bitsStored;
             m_extend = m_band.pixel.pixelRepresentation == 1 && stored > 0 && stored < 16 ? unsigned(16 - stored) : 0;
-            m_clamp = SampleClampBounds(m_band, m_clampLow, m_clampHigh);
+            const bool clamp = SampleClampBounds(m_band, m_clampLow, m_clampHigh);
+            const bool padding = m_band.pixelPaddingValue.has_value();
+            m_padding = padding ? uint16_t(*m_band.pixelPaddingValue) : 0;
+            // The row kernel for the samples' sign and what leaves values out
+            // or bounds them: a padding value and clamping never go together
+            // (SampleClampBounds).
+            static constexpr AddWordRowFn kKernels[2][3] = {
+                {AddWordRow<false, false, false>, AddWordRow<false, true, false>, AddWordRow<false, false, true>},
+                {AddWordRow<true, false, false>, AddWordRow<true, true, false>, AddWordRow<true, false, true>}};
+            m_addWordRow = kKernels[m_band.pixel.pixelRepresentation > 0 ? 1 : 0][padding ? 1 : clamp ? 2 : 0];
         }
         m_outBytes = uint64_t(m_outColumns) * m_outRows * m_channels * (m_words ? 2 : 1);
         m_out.reset(static_cast<uint8_t*>(quillon::AllocBlock(std::size_t(m_outBytes))));
@@ -264,28 +276,7 @@ private:
         }
     }
     void SumWords(const uint8_t* row) {
-        const bool isSigned = m_band.pixel.pixelRepresentation > 0;
-        const bool padding = m_band.pixelPaddingValue.has_value();
-        const uint16_t pad = padding ? uint16_t(*m_band.pixelPaddingValue) : 0;
-        auto sum = [&](auto kernel) {
-            kernel(row, m_columns, m_extend, pad, m_clampLow, m_clampHigh, m_columnSums.data(), m_low, m_high);
-        };
-        // A padding value and clamping never go together (SampleClampBounds).
-        if (isSigned) {
-            if (padding)
-                sum(AddWordRow<true, true, false>);
-            else if (m_clamp)
-                sum(AddWordRow<true, false, true>);
-            else
-                sum(AddWordRow<true, false, false>);
-        } else {
-            if (padding)
-                sum(AddWordRow<false, true, false>);
-            else if (m_clamp)
-                sum(AddWordRow<false, false, true>);
-            else
-                sum(AddWordRow<false, false, false>);
-        }
+        m_addWordRow(row, m_columns, m_extend, m_padding, m_clampLow, m_clampHigh, m_columnSums.data(), m_low, m_high);
     }
     // Writes the averages of the output row being summed.
     void Flush() {
@@ -334,7 +325,8 @@ private:
     bool m_directWords = false;
     std::vector<int32_t> m_columnSums;
     unsigned m_extend = 0;
-    bool m_clamp = false;
+    uint16_t m_padding = 0;
+    AddWordRowFn m_addWordRow = nullptr;
     int32_t m_clampLow = 0, m_clampHigh = 0;
     uint32_t m_outColumns = 0, m_outRows = 0;
     uint64_t m_rowBytes = 0;

@@ -316,13 +316,15 @@ quillon::Status DecodeRleFrame(const FrameDescription& d, const uint8_t* bytes, 
                 o[2 * k] = low[k];
                 o[2 * k + 1] = high[k];
             }
-        }
-        for (unsigned s = 0; s < samples && !(samples == 1 && sampleBytes == 2); ++s) {
-            for (unsigned b = 0; b < sampleBytes; ++b) {
-                const uint8_t* plane = planes.get() + (uint64_t(s) * sampleBytes + (sampleBytes - 1 - b)) * pixels;
-                for (uint64_t k = 0; k < pixels; ++k) {
-                    const uint64_t sample = keepPlanes ? uint64_t(s) * pixels + k : k * samples + s;
-                    o[sample * sampleBytes + b] = plane[k];
+        } else {
+            for (unsigned s = 0; s < samples; ++s) {
+                for (unsigned b = 0; b < sampleBytes; ++b) {
+                    const uint8_t* plane =
+                        planes.get() + (uint64_t(s) * sampleBytes + (sampleBytes - 1 - b)) * pixels;
+                    for (uint64_t k = 0; k < pixels; ++k) {
+                        const uint64_t sample = keepPlanes ? uint64_t(s) * pixels + k : k * samples + s;
+                        o[sample * sampleBytes + b] = plane[k];
+                    }
                 }
             }
         }
