@@ -17,32 +17,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Appends the text as UTF-8, with control characters, TAB, CR and LF as
-// escapes so that a line stays a line (unpaired surrogates become U+FFFD).
-void AppendEscaped(std::string& out, std::u16string_view text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::size_t run = 0;  // start of the characters not yet appended
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= 0x20 && c != 0x7F) continue;
-        AppendUtf8(out, text.substr(run, i - run));
-        run = i + 1;
-        out += '\\';
-        if (c == '\t') {
-            out += 't';
-        } else if (c == '\r') {
-            out += 'r';
-        } else if (c == '\n') {
-            out += 'n';
-        } else {
-            out += 'x';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    AppendUtf8(out, text.substr(run));
-}
-
 template <class Number>
 void AppendNumber(std::string& out, Number value) {
     char buf[24];
@@ -284,6 +258,30 @@ std::string RefusalCode(const OpenResult& opened) {
 }
 
 }  // namespace
+
+void AppendEscaped(std::string& out, std::u16string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::size_t run = 0;  // start of the characters not yet appended
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c >= 0x20 && c != 0x7F) continue;
+        AppendUtf8(out, text.substr(run, i - run));
+        run = i + 1;
+        out += '\\';
+        if (c == '\t') {
+            out += 't';
+        } else if (c == '\r') {
+            out += 'r';
+        } else if (c == '\n') {
+            out += 'n';
+        } else {
+            out += 'x';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    AppendUtf8(out, text.substr(run));
+}
 
 std::string MessageLine(std::u16string_view message) {
     while (!message.empty() && message.back() == u' ') message.remove_suffix(1);
