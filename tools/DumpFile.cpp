@@ -288,6 +288,12 @@ std::string MessageLine(std::u16string_view message) {
     return ToUtf8(message);
 }
 
+std::string OpenFailureText(const OpenResult& opened) {
+    std::string text = MessageLine(opened.message);
+    if (ReasonTellsMore(opened.reason.Code())) text += '\n' + opened.reason.Text();
+    return text;
+}
+
 DumpOutcome DumpFile(const std::filesystem::path& path, const DumpOptions& options, const DumpSink& sink) {
     DumpOutcome outcome;
     LineWriter writer(options, sink);
@@ -312,8 +318,7 @@ DumpOutcome DumpFile(const std::filesystem::path& path, const DumpOptions& optio
             PrintProblems(doc.Problems(), 0, options, writer);
             writer.Flush(true);
         }
-        outcome.errors = MessageLine(opened.message) + '\n';
-        if (ReasonTellsMore(opened.reason.Code())) outcome.errors += opened.reason.Text() + '\n';
+        outcome.errors = OpenFailureText(opened) + '\n';
         return outcome;
     }
     switch (options.mode) {
