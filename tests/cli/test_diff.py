@@ -14,7 +14,7 @@ import argparse
 import os
 import sys
 
-from cli_common import TEST_FILES, run
+from cli_common import TEST_FILES, report, run
 
 MR = os.path.join(TEST_FILES, "MR_small.dcm")
 
@@ -48,10 +48,7 @@ def main():
         code, out, err = run(args.dump, *args_)
         if code != 2 or out or not err:
             failures.append(f"{args_}: exit {code}, {out!r}, {err!r}")
-    for failure in failures:
-        print("FAIL", failure)
-    print(f"{len(failures)} failures")
-    return 1 if failures else 0
+    return report(failures, "")
 
 
 if __name__ == "__main__":
