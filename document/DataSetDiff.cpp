@@ -54,13 +54,11 @@ public:
         for (std::size_t j = 0; j < b.size(); ++j) inB.emplace(Key(b[j].step), j);
         std::map<std::tuple<uint16_t, uint16_t, std::size_t>, std::size_t> inA;
         for (std::size_t i = 0; i < a.size(); ++i) inA.emplace(Key(a[i].step), i);
-        std::vector<bool> bDone(b.size(), false);
         std::size_t j = 0;
         auto addedUpTo = [&](std::size_t end) {
             // B's elements that A lacks, in B's order, before B's element `end`.
             for (; j < end; ++j)
-                if (!bDone[j] && !inA.count(Key(b[j].step))) {
-                    bDone[j] = true;
+                if (!inA.count(Key(b[j].step))) {
                     path.push_back(b[j].step);
                     Added(b[j].node, path);
                     path.pop_back();
@@ -73,7 +71,6 @@ public:
             if (match == inB.end()) {
                 Removed(a[i].node, path);
             } else {
-                bDone[match->second] = true;
                 Pair(a[i].node, b[match->second].node, path);
             }
             path.pop_back();

@@ -25,33 +25,15 @@ std::optional<DataSetDiff> DiffFiles(const std::filesystem::path& a, const std::
 
 namespace {
 
-// Control characters, TAB, CR and LF as escapes, so that a line stays a line.
-std::string LineText(std::u16string_view text) {
-    std::string out;
-    for (char16_t c : text) {
-        if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c < 0x20 || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", unsigned(c));
-            out += hex;
-        } else {
-            AppendUtf8(out, std::u16string_view(&c, 1));
-        }
-    }
-    return out;
-}
-
 std::string SideText(const std::optional<DiffSide>& side) {
     if (!side) return "-";
     std::string text = side->vr.empty() ? std::string("-") : side->vr;
     text += ' ';
     text += side->length == kUndefinedLength ? std::string("FFFFFFFF") : std::to_string(side->length);
-    if (!side->value.empty()) text += ' ' + LineText(side->value);
+    if (!side->value.empty()) {
+        text += ' ';
+        AppendEscaped(text, side->value);
+    }
     return text;
 }
 

@@ -17,32 +17,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Appends the text as UTF-8, with control characters, TAB, CR and LF as
-// escapes so that a line stays a line (unpaired surrogates become U+FFFD).
-void AppendEscaped(std::string& out, std::u16string_view text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::size_t run = 0;  // start of the characters not yet appended
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= 0x20 && c != 0x7F) continue;
-        AppendUtf8(out, text.substr(run, i - run));
-        run = i + 1;
-        out += '\\';
-        if (c == '\t') {
-            out += 't';
-        } else if (c == '\r') {
-            out += 'r';
-        } else if (c == '\n') {
-            out += 'n';
-        } else {
-            out += 'x';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    AppendUtf8(out, text.substr(run));
-}
-
 template <class Number>
 void AppendNumber(std::string& out, Number value) {
     char buf[24];
@@ -285,9 +259,39 @@ std::string RefusalCode(const OpenResult& opened) {
 
 }  // namespace
 
+void AppendEscaped(std::string& out, std::u16string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::size_t run = 0;  // start of the characters not yet appended
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c >= 0x20 && c != 0x7F) continue;
+        AppendUtf8(out, text.substr(run, i - run));
+        run = i + 1;
+        out += '\\';
+        if (c == '\t') {
+            out += 't';
+        } else if (c == '\r') {
+            out += 'r';
+        } else if (c == '\n') {
+            out += 'n';
+        } else {
+            out += 'x';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    AppendUtf8(out, text.substr(run));
+}
+
 std::string MessageLine(std::u16string_view message) {
     while (!message.empty() && message.back() == u' ') message.remove_suffix(1);
     return ToUtf8(message);
+}
+
+std::string OpenFailureText(const OpenResult& opened) {
+    std::string text = MessageLine(opened.message);
+    if (ReasonTellsMore(opened.reason.Code())) text += '\n' + opened.reason.Text();
+    return text;
 }
 
 DumpOutcome DumpFile(const std::filesystem::path& path, const DumpOptions& options, const DumpSink& sink) {
@@ -314,8 +318,7 @@ DumpOutcome DumpFile(const std::filesystem::path& path, const DumpOptions& optio
             PrintProblems(doc.Problems(), 0, options, writer);
             writer.Flush(true);
         }
-        outcome.errors = MessageLine(opened.message) + '\n';
-        if (ReasonTellsMore(opened.reason.Code())) outcome.errors += opened.reason.Text() + '\n';
+        outcome.errors = OpenFailureText(opened) + '\n';
         return outcome;
     }
     switch (options.mode) {

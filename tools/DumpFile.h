@@ -10,6 +10,8 @@
 
 namespace quillon {
 
+struct OpenResult;
+
 enum class DumpMode { Tree, PixelModule, Problems };
 
 struct DumpOptions {
@@ -40,8 +42,16 @@ struct DumpOutcome {
 
 DumpOutcome DumpFile(const std::filesystem::path& path, const DumpOptions& options, const DumpSink& out);
 
+// Appends the text as UTF-8, with control characters, TAB, CR and LF as
+// escapes so that a line stays a line (unpaired surrogates become U+FFFD).
+void AppendEscaped(std::string& out, std::u16string_view text);
+
 // The line of the message box that the open failed with, without the blanks
 // that pad it in the box.
 std::string MessageLine(std::u16string_view message);
+
+// Why an open gave no document, for standard error: the message line, then
+// the reason on a line of its own when it tells more (no line end at the end).
+std::string OpenFailureText(const OpenResult& opened);
 
 }  // namespace quillon

@@ -38,8 +38,7 @@ int ExtractBytes(const std::filesystem::path& path, const ExtractTarget& target,
     openOptions.treeRecords = !target.frame.has_value();
     const OpenResult opened = doc.OpenPath(path, openOptions);
     if (!opened.Opened()) {
-        error = MessageLine(opened.message);
-        if (ReasonTellsMore(opened.reason.Code())) error += '\n' + opened.reason.Text();
+        error = OpenFailureText(opened);
         return 1;
     }
     // A partial document's elements are extracted as far as they were read.

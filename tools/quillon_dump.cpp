@@ -298,8 +298,7 @@ int main(int argc, char** argv) {
     openOptions.treeRecords = false;
     const quillon::OpenResult opened = doc.OpenPath(fileArg, openOptions);
     if (!opened.Opened() || opened.partial) {
-        std::fprintf(stderr, "%s\n", quillon::MessageLine(opened.message).c_str());
-        if (quillon::ReasonTellsMore(opened.reason.Code())) std::fprintf(stderr, "%s\n", opened.reason.Text().c_str());
+        std::fprintf(stderr, "%s\n", quillon::OpenFailureText(opened).c_str());
         return 1;
     }
     if (mode == Mode::Thumbnails) return WriteThumbnails(doc, modeArgument);

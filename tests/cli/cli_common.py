@@ -29,6 +29,15 @@ def tree(dump, path):
     return records
 
 
+def report(failures, summary):
+    """Prints each failure and the summary line ahead of the failure count;
+    the script's exit status."""
+    for failure in failures:
+        print("FAIL", failure)
+    print(f"{summary}{len(failures)} failures")
+    return 1 if failures else 0
+
+
 def escape(text):
     """What the TAB-separated output makes of a text: TAB, CR, LF and the other
     control characters as escapes."""

@@ -4,7 +4,8 @@
 The same file is equal (exit 0, nothing printed); one corpus file written
 again in other transfer syntaxes differs in its meta information only, the
 big endian copy's pixel data reading the same; a missing file or a missing
-argument is trouble (exit 2). The alignment itself is tested on edited
+argument is trouble (exit 2). A changed value is printed with the tree's
+escapes, a character beyond U+FFFF whole. The alignment itself is tested on edited
 copies in tests/unit/dataset_diff_test.cpp.
 
     /usr/bin/python3 tests/cli/test_diff.py --dump build/tools/quillon-dump
@@ -13,8 +14,11 @@ copies in tests/unit/dataset_diff_test.cpp.
 import argparse
 import os
 import sys
+import tempfile
 
-from cli_common import TEST_FILES, run
+import pydicom
+
+from cli_common import TEST_FILES, report, run
 
 MR = os.path.join(TEST_FILES, "MR_small.dcm")
 
@@ -44,14 +48,21 @@ def main():
                 failures.append(f"{other}: {len(fields)} fields: {fields}")
         if not any(f[:2] == ["changed", "(0002,0010)"] and "value" in f[4] for f in lines):
             failures.append(f"{other}: the transfer syntax is not changed: {lines}")
+    with tempfile.TemporaryDirectory() as tmp:
+        edited = os.path.join(tmp, "edited.dcm")
+        ds = pydicom.dcmread(MR)
+        ds.SpecificCharacterSet = "ISO_IR 192"
+        ds.PatientName = "A\U0001F600^B\tC"
+        ds.save_as(edited)
+        code, out, err = run(args.dump, "--diff", MR, edited)
+        name = [line for line in out.decode().splitlines() if line.startswith("changed\t(0010,0010)")]
+        if code != 1 or len(name) != 1 or name[0].split("\t")[6] != "PN 10 A\U0001F600^B\\tC ":
+            failures.append(f"edited name: exit {code}, {name!r}, {err!r}")
     for args_ in (["--diff", MR, "/nonexistent.dcm"], ["--diff", MR], ["--diff", "--json", MR, MR]):
         code, out, err = run(args.dump, *args_)
         if code != 2 or out or not err:
             failures.append(f"{args_}: exit {code}, {out!r}, {err!r}")
-    for failure in failures:
-        print("FAIL", failure)
-    print(f"{len(failures)} failures")
-    return 1 if failures else 0
+    return report(failures, "")
 
 
 if __name__ == "__main__":

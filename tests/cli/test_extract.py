@@ -18,7 +18,7 @@ import os
 import sys
 import zlib
 
-from cli_common import TEST_FILES, run, tree
+from cli_common import TEST_FILES, report, run, tree
 
 CASES = [
     ("CT_small.dcm", "0008,0016"),
@@ -100,10 +100,7 @@ def main():
         if code != code_wanted or out or text not in err:
             failures.append(f"{args_}: exit {code}, {len(out)} bytes, {err.strip()!r}")
 
-    for failure in failures:
-        print("FAIL", failure)
-    print(f"{len(CASES)} extracts, {len(failures)} failures")
-    return 1 if failures else 0
+    return report(failures, f"{len(CASES)} extracts, ")
 
 
 if __name__ == "__main__":

@@ -17,7 +17,7 @@ import shutil
 import sys
 import tempfile
 
-from cli_common import TEST_FILES, run
+from cli_common import TEST_FILES, report, run
 
 FILES = {
     "a/CT_small.dcm": "CT_small.dcm",
@@ -97,10 +97,7 @@ def main():
         if code != 0 or out.startswith(clean.encode()) or err:
             failures.append(f"single file: exit {code}, prefixed or with errors")
 
-    for failure in failures:
-        print("FAIL", failure)
-    print(f"{len(paths)} files, {len(failures)} failures")
-    return 1 if failures else 0
+    return report(failures, f"{len(paths)} files, ")
 
 
 if __name__ == "__main__":

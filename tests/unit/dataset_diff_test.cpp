@@ -149,6 +149,42 @@ TEST(DataSetDiff, EntriesCarryBothSides) {
     EXPECT_EQ(shift.b->tagOffset - shift.a->tagOffset, 2u);
 }
 
+// Values beyond 16 MiB are compared from the files a block of 1 MiB at a
+// time: a byte changed in any block, the last one included, is a change.
+TEST(DataSetDiff, LargeValuesCompareEveryBlock) {
+    const std::size_t size = (17u << 20) + 2;
+    auto file = [&](std::size_t changedAt) {
+        Writer w = testdicom::Part10(testdicom::kExplicitLE);
+        w.text(0x0008, 0x0060, "CS", "OT");
+        w.text(0x0010, 0x0010, "PN", Pad("Doe^John"));
+        Bytes value(size, 0x5A);
+        if (changedAt < size) value[changedAt] = 0xA5;
+        w.element(0x0042, 0x0011, "OB", value);
+        return w.bytes();
+    };
+    struct Case {
+        const char* name;
+        std::size_t changedAt;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"same bytes", size, {}},
+        {"first byte", 0, {"changed (0042,0011) value"}},
+        {"in the ninth block", (8u << 20) + 7, {"changed (0042,0011) value"}},
+        {"last byte", size - 1, {"changed (0042,0011) value"}},
+    };
+    TempDir dir;
+    const auto pathA = dir.Write("a.dcm", file(size));
+    quillon::QuillonDocument a;
+    ASSERT_TRUE(a.OpenPath(pathA).Opened());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        quillon::QuillonDocument b;
+        ASSERT_TRUE(b.OpenPath(dir.Write("b.dcm", file(c.changedAt))).Opened());
+        EXPECT_EQ(Lines(quillon::DiffDataSets(*a.File(), *b.File())), c.expected);
+    }
+}
+
 TEST(ElementSelector, ParsesTagAndOrdinal) {
     struct Case {
         const char* text;
