@@ -211,6 +211,8 @@ private:
     void OnMouseWheel(QWidget* receiver, QWheelEvent* e);
     void OnHorizontalValueChanged(int value);
     void UpdateHorizontalBar();
+    // The room a scroll bar takes across its length (0 when hidden).
+    int BarExtent(const QScrollBar* bar) const;
     void ScrollToShowColumns(quint64 offset, bool bothColumns, int column);
     void PlaceCaret(quint64 offset, bool extend, bool bothColumns, int column);
     void SetScrollPos(quint64 line);
