@@ -380,10 +380,6 @@ void MCWndHexEditor::PlaceCaret(quint64 offset, bool extend, bool bothColumns, i
     emit CaretMoved();
 }
 
-quint64 MCWndHexEditor::GetRangeStart() const { return quillon::RangeBetween(m_anchor, m_caretByte).first; }
-
-quint64 MCWndHexEditor::GetRangeEnd() const { return quillon::RangeBetween(m_anchor, m_caretByte).last; }
-
 quint64 MCWndHexEditor::GetFirstVisibleByte() const {
     if (!HasData() || m_dataSize == 0 || GetVisibleLines() <= 0) return kNone;
     return std::min(16 * GetFirstLine(), m_dataSize - 1);
@@ -805,7 +801,7 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
     }
 
     // 6b. The user's byte range, over the highlight, in both columns.
-    const quillon::ByteRange range = quillon::RangeBetween(m_anchor, m_caretByte);
+    const quillon::ByteRange range = GetRange();
     if (!range.Empty()) {
         fillRange(range.first, range.last, [&](const auto& fill) {
             const QColor fillColour = QColor::fromRgb(kRangeFill);
