@@ -625,19 +625,20 @@ void CQuillonDlg::ApplyThumbnails(bool now) {
     }
     ShowThumbnailProgress();
     if (news.problems == 0 && !now) return;
+    // The list, and the tree's marks of the frames that failed.
+    const auto showProblems = [this] {
+        RefreshProblems();
+        m_tree->viewport()->update();
+    };
     if (!m_problemsRefresh) {
         m_problemsRefresh = new QTimer(this);
         m_problemsRefresh->setSingleShot(true);
         m_problemsRefresh->setInterval(250);
-        connect(m_problemsRefresh, &QTimer::timeout, this, [this] {
-            RefreshProblems();
-            m_tree->viewport()->update();
-        });
+        connect(m_problemsRefresh, &QTimer::timeout, this, showProblems);
     }
     if (now) {
         m_problemsRefresh->stop();
-        RefreshProblems();
-        m_tree->viewport()->update();
+        showProblems();
     } else if (!m_problemsRefresh->isActive()) {
         m_problemsRefresh->start();
     }

@@ -18,13 +18,11 @@ const QString kNoElement = QStringLiteral("No element is selected");
 
 void SetClipboard(const QString& text) { QGuiApplication::clipboard()->setText(text); }
 
-// The marked range, or the caret's byte; false with neither.
-bool MarkedBytes(CQuillonDlg& dialog, quint64& first, quint64& last) {
+// The marked range, or the caret's byte; empty with neither.
+ByteRange MarkedBytes(CQuillonDlg& dialog) {
     const MCWndHexEditor* view = dialog.HexView();
-    first = view->GetRangeStart();
-    last = view->GetRangeEnd();
-    if (first == MCWndHexEditor::kNone) first = last = view->GetCaretByte();
-    return first != MCWndHexEditor::kNone;
+    const ByteRange range = view->GetRange();
+    return range.Empty() ? RangeBetween(view->GetCaretByte(), view->GetCaretByte()) : range;
 }
 
 QString CutMessage(quint64 copied, quint64 total) {
@@ -35,14 +33,14 @@ QString CutMessage(quint64 copied, quint64 total) {
 // Reads the marked bytes (up to the copy limit): a message when there are none,
 // else empty, with `total` the length of the whole mark.
 QString ReadMarked(CQuillonDlg& dialog, std::vector<uint8_t>& bytes, quint64& total) {
-    quint64 first = 0, last = 0;
-    if (!MarkedBytes(dialog, first, last)) return QStringLiteral("No bytes are marked");
+    const ByteRange marked = MarkedBytes(dialog);
+    if (marked.Empty()) return QStringLiteral("No bytes are marked");
     {
         WaitCursor wait;
-        bytes = ReadRange(dialog.Document(), first, last, kCopyBytesLimit);
+        bytes = ReadRange(dialog.Document(), marked.first, marked.last, kCopyBytesLimit);
     }
     if (bytes.empty()) return QStringLiteral("The bytes cannot be read");
-    total = last - first + 1;
+    total = marked.Length();
     return {};
 }
 

@@ -26,9 +26,8 @@ HexStatusLine::HexStatusLine(CQuillonDlg& dialog) : QLabel(&dialog), m_dialog(di
 
 void HexStatusLine::Refresh() {
     MCWndHexEditor* view = m_dialog.HexView();
-    const quint64 start = view->GetRangeStart();
-    const quint64 length = start == MCWndHexEditor::kNone ? 0 : view->GetRangeEnd() - start + 1;
-    m_text = QString::fromStdU16String(CaretStatusText(m_dialog.Document(), view->GetCaretByte(), length));
+    m_text = QString::fromStdU16String(
+        CaretStatusText(m_dialog.Document(), view->GetCaretByte(), view->GetRange().Length()));
     setToolTip(m_text);
     ShowCut();
 }

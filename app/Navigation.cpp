@@ -255,12 +255,11 @@ void Navigation::UpdateTitle() {
     m_dialog.setWindowTitle(name.isEmpty() ? app : name + QStringLiteral(" - ") + app);
 }
 
-bool Navigation::ToggleTreeItem() {
+void Navigation::ToggleTreeItem() {
     QTreeView* tree = m_dialog.Tree();
     const QModelIndex current = tree->currentIndex();
-    if (!current.isValid()) return false;
-    if (tree->model()->hasChildren(current)) tree->setExpanded(current, !tree->isExpanded(current));
-    return true;
+    if (current.isValid() && tree->model()->hasChildren(current))
+        tree->setExpanded(current, !tree->isExpanded(current));
 }
 
 bool Navigation::eventFilter(QObject* watched, QEvent* event) {

@@ -69,7 +69,7 @@ private:
     void DragSplit(bool tree, int start, int distance);
     void PlaceSplitters();
     void SetValueTip();
-    bool ToggleTreeItem();
+    void ToggleTreeItem();
 
     CQuillonDlg& m_dialog;
     GoToOffsetBar* m_goTo = nullptr;

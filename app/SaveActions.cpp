@@ -6,6 +6,7 @@
 #include <QSaveFile>
 
 #include <filesystem>
+#include <functional>
 
 #include "app/CQuillonDlg.h"
 #include "app/MessageBox.h"
@@ -27,27 +28,34 @@ std::optional<std::size_t> SelectedFrame(CQuillonDlg& dialog) {
     return dialog.Document().Properties(*record).thumbnail;
 }
 
-// Writes what `fill` gives to `path`; the file appears only when all of it
-// was written (a full disk leaves no half file behind).
-QString WriteFile(const QString& path, const std::function<bool(const ByteSink&, std::string&)>& fill) {
+// Writes `path` through `fill`, which tells why it failed; the file appears
+// only when all of it was written (a full disk leaves no half file behind).
+QString SaveThrough(const QString& path, const std::function<bool(QSaveFile&, QString&)>& fill) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    std::string error;
-    bool writeFailed = false;
-    const bool filled = fill(
-        [&](const uint8_t* data, std::size_t size) {
-            if (file.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size)) return true;
-            writeFailed = true;
-            return false;
-        },
-        error);
-    if (!filled) {
-        const QString why = writeFailed ? file.errorString() : QString::fromStdString(error);
+    if (QString why; !fill(file, why)) {
         file.cancelWriting();
         return QStringLiteral("Cannot write %1: %2").arg(path, why);
     }
     if (!file.commit()) return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
     return {};
+}
+
+// Writes what `fill` gives to `path`.
+QString WriteFile(const QString& path, const std::function<bool(const ByteSink&, std::string&)>& fill) {
+    return SaveThrough(path, [&](QSaveFile& file, QString& why) {
+        std::string error;
+        bool writeFailed = false;
+        const bool filled = fill(
+            [&](const uint8_t* data, std::size_t size) {
+                if (file.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size)) return true;
+                writeFailed = true;
+                return false;
+            },
+            error);
+        if (!filled) why = writeFailed ? file.errorString() : QString::fromStdString(error);
+        return filled;
+    });
 }
 
 QString DocumentFolder(CQuillonDlg& dialog) {
@@ -96,16 +104,12 @@ QString SavePictureTo(CQuillonDlg& dialog, const QString& path) {
         return QStringLiteral("Frame %1 cannot be decoded: %2").arg(*frame + 1).arg(QString::fromStdString(why.Text()));
     const QImage image(picture->GetBits(), int(picture->GetWidth()), int(picture->GetHeight()),
                        qsizetype(picture->GetWidth()) * 3, QImage::Format_RGB888);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    if (!image.save(&file, "PNG")) {
-        const QString reason =
+    return SaveThrough(path, [&](QSaveFile& file, QString& why) {
+        if (image.save(&file, "PNG")) return true;
+        why =
             file.error() != QFileDevice::NoError ? file.errorString() : QStringLiteral("the picture cannot be encoded");
-        file.cancelWriting();
-        return QStringLiteral("Cannot write %1: %2").arg(path, reason);
-    }
-    if (!file.commit()) return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    return {};
+        return false;
+    });
 }
 
 bool HasSelectedFrame(CQuillonDlg& dialog) { return SelectedFrame(dialog).has_value(); }

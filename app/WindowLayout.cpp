@@ -71,15 +71,11 @@ void WindowLayout::Capture(CQuillonDlg& dialog, const QList<QWidget*>& skip) {
 
 void WindowLayout::SetSplit(int treeDx, int listDy, const QSize& size) {
     // The widths and heights the window's size gives before any split.
-    const int dx = std::max(size.width() - m_base.width(), m_minDx);
-    const int dy = std::max(size.height() - m_base.height(), m_minDy);
-    const int shrink = std::max(0, -dx);
-    const int fromTree = std::min(shrink, m_treeSpare);
-    const int fromRight = shrink - fromTree;
-    const int treeWidth = m_baseTree.width() - fromTree;
-    const int listWidth = m_baseList.width() - fromRight;
-    const int hexWidth = m_baseHex.width() + (dx >= 0 ? dx : -fromRight);
-    const int hexHeight = m_baseHex.height() + dy;
+    const Shares s = ShareOut(size);
+    const int treeWidth = m_baseTree.width() - s.fromTree;
+    const int listWidth = m_baseList.width() - s.fromRight;
+    const int hexWidth = m_baseHex.width() + s.hexWidth;
+    const int hexHeight = m_baseHex.height() + s.dy;
     m_treeDx = std::clamp(treeDx, std::min(0, kMinTreeWidth - treeWidth),
                           std::max(0, std::min(listWidth - kMinListWidth, hexWidth - kMinHexWidth)));
     // The list grows down only: above the hex view's right part sits the picture.
@@ -88,16 +84,22 @@ void WindowLayout::SetSplit(int treeDx, int listDy, const QSize& size) {
 
 QSize WindowLayout::MinimumSize() const { return m_base + QSize(m_minDx, m_minDy); }
 
-void WindowLayout::Apply(const QSize& size) const {
-    const int dx = std::max(size.width() - m_base.width(), m_minDx);
-    const int dy = std::max(size.height() - m_base.height(), m_minDy);
+WindowLayout::Shares WindowLayout::ShareOut(const QSize& size) const {
+    Shares s;
+    s.dx = std::max(size.width() - m_base.width(), m_minDx);
+    s.dy = std::max(size.height() - m_base.height(), m_minDy);
     // A narrower window takes the width from the tree first, then from the
     // property list and the hex view together; a wider one gives it to the
     // hex view.
-    const int shrink = std::max(0, -dx);
-    const int fromTree = std::min(shrink, m_treeSpare);
-    const int fromRight = shrink - fromTree;
-    const int hexWidth = dx >= 0 ? dx : -fromRight;
+    s.shrink = std::max(0, -s.dx);
+    s.fromTree = std::min(s.shrink, m_treeSpare);
+    s.fromRight = s.shrink - s.fromTree;
+    s.hexWidth = s.dx >= 0 ? s.dx : -s.fromRight;
+    return s;
+}
+
+void WindowLayout::Apply(const QSize& size) const {
+    const auto [dx, dy, shrink, fromTree, fromRight, hexWidth] = ShareOut(size);
     for (const Item& item : m_items) {
         if (!item.widget) continue;
         QRect r = item.base;

@@ -39,6 +39,15 @@ public:
 
 private:
     enum Role { Fixed, Stretch, Tree, List, Picture, TopRight, TopWide, Combo, Bottom, BottomUnderTree, BottomRight, UnderHex };
+    // What a window of a given size changes from the base: the extra
+    // width and height (negative when smaller), the width taken away, how
+    // much of it the tree gives and how much the property list and the hex
+    // view give, and the hex view's change of width.
+    struct Shares {
+        int dx = 0, dy = 0, shrink = 0, fromTree = 0, fromRight = 0, hexWidth = 0;
+    };
+    Shares ShareOut(const QSize& size) const;
+
     struct Item {
         QPointer<QWidget> widget;
         QRect base;

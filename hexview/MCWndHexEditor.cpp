@@ -240,12 +240,15 @@ void MCWndHexEditor::RecalcLayout() {
 
 int MCWndHexEditor::GetLineWidth() const { return m_textCells[15].second + 4; }
 
+int MCWndHexEditor::BarExtent(const QScrollBar* bar) const {
+    return bar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, bar);
+}
+
 QRect MCWndHexEditor::ClientRect() const {
     // The header strip covers rows 0 .. m_lineHeight + 2 inclusive.
     const int top = m_lineHeight + 3;
-    const int barWidth =
-        m_scrollBar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scrollBar);
-    const int barHeight = m_hBar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_hBar);
+    const int barWidth = BarExtent(m_scrollBar);
+    const int barHeight = BarExtent(m_hBar);
     return QRect(0, top, std::max(0, width() - barWidth), std::max(0, height() - top - barHeight));
 }
 
@@ -255,8 +258,7 @@ void MCWndHexEditor::UpdateHorizontalBar() {
     // Whether the vertical bar shows does not depend on the height, so the
     // horizontal bar can be settled from the width alone. Like the vertical
     // one it shows only with lines to scroll.
-    const int barWidth =
-        m_scrollBar->isHidden() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scrollBar);
+    const int barWidth = BarExtent(m_scrollBar);
     const int clientWidth = std::max(0, width() - barWidth);
     const int spare = m_lineCount == 0 ? 0 : std::max(0, GetLineWidth() - clientWidth);
     m_hBar->setHidden(spare == 0);
@@ -290,12 +292,7 @@ void MCWndHexEditor::SetHorizontalOffset(int offset) {
     m_client->update();
 }
 
-void MCWndHexEditor::OnHorizontalValueChanged(int value) {
-    if (value == m_hOffset) return;
-    m_hOffset = value;
-    update(m_headerRect);
-    m_client->update();
-}
+void MCWndHexEditor::OnHorizontalValueChanged(int value) { SetHorizontalOffset(value); }
 
 quint64 MCWndHexEditor::GetFirstLine() const {
     if (m_lineCount == 0) return 0;
@@ -382,10 +379,6 @@ void MCWndHexEditor::PlaceCaret(quint64 offset, bool extend, bool bothColumns, i
     m_client->update();
     emit CaretMoved();
 }
-
-quint64 MCWndHexEditor::GetRangeStart() const { return quillon::RangeBetween(m_anchor, m_caretByte).first; }
-
-quint64 MCWndHexEditor::GetRangeEnd() const { return quillon::RangeBetween(m_anchor, m_caretByte).last; }
 
 quint64 MCWndHexEditor::GetFirstVisibleByte() const {
     if (!HasData() || m_dataSize == 0 || GetVisibleLines() <= 0) return kNone;
@@ -808,7 +801,7 @@ void MCWndHexEditor::PaintClient(QPainter& p, int width, int height) const {
     }
 
     // 6b. The user's byte range, over the highlight, in both columns.
-    const quillon::ByteRange range = quillon::RangeBetween(m_anchor, m_caretByte);
+    const quillon::ByteRange range = GetRange();
     if (!range.Empty()) {
         fillRange(range.first, range.last, [&](const auto& fill) {
             const QColor fillColour = QColor::fromRgb(kRangeFill);

@@ -31,6 +31,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "hexview/HexCaret.h"
+
 class QPainter;
 class QScrollBar;
 class QWheelEvent;
@@ -132,8 +134,9 @@ public:
     void SetCaretByte(quint64 offset, bool extend = false);
     // The byte range the user marked with Shift (inclusive; kNone for both
     // without one). Drawn in kRangeFill over the element highlight.
-    quint64 GetRangeStart() const;
-    quint64 GetRangeEnd() const;
+    quint64 GetRangeStart() const { return GetRange().first; }
+    quint64 GetRangeEnd() const { return GetRange().last; }
+    quillon::ByteRange GetRange() const { return quillon::RangeBetween(m_anchor, m_caretByte); }
     static constexpr QRgb kRangeFill = 0xFFFFD050;
     static constexpr QRgb kCaretBox = 0xFFE00000;
     // The first and the last byte drawn (kNone for both without data).
@@ -211,6 +214,8 @@ private:
     void OnMouseWheel(QWidget* receiver, QWheelEvent* e);
     void OnHorizontalValueChanged(int value);
     void UpdateHorizontalBar();
+    // The room a scroll bar takes across its length (0 when hidden).
+    int BarExtent(const QScrollBar* bar) const;
     void ScrollToShowColumns(quint64 offset, bool bothColumns, int column);
     void PlaceCaret(quint64 offset, bool extend, bool bothColumns, int column);
     void SetScrollPos(quint64 line);

@@ -217,8 +217,11 @@ private slots:
         QCOMPARE(menu.actions().first()->text(), QStringLiteral("Copy Range as &Hex"));
         QVERIFY(!menu.actions().first()->isEnabled());
 
-        // "Roe^Ann " is the value at 372..379: the caret on 'R', Shift+End to the line's end.
+        // "Roe^Ann " is the value at 372..379: the caret on 'R', Shift+Right twice marks "Roe".
         apptest::ClickByte(view, 372);
+        // Without a range the caret's byte is copied.
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("52"));
         QTest::keyClick(view, Qt::Key_Right, Qt::ShiftModifier);
         QTest::keyClick(view, Qt::Key_Right, Qt::ShiftModifier);
         QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);

@@ -168,6 +168,36 @@ private slots:
         QVERIFY(!ProblemsItem(dlg, clean)->isEnabled());
     }
 
+    // The offset column sorts by value, not as text (99 before 900 before
+    // 1000); the stop leads the ascending order; equal offsets keep the
+    // order found (reversed in the descending one).
+    void offsetsSortAsNumbers() {
+        DocumentProblems problems;
+        const auto add = [&](uint64_t offset, ProblemCode code, const char* text) {
+            SLoadProblem p;
+            p.offset = offset;
+            p.code = code;
+            p.text = text;
+            problems.Add(p, std::nullopt);
+        };
+        add(1000, ProblemCode::OddLength, "a");
+        add(99, ProblemCode::OddLength, "b");
+        add(900, ProblemCode::OddLength, "c");
+        add(99, ProblemCode::OddLength, "d");
+        add(5000, ProblemCode::Stopped, "e");
+        ProblemsList list(nullptr);
+        list.Fill(problems);
+        QTreeWidget* rows = list.List();
+        const auto order = [&] {
+            QString texts;
+            for (int i = 0; i < rows->topLevelItemCount(); ++i) texts += rows->topLevelItem(i)->text(3);
+            return texts;
+        };
+        QCOMPARE(order(), QStringLiteral("ebdca"));
+        rows->sortByColumn(0, Qt::DescendingOrder);
+        QCOMPARE(order(), QStringLiteral("acdbe"));
+    }
+
     // A refused file (no DICOM at all; one cut part way is shown as far as
     // read, see app_partial_test): the usual message on the first line, where
     // the parse stopped on the second; its problems stay listed with no tree

@@ -87,7 +87,8 @@ first=${visible%-*} last=${visible#*-}
 [[ $visible =~ ^[0-9]+-[0-9]+$ ]] && (( first <= offset && offset <= last )) ||
   fail "after Ctrl+G $hex: byte $offset not in view ($visible)"
 
-# Enter in the hex view does nothing (it used to close the window).
+# Enter in the hex view does nothing: it must not reach the dialog, which
+# would close.
 xdotool key Return
 sleep 0.5
 kill -0 "$app_pid" 2>/dev/null || fail "the window closed on Enter in the hex view"
